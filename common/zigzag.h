@@ -1,0 +1,15 @@
+// The JPEG zig-zag sequence (ITU-T T.81, Figure A.6): entry i is the natural (row-major) position
+// of the i-th coefficient in zig-zag order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace reel {
+
+inline constexpr std::array<uint8_t, 64> kZigZag = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+}  // namespace reel
