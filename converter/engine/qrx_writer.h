@@ -1,0 +1,61 @@
+// Writing a QRX movie, in the order a conversion job calls the steps:
+//   CreateQrxFile -> BeginQrx -> AppendQrxFrame (exactly N times) -> FinishQrx.
+//
+// The header and the whole index live in one memory block from BeginQrx to FinishQrx. It is
+// written once at the start (so the frames land at dataOffset) and again at the end, when every
+// index entry and the file size are known. Until then the file on disk has a zero index and a file
+// size of 0, which readers recognise as an unfinished movie.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace reel {
+
+// The picture-size choice of the dialog: 0 for 320 x 240, 1 for 640 x 480.
+inline constexpr int kPictureSize320x240 = 0;
+inline constexpr int kPictureSize640x480 = 1;
+
+// A movie being written. Each step records the first failure (a file that cannot be created, a
+// write that fails, a frame beyond the index) in `error` and returns false; the job decides what
+// to do about it.
+struct QrxOutput {
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::string path;
+  std::unique_ptr<std::FILE, FileCloser> file;
+  std::vector<uint8_t> headerAndIndex;  // 48 + 24 x N bytes
+  uint32_t frameCount = 0;              // N, fixed by BeginQrx
+  uint32_t framesAppended = 0;          // frames done, for the progress display
+  uint64_t runningOffset = 0;           // where the next frame goes, counted from dataOffset
+  std::string error;                    // the first failure, empty while all is well
+
+  bool Ok() const { return error.empty(); }
+};
+
+// Creates (or truncates) the movie file for writing.
+QrxOutput CreateQrxFile(const std::string& path);
+
+// Builds the header and a zero index for N frames and writes them at offset 0. Picture-size
+// choice 0 gives 320 x 240, 1 gives 640 x 480.
+bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, int pictureSizeChoice);
+
+// The picture size the job settled on before coding the first frame (the fit to the source's
+// shape). It reaches the file with FinishQrx, and every index entry's raw size uses it.
+void SetQrxPictureSize(QrxOutput& movie, uint32_t width, uint32_t height);
+uint32_t QrxWidth(const QrxOutput& movie);
+uint32_t QrxHeight(const QrxOutput& movie);
+
+// Writes one coded frame at the end of the file and fills its index entry.
+bool AppendQrxFrame(QrxOutput& movie, std::span<const uint8_t> codedFrame);
+
+// Sets the file size, rewrites the header and index at offset 0 and closes the file. False when
+// anything failed on the way, including fewer frames than the index was made for.
+bool FinishQrx(QrxOutput& movie);
+
+}  // namespace reel
