@@ -1,0 +1,35 @@
+// Turns one decoded macroblock (four luma sample blocks, then Cb and Cr) into 5-6-5 pixels.
+//
+// The conversion is JFIF's YCbCr to RGB in 16.16 fixed point. Chroma is not interpolated: each
+// chroma sample serves a 2 x 2 group of pixels, and its three colour terms are computed once for
+// the group. A pixel is the OR of the red, green and blue table entries at Y + 384 + r,
+// Y + 384 - g and Y + 384 + b. The terms use 32-bit signed arithmetic with wrap-around; an index
+// outside the tables, which only hostile data produces, is clamped to the nearest end.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "player/video/colour_tables.h"
+#include "player/video/frame_entropy_decoder.h"
+
+namespace reel {
+
+struct ChromaTerms {
+  int32_t red = 0;    // (Cr x 1.402) >> 16
+  int32_t green = 0;  // (Cb x 0.34414 + Cr x 0.71414) >> 16, subtracted
+  int32_t blue = 0;   // (Cb x 1.772) >> 16
+};
+
+ChromaTerms ComputeChromaTerms(int16_t cb, int16_t cr);
+
+// One pixel from a luma sample and its group's terms.
+uint16_t ConvertPixel(const ColourTables& tables, int16_t luma, const ChromaTerms& terms);
+
+// Writes the 16 x 16 pixels of `blocks` (6 sample blocks) into `picture`, whose rows are
+// `rowPixels` pixels long, with the macroblock's top-left pixel at (x, y). The caller guarantees
+// the macroblock lies inside the picture.
+void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables,
+                       std::span<uint16_t> picture, uint32_t rowPixels, uint32_t x, uint32_t y);
+
+}  // namespace reel

@@ -1,0 +1,100 @@
+#include "player/video/frame_decoder.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "player/video/colour_conversion.h"
+
+namespace reel {
+namespace {
+
+DequantTable Widen(const FrameQuantTable& table) {
+  DequantTable widened{};
+  std::copy(table.begin(), table.end(), widened.begin());
+  return widened;
+}
+
+constexpr std::size_t kLumaBlocks = 4;
+
+}  // namespace
+
+FrameDecoder::FrameDecoder() : colourTables_(ProcessColourTables()) {}
+
+void FrameDecoder::SetPictureBuffer(std::span<uint16_t> pixels) {
+  ownerPixels_ = pixels;
+  hasOwnerBuffer_ = true;
+  ownPixels_ = {};
+  width_ = 0;
+  height_ = 0;
+}
+
+std::span<const uint16_t> FrameDecoder::Pixels() const {
+  const std::size_t count = std::size_t{PaddedWidth()} * PaddedHeight();
+  if (count == 0) return {};
+  if (hasOwnerBuffer_) return ownerPixels_.first(count);
+  return std::span<const uint16_t>(ownPixels_).first(count);
+}
+
+// The owner's buffer, or the one allocated for the first frame, bounds every later frame; before
+// either exists the format's working limit does.
+bool FrameDecoder::PictureFits(uint64_t pixelCount) const {
+  if (hasOwnerBuffer_) return pixelCount <= ownerPixels_.size();
+  if (!ownPixels_.empty()) return pixelCount <= ownPixels_.size();
+  return pixelCount <= uint64_t{kMaxFrameMacroblocks} * 16 * 16;
+}
+
+std::span<uint16_t> FrameDecoder::PictureBuffer() {
+  if (hasOwnerBuffer_) return ownerPixels_;
+  return ownPixels_;
+}
+
+bool FrameDecoder::DecodeFrame(std::span<const uint8_t> frame) {
+  const auto layout = ReadFrameLayout(frame);
+  if (!layout) return false;
+  if (!layout->hasTables && !hasQuantTables_) return false;  // nothing to dequantise with yet
+
+  const uint64_t pixelCount = uint64_t{PaddedSize(layout->width)} * PaddedSize(layout->height);
+  if (!PictureFits(pixelCount)) return false;
+
+  const uint64_t macroblocks = FrameMacroblocks(layout->width, layout->height);
+  blocks_.resize(static_cast<std::size_t>(macroblocks * kBlocksPerFrameMacroblock));
+  if (!DecodeFrameBlocks(*layout, blocks_)) return false;
+
+  Commit(*layout);
+  RenderPicture();
+  return true;
+}
+
+void FrameDecoder::Commit(const FrameLayout& layout) {
+  width_ = layout.width;
+  height_ = layout.height;
+  if (layout.hasTables) {
+    lumaQuant_ = Widen(layout.lumaQuant);
+    chromaQuant_ = Widen(layout.chromaQuant);
+    hasQuantTables_ = true;
+  }
+  if (!hasOwnerBuffer_ && ownPixels_.empty()) {
+    ownPixels_.resize(std::size_t{PaddedWidth()} * PaddedHeight());
+  }
+}
+
+void FrameDecoder::RenderPicture() {
+  const std::span<uint16_t> picture = PictureBuffer();
+  const uint32_t rowPixels = PaddedWidth();
+  const uint32_t columns = PaddedWidth() / 16;
+  const uint32_t rows = PaddedHeight() / 16;
+  auto macroblock = blocks_.begin();
+  for (uint32_t row = 0; row < rows; ++row) {
+    for (uint32_t column = 0; column < columns; ++column) {
+      const std::span<DecodedBlock, kBlocksPerFrameMacroblock> six(macroblock,
+                                                                   kBlocksPerFrameMacroblock);
+      for (std::size_t b = 0; b < six.size(); ++b) {
+        InverseTransformBlock(six[b], b < kLumaBlocks ? lumaQuant_ : chromaQuant_);
+      }
+      ConvertMacroblock(six, colourTables_, picture, rowPixels, 16 * column, 16 * row);
+      macroblock += kBlocksPerFrameMacroblock;
+    }
+  }
+}
+
+}  // namespace reel

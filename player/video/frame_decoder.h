@@ -1,0 +1,62 @@
+// FrameDecoder: one coded frame of a movie to a picture of 16-bit 5-6-5 pixels.
+//
+// Decoding runs as named stages: find the frame's parts, check the picture fits the buffer, decode
+// the entropy stage of the whole frame into a scratch area, and only when all of that succeeded
+// commit the size and tables and render each macroblock (dequantise, inverse transform, colour
+// conversion) into the picture. A refused frame therefore leaves the previous picture, its size and
+// the dequantisation tables exactly as they were. Dequantisation tables carry over from the last
+// frame that held them; nothing else is kept between frames.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "player/video/colour_tables.h"
+#include "player/video/frame_entropy_decoder.h"
+#include "player/video/frame_layout.h"
+#include "player/video/inverse_transform.h"
+
+namespace reel {
+
+class FrameDecoder {
+ public:
+  FrameDecoder();  // makes sure the process-wide colour tables are filled
+
+  // Hands the decoder the owner's picture buffer (the player's holds 320 x 240 pixels), which must
+  // outlive the decoder. Any previous picture is forgotten. Without one, the decoder allocates
+  // paddedWidth x paddedHeight pixels for its first decoded frame and never reallocates.
+  void SetPictureBuffer(std::span<uint16_t> pixels);
+
+  // Decodes one whole coded frame. False when the frame is refused; the previous picture stays.
+  bool DecodeFrame(std::span<const uint8_t> frame);
+
+  uint32_t Width() const { return width_; }
+  uint32_t Height() const { return height_; }
+  uint32_t PaddedWidth() const { return PaddedSize(width_); }
+  uint32_t PaddedHeight() const { return PaddedSize(height_); }
+  uint32_t RowBytes() const { return 2 * PaddedWidth(); }
+
+  // The picture, top row first, RowBytes() / 2 pixels a row; empty before the first decoded frame.
+  std::span<const uint16_t> Pixels() const;
+
+ private:
+  bool PictureFits(uint64_t pixelCount) const;
+  std::span<uint16_t> PictureBuffer();
+  void Commit(const FrameLayout& layout);
+  void RenderPicture();
+
+  const ColourTables& colourTables_;
+  std::span<uint16_t> ownerPixels_;
+  std::vector<uint16_t> ownPixels_;
+  bool hasOwnerBuffer_ = false;
+
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+  bool hasQuantTables_ = false;
+  DequantTable lumaQuant_{};
+  DequantTable chromaQuant_{};
+  std::vector<DecodedBlock> blocks_;  // the entropy stage's scratch, reused between frames
+};
+
+}  // namespace reel

@@ -1,0 +1,136 @@
+#include "player/video/frame_entropy_decoder.h"
+
+#include <cstddef>
+
+#include "common/code_tree.h"
+#include "common/zigzag.h"
+#include "player/video/bit_reader.h"
+#include "player/video/huffman_lookup.h"
+
+namespace reel {
+namespace {
+
+constexpr uint32_t kLastPosition = 62;  // AC positions count 0 .. 62 (zig-zag entries 1 .. 63)
+constexpr int32_t kEndOfBlock = 0;
+constexpr int32_t kFirstSkipSymbol = 240;
+constexpr uint32_t kShortestSkip = 15;
+
+// The magnitude category's value bits back to a signed value: `size` bits v below 2^(size-1) stand
+// for the negative value v - 2^size + 1.
+int32_t ExtendValue(uint32_t bits, uint32_t size) {
+  if (size == 0) return 0;
+  const auto value = static_cast<int32_t>(bits);
+  if (bits < (1u << (size - 1))) return value - (1 << size) + 1;
+  return value;
+}
+
+int16_t Truncate16(int32_t value) { return static_cast<int16_t>(value); }
+
+// The two ways of reading a symbol; the stream decoders are instantiated for each.
+class LookupSymbols {
+ public:
+  explicit LookupSymbols(const CodeTree& tree) : lookup_(tree) {}
+  int32_t Read(BitReader& reader) const { return lookup_.Decode(reader); }
+
+ private:
+  HuffmanLookup lookup_;
+};
+
+class TreeWalkSymbols {
+ public:
+  explicit TreeWalkSymbols(const CodeTree& tree) : tree_(tree) {}
+  int32_t Read(BitReader& reader) const { return DecodeByTreeWalk(tree_, reader); }
+
+ private:
+  const CodeTree& tree_;
+};
+
+template <typename Symbols>
+bool DecodeDcValues(const CodeTree& tree, std::span<const uint8_t> stream,
+                    std::span<DecodedBlock> blocks) {
+  const Symbols symbols(tree);
+  BitReader reader(stream);
+  int16_t dc = 0;
+  for (DecodedBlock& block : blocks) {
+    // A DC tree has 16 leaves, so the symbol (the number of value bits) is at most 15.
+    const auto size = static_cast<uint32_t>(symbols.Read(reader));
+    const int32_t difference = ExtendValue(reader.ReadValue(size), size);
+    dc = Truncate16(dc + difference);
+    block.fill(0);
+    block[0] = dc;
+  }
+  return !reader.Overrun();
+}
+
+template <typename Symbols>
+bool DecodeAcBlock(const Symbols& symbols, BitReader& reader, DecodedBlock& block) {
+  uint32_t position = 0;
+  while (position <= kLastPosition) {
+    const int32_t symbol = symbols.Read(reader);
+    if (symbol == kEndOfBlock) break;
+    const auto code = static_cast<uint32_t>(symbol);
+    if (symbol >= kFirstSkipSymbol) {
+      position += (code & 15u) + kShortestSkip;
+      continue;
+    }
+    position += code >> 4;
+    if (position > kLastPosition) return false;
+    const uint32_t size = code & 15u;
+    const int32_t value = ExtendValue(reader.ReadValue(size), size);
+    block[kZigZag[position + 1]] = Truncate16(value);
+    ++position;
+  }
+  return !reader.Overrun();
+}
+
+template <typename Symbols>
+bool DecodeAcValues(const CodeTree& tree, std::span<const uint8_t> stream,
+                    std::span<DecodedBlock> blocks) {
+  const Symbols symbols(tree);
+  BitReader reader(stream);
+  for (DecodedBlock& block : blocks) {
+    if (!DecodeAcBlock(symbols, reader, block)) return false;
+  }
+  return true;
+}
+
+template <typename Symbols>
+bool DecodeStreams(const FrameLayout& layout, std::span<DecodedBlock> blocks) {
+  // The DC tree is built, used up, and only then the AC tree built.
+  const CodeTree dcTree = BuildCodeTree(layout.dcCounts);
+  if (!CanDecode(dcTree) || !DecodeDcValues<Symbols>(dcTree, layout.dcStream, blocks)) {
+    return false;
+  }
+  const CodeTree acTree = BuildCodeTree(layout.acCounts);
+  return CanDecode(acTree) && DecodeAcValues<Symbols>(acTree, layout.acStream, blocks);
+}
+
+}  // namespace
+
+bool DecodeFrameBlocks(const FrameLayout& layout, std::span<DecodedBlock> blocks,
+                       SymbolDecoding decoding) {
+  if (decoding == SymbolDecoding::kTreeWalk) return DecodeStreams<TreeWalkSymbols>(layout, blocks);
+  return DecodeStreams<LookupSymbols>(layout, blocks);
+}
+
+std::optional<FrameCoefficients> DecodeFrameCoefficients(std::span<const uint8_t> frame,
+                                                         SymbolDecoding decoding) {
+  const auto layout = ReadFrameLayout(frame);
+  if (!layout) return std::nullopt;
+  const uint64_t macroblocks = FrameMacroblocks(layout->width, layout->height);
+  if (macroblocks > kMaxFrameMacroblocks) return std::nullopt;
+
+  FrameCoefficients result;
+  result.width = layout->width;
+  result.height = layout->height;
+  result.blocks.resize(static_cast<std::size_t>(macroblocks * kBlocksPerFrameMacroblock));
+  if (!DecodeFrameBlocks(*layout, result.blocks, decoding)) return std::nullopt;
+  result.hasTables = layout->hasTables;
+  if (layout->hasTables) {
+    result.lumaQuant = layout->lumaQuant;
+    result.chromaQuant = layout->chromaQuant;
+  }
+  return result;
+}
+
+}  // namespace reel

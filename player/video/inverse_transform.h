@@ -1,0 +1,28 @@
+// The integer inverse DCT with dequantisation, in place on one 8 x 8 block.
+//
+// Pass 1 runs down the columns on the dequantised coefficients (coefficient x factor as 32-bit
+// products); a column whose seven AC terms are all zero becomes its DC term throughout. Pass 2 runs
+// along the rows and shifts each result right by 3. Both passes store 16-bit values, truncating.
+// The 1-D transform is the Loeffler-Ligtenberg-Moschytz factorisation in 16.16 fixed point, every
+// product shifted right by 16 on its own; all of its arithmetic is 32-bit signed with two's-
+// complement wrap-around, which hostile coefficients do reach, so it is computed in unsigned
+// 32-bit arithmetic and turned back to signed only where a shift needs it. The results are
+// sample values minus 128.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace reel {
+
+using DequantTable = std::array<uint16_t, 64>;  // natural (row-major) order
+
+// The fast transform: also skips the row pass for rows whose AC terms are zero and handles a block
+// of nothing but DC at once. Gives exactly the reference's results.
+void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant);
+
+// The plain transform, step by step as described above; the fast one is tested against it.
+void InverseTransformBlockReference(std::span<int16_t, 64> block, const DequantTable& quant);
+
+}  // namespace reel
