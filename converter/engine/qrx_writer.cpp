@@ -22,6 +22,7 @@ std::span<uint8_t, kQrxHeaderSize> HeaderBytes(QrxOutput& movie) {
 }
 
 QrxHeader Header(const QrxOutput& movie) {
+  if (movie.headerAndIndex.size() < kQrxHeaderSize) return QrxHeader{};  // BeginQrx has not run
   return ReadQrxHeader(std::span<const uint8_t>(movie.headerAndIndex).first<kQrxHeaderSize>());
 }
 
@@ -63,6 +64,7 @@ bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, int pic
 }
 
 void SetQrxPictureSize(QrxOutput& movie, uint32_t width, uint32_t height) {
+  if (movie.headerAndIndex.size() < kQrxHeaderSize) return;
   QrxHeader header = Header(movie);
   header.width = width;
   header.height = height;
@@ -96,6 +98,10 @@ bool AppendQrxFrame(QrxOutput& movie, std::span<const uint8_t> codedFrame) {
 }
 
 bool FinishQrx(QrxOutput& movie) {
+  if (movie.headerAndIndex.size() < kQrxHeaderSize) {
+    Fail(movie, "the movie was never begun");
+    return false;
+  }
   QrxHeader header = Header(movie);
   header.fileSize = static_cast<uint32_t>(movie.runningOffset + QrxDataOffset(movie.frameCount));
   WriteQrxHeader(header, HeaderBytes(movie));
@@ -108,7 +114,6 @@ bool FinishQrx(QrxOutput& movie) {
     Fail(movie, "only " + std::to_string(movie.framesAppended) + " of " + std::to_string(movie.frameCount) +
                     " frames were written");
   }
-  movie.headerAndIndex.clear();
   return movie.Ok();
 }
 

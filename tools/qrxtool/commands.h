@@ -1,0 +1,47 @@
+// qrxtool's commands: each takes the arguments after its name and returns the exit status
+// (0 success, 1 bad input or an unsound movie, 2 a usage error).
+#pragma once
+
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace reel {
+
+struct Command {
+  std::string_view name;
+  std::string_view usage;    // the arguments, for the help text
+  std::string_view summary;  // one line on what it does
+  int (*run)(const std::vector<std::string>& args);
+};
+
+std::span<const Command> Commands();
+
+int RunInfo(const std::vector<std::string>& args);
+int RunVerify(const std::vector<std::string>& args);
+int RunFrame(const std::vector<std::string>& args);
+int RunDecodeFrame(const std::vector<std::string>& args);
+
+// The parsed arguments of one command: positional words, switches (--json) and options with a
+// value (--quality 50).
+struct Arguments {
+  std::vector<std::string> positional;
+  std::set<std::string> switches;
+  std::map<std::string, std::string> options;
+};
+
+// None (after printing the problem) when an argument is not one the command knows.
+std::optional<Arguments> ParseArguments(std::string_view command, const std::vector<std::string>& args,
+                                        const std::set<std::string>& knownSwitches,
+                                        const std::set<std::string>& knownOptions);
+
+// Prints "qrxtool: WHAT: MESSAGE" to standard error and returns 1.
+int Fail(const std::string& what, const std::string& message);
+// Prints the command's usage to standard error and returns 2.
+int UsageError(std::string_view command, const std::string& message);
+
+}  // namespace reel

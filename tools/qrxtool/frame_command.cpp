@@ -1,0 +1,78 @@
+// qrxtool frame / decode-frame: decode one frame with the player's decoder and write it out.
+#include <charconv>
+
+#include "common/qrx_format.h"
+#include "player/video/frame_decoder.h"
+#include "tools/qrxtool/commands.h"
+#include "tools/qrxtool/movie_file.h"
+#include "tools/qrxtool/picture_output.h"
+
+namespace reel {
+namespace {
+
+int WritePicture(const FrameDecoder& decoder, const std::string& outPath, bool raw565) {
+  std::string error;
+  const std::vector<uint8_t> bytes = raw565 ? Raw565OfPicture(decoder) : PpmOfPicture(decoder);
+  if (!WriteBytesToFile(outPath, bytes, error)) return Fail(outPath, error);
+  return 0;
+}
+
+bool CarriesTables(std::span<const uint8_t> frame) {
+  return frame.size() >= kQrxFrameHeaderSize &&
+         (ReadQrxFrameHeader(frame.first<kQrxFrameHeaderSize>()).flags & kFrameFlagHasTables) != 0;
+}
+
+// Decodes frame k. A frame without its own quantisation tables takes them from the last frame
+// before it that has them, as the player does when it plays the movie through.
+bool DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder) {
+  std::size_t first = k;
+  while (first > 0 && !CarriesTables(movie.FrameBytes(first).value_or(std::span<const uint8_t>{}))) --first;
+  for (std::size_t i = first; i < k; ++i) {
+    if (const auto frame = movie.FrameBytes(i)) decoder.DecodeFrame(*frame);
+  }
+  const auto frame = movie.FrameBytes(k);
+  return frame && decoder.DecodeFrame(*frame);
+}
+
+}  // namespace
+
+int RunFrame(const std::vector<std::string>& args) {
+  const auto parsed = ParseArguments("frame", args, {"--raw565"}, {});
+  if (!parsed) return 2;
+  if (parsed->positional.size() != 3) return UsageError("frame", "expected a movie, a frame number and an output file");
+  const std::string& path = parsed->positional[0];
+  const std::string& number = parsed->positional[1];
+  std::size_t k = 0;
+  const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), k);
+  if (ec != std::errc() || end != number.data() + number.size()) {
+    return UsageError("frame", "frame number '" + number + "' is not a number");
+  }
+  std::string error;
+  auto bytes = ReadWholeFile(path, error);
+  if (!bytes) return Fail(path, error);
+  const auto movie = ParseMovie(std::move(*bytes), error);
+  if (!movie) return Fail(path, error);
+  if (k >= movie->index.size()) {
+    return Fail(path, "frame " + number + " does not exist (the movie has " + std::to_string(movie->index.size()) +
+                          " frames)");
+  }
+  if (!movie->FrameBytes(k)) return Fail(path, "frame " + number + " lies outside the file");
+  FrameDecoder decoder;
+  if (!DecodeMovieFrame(*movie, k, decoder)) return Fail(path, "frame " + number + " cannot be decoded");
+  return WritePicture(decoder, parsed->positional[2], parsed->switches.contains("--raw565"));
+}
+
+int RunDecodeFrame(const std::vector<std::string>& args) {
+  const auto parsed = ParseArguments("decode-frame", args, {"--raw565"}, {});
+  if (!parsed) return 2;
+  if (parsed->positional.size() != 2) return UsageError("decode-frame", "expected a frame file and an output file");
+  const std::string& path = parsed->positional[0];
+  std::string error;
+  const auto bytes = ReadWholeFile(path, error);
+  if (!bytes) return Fail(path, error);
+  FrameDecoder decoder;
+  if (!decoder.DecodeFrame(*bytes)) return Fail(path, "not a frame that can be decoded");
+  return WritePicture(decoder, parsed->positional[1], parsed->switches.contains("--raw565"));
+}
+
+}  // namespace reel

@@ -1,0 +1,82 @@
+// qrxtool info: the movie header and one line per index entry, as text or JSON.
+#include <iostream>
+#include <sstream>
+
+#include "tools/qrxtool/commands.h"
+#include "tools/qrxtool/movie_file.h"
+
+namespace reel {
+namespace {
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string MagicText(const QrxHeader& h) { return std::string(h.magic.begin(), h.magic.end()); }
+
+void PrintText(const std::string& path, const MovieFile& movie) {
+  const QrxHeader& h = movie.header;
+  std::cout << path << "\n"
+            << "magic:          " << MagicText(h) << "\n"
+            << "frames:         " << h.frameCount << "\n"
+            << "frame rate:     " << h.frameRate << " fps\n"
+            << "picture size:   " << h.width << " x " << h.height << "\n"
+            << "bits per pixel: " << h.bitsPerPixel << "\n"
+            << "file size:      " << h.fileSize << " (file has " << movie.bytes.size() << " bytes)\n"
+            << "data offset:    " << h.dataOffset << "\n";
+  for (const QrxIndexEntry& e : movie.index) {
+    std::cout << "frame " << e.frameNumber << ": offset " << e.frameOffset << ", coded size " << e.codedSize
+              << ", raw size " << e.rawSize << "\n";
+  }
+}
+
+void PrintJson(const std::string& path, const MovieFile& movie) {
+  const QrxHeader& h = movie.header;
+  std::ostringstream out;
+  out << "{\"file\": " << JsonString(path) << ", \"magic\": " << JsonString(MagicText(h))
+      << ", \"frameCount\": " << h.frameCount << ", \"frameRate\": " << h.frameRate << ", \"width\": " << h.width
+      << ", \"height\": " << h.height << ", \"bitsPerPixel\": " << h.bitsPerPixel << ", \"fileSize\": " << h.fileSize
+      << ", \"fileLength\": " << movie.bytes.size() << ", \"dataOffset\": " << h.dataOffset << ", \"index\": [";
+  for (std::size_t k = 0; k < movie.index.size(); ++k) {
+    const QrxIndexEntry& e = movie.index[k];
+    out << (k ? ", " : "") << "{\"frameNumber\": " << e.frameNumber << ", \"codedSize\": " << e.codedSize
+        << ", \"rawSize\": " << e.rawSize << ", \"frameOffset\": " << e.frameOffset << "}";
+  }
+  out << "]}\n";
+  std::cout << out.str();
+}
+
+}  // namespace
+
+int RunInfo(const std::vector<std::string>& args) {
+  const auto parsed = ParseArguments("info", args, {"--json"}, {});
+  if (!parsed) return 2;
+  if (parsed->positional.size() != 1) return UsageError("info", "expected one movie file");
+  const std::string& path = parsed->positional[0];
+  std::string error;
+  auto bytes = ReadWholeFile(path, error);
+  if (!bytes) return Fail(path, error);
+  const auto movie = ParseMovie(std::move(*bytes), error);
+  if (!movie) return Fail(path, error);
+  if (parsed->switches.contains("--json")) {
+    PrintJson(path, *movie);
+  } else {
+    PrintText(path, *movie);
+  }
+  return 0;
+}
+
+}  // namespace reel

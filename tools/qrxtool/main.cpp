@@ -1,0 +1,45 @@
+// qrxtool: inspects, checks and extracts frames from QRX movies.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/qrxtool/commands.h"
+
+namespace reel {
+
+std::span<const Command> Commands() {
+  static const Command kCommands[] = {
+      {"info", "MOVIE.qrx [--json]", "print the header and one line per index entry", RunInfo},
+      {"verify", "MOVIE.qrx", "check every container invariant, frame header and frame decode", RunVerify},
+      {"frame", "MOVIE.qrx K OUT.ppm [--raw565]", "decode frame K (from 0) to a PPM picture", RunFrame},
+      {"decode-frame", "FRAME.jbp1 OUT.ppm [--raw565]", "decode a single coded frame file to a PPM picture",
+       RunDecodeFrame},
+  };
+  return kCommands;
+}
+
+namespace {
+
+void PrintHelp(std::ostream& out) {
+  out << "qrxtool: inspect and check QRX movies and their frames.\n\nUsage:\n";
+  for (const Command& c : Commands()) out << "  qrxtool " << c.name << " " << c.usage << "\n      " << c.summary << "\n";
+  out << "\nWith --raw565 the padded picture's 16-bit little-endian 5-6-5 words are written instead of a PPM.\n"
+         "Exit status: 0 success, 1 bad input or an unsound movie, 2 a usage error.\n";
+}
+
+}  // namespace
+}  // namespace reel
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> words(argv + 1, argv + argc);
+  if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+    reel::PrintHelp(words.empty() ? std::cerr : std::cout);
+    return words.empty() ? 2 : 0;
+  }
+  for (const reel::Command& c : reel::Commands()) {
+    if (c.name == words[0]) return c.run(std::vector<std::string>(words.begin() + 1, words.end()));
+  }
+  std::cerr << "qrxtool: unknown command '" << words[0] << "' (try qrxtool --help)\n";
+  return 2;
+}

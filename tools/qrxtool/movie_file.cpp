@@ -1,0 +1,186 @@
+#include "tools/qrxtool/movie_file.h"
+
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "common/byte_io.h"
+#include "common/symbol_counts.h"
+#include "player/video/frame_decoder.h"
+
+namespace reel {
+namespace {
+
+constexpr uint32_t kFrameFixedBytes = 236;  // header, DC counts and both tables
+constexpr int32_t kLowestQuality = 1;
+constexpr int32_t kHighestQuality = 100;
+
+class Problems {
+ public:
+  explicit Problems(std::string label) : label_(std::move(label)) {}
+  void Check(bool sound, const std::string& what) {
+    if (!sound) lines_.push_back(label_ + what);
+  }
+  std::vector<std::string> Take() { return std::move(lines_); }
+
+ private:
+  std::string label_;
+  std::vector<std::string> lines_;
+};
+
+std::string Num(uint64_t v) { return std::to_string(v); }
+
+void CheckMovieHeader(const QrxHeader& h, std::size_t fileLength, std::size_t frameCount, Problems& p) {
+  p.Check(h.magic == kQrxMagic, "magic is not \"QRX1\"");
+  p.Check(h.reserved0 == 0 && h.reserved1 == 0 && h.reserved2 == 0, "reserved header fields are not 0");
+  p.Check(h.constantOne == 1, "header constant at offset 16 is " + Num(h.constantOne) + ", not 1");
+  p.Check(h.bitsPerPixel == 24, "bits per pixel is " + Num(h.bitsPerPixel) + ", not 24");
+  p.Check(h.width > 0 && h.height > 0, "picture size " + Num(h.width) + "x" + Num(h.height) + " is empty");
+  p.Check(h.frameRate > 0, "frame rate is 0");
+  p.Check(h.dataOffset == QrxDataOffset(frameCount),
+          "data offset is " + Num(h.dataOffset) + ", not " + Num(QrxDataOffset(frameCount)));
+  p.Check(h.fileSize == fileLength,
+          "file size field is " + Num(h.fileSize) + " but the file has " + Num(fileLength) + " bytes");
+}
+
+void CheckIndex(const MovieFile& movie, Problems& p) {
+  const QrxHeader& h = movie.header;
+  const uint64_t rawSize = uint64_t{h.width} * h.height * 3;
+  uint64_t expectedOffset = 0;
+  for (std::size_t k = 0; k < movie.index.size(); ++k) {
+    const QrxIndexEntry& e = movie.index[k];
+    const std::string at = "index entry " + Num(k) + ": ";
+    p.Check(e.frameNumber == k, at + "frame number is " + Num(e.frameNumber));
+    p.Check(e.constantTwo == 2 && e.reserved == 0, at + "constant fields are not 2 and 0");
+    p.Check(e.rawSize == rawSize, at + "raw size is " + Num(e.rawSize) + ", not " + Num(rawSize));
+    p.Check(e.frameOffset == expectedOffset,
+            at + "frame offset is " + Num(e.frameOffset) + ", not " + Num(expectedOffset) + " (frames must be back to back)");
+    p.Check(movie.FrameBytes(k).has_value(), at + "frame lies outside the file");
+    expectedOffset = uint64_t{e.frameOffset} + e.codedSize;
+  }
+  const uint64_t end = uint64_t{h.dataOffset} + expectedOffset;
+  p.Check(end == movie.bytes.size(),
+          "frames end at byte " + Num(end) + " but the file has " + Num(movie.bytes.size()) + " bytes");
+}
+
+void CheckFrameHeader(const QrxFrameHeader& f, uint32_t expectedWidth,
+                      uint32_t expectedHeight, Problems& p) {
+  p.Check(f.tag == kQrxFrameTag, "tag is not \"JBP1\"");
+  p.Check(f.headerSize == kQrxFrameHeaderSize, "header size is " + Num(f.headerSize) + ", not 44");
+  p.Check((f.flags & kFrameFlagHasTables) != 0, "flags lack the quantisation-table bit");
+  p.Check(f.flags == kFrameFlagsWritten, "flags are " + Num(f.flags) + ", not 0x08000001");
+  p.Check(f.quality >= kLowestQuality && f.quality <= kHighestQuality,
+          "quality " + std::to_string(f.quality) + " is outside 1 ... 100");
+  p.Check(f.width > 0 && f.height > 0, "picture size is empty");
+  if (expectedWidth != 0) {
+    p.Check(f.width == expectedWidth && f.height == expectedHeight,
+            "size " + Num(f.width) + "x" + Num(f.height) + " differs from the movie's " + Num(expectedWidth) + "x" +
+                Num(expectedHeight));
+  }
+  p.Check(f.bitsPerPixel == 24, "bits per pixel is " + Num(f.bitsPerPixel) + ", not 24");
+  p.Check(f.reserved0 == 0 && f.reserved1 == 0 && f.reserved2 == 0, "reserved fields are not 0");
+  p.Check(f.dcStreamSize % 4 == 0 && f.acStreamSize % 4 == 0, "a stream length is not a multiple of 4");
+}
+
+void CheckFrameBody(std::span<const uint8_t> frame, const QrxFrameHeader& f, Problems& p) {
+  if (frame.size() < kQrxFrameHeaderSize + 64) {
+    p.Check(false, "too short for its symbol counts");
+    return;
+  }
+  ByteReader dcIn(frame.subspan(kQrxFrameHeaderSize, 64));
+  int64_t dcSymbols = 0;
+  bool negative = false;
+  for (std::size_t s = 0; s < kDcSymbolCount; ++s) {
+    const int32_t c = dcIn.I32();
+    negative |= c < 0;
+    dcSymbols += c;
+  }
+  const auto ac = UnpackAcCounts(frame.subspan(kQrxFrameHeaderSize + 64));
+  p.Check(ac.has_value(), "AC symbol counts run past the end of the frame");
+  if (!ac) return;
+  for (int32_t c : ac->counts) negative |= c < 0;
+  p.Check(!negative, "a symbol count is negative");
+  const uint64_t blocks = uint64_t{(f.width + 15u) / 16} * ((f.height + 15u) / 16) * 6;
+  p.Check(dcSymbols == static_cast<int64_t>(blocks),
+          "DC counts add up to " + std::to_string(dcSymbols) + ", not one per block (" + Num(blocks) + ")");
+  const uint64_t expectedSize = kFrameFixedBytes + ac->paddedLength + uint64_t{f.dcStreamSize} + f.acStreamSize;
+  p.Check(expectedSize == frame.size(),
+          "parts add up to " + Num(expectedSize) + " bytes but the frame has " + Num(frame.size()));
+}
+
+}  // namespace
+
+std::optional<std::span<const uint8_t>> MovieFile::FrameBytes(std::size_t k) const {
+  const QrxIndexEntry& e = index.at(k);
+  const uint64_t start = uint64_t{header.dataOffset} + e.frameOffset;
+  if (start > bytes.size() || bytes.size() - start < e.codedSize) return std::nullopt;
+  return std::span<const uint8_t>(bytes).subspan(static_cast<std::size_t>(start), e.codedSize);
+}
+
+std::optional<MovieFile> ParseMovie(std::vector<uint8_t> bytes, std::string& error) {
+  if (bytes.size() < kQrxHeaderSize) {
+    error = "shorter than the 48-byte movie header (" + Num(bytes.size()) + " bytes)";
+    return std::nullopt;
+  }
+  MovieFile movie;
+  movie.header = ReadQrxHeader(std::span<const uint8_t>(bytes).first<kQrxHeaderSize>());
+  const uint64_t indexEnd = QrxDataOffset(movie.header.frameCount);
+  if (indexEnd > bytes.size()) {
+    error = "the index of " + Num(movie.header.frameCount) + " frames runs past the end of the file (" +
+            Num(bytes.size()) + " bytes)";
+    return std::nullopt;
+  }
+  movie.index.reserve(movie.header.frameCount);
+  for (std::size_t k = 0; k < movie.header.frameCount; ++k) {
+    const auto entry = std::span<const uint8_t>(bytes).subspan(kQrxHeaderSize + kQrxIndexEntrySize * k);
+    movie.index.push_back(ReadQrxIndexEntry(entry.first<kQrxIndexEntrySize>()));
+  }
+  movie.bytes = std::move(bytes);
+  return movie;
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot open the file";
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+  if (in.bad()) {
+    error = "read failed";
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+std::vector<std::string> VerifyFrame(std::span<const uint8_t> frame, const std::string& label,
+                                     uint32_t expectedWidth, uint32_t expectedHeight) {
+  Problems p(label);
+  if (frame.size() < kQrxFrameHeaderSize) {
+    p.Check(false, "shorter than the 44-byte frame header (" + Num(frame.size()) + " bytes)");
+    return p.Take();
+  }
+  const QrxFrameHeader f = ReadQrxFrameHeader(frame.first<kQrxFrameHeaderSize>());
+  CheckFrameHeader(f, expectedWidth, expectedHeight, p);
+  CheckFrameBody(frame, f, p);
+  FrameDecoder decoder;
+  p.Check(decoder.DecodeFrame(frame), "the frame does not decode");
+  return p.Take();
+}
+
+std::vector<std::string> VerifyMovie(const MovieFile& movie) {
+  Problems p("");
+  CheckMovieHeader(movie.header, movie.bytes.size(), movie.index.size(), p);
+  CheckIndex(movie, p);
+  std::vector<std::string> lines = p.Take();
+  for (std::size_t k = 0; k < movie.index.size(); ++k) {
+    const auto frame = movie.FrameBytes(k);
+    if (!frame) continue;  // reported with the index
+    for (std::string& line : VerifyFrame(*frame, "frame " + Num(k) + ": ", movie.header.width, movie.header.height)) {
+      lines.push_back(std::move(line));
+    }
+  }
+  return lines;
+}
+
+}  // namespace reel

@@ -1,0 +1,40 @@
+// A QRX movie held in memory for inspection: its header, its index and its bytes, and the checks
+// that tell whether it is sound.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/qrx_format.h"
+
+namespace reel {
+
+struct MovieFile {
+  QrxHeader header;
+  std::vector<QrxIndexEntry> index;
+  std::vector<uint8_t> bytes;  // the whole file
+
+  // The bytes of frame k, or none when its entry points outside the file.
+  std::optional<std::span<const uint8_t>> FrameBytes(std::size_t k) const;
+};
+
+// Reads the header and index of a movie already in memory. None, with the reason in `error`, when
+// the bytes are shorter than the header or the index runs past their end.
+std::optional<MovieFile> ParseMovie(std::vector<uint8_t> bytes, std::string& error);
+
+// Reads a whole file. None, with the reason in `error`, when it cannot be read.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string& error);
+
+// Every invariant of the container, every frame header, and a decode of every frame: one line per
+// problem, empty when the movie is sound.
+std::vector<std::string> VerifyMovie(const MovieFile& movie);
+
+// The problems of one coded frame on its own (its header, its parts and a decode), each line
+// starting with `label`. `expectedWidth`/`expectedHeight` of 0 skip the size comparison.
+std::vector<std::string> VerifyFrame(std::span<const uint8_t> frame, const std::string& label,
+                                     uint32_t expectedWidth, uint32_t expectedHeight);
+
+}  // namespace reel
