@@ -38,8 +38,8 @@ namespace {
 
 constexpr std::string_view kDigits = "0123456789ABCDEF";
 
-// Fraction digits beyond this many are written as '0': 10^9 is the largest power of ten whose
-// product with a fraction still fits the digits of a double.
+// Fraction digits are computed to at most nine places, the most whose place value (10^9) fits in
+// 32 bits; further places are written as '0'.
 constexpr std::size_t kMaxComputedFractionDigits = 9;
 constexpr std::array<double, kMaxComputedFractionDigits + 1> kPowersOfTen = {
     1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
@@ -47,7 +47,7 @@ constexpr double kTwoToThe32 = 4294967296.0;
 
 // One parsed conversion: "%" letter [flag] [width] ["." precision].
 struct Conversion {
-  char letter = 0;  // lower case for the known letters; 0 when the conversion produces nothing
+  char letter = 0;  // lower-cased for the full-width variants; 0 after a lone "l" or a character
   bool fullWidth = false;
   char flag = 0;  // '+', '-' or 0
   std::size_t width = 0;

@@ -71,6 +71,7 @@ TEST_F(FormatTextTest, FixedPoint) {
   EXPECT_EQ(FormatText("%f+.1", -3.5), "-3.5");
   EXPECT_EQ(FormatText("%f", 12.7), "12.");
   EXPECT_EQ(FormatText("%f+2.1", 12.5), "+12.5");
+  EXPECT_EQ(FormatText("%f1.1", 12.5), "2.5");  // the lowest digits are kept, as for %d
 }
 
 TEST_F(FormatTextTest, FixedPointOutOfRange) {
