@@ -23,6 +23,13 @@ std::size_t TableIndex(int32_t index) {
   return static_cast<std::size_t>(std::clamp(index, 0, kColourTableSize - 1));
 }
 
+inline uint16_t PixelOf(const ColourTables& tables, int16_t luma, const ChromaTerms& terms) {
+  const int32_t base = luma + kColourTableOffset;
+  return static_cast<uint16_t>(tables.RedField[TableIndex(base + terms.red)] |
+                               tables.GreenField[TableIndex(base - terms.green)] |
+                               tables.BlueField[TableIndex(base + terms.blue)]);
+}
+
 }  // namespace
 
 ChromaTerms ComputeChromaTerms(int16_t cb, int16_t cr) {
@@ -32,10 +39,7 @@ ChromaTerms ComputeChromaTerms(int16_t cb, int16_t cr) {
 }
 
 uint16_t ConvertPixel(const ColourTables& tables, int16_t luma, const ChromaTerms& terms) {
-  const int32_t base = luma + kColourTableOffset;
-  return static_cast<uint16_t>(tables.RedField[TableIndex(base + terms.red)] |
-                               tables.GreenField[TableIndex(base - terms.green)] |
-                               tables.BlueField[TableIndex(base + terms.blue)]);
+  return PixelOf(tables, luma, terms);
 }
 
 void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables,
@@ -58,10 +62,10 @@ void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTabl
         const ChromaTerms terms =
             ComputeChromaTerms(cb[chromaIndex + pair], cr[chromaIndex + pair]);
         const std::size_t column = pair * 2;
-        upper[column] = ConvertPixel(tables, luma[lumaIndex + column], terms);
-        upper[column + 1] = ConvertPixel(tables, luma[lumaIndex + column + 1], terms);
-        lower[column] = ConvertPixel(tables, luma[lumaIndex + 8 + column], terms);
-        lower[column + 1] = ConvertPixel(tables, luma[lumaIndex + 8 + column + 1], terms);
+        upper[column] = PixelOf(tables, luma[lumaIndex + column], terms);
+        upper[column + 1] = PixelOf(tables, luma[lumaIndex + column + 1], terms);
+        lower[column] = PixelOf(tables, luma[lumaIndex + 8 + column], terms);
+        lower[column + 1] = PixelOf(tables, luma[lumaIndex + 8 + column + 1], terms);
       }
     }
   }

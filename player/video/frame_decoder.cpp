@@ -40,7 +40,7 @@ std::span<const uint16_t> FrameDecoder::Pixels() const {
 bool FrameDecoder::PictureFits(uint64_t pixelCount) const {
   if (hasOwnerBuffer_) return pixelCount <= ownerPixels_.size();
   if (!ownPixels_.empty()) return pixelCount <= ownPixels_.size();
-  return pixelCount <= uint64_t{kMaxFrameMacroblocks} * 16 * 16;
+  return pixelCount <= uint64_t{kMaxDecodedMacroblocks} * 16 * 16;
 }
 
 std::span<uint16_t> FrameDecoder::PictureBuffer() {

@@ -118,7 +118,7 @@ std::optional<FrameCoefficients> DecodeFrameCoefficients(std::span<const uint8_t
   const auto layout = ReadFrameLayout(frame);
   if (!layout) return std::nullopt;
   const uint64_t macroblocks = FrameMacroblocks(layout->width, layout->height);
-  if (macroblocks > kMaxFrameMacroblocks) return std::nullopt;
+  if (macroblocks > kMaxDecodedMacroblocks) return std::nullopt;
 
   FrameCoefficients result;
   result.width = layout->width;

@@ -49,7 +49,7 @@ struct FrameCoefficients {
 };
 
 // None when the frame is refused (see ReadFrameLayout and DecodeFrameBlocks) or holds more than
-// kMaxFrameMacroblocks macroblocks.
+// kMaxDecodedMacroblocks macroblocks.
 std::optional<FrameCoefficients> DecodeFrameCoefficients(
     std::span<const uint8_t> frame, SymbolDecoding decoding = SymbolDecoding::kLookupTable);
 

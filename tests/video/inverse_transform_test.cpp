@@ -1,0 +1,94 @@
+#include "player/video/inverse_transform.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace reel {
+namespace {
+
+DequantTable Uniform(uint16_t value) {
+  DequantTable table{};
+  table.fill(value);
+  return table;
+}
+
+using Block = std::array<int16_t, 64>;
+
+Block Transformed(Block block, const DequantTable& quant, bool reference) {
+  if (reference) {
+    InverseTransformBlockReference(block, quant);
+  } else {
+    InverseTransformBlock(block, quant);
+  }
+  return block;
+}
+
+TEST(InverseTransform, DcOnlyBlockIsFlat) {
+  Block block{};
+  block[0] = 25;  // 25 x 8 = 200, shifted by 3: 25
+  for (bool reference : {false, true}) {
+    const Block out = Transformed(block, Uniform(8), reference);
+    for (int16_t sample : out) EXPECT_EQ(sample, 25);
+  }
+  block[0] = -13;  // -104 >> 3 = -13; an odd product rounds toward minus infinity
+  for (int16_t sample : Transformed(block, Uniform(7), false)) EXPECT_EQ(sample, -12);  // -91 >> 3
+}
+
+TEST(InverseTransform, DcProductIsTruncatedTo16BitsBeforeTheRowPass) {
+  Block block{};
+  block[0] = 32767;  // 32767 x 255 = 8,355,585 = 0x7F7F01: its low 16 bits are 0x7F01 = 32513
+  for (bool reference : {false, true}) {
+    for (int16_t sample : Transformed(block, Uniform(255), reference)) EXPECT_EQ(sample, 32513 >> 3);
+  }
+}
+
+TEST(InverseTransform, SingleLowFrequencyTermMatchesHandComputation) {
+  // Coefficient 1 at row 0, column 1 with factor 1024: pass 1 keeps column 1 as 1024 in every
+  // row (its AC terms are zero); pass 2 turns each row [0, 1024, 0 ...] into
+  // y0 = t10 + o3 with o3 = mul(1024, 98390) + z1 + z4, and so on.
+  Block block{};
+  block[1] = 1;
+  const Block out = Transformed(block, Uniform(1024), true);
+  auto mul = [](int32_t a, int32_t k) { return static_cast<int32_t>(int64_t{a} * k >> 16); };
+  const int32_t z5 = mul(1024, 77062);
+  const int32_t z1 = mul(1024, -58980);
+  const int32_t z4 = z5 + mul(1024, -25570);
+  const int32_t z3 = z5;
+  const int32_t o3 = mul(1024, 98390) + z1 + z4;
+  const int32_t o0 = z1 + z3;
+  EXPECT_EQ(out[0], o3 >> 3);
+  EXPECT_EQ(out[7], (-o3) >> 3);
+  EXPECT_EQ(out[3], o0 >> 3);
+  EXPECT_EQ(out[4], (-o0) >> 3);
+  for (int row = 1; row < 8; ++row) {
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(out[row * 8 + k], out[k]);
+  }
+  EXPECT_EQ(Transformed(block, Uniform(1024), false), out);
+}
+
+// Legal coefficient blocks with the sparsity of real pictures (a few low-frequency terms, some
+// reaching into the corner or the whole block) and hostile blocks of full-range values whose
+// arithmetic wraps: the fast transform must give the reference's samples exactly.
+TEST(InverseTransform, FastTransformMatchesReference) {
+  std::mt19937 rng(3);
+  for (int trial = 0; trial < 20000; ++trial) {
+    Block block{};
+    DequantTable quant{};
+    const int kind = trial % 5;
+    for (auto& q : quant) q = static_cast<uint16_t>(kind == 4 ? rng() % 256 : 1 + rng() % 99);
+    const int terms = kind == 0 ? 1 : static_cast<int>(1 + rng() % 12);
+    for (int t = 0; t < terms; ++t) {
+      const std::size_t corner = (rng() % 4) * 8 + rng() % 4;
+      const std::size_t position = kind == 0 ? 0 : kind == 1 ? corner : rng() % 64;
+      const int32_t value = kind >= 3 ? static_cast<int16_t>(rng()) : static_cast<int32_t>(rng() % 401) - 200;
+      block[position] = static_cast<int16_t>(value);
+    }
+    if (kind == 2) block[4 + 8 * (rng() % 4)] = 1;  // just outside the corner
+    SCOPED_TRACE(trial);
+    ASSERT_EQ(Transformed(block, quant, false), Transformed(block, quant, true));
+  }
+}
+
+}  // namespace
+}  // namespace reel
