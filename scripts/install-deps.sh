@@ -12,6 +12,8 @@ packages=(
   # audio encoding and media input
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libmp3lame-dev libvorbis-dev libmpg123-dev
+  # the player
+  libsdl2-dev
   # test clips and the demo
   ffmpeg
 )
