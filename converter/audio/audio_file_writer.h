@@ -1,0 +1,24 @@
+// Writing the encoded soundtrack to its companion file: the raw stream, nothing around it, in one
+// write, no temporary file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace reel {
+
+// Where `offset` counts from before the write.
+inline constexpr int32_t kWriteFromStart = 0;
+inline constexpr int32_t kWriteFromCurrent = 1;
+inline constexpr int32_t kWriteFromEnd = 2;
+
+// Opens `path` for writing (created anew, replacing any file of that name, when `create`;
+// otherwise opened as it is or created when missing), moves to `offset` from `origin` (any other
+// origin, or a position the file cannot take, leaves it at the start) and writes `data`. Returns
+// the number of bytes written, or 0 when the file cannot be opened.
+std::size_t WriteWholeFile(const std::string& path, std::span<const uint8_t> data, int32_t origin, int64_t offset,
+                           bool create);
+
+}  // namespace reel

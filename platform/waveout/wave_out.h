@@ -1,0 +1,51 @@
+// The waveform output device: four (or any number of) caller-owned buffers written to a queue,
+// played in the order written, each handed back through a "done" call when the device has played
+// it, plus the byte position played so far, the volume and closing.
+//
+// The device plays 16-bit signed stereo at the rate asked for. A written buffer belongs to the
+// device until its done call; the caller refills it there and writes it again. Done calls come on
+// the device's own thread, one at a time, in the order the buffers were written; a done handler may
+// write buffers but must not close the device. Playback begins with the first write.
+//
+// OpenWaveOut opens the system's sound output through SDL audio (SDL_AUDIODRIVER=dummy or disk
+// work without a sound card). OpenSilentWaveOut is a device without sound that consumes queued
+// buffers at the real-time pace of the rate, so a player whose sound output cannot be opened still
+// has a running clock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace reel {
+
+class WaveOutDevice {
+ public:
+  using DoneHandler = std::function<void(std::size_t buffer_id)>;
+
+  virtual ~WaveOutDevice() = default;
+
+  // Queues samples (interleaved left, right) under an id that the done call reports back.
+  virtual void Write(std::size_t buffer_id, std::span<const int16_t> samples) = 0;
+
+  // Bytes played since the device was opened, wrapping at 2^32 as a 32-bit byte counter does.
+  virtual uint32_t PositionBytes() const = 0;
+
+  // 0 is silent, 0xFFFF is full level, per side.
+  virtual void SetVolume(uint16_t left, uint16_t right) = 0;
+
+  // Stops the device for good. False while buffers are still queued (nothing is changed then);
+  // after true no done call comes any more.
+  virtual bool Close() = 0;
+};
+
+// Null when the sound output cannot be opened.
+std::unique_ptr<WaveOutDevice> OpenWaveOut(uint32_t rate, WaveOutDevice::DoneHandler on_done);
+
+// Never null.
+std::unique_ptr<WaveOutDevice> OpenSilentWaveOut(uint32_t rate,
+                                                 WaveOutDevice::DoneHandler on_done);
+
+}  // namespace reel

@@ -1,0 +1,284 @@
+#include "audio_test_support.h"
+
+#include <mpg123.h>
+#include <stdlib.h>
+#include <vorbis/vorbisfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <numbers>
+
+#include "common/byte_io.h"
+
+namespace reel::test {
+
+std::vector<uint8_t> Tone16(uint32_t rate, uint16_t channels, double seconds, double frequency, double amplitude) {
+  const auto frames = static_cast<std::size_t>(std::lround(rate * seconds));
+  std::vector<uint8_t> bytes;
+  ByteWriter writer(bytes);
+  for (std::size_t i = 0; i < frames; ++i) {
+    for (uint16_t c = 0; c < channels; ++c) {
+      const double f = c == 0 ? frequency : frequency / 2;
+      const double value = amplitude * std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / rate);
+      writer.U16(static_cast<uint16_t>(static_cast<int16_t>(std::lround(value * 32767))));
+    }
+  }
+  return bytes;
+}
+
+std::vector<uint8_t> Tone8(uint32_t rate, uint16_t channels, double seconds, double frequency) {
+  const auto frames = static_cast<std::size_t>(std::lround(rate * seconds));
+  std::vector<uint8_t> bytes;
+  for (std::size_t i = 0; i < frames; ++i) {
+    for (uint16_t c = 0; c < channels; ++c) {
+      const double f = c == 0 ? frequency : frequency / 2;
+      const double value = 0.5 * std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / rate);
+      bytes.push_back(static_cast<uint8_t>(128 + std::lround(value * 127)));
+    }
+  }
+  return bytes;
+}
+
+std::vector<int16_t> Samples16(const std::vector<uint8_t>& bytes) {
+  std::vector<int16_t> samples(bytes.size() / 2);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  return samples;
+}
+
+std::vector<int16_t> Channel(const std::vector<int16_t>& samples, uint16_t channels, uint16_t which) {
+  std::vector<int16_t> channel;
+  for (std::size_t i = which; i < samples.size(); i += channels) channel.push_back(samples[i]);
+  return channel;
+}
+
+double CrossingsPerSecond(const std::vector<int16_t>& samples, uint32_t rate) {
+  if (samples.size() < 2) return 0;
+  return static_cast<double>(Crossings(samples)) * rate / static_cast<double>(samples.size());
+}
+
+std::size_t Crossings(const std::vector<int16_t>& samples) {
+  if (samples.empty()) return 0;
+  // With hysteresis, so that coding noise around zero does not count as extra crossings.
+  constexpr int kThreshold = 2000;
+  std::size_t crossings = 0;
+  bool low = samples[0] < 0;
+  for (const int16_t sample : samples) {
+    if (low && sample > kThreshold) {
+      ++crossings;
+      low = false;
+    } else if (!low && sample < -kThreshold) {
+      low = true;
+    }
+  }
+  return crossings;
+}
+
+double Rms(const std::vector<int16_t>& samples) {
+  if (samples.empty()) return 0;
+  double sum = 0;
+  for (const int16_t s : samples) sum += static_cast<double>(s) * s;
+  return std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+TempDir::TempDir() {
+  std::filesystem::create_directories(REEL_TEST_TMP_DIR);
+  std::string pattern = std::string(REEL_TEST_TMP_DIR) + "/audio-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedRegistry::ScopedRegistry(const std::string& installPath) {
+  if (const char* previous = std::getenv("XDG_CONFIG_HOME")) previous_ = previous;
+  setenv("XDG_CONFIG_HOME", folder_.Path().c_str(), 1);
+  if (installPath.empty()) return;
+  std::filesystem::create_directories(folder_.Path() / "reelforge");
+  std::ofstream store(folder_.Path() / "reelforge" / "registry.ini");
+  store << "[Software\\MarineCat\\GOGO_DLL]\r\nINSTPATH=" << installPath << "\r\n";
+}
+
+ScopedRegistry::~ScopedRegistry() {
+  if (previous_) {
+    setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
+  } else {
+    unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+namespace {
+
+// The "fmt " and "data" chunks of a RIFF WAVE file.
+std::optional<CodedClip> ParseWave(const std::vector<uint8_t>& file) {
+  if (file.size() < 12 || std::memcmp(file.data(), "RIFF", 4) != 0 || std::memcmp(file.data() + 8, "WAVE", 4) != 0) {
+    return std::nullopt;
+  }
+  CodedClip clip;
+  bool haveFormat = false;
+  bool haveData = false;
+  for (std::size_t at = 12; at + 8 <= file.size();) {
+    const uint32_t size = LoadU32(std::span<const uint8_t, 4>(file.data() + at + 4, 4));
+    const std::size_t body = at + 8;
+    const std::size_t length = std::min<std::size_t>(size, file.size() - body);
+    const std::span<const uint8_t> bytes(file.data() + body, length);
+    if (std::memcmp(file.data() + at, "fmt ", 4) == 0) {
+      if (auto format = ReadAudioFormat(bytes)) {
+        clip.format = *format;
+        haveFormat = true;
+      }
+    } else if (std::memcmp(file.data() + at, "data", 4) == 0) {
+      clip.data.assign(bytes.begin(), bytes.end());
+      haveData = true;
+    }
+    at = body + length + (length & 1);
+  }
+  if (!haveFormat || !haveData) return std::nullopt;
+  return clip;
+}
+
+}  // namespace
+
+std::optional<CodedClip> CodeWithFfmpeg(const std::vector<uint8_t>& pcm, uint32_t rate, uint16_t channels,
+                                        const std::string& codecArguments) {
+  const TempDir folder;
+  const auto input = folder.Path() / "in.raw";
+  const auto output = folder.Path() / "out.wav";
+  WriteFile(input, pcm);
+  const std::string command = "ffmpeg -v error -nostdin -y -f s16le -ar " + std::to_string(rate) + " -ac " +
+                              std::to_string(channels) + " -i '" + input.string() + "' " + codecArguments + " '" +
+                              output.string() + "'";
+  if (std::system(command.c_str()) != 0) return std::nullopt;
+  return ParseWave(ReadFile(output));
+}
+
+DecodedStream DecodeMp3(const std::vector<uint8_t>& mp3) {
+  DecodedStream decoded;
+  const TempDir folder;
+  const auto path = folder.Path() / "stream.mp3";
+  WriteFile(path, mp3);
+  mpg123_handle* handle = mpg123_new(nullptr, nullptr);
+  if (handle == nullptr) return decoded;
+  mpg123_param(handle, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0);
+  if (mpg123_open(handle, path.c_str()) == MPG123_OK) {
+    int encoding = 0;
+    if (mpg123_getformat(handle, &decoded.rate, &decoded.channels, &encoding) == MPG123_OK) {
+      mpg123_format_none(handle);
+      mpg123_format(handle, decoded.rate, decoded.channels, MPG123_ENC_SIGNED_16);
+      std::vector<unsigned char> buffer(65536);
+      std::size_t done = 0;
+      int result = MPG123_OK;
+      while ((result = mpg123_read(handle, buffer.data(), buffer.size(), &done)) == MPG123_OK ||
+             result == MPG123_NEW_FORMAT) {
+        for (std::size_t i = 0; i + 1 < done; i += 2) {
+          decoded.samples.push_back(static_cast<int16_t>(buffer[i] | (buffer[i + 1] << 8)));
+        }
+      }
+      for (std::size_t i = 0; i + 1 < done; i += 2) {
+        decoded.samples.push_back(static_cast<int16_t>(buffer[i] | (buffer[i + 1] << 8)));
+      }
+      decoded.ok = result == MPG123_DONE;
+      decoded.frames = decoded.samples.size() / static_cast<std::size_t>(decoded.channels);
+    }
+    mpg123_close(handle);
+  }
+  mpg123_delete(handle);
+  return decoded;
+}
+
+namespace {
+
+struct MemorySource {
+  const std::vector<uint8_t>* bytes;
+  std::size_t position = 0;
+};
+
+std::size_t ReadMemory(void* out, std::size_t size, std::size_t count, void* source) {
+  auto& memory = *static_cast<MemorySource*>(source);
+  const std::size_t wanted = size * count;
+  const std::size_t available = std::min(wanted, memory.bytes->size() - memory.position);
+  std::memcpy(out, memory.bytes->data() + memory.position, available);
+  memory.position += available;
+  return size == 0 ? 0 : available / size;
+}
+
+int SeekMemory(void* source, ogg_int64_t offset, int whence) {
+  auto& memory = *static_cast<MemorySource*>(source);
+  ogg_int64_t base = 0;
+  if (whence == SEEK_CUR) base = static_cast<ogg_int64_t>(memory.position);
+  if (whence == SEEK_END) base = static_cast<ogg_int64_t>(memory.bytes->size());
+  const ogg_int64_t target = base + offset;
+  if (target < 0 || target > static_cast<ogg_int64_t>(memory.bytes->size())) return -1;
+  memory.position = static_cast<std::size_t>(target);
+  return 0;
+}
+
+long TellMemory(void* source) { return static_cast<long>(static_cast<MemorySource*>(source)->position); }
+
+}  // namespace
+
+DecodedStream DecodeOgg(const std::vector<uint8_t>& ogg) {
+  DecodedStream decoded;
+  MemorySource source{&ogg};
+  OggVorbis_File file;
+  const ov_callbacks callbacks = {ReadMemory, SeekMemory, nullptr, TellMemory};
+  if (ov_open_callbacks(&source, &file, nullptr, 0, callbacks) != 0) return decoded;
+  const vorbis_info* info = ov_info(&file, -1);
+  decoded.rate = info->rate;
+  decoded.channels = info->channels;
+  std::vector<char> buffer(65536);
+  int section = 0;
+  long got = 0;
+  while ((got = ov_read(&file, buffer.data(), static_cast<int>(buffer.size()), 0, 2, 1, &section)) > 0) {
+    for (long i = 0; i + 1 < got; i += 2) {
+      const auto low = static_cast<uint8_t>(buffer[static_cast<std::size_t>(i)]);
+      const auto high = static_cast<uint8_t>(buffer[static_cast<std::size_t>(i) + 1]);
+      decoded.samples.push_back(static_cast<int16_t>(low | (high << 8)));
+    }
+  }
+  decoded.ok = got == 0;
+  decoded.frames = decoded.samples.size() / static_cast<std::size_t>(decoded.channels);
+  ov_clear(&file);
+  return decoded;
+}
+
+std::vector<uint32_t> Mp3FrameBitRates(const std::vector<uint8_t>& mp3) {
+  static constexpr uint32_t kMpeg1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  static constexpr uint32_t kMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+  static constexpr uint32_t kRates[3] = {44100, 48000, 32000};
+  std::vector<uint32_t> rates;
+  for (std::size_t at = 0; at + 4 <= mp3.size();) {
+    if (mp3[at] != 0xFF || (mp3[at + 1] & 0xE0) != 0xE0) return {};
+    const int version = (mp3[at + 1] >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+    const int bitRateIndex = mp3[at + 2] >> 4;
+    const int rateIndex = (mp3[at + 2] >> 2) & 3;
+    if (version == 1 || rateIndex == 3) return {};
+    const uint32_t bitRate = version == 3 ? kMpeg1[bitRateIndex] : kMpeg2[bitRateIndex];
+    const uint32_t rate = kRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    const uint32_t padding = (mp3[at + 2] >> 1) & 1;
+    const uint32_t length = (version == 3 ? 144000 : 72000) * bitRate / rate + padding;
+    if (length == 0) return {};
+    rates.push_back(bitRate);
+    at += length;
+  }
+  return rates;
+}
+
+}  // namespace reel::test

@@ -1,0 +1,24 @@
+// Run from the folder that holds gogo.dll: the module is found by the normal library search, with
+// no registry entry at all.
+#include <gtest/gtest.h>
+
+#include "audio_test_support.h"
+#include "converter/audio/mp3_encoder.h"
+
+namespace reel {
+namespace {
+
+TEST(Mp3ModuleSearch, LoadsFromBesideTheProgramWithoutTheRegistry) {
+  const test::ScopedRegistry emptyRegistry;
+  Mp3EncoderLib encoder(64);
+  EXPECT_TRUE(encoder.Loaded());
+  EXPECT_EQ(encoder.Load(), kMp3LoadOk);
+  const EncodedAudio mp3 = EncodeMp3(test::Tone16(22050, 2, 0.5), PcmWaveFormat(22050, 2, 16), 3, false, true);
+  EXPECT_EQ(mp3.outcome, AudioOutcome::kEncoded);
+  const test::DecodedStream decoded = test::DecodeMp3(mp3.bytes);
+  EXPECT_TRUE(decoded.ok);
+  EXPECT_EQ(decoded.frames, 11025u);
+}
+
+}  // namespace
+}  // namespace reel
