@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "common/byte_io.h"
 #include "common/qrx_format.h"
 #include "converter/engine/frame_coder.h"
@@ -50,7 +52,8 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
 class QrxtoolTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = fs::path(REEL_TEST_TMP_DIR) / "qrxtool";
+    // ctest runs each test in a process of its own, several at once: each gets its own folder.
+    dir_ = fs::path(REEL_TEST_TMP_DIR) / ("qrxtool-" + std::to_string(getpid()));
     fs::create_directories(dir_);
     QrxOutput movie = CreateQrxFile(Path("good.qrx"));
     BeginQrx(movie, 4, 15, kPictureSize320x240);
