@@ -39,6 +39,10 @@ class WaveOutDevice {
   // Stops the device for good. False while buffers are still queued (nothing is changed then);
   // after true no done call comes any more.
   virtual bool Close() = 0;
+
+  // Stops the device at once, dropping whatever is queued; waits for a running done call to end.
+  // After it returns no done call comes any more. Closing twice, or after Close, is harmless.
+  virtual void Shutdown() = 0;
 };
 
 // Null when the sound output cannot be opened.

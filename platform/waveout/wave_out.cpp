@@ -1,0 +1,225 @@
+// The waveform output device on SDL audio, and the silent sink used when there is none.
+//
+// SDL pulls sound through a callback; the device here keeps the written buffers in a queue and
+// copies from its head into what SDL asks for. When the head has been copied whole it is taken off
+// the queue and handed back through the done call, outside the queue's lock so the handler can
+// write it again. Both devices share that queue; they differ only in who pulls: SDL's audio thread,
+// or a thread of our own that pulls one chunk per chunk's worth of real time.
+#include "platform/waveout/wave_out.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace reel {
+namespace {
+
+constexpr uint16_t kFullVolume = 0xFFFF;
+constexpr uint16_t kDeviceFrames = 1024;  // frames per pull: about 46 ms at 22050 Hz
+constexpr uint32_t kBytesPerFrame = 4;
+
+class QueuedWaveOut : public WaveOutDevice {
+ public:
+  explicit QueuedWaveOut(DoneHandler on_done) : on_done_(std::move(on_done)) {}
+
+  void Write(std::size_t buffer_id, std::span<const int16_t> samples) override {
+    std::unique_lock lock(mutex_);
+    if (stopped_) return;
+    queue_.push_back(Queued{buffer_id, samples, 0});
+    if (started_) return;
+    started_ = true;
+    lock.unlock();
+    Begin();
+  }
+
+  uint32_t PositionBytes() const override { return position_.load(); }
+
+  void SetVolume(uint16_t left, uint16_t right) override {
+    left_volume_.store(left);
+    right_volume_.store(right);
+  }
+
+  bool Close() override {
+    {
+      std::lock_guard lock(mutex_);
+      if (!stopped_ && (!queue_.empty() || in_done_)) return false;
+      stopped_ = true;
+    }
+    Stop();
+    return true;
+  }
+
+  void Shutdown() override {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;
+      queue_.clear();
+    }
+    Stop();
+  }
+
+ protected:
+  // Starts pulling; called once, on the first write.
+  virtual void Begin() = 0;
+  // Stops pulling and waits for a pull in progress; must be safe to call more than once.
+  virtual void Stop() = 0;
+
+  // Fills out with queued sound, silence where the queue runs dry, and hands back every buffer
+  // played to its end.
+  void Pump(std::span<int16_t> out) {
+    std::size_t filled = 0;
+    std::unique_lock lock(mutex_);
+    while (filled < out.size() && !stopped_ && !queue_.empty()) {
+      Queued& head = queue_.front();
+      const std::size_t count = std::min(out.size() - filled, head.samples.size() - head.played);
+      CopyScaled(head.samples.subspan(head.played, count), out.subspan(filled, count), filled);
+      head.played += count;
+      filled += count;
+      position_.fetch_add(static_cast<uint32_t>(2 * count));
+      if (head.played < head.samples.size()) continue;
+      const std::size_t done_id = head.id;
+      queue_.pop_front();
+      in_done_ = true;
+      lock.unlock();
+      on_done_(done_id);
+      lock.lock();
+      in_done_ = false;
+    }
+    lock.unlock();
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(filled), out.end(), int16_t{0});
+  }
+
+ private:
+  struct Queued {
+    std::size_t id;
+    std::span<const int16_t> samples;
+    std::size_t played;
+  };
+
+  // out_offset tells which side the first sample is on (even: left).
+  void CopyScaled(std::span<const int16_t> from, std::span<int16_t> to, std::size_t out_offset) {
+    const uint32_t left = left_volume_.load();
+    const uint32_t right = right_volume_.load();
+    if (left == kFullVolume && right == kFullVolume) {
+      std::copy(from.begin(), from.end(), to.begin());
+      return;
+    }
+    for (std::size_t i = 0; i < from.size(); ++i) {
+      const int32_t volume = static_cast<int32_t>(((out_offset + i) % 2 == 0) ? left : right);
+      to[i] = static_cast<int16_t>(from[i] * volume / kFullVolume);
+    }
+  }
+
+  DoneHandler on_done_;
+  std::mutex mutex_;
+  std::deque<Queued> queue_;
+  bool started_ = false;
+  bool stopped_ = false;
+  bool in_done_ = false;
+  std::atomic<uint32_t> position_{0};
+  std::atomic<uint16_t> left_volume_{kFullVolume};
+  std::atomic<uint16_t> right_volume_{kFullVolume};
+};
+
+class SdlWaveOut final : public QueuedWaveOut {
+ public:
+  explicit SdlWaveOut(DoneHandler on_done) : QueuedWaveOut(std::move(on_done)) {}
+  ~SdlWaveOut() override { Shutdown(); }
+
+  bool OpenDevice(uint32_t rate) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    subsystem_ = true;
+    SDL_AudioSpec wanted{};
+    wanted.freq = static_cast<int>(rate);
+    wanted.format = AUDIO_S16SYS;
+    wanted.channels = 2;
+    wanted.samples = kDeviceFrames;
+    wanted.callback = &SdlWaveOut::Callback;
+    wanted.userdata = this;
+    SDL_AudioSpec obtained{};
+    // No changes allowed: SDL converts to whatever the hardware wants.
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    return device_ != 0;
+  }
+
+ private:
+  static void SDLCALL Callback(void* self, Uint8* stream, int length) {
+    static_cast<SdlWaveOut*>(self)->Pull(stream, static_cast<std::size_t>(length));
+  }
+
+  void Pull(Uint8* stream, std::size_t length) {
+    scratch_.resize(length / 2);
+    Pump(scratch_);
+    SDL_memcpy(stream, scratch_.data(), scratch_.size() * 2);
+    if (length % 2 != 0) stream[length - 1] = 0;
+  }
+
+  void Begin() override { SDL_PauseAudioDevice(device_, 0); }
+
+  void Stop() override {
+    std::lock_guard lock(stop_mutex_);
+    if (device_ != 0) SDL_CloseAudioDevice(device_);  // waits for the callback to return
+    device_ = 0;
+    if (subsystem_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    subsystem_ = false;
+  }
+
+  std::mutex stop_mutex_;
+  SDL_AudioDeviceID device_ = 0;
+  bool subsystem_ = false;
+  std::vector<int16_t> scratch_;
+};
+
+class SilentWaveOut final : public QueuedWaveOut {
+ public:
+  SilentWaveOut(uint32_t rate, DoneHandler on_done)
+      : QueuedWaveOut(std::move(on_done)),
+        chunk_time_(std::chrono::duration<double>(double{kDeviceFrames} / std::max(rate, 1u))),
+        scratch_(2 * kDeviceFrames) {}
+  ~SilentWaveOut() override { Shutdown(); }
+
+ private:
+  void Begin() override {
+    thread_ = std::jthread([this](std::stop_token stop) {
+      auto next = std::chrono::steady_clock::now();
+      while (!stop.stop_requested()) {
+        Pump(scratch_);
+        next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(chunk_time_);
+        std::this_thread::sleep_until(next);
+      }
+    });
+  }
+
+  void Stop() override {
+    std::lock_guard lock(stop_mutex_);
+    if (!thread_.joinable()) return;
+    thread_.request_stop();
+    thread_.join();
+  }
+
+  std::chrono::duration<double> chunk_time_;
+  std::vector<int16_t> scratch_;
+  std::mutex stop_mutex_;
+  std::jthread thread_;
+};
+
+}  // namespace
+
+std::unique_ptr<WaveOutDevice> OpenWaveOut(uint32_t rate, WaveOutDevice::DoneHandler on_done) {
+  auto device = std::make_unique<SdlWaveOut>(std::move(on_done));
+  if (!device->OpenDevice(rate)) return nullptr;
+  return device;
+}
+
+std::unique_ptr<WaveOutDevice> OpenSilentWaveOut(uint32_t rate,
+                                                 WaveOutDevice::DoneHandler on_done) {
+  return std::make_unique<SilentWaveOut>(rate, std::move(on_done));
+}
+
+}  // namespace reel

@@ -1,0 +1,148 @@
+// AudioOutput: the device, its four buffers, the 64 channel slots and the refill on each "done".
+//
+// The slot table is the only thing the two threads share beyond a channel's own atomics. A channel
+// is owned through shared pointers: the device's thread holds one while it refills and mixes, so a
+// slot may be cleared by either thread without the channel going away under the other.
+#include "player/audio/audio_output.h"
+
+#include <chrono>
+#include <thread>
+
+namespace reel {
+namespace {
+
+constexpr std::size_t kMaxNameLength = 63;
+constexpr uint16_t kFullDeviceVolume = 0xFFFF;
+constexpr auto kCloseDrainLimit = std::chrono::milliseconds(1000);
+constexpr auto kCloseRetryPause = std::chrono::milliseconds(100);
+constexpr int kCloseRetries = 32;
+constexpr auto kStopPollPause = std::chrono::milliseconds(1);
+// A stop is normally done by the next refill, within one buffer's time; a device that has stopped
+// calling back must not hang the player, so after this long the slot is cleared here.
+constexpr auto kStopWaitLimit = std::chrono::milliseconds(2000);
+
+std::size_t BufferBytesFor(uint32_t rate) { return rate == AudioOutput::kRate ? 8192 : 16384; }
+
+}  // namespace
+
+AudioOutput::AudioOutput()
+    : AudioOutput([](uint32_t rate, WaveOutDevice::DoneHandler on_done) {
+        return OpenWaveOut(rate, std::move(on_done));
+      }) {}
+
+AudioOutput::AudioOutput(const DeviceOpener& open_device) {
+  auto on_done = [this](std::size_t buffer_id) { OnBufferDone(buffer_id); };
+  device_ = open_device(rate_, on_done);
+  if (!device_) device_ = open_device(kRate, on_done);  // the second try is always 22050 Hz
+  // With no usable device the output plays into a silent sink, so the clock still runs.
+  if (!device_) device_ = OpenSilentWaveOut(kRate, on_done);
+  device_->SetVolume(kFullDeviceVolume, kFullDeviceVolume);
+  buffer_bytes_ = BufferBytesFor(rate_);
+  for (std::size_t id = 0; id < kBufferCount; ++id) {
+    buffers_[id].assign(buffer_bytes_ / 2, 0);
+  }
+  for (std::size_t id = 0; id < kBufferCount; ++id) device_->Write(id, buffers_[id]);
+}
+
+AudioOutput::~AudioOutput() {
+  closing_.store(true);
+  device_->Shutdown();  // no done call runs after this, so the device can go before the buffers
+}
+
+void AudioOutput::OnBufferDone(std::size_t buffer_id) {
+  if (buffer_id >= kBufferCount) return;
+  std::vector<int16_t>& buffer = buffers_[buffer_id];
+  std::fill(buffer.begin(), buffer.end(), int16_t{0});
+  std::array<std::shared_ptr<SoundChannel>, kSlotCount> channels;
+  {
+    std::lock_guard guard(slots_mutex_);
+    channels = slots_;
+  }
+  for (std::size_t index = 0; index < kSlotCount; ++index) {
+    const std::shared_ptr<SoundChannel>& channel = channels[index];
+    if (!channel) continue;
+    if (channel->State() == ChannelState::kPlaying) {
+      channel->Refill();
+      channel->MixInto(buffer, *device_);
+    }
+    if (channel->State() == ChannelState::kStopRequested) FreeSlot(index, channel.get());
+  }
+  if (!closing_.load()) device_->Write(buffer_id, buffer);
+}
+
+void AudioOutput::FreeSlot(std::size_t index, const SoundChannel* channel) {
+  std::shared_ptr<SoundChannel> freed;  // let go outside the lock: closing a stream takes time
+  std::lock_guard guard(slots_mutex_);
+  if (slots_[index].get() == channel) freed = std::move(slots_[index]);
+}
+
+std::shared_ptr<SoundChannel> AudioOutput::ChannelAt(int32_t index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) return nullptr;
+  std::lock_guard guard(slots_mutex_);
+  return slots_[static_cast<std::size_t>(index)];
+}
+
+bool AudioOutput::DeviceRunning() const { return !closing_.load() && !closed_.load(); }
+
+int32_t AudioOutput::OpenChannel(int32_t index, const std::string& name, const std::string& folder,
+                                 int32_t volume, bool loop, bool start, bool whole_file) {
+  if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) return 0;
+  StopChannel(index);
+  if (name.size() > kMaxNameLength) return 0;
+  auto channel = std::make_shared<SoundChannel>(name, buffer_bytes_, rate_);
+  // An MP3 that cannot be read leaves a channel that plays silence: its clock still runs.
+  channel->Open(folder + name, whole_file);
+  channel->SetVolume(volume);
+  {
+    std::lock_guard guard(slots_mutex_);
+    slots_[static_cast<std::size_t>(index)] = channel;
+  }
+  if (start) StartChannel(index, loop);
+  return 1;
+}
+
+int32_t AudioOutput::StartChannel(int32_t index, bool loop) {
+  std::shared_ptr<SoundChannel> channel = ChannelAt(index);
+  if (channel) channel->Start(loop);
+  return 0;
+}
+
+void AudioOutput::StopChannel(int32_t index) {
+  std::shared_ptr<SoundChannel> channel = ChannelAt(index);
+  if (!channel) return;
+  channel->RequestStop();
+  const auto give_up = std::chrono::steady_clock::now() + kStopWaitLimit;
+  while (DeviceRunning() && std::chrono::steady_clock::now() < give_up) {
+    if (ChannelAt(index) != channel) return;  // the refill has freed it
+    std::this_thread::sleep_for(kStopPollPause);
+  }
+  FreeSlot(static_cast<std::size_t>(index), channel.get());
+}
+
+void AudioOutput::SetChannelVolume(int32_t index, int32_t volume) {
+  std::shared_ptr<SoundChannel> channel = ChannelAt(index);
+  if (channel) channel->SetVolume(volume);
+}
+
+int32_t AudioOutput::ChannelPosition(int32_t index) {
+  std::shared_ptr<SoundChannel> channel = ChannelAt(index);
+  if (!channel || channel->State() != ChannelState::kPlaying) return -1;
+  return channel->PositionMs(*device_);
+}
+
+void AudioOutput::CloseAudio() {
+  if (closed_.load()) return;
+  closing_.store(true);
+  // No buffer is queued again from now on; the ones queued play out within a few hundred ms.
+  const auto drained_by = std::chrono::steady_clock::now() + kCloseDrainLimit;
+  while (!device_->Close()) {
+    if (std::chrono::steady_clock::now() >= drained_by) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  for (int attempt = 0; attempt < kCloseRetries && !device_->Close(); ++attempt) {
+    std::this_thread::sleep_for(kCloseRetryPause);
+  }
+  closed_.store(true);
+}
+
+}  // namespace reel

@@ -1,0 +1,94 @@
+// AudioOutput: the player's sound output. One per process, created at start-up.
+//
+// How the player uses it:
+//   AudioOutput audio;                    // opens the sound device (22050 Hz, 16-bit stereo) and
+//                                         // queues four silent 8192-byte buffers; never fails: with
+//                                         // no usable device it plays into a silent sink whose
+//                                         // clock still runs at real-time pace
+//   audio.OpenChannel(0, "movie.mp3", "/path/to/folder/", volume, /*loop=*/false,
+//                     /*start=*/true, whole_file);   // stops whatever channel 0 played, opens the
+//                                         // MP3 (folder ends with "/"), starts it; returns 0 only
+//                                         // for a name longer than 63 characters. An MP3 that
+//                                         // cannot be decoded (or a missing "Lodestar.ovl")
+//                                         // still gives a playing channel that plays silence.
+//   audio.ChannelPosition(0)              // milliseconds played; 0 until the fourth buffer after
+//                                         // the start has been mixed; -1 for an empty slot or a
+//                                         // channel that is not playing. Keeps running after the
+//                                         // MP3 has ended (the channel mixes silence).
+//   audio.SetChannelVolume(0, volume)     // 0..100; anything else is ignored
+//   audio.StartChannel(0, loop)           // starts a channel opened with start = false
+//   audio.StopChannel(0)                  // ends the channel and frees its slot
+//   audio.CloseAudio()                    // at shut-down: stops requeuing, waits for the queued
+//                                         // buffers and closes the device
+// Channels 0..63 exist; the movie's sound is channel 0. Call all of these from one thread (the
+// user-interface thread); decoding and mixing run on the device's thread.
+//
+// Every refill happens when the device hands back a played buffer: the buffer is cleared, every
+// playing channel in slot order decodes, converts and mixes its next 2048 stereo frames into it,
+// channels asked to stop are freed, and the buffer is queued again unless the output is closing.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/waveout/wave_out.h"
+#include "player/audio/sound_channel.h"
+
+namespace reel {
+
+class AudioOutput {
+ public:
+  static constexpr uint32_t kRate = 22050;
+  static constexpr std::size_t kBufferCount = 4;
+  static constexpr std::size_t kSlotCount = 64;
+
+  // Opens a device for a rate; may return null. The default opens the system's sound output.
+  using DeviceOpener = std::function<std::unique_ptr<WaveOutDevice>(
+      uint32_t rate, WaveOutDevice::DoneHandler on_done)>;
+
+  AudioOutput();
+  explicit AudioOutput(const DeviceOpener& open_device);
+  AudioOutput(const AudioOutput&) = delete;
+  AudioOutput& operator=(const AudioOutput&) = delete;
+  ~AudioOutput();
+
+  // 1 when the channel was put into the slot, 0 for a name longer than 63 characters or a slot
+  // index outside 0..63.
+  int32_t OpenChannel(int32_t index, const std::string& name, const std::string& folder,
+                      int32_t volume, bool loop, bool start, bool whole_file);
+  int32_t StartChannel(int32_t index, bool loop);
+  void StopChannel(int32_t index);
+  void SetChannelVolume(int32_t index, int32_t volume);
+  int32_t ChannelPosition(int32_t index);
+  void CloseAudio();
+
+  // Bytes per output buffer: 8192 at 22050 Hz, 16384 at any other rate.
+  std::size_t BufferBytes() const { return buffer_bytes_; }
+
+  // The device's "done" for one buffer: refill, mix and requeue. Public so that a test or a
+  // benchmark driving a device of its own can call it.
+  void OnBufferDone(std::size_t buffer_id);
+
+ private:
+  std::shared_ptr<SoundChannel> ChannelAt(int32_t index) const;
+  void FreeSlot(std::size_t index, const SoundChannel* channel);
+  bool DeviceRunning() const;
+
+  uint32_t rate_ = kRate;
+  std::size_t buffer_bytes_ = 8192;
+  std::array<std::vector<int16_t>, kBufferCount> buffers_;
+  mutable std::mutex slots_mutex_;  // guards the slot table only, never held while decoding
+  std::array<std::shared_ptr<SoundChannel>, kSlotCount> slots_;
+  std::atomic<bool> closing_{false};
+  std::atomic<bool> closed_{false};
+  std::unique_ptr<WaveOutDevice> device_;  // declared last: closed first, before the buffers go
+};
+
+}  // namespace reel

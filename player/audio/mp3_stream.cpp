@@ -1,0 +1,143 @@
+// Mp3Stream: frames from the data, through the plug-in, into PCM.
+//
+// The plug-in sees one frame at a time: predecode on the four bytes at the read position tells
+// whether a frame starts there and how long it is; the frame is copied into a fixed copy area (a
+// frame that does not fit ends the data) and decoded into the plug-in's output area. Every call
+// into the plug-in and every move of the read position happens under the plug-in's process-wide
+// lock, since the device's thread reads while the user-interface thread opens and closes streams.
+#include "player/audio/mp3_stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "player/audio/mp3_tags.h"
+
+namespace reel {
+namespace {
+
+constexpr std::size_t kHeaderBytes = 4;
+
+}  // namespace
+
+Mp3Stream::~Mp3Stream() { Close(); }
+
+bool Mp3Stream::OpenMemory(std::span<const uint8_t> data) {
+  Close();
+  std::lock_guard guard(Mp3Plugin::Lock());
+  data_ = data;
+  return OpenData();
+}
+
+bool Mp3Stream::OpenFile(const std::string& path) {
+  Close();
+  std::optional<MappedFile> mapping = MappedFile::Open(path);
+  if (!mapping) return false;
+  std::lock_guard guard(Mp3Plugin::Lock());
+  mapping_ = std::move(*mapping);
+  data_ = mapping_.Bytes();
+  return OpenData();
+}
+
+// Under the lock: find the audio between the tags and let the decoder look at the first frame.
+bool Mp3Stream::OpenData() {
+  const AudioRange range = FindAudioRange(data_);
+  data_start_ = range.start;
+  data_end_ = range.end;
+  read_pos_ = data_start_;
+  finished_ = false;
+  overflow_.clear();
+  overflow_pos_ = 0;
+  const Mp3PluginEntries* entries = plugin_.Entries();
+  if (entries == nullptr || range.Size() < kHeaderBytes) return false;
+  void* decoder = entries->create(data_.data() + data_start_);
+  if (decoder == nullptr) return false;
+  const uint16_t channels = HandleChannels(decoder);
+  const uint32_t rate = HandleSampleRate(decoder);
+  if ((channels != 1 && channels != 2) || rate == 0) {  // nothing the output could convert
+    entries->destroy(decoder);
+    return false;
+  }
+  decoder_ = decoder;
+  format_ = PcmFormat{channels, rate};
+  return true;
+}
+
+void Mp3Stream::Close() {
+  {
+    std::lock_guard guard(Mp3Plugin::Lock());
+    if (decoder_ != nullptr) plugin_.Entries()->destroy(decoder_);
+    decoder_ = nullptr;
+    data_ = {};
+    data_start_ = data_end_ = read_pos_ = 0;
+    overflow_.clear();
+    overflow_pos_ = 0;
+  }
+  mapping_ = MappedFile();
+}
+
+std::size_t Mp3Stream::TakeOverflow(std::span<int16_t> samples) {
+  const std::size_t count = std::min(samples.size(), overflow_.size() - overflow_pos_);
+  std::copy_n(overflow_.begin() + static_cast<std::ptrdiff_t>(overflow_pos_), count,
+              samples.begin());
+  overflow_pos_ += count;
+  if (overflow_pos_ == overflow_.size()) {
+    overflow_.clear();
+    overflow_pos_ = 0;
+  }
+  return count;
+}
+
+std::size_t Mp3Stream::DecodeNextFrame() {
+  const Mp3PluginEntries& entries = *plugin_.Entries();
+  if (data_end_ - read_pos_ < kHeaderBytes) return 0;
+  if (entries.predecode(decoder_, data_.data() + read_pos_) != 0) return 0;
+  const std::size_t frame_length = HandleFrameLength(decoder_);
+  if (frame_length < kHeaderBytes || frame_length > frame_copy_.size()) return 0;
+  // The last frame may be cut short by the end of the data; the rest of its copy is zeros rather
+  // than whatever the previous frame left there.
+  const std::size_t available = std::min(frame_length, data_end_ - read_pos_);
+  std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(read_pos_), available,
+              frame_copy_.begin());
+  std::fill(frame_copy_.begin() + static_cast<std::ptrdiff_t>(available), frame_copy_.end(),
+            uint8_t{0});
+  read_pos_ += available;
+  const int32_t frames = entries.decode(decoder_, pcm_out_.data(), frame_copy_.data());
+  if (frames <= 0) return 0;
+  // A decoder reporting more than its output area holds is held to the area.
+  return std::min(static_cast<std::size_t>(frames) * format_.channels, pcm_out_.size());
+}
+
+std::size_t Mp3Stream::ReadPcm(std::span<int16_t> samples, bool loop) {
+  std::lock_guard guard(Mp3Plugin::Lock());
+  if (decoder_ == nullptr) {
+    finished_ = true;
+    return 0;
+  }
+  std::size_t delivered = TakeOverflow(samples);
+  bool pass_gave_sound = delivered > 0 || read_pos_ != data_start_;
+  while (delivered < samples.size()) {
+    const std::size_t decoded = DecodeNextFrame();
+    if (decoded == 0) {
+      // The data has ended. A looping stream starts over, unless a whole pass gave no sound
+      // (that would spin here for ever).
+      if (!loop || !pass_gave_sound) {
+        finished_ = true;
+        return delivered;
+      }
+      read_pos_ = data_start_;
+      pass_gave_sound = false;
+      continue;
+    }
+    pass_gave_sound = true;
+    const std::size_t taken = std::min(decoded, samples.size() - delivered);
+    std::copy_n(pcm_out_.begin(), taken, samples.begin() + static_cast<std::ptrdiff_t>(delivered));
+    delivered += taken;
+    overflow_.assign(pcm_out_.begin() + static_cast<std::ptrdiff_t>(taken),
+                     pcm_out_.begin() + static_cast<std::ptrdiff_t>(decoded));
+    overflow_pos_ = 0;
+  }
+  return delivered;
+}
+
+}  // namespace reel

@@ -1,0 +1,70 @@
+// Mp3Stream: the PCM of one MP3 file, decoded frame by frame through the plug-in.
+//
+// The bytes come from a block in memory (not owned; it must outlive the stream) or from a file
+// mapped read-only. Audio starts after any ID3v2 tag and ends before any ID3v1 tag. Each read
+// decodes whole frames until the request is met; what a frame gives beyond the request is kept for
+// the next read. At the end of the data a looping read starts again from the first frame; a read
+// that does not loop marks the stream finished.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "player/audio/mapped_file.h"
+#include "player/audio/mp3_plugin.h"
+
+namespace reel {
+
+struct PcmFormat {
+  uint16_t channels = 0;
+  uint32_t sample_rate = 0;
+  uint16_t BlockAlign() const { return static_cast<uint16_t>(2 * channels); }
+  uint32_t BytesPerSecond() const { return 2u * channels * sample_rate; }
+};
+
+class Mp3Stream {
+ public:
+  Mp3Stream() = default;  // takes a reference on the plug-in
+  Mp3Stream(const Mp3Stream&) = delete;
+  Mp3Stream& operator=(const Mp3Stream&) = delete;
+  ~Mp3Stream();
+
+  // True when the first frame was accepted by the decoder. Any open stream is closed first.
+  bool OpenMemory(std::span<const uint8_t> data);
+  bool OpenFile(const std::string& path);
+  void Close();
+
+  // Fills samples with decoded PCM (interleaved, the stream's format) and returns how many samples
+  // were written; fewer than asked only at the end of the data without loop, after which the
+  // stream is finished. A closed stream delivers nothing and reports finished.
+  std::size_t ReadPcm(std::span<int16_t> samples, bool loop);
+
+  bool IsOpen() const { return decoder_ != nullptr; }
+  bool Finished() const { return finished_; }
+  const PcmFormat& Format() const { return format_; }
+
+ private:
+  bool OpenData();
+  std::size_t TakeOverflow(std::span<int16_t> samples);
+  // Decodes the next frame into pcm_out_; 0 when the data has ended.
+  std::size_t DecodeNextFrame();
+
+  Mp3Plugin plugin_;
+  bool finished_ = false;
+  void* decoder_ = nullptr;
+  MappedFile mapping_;
+  std::span<const uint8_t> data_;
+  std::size_t data_start_ = 0;
+  std::size_t data_end_ = 0;
+  std::size_t read_pos_ = 0;
+  PcmFormat format_;
+  std::vector<int16_t> overflow_;
+  std::size_t overflow_pos_ = 0;
+  std::vector<uint8_t> frame_copy_ = std::vector<uint8_t>(kMp3FrameCopyBytes);
+  std::vector<int16_t> pcm_out_ = std::vector<int16_t>(kMp3PcmAreaBytes / 2);
+};
+
+}  // namespace reel

@@ -1,0 +1,72 @@
+// SoundChannel: one playing sound of the audio output, an MP3 decoded through an Mp3Stream.
+//
+// The user-interface thread creates, starts, stops and sets the volume of a channel; the device's
+// thread refills and mixes it. The values both threads touch (state, level, the position fields)
+// are atomics; everything else belongs to the device's thread once the channel is in its slot.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/waveout/wave_out.h"
+#include "player/audio/mp3_stream.h"
+
+namespace reel {
+
+enum class ChannelState : int32_t { kIdle = 0, kPlaying = 1, kStopRequested = 3 };
+
+class SoundChannel {
+ public:
+  // buffer_bytes: bytes per output buffer; output_rate: the device's rate.
+  SoundChannel(std::string name, std::size_t buffer_bytes, uint32_t output_rate);
+  SoundChannel(const SoundChannel&) = delete;
+  SoundChannel& operator=(const SoundChannel&) = delete;
+
+  // Opens the MP3 at path, either read whole into memory or mapped. False when the file cannot be
+  // read or its first frame is refused; the channel then plays silence.
+  bool Open(const std::string& path, bool whole_file);
+
+  void Start(bool loop);
+  void RequestStop() { state_.store(ChannelState::kStopRequested); }
+  ChannelState State() const { return state_.load(); }
+  // A volume outside 0..100 is ignored.
+  void SetVolume(int32_t volume);
+  int32_t Volume() const { return volume_.load(); }
+
+  // Device thread: decode and convert the next output buffer's worth into pcm.
+  void Refill();
+  // Device thread: add pcm into the output buffer; the fourth mix after the start takes the
+  // device's position as the start of the clock.
+  void MixInto(std::span<int16_t> buffer, const WaveOutDevice& device);
+
+  // User-interface thread: milliseconds played, 0 before the fourth mix.
+  int32_t PositionMs(const WaveOutDevice& device);
+
+  const std::string& Name() const { return name_; }
+  const PcmFormat& SourceFormat() const { return source_format_; }
+
+ private:
+  std::string name_;
+  Mp3Stream stream_;
+  std::vector<uint8_t> whole_data_;
+  std::vector<int16_t> decoded_;
+  std::vector<int16_t> pcm_;
+  std::size_t output_frames_;
+  PcmFormat source_format_;
+  std::atomic<ChannelState> state_{ChannelState::kIdle};
+  std::atomic<bool> loop_{false};
+  std::atomic<int32_t> volume_{100};
+  std::atomic<int32_t> level_{100};
+  std::atomic<int32_t> mixes_{0};
+  std::atomic<bool> position_taken_{false};
+  std::atomic<uint32_t> start_pos_{0};
+  std::atomic<uint32_t> last_pos_{0};
+  int64_t played_bytes_ = 0;
+  double seconds_per_byte_;
+};
+
+}  // namespace reel
