@@ -1,0 +1,250 @@
+#include "player/shell/settings_document.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <sstream>
+
+#include "common/code_page.h"
+#include "common/string_search.h"
+
+namespace reel {
+namespace {
+
+// Walks a text one character at a time under the process code page, so that the second byte of a
+// multibyte character is never taken for "]", "=", a quote or a space.
+template <typename Visit>
+void ForEachCharacter(std::string_view text, Visit visit) {
+  const CodePage page = CurrentCodePage();
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t length = std::max<std::size_t>(1, CharacterLength(text, pos, page));
+    if (!visit(text.substr(pos, length), pos)) return;
+    pos += length;
+  }
+}
+
+bool IsSingle(std::string_view character, char wanted) {
+  return character.size() == 1 && character[0] == wanted;
+}
+
+bool IsSectionLine(std::string_view line) { return !line.empty() && line[0] == '['; }
+
+// The position of the first `wanted` outside double quotes, or none.
+std::optional<std::size_t> FindOutsideQuotes(std::string_view text, char wanted) {
+  std::optional<std::size_t> found;
+  bool quoted = false;
+  ForEachCharacter(text, [&](std::string_view character, std::size_t pos) {
+    if (IsSingle(character, '"')) {
+      quoted = !quoted;
+    } else if (!quoted && IsSingle(character, wanted)) {
+      found = pos;
+      return false;
+    }
+    return true;
+  });
+  return found;
+}
+
+std::string SectionNameOf(std::string_view line) {
+  std::string_view inside = line.substr(1);
+  if (const auto close = FindOutsideQuotes(inside, ']')) inside = inside.substr(0, *close);
+  return NormaliseSettingName(inside);
+}
+
+struct Entry {
+  std::string key;
+  std::string_view value;
+};
+
+std::optional<Entry> EntryOf(std::string_view line) {
+  if (IsSectionLine(line)) return std::nullopt;
+  const auto equals = FindOutsideQuotes(line, '=');
+  if (!equals) return std::nullopt;
+  return Entry{NormaliseSettingName(line.substr(0, *equals)), line.substr(*equals + 1)};
+}
+
+bool NamesMatch(std::string_view wanted, std::string_view found) { return EqualNoCase(wanted, found); }
+
+}  // namespace
+
+int32_t ParseSettingInt(std::string_view value) {
+  uint32_t result = 0;
+  if (value.size() >= 2 && value[0] == '0' && value[1] == 'x') {
+    for (const char c : value.substr(2)) {
+      const auto code = static_cast<uint8_t>(c);
+      const uint32_t digit = (c >= '0' && c <= '9') ? static_cast<uint32_t>(c - '0')
+                             : (code >= 'A' && code <= 'Z') ? static_cast<uint32_t>(code + 32 - 87)
+                                                            : static_cast<uint32_t>(code - 87);
+      result = result * 16 + digit;
+    }
+    return static_cast<int32_t>(result);
+  }
+  bool negative = false;
+  uint32_t place = 1;
+  for (auto it = value.rbegin(); it != value.rend(); ++it) {
+    if (*it >= '0' && *it <= '9') result += static_cast<uint32_t>(*it - '0') * place;
+    if (*it == '-') negative = true;
+    place *= 10;
+  }
+  return static_cast<int32_t>(negative ? 0u - result : result);
+}
+
+std::string NormaliseSettingName(std::string_view text) {
+  std::string name;
+  bool quoted = false;
+  ForEachCharacter(text, [&](std::string_view character, std::size_t) {
+    if (IsSingle(character, '"')) {
+      quoted = !quoted;
+    } else if (quoted || !(IsSingle(character, ' ') || IsSingle(character, '\t'))) {
+      name.append(character);
+    }
+    return true;
+  });
+  return name;
+}
+
+std::string UnquoteSettingText(std::string_view text) {
+  std::string out;
+  ForEachCharacter(text, [&](std::string_view character, std::size_t) {
+    if (!IsSingle(character, '"')) out.append(character);
+    return true;
+  });
+  return out;
+}
+
+SettingsDocument SettingsDocument::FromText(const std::string& path, std::string_view text) {
+  SettingsDocument document;
+  document.path_ = path;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) {
+      document.lines_.emplace_back(text.substr(start));
+      break;
+    }
+    std::string_view line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    document.lines_.emplace_back(line);
+    start = end + 1;
+  }
+  return document;
+}
+
+SettingsDocument SettingsDocument::Load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return FromText(path, {});
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return FromText(path, text);
+}
+
+std::optional<std::string_view> SettingsDocument::FindValue(std::string_view section,
+                                                            std::string_view key) const {
+  std::string current;
+  for (const std::string& line : lines_) {
+    if (IsSectionLine(line)) {
+      current = SectionNameOf(line);
+      continue;
+    }
+    if (!NamesMatch(section, current)) continue;
+    const auto entry = EntryOf(line);
+    if (entry && NamesMatch(key, entry->key)) return entry->value;
+  }
+  return std::nullopt;
+}
+
+void SettingsDocument::Write(std::string_view section, std::string_view key, std::string_view value) {
+  auto sectionLine = lines_.begin();
+  for (; sectionLine != lines_.end(); ++sectionLine) {
+    if (IsSectionLine(*sectionLine) && NamesMatch(section, SectionNameOf(*sectionLine))) break;
+  }
+  if (sectionLine == lines_.end()) {
+    sectionLine = lines_.insert(lines_.end(), "[" + std::string(section) + "]");
+  }
+  std::string newLine = std::string(key) + "=" + std::string(value);
+  for (auto it = std::next(sectionLine); it != lines_.end() && !IsSectionLine(*it); ++it) {
+    const auto entry = EntryOf(*it);
+    if (entry && NamesMatch(key, entry->key)) {
+      *it = std::move(newLine);
+      return;
+    }
+  }
+  lines_.insert(std::next(sectionLine), std::move(newLine));
+}
+
+std::string SettingsDocument::Text() const {
+  std::string text;
+  for (const std::string& line : lines_) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+bool SettingsDocument::Save() const {
+  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  const std::string text = Text();
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  return static_cast<bool>(out.flush());
+}
+
+namespace {
+
+// The process-wide cache: one document at a time.
+struct SettingsCache {
+  std::mutex lock;
+  std::optional<SettingsDocument> document;
+};
+
+SettingsCache& Cache() {
+  static SettingsCache cache;
+  return cache;
+}
+
+// Paths are compared exactly: on this system two names differing in case are two files.
+SettingsDocument& DocumentFor(SettingsCache& cache, const std::string& file) {
+  if (!cache.document || cache.document->Path() != file) cache.document = SettingsDocument::Load(file);
+  return *cache.document;
+}
+
+}  // namespace
+
+int32_t ReadSettingInt(std::string_view section, std::string_view key, int32_t defaultValue,
+                       const std::string& file) {
+  SettingsCache& cache = Cache();
+  const std::lock_guard guard(cache.lock);
+  const auto value = DocumentFor(cache, file).FindValue(section, key);
+  return !value || value->empty() ? defaultValue : ParseSettingInt(*value);
+}
+
+std::size_t ReadSettingText(std::string_view section, std::string_view key, std::string_view defaultValue,
+                            std::string& output, std::size_t maximumLength, const std::string& file) {
+  SettingsCache& cache = Cache();
+  const std::lock_guard guard(cache.lock);
+  output = std::string(defaultValue);
+  const auto value = DocumentFor(cache, file).FindValue(section, key);
+  if (!value || value->empty()) return output.size();
+  std::string text = UnquoteSettingText(*value);
+  if (text.size() <= maximumLength) output = std::move(text);
+  return output.size();
+}
+
+void WriteSetting(std::string_view section, std::string_view key, std::string_view value,
+                  const std::string& file) {
+  SettingsCache& cache = Cache();
+  const std::lock_guard guard(cache.lock);
+  DocumentFor(cache, file).Write(section, key, value);
+}
+
+bool SaveSettings() {
+  SettingsCache& cache = Cache();
+  const std::lock_guard guard(cache.lock);
+  if (!cache.document) return true;
+  const bool saved = cache.document->Save();
+  cache.document.reset();
+  return saved;
+}
+
+}  // namespace reel
