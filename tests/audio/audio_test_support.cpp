@@ -154,7 +154,64 @@ std::optional<CodedClip> ParseWave(const std::vector<uint8_t>& file) {
   return clip;
 }
 
+bool HasId(const std::vector<uint8_t>& file, std::size_t at, const char* id) {
+  return at + 4 <= file.size() && std::memcmp(file.data() + at, id, 4) == 0;
+}
+
+// Walks the chunks between `begin` and `end`, descending into lists, and gathers the audio
+// stream's format and data chunks.
+struct AviWalk {
+  explicit AviWalk(const std::vector<uint8_t>& bytes) : file(bytes) {}
+
+  const std::vector<uint8_t>& file;
+  int streamIndex = -1;  // streams seen so far, minus one
+  int audioStream = -1;
+  bool audioHeader = false;
+  CodedClip clip;
+  bool haveFormat = false;
+
+  void Walk(std::size_t begin, std::size_t end) {
+    for (std::size_t at = begin; at + 8 <= end;) {
+      const uint32_t size = LoadU32(std::span<const uint8_t, 4>(file.data() + at + 4, 4));
+      const std::size_t body = at + 8;
+      const std::size_t length = std::min<std::size_t>(size, end - body);
+      if (HasId(file, at, "LIST") || HasId(file, at, "RIFF")) {
+        if (HasId(file, body, "strl")) ++streamIndex;
+        Walk(body + 4, body + length);
+      } else {
+        Chunk(at, body, length);
+      }
+      at = body + length + (length & 1);
+    }
+  }
+
+  void Chunk(std::size_t at, std::size_t body, std::size_t length) {
+    if (HasId(file, at, "strh")) {
+      audioHeader = HasId(file, body, "auds") && audioStream < 0;
+      if (audioHeader) audioStream = streamIndex;
+    } else if (HasId(file, at, "strf") && audioHeader && !haveFormat) {
+      if (auto format = ReadAudioFormat(std::span<const uint8_t>(file.data() + body, length))) {
+        clip.format = *format;
+        haveFormat = true;
+      }
+    } else if (audioStream >= 0 && file[at + 2] == 'w' && file[at + 3] == 'b' &&
+               (file[at] - '0') * 10 + (file[at + 1] - '0') == audioStream) {
+      clip.data.insert(clip.data.end(), file.begin() + static_cast<std::ptrdiff_t>(body),
+                       file.begin() + static_cast<std::ptrdiff_t>(body + length));
+    }
+  }
+};
+
 }  // namespace
+
+std::optional<CodedClip> ReadAviSoundtrack(const std::filesystem::path& path) {
+  const std::vector<uint8_t> file = ReadFile(path);
+  if (!HasId(file, 0, "RIFF") || !HasId(file, 8, "AVI ")) return std::nullopt;
+  AviWalk walk(file);
+  walk.Walk(12, file.size());
+  if (!walk.haveFormat) return std::nullopt;
+  return walk.clip;
+}
 
 std::optional<CodedClip> CodeWithFfmpeg(const std::vector<uint8_t>& pcm, uint32_t rate, uint16_t channels,
                                         const std::string& codecArguments) {

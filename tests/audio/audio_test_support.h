@@ -69,6 +69,10 @@ struct CodedClip {
 std::optional<CodedClip> CodeWithFfmpeg(const std::vector<uint8_t>& pcm, uint32_t rate, uint16_t channels,
                                         const std::string& codecArguments);
 
+// The first audio stream of an AVI file: its format block and all its chunks back to back, as a
+// whole-stream read gives them; nothing when the file has no audio stream.
+std::optional<CodedClip> ReadAviSoundtrack(const std::filesystem::path& path);
+
 struct DecodedStream {
   bool ok = false;
   long rate = 0;
