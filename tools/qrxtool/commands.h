@@ -2,6 +2,7 @@
 // (0 success, 1 bad input or an unsound movie, 2 a usage error).
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -25,6 +26,11 @@ int RunInfo(const std::vector<std::string>& args);
 int RunVerify(const std::vector<std::string>& args);
 int RunFrame(const std::vector<std::string>& args);
 int RunDecodeFrame(const std::vector<std::string>& args);
+int RunCodeJpeg(const std::vector<std::string>& args);
+int RunCodePicture(const std::vector<std::string>& args);
+
+// A --quality value for the coding commands: a whole number from 1 to 100, or none.
+std::optional<int32_t> ParseQuality(const std::string& text);
 
 // The parsed arguments of one command: positional words, switches (--json) and options with a
 // value (--quality 50).

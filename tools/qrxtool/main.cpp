@@ -15,6 +15,10 @@ std::span<const Command> Commands() {
       {"frame", "MOVIE.qrx K OUT.ppm [--raw565]", "decode frame K (from 0) to a PPM picture", RunFrame},
       {"decode-frame", "FRAME.jbp1 OUT.ppm [--raw565]", "decode a single coded frame file to a PPM picture",
        RunDecodeFrame},
+      {"code-jpeg", "IN.jpg OUT.jbp1 [--quality Q]",
+       "code a baseline 4:2:0 JPEG's coefficients as one frame file (Q, default 50, is only stored)", RunCodeJpeg},
+      {"code-picture", "IN.ppm OUT.jbp1 --quality Q [--size WxH]",
+       "scale a P6 picture (default: its own size) and code it as a conversion job codes a frame", RunCodePicture},
   };
   return kCommands;
 }
