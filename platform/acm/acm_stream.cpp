@@ -28,6 +28,8 @@ namespace {
 // between two rates would ask for an absurd amount of memory.
 constexpr uint32_t kLowestRate = 1000;
 constexpr uint32_t kHighestRate = 192000;
+// 8 kbit/s: no codec the converter decodes has a lower data rate.
+constexpr uint32_t kLowestCodedByteRate = 1000;
 // ACM counts bytes in 32 bits; no conversion produces more than that.
 constexpr std::size_t kLargestOutput = std::numeric_limits<uint32_t>::max();
 // Samples per resampler call when the source is PCM already.
@@ -392,7 +394,10 @@ std::size_t AcmStream::DestinationSize(std::size_t sourceLength) const {
     const uint64_t outFrames = (frames * destination.samplesPerSec + source.samplesPerSec - 1) / source.samplesPerSec;
     bytes = outFrames * FrameBytes(destination);
   } else if (source.avgBytesPerSec != 0) {
-    bytes = (static_cast<uint64_t>(sourceLength) * destinationRate + source.avgBytesPerSec - 1) / source.avgBytesPerSec;
+    // The header's data rate is taken no lower than any codec goes, so a damaged header cannot
+    // ask for a huge block.
+    const uint64_t sourceRate = std::max(source.avgBytesPerSec, kLowestCodedByteRate);
+    bytes = (static_cast<uint64_t>(sourceLength) * destinationRate + sourceRate - 1) / sourceRate;
   } else {
     // No data rate in the header: guess a compression of 4 to 1 against 16-bit PCM at the source's
     // shape. The conversion grows its block if the guess is short.
