@@ -4,7 +4,8 @@
 // chroma sample serves a 2 x 2 group of pixels, and its three colour terms are computed once for
 // the group. A pixel is the OR of the red, green and blue table entries at Y + 384 + r,
 // Y + 384 - g and Y + 384 + b. The terms use 32-bit signed arithmetic with wrap-around; an index
-// outside the tables, which only hostile data produces, is clamped to the nearest end.
+// outside the tables, which only hostile data produces, is clamped to the nearest end. A macroblock
+// whose sample ranges show that no index can leave the tables is written without the clamps.
 #pragma once
 
 #include <cstdint>

@@ -57,8 +57,10 @@ bool FrameDecoder::DecodeFrame(std::span<const uint8_t> frame) {
   if (!PictureFits(pixelCount)) return false;
 
   const uint64_t macroblocks = FrameMacroblocks(layout->width, layout->height);
-  blocks_.resize(static_cast<std::size_t>(macroblocks * kBlocksPerFrameMacroblock));
-  if (!DecodeFrameBlocks(*layout, blocks_)) return false;
+  const auto blockCount = static_cast<std::size_t>(macroblocks * kBlocksPerFrameMacroblock);
+  blocks_.resize(blockCount);
+  placed_.resize(blockCount);
+  if (!DecodeFrameBlocks(*layout, blocks_, placed_)) return false;
 
   Commit(*layout);
   RenderPicture();
@@ -83,16 +85,17 @@ void FrameDecoder::RenderPicture() {
   const uint32_t rowPixels = PaddedWidth();
   const uint32_t columns = PaddedWidth() / 16;
   const uint32_t rows = PaddedHeight() / 16;
-  auto macroblock = blocks_.begin();
+  std::size_t first = 0;
   for (uint32_t row = 0; row < rows; ++row) {
     for (uint32_t column = 0; column < columns; ++column) {
-      const std::span<DecodedBlock, kBlocksPerFrameMacroblock> six(macroblock,
-                                                                   kBlocksPerFrameMacroblock);
+      const auto six =
+          std::span(blocks_).subspan(first).first<kBlocksPerFrameMacroblock>();
       for (std::size_t b = 0; b < six.size(); ++b) {
-        InverseTransformBlock(six[b], b < kLumaBlocks ? lumaQuant_ : chromaQuant_);
+        InverseTransformBlock(six[b], b < kLumaBlocks ? lumaQuant_ : chromaQuant_,
+                              placed_[first + b]);
       }
       ConvertMacroblock(six, colourTables_, picture, rowPixels, 16 * column, 16 * row);
-      macroblock += kBlocksPerFrameMacroblock;
+      first += kBlocksPerFrameMacroblock;
     }
   }
 }

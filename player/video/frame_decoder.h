@@ -56,7 +56,10 @@ class FrameDecoder {
   bool hasQuantTables_ = false;
   DequantTable lumaQuant_{};
   DequantTable chromaQuant_{};
-  std::vector<DecodedBlock> blocks_;  // the entropy stage's scratch, reused between frames
+  // The entropy stage's scratch, reused between frames: the blocks and which coefficients of each
+  // were placed.
+  std::vector<DecodedBlock> blocks_;
+  std::vector<uint64_t> placed_;
 };
 
 }  // namespace reel

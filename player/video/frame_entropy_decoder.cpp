@@ -63,7 +63,8 @@ bool DecodeDcValues(const CodeTree& tree, std::span<const uint8_t> stream,
 }
 
 template <typename Symbols>
-bool DecodeAcBlock(const Symbols& symbols, BitReader& reader, DecodedBlock& block) {
+bool DecodeAcBlock(const Symbols& symbols, BitReader& reader, DecodedBlock& block,
+                   uint64_t& placed) {
   uint32_t position = 0;
   while (position <= kLastPosition) {
     const int32_t symbol = symbols.Read(reader);
@@ -77,7 +78,9 @@ bool DecodeAcBlock(const Symbols& symbols, BitReader& reader, DecodedBlock& bloc
     if (position > kLastPosition) return false;
     const uint32_t size = code & 15u;
     const int32_t value = ExtendValue(reader.ReadValue(size), size);
-    block[kZigZag[position + 1]] = Truncate16(value);
+    const uint32_t natural = kZigZag[position + 1];
+    block[natural] = Truncate16(value);
+    placed |= uint64_t{1} << natural;
     ++position;
   }
   return !reader.Overrun();
@@ -85,32 +88,43 @@ bool DecodeAcBlock(const Symbols& symbols, BitReader& reader, DecodedBlock& bloc
 
 template <typename Symbols>
 bool DecodeAcValues(const CodeTree& tree, std::span<const uint8_t> stream,
-                    std::span<DecodedBlock> blocks) {
+                    std::span<DecodedBlock> blocks, std::span<uint64_t> placed) {
   const Symbols symbols(tree);
   BitReader reader(stream);
-  for (DecodedBlock& block : blocks) {
-    if (!DecodeAcBlock(symbols, reader, block)) return false;
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    placed[b] = 1;  // the DC value
+    if (!DecodeAcBlock(symbols, reader, blocks[b], placed[b])) return false;
   }
   return true;
 }
 
 template <typename Symbols>
-bool DecodeStreams(const FrameLayout& layout, std::span<DecodedBlock> blocks) {
+bool DecodeStreams(const FrameLayout& layout, std::span<DecodedBlock> blocks,
+                   std::span<uint64_t> placed) {
   // The DC tree is built, used up, and only then the AC tree built.
   const CodeTree dcTree = BuildCodeTree(layout.dcCounts);
   if (!CanDecode(dcTree) || !DecodeDcValues<Symbols>(dcTree, layout.dcStream, blocks)) {
     return false;
   }
   const CodeTree acTree = BuildCodeTree(layout.acCounts);
-  return CanDecode(acTree) && DecodeAcValues<Symbols>(acTree, layout.acStream, blocks);
+  return CanDecode(acTree) && DecodeAcValues<Symbols>(acTree, layout.acStream, blocks, placed);
 }
 
 }  // namespace
 
 bool DecodeFrameBlocks(const FrameLayout& layout, std::span<DecodedBlock> blocks,
+                       std::span<uint64_t> placed, SymbolDecoding decoding) {
+  if (placed.size() != blocks.size()) return false;
+  if (decoding == SymbolDecoding::kTreeWalk) {
+    return DecodeStreams<TreeWalkSymbols>(layout, blocks, placed);
+  }
+  return DecodeStreams<LookupSymbols>(layout, blocks, placed);
+}
+
+bool DecodeFrameBlocks(const FrameLayout& layout, std::span<DecodedBlock> blocks,
                        SymbolDecoding decoding) {
-  if (decoding == SymbolDecoding::kTreeWalk) return DecodeStreams<TreeWalkSymbols>(layout, blocks);
-  return DecodeStreams<LookupSymbols>(layout, blocks);
+  std::vector<uint64_t> placed(blocks.size());
+  return DecodeFrameBlocks(layout, blocks, placed, decoding);
 }
 
 std::optional<FrameCoefficients> DecodeFrameCoefficients(std::span<const uint8_t> frame,

@@ -37,6 +37,12 @@ enum class SymbolDecoding {
 bool DecodeFrameBlocks(const FrameLayout& layout, std::span<DecodedBlock> blocks,
                        SymbolDecoding decoding = SymbolDecoding::kLookupTable);
 
+// The same, also noting for each block the coefficients that were placed (bit k for natural
+// position k, DC always set); `placed` has one entry per block. Every other coefficient is 0.
+bool DecodeFrameBlocks(const FrameLayout& layout, std::span<DecodedBlock> blocks,
+                       std::span<uint64_t> placed,
+                       SymbolDecoding decoding = SymbolDecoding::kLookupTable);
+
 // The quantised coefficients of a whole frame (absolute DC values after the chain) in stream order,
 // and the frame's quantisation tables when it carries them.
 struct FrameCoefficients {

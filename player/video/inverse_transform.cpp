@@ -106,28 +106,11 @@ U32 Dequantise(int16_t coefficient, uint16_t factor) {
   return static_cast<U32>(int32_t{coefficient} * int32_t{factor});
 }
 
-// Where a block's non-zero coefficients lie, as ORs of the coefficient values.
-struct BlockExtent {
-  int32_t cornerAc = 0;  // rows 0 .. 3 and columns 0 .. 3, DC excluded
-  int32_t outside = 0;   // everything beyond that corner
-};
+constexpr uint64_t kColumn0 = 0x0101010101010101ull;  // bit r * 8 of each row r
+constexpr uint64_t kLowerRows = 0xFFFFFFFF00000000ull;
 
-BlockExtent MeasureExtent(std::span<const int16_t, 64> block) {
-  BlockExtent extent;
-  for (std::size_t column = 1; column < 4; ++column) extent.cornerAc |= block[column];
-  for (std::size_t row = 1; row < 4; ++row) {
-    for (std::size_t column = 0; column < 4; ++column) extent.cornerAc |= block[row * 8 + column];
-  }
-  for (std::size_t row = 0; row < 4; ++row) {
-    for (std::size_t column = 4; column < 8; ++column) extent.outside |= block[row * 8 + column];
-  }
-  for (std::size_t i = 32; i < 64; ++i) extent.outside |= block[i];
-  return extent;
-}
-
-// Pass 1 on one column. A column whose AC terms are all zero becomes its DC term throughout; the
-// transform itself gives exactly that, so no separate shortcut is needed for the same result.
-// With kUpperZero, rows 4 .. 7 of the block are known to be 0.
+// Pass 1 on one column. A column with no AC terms becomes its DC term throughout (the transform
+// would give the same); with kUpperZero, rows 4 .. 7 of the column are known to be 0.
 template <bool kUpperZero>
 void TransformColumn(std::span<int16_t, 64> block, const DequantTable& quant, std::size_t column) {
   std::array<U32, 8> x{};
@@ -138,6 +121,30 @@ void TransformColumn(std::span<int16_t, 64> block, const DequantTable& quant, st
   }
   Transform1d<kUpperZero>(x, y);
   for (std::size_t row = 0; row < 8; ++row) block[row * 8 + column] = Truncate16(y[row]);
+}
+
+void SpreadColumnDc(std::span<int16_t, 64> block, const DequantTable& quant, std::size_t column) {
+  const int16_t value = Truncate16(Dequantise(block[column], quant[column]));
+  for (std::size_t row = 0; row < 8; ++row) block[row * 8 + column] = value;
+}
+
+// Pass 1 over the columns `mask` says may hold something; an all-zero column gives zeros, which
+// the block already holds. Returns the columns that may be non-zero afterwards (bit c).
+uint32_t ColumnPass(std::span<int16_t, 64> block, const DequantTable& quant, uint64_t mask) {
+  uint32_t usedColumns = 0;
+  for (std::size_t column = 0; column < 8; ++column) {
+    const uint64_t bits = mask & (kColumn0 << column);
+    if (bits == 0) continue;
+    usedColumns |= 1u << column;
+    if ((bits >> 8) == 0) {
+      SpreadColumnDc(block, quant, column);
+    } else if ((bits & kLowerRows) == 0) {
+      TransformColumn<true>(block, quant, column);
+    } else {
+      TransformColumn<false>(block, quant, column);
+    }
+  }
+  return usedColumns;
 }
 
 // Pass 2 on every row; with kUpperZero, columns 4 .. 7 are known to be 0.
@@ -153,26 +160,37 @@ void TransformRows(std::span<int16_t, 64> block) {
   }
 }
 
+// Pass 2 when only column 0 may be non-zero: every product of a row is 0, so all eight outputs
+// equal its first value.
+void SpreadRows(std::span<int16_t, 64> block) {
+  for (std::size_t row = 0; row < 8; ++row) {
+    const std::span<int16_t, 8> values = block.subspan(row * 8).first<8>();
+    std::fill(values.begin(), values.end(), RowOutput(static_cast<U32>(int32_t{values[0]})));
+  }
+}
+
 }  // namespace
 
-void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant) {
-  const BlockExtent extent = MeasureExtent(block);
-  if (extent.outside != 0) {
-    for (std::size_t column = 0; column < 8; ++column) TransformColumn<false>(block, quant, column);
-    TransformRows<false>(block);
-    return;
-  }
-  if (extent.cornerAc != 0) {
-    // Only the top-left 4 x 4 corner: columns 4 .. 7 stay 0 through pass 1, and every column and
-    // row has its upper four inputs 0.
-    for (std::size_t column = 0; column < 4; ++column) TransformColumn<true>(block, quant, column);
+uint64_t NonZeroMask(std::span<const int16_t, 64> block) {
+  uint64_t mask = 0;
+  for (std::size_t i = 0; i < 64; ++i) mask |= uint64_t{block[i] != 0} << i;
+  return mask;
+}
+
+void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant,
+                           uint64_t nonZeroMask) {
+  const uint32_t usedColumns = ColumnPass(block, quant, nonZeroMask);
+  if ((usedColumns & ~1u) == 0) {
+    SpreadRows(block);
+  } else if ((usedColumns & 0xF0u) == 0) {
     TransformRows<true>(block);
-    return;
+  } else {
+    TransformRows<false>(block);
   }
-  // Only DC: pass 1 spreads the truncated product down column 0 and leaves the other columns 0,
-  // so every row's outputs equal its first value, shifted by 3.
-  const int16_t dc = Truncate16(Dequantise(block[0], quant[0]));
-  std::fill(block.begin(), block.end(), RowOutput(static_cast<U32>(int32_t{dc})));
+}
+
+void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant) {
+  InverseTransformBlock(block, quant, NonZeroMask(block));
 }
 
 void InverseTransformBlockReference(std::span<int16_t, 64> block, const DequantTable& quant) {

@@ -18,8 +18,14 @@ namespace reel {
 
 using DequantTable = std::array<uint16_t, 64>;  // natural (row-major) order
 
-// The fast transform: also skips the row pass for rows whose AC terms are zero and handles a block
-// of nothing but DC at once. Gives exactly the reference's results.
+// Bit k set when coefficient k (natural order) is not 0.
+uint64_t NonZeroMask(std::span<const int16_t, 64> block);
+
+// The fast transform. It works only on the columns and rows that can hold anything: `nonZeroMask`
+// has bit k set for every coefficient k that may be non-zero (a clear bit promises a 0; extra set
+// bits cost time, not exactness). Gives exactly the reference's results.
+void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant,
+                           uint64_t nonZeroMask);
 void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant);
 
 // The plain transform, step by step as described above; the fast one is tested against it.

@@ -68,14 +68,36 @@ TEST(ColourConversion, HostileTermsWrapAndClampInsteadOfReadingOutside) {
   }
 }
 
-std::array<DecodedBlock, 6> RandomMacroblock(std::mt19937& rng, bool hostile) {
+// Samples of four kinds: a narrow range that needs no clamping, a wide legal range, values at the
+// tables' edges (one step inside or outside), and hostile full-range values that wrap the terms.
+std::array<DecodedBlock, 6> RandomMacroblock(std::mt19937& rng, int kind) {
+  auto uniform = [&rng](int32_t low, int32_t high) {
+    return static_cast<int16_t>(low + static_cast<int32_t>(rng() % static_cast<uint32_t>(high - low + 1)));
+  };
   std::array<DecodedBlock, 6> blocks{};
-  for (auto& block : blocks) {
-    for (auto& sample : block) {
-      sample = hostile ? static_cast<int16_t>(rng()) : static_cast<int16_t>(static_cast<int32_t>(rng() % 400) - 200);
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    const bool chroma = b >= 4;
+    for (auto& sample : blocks[b]) {
+      switch (kind) {
+        case 0: sample = chroma ? uniform(-40, 40) : uniform(-120, 120); break;
+        case 1: sample = uniform(-300, 300); break;
+        case 2: sample = chroma ? uniform(-2, 2) : (rng() % 2 ? uniform(379, 386) : uniform(-387, -380)); break;
+        default: sample = static_cast<int16_t>(rng());
+      }
     }
   }
   return blocks;
+}
+
+TEST(ColourConversion, IndexAtEachEndOfTheTables) {
+  const ColourTables& tables = ProcessColourTables();
+  std::array<DecodedBlock, 6> blocks{};
+  std::vector<uint16_t> picture(16 * 16);
+  for (int16_t luma : {int16_t{383}, int16_t{384}, int16_t{-384}, int16_t{-385}}) {
+    for (std::size_t b = 0; b < 4; ++b) blocks[b].fill(luma);
+    ConvertMacroblock(blocks, tables, picture, 16, 0, 0);
+    for (uint16_t pixel : picture) ASSERT_EQ(pixel, ReferencePixel(luma, 0, 0)) << luma;
+  }
 }
 
 // Each pixel of a macroblock against the plain formula: luma from the block covering the pixel,
@@ -84,8 +106,8 @@ TEST(ColourConversion, MacroblockMatchesPerPixelFormula) {
   const ColourTables& tables = ProcessColourTables();
   std::mt19937 rng(5);
   constexpr uint32_t kRowPixels = 48;
-  for (int trial = 0; trial < 200; ++trial) {
-    const auto blocks = RandomMacroblock(rng, trial % 4 == 3);
+  for (int trial = 0; trial < 400; ++trial) {
+    const auto blocks = RandomMacroblock(rng, trial % 4);
     std::vector<uint16_t> picture(kRowPixels * 32, 0x1234);
     const uint32_t x = 16 * (trial % 3);
     const uint32_t y = 16 * (trial % 2);

@@ -1,0 +1,144 @@
+#include "player/video/movie.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "common/string_search.h"
+
+namespace reel {
+namespace {
+
+// A frame index no movie has: the clock's answer while channel 0 plays nothing.
+constexpr uint32_t kNoFrame = 0xFFFFFFFF;
+
+// Each tick yields the processor for this long, so the idle loop does not spin.
+constexpr std::chrono::milliseconds kTickPause{1};
+
+bool IsExistingFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
+
+}  // namespace
+
+uint32_t SystemTickCount() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+// The product is taken in 64 bits, so a long position at a high rate cannot wrap to an early frame.
+uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate) {
+  return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{milliseconds} * frameRate / 1000, kNoFrame));
+}
+
+std::string CompanionSoundPath(const std::string& moviePath) {
+  const auto slash = FindLastChar(moviePath, '/');
+  const std::size_t nameStart = slash ? *slash + 1 : 0;
+  const auto dot = FindLastChar(std::string_view(moviePath).substr(nameStart), '.');
+  const std::string base = dot ? moviePath.substr(0, nameStart + *dot) : moviePath;
+  return base + ".mp3";
+}
+
+PictureHolder::PictureHolder() : pixels_(std::size_t{kScreenWidth} * kScreenHeight, 0) {
+  decoder_.SetPictureBuffer(pixels_);
+}
+
+PictureView PictureHolder::View(uint32_t width, uint32_t height) const {
+  PictureView view;
+  view.pixels = decoder_.Pixels();
+  view.rowPixels = decoder_.RowBytes() / 2;
+  view.width = width;
+  view.height = height;
+  return view;
+}
+
+Movie::Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks)
+    : reader_(std::move(reader)), display_(display), sound_(sound), ticks_(std::move(ticks)) {}
+
+void Movie::Start(const std::string& soundFolder, const std::string& soundName, int32_t volume, bool wholeFile) {
+  ClearSurface(display_);
+  if (reader_->FrameCount() != 0) {
+    const auto frame = reader_->GetFrame(0);
+    if (!frame.empty()) picture_.Decode(frame);
+  }
+  DrawCurrentPicture();
+  if (!soundName.empty()) {
+    hasSound_ = true;
+    sound_.StartMusic(soundFolder, soundName, volume, wholeFile);
+  }
+  currentFrame_ = 0;
+  startTick_ = ticks_();
+}
+
+uint32_t Movie::ClockFrame() {
+  if (hasSound_) {
+    const int32_t position = sound_.MusicPosition();
+    return position < 0 ? kNoFrame : FrameAtTime(static_cast<uint32_t>(position), reader_->FrameRate());
+  }
+  return FrameAtTime(ticks_() - startTick_, reader_->FrameRate());
+}
+
+void Movie::DrawCurrentPicture() {
+  if (!picture_.HasPicture()) return;
+  DrawPicture(display_, picture_.View(reader_->Width(), reader_->Height()));
+  ++framesShown_;
+}
+
+// False when the frame cannot be had: the file could not be read any more.
+bool Movie::ShowFrame(uint32_t index) {
+  const auto frame = reader_->GetFrame(index);
+  if (frame.empty() && reader_->Failed()) return false;
+  picture_.Decode(frame);
+  DrawCurrentPicture();
+  return true;
+}
+
+int Movie::Tick() {
+  const uint32_t old = currentFrame_;
+  currentFrame_ = ClockFrame();
+  if (currentFrame_ != old) {
+    if (currentFrame_ >= reader_->FrameCount()) return 0;
+    if (!ShowFrame(currentFrame_)) return 0;
+  }
+  std::this_thread::sleep_for(kTickPause);
+  return 1;
+}
+
+MovieSlot::MovieSlot(Display& display, MovieSound& sound, TickSource ticks)
+    : display_(display), sound_(sound), ticks_(std::move(ticks)) {}
+
+int MovieSlot::OpenMovie(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile) {
+  CloseMovie();
+  const std::string path = folder + fileName;
+  if (!IsExistingFile(path)) {
+    lastError_ = path + ": no such movie";
+    return 0;
+  }
+  auto reader = QrxReader::Open(path, lastError_);
+  if (!reader) return 0;
+  lastError_.clear();
+  movie_ = std::make_unique<Movie>(std::move(reader), display_, sound_, ticks_);
+
+  std::string soundFolder;
+  std::string soundName;
+  const std::string soundPath = CompanionSoundPath(path);
+  if (IsExistingFile(soundPath)) {
+    const auto slash = FindLastChar(soundPath, '/');
+    const std::size_t nameStart = slash ? *slash + 1 : 0;
+    soundFolder = soundPath.substr(0, nameStart);
+    soundName = soundPath.substr(nameStart);
+  }
+  movie_->Start(soundFolder, soundName, volume, wholeFile);
+  return 1;
+}
+
+int MovieSlot::TickMovie() { return movie_ ? movie_->Tick() : 0; }
+
+int MovieSlot::CloseMovie() {
+  if (!movie_) return 0;
+  movie_.reset();
+  return 1;
+}
+
+}  // namespace reel

@@ -1,0 +1,125 @@
+// Movie: one open QRX movie played on the player's screen, in step with its companion MP3.
+//
+// On every idle tick the clock says which frame belongs to the moment: the sound's position on
+// channel 0 when the movie has a companion MP3, the tick count since opening otherwise. A new
+// frame is fetched from the reader, decoded and drawn; frames in between are skipped, and a frame
+// is never shown twice in a row. The movie ends when the clock passes its last frame or when its
+// sound channel stops playing; the shell then opens it again.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "player/video/display.h"
+#include "player/video/frame_decoder.h"
+#include "player/video/qrx_reader.h"
+
+namespace reel {
+
+// What a movie needs of the sound side: channel 0 of the player's audio output.
+class MovieSound {
+ public:
+  virtual ~MovieSound() = default;
+  // Opens `fileName` in `folder` (which ends with "/") on channel 0 and starts it at once,
+  // without looping, replacing whatever played there.
+  virtual void StartMusic(const std::string& folder, const std::string& fileName, int32_t volume,
+                          bool wholeFile) = 0;
+  // Channel 0's playing position in milliseconds, or a negative value when nothing plays there.
+  virtual int32_t MusicPosition() = 0;
+};
+
+// Milliseconds from an arbitrary start, wrapping at 32 bits.
+using TickSource = std::function<uint32_t()>;
+uint32_t SystemTickCount();
+
+// The frame index for a clock reading: elapsed milliseconds x frames per second / 1000, truncated.
+uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate);
+
+// The companion sound's path: the movie path with everything from the file name's last "." on
+// replaced by ".mp3" (or ".mp3" appended when the file name has no ".").
+std::string CompanionSoundPath(const std::string& moviePath);
+
+// The screen-sized picture buffer and the decoder that writes into it.
+class PictureHolder {
+ public:
+  PictureHolder();
+  PictureHolder(const PictureHolder&) = delete;
+  PictureHolder& operator=(const PictureHolder&) = delete;
+
+  // False when the decoder refused the frame; the previous picture stays.
+  bool Decode(std::span<const uint8_t> frame) { return decoder_.DecodeFrame(frame); }
+  bool HasPicture() const { return !decoder_.Pixels().empty(); }
+  // The picture as the movie header sizes it.
+  PictureView View(uint32_t width, uint32_t height) const;
+
+ private:
+  std::vector<uint16_t> pixels_;
+  FrameDecoder decoder_;
+};
+
+class Movie {
+ public:
+  Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks);
+  Movie(const Movie&) = delete;
+  Movie& operator=(const Movie&) = delete;
+
+  // Clears the screen, shows frame 0 and starts the companion sound if `soundFolder` is given.
+  void Start(const std::string& soundFolder, const std::string& soundName, int32_t volume, bool wholeFile);
+  // One clock step: 1 while the movie goes on, 0 when it has ended.
+  int Tick();
+
+  uint32_t CurrentFrame() const { return currentFrame_; }
+  uint32_t FramesShown() const { return framesShown_; }
+  bool HasSound() const { return hasSound_; }
+  const QrxReader& Reader() const { return *reader_; }
+
+ private:
+  uint32_t ClockFrame();
+  bool ShowFrame(uint32_t index);
+  void DrawCurrentPicture();
+
+  std::unique_ptr<QrxReader> reader_;
+  Display& display_;
+  MovieSound& sound_;
+  TickSource ticks_;
+  PictureHolder picture_;
+  uint32_t currentFrame_ = 0;
+  uint32_t startTick_ = 0;
+  uint32_t framesShown_ = 0;
+  bool hasSound_ = false;
+};
+
+// The shell's movie slot: at most one open movie.
+class MovieSlot {
+ public:
+  MovieSlot(Display& display, MovieSound& sound, TickSource ticks = SystemTickCount);
+
+  void SetDisplayProperties(const DisplayProperties& properties) { surface_ = properties; }
+
+  // Closes any open movie, then opens folder + fileName (the folder ends with "/"). 0 when the
+  // file does not exist or is not a readable movie (nothing is open then), else 1.
+  int OpenMovie(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile);
+  // Advances the open movie: 1 while it goes on, 0 when it has ended (or none is open).
+  int TickMovie();
+  // 1 if a movie was open.
+  int CloseMovie();
+  bool IsMovieOpen() const { return movie_ != nullptr; }
+
+  const Movie* Current() const { return movie_.get(); }
+  // Why the last open failed, empty after a success.
+  const std::string& LastError() const { return lastError_; }
+
+ private:
+  Display& display_;
+  MovieSound& sound_;
+  TickSource ticks_;
+  DisplayProperties surface_;
+  std::unique_ptr<Movie> movie_;
+  std::string lastError_;
+};
+
+}  // namespace reel
