@@ -1,0 +1,294 @@
+// The mixer and the audio output: volume scaling, clamping, the three rate paths, and the output's
+// refill, position clock and slots driven through a device the test controls.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "player/audio/audio_output.h"
+#include "player/audio/mp3_plugin.h"
+#include "player/audio/mp3_stream.h"
+#include "player/audio/pcm_conversion.h"
+#include "tests/player_audio/audio_test_support.h"
+
+namespace reel {
+namespace {
+
+TEST(MixerTest, VolumeHundredPassesSamplesAndFiftyHalvesTowardZero) {
+  const std::vector<int16_t> pcm = {1, -1, 3, -3, 101, -101, 32767, -32768};
+  std::vector<int16_t> full(pcm.size(), 0);
+  MixInto(full, pcm, 100);
+  EXPECT_EQ(full, pcm);
+  std::vector<int16_t> half(pcm.size(), 0);
+  MixInto(half, pcm, 50);
+  EXPECT_EQ(half, (std::vector<int16_t>{0, 0, 1, -1, 50, -50, 16383, -16384}));
+  std::vector<int16_t> silent(pcm.size(), 0);
+  MixInto(silent, pcm, 0);
+  EXPECT_EQ(silent, std::vector<int16_t>(pcm.size(), 0));
+}
+
+TEST(MixerTest, TwoLoudChannelsClampAtTheSixteenBitLimits) {
+  std::vector<int16_t> buffer(4, 0);
+  const std::vector<int16_t> loud = {30000, -30000, 20000, -5};
+  MixInto(buffer, loud, 100);
+  MixInto(buffer, loud, 100);
+  EXPECT_EQ(buffer, (std::vector<int16_t>{32767, -32768, 32767, -10}));
+}
+
+TEST(ConversionTest, StereoAt22050IsCopied) {
+  const std::vector<int16_t> source = {1, 2, 3, 4, 5, 6};
+  std::vector<int16_t> out(6, 99);
+  EXPECT_EQ(ConvertToOutput(source, 2, 22050, out), 3u);
+  EXPECT_EQ(out, source);
+}
+
+TEST(ConversionTest, At44100PairsOfFramesAreAveragedHalfByHalf) {
+  // Stereo: left of (3, 5) -> 1 + 2 = 3; right of (-3, -5) -> -1 + -2 = -3; (1, 1) -> 0 + 0.
+  const std::vector<int16_t> stereo = {3, -3, 5, -5, 1, 32767, 1, 32767};
+  std::vector<int16_t> out(4, 99);
+  EXPECT_EQ(ConvertToOutput(stereo, 2, 44100, out), 2u);
+  EXPECT_EQ(out, (std::vector<int16_t>{3, -3, 0, 32766}));
+  // Mono: each pair of samples gives one frame on both sides.
+  const std::vector<int16_t> mono = {7, 9, -32768, -32768};
+  EXPECT_EQ(ConvertToOutput(mono, 1, 44100, out), 2u);
+  EXPECT_EQ(out, (std::vector<int16_t>{3 + 4, 3 + 4, -32768, -32768}));
+  // A lone last frame without a partner is dropped.
+  const std::vector<int16_t> odd = {1, 1, 2, 2, 3, 3};
+  EXPECT_EQ(ConvertToOutput(odd, 2, 44100, out), 1u);
+}
+
+TEST(ConversionTest, OtherRatesTakeOneSourceFramePerOutputFrame) {
+  const std::vector<int16_t> mono = {10, -20, 30};
+  std::vector<int16_t> out(6, 99);
+  EXPECT_EQ(ConvertToOutput(mono, 1, 32000, out), 3u);
+  EXPECT_EQ(out, (std::vector<int16_t>{10, 10, -20, -20, 30, 30}));
+  const std::vector<int16_t> stereo = {1, 2, 3, 4};
+  EXPECT_EQ(ConvertToOutput(stereo, 2, 48000, out), 2u);
+  EXPECT_EQ(std::vector<int16_t>(out.begin(), out.begin() + 4), stereo);
+  // The output span limits the frames; an unknown channel count converts nothing.
+  EXPECT_EQ(ConvertToOutput(mono, 1, 22050, std::span(out).first(2)), 1u);
+  EXPECT_EQ(ConvertToOutput(mono, 3, 22050, out), 0u);
+}
+
+TEST(ConversionTest, RequestSizesUndoTheConversion) {
+  EXPECT_EQ(SourceSamplesFor(2048, 2, 22050), 4096u);  // 8192 bytes
+  EXPECT_EQ(SourceSamplesFor(2048, 1, 22050), 2048u);  // halved for mono
+  EXPECT_EQ(SourceSamplesFor(2048, 2, 44100), 8192u);  // doubled at 44100 Hz
+  EXPECT_EQ(SourceSamplesFor(2048, 1, 44100), 4096u);
+  EXPECT_EQ(SourceSamplesFor(2048, 1, 32000), 2048u);
+}
+
+// A device whose buffers come back only when the test says so, with a position the test sets.
+class FakeDevice : public WaveOutDevice {
+ public:
+  struct Shared {
+    std::map<std::size_t, std::span<const int16_t>> written;
+    std::atomic<uint32_t> position{0};
+    int writes = 0;
+    bool closed = false;
+  };
+  explicit FakeDevice(Shared& shared) : shared_(shared) {}
+  void Write(std::size_t id, std::span<const int16_t> samples) override {
+    shared_.written[id] = samples;
+    ++shared_.writes;
+  }
+  uint32_t PositionBytes() const override { return shared_.position.load(); }
+  void SetVolume(uint16_t, uint16_t) override {}
+  bool Close() override { return shared_.closed = true; }
+  void Shutdown() override { shared_.closed = true; }
+
+ private:
+  Shared& shared_;
+};
+
+class AudioOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Mp3Plugin::SetModuleName(test::PluginPath()); }
+
+  std::unique_ptr<AudioOutput> MakeOutput() {
+    return std::make_unique<AudioOutput>(
+        [this](uint32_t, WaveOutDevice::DoneHandler) { return std::make_unique<FakeDevice>(device_); });
+  }
+
+  // Stops a channel while a helper thread plays the device's part, handing back buffer 3 again and
+  // again, as the refill that frees a stopped channel comes from the device.
+  static void StopWhileRefilling(AudioOutput& audio, int32_t index) {
+    std::atomic<bool> stopped{false};
+    std::thread refill([&] {
+      while (!stopped.load()) {
+        audio.OnBufferDone(3);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
+    audio.StopChannel(index);
+    stopped = true;
+    refill.join();
+  }
+
+  std::vector<int16_t> Written(std::size_t id) {
+    const auto samples = device_.written.at(id);
+    return {samples.begin(), samples.end()};
+  }
+
+  FakeDevice::Shared device_;
+};
+
+TEST_F(AudioOutputTest, StartsWithFourSilentBuffersQueued) {
+  auto audio = MakeOutput();
+  EXPECT_EQ(audio->BufferBytes(), 8192u);
+  EXPECT_EQ(device_.writes, 4);
+  for (std::size_t id = 0; id < 4; ++id) EXPECT_EQ(Written(id), std::vector<int16_t>(4096, 0));
+}
+
+TEST_F(AudioOutputTest, PositionIsZeroUntilTheFourthMixAndMinusOneForAFreeSlot) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 2.0));
+  auto audio = MakeOutput();
+  EXPECT_EQ(audio->ChannelPosition(0), -1);
+  EXPECT_EQ(audio->ChannelPosition(-1), -1);
+  EXPECT_EQ(audio->ChannelPosition(64), -1);
+  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, false, false), 1);
+  EXPECT_EQ(audio->ChannelPosition(0), -1);  // opened but not playing
+  audio->StartChannel(0, false);
+  for (std::size_t id = 0; id < 3; ++id) {
+    device_.position += 8192;
+    audio->OnBufferDone(id);
+    EXPECT_EQ(audio->ChannelPosition(0), 0) << "after mix " << id + 1;
+  }
+  device_.position = 24576;
+  audio->OnBufferDone(3);  // the fourth mix takes the start of the clock
+  EXPECT_EQ(audio->ChannelPosition(0), 0);
+  device_.position = 24576 + 88200;  // one second of 22050 Hz stereo 16-bit
+  EXPECT_EQ(audio->ChannelPosition(0), 1000);
+  device_.position = 24576 + 88200 + 88;  // 0.9977 ms more: truncated
+  EXPECT_EQ(audio->ChannelPosition(0), 1000);
+  device_.position = 24576 + 88200 + 89;
+  EXPECT_EQ(audio->ChannelPosition(0), 1001);
+}
+
+TEST_F(AudioOutputTest, PositionRunsAcrossTheByteCounterWrap) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
+  auto audio = MakeOutput();
+  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  device_.position = 0xFFFFFFFFu - 1000;
+  for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
+  device_.position = 88200 - 1001;  // one second later, past the wrap
+  EXPECT_EQ(audio->ChannelPosition(0), 1000);
+}
+
+TEST_F(AudioOutputTest, RefillMixesTheDecodedSoundScaledByTheVolume) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  struct Case {
+    const char* name;
+    uint32_t rate;
+    uint16_t channels;
+  };
+  for (const Case c : {Case{"m22.mp3", 22050, 1}, Case{"s44.mp3", 44100, 2},
+                       Case{"m32.mp3", 32000, 1}, Case{"s22.mp3", 22050, 2}}) {
+    SCOPED_TRACE(c.name);
+    const auto path = test::MakeMp3(folder.Path(), c.name, c.rate, c.channels, 1.0,
+                                    "-id3v2_version 0 -write_xing 0");
+    ASSERT_TRUE(path);
+    // The expected output: the stream's PCM in refill-sized pieces, converted, at volume 50.
+    Mp3Stream stream;
+    ASSERT_TRUE(stream.OpenFile(path->string()));
+    std::vector<int16_t> expected;
+    for (int refill = 0; refill < 3; ++refill) {
+      std::vector<int16_t> source(SourceSamplesFor(2048, c.channels, c.rate));
+      source.resize(stream.ReadPcm(source, false));
+      std::vector<int16_t> converted(4096, 0);
+      ConvertToOutput(source, c.channels, c.rate, converted);
+      std::vector<int16_t> mixed(4096, 0);
+      MixInto(mixed, converted, 50);
+      expected.insert(expected.end(), mixed.begin(), mixed.end());
+    }
+    auto audio = MakeOutput();
+    for (const bool whole_file : {false, true}) {
+      ASSERT_EQ(audio->OpenChannel(0, c.name, folder.Slash(), 50, false, true, whole_file), 1);
+      std::vector<int16_t> played;
+      for (std::size_t id = 0; id < 3; ++id) {
+        audio->OnBufferDone(id);
+        const std::vector<int16_t> buffer = Written(id);
+        played.insert(played.end(), buffer.begin(), buffer.end());
+      }
+      EXPECT_EQ(played, expected);
+      StopWhileRefilling(*audio, 0);
+    }
+  }
+}
+
+TEST_F(AudioOutputTest, StopChannelWaitsForTheRefillToFreeTheSlot) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
+  auto audio = MakeOutput();
+  ASSERT_EQ(audio->OpenChannel(5, "tone.mp3", folder.Slash(), 100, true, true, false), 1);
+  const auto before = std::chrono::steady_clock::now();
+  StopWhileRefilling(*audio, 5);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
+  EXPECT_EQ(audio->ChannelPosition(5), -1);
+  audio->OnBufferDone(1);
+  EXPECT_EQ(Written(1), std::vector<int16_t>(4096, 0));  // nothing left to mix
+}
+
+TEST_F(AudioOutputTest, NamesAndVolumesOutOfRange) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  const std::string long_name(64, 'a');
+  ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0, "-id3v2_version 0"));
+  auto audio = MakeOutput();
+  EXPECT_EQ(audio->OpenChannel(0, long_name, folder.Slash(), 100, false, true, false), 0);
+  EXPECT_EQ(audio->ChannelPosition(0), -1);
+  EXPECT_EQ(audio->OpenChannel(64, "tone.mp3", folder.Slash(), 100, false, true, false), 0);
+  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  audio->SetChannelVolume(0, 101);  // ignored
+  audio->SetChannelVolume(0, -1);   // ignored
+  audio->OnBufferDone(0);
+  std::vector<int16_t> full = Written(0);
+  StopWhileRefilling(*audio, 0);
+  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  audio->SetChannelVolume(0, 0);
+  audio->OnBufferDone(1);
+  EXPECT_EQ(Written(1), std::vector<int16_t>(4096, 0));
+  EXPECT_NE(full, std::vector<int16_t>(4096, 0));
+}
+
+TEST_F(AudioOutputTest, UnreadableMp3OrMissingPluginPlaysSilenceWithARunningClock) {
+  test::ScratchFolder folder;
+  test::WriteBytes(folder.Path() / "junk.mp3", std::vector<uint8_t>(5000, 0x42));
+  auto audio = MakeOutput();
+  for (const char* name : {"junk.mp3", "missing.mp3"}) {
+    StopWhileRefilling(*audio, 0);
+    ASSERT_EQ(audio->OpenChannel(0, name, folder.Slash(), 100, true, true, true), 1);
+    for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
+    device_.position += 88200;
+    EXPECT_EQ(audio->ChannelPosition(0), 1000);
+    EXPECT_EQ(Written(3), std::vector<int16_t>(4096, 0));
+  }
+  Mp3Plugin::SetModuleName("/nonexistent/Lodestar.ovl");
+  if (test::HaveFfmpeg()) {
+    ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
+    StopWhileRefilling(*audio, 0);
+    ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+    audio->OnBufferDone(0);
+    EXPECT_EQ(Written(0), std::vector<int16_t>(4096, 0));
+  }
+  Mp3Plugin::SetModuleName(test::PluginPath());
+}
+
+TEST_F(AudioOutputTest, CloseAudioStopsRequeuingAndClosesTheDevice) {
+  auto audio = MakeOutput();
+  audio->CloseAudio();
+  EXPECT_TRUE(device_.closed);
+  const int writes = device_.writes;
+  audio->OnBufferDone(0);  // a late "done" is not queued again
+  EXPECT_EQ(device_.writes, writes);
+}
+
+}  // namespace
+}  // namespace reel

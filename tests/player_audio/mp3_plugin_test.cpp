@@ -1,0 +1,247 @@
+// The decoder plug-in through Mp3Stream: real MP3s and MP3s made here decode to the samples
+// libmpg123 gives directly; tags are never decoded as sound; looping, bad data and a missing
+// plug-in end cleanly.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "player/audio/mp3_plugin.h"
+#include "player/audio/mp3_stream.h"
+#include "player/audio/mp3_tags.h"
+#include "tests/player_audio/audio_test_support.h"
+
+namespace reel {
+namespace {
+
+using test::DecodeWithMpg123;
+using test::MakeMp3;
+using test::ScratchFolder;
+
+// Reads the stream to its end in the sizes a refill asks for.
+std::vector<int16_t> ReadAll(Mp3Stream& stream, std::size_t chunk = 4096) {
+  std::vector<int16_t> all;
+  std::vector<int16_t> buffer(chunk);
+  while (!stream.Finished()) {
+    const std::size_t got = stream.ReadPcm(buffer, false);
+    all.insert(all.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
+  }
+  return all;
+}
+
+void ExpectSameAsDirectDecode(const std::filesystem::path& path) {
+  SCOPED_TRACE(path.string());
+  const std::optional<test::DirectDecode> direct = DecodeWithMpg123(path);
+  ASSERT_TRUE(direct.has_value());
+  for (const bool whole_file : {false, true}) {
+    Mp3Stream stream;
+    const std::vector<uint8_t> bytes = test::ReadBytes(path);
+    ASSERT_TRUE(whole_file ? stream.OpenMemory(bytes) : stream.OpenFile(path.string()));
+    EXPECT_EQ(stream.Format().channels, direct->channels);
+    EXPECT_EQ(stream.Format().sample_rate, direct->rate);
+    const std::vector<int16_t> ours = ReadAll(stream);
+    ASSERT_FALSE(direct->samples.empty());
+    EXPECT_EQ(ours, direct->samples) << "ours " << ours.size() << " direct "
+                                     << direct->samples.size();
+  }
+}
+
+class Mp3PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Mp3Plugin::SetModuleName(test::PluginPath()); }
+};
+
+TEST_F(Mp3PluginTest, RealFilesDecodeAsLibmpg123DecodesThem) {
+  if (!test::HaveSharedMedia()) GTEST_SKIP() << "shared media folder not present";
+  for (const char* name :
+       {"mp3_22050_mono_notags.mp3", "mp3_22050_mono_id3v23_id3v1.mp3",
+        "mp3_32000_mono_notags.mp3", "mp3_32000_stereo_id3v23_id3v1.mp3",
+        "mp3_44100_jstereo_id3v24_id3v1.mp3", "mp3_44100_jstereo_notags_lameinfo.mp3",
+        "mp3_44100_mono_id3v24_xing.mp3"}) {
+    ExpectSameAsDirectDecode(test::SharedMedia(name));
+  }
+}
+
+TEST_F(Mp3PluginTest, MadeFilesDecodeAsLibmpg123DecodesThem) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  ScratchFolder folder;
+  const struct {
+    const char* name;
+    uint32_t rate;
+    uint16_t channels;
+    const char* extra;
+  } cases[] = {
+      {"mono22050.mp3", 22050, 1, "-id3v2_version 0 -write_xing 0"},
+      {"stereo22050.mp3", 22050, 2, "-id3v2_version 0"},
+      {"stereo44100.mp3", 44100, 2, "-id3v2_version 0"},
+      {"mono32000.mp3", 32000, 1, "-id3v2_version 0 -write_xing 0"},
+      {"tagged.mp3", 44100, 1,
+       "-id3v2_version 3 -write_id3v1 1 -metadata title=Tagged -metadata artist=Someone"},
+      {"tagged24.mp3", 22050, 2, "-id3v2_version 4 -write_id3v1 1 -metadata title=Four"},
+  };
+  for (const auto& c : cases) {
+    const auto path = MakeMp3(folder.Path(), c.name, c.rate, c.channels, 1.5, c.extra);
+    ASSERT_TRUE(path.has_value()) << c.name;
+    ExpectSameAsDirectDecode(*path);
+  }
+}
+
+TEST_F(Mp3PluginTest, TagsAreSkippedAndNeverDecoded) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  ScratchFolder folder;
+  const auto plain = MakeMp3(folder.Path(), "plain.mp3", 22050, 1, 1.0,
+                             "-id3v2_version 0 -write_xing 0");
+  const auto tagged = MakeMp3(folder.Path(), "tagged.mp3", 22050, 1, 1.0,
+                              "-write_xing 0 -id3v2_version 3 -write_id3v1 1 -metadata title=T");
+  ASSERT_TRUE(plain && tagged);
+  const std::vector<uint8_t> plain_bytes = test::ReadBytes(*plain);
+  const std::vector<uint8_t> tagged_bytes = test::ReadBytes(*tagged);
+  const AudioRange range = FindAudioRange(tagged_bytes);
+  EXPECT_GT(range.start, 10u);
+  EXPECT_EQ(range.end, tagged_bytes.size() - 128);
+  // The audio between the tags is the untagged file's audio, byte for byte.
+  ASSERT_EQ(range.Size(), plain_bytes.size());
+  EXPECT_TRUE(std::equal(plain_bytes.begin(), plain_bytes.end(),
+                         tagged_bytes.begin() + static_cast<std::ptrdiff_t>(range.start)));
+  Mp3Stream with_tags;
+  Mp3Stream without_tags;
+  ASSERT_TRUE(with_tags.OpenMemory(tagged_bytes));
+  ASSERT_TRUE(without_tags.OpenMemory(plain_bytes));
+  EXPECT_EQ(ReadAll(with_tags), ReadAll(without_tags));
+}
+
+TEST(Mp3TagsTest, TagFieldsAndBounds) {
+  // ID3v2 header: size 0x01 0x00 seven bits a byte = 128 bytes of tag after the header.
+  std::vector<uint8_t> file = {'I', 'D', '3', 3, 0, 0, 0, 0, 1, 0};
+  file.resize(10 + 128 + 50, 0xFF);
+  EXPECT_EQ(FindAudioRange(file).start, 138u);
+  EXPECT_EQ(FindAudioRange(file).end, file.size());
+  // An ID3v2.4 footer adds ten bytes.
+  file[3] = 4;
+  file[5] = 0x10;
+  EXPECT_EQ(FindAudioRange(file).start, 148u);
+  // A tag claiming more than the file holds leaves nothing to decode.
+  file[6] = 0x7F;
+  EXPECT_EQ(FindAudioRange(file).Size(), 0u);
+  // "TAG" exactly 128 bytes from the end cuts the data there; shorter files have no ID3v1 tag.
+  std::vector<uint8_t> short_file = {'T', 'A', 'G', 0, 0};
+  EXPECT_EQ(FindAudioRange(short_file).end, short_file.size());
+  std::vector<uint8_t> with_v1(200, 0xFF);
+  with_v1[72] = 'T';
+  with_v1[73] = 'A';
+  with_v1[74] = 'G';
+  EXPECT_EQ(FindAudioRange(with_v1).end, 72u);
+  EXPECT_EQ(FindAudioRange({}).Size(), 0u);
+}
+
+TEST_F(Mp3PluginTest, LoopingStartsOverAndNeverFinishes) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  ScratchFolder folder;
+  const auto path = MakeMp3(folder.Path(), "short.mp3", 22050, 2, 0.3, "-id3v2_version 0");
+  ASSERT_TRUE(path);
+  Mp3Stream once;
+  ASSERT_TRUE(once.OpenFile(path->string()));
+  const std::vector<int16_t> pass = ReadAll(once);
+  ASSERT_FALSE(pass.empty());
+
+  Mp3Stream looping;
+  ASSERT_TRUE(looping.OpenFile(path->string()));
+  std::vector<int16_t> three_passes(pass.size() * 3);
+  EXPECT_EQ(looping.ReadPcm(three_passes, true), three_passes.size());
+  EXPECT_FALSE(looping.Finished());
+  EXPECT_TRUE(std::equal(pass.begin(), pass.end(), three_passes.begin()));
+  // The decoder is not reset at the restart, so its filter memory from the end of the last pass
+  // colours the first frames; after those the pass repeats to within rounding.
+  const auto second = std::span(three_passes).subspan(pass.size(), pass.size());
+  const std::size_t skip = 4 * 1152;  // four frames of 576 stereo samples
+  int max_difference = 0;
+  for (std::size_t i = skip; i < pass.size(); ++i) {
+    max_difference = std::max(max_difference, std::abs(second[i] - pass[i]));
+  }
+  EXPECT_LE(max_difference, 2);
+}
+
+TEST_F(Mp3PluginTest, DataThatIsNotMp3IsRefused) {
+  Mp3Stream stream;
+  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>(1000, 0x55)));
+  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>{0xFF, 0xFB}));  // shorter than a header
+  EXPECT_FALSE(stream.OpenFile("/nonexistent/folder/none.mp3"));
+  EXPECT_FALSE(stream.IsOpen());
+  std::vector<int16_t> buffer(100);
+  EXPECT_EQ(stream.ReadPcm(buffer, true), 0u);  // a closed stream delivers nothing, at once
+  EXPECT_TRUE(stream.Finished());
+  // Free-format and reserved headers are refused.
+  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>{0xFF, 0xFB, 0x00, 0x00, 0, 0, 0, 0}));
+  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>{0xFF, 0xFB, 0xF0, 0x00, 0, 0, 0, 0}));
+  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>{0xFF, 0xFB, 0x9C, 0x00, 0, 0, 0, 0}));
+}
+
+TEST_F(Mp3PluginTest, DamagedDataEndsTheStream) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  ScratchFolder folder;
+  const auto path = MakeMp3(folder.Path(), "cut.mp3", 44100, 2, 1.0, "-id3v2_version 0");
+  ASSERT_TRUE(path);
+  std::vector<uint8_t> bytes = test::ReadBytes(*path);
+  Mp3Stream whole;
+  ASSERT_TRUE(whole.OpenMemory(bytes));
+  const std::vector<int16_t> all = ReadAll(whole);
+
+  // Cut in the middle of a frame: the last frame is decoded from what is there, then the end.
+  std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
+  Mp3Stream cut_stream;
+  ASSERT_TRUE(cut_stream.OpenMemory(cut));
+  const std::vector<int16_t> cut_pcm = ReadAll(cut_stream);
+  EXPECT_GT(cut_pcm.size(), 0u);
+  EXPECT_LT(cut_pcm.size(), all.size());
+
+  // Garbage after the first few frames: the stream ends there, even when asked to loop.
+  std::vector<uint8_t> spoiled = bytes;
+  std::fill(spoiled.begin() + 2000, spoiled.end(), uint8_t{0});
+  Mp3Stream spoiled_stream;
+  ASSERT_TRUE(spoiled_stream.OpenMemory(spoiled));
+  const std::vector<int16_t> spoiled_pcm = ReadAll(spoiled_stream);
+  EXPECT_LT(spoiled_pcm.size(), all.size());
+  EXPECT_TRUE(std::equal(spoiled_pcm.begin(), spoiled_pcm.end(), all.begin()));
+}
+
+TEST_F(Mp3PluginTest, HandleFieldsFollowTheFrameHeaders) {
+  Mp3Plugin plugin;
+  ASSERT_NE(plugin.Entries(), nullptr);
+  // MPEG-1 layer II at 384 kbit/s and 32 kHz: 144 * 384000 / 32000 = 1728 bytes, the longest
+  // frame a header can announce, still inside the stream's copy area.
+  const uint8_t mpeg1_layer2[4] = {0xFF, 0xFD, 0xE8, 0x00};
+  std::lock_guard guard(Mp3Plugin::Lock());
+  void* handle = plugin.Entries()->create(mpeg1_layer2);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(plugin.Entries()->predecode(handle, mpeg1_layer2), 0);
+  EXPECT_EQ(HandleFrameLength(handle), 1728u);
+  EXPECT_EQ(HandleBitRate(handle), 384u);
+  EXPECT_EQ(HandleSampleRate(handle), 32000u);
+  EXPECT_EQ(HandleChannels(handle), 2u);
+  // A frame of another sample rate is not part of this stream.
+  const uint8_t other_rate[4] = {0xFF, 0xFD, 0xE0, 0x00};
+  EXPECT_NE(plugin.Entries()->predecode(handle, other_rate), 0);
+  plugin.Entries()->destroy(handle);
+}
+
+TEST(Mp3PluginMissingTest, MissingModuleOrEntryPointsLeaveTheStreamWithoutDecoder) {
+  for (const char* name : {"/nonexistent/Lodestar.ovl", "libm.so.6"}) {
+    SCOPED_TRACE(name);
+    Mp3Plugin::SetModuleName(name);
+    {
+      Mp3Plugin plugin;
+      EXPECT_EQ(plugin.Entries(), nullptr);
+      Mp3Stream stream;
+      const std::vector<uint8_t> frame = {0xFF, 0xFB, 0x90, 0x64, 0, 0, 0, 0};
+      EXPECT_FALSE(stream.OpenMemory(frame));
+      std::vector<int16_t> buffer(64);
+      EXPECT_EQ(stream.ReadPcm(buffer, true), 0u);
+    }
+  }
+  Mp3Plugin::SetModuleName(test::PluginPath());
+  Mp3Plugin plugin;  // loads again once the last reference went
+  EXPECT_NE(plugin.Entries(), nullptr);
+}
+
+}  // namespace
+}  // namespace reel

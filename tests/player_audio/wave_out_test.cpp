@@ -1,0 +1,120 @@
+// The waveform output devices: SDL's dummy driver and the silent sink play queued buffers in
+// order, hand each one back, count played bytes at the real-time pace and close cleanly; the audio
+// output on them gives a running clock.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "platform/waveout/wave_out.h"
+#include "player/audio/audio_output.h"
+#include "player/audio/mp3_plugin.h"
+#include "tests/player_audio/audio_test_support.h"
+
+namespace reel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Four buffers requeued on every done call, as the audio output does; records the order.
+struct Requeuer {
+  std::array<std::vector<int16_t>, 4> buffers;
+  std::mutex mutex;
+  std::vector<std::size_t> order;
+  std::atomic<bool> stop{false};
+  WaveOutDevice* device = nullptr;
+
+  void OnDone(std::size_t id) {
+    {
+      std::lock_guard guard(mutex);
+      order.push_back(id);
+    }
+    if (!stop.load()) device->Write(id, buffers[id]);
+  }
+};
+
+void ExpectPlaysInOrderAtRealTimePace(
+    const std::function<std::unique_ptr<WaveOutDevice>(WaveOutDevice::DoneHandler)>& open) {
+  Requeuer requeuer;
+  for (auto& buffer : requeuer.buffers) buffer.assign(4096, 0);
+  std::unique_ptr<WaveOutDevice> device =
+      open([&requeuer](std::size_t id) { requeuer.OnDone(id); });
+  ASSERT_NE(device, nullptr);
+  requeuer.device = device.get();
+  const auto started = std::chrono::steady_clock::now();
+  for (std::size_t id = 0; id < 4; ++id) device->Write(id, requeuer.buffers[id]);
+  std::this_thread::sleep_for(600ms);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const double played = device->PositionBytes() / 88200.0;
+  // Paced, not instant: no more than what real time allows plus what the device pulls ahead.
+  EXPECT_GT(played, 0.2);
+  EXPECT_LT(played, seconds + 0.4);
+  EXPECT_FALSE(device->Close());  // buffers still queued
+  requeuer.stop = true;
+  const auto give_up = std::chrono::steady_clock::now() + 3s;
+  while (!device->Close() && std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(device->Close());
+  std::lock_guard guard(requeuer.mutex);
+  ASSERT_GE(requeuer.order.size(), 4u);
+  for (std::size_t i = 0; i < requeuer.order.size(); ++i) EXPECT_EQ(requeuer.order[i], i % 4);
+}
+
+TEST(WaveOutTest, SilentSinkPlaysBuffersInOrderAtRealTimePace) {
+  ExpectPlaysInOrderAtRealTimePace(
+      [](WaveOutDevice::DoneHandler on_done) { return OpenSilentWaveOut(22050, on_done); });
+}
+
+TEST(WaveOutTest, SdlDummyDriverPlaysBuffersInOrder) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ExpectPlaysInOrderAtRealTimePace(
+      [](WaveOutDevice::DoneHandler on_done) { return OpenWaveOut(22050, on_done); });
+}
+
+TEST(WaveOutTest, AudioOutputWithoutADeviceStillHasARunningClock) {
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  EXPECT_EQ(OpenWaveOut(22050, [](std::size_t) {}), nullptr);
+  Mp3Plugin::SetModuleName(test::PluginPath());
+  test::ScratchFolder folder;
+  {
+    AudioOutput audio;  // falls back to the silent sink
+    ASSERT_EQ(audio.OpenChannel(0, "missing.mp3", folder.Slash(), 100, false, true, false), 1);
+    std::this_thread::sleep_for(700ms);
+    EXPECT_GT(audio.ChannelPosition(0), 100);
+    audio.StopChannel(0);
+    EXPECT_EQ(audio.ChannelPosition(0), -1);
+    audio.CloseAudio();
+  }
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
+
+TEST(WaveOutTest, AudioOutputOnTheDummyDriverPlaysAndCloses) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  Mp3Plugin::SetModuleName(test::PluginPath());
+  test::ScratchFolder folder;
+  ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 44100, 2, 0.5));
+  AudioOutput audio;
+  ASSERT_EQ(audio.OpenChannel(0, "tone.mp3", folder.Slash(), 80, false, true, false), 1);
+  std::this_thread::sleep_for(900ms);
+  // The MP3 ended after half a second; the channel plays on in silence and its clock runs on.
+  const int32_t position = audio.ChannelPosition(0);
+  EXPECT_GT(position, 300);
+  EXPECT_LT(position, 1000);
+  const auto before = std::chrono::steady_clock::now();
+  ASSERT_EQ(audio.OpenChannel(0, "tone.mp3", folder.Slash(), 80, true, true, true), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 500ms);  // the stop came from a refill
+  audio.CloseAudio();
+  EXPECT_GE(audio.ChannelPosition(0), 0);
+  audio.StopChannel(0);  // after closing, the slot is freed here
+  EXPECT_EQ(audio.ChannelPosition(0), -1);
+}
+
+}  // namespace
+}  // namespace reel
