@@ -1,0 +1,182 @@
+#include "player/video/movie.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "movie_files.h"
+
+namespace reel {
+namespace {
+
+class NullPresenter : public WindowPresenter {
+ public:
+  uint32_t ClientWidth() const override { return 320; }
+  uint32_t ClientHeight() const override { return 240; }
+  void CopyToWindow(std::span<const uint16_t>, uint32_t, uint32_t, const WindowRect&) override {}
+};
+
+// Channel 0 of a pretend audio output: the test sets the position.
+class FakeSound : public MovieSound {
+ public:
+  void StartMusic(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile) override {
+    started.push_back(folder + fileName);
+    lastVolume = volume;
+    lastWholeFile = wholeFile;
+  }
+  int32_t MusicPosition() override { return position; }
+
+  std::vector<std::string> started;
+  int32_t position = 0;
+  int32_t lastVolume = -1;
+  bool lastWholeFile = false;
+};
+
+TEST(PlaybackClock, FrameForATime) {
+  EXPECT_EQ(FrameAtTime(1000, 15), 15u);
+  EXPECT_EQ(FrameAtTime(999, 15), 14u);
+  EXPECT_EQ(FrameAtTime(0, 15), 0u);
+  EXPECT_EQ(FrameAtTime(0xFFFFFFFF, 30), 128849018u);  // no 32-bit wrap of the product
+  EXPECT_EQ(FrameAtTime(5000, 0), 0u);
+}
+
+TEST(PlaybackClock, CompanionSoundPath) {
+  EXPECT_EQ(CompanionSoundPath("/a/clip.qrx"), "/a/clip.mp3");
+  EXPECT_EQ(CompanionSoundPath("/a/a.b.qrx"), "/a/a.b.mp3");
+  EXPECT_EQ(CompanionSoundPath("/a.dir/clip"), "/a.dir/clip.mp3");
+}
+
+class MovieTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { frames_ = test::CodedFrames(64, 48, 20); }
+
+  void SetUp() override {
+    display_.Open(&presenter_);
+    test::WriteMovie(folder_.Path() + "clip.qrx", frames_, 15, 64, 48);
+  }
+
+  // The window picture frame k gives, decoded directly.
+  std::vector<uint16_t> ExpectedPicture(uint32_t k) {
+    FrameDecoder decoder;
+    EXPECT_TRUE(decoder.DecodeFrame(frames_[k]));
+    Display display;
+    display.Open(&presenter_);
+    DrawPicture(display, PictureView{decoder.Pixels(), decoder.RowBytes() / 2, 64, 48});
+    return {display.Bits().begin(), display.Bits().end()};
+  }
+  std::vector<uint16_t> Shown() const { return {display_.Bits().begin(), display_.Bits().end()}; }
+
+  static std::vector<std::vector<uint8_t>> frames_;
+  test::TempFolder folder_;
+  NullPresenter presenter_;
+  Display display_;
+  FakeSound sound_;
+  uint32_t now_ = 5000;
+  MovieSlot slot_{display_, sound_, [this] { return now_; }};
+};
+
+std::vector<std::vector<uint8_t>> MovieTest::frames_;
+
+TEST_F(MovieTest, OpeningShowsFrameZero) {
+  EXPECT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 80, false), 1);
+  ASSERT_TRUE(slot_.IsMovieOpen());
+  EXPECT_FALSE(slot_.Current()->HasSound());
+  EXPECT_EQ(Shown(), ExpectedPicture(0));
+  EXPECT_TRUE(sound_.started.empty());
+  EXPECT_EQ(slot_.CloseMovie(), 1);
+  EXPECT_EQ(slot_.CloseMovie(), 0);
+}
+
+TEST_F(MovieTest, MissingOrDamagedMoviesLeaveNothingOpen) {
+  EXPECT_EQ(slot_.OpenMovie(folder_.Path(), "missing.qrx", 80, false), 0);
+  EXPECT_FALSE(slot_.IsMovieOpen());
+  test::WriteBytes(folder_.Path() + "bad.qrx", std::vector<uint8_t>(20, 0xFF));
+  EXPECT_EQ(slot_.OpenMovie(folder_.Path(), "bad.qrx", 80, false), 0);
+  EXPECT_FALSE(slot_.LastError().empty());
+  EXPECT_EQ(slot_.TickMovie(), 0);
+  // A movie open before is closed by any later attempt.
+  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 80, false), 1);
+  std::filesystem::remove(folder_.Path() + "clip.qrx");
+  EXPECT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 80, false), 0);
+  EXPECT_FALSE(slot_.IsMovieOpen());
+}
+
+TEST_F(MovieTest, TickClockWithoutSound) {
+  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 80, false), 1);
+  const uint32_t shownAtOpen = slot_.Current()->FramesShown();
+  now_ += 66;  // frame 0 still
+  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_EQ(slot_.Current()->FramesShown(), shownAtOpen);
+  now_ += 1;  // 67 ms: frame 1
+  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_EQ(slot_.Current()->CurrentFrame(), 1u);
+  EXPECT_EQ(Shown(), ExpectedPicture(1));
+  now_ += 1000;  // frames 2..15 skipped
+  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_EQ(slot_.Current()->CurrentFrame(), 16u);
+  EXPECT_EQ(Shown(), ExpectedPicture(16));
+  EXPECT_EQ(slot_.Current()->FramesShown(), shownAtOpen + 2);
+  now_ += 300;  // past frame 19
+  EXPECT_EQ(slot_.TickMovie(), 0);
+}
+
+TEST_F(MovieTest, SoundPositionDrivesThePicture) {
+  test::WriteBytes(folder_.Path() + "clip.mp3", {0xFF, 0xFB});
+  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 70, true), 1);
+  EXPECT_EQ(sound_.started, std::vector<std::string>{folder_.Path() + "clip.mp3"});
+  EXPECT_EQ(sound_.lastVolume, 70);
+  EXPECT_TRUE(sound_.lastWholeFile);
+  const uint32_t shownAtOpen = slot_.Current()->FramesShown();
+
+  // Until the sound has started its position is 0 and frame 0 stays, whatever the tick count.
+  now_ += 10000;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_EQ(slot_.Current()->FramesShown(), shownAtOpen);
+
+  sound_.position = 999;
+  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_EQ(slot_.Current()->CurrentFrame(), 14u);
+  sound_.position = 1000;
+  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_EQ(slot_.Current()->CurrentFrame(), 15u);
+  EXPECT_EQ(Shown(), ExpectedPicture(15));
+  // The same frame again is not shown twice.
+  sound_.position = 1010;
+  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_EQ(slot_.Current()->FramesShown(), shownAtOpen + 2);
+  // Past the last frame the movie ends.
+  sound_.position = 1334;
+  EXPECT_EQ(slot_.TickMovie(), 0);
+}
+
+TEST_F(MovieTest, SoundThatStopsEndsTheMovie) {
+  test::WriteBytes(folder_.Path() + "clip.mp3", {0xFF, 0xFB});
+  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 100, false), 1);
+  sound_.position = 200;
+  EXPECT_EQ(slot_.TickMovie(), 1);
+  sound_.position = -1;
+  EXPECT_EQ(slot_.TickMovie(), 0);
+}
+
+TEST_F(MovieTest, EmptyMovieEndsAtTheFirstFrameChange) {
+  test::WriteMovie(folder_.Path() + "empty.qrx", {}, 15, 64, 48);
+  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "empty.qrx", 100, false), 1);
+  EXPECT_EQ(slot_.TickMovie(), 1);
+  now_ += 100;
+  EXPECT_EQ(slot_.TickMovie(), 0);
+}
+
+TEST_F(MovieTest, UndecodableFramesKeepThePreviousPicture) {
+  std::vector<std::vector<uint8_t>> frames = {frames_[0], std::vector<uint8_t>(100, 0xAB), {}, frames_[3]};
+  test::WriteMovie(folder_.Path() + "odd.qrx", frames, 15, 64, 48);
+  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "odd.qrx", 100, false), 1);
+  for (uint32_t step = 1; step <= 3; ++step) {
+    now_ += 67;
+    EXPECT_EQ(slot_.TickMovie(), 1);
+    EXPECT_EQ(Shown(), ExpectedPicture(step < 3 ? 0 : 3)) << step;
+  }
+}
+
+}  // namespace
+}  // namespace reel
