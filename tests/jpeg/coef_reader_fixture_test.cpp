@@ -171,6 +171,12 @@ TEST(CoefReaderFixture, RefusedSegmentsAndLayoutsGiveNoBlocks) {
   EXPECT_EQ(Read(build(Sof(8, 8, 0x11), sos3, Segment(0xDB, Bytes(65, 4)))).blockCount, 3);
   // More than 30,000 blocks (8,000 x 8,000 at 4:2:0 needs 1.5 million): refused before decoding.
   EXPECT_EQ(Read(build(Sof(8000, 8000, 0x22), sos3)).blockCount, 0);
+  // A height of 0 in the frame header with a DNL segment before the scan takes the DNL's lines.
+  EXPECT_EQ(Read(build(Sof(8, 0, 0x11), sos3, Segment(0xDC, {0, 8}))).blockCount, 0);  // DNL before SOF
+  EXPECT_EQ(Read(Concat({{0xFF, 0xD8}, Dqt(0, 1), Dqt(1, 1), Sof(8, 0, 0x11), Segment(0xDC, {0, 8}),
+                         Segment(0xC4, goodTables), sos3, data, {0xFF, 0xD9}}))
+                .blockCount,
+            3);
   // 4:2:0 at 16 x 16 is one MCU of six blocks.
   EXPECT_EQ(Read(build(Sof(16, 16, 0x22), sos3)).blockCount, 6);
 }

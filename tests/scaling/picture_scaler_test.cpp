@@ -55,7 +55,7 @@ Pixel ReferencePixel(const BmpImage& in, uint32_t width, uint32_t height, uint32
       total += w;
     }
     Pixel out{};
-    for (int c = 0; c < 3; ++c) out[c] = total ? static_cast<uint8_t>(sum[c] / total) : 0;
+    for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(total ? sum[c] / total : 0);
     return out;
   };
   std::array<uint64_t, 3> sum{};
@@ -66,7 +66,7 @@ Pixel ReferencePixel(const BmpImage& in, uint32_t width, uint32_t height, uint32
     total += w;
   }
   Pixel out{};
-  for (int c = 0; c < 3; ++c) out[c] = total ? static_cast<uint8_t>(sum[c] / total) : 0;
+  for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(total ? sum[c] / total : 0);
   return out;
 }
 
