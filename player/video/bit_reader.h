@@ -2,8 +2,8 @@
 //
 // The writer collects bits into 32-bit words from the least significant end and stores each word
 // little-endian, so seen as bytes the stream's first bit is bit 0 of byte 0 and its ninth bit is
-// bit 0 of byte 1. The reader keeps a bit position and looks at the stream through a little-endian
-// 64-bit window, which gives up to 57 bits from any position in one load.
+// bit 0 of byte 1. The reader keeps up to 64 of the next bits in a buffer, the next one in bit 0,
+// and tops it up with one little-endian 64-bit load while the stream lasts.
 //
 // Bytes past the end read as zeros and reading never stops; instead the position keeps counting,
 // and Overrun() tells the caller, once per block or per stream, that bits were taken that the
@@ -40,17 +40,21 @@ class BitReader {
       : stream_(stream), bitCount_(static_cast<uint64_t>(stream.size()) * 8) {}
 
   // The next 32 bits without consuming them: the next bit to be read is bit 0.
-  uint32_t Peek32() const {
-    const uint64_t byte = position_ >> 3;
-    const uint64_t window = byte + 8 <= stream_.size() ? LoadWindow(byte) : LoadTail(byte);
-    return static_cast<uint32_t>(window >> (position_ & 7));
+  uint32_t Peek32() {
+    if (buffered_ < 32) Refill();
+    return static_cast<uint32_t>(buffer_);
   }
 
-  void Skip(uint32_t bits) { position_ += bits; }
+  // Consumes `bits` (at most 32) bits.
+  void Skip(uint32_t bits) {
+    if (buffered_ < bits) Refill();
+    buffer_ >>= bits;
+    buffered_ -= bits;
+  }
 
   uint32_t ReadBit() {
     const uint32_t bit = Peek32() & 1u;
-    ++position_;
+    Skip(1);
     return bit;
   }
 
@@ -58,34 +62,46 @@ class BitReader {
   uint32_t ReadValue(uint32_t count) {
     if (count == 0) return 0;
     const uint32_t low16 = Peek32() & 0xFFFFu;
-    position_ += count;
+    Skip(count);
     const uint32_t reversed = (uint32_t{bit_reader_detail::kByteReversal[low16 & 0xFFu]} << 8) |
                               bit_reader_detail::kByteReversal[low16 >> 8];
     return reversed >> (16 - count);
   }
 
   // True once more bits were consumed than the stream holds.
-  bool Overrun() const { return position_ > bitCount_; }
-  uint64_t Position() const { return position_; }
+  bool Overrun() const { return Position() > bitCount_; }
+  uint64_t Position() const { return nextByte_ * 8 - buffered_; }
 
  private:
-  uint64_t LoadWindow(uint64_t byte) const {
-    uint64_t window = 0;
-    for (uint32_t i = 0; i < 8; ++i) window |= uint64_t{stream_[byte + i]} << (8 * i);
-    return window;
+  // Tops the buffer up to at least 56 bits. Inside the stream one little-endian 64-bit load does
+  // it; near and past the end the bytes come one at a time, zeros past the end.
+  void Refill() {
+    if (nextByte_ + 8 <= stream_.size()) {
+      buffer_ |= LoadWindow(nextByte_) << buffered_;
+      nextByte_ += (63 - buffered_) >> 3;
+      buffered_ |= 56;
+      return;
+    }
+    while (buffered_ <= 56) {
+      const uint64_t byte = nextByte_ < stream_.size() ? stream_[nextByte_] : 0;
+      buffer_ |= byte << buffered_;
+      buffered_ += 8;
+      ++nextByte_;
+    }
   }
 
-  uint64_t LoadTail(uint64_t byte) const {
-    uint64_t window = 0;
-    for (uint32_t i = 0; i < 8 && byte + i < stream_.size(); ++i) {
-      window |= uint64_t{stream_[byte + i]} << (8 * i);
-    }
-    return window;
+  uint64_t LoadWindow(uint64_t byte) const {
+    const uint8_t* p = stream_.data() + byte;
+    return uint64_t{p[0]} | uint64_t{p[1]} << 8 | uint64_t{p[2]} << 16 | uint64_t{p[3]} << 24 |
+           uint64_t{p[4]} << 32 | uint64_t{p[5]} << 40 | uint64_t{p[6]} << 48 |
+           uint64_t{p[7]} << 56;
   }
 
   std::span<const uint8_t> stream_;
   uint64_t bitCount_;
-  uint64_t position_ = 0;
+  uint64_t buffer_ = 0;    // the next bits, the next one in bit 0
+  uint32_t buffered_ = 0;  // how many bits of buffer_ are loaded
+  uint64_t nextByte_ = 0;  // the next byte to load (counts on past the end)
 };
 
 }  // namespace reel
