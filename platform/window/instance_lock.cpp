@@ -1,0 +1,100 @@
+#include "platform/window/instance_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace reel {
+namespace {
+
+std::string RuntimeFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return runtime != nullptr && runtime[0] != '\0' ? std::string(runtime) : std::string("/tmp");
+}
+
+// A socket address for `path`, or false when the path is too long for one.
+bool SocketAddress(const std::string& path, sockaddr_un& address) {
+  address = sockaddr_un{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(address.sun_path)) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+void AskToComeToFront(const std::string& socketPath) {
+  sockaddr_un address;
+  if (!SocketAddress(socketPath, address)) return;
+  const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (descriptor < 0) return;
+  if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+    const char request[] = "front\n";
+    [[maybe_unused]] const ssize_t sent = ::send(descriptor, request, sizeof(request) - 1, MSG_NOSIGNAL);
+  }
+  ::close(descriptor);
+}
+
+int Listen(const std::string& socketPath) {
+  sockaddr_un address;
+  if (!SocketAddress(socketPath, address)) return -1;
+  const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (descriptor < 0) return -1;
+  ::unlink(socketPath.c_str());  // left behind by a player that did not end cleanly
+  if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::listen(descriptor, 4) != 0) {
+    ::close(descriptor);
+    return -1;
+  }
+  return descriptor;
+}
+
+}  // namespace
+
+std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::string& name, Outcome& outcome) {
+  const std::string base = RuntimeFolder() + "/" + name + "-" + std::to_string(::getuid());
+  const int lockDescriptor = ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockDescriptor < 0) {
+    outcome = Outcome::Unavailable;
+    return nullptr;
+  }
+  if (::flock(lockDescriptor, LOCK_EX | LOCK_NB) != 0) {
+    const bool taken = errno == EWOULDBLOCK;
+    ::close(lockDescriptor);
+    outcome = taken ? Outcome::AnotherRunning : Outcome::Unavailable;
+    if (taken) AskToComeToFront(base + ".sock");
+    return nullptr;
+  }
+  outcome = Outcome::Acquired;
+  const std::string socketPath = base + ".sock";
+  return std::make_unique<InstanceLock>(lockDescriptor, Listen(socketPath), socketPath);
+}
+
+InstanceLock::InstanceLock(int lockDescriptor, int listenDescriptor, std::string socketPath)
+    : lockDescriptor_(lockDescriptor), listenDescriptor_(listenDescriptor), socketPath_(std::move(socketPath)) {}
+
+InstanceLock::~InstanceLock() {
+  if (listenDescriptor_ >= 0) {
+    ::close(listenDescriptor_);
+    ::unlink(socketPath_.c_str());
+  }
+  ::close(lockDescriptor_);
+}
+
+bool InstanceLock::FrontRequested() {
+  if (listenDescriptor_ < 0) return false;
+  bool requested = false;
+  for (;;) {
+    const int connection = ::accept4(listenDescriptor_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0) break;
+    requested = true;
+    ::close(connection);
+  }
+  return requested;
+}
+
+}  // namespace reel

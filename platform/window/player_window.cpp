@@ -1,0 +1,225 @@
+#include "platform/window/player_window.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "platform/window/close_signals.h"
+
+namespace reel {
+
+struct PlayerWindow::Resources {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* texture = nullptr;
+  uint32_t clientWidth = 0;
+  uint32_t clientHeight = 0;
+  uint32_t surfaceWidth = 0;
+  uint32_t surfaceHeight = 0;
+  std::vector<uint16_t> shown;  // top row first
+  std::vector<uint16_t> rows;   // one rectangle's rows, top row first, for the texture
+
+  ~Resources() {
+    if (texture != nullptr) SDL_DestroyTexture(texture);
+    if (renderer != nullptr) SDL_DestroyRenderer(renderer);
+    if (window != nullptr) SDL_DestroyWindow(window);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+};
+
+namespace {
+
+// Windows virtual-key codes for the SDL keys; 0 for keys without one.
+uint32_t VirtualKey(SDL_Keycode key) {
+  if (key >= SDLK_a && key <= SDLK_z) return static_cast<uint32_t>('A' + (key - SDLK_a));
+  if (key >= SDLK_0 && key <= SDLK_9) return static_cast<uint32_t>('0' + (key - SDLK_0));
+  switch (key) {
+    case SDLK_LEFT: return kKeyLeft;
+    case SDLK_UP: return kKeyUp;
+    case SDLK_RIGHT: return kKeyRight;
+    case SDLK_DOWN: return kKeyDown;
+    case SDLK_RETURN: return 0x0D;
+    case SDLK_ESCAPE: return 0x1B;
+    case SDLK_SPACE: return 0x20;
+    case SDLK_BACKSPACE: return 0x08;
+    case SDLK_TAB: return 0x09;
+    default: return 0;
+  }
+}
+
+WindowMessageType WindowEventType(uint8_t event) {
+  switch (event) {
+    case SDL_WINDOWEVENT_EXPOSED: return WindowMessageType::Paint;
+    case SDL_WINDOWEVENT_SIZE_CHANGED: return WindowMessageType::Size;
+    case SDL_WINDOWEVENT_MOVED: return WindowMessageType::Move;
+    case SDL_WINDOWEVENT_FOCUS_GAINED: return WindowMessageType::Activate;
+    case SDL_WINDOWEVENT_CLOSE: return WindowMessageType::Close;
+    default: return WindowMessageType::Other;
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<PlayerWindow> PlayerWindow::Create(const std::string& title, uint32_t clientWidth,
+                                                   uint32_t clientHeight, std::string& error) {
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    error = std::string("the window system cannot be started: ") + SDL_GetError();
+    return nullptr;
+  }
+  auto resources = std::make_unique<Resources>();
+  resources->window = SDL_CreateWindow(title.c_str(), 0, 0, static_cast<int>(clientWidth),
+                                       static_cast<int>(clientHeight), SDL_WINDOW_HIDDEN);
+  if (resources->window == nullptr) {
+    error = std::string("the window cannot be made: ") + SDL_GetError();
+    return nullptr;
+  }
+  int width = 0;
+  int height = 0;
+  SDL_GetWindowSize(resources->window, &width, &height);
+  resources->clientWidth = static_cast<uint32_t>(std::max(width, 0));
+  resources->clientHeight = static_cast<uint32_t>(std::max(height, 0));
+  return std::unique_ptr<PlayerWindow>(new PlayerWindow(std::move(resources)));
+}
+
+PlayerWindow::PlayerWindow(std::unique_ptr<Resources> resources) : resources_(std::move(resources)) {}
+
+PlayerWindow::~PlayerWindow() = default;
+
+uint32_t PlayerWindow::ClientWidth() const { return resources_->clientWidth; }
+uint32_t PlayerWindow::ClientHeight() const { return resources_->clientHeight; }
+
+bool PlayerWindow::OpenSurface(uint32_t width, uint32_t height) {
+  Resources& r = *resources_;
+  if (r.window == nullptr) return false;
+  if (r.renderer == nullptr) {
+    r.renderer = SDL_CreateRenderer(r.window, -1, 0);
+    if (r.renderer == nullptr) r.renderer = SDL_CreateRenderer(r.window, -1, SDL_RENDERER_SOFTWARE);
+    if (r.renderer == nullptr) return false;
+  }
+  if (r.texture != nullptr) SDL_DestroyTexture(r.texture);
+  r.texture = SDL_CreateTexture(r.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
+                                static_cast<int>(width), static_cast<int>(height));
+  if (r.texture == nullptr) return false;
+  r.surfaceWidth = width;
+  r.surfaceHeight = height;
+  r.shown.assign(std::size_t{width} * height, 0);
+  return true;
+}
+
+void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height,
+                                  int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  Resources& r = *resources_;
+  if (r.texture == nullptr || width != r.surfaceWidth || height != r.surfaceHeight ||
+      bottomUpPixels.size() < std::size_t{width} * height) {
+    return;
+  }
+  left = std::clamp<int32_t>(left, 0, static_cast<int32_t>(width));
+  right = std::clamp<int32_t>(right, left, static_cast<int32_t>(width));
+  top = std::clamp<int32_t>(top, 0, static_cast<int32_t>(height));
+  bottom = std::clamp<int32_t>(bottom, top, static_cast<int32_t>(height));
+  if (left == right || top == bottom) return;
+  const auto columns = static_cast<std::size_t>(right - left);
+  r.rows.resize(columns * static_cast<std::size_t>(bottom - top));
+  for (int32_t row = top; row < bottom; ++row) {
+    const std::size_t from = (std::size_t{height} - 1 - static_cast<std::size_t>(row)) * width +
+                             static_cast<std::size_t>(left);
+    const auto source = bottomUpPixels.subspan(from, columns);
+    std::copy(source.begin(), source.end(), r.rows.begin() + static_cast<std::ptrdiff_t>(columns * (row - top)));
+    std::copy(source.begin(), source.end(),
+              r.shown.begin() + static_cast<std::ptrdiff_t>(std::size_t{width} * static_cast<std::size_t>(row) + left));
+  }
+  const SDL_Rect rect{left, top, right - left, bottom - top};
+  SDL_UpdateTexture(r.texture, &rect, r.rows.data(), static_cast<int>(columns * sizeof(uint16_t)));
+  SDL_RenderCopy(r.renderer, r.texture, nullptr, nullptr);
+  SDL_RenderPresent(r.renderer);
+}
+
+std::span<const uint16_t> PlayerWindow::ShownPixels() const { return resources_->shown; }
+
+void PlayerWindow::Show() {
+  if (resources_->window != nullptr) SDL_ShowWindow(resources_->window);
+}
+
+void PlayerWindow::BringToFront() {
+  if (resources_->window == nullptr) return;
+  SDL_RestoreWindow(resources_->window);
+  SDL_RaiseWindow(resources_->window);
+}
+
+void PlayerWindow::Destroy() {
+  Resources& r = *resources_;
+  if (r.texture != nullptr) SDL_DestroyTexture(r.texture);
+  if (r.renderer != nullptr) SDL_DestroyRenderer(r.renderer);
+  if (r.window != nullptr) SDL_DestroyWindow(r.window);
+  r.texture = nullptr;
+  r.renderer = nullptr;
+  r.window = nullptr;
+}
+
+bool PlayerWindow::Exists() const { return resources_->window != nullptr; }
+
+void PlayerWindow::PostMessage(const WindowMessage& message) { posted_.push_back(message); }
+
+void PlayerWindow::PostQuit(int32_t code) {
+  WindowMessage quit;
+  quit.type = WindowMessageType::Quit;
+  quit.code = code;
+  posted_.push_back(quit);
+}
+
+bool PlayerWindow::PeekMessage(WindowMessage& message) {
+  if (!posted_.empty()) {
+    message = posted_.front();
+    posted_.pop_front();
+    return true;
+  }
+  if (TranslateEvent(message)) return true;
+  if (TakeCloseSignal()) {
+    message = WindowMessage{WindowMessageType::Close, 0, 0};
+    return true;
+  }
+  return false;
+}
+
+bool PlayerWindow::TranslateEvent(WindowMessage& message) {
+  SDL_Event event;
+  while (SDL_PollEvent(&event) != 0) {
+    message = WindowMessage{};
+    switch (event.type) {
+      case SDL_KEYDOWN:
+      case SDL_KEYUP:
+        message.type = event.type == SDL_KEYDOWN ? WindowMessageType::KeyDown : WindowMessageType::KeyUp;
+        message.virtualKey = VirtualKey(event.key.keysym.sym);
+        return true;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+        if (event.button.button != SDL_BUTTON_LEFT) continue;
+        message.type = event.type == SDL_MOUSEBUTTONDOWN ? WindowMessageType::LeftButtonDown
+                                                         : WindowMessageType::LeftButtonUp;
+        return true;
+      case SDL_MOUSEMOTION:
+        message.type = WindowMessageType::MouseMove;
+        return true;
+      case SDL_QUIT:
+        message.type = WindowMessageType::Close;
+        return true;
+      case SDL_WINDOWEVENT:
+        message.type = WindowEventType(event.window.event);
+        if (message.type == WindowMessageType::Other) continue;
+        return true;
+      default:
+        continue;
+    }
+  }
+  return false;
+}
+
+void ShowErrorBox(const std::string& caption, const std::string& text) {
+  if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption.c_str(), text.c_str(), nullptr) != 0) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  }
+}
+
+}  // namespace reel

@@ -1,0 +1,62 @@
+// The player's one window: a fixed client area, a message pump that delivers the window's events
+// (keys as virtual-key codes) and the messages posted to it, and a 16-bit 5-6-5 surface shown
+// through a texture. Headless with SDL's dummy video driver.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "platform/window/window_message.h"
+
+namespace reel {
+
+class PlayerWindow {
+ public:
+  // Creates the window, hidden, with a client area of the given size and the title. None, with
+  // `error` set, when the window system cannot be started or the window cannot be made.
+  static std::unique_ptr<PlayerWindow> Create(const std::string& title, uint32_t clientWidth,
+                                              uint32_t clientHeight, std::string& error);
+  ~PlayerWindow();
+  PlayerWindow(const PlayerWindow&) = delete;
+  PlayerWindow& operator=(const PlayerWindow&) = delete;
+
+  uint32_t ClientWidth() const;
+  uint32_t ClientHeight() const;
+
+  // Makes the texture the surface is shown through. False when the window cannot show pictures.
+  bool OpenSurface(uint32_t width, uint32_t height);
+  // Copies the rectangle [left, right) x [top, bottom) of a bottom-up surface to the window.
+  void PresentSurface(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height, int32_t left,
+                      int32_t top, int32_t right, int32_t bottom);
+
+  void Show();
+  void BringToFront();
+  // Destroys the window; later messages come only from the posted queue.
+  void Destroy();
+  bool Exists() const;
+
+  // The next waiting message (posted ones first, then the window's events, then a close request
+  // for a received SIGINT or SIGTERM); false when none is waiting.
+  bool PeekMessage(WindowMessage& message);
+  void PostMessage(const WindowMessage& message);
+  void PostQuit(int32_t code);
+
+  // The pixels last shown in the window, top row first (for checks and screenshots).
+  std::span<const uint16_t> ShownPixels() const;
+
+ private:
+  struct Resources;
+  explicit PlayerWindow(std::unique_ptr<Resources> resources);
+  bool TranslateEvent(WindowMessage& message);
+
+  std::unique_ptr<Resources> resources_;
+  std::deque<WindowMessage> posted_;
+};
+
+// Shows a message box; without a display the text goes to the standard error stream.
+void ShowErrorBox(const std::string& caption, const std::string& text);
+
+}  // namespace reel

@@ -1,0 +1,126 @@
+#include "player/shell/player_shell.h"
+
+#include <chrono>
+#include <thread>
+
+namespace reel {
+namespace {
+
+// After a movie could not be opened the next attempt waits this long, so that a missing or
+// damaged movie does not keep the processor busy retrying.
+constexpr std::chrono::milliseconds kRetryPause{10};
+
+bool IsArrow(std::size_t key) { return key <= kNext; }
+
+}  // namespace
+
+PlayerShell::PlayerShell(std::string folder, MovieSlot& movies, Display& display, MusicControl& music,
+                         ShellWindow& window)
+    : folder_(std::move(folder)), movies_(movies), display_(display), music_(music), window_(window) {
+  const DisplayKeys keys = GetDefaultKeys();
+  keys_ = {keys.up, keys.down, keys.left, keys.right, keys.buttonA, keys.buttonB, keys.buttonC};
+}
+
+void PlayerShell::Configure(PlayerConfiguration configuration) {
+  volume_ = configuration.volume;
+  wholeFile_ = configuration.wholeFile;
+  movieList_ = std::move(configuration.movies);
+  movieIndex_ = configuration.movieIndex;
+  currentName_ = std::move(configuration.currentName);
+}
+
+void PlayerShell::KeyDown(uint32_t virtualKey) {
+  for (std::size_t key = 0; key < kKeyCount; ++key) {
+    if (keys_[key] != virtualKey || virtualKey == 0) continue;
+    bool blocked = false;
+    if (IsArrow(key)) {
+      for (std::size_t other = 0; other <= kNext; ++other) blocked |= other != key && keyCount_[other] != 0;
+    }
+    if (!blocked) ++keyCount_[key];
+  }
+}
+
+void PlayerShell::KeyUp(uint32_t virtualKey) {
+  for (std::size_t key = 0; key < kKeyCount; ++key) {
+    if (keys_[key] == virtualKey && virtualKey != 0) keyCount_[key] = 0;
+  }
+}
+
+int32_t PlayerShell::HandleMessage(const WindowMessage& message) {
+  switch (message.type) {
+    case WindowMessageType::Destroy:
+      StoreVolume(folder_, volume_);
+      window_.PostQuit(0);
+      return 0;
+    case WindowMessageType::Paint:
+      RepaintSurface(display_);
+      return 0;
+    case WindowMessageType::Close:
+      window_.DestroyWindow();
+      return 0;
+    case WindowMessageType::KeyDown:
+      KeyDown(message.virtualKey);
+      return 0;
+    case WindowMessageType::KeyUp:
+      KeyUp(message.virtualKey);
+      return 0;
+    case WindowMessageType::LeftButtonDown:
+      buttonDown_ = true;
+      window_.PostCloseRequest();
+      return 0;
+    case WindowMessageType::LeftButtonUp:
+      buttonDown_ = false;
+      return 0;
+    case WindowMessageType::Size:
+      window_.Invalidate();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+bool PlayerShell::TakeKey(KeyIndex key) {
+  if (keyCount_[key] != 1) return false;
+  keyCount_[key] = 0;
+  return true;
+}
+
+void PlayerShell::ChangeVolume(int32_t step) {
+  volume_ += step;
+  if (step > 0 && volume_ > kVolumeMaximum) volume_ = kVolumeMaximum;
+  if (step < 0 && volume_ < kVolumeMinimumByKeys) volume_ = kVolumeMinimumByKeys;
+  music_.SetMusicVolume(volume_);
+}
+
+void PlayerShell::SwitchMovie(std::size_t index) {
+  movieIndex_ = index;
+  movies_.CloseMovie();
+  currentName_ = movieList_.At(movieIndex_);
+  OpenCurrentMovie();
+}
+
+void PlayerShell::OpenCurrentMovie() {
+  if (movies_.OpenMovie(folder_, currentName_, volume_, wholeFile_) == 0) {
+    std::this_thread::sleep_for(kRetryPause);
+  }
+}
+
+void PlayerShell::Tick() {
+  if (TakeKey(kVolumeUp)) ChangeVolume(kVolumeStep);
+  if (TakeKey(kVolumeDown)) ChangeVolume(-kVolumeStep);
+  if (movieList_.Size() > 1) {
+    const std::size_t count = movieList_.Size();
+    if (TakeKey(kNext)) SwitchMovie((movieIndex_ + 1) % count);
+    if (TakeKey(kPrevious)) SwitchMovie(movieIndex_ == 0 ? count - 1 : movieIndex_ - 1);
+  }
+  for (const KeyIndex key : {kCloseC, kCloseA, kCloseB}) {
+    if (keyCount_[key] == 1) window_.PostCloseRequest();
+  }
+  if (movies_.IsMovieOpen()) {
+    if (movies_.TickMovie() == 0) movies_.CloseMovie();
+  } else {
+    OpenCurrentMovie();
+  }
+}
+
+}  // namespace reel

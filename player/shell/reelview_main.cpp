@@ -1,0 +1,144 @@
+// reelview: the player program. Start-up, the message loop and shut-down, in that order; the
+// shell does the work in between.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "platform/window/close_signals.h"
+#include "platform/window/instance_lock.h"
+#include "platform/window/player_window.h"
+#include "player/audio/audio_output.h"
+#include "player/shell/player_configuration.h"
+#include "player/shell/player_shell.h"
+#include "player/shell/settings_document.h"
+#include "player/video/display.h"
+#include "player/video/movie.h"
+
+namespace reel {
+namespace {
+
+constexpr char kWindowClass[] = "REEL-ENGINE";
+constexpr char kWindowTitle[] = "動画再生 for PocketPC";
+constexpr char kDisplayFailure[] = "GAPIライブラリのロードに失敗しました";
+constexpr char kDisplayFailureCaption[] = "Error";
+
+// Channel 0 of the audio output: the movie's sound, its clock and the music volume.
+class MusicChannel : public MovieSound, public MusicControl {
+ public:
+  explicit MusicChannel(AudioOutput& audio) : audio_(audio) {}
+  void StartMusic(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile) override {
+    audio_.OpenChannel(0, fileName, folder, volume, false, true, wholeFile);
+  }
+  int32_t MusicPosition() override { return audio_.ChannelPosition(0); }
+  void SetMusicVolume(int32_t volume) override {
+    if (enabled_) audio_.SetChannelVolume(0, volume);
+  }
+
+ private:
+  AudioOutput& audio_;
+  bool enabled_ = true;
+};
+
+class WindowSurface : public WindowPresenter {
+ public:
+  explicit WindowSurface(PlayerWindow& window) : window_(window) {}
+  uint32_t ClientWidth() const override { return window_.ClientWidth(); }
+  uint32_t ClientHeight() const override { return window_.ClientHeight(); }
+  void CopyToWindow(std::span<const uint16_t> pixels, uint32_t width, uint32_t height,
+                    const WindowRect& rect) override {
+    window_.PresentSurface(pixels, width, height, rect.left, rect.top, rect.right, rect.bottom);
+  }
+
+ private:
+  PlayerWindow& window_;
+};
+
+class ShellWindowLink : public ShellWindow {
+ public:
+  explicit ShellWindowLink(PlayerWindow& window) : window_(window) {}
+  void Attach(PlayerShell& shell) { shell_ = &shell; }
+  void PostCloseRequest() override { window_.PostMessage(WindowMessage{WindowMessageType::Close, 0, 0}); }
+  void DestroyWindow() override {
+    if (!window_.Exists()) return;
+    window_.Destroy();
+    if (shell_ != nullptr) shell_->HandleMessage(WindowMessage{WindowMessageType::Destroy, 0, 0});
+  }
+  void PostQuit(int32_t code) override { window_.PostQuit(code); }
+  void Invalidate() override { window_.PostMessage(WindowMessage{WindowMessageType::Paint, 0, 0}); }
+
+ private:
+  PlayerWindow& window_;
+  PlayerShell* shell_ = nullptr;
+};
+
+// The program folder: the current directory, ending with "/".
+std::string ProgramFolder() {
+  std::error_code error;
+  std::string folder = std::filesystem::current_path(error).string();
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+int32_t RunLoop(PlayerWindow& window, PlayerShell& shell, InstanceLock* instance) {
+  WindowMessage message;
+  for (;;) {
+    if (window.PeekMessage(message)) {
+      if (message.type == WindowMessageType::Quit) return message.code;
+      shell.HandleMessage(message);
+      continue;
+    }
+    if (instance != nullptr && instance->FrontRequested()) window.BringToFront();
+    shell.Tick();
+  }
+}
+
+int RunPlayer() {
+  const std::string folder = ProgramFolder();
+  AudioOutput audio;
+  MusicChannel music(audio);
+
+  InstanceLock::Outcome outcome = InstanceLock::Outcome::Unavailable;
+  const std::unique_ptr<InstanceLock> instance = InstanceLock::Acquire(kWindowClass, outcome);
+  if (outcome == InstanceLock::Outcome::AnotherRunning) {
+    audio.CloseAudio();
+    return 0;
+  }
+
+  std::string error;
+  const std::unique_ptr<PlayerWindow> window = PlayerWindow::Create(kWindowTitle, kScreenWidth, kScreenHeight, error);
+  if (!window) return 0;
+  InstallCloseSignalHandlers();
+
+  WindowSurface surface(*window);
+  Display display;
+  const bool displayOpen = display.Open(&surface) &&
+                           window->OpenSurface(display.SurfaceWidth(), display.SurfaceHeight());
+  if (!displayOpen) {
+    ShowErrorBox(kDisplayFailureCaption, kDisplayFailure);
+    audio.CloseAudio();
+    return 0;
+  }
+  MovieSlot movies(display, music);
+  movies.SetDisplayProperties(display.GetDisplayProperties());
+  window->BringToFront();
+  window->Show();
+
+  ShellWindowLink link(*window);
+  PlayerShell shell(folder, movies, display, music, link);
+  link.Attach(shell);
+  shell.Configure(LoadPlayerConfiguration(folder));
+
+  const int32_t exitCode = RunLoop(*window, shell, instance.get());
+
+  display.Close();
+  SaveSettings();
+  audio.CloseAudio();
+  movies.CloseMovie();
+  return exitCode;
+}
+
+}  // namespace
+}  // namespace reel
+
+int main() { return reel::RunPlayer(); }
