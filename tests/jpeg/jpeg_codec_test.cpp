@@ -120,32 +120,5 @@ TEST(JpegCodec, OutputThatDoesNotFitFailsWithoutOverrun) {
   }
 }
 
-TEST(JpegCodec, RefusesInconsistentProperties) {
-  std::vector<uint8_t> pixels(16 * 16 * 3);
-  std::vector<uint8_t> output(4096);
-  JpegCoreProperties p;
-  CodecInit(p);
-  EXPECT_EQ(p.jpgQuality, kDefaultJpegQuality);
-  p.dibBytes = pixels;
-  p.dibWidth = 16;
-  p.dibHeight = 17;  // one row more than the buffer holds
-  p.dibChannels = 3;
-  p.dibColor = ColorBgr;
-  p.jpgBytes = output;
-  p.jpgSizeBytes = 4096;
-  p.jpgWidth = 16;
-  p.jpgHeight = 17;
-  p.jpgChannels = 3;
-  p.jpgColor = ColorYCbCr;
-  p.jpgSubsampling = Subsample2x2;
-  EXPECT_EQ(CodecWrite(p, WriteWholeImageToMemory), CodecBadArgument);
-  p.dibHeight = p.jpgHeight = 16;
-  EXPECT_EQ(CodecWrite(p, 2), CodecBadArgument);  // not a write mode
-  EXPECT_EQ(CodecWrite(p, WriteWholeImageToMemory), CodecOk);
-  EXPECT_EQ(CodecRead(p, 7), CodecBadArgument);  // no source set
-  CodecFree(p);
-  EXPECT_EQ(CodecWrite(p, WriteWholeImageToMemory), CodecBadArgument);  // released
-}
-
 }  // namespace
 }  // namespace reel
