@@ -1,0 +1,188 @@
+#include "player/shell/player_shell.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/code_page.h"
+#include "player/shell/settings_document.h"
+#include "test_folder.h"
+
+namespace reel {
+namespace {
+
+class NullPresenter : public WindowPresenter {
+ public:
+  uint32_t ClientWidth() const override { return 320; }
+  uint32_t ClientHeight() const override { return 240; }
+  void CopyToWindow(std::span<const uint16_t>, uint32_t, uint32_t, const WindowRect&) override {}
+};
+
+class SilentSound : public MovieSound {
+ public:
+  void StartMusic(const std::string&, const std::string&, int32_t, bool) override {}
+  int32_t MusicPosition() override { return 0; }
+};
+
+class FakeMusic : public MusicControl {
+ public:
+  void SetMusicVolume(int32_t volume) override { volumes.push_back(volume); }
+  std::vector<int32_t> volumes;
+};
+
+class FakeWindow : public ShellWindow {
+ public:
+  void PostCloseRequest() override { ++closeRequests; }
+  void DestroyWindow() override { ++destroyed; }
+  void PostQuit(int32_t code) override { quitCodes.push_back(code); }
+  void Invalidate() override { ++invalidated; }
+  int closeRequests = 0;
+  int destroyed = 0;
+  int invalidated = 0;
+  std::vector<int32_t> quitCodes;
+};
+
+WindowMessage Key(WindowMessageType type, uint32_t key) { return WindowMessage{type, key, 0}; }
+
+class ShellTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetCodePage(CodePage::Utf8);
+    display_.Open(&presenter_);
+  }
+  void TearDown() override { SaveSettings(); }
+
+  void Configure(std::list<std::string> names, std::size_t index, int32_t volume) {
+    PlayerConfiguration configuration;
+    configuration.movies = MovieList::FromNames(std::move(names));
+    configuration.movieIndex = index;
+    configuration.currentName = configuration.movies.Empty() ? "none.qrx" : configuration.movies.At(index);
+    configuration.volume = volume;
+    shell_.Configure(std::move(configuration));
+  }
+  void Press(uint32_t key) {
+    shell_.HandleMessage(Key(WindowMessageType::KeyDown, key));
+    shell_.Tick();
+    shell_.HandleMessage(Key(WindowMessageType::KeyUp, key));
+  }
+
+  test::TestFolder folder_;
+  NullPresenter presenter_;
+  Display display_;
+  SilentSound sound_;
+  MovieSlot movies_{display_, sound_};
+  FakeMusic music_;
+  FakeWindow window_;
+  PlayerShell shell_{folder_.Path(), movies_, display_, music_, window_};
+};
+
+TEST_F(ShellTest, VolumeStaysWithinItsLimits) {
+  Configure({}, 0, 100);
+  Press(kKeyUp);
+  EXPECT_EQ(shell_.Volume(), 100);
+  Configure({}, 0, 7);
+  Press(kKeyDown);
+  EXPECT_EQ(shell_.Volume(), 5);
+  Press(kKeyDown);
+  EXPECT_EQ(shell_.Volume(), 5);
+  Press(kKeyUp);
+  EXPECT_EQ(shell_.Volume(), 10);
+  EXPECT_EQ(music_.volumes, (std::vector<int32_t>{100, 5, 5, 10}));
+}
+
+TEST_F(ShellTest, HeldKeyActsOnceUntilReleased) {
+  Configure({}, 0, 50);
+  // Pressed, acted on, then two auto-repeats before the next tick: nothing more happens.
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyUp));
+  shell_.Tick();
+  EXPECT_EQ(shell_.Volume(), 55);
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyUp));
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyUp));
+  for (int i = 0; i < 3; ++i) {
+    shell_.Tick();
+    shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyUp));
+  }
+  EXPECT_EQ(shell_.Volume(), 55);
+  // Released and pressed again, it acts again.
+  shell_.HandleMessage(Key(WindowMessageType::KeyUp, kKeyUp));
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyUp));
+  shell_.Tick();
+  EXPECT_EQ(shell_.Volume(), 60);
+}
+
+TEST_F(ShellTest, ArrowsExcludeEachOther) {
+  Configure({}, 0, 50);
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyUp));
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyDown));  // ignored while up is counted
+  EXPECT_EQ(shell_.KeyCount(kVolumeDown), 0u);
+  shell_.Tick();
+  EXPECT_EQ(shell_.Volume(), 55);
+  // Up's count was used up by the tick, so down counts now.
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyDown));
+  shell_.Tick();
+  EXPECT_EQ(shell_.Volume(), 50);
+  // The close keys count regardless of the arrows.
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, kKeyRight));
+  shell_.HandleMessage(Key(WindowMessageType::KeyDown, 'Z'));
+  EXPECT_EQ(shell_.KeyCount(kCloseA), 1u);
+}
+
+TEST_F(ShellTest, SwitchingWrapsAround) {
+  Configure({"A.qrx", "B.qrx", "C.qrx"}, 0, 100);
+  Press(kKeyLeft);
+  EXPECT_EQ(shell_.MovieIndex(), 2u);
+  EXPECT_EQ(shell_.CurrentName(), "C.qrx");
+  Press(kKeyRight);
+  EXPECT_EQ(shell_.MovieIndex(), 0u);
+  Press(kKeyRight);
+  EXPECT_EQ(shell_.CurrentName(), "B.qrx");
+}
+
+TEST_F(ShellTest, OneMovieDoesNotSwitch) {
+  Configure({"A.qrx"}, 0, 100);
+  Press(kKeyLeft);
+  Press(kKeyRight);
+  EXPECT_EQ(shell_.MovieIndex(), 0u);
+  EXPECT_EQ(shell_.CurrentName(), "A.qrx");
+}
+
+TEST_F(ShellTest, CloseKeysAndClickRequestClosing) {
+  Configure({}, 0, 100);
+  for (const uint32_t key : {uint32_t{'Z'}, uint32_t{'X'}, uint32_t{'C'}}) {
+    window_.closeRequests = 0;
+    shell_.HandleMessage(Key(WindowMessageType::KeyDown, key));
+    shell_.Tick();
+    shell_.Tick();  // the count is not reset: the request repeats while the key is down
+    EXPECT_EQ(window_.closeRequests, 2) << key;
+    shell_.HandleMessage(Key(WindowMessageType::KeyUp, key));
+    shell_.Tick();
+    EXPECT_EQ(window_.closeRequests, 2) << key;
+  }
+  window_.closeRequests = 0;
+  shell_.HandleMessage(WindowMessage{WindowMessageType::LeftButtonDown, 0, 0});
+  EXPECT_EQ(window_.closeRequests, 1);
+  shell_.HandleMessage(WindowMessage{WindowMessageType::Close, 0, 0});
+  EXPECT_EQ(window_.destroyed, 1);
+}
+
+TEST_F(ShellTest, DestroyWritesTheVolumeAndQuits) {
+  Configure({}, 0, 100);
+  Press(kKeyDown);
+  shell_.HandleMessage(WindowMessage{WindowMessageType::Destroy, 0, 0});
+  EXPECT_EQ(window_.quitCodes, std::vector<int32_t>{0});
+  SaveSettings();
+  EXPECT_EQ(folder_.ReadFile("video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=95\r\n");
+}
+
+TEST_F(ShellTest, MissingMovieIsTriedAgainEachTick) {
+  Configure({}, 0, 100);
+  shell_.Tick();
+  EXPECT_FALSE(movies_.IsMovieOpen());
+  shell_.Tick();
+  EXPECT_FALSE(movies_.IsMovieOpen());
+  EXPECT_FALSE(movies_.LastError().empty());
+}
+
+}  // namespace
+}  // namespace reel
