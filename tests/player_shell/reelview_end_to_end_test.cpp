@@ -1,0 +1,145 @@
+// reelview as a whole, headless: SDL's dummy video driver and its disk audio driver, which writes
+// the sound output to a file we can compare with a direct decode of the MP3.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "converter/engine/frame_coder.h"
+#include "converter/engine/qrx_writer.h"
+#include "test_folder.h"
+#include "tools/samplegen/sample_coefficients.h"
+
+namespace reel {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+void WriteSampleMovie(const std::string& path, uint32_t frames, uint32_t rate) {
+  QrxOutput movie = CreateQrxFile(path);
+  BeginQrx(movie, frames, rate, kPictureSize320x240);
+  SetQrxPictureSize(movie, 176, 144);
+  for (uint32_t k = 0; k < frames; ++k) AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(176, 144, 50, k), 50));
+  ASSERT_TRUE(FinishQrx(movie)) << movie.error;
+}
+
+std::vector<int16_t> ReadSamples(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<int16_t> samples(bytes.size() / 2);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+  }
+  return samples;
+}
+
+// A running player in `folder`, headless.
+class Player {
+ public:
+  Player(const std::string& folder, const std::string& soundFile) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::chdir(folder.c_str()) != 0) ::_exit(127);
+      ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+      ::setenv("SDL_AUDIODRIVER", "disk", 1);
+      ::setenv("SDL_DISKAUDIOFILE", (folder + soundFile).c_str(), 1);
+      ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+      ::execl(REELVIEW_PATH, REELVIEW_PATH, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~Player() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  void Signal(int signal) const { ::kill(pid_, signal); }
+  // The exit status, or none when the player has not ended within `limit`.
+  std::optional<int> Wait(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return std::nullopt;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+// The largest difference between the played sound and the reference, at the best alignment.
+int32_t BestMatch(const std::vector<int16_t>& played, const std::vector<int16_t>& reference, std::size_t count) {
+  auto firstLoud = [](const std::vector<int16_t>& samples) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+      if (std::abs(samples[i]) > 200) return i & ~std::size_t{1};
+    }
+    return samples.size();
+  };
+  const std::size_t playedStart = firstLoud(played);
+  const std::size_t referenceStart = firstLoud(reference);
+  int32_t best = 65536;
+  for (std::ptrdiff_t shift = -4000; shift <= 4000; shift += 2) {
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(playedStart) + shift;
+    if (at < 0 || static_cast<std::size_t>(at) + count > played.size() || referenceStart + count > reference.size()) continue;
+    int32_t worst = 0;
+    for (std::size_t i = 0; i < count && worst < best; ++i) {
+      worst = std::max(worst, std::abs(played[static_cast<std::size_t>(at) + i] - reference[referenceStart + i]));
+    }
+    best = std::min(best, worst);
+  }
+  return best;
+}
+
+TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::TestFolder folder;
+  WriteSampleMovie(folder.Path() + "clip.qrx", 30, 15);
+  const std::string make = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=2 -ar 22050 -ac 2 -b:a 64k '" +
+                           folder.Path() + "clip.mp3'";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const std::string decode = "ffmpeg -loglevel error -y -i '" + folder.Path() + "clip.mp3' -f s16le -ar 22050 -ac 2 '" +
+                             folder.Path() + "reference.raw'";
+  ASSERT_EQ(std::system(decode.c_str()), 0);
+  folder.WriteFile("video.cfg", "; settings\r\n[VIDEO_CONFIG]\r\nFILE_NAME=clip.qrx\r\n");
+
+  Player player(folder.Path(), "out.raw");
+  std::this_thread::sleep_for(1500ms);
+  {
+    // A second player finds the first and ends at once.
+    Player second(folder.Path(), "second.raw");
+    EXPECT_EQ(second.Wait(10s), std::optional<int>(0));
+  }
+  std::this_thread::sleep_for(2000ms);
+  player.Signal(SIGTERM);
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0));
+
+  EXPECT_EQ(folder.ReadFile("video.cfg"),
+            "; settings\r\n[VIDEO_CONFIG]\r\nFILE_NAME=clip.qrx\r\n[MUSIC_CONFIG]\r\nMUSIC_VOL=100\r\n");
+  const auto played = ReadSamples(folder.Path() + "out.raw");
+  const auto reference = ReadSamples(folder.Path() + "reference.raw");
+  ASSERT_GT(reference.size(), 22050u * 2);
+  // One second of sound, stereo, as decoded directly (decoders may round differently by a little).
+  EXPECT_LE(BestMatch(played, reference, 22050 * 2), 64);
+}
+
+}  // namespace
+}  // namespace reel
