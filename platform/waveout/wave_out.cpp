@@ -22,7 +22,6 @@ namespace {
 
 constexpr uint16_t kFullVolume = 0xFFFF;
 constexpr uint16_t kDeviceFrames = 1024;  // frames per pull: about 46 ms at 22050 Hz
-constexpr uint32_t kBytesPerFrame = 4;
 
 class QueuedWaveOut : public WaveOutDevice {
  public:
