@@ -22,6 +22,9 @@
 //                                         // buffers and closes the device
 // Channels 0..63 exist; the movie's sound is channel 0. Call all of these from one thread (the
 // user-interface thread); decoding and mixing run on the device's thread.
+// Link reel_player_audio; the decoder plug-in is the target reel_lodestar, built as
+// bin/Lodestar.ovl beside the executables and found there by the normal library search (add it as
+// a dependency of the player so it is built with it).
 //
 // Every refill happens when the device hands back a played buffer: the buffer is cleared, every
 // playing channel in slot order decodes, converts and mixes its next 2048 stereo frames into it,
