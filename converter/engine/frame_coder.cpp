@@ -168,13 +168,11 @@ std::optional<std::vector<uint8_t>> CodeCoefficients(const CoefficientSet& set, 
   const std::vector<uint8_t> dcStream = WriteStream(symbols.dc, CodeWords(symbols.dcCounts));
   const std::vector<uint8_t> acStream = WriteStream(symbols.ac, CodeWords(symbols.acCounts));
 
-  // The coder's buffers: DC width x height bytes, AC three times that, the frame four times plus
-  // the header. A frame that would not fit them is beyond the format's working limits.
+  // The streams' working buffers hold width x height bytes (DC) and three times that (AC); streams
+  // longer than that are beyond the format's working limits.
   const uint64_t pixels = uint64_t{set.width} * set.height;
   if (dcStream.size() > pixels || acStream.size() > 3 * pixels) return std::nullopt;
-  std::vector<uint8_t> frame = LayOutFrame(set, quality, symbols, luma, chroma, dcStream, acStream);
-  if (frame.size() > 4 * pixels + kQrxFrameHeaderSize) return std::nullopt;
-  return frame;
+  return LayOutFrame(set, quality, symbols, luma, chroma, dcStream, acStream);
 }
 
 }  // namespace reel

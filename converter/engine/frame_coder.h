@@ -14,8 +14,7 @@
 namespace reel {
 
 // Working limits of the format: a frame has at most 5,000 macroblocks, and its streams must fit
-// the coder's buffers (DC: width x height bytes, AC: three times that, the whole frame:
-// width x height x 4 + 44 bytes).
+// the coder's buffers (DC: width x height bytes, AC: three times that).
 inline constexpr uint32_t kMaxFrameMacroblocks = 5000;
 
 // The coded frame, or none when the set is beyond the format's limits: more than 5,000

@@ -258,6 +258,7 @@ TEST(FrameCoder, SetsBeyondTheFormatsLimitsAreRefused) {
     for (std::size_t k = 0; k < 64; ++k) block[k] = static_cast<int32_t>(1000 + 37 * k) * (k % 2 ? -1 : 1);
   }
   EXPECT_FALSE(CodeCoefficients(dense, 100));
+  EXPECT_TRUE(CodeCoefficients(FlatSet(8, 8, 40), 50));  // a plain 8 x 8 picture fits
 }
 
 }  // namespace
