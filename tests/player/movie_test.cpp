@@ -168,7 +168,7 @@ TEST_F(MovieTest, EmptyMovieEndsAtTheFirstFrameChange) {
 }
 
 TEST_F(MovieTest, UndecodableFramesKeepThePreviousPicture) {
-  std::vector<std::vector<uint8_t>> frames = {frames_[0], std::vector<uint8_t>(100, 0xAB), {}, frames_[3]};
+  std::vector<std::vector<uint8_t>> frames = {frames_[0], std::vector<uint8_t>(100, 0xAB), std::vector<uint8_t>(3, 0), frames_[3]};
   test::WriteMovie(folder_.Path() + "odd.qrx", frames, 15, 64, 48);
   ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "odd.qrx", 100, false), 1);
   for (uint32_t step = 1; step <= 3; ++step) {
