@@ -1,16 +1,36 @@
 // dlopen-backed module loading. RTLD_LOCAL keeps a module's symbols out of the global namespace,
 // so two modules that export the same names never shadow each other.
+//
+// A bare name is first looked for in the running program's own folder, as the platform's loader
+// looks in the application's folder first. The $ORIGIN run path would find it there too, but only
+// when the program itself calls dlopen: under the sanitizers dlopen is called from their runtime
+// library, whose run path does not name the program's folder.
 #include "platform/module/loadable_module.h"
 
 #include <dlfcn.h>
 
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace reel {
+namespace {
+
+void* OpenBesideProgram(const std::string& name) {
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return nullptr;
+  const std::filesystem::path candidate = program.parent_path() / name;
+  if (!std::filesystem::is_regular_file(candidate, error)) return nullptr;
+  return dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+}  // namespace
 
 std::optional<LoadableModule> LoadableModule::Load(const std::string& name) {
   if (name.empty()) return std::nullopt;
-  void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = name.find('/') == std::string::npos ? OpenBesideProgram(name) : nullptr;
+  if (handle == nullptr) handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return std::nullopt;
   return LoadableModule(handle);
 }
