@@ -80,10 +80,10 @@ std::unique_ptr<PlayerWindow> PlayerWindow::Create(const std::string& title, uin
   SDL_GetWindowSize(resources->window, &width, &height);
   resources->clientWidth = static_cast<uint32_t>(std::max(width, 0));
   resources->clientHeight = static_cast<uint32_t>(std::max(height, 0));
-  return std::unique_ptr<PlayerWindow>(new PlayerWindow(std::move(resources)));
+  return std::make_unique<PlayerWindow>(ConstructionKey(), std::move(resources));
 }
 
-PlayerWindow::PlayerWindow(std::unique_ptr<Resources> resources) : resources_(std::move(resources)) {}
+PlayerWindow::PlayerWindow(ConstructionKey, std::unique_ptr<Resources> resources) : resources_(std::move(resources)) {}
 
 PlayerWindow::~PlayerWindow() = default;
 

@@ -19,6 +19,13 @@ class PlayerWindow {
   // `error` set, when the window system cannot be started or the window cannot be made.
   static std::unique_ptr<PlayerWindow> Create(const std::string& title, uint32_t clientWidth,
                                               uint32_t clientHeight, std::string& error);
+  struct Resources;
+  // Only Create makes windows; the key lets it do so through make_unique.
+  class ConstructionKey {
+    ConstructionKey() = default;
+    friend class PlayerWindow;
+  };
+  PlayerWindow(ConstructionKey, std::unique_ptr<Resources> resources);
   ~PlayerWindow();
   PlayerWindow(const PlayerWindow&) = delete;
   PlayerWindow& operator=(const PlayerWindow&) = delete;
@@ -48,8 +55,6 @@ class PlayerWindow {
   std::span<const uint16_t> ShownPixels() const;
 
  private:
-  struct Resources;
-  explicit PlayerWindow(std::unique_ptr<Resources> resources);
   bool TranslateEvent(WindowMessage& message);
 
   std::unique_ptr<Resources> resources_;
