@@ -1,0 +1,72 @@
+#include "converter/engine/frame_timing.h"
+
+#include <algorithm>
+#include <cmath>
+
+
+namespace reel {
+namespace {
+
+// A movie's index must fit below 4 GiB together with its 48-byte header.
+constexpr uint64_t kMaxFrames = (uint64_t{UINT32_MAX} - 48) / 24;
+
+uint32_t TruncatedProduct(double factor, uint32_t side) {
+  const double product = std::trunc(factor * static_cast<double>(side));
+  return static_cast<uint32_t>(std::clamp(product, 1.0, static_cast<double>(UINT32_MAX)));
+}
+
+}  // namespace
+
+uint32_t AviSourceRate(uint32_t scale, uint32_t rate) {
+  if (scale == 0) return 0;
+  return static_cast<uint32_t>((uint64_t{rate} + scale / 2) / scale);
+}
+
+uint32_t TargetRate(uint32_t sourceRate, int32_t frameRateChoice) {
+  switch (frameRateChoice) {
+    case kFrameRateHighest: return sourceRate;
+    case kFrameRateLowest: return sourceRate > 10 ? sourceRate / 3 : sourceRate;
+    default: return sourceRate > 15 ? sourceRate / 2 : sourceRate;
+  }
+}
+
+std::optional<FrameTiming> ComputeFrameTiming(uint32_t sourceRate, uint32_t sourceLength, int32_t frameRateChoice) {
+  if (sourceRate == 0) return std::nullopt;
+  FrameTiming timing;
+  timing.sourceRate = sourceRate;
+  timing.targetRate = TargetRate(sourceRate, frameRateChoice);
+  const uint64_t step = uint64_t{sourceRate} * 100 / timing.targetRate;
+  const uint64_t frames = uint64_t{sourceLength} * 100 / step;
+  if (step > UINT32_MAX || frames > kMaxFrames) return std::nullopt;
+  timing.step = static_cast<uint32_t>(step);
+  timing.frameCount = static_cast<uint32_t>(frames);
+  return timing;
+}
+
+uint32_t SourceFrameFor(uint32_t outputFrame, uint32_t step) {
+  return static_cast<uint32_t>(uint64_t{outputFrame} * step / 100);
+}
+
+PictureSize BoxForChoice(int32_t pictureSizeChoice) {
+  if (pictureSizeChoice == 1) return {640, 480};
+  return {320, 240};
+}
+
+PictureSize FitBoxToSource(PictureSize box, PictureSize source) {
+  if (source.width == 0 || source.height == 0) return box;
+  const double u = static_cast<double>(box.width) / source.width;
+  const double v = static_cast<double>(box.height) / source.height;
+  if (u < v) return {box.width, TruncatedProduct(u, source.height)};
+  if (v < u) return {TruncatedProduct(v, source.width), box.height};
+  return box;
+}
+
+std::optional<PictureSize> FitBoxFromHeader(PictureSize box, PictureSize source) {
+  if (source.width == 0 || source.height == 0) return std::nullopt;
+  const double u = static_cast<double>(box.width) / source.width;
+  const double v = static_cast<double>(box.height) / source.height;
+  if (v == u) return box;
+  return PictureSize{box.width, TruncatedProduct(u, source.height)};
+}
+
+}  // namespace reel

@@ -1,0 +1,61 @@
+// Which source frames a movie keeps, and at what size: the integer frame-rate arithmetic and the
+// fit of the movie's box to the source's shape.
+//
+// A source of s frames per second becomes a movie of t = s, s / 2 or s / 3 frames per second (by
+// the frame-rate choice), and output frame k shows source frame (k x step) / 100, where step is the
+// distance between kept frames in hundredths of a source frame. Everything is integer arithmetic,
+// so a movie's frame count and the frame loop always agree.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace reel {
+
+// The frame-rate choices: at most 15, at most 30 and at most 10 frames per second.
+inline constexpr int32_t kFrameRateStandard = 0;
+inline constexpr int32_t kFrameRateHighest = 1;
+inline constexpr int32_t kFrameRateLowest = 2;
+
+struct FrameTiming {
+  uint32_t sourceRate = 0;  // s, whole frames per second
+  uint32_t targetRate = 0;  // t, the movie's frame rate
+  uint32_t step = 0;        // hundredths of a source frame between kept frames
+  uint32_t frameCount = 0;  // N
+};
+
+// An AVI stream's rate rounded to whole frames per second: (rate + scale / 2) / scale. 0 when the
+// scale is 0 (a damaged header).
+uint32_t AviSourceRate(uint32_t scale, uint32_t rate);
+
+// The movie's rate for a source rate and a frame-rate choice (an unknown choice counts as the
+// standard one).
+uint32_t TargetRate(uint32_t sourceRate, int32_t frameRateChoice);
+
+// The timing of a movie from a source of `sourceLength` frames, or nothing when the source rate is
+// 0 (there is no step to take) or the frame count would not fit a movie's index.
+std::optional<FrameTiming> ComputeFrameTiming(uint32_t sourceRate, uint32_t sourceLength, int32_t frameRateChoice);
+
+// The source frame that output frame k shows.
+uint32_t SourceFrameFor(uint32_t outputFrame, uint32_t step);
+
+struct PictureSize {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  friend bool operator==(const PictureSize&, const PictureSize&) = default;
+};
+
+// The box 320 x 240 (choice 0) or 640 x 480 (choice 1).
+PictureSize BoxForChoice(int32_t pictureSizeChoice);
+
+// The fit on a video file's first frame: the side that would overflow the box is kept and the
+// other shrinks to keep the source's shape (truncated, at least 1). A source size of 0 leaves the
+// box as it is.
+PictureSize FitBoxToSource(PictureSize box, PictureSize source);
+
+// The fit a ".mj" job makes from its header: the width stays the box width and the height follows
+// the source's shape whenever the two scale factors differ (so a portrait source gives a movie
+// taller than the box). Nothing when a source side is 0.
+std::optional<PictureSize> FitBoxFromHeader(PictureSize box, PictureSize source);
+
+}  // namespace reel

@@ -1,0 +1,131 @@
+#include "converter/engine/mj_file.h"
+
+#include <utility>
+
+#include "common/byte_io.h"
+
+namespace reel {
+namespace {
+
+MjHeader ParseHeader(std::span<const uint8_t> bytes) {
+  ByteReader reader(bytes);
+  MjHeader header;
+  reader.Skip(8);
+  header.width = reader.U16();
+  header.height = reader.U16();
+  reader.Skip(2);
+  header.channels = reader.U16();
+  header.sampleRate = reader.U32();
+  header.rateNumerator = reader.U16();
+  header.rateDenominator = reader.U16();
+  header.indexEntries = reader.U16();
+  header.soundChunksPlusOne = reader.U16();
+  header.baseOffset = reader.U32();
+  header.indexOffset = reader.U32();
+  header.gapSize = reader.U32();
+  return header;
+}
+
+std::optional<std::vector<uint8_t>> ReadAt(std::ifstream& file, uint64_t start, uint64_t length) {
+  std::vector<uint8_t> bytes(static_cast<std::size_t>(length));
+  file.clear();
+  file.seekg(static_cast<std::streamoff>(start));
+  if (!file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length))) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<MjFile> MjFile::Open(const std::string& path, std::string& error) {
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  if (!file) {
+    error = "cannot open the file";
+    return std::nullopt;
+  }
+  const auto end = file.tellg();
+  const uint64_t fileSize = end < 0 ? 0 : static_cast<uint64_t>(end);
+  if (fileSize < kMjHeaderSize) {
+    error = "too short for a .mj header";
+    return std::nullopt;
+  }
+  const auto headerBytes = ReadAt(file, 0, kMjHeaderSize);
+  if (!headerBytes) {
+    error = "cannot read the .mj header";
+    return std::nullopt;
+  }
+  const MjHeader header = ParseHeader(*headerBytes);
+  if (header.indexEntries == 0) {
+    error = "the .mj index has no entries";
+    return std::nullopt;
+  }
+  const uint64_t indexSize = uint64_t{header.indexEntries} * kMjIndexEntrySize;
+  if (uint64_t{header.indexOffset} + indexSize > fileSize) {
+    error = "the .mj index lies outside the file";
+    return std::nullopt;
+  }
+  const auto indexBytes = ReadAt(file, header.indexOffset, indexSize);
+  if (!indexBytes) {
+    error = "cannot read the .mj index";
+    return std::nullopt;
+  }
+  std::vector<MjIndexEntry> index(header.indexEntries);
+  const std::span<const uint8_t> indexSpan(*indexBytes);
+  for (std::size_t e = 0; e < index.size(); ++e) {
+    const auto entry = indexSpan.subspan(e * kMjIndexEntrySize, kMjIndexEntrySize);
+    index[e].chunkStart = LoadU32(entry.subspan<0, 4>());
+    index[e].pictureStart = LoadU32(entry.subspan<8, 4>());
+  }
+  return MjFile(std::move(file), fileSize, header, std::move(index));
+}
+
+MjFile::MjFile(std::ifstream file, uint64_t fileSize, MjHeader header, std::vector<MjIndexEntry> index)
+    : file_(std::move(file)), fileSize_(fileSize), header_(header), index_(std::move(index)) {}
+
+uint32_t MjFile::SourceRate() const {
+  if (header_.rateDenominator == 0) return 0;
+  return header_.rateNumerator / header_.rateDenominator;
+}
+
+std::optional<std::vector<uint8_t>> MjFile::ReadRange(uint64_t start, uint64_t end) {
+  if (end < start || end > fileSize_) return std::nullopt;
+  return ReadAt(file_, start, end - start);
+}
+
+std::optional<std::vector<uint8_t>> MjFile::Picture(uint32_t chunk) {
+  if (uint64_t{chunk} + 1 >= index_.size()) return std::nullopt;
+  const uint64_t start = uint64_t{header_.baseOffset} + index_[chunk].pictureStart;
+  const uint64_t end = uint64_t{header_.baseOffset} + index_[chunk + 1].chunkStart;
+  if (end <= start || end - start > kMaxMjPictureBytes) return std::nullopt;
+  return ReadRange(start, end);
+}
+
+std::optional<std::vector<uint8_t>> MjFile::Sound(uint32_t chunk) {
+  if (chunk >= index_.size()) return std::nullopt;
+  const MjIndexEntry& entry = index_[chunk];
+  const int64_t length = int64_t{entry.pictureStart} - int64_t{entry.chunkStart} - int64_t{header_.gapSize};
+  if (length < 0) return std::nullopt;
+  const uint64_t start = uint64_t{header_.baseOffset} + entry.chunkStart;
+  return ReadRange(start, start + static_cast<uint64_t>(length));
+}
+
+std::vector<uint8_t> MjHeaderBytes(const MjHeader& header) {
+  std::vector<uint8_t> bytes;
+  ByteWriter writer(bytes);
+  for (int i = 0; i < 8; ++i) writer.U8(0);
+  writer.U16(header.width);
+  writer.U16(header.height);
+  writer.U16(0);
+  writer.U16(header.channels);
+  writer.U32(header.sampleRate);
+  writer.U16(header.rateNumerator);
+  writer.U16(header.rateDenominator);
+  writer.U16(header.indexEntries);
+  writer.U16(header.soundChunksPlusOne);
+  writer.U32(header.baseOffset);
+  writer.U32(header.indexOffset);
+  writer.U32(header.gapSize);
+  writer.U32(0);
+  return bytes;
+}
+
+}  // namespace reel

@@ -1,0 +1,59 @@
+#include "converter/engine/movie_builder.h"
+
+#include <utility>
+
+#include "converter/engine/picture_scaler.h"
+#include "converter/jpeg/code_frame.h"
+
+namespace reel {
+
+std::optional<MovieBuilder> MovieBuilder::Begin(const std::string& path, const FrameTiming& timing,
+                                                int32_t pictureSizeChoice, int32_t quality, std::string& error) {
+  QrxOutput movie = CreateQrxFile(path);
+  if (movie.Ok()) BeginQrx(movie, timing.frameCount, timing.targetRate, pictureSizeChoice);
+  if (!movie.Ok()) {
+    error = movie.error;
+    return std::nullopt;
+  }
+  return MovieBuilder(std::move(movie), quality);
+}
+
+void MovieBuilder::SetSize(PictureSize size) { SetQrxPictureSize(movie_, size.width, size.height); }
+
+PictureSize MovieBuilder::Size() const { return {QrxWidth(movie_), QrxHeight(movie_)}; }
+
+std::optional<std::vector<uint8_t>> MovieBuilder::CodeSource(const BmpImage& source) const {
+  const PictureSize size = Size();
+  const auto scaled = ScalePicture(source, size.width, size.height);
+  if (!scaled) return std::nullopt;
+  return CodeFrame(*scaled, quality_);
+}
+
+std::optional<std::vector<uint8_t>> MovieBuilder::StandInFrame() const {
+  if (!previousFrame_.empty()) return previousFrame_;
+  const PictureSize size = Size();
+  const auto black = BmpImage::Create(size.width, size.height);
+  if (!black) return std::nullopt;
+  return CodeFrame(*black, quality_);
+}
+
+bool MovieBuilder::AddPicture(const std::optional<BmpImage>& source) {
+  std::optional<std::vector<uint8_t>> coded;
+  if (!source) {
+    ++missingPictures_;
+  } else if (coded = CodeSource(*source); !coded) {
+    ++uncodablePictures_;
+  }
+  if (!coded) coded = StandInFrame();
+  if (!coded) {
+    if (movie_.error.empty()) movie_.error = movie_.path + ": no frame can be coded at this picture size";
+    return false;
+  }
+  if (!AppendQrxFrame(movie_, *coded)) return false;
+  previousFrame_ = std::move(*coded);
+  return true;
+}
+
+bool MovieBuilder::Finish() { return FinishQrx(movie_); }
+
+}  // namespace reel

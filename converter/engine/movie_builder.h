@@ -1,0 +1,56 @@
+// The frame loop's back end: each selected source picture is scaled to the movie's size, coded
+// and appended to the movie.
+//
+// Every index entry needs a frame, so a picture that is missing (the source could not deliver or
+// decode it) or that cannot be coded is replaced by the frame before it, or by a black frame when
+// there is none yet; such frames are counted for the job's report. Only a movie file that cannot
+// be written stops the loop.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "converter/engine/bmp_image.h"
+#include "converter/engine/frame_timing.h"
+#include "converter/engine/qrx_writer.h"
+
+namespace reel {
+
+class MovieBuilder {
+ public:
+  // Creates (or truncates) the movie file at `path` and writes its header and empty index for
+  // the timing's frame count and rate, in the box of the picture-size choice.
+  static std::optional<MovieBuilder> Begin(const std::string& path, const FrameTiming& timing, int32_t pictureSizeChoice,
+                                           int32_t quality, std::string& error);
+
+  // The movie's size; set it (the fit to the source's shape) before the first frame.
+  void SetSize(PictureSize size);
+  PictureSize Size() const;
+
+  // Scales, codes and appends one frame. False when the movie file cannot be written; the
+  // reason is in Error().
+  bool AddPicture(const std::optional<BmpImage>& source);
+
+  // Rewrites the header and index and closes the file. False (see Error()) when anything failed.
+  bool Finish();
+
+  uint32_t FramesDone() const { return movie_.framesAppended; }
+  uint32_t MissingPictures() const { return missingPictures_; }
+  uint32_t UncodablePictures() const { return uncodablePictures_; }
+  const std::string& Error() const { return movie_.error; }
+
+ private:
+  MovieBuilder(QrxOutput movie, int32_t quality) : movie_(std::move(movie)), quality_(quality) {}
+  std::optional<std::vector<uint8_t>> CodeSource(const BmpImage& source) const;
+  std::optional<std::vector<uint8_t>> StandInFrame() const;
+
+  QrxOutput movie_;
+  int32_t quality_;
+  std::vector<uint8_t> previousFrame_;
+  uint32_t missingPictures_ = 0;
+  uint32_t uncodablePictures_ = 0;
+};
+
+}  // namespace reel

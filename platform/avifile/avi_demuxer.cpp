@@ -1,0 +1,66 @@
+#include "platform/avifile/avi_demuxer.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <fstream>
+
+namespace reel {
+namespace {
+
+// An AVI is a RIFF file of form type "AVI ".
+bool HasAviSignature(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  char header[12] = {};
+  if (!file.read(header, sizeof header)) return false;
+  return std::string(header, 4) == "RIFF" && std::string(header + 8, 4) == "AVI ";
+}
+
+}  // namespace
+
+std::unique_ptr<AviDemuxer> AviDemuxer::Open(const std::string& path, std::string& error) {
+  // The converter reports its own errors; the libraries' chatter would only interleave with them.
+  av_log_set_level(AV_LOG_QUIET);
+  std::ifstream probe(path, std::ios::binary);
+  if (!probe) {
+    error = "cannot open the file";
+    return nullptr;
+  }
+  probe.close();
+  if (!HasAviSignature(path)) {
+    error = "not an AVI file";
+    return nullptr;
+  }
+  const AVInputFormat* format = av_find_input_format("avi");
+  if (format == nullptr) {
+    error = "no AVI reader in this build";
+    return nullptr;
+  }
+  AVFormatContext* context = nullptr;
+  if (avformat_open_input(&context, path.c_str(), format, nullptr) < 0) {
+    error = "not an AVI file";
+    return nullptr;
+  }
+  // The stream headers say all the job needs; no frames are decoded to guess more.
+  return std::make_unique<AviDemuxer>(context);
+}
+
+AviDemuxer::~AviDemuxer() { avformat_close_input(&context_); }
+
+bool AviDemuxer::NextPacket(unsigned stream, AVPacket* packet) {
+  while (true) {
+    av_packet_unref(packet);
+    if (av_read_frame(context_, packet) < 0) return false;
+    if (packet->stream_index == static_cast<int>(stream)) return true;
+  }
+}
+
+bool AviDemuxer::Rewind() {
+  for (unsigned i = 0; i < context_->nb_streams; ++i) {
+    if (av_seek_frame(context_, static_cast<int>(i), 0, AVSEEK_FLAG_BACKWARD) >= 0) return true;
+  }
+  return false;
+}
+
+}  // namespace reel

@@ -1,0 +1,73 @@
+// AVI files as the conversion job reads them: the streams in file order with their type, time
+// scale and rate, length and format block; a whole stream's raw data; and the pictures of a video
+// stream, one source frame at a time.
+//
+// Only AVI files are opened: anything else is refused at Open, whatever the media libraries could
+// make of it. Each reading operation opens the file afresh, so reading one stream never disturbs
+// another.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace reel {
+
+constexpr uint32_t MakeFourCc(char a, char b, char c, char d) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) | (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+}
+
+inline constexpr uint32_t kStreamTypeVideo = MakeFourCc('v', 'i', 'd', 's');
+inline constexpr uint32_t kStreamTypeAudio = MakeFourCc('a', 'u', 'd', 's');
+inline constexpr uint32_t kStreamTypeText = MakeFourCc('t', 'x', 't', 's');
+inline constexpr uint32_t kStreamTypeOther = MakeFourCc('o', 't', 'h', 'r');
+
+// Size of the info header that opens every packed DIB and every video format block.
+inline constexpr uint32_t kBitmapInfoHeaderSize = 40;
+
+// The stream header fields the job uses. The rate of a stream is rate / scale units per second:
+// frames for video, blocks for audio.
+struct AviStreamInfo {
+  uint32_t fccType = 0;
+  uint32_t scale = 0;
+  uint32_t rate = 0;
+  uint32_t length = 0;  // in frames (video) or blocks (audio)
+};
+
+class AviDemuxer;
+
+class AviFile {
+ public:
+  // Opens an AVI file, or nothing (with a reason in `error`) when the file cannot be read or is
+  // not an AVI.
+  static std::optional<AviFile> Open(const std::string& path, std::string* error = nullptr);
+
+  AviFile(AviFile&&) noexcept;
+  AviFile& operator=(AviFile&&) noexcept;
+  ~AviFile();
+
+  const std::string& Path() const { return path_; }
+  uint32_t StreamCount() const;
+
+  AviStreamInfo StreamInfo(uint32_t stream) const;
+
+  // The stream's format block: a 40-byte BITMAPINFOHEADER for video; for audio the packed
+  // WAVEFORMATEX (18 bytes) followed by its codec data. Empty for other types.
+  std::vector<uint8_t> ReadFormat(uint32_t stream) const;
+
+  // The whole stream's raw data from its first block, or nothing when it cannot be read (or would
+  // be larger than kMaxStreamBytes).
+  std::optional<std::vector<uint8_t>> ReadWholeStream(uint32_t stream) const;
+
+  static constexpr std::size_t kMaxStreamBytes = std::size_t{1} << 31;
+
+ private:
+  AviFile(std::string path, std::unique_ptr<AviDemuxer> demuxer);
+  std::string path_;
+  std::unique_ptr<AviDemuxer> demuxer_;
+};
+
+}  // namespace reel

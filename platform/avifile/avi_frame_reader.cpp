@@ -1,0 +1,269 @@
+// Frame reading on libavcodec and libswscale.
+//
+// Two ways to reach source frame p. A codec whose every frame stands alone (Motion-JPEG,
+// uncompressed DIBs) needs only the last packet at or before p decoded: the packets in between are
+// read and dropped, which is most of a job's saving when it keeps one frame in two or three. Any
+// other codec is decoded frame by frame, and the last decoded picture at or before p is kept. In
+// both cases one picture read past p waits for the next request.
+#include "platform/avifile/avi_frame_reader.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <utility>
+
+#include "common/byte_io.h"
+#include "platform/avifile/avi_demuxer.h"
+#include "platform/avifile/avi_file.h"
+
+namespace reel {
+namespace {
+
+constexpr int kMaxPictureSide = 16384;
+// Row alignment the converter's vector code is happy with.
+constexpr int kRowAlignment = 64;
+
+struct CodecContextDeleter {
+  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScalerDeleter {
+  void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+
+bool IsIntraOnly(AVCodecID id) {
+  const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
+  return descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
+}
+
+int64_t PacketPosition(const AVPacket& packet) {
+  if (packet.dts != AV_NOPTS_VALUE) return packet.dts;
+  return packet.pts;
+}
+
+}  // namespace
+
+struct AviFrameReader::State {
+  std::unique_ptr<AviDemuxer> demuxer;
+  unsigned stream = 0;
+  CodecContextPtr codec;
+  bool intraOnly = false;
+  PacketPtr packet{av_packet_alloc()};
+  FramePtr decoded{av_frame_alloc()};
+  std::unique_ptr<SwsContext, ScalerDeleter> scaler;
+  std::vector<uint8_t> converted;  // top-down BGR rows from the converter
+
+  // The picture at or before the last request, and one read beyond it.
+  FramePtr current{av_frame_alloc()};
+  bool haveCurrent = false;
+  PacketPtr waitingPacket{av_packet_alloc()};
+  PacketPtr candidatePacket{av_packet_alloc()};
+  FramePtr waitingFrame{av_frame_alloc()};
+  bool haveWaiting = false;
+  int64_t waitingPosition = 0;
+  int64_t nextCount = 0;  // position of a frame that carries no time stamp
+  bool endOfPackets = false;
+  bool drained = false;
+  int64_t lastRequest = -1;
+
+  bool Valid() const { return packet && decoded && current && waitingPacket && candidatePacket && waitingFrame; }
+
+  void Restart() {
+    demuxer->Rewind();
+    avcodec_flush_buffers(codec.get());
+    haveCurrent = false;
+    haveWaiting = false;
+    nextCount = 0;
+    endOfPackets = false;
+    drained = false;
+    av_frame_unref(current.get());
+    av_packet_unref(waitingPacket.get());
+    av_frame_unref(waitingFrame.get());
+  }
+
+  // The next packet of the stream that carries data; empty chunks (dropped frames) are passed over.
+  bool ReadPacket() {
+    while (demuxer->NextPacket(stream, packet.get())) {
+      if (packet->size > 0) return true;
+    }
+    endOfPackets = true;
+    return false;
+  }
+
+  // Intra-only: the last packet at or before `position` becomes the current picture.
+  void AdvanceIntra(int64_t position) {
+    bool candidate = false;
+    while (true) {
+      if (haveWaiting) {
+        if (waitingPosition > position) break;
+        av_packet_unref(candidatePacket.get());
+        av_packet_move_ref(candidatePacket.get(), waitingPacket.get());
+        haveWaiting = false;
+        candidate = true;
+        continue;
+      }
+      if (endOfPackets || !ReadPacket()) break;
+      av_packet_move_ref(waitingPacket.get(), packet.get());
+      waitingPosition = PacketPosition(*waitingPacket);
+      haveWaiting = true;
+    }
+    if (!candidate && !haveCurrent && haveWaiting) {
+      // Asked for a frame before the stream's first picture: the first picture stands in.
+      av_packet_unref(candidatePacket.get());
+      candidate = av_packet_ref(candidatePacket.get(), waitingPacket.get()) >= 0;
+    }
+    if (!candidate) return;
+    if (avcodec_send_packet(codec.get(), candidatePacket.get()) < 0) return;
+    if (avcodec_receive_frame(codec.get(), decoded.get()) < 0) return;
+    av_frame_unref(current.get());
+    av_frame_move_ref(current.get(), decoded.get());
+    haveCurrent = true;
+  }
+
+  // Any codec: decode on until a picture lies beyond `position`.
+  void AdvanceDecoding(int64_t position) {
+    while (true) {
+      if (haveWaiting) {
+        if (waitingPosition > position) {
+          // Asked for a frame before the stream's first picture (a decoder that starts its time
+          // stamps late): the first picture stands in.
+          if (!haveCurrent) haveCurrent = av_frame_ref(current.get(), waitingFrame.get()) >= 0;
+          return;
+        }
+        av_frame_unref(current.get());
+        av_frame_move_ref(current.get(), waitingFrame.get());
+        haveCurrent = true;
+        haveWaiting = false;
+        continue;
+      }
+      if (!DecodeNext()) return;
+    }
+  }
+
+  // One more decoded picture into the waiting slot; false when the stream has no more.
+  bool DecodeNext() {
+    while (true) {
+      const int received = avcodec_receive_frame(codec.get(), waitingFrame.get());
+      if (received >= 0) {
+        waitingPosition = FramePosition(*waitingFrame);
+        haveWaiting = true;
+        return true;
+      }
+      if (received != AVERROR(EAGAIN)) return false;
+      if (drained) return false;
+      if (ReadPacket()) {
+        // A packet the decoder refuses is a damaged frame: the picture before it stands in.
+        avcodec_send_packet(codec.get(), packet.get());
+        continue;
+      }
+      avcodec_send_packet(codec.get(), nullptr);
+      drained = true;
+    }
+  }
+
+  int64_t FramePosition(const AVFrame& frame) {
+    int64_t position = frame.best_effort_timestamp;
+    if (position == AV_NOPTS_VALUE) position = frame.pkt_dts;
+    if (position == AV_NOPTS_VALUE) position = nextCount;
+    nextCount = position + 1;
+    return position;
+  }
+
+  std::optional<std::vector<uint8_t>> CurrentAsDib() {
+    const int width = current->width;
+    const int height = current->height;
+    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) return std::nullopt;
+    scaler.reset(sws_getCachedContext(scaler.release(), width, height, static_cast<AVPixelFormat>(current->format),
+                                      width, height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!scaler) return std::nullopt;
+    // The converter may write whole vector words past a row's end, so it gets a buffer of its own
+    // with aligned, padded rows; the rows are then copied bottom row first.
+    const int alignedStride = FFALIGN(width * 3, kRowAlignment) + kRowAlignment;
+    converted.resize(static_cast<std::size_t>(alignedStride) * static_cast<std::size_t>(height) + kRowAlignment);
+    uint8_t* planes[4] = {converted.data(), nullptr, nullptr, nullptr};
+    const int strides[4] = {alignedStride, 0, 0, 0};
+    if (sws_scale(scaler.get(), current->data, current->linesize, 0, height, planes, strides) != height) {
+      return std::nullopt;
+    }
+    const auto rowBytes = static_cast<std::size_t>(width) * 3;
+    const auto stride = static_cast<uint32_t>((width * 3 + 3) & ~3);
+    const auto imageSize = stride * static_cast<uint32_t>(height);
+    std::vector<uint8_t> dib(kBitmapInfoHeaderSize + std::size_t{imageSize}, 0);
+    WriteInfoHeader(dib, static_cast<uint32_t>(width), static_cast<uint32_t>(height), imageSize);
+    for (int row = 0; row < height; ++row) {
+      const uint8_t* from = converted.data() + static_cast<std::size_t>(alignedStride) * static_cast<std::size_t>(row);
+      uint8_t* to = dib.data() + kBitmapInfoHeaderSize + std::size_t{stride} * static_cast<std::size_t>(height - 1 - row);
+      std::copy(from, from + rowBytes, to);
+    }
+    return dib;
+  }
+
+  static void WriteInfoHeader(std::vector<uint8_t>& dib, uint32_t width, uint32_t height, uint32_t imageSize) {
+    std::span<uint8_t> out(dib);
+    StoreU32(out.subspan<0, 4>(), kBitmapInfoHeaderSize);
+    StoreU32(out.subspan<4, 4>(), width);
+    StoreU32(out.subspan<8, 4>(), height);
+    StoreU16(out.subspan<12, 2>(), 1);
+    StoreU16(out.subspan<14, 2>(), 24);
+    StoreU32(out.subspan<16, 4>(), 0);
+    StoreU32(out.subspan<20, 4>(), imageSize);
+  }
+};
+
+std::optional<AviFrameReader> AviFrameReader::Open(const std::string& path, uint32_t stream) {
+  auto state = std::make_unique<State>();
+  if (!state->Valid()) return std::nullopt;
+  std::string reason;
+  state->demuxer = AviDemuxer::Open(path, reason);
+  if (!state->demuxer || stream >= state->demuxer->StreamCount()) return std::nullopt;
+  const AVCodecParameters& parameters = *state->demuxer->Stream(stream)->codecpar;
+  if (parameters.codec_type != AVMEDIA_TYPE_VIDEO) return std::nullopt;
+  for (unsigned i = 0; i < state->demuxer->StreamCount(); ++i) {
+    state->demuxer->Stream(i)->discard = i == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+  }
+  const AVCodec* decoder = avcodec_find_decoder(parameters.codec_id);
+  if (decoder == nullptr) return std::nullopt;
+  state->codec.reset(avcodec_alloc_context3(decoder));
+  if (!state->codec || avcodec_parameters_to_context(state->codec.get(), &parameters) < 0) return std::nullopt;
+  state->intraOnly = IsIntraOnly(parameters.codec_id);
+  // Slice threads never hold a picture back, which the one-packet-one-picture path relies on.
+  state->codec->thread_count = 0;
+  state->codec->thread_type = state->intraOnly ? FF_THREAD_SLICE : (FF_THREAD_FRAME | FF_THREAD_SLICE);
+  if (avcodec_open2(state->codec.get(), decoder, nullptr) < 0) return std::nullopt;
+  state->stream = stream;
+  return AviFrameReader(std::move(state));
+}
+
+AviFrameReader::AviFrameReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AviFrameReader::AviFrameReader(AviFrameReader&&) noexcept = default;
+AviFrameReader& AviFrameReader::operator=(AviFrameReader&&) noexcept = default;
+AviFrameReader::~AviFrameReader() = default;
+
+std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position) {
+  State& state = *state_;
+  if (static_cast<int64_t>(position) < state.lastRequest) state.Restart();
+  state.lastRequest = position;
+  if (state.intraOnly) {
+    state.AdvanceIntra(position);
+  } else {
+    state.AdvanceDecoding(position);
+  }
+  if (!state.haveCurrent) return std::nullopt;
+  return state.CurrentAsDib();
+}
+
+}  // namespace reel

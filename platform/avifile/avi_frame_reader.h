@@ -1,0 +1,40 @@
+// Reading the pictures of an AVI video stream as packed DIBs: a 40-byte BITMAPINFOHEADER
+// (positive height, 1 plane, 24 bits per pixel, no compression, no colour table) followed by the
+// pixel rows bottom row first, blue, green, red, each row padded to a multiple of 4 bytes. Every
+// codec's output is converted to that form.
+//
+// Frames are asked for by source frame number. Requests are expected in rising order, as a job
+// makes them; an earlier frame is still delivered, by reading again from the start. A frame number
+// that the stream skips (an empty chunk) gives the frame before it, as the stream would show.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace reel {
+
+class AviFrameReader {
+ public:
+  // Opens frame reading on the stream of the file at `path`, or nothing when the stream is not
+  // video or has no decoder.
+  static std::optional<AviFrameReader> Open(const std::string& path, uint32_t stream);
+
+  AviFrameReader(AviFrameReader&&) noexcept;
+  AviFrameReader& operator=(AviFrameReader&&) noexcept;
+  ~AviFrameReader();
+
+  // Source frame `position` as a packed DIB, or nothing when no picture at or before that position
+  // can be decoded or the picture is larger than 16384 pixels either way.
+  std::optional<std::vector<uint8_t>> GetFrame(uint32_t position);
+
+  struct State;
+
+ private:
+  explicit AviFrameReader(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace reel
