@@ -28,6 +28,7 @@ QrxHeader Header(const QrxOutput& movie) {
 
 bool WriteAll(QrxOutput& movie, std::span<const uint8_t> bytes) {
   if (!movie.file) return false;
+  if (bytes.empty()) return true;
   if (std::fwrite(bytes.data(), 1, bytes.size(), movie.file.get()) != bytes.size()) {
     Fail(movie, "write failed: " + SystemError());
     return false;

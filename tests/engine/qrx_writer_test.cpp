@@ -114,6 +114,11 @@ TEST_F(QrxWriterTest, FailuresAreReportedWithTheFileName) {
   EXPECT_FALSE(AppendQrxFrame(tooMany, std::vector<uint8_t>(10)));
   EXPECT_FALSE(FinishQrx(tooMany));
 
+  QrxOutput emptyFrame = CreateQrxFile(PathOf("emptyframe.qrx"));  // nothing to write is no failure
+  ASSERT_TRUE(BeginQrx(emptyFrame, 1, 15, 0));
+  EXPECT_TRUE(AppendQrxFrame(emptyFrame, {}));
+  EXPECT_TRUE(FinishQrx(emptyFrame));
+
   QrxOutput tooFew = CreateQrxFile(PathOf("toofew.qrx"));
   ASSERT_TRUE(BeginQrx(tooFew, 2, 15, 0));
   EXPECT_TRUE(AppendQrxFrame(tooFew, std::vector<uint8_t>(10)));
