@@ -108,52 +108,36 @@ TEST(FrameEntropyDecoder, AcSymbolRules) {
   }
 }
 
-TEST(FrameEntropyDecoder, BlockFilledToTheLastPositionNeedsNoEndSymbol) {
-  std::vector<test::StreamSymbol> ac;
-  for (int32_t i = 0; i < 63; ++i) ac.push_back(AcValue(0, i + 1));
-  ac.push_back(AcValue(0, 77));  // the second block's first coefficient
-  ac.push_back(AcSymbol(0));
-  const auto decoded = DecodeFrameCoefficients(test::BuildFrame(OneBlockFrame(ac)));
-  ASSERT_TRUE(decoded);
-  for (std::size_t h = 0; h < 63; ++h) EXPECT_EQ(decoded->blocks[0][At(h)], h + 1);
-  EXPECT_EQ(decoded->blocks[1][At(0)], 77);
-}
-
-TEST(FrameEntropyDecoder, SkipPastTheEndEndsTheBlockWithoutPlacing) {
-  // 60 values, then a skip of 15 takes the position to 75: the block is complete.
-  std::vector<test::StreamSymbol> ac;
-  for (int32_t i = 0; i < 60; ++i) ac.push_back(AcValue(0, 1));
-  ac.push_back(AcSymbol(0xF0));
-  ac.push_back(AcValue(0, 3));  // the second block's first coefficient
-  ac.push_back(AcSymbol(0));
-  const auto decoded = DecodeFrameCoefficients(test::BuildFrame(OneBlockFrame(ac)));
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->blocks[0][At(60)], 0);
-  EXPECT_EQ(decoded->blocks[1][At(0)], 3);
-}
-
-TEST(FrameEntropyDecoder, RunPastTheLastPositionIsRefused) {
-  std::vector<test::StreamSymbol> ac;
-  for (int32_t i = 0; i < 60; ++i) ac.push_back(AcValue(0, 1));
-  ac.push_back(AcValue(2, 1));  // position 62: still inside
-  EXPECT_TRUE(DecodeFrameCoefficients(test::BuildFrame(OneBlockFrame(ac))));
-  ac.back() = AcValue(3, 1);  // position 63: past the block
-  EXPECT_FALSE(DecodeFrameCoefficients(test::BuildFrame(OneBlockFrame(ac))));
-}
-
-TEST(FrameEntropyDecoder, TablesAreReportedOnlyWhenCarried) {
-  HandFrame frame = OneBlockFrame({AcSymbol(0)});
-  frame.lumaQuant[5] = 17;
-  frame.chromaQuant[63] = 99;
-  auto decoded = DecodeFrameCoefficients(test::BuildFrame(frame));
-  ASSERT_TRUE(decoded);
-  EXPECT_TRUE(decoded->hasTables);
-  EXPECT_EQ(decoded->lumaQuant[5], 17);
-  EXPECT_EQ(decoded->chromaQuant[63], 99);
-  frame.withTables = false;
-  decoded = DecodeFrameCoefficients(test::BuildFrame(frame));
-  ASSERT_TRUE(decoded);
-  EXPECT_FALSE(decoded->hasTables);
+TEST(FrameEntropyDecoder, BlockEnds) {
+  std::vector<test::StreamSymbol> full;
+  for (int32_t i = 0; i < 63; ++i) full.push_back(AcValue(0, i + 1));
+  {
+    SCOPED_TRACE("a block filled to position 62 needs no end symbol");
+    auto ac = full;
+    ac.push_back(AcValue(0, 77));  // the second block's first coefficient
+    const auto decoded = DecodeFrameCoefficients(test::BuildFrame(OneBlockFrame(ac)));
+    ASSERT_TRUE(decoded);
+    for (std::size_t h = 0; h < 63; ++h) EXPECT_EQ(decoded->blocks[0][At(h)], h + 1);
+    EXPECT_EQ(decoded->blocks[1][At(0)], 77);
+  }
+  {
+    SCOPED_TRACE("a skip past the end completes the block without placing");
+    std::vector<test::StreamSymbol> ac(full.begin(), full.begin() + 60);
+    ac.push_back(AcSymbol(0xF0));
+    ac.push_back(AcValue(0, 3));
+    const auto decoded = DecodeFrameCoefficients(test::BuildFrame(OneBlockFrame(ac)));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->blocks[0][At(60)], 0);
+    EXPECT_EQ(decoded->blocks[1][At(0)], 3);
+  }
+  {
+    SCOPED_TRACE("a run that would place past position 62 is refused");
+    std::vector<test::StreamSymbol> ac(full.begin(), full.begin() + 60);
+    ac.push_back(AcValue(2, 1));  // position 62: still inside
+    EXPECT_TRUE(DecodeFrameCoefficients(test::BuildFrame(OneBlockFrame(ac))));
+    ac.back() = AcValue(3, 1);  // position 63
+    EXPECT_FALSE(DecodeFrameCoefficients(test::BuildFrame(OneBlockFrame(ac))));
+  }
 }
 
 // The quantised values the coder codes: each dequantised coefficient divided by its table entry.
