@@ -41,9 +41,8 @@ Mp3EncoderState& Mp3EncoderState::Instance() {
 }
 
 void Mp3EncoderState::Begin(std::span<const uint8_t> input) {
-  input_ = input;
-  consumed_ = 0;
   DiscardOutput();
+  input_ = input;
   output_.reserve(Mp3OutputBlockSize(input.size()));
 }
 
@@ -54,7 +53,11 @@ std::vector<uint8_t> Mp3EncoderState::TakeOutput() {
   return output;
 }
 
-void Mp3EncoderState::DiscardOutput() { std::vector<uint8_t>().swap(output_); }
+void Mp3EncoderState::DiscardOutput() {
+  input_ = {};
+  consumed_ = 0;
+  std::vector<uint8_t>().swap(output_);
+}
 
 int32_t Mp3EncoderState::ReadInput(void* buffer, uint32_t length) {
   if (consumed_ >= input_.size()) return 1;

@@ -51,7 +51,7 @@ class Mp3EncoderState {
   void Begin(std::span<const uint8_t> input);
   // Hands the output over and forgets it.
   std::vector<uint8_t> TakeOutput();
-  // Frees an output block that was not handed over.
+  // Forgets the input and frees an output block that was not handed over.
   void DiscardOutput();
 
   std::size_t OutputCapacity() const { return output_.capacity(); }
