@@ -127,9 +127,11 @@ struct AviFrameReader::State {
       candidate = av_packet_ref(candidatePacket.get(), waitingPacket.get()) >= 0;
     }
     if (!candidate) return;
+    // A picture that does not decode is reported as missing, not replaced by an older one.
+    av_frame_unref(current.get());
+    haveCurrent = false;
     if (avcodec_send_packet(codec.get(), candidatePacket.get()) < 0) return;
     if (avcodec_receive_frame(codec.get(), decoded.get()) < 0) return;
-    av_frame_unref(current.get());
     av_frame_move_ref(current.get(), decoded.get());
     haveCurrent = true;
   }
