@@ -65,7 +65,7 @@ std::optional<std::string> FindRegistryString(std::string_view storeText, std::s
     const auto equals = line.find('=');
     if (equals == std::string_view::npos) continue;
     if (EqualIgnoringAsciiCase(TrimBlanks(line.substr(0, equals)), valueName)) {
-      return std::string(line.substr(equals + 1));
+      return std::string(TrimBlanks(line.substr(equals + 1)));
     }
   }
   return std::nullopt;

@@ -8,8 +8,8 @@
 //   INSTPATH=/opt/encoders/gogo.dll
 //
 // Key paths and value names compare without regard to ASCII case, as registry names do. Lines may
-// end in CR LF or LF; lines starting with ";" or "#" are comments. A value is everything after the
-// first "=" on its line, kept as it stands. The store is only read.
+// end in CR LF or LF; lines starting with ";" or "#" are comments. A value is the text after the
+// first "=" on its line without the blanks around it. The store is only read.
 #pragma once
 
 #include <filesystem>

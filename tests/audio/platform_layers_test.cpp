@@ -50,7 +50,7 @@ TEST(UserRegistry, FindsValuesByKeyAndNameIgnoringCase) {
       "[software\\marinecat\\gogo_dll]\r\n"
       "  instpath = /opt/enc/gogo.dll\r\n"
       "Other=x\n";
-  EXPECT_EQ(FindRegistryString(store, "Software\\MarineCat\\GOGO_DLL", "INSTPATH"), " /opt/enc/gogo.dll");
+  EXPECT_EQ(FindRegistryString(store, "Software\\MarineCat\\GOGO_DLL", "INSTPATH"), "/opt/enc/gogo.dll");
   EXPECT_EQ(FindRegistryString(store, "Software\\Other", "instpath"), "/wrong");
   EXPECT_FALSE(FindRegistryString(store, "Software\\MarineCat\\GOGO_DLL", "Missing"));
   EXPECT_FALSE(FindRegistryString(store, "Software\\Nowhere", "INSTPATH"));
