@@ -1,0 +1,108 @@
+// reelforge-cli's options: the dialog's defaults, every setting, and usage errors.
+#include "converter/cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include "converter/cli/progress_display.h"
+
+namespace reel {
+namespace {
+
+std::optional<CliOptions> Parse(std::vector<std::string> arguments, std::string* error = nullptr) {
+  std::string message;
+  auto options = ParseCliOptions(arguments, "/current", message);
+  if (error != nullptr) *error = message;
+  return options;
+}
+
+TEST(CliOptionsTest, DefaultsAreTheDialogs) {
+  const auto options = Parse({"clip.avi"});
+  ASSERT_TRUE(options);
+  const JobSettings& s = options->settings;
+  EXPECT_EQ(s.outputFolder, "/current");
+  EXPECT_EQ(s.frameRateChoice, 0);
+  EXPECT_EQ(s.pictureSizeChoice, 0);
+  EXPECT_EQ(s.pictureQuality, 10);  // "50%"
+  EXPECT_EQ(s.audioBitRateIndex, 3);
+  EXPECT_EQ(s.audioRateFlag, 0);
+  EXPECT_EQ(s.stereoFlag, 1);
+  EXPECT_EQ(s.forceDirectShow, 0);
+  EXPECT_EQ(s.playbackMode, 0);
+  EXPECT_EQ(s.frameRateOverride, 0);
+  EXPECT_EQ(s.encoderChoice, 0);
+  EXPECT_EQ(options->sources, std::vector<std::string>{"clip.avi"});
+}
+
+TEST(CliOptionsTest, EverySettingHasItsOption) {
+  const auto options = Parse({"--frame-rate", "min", "--size=640x480", "-q", "95%", "--bitrate", "128/64kbit", "--rate",
+                              "44.1", "--mono", "--force-media-framework", "--playback-mode", "time",
+                              "--original-frame", "24", "--encoder", "ogg", "-o", "/out/", "a.avi", "b.mj"});
+  ASSERT_TRUE(options);
+  const JobSettings& s = options->settings;
+  EXPECT_EQ(s.frameRateChoice, 2);
+  EXPECT_EQ(s.pictureSizeChoice, 1);
+  EXPECT_EQ(s.pictureQuality, 1);
+  EXPECT_EQ(s.audioBitRateIndex, 7);
+  EXPECT_EQ(s.audioRateFlag, 1);
+  EXPECT_EQ(s.stereoFlag, 0);
+  EXPECT_EQ(s.forceDirectShow, 1);
+  EXPECT_EQ(s.playbackMode, 1);
+  EXPECT_EQ(s.frameRateOverride, 2);
+  EXPECT_EQ(s.encoderChoice, 1);
+  EXPECT_EQ(s.outputFolder, "/out");
+  EXPECT_EQ(options->sources, (std::vector<std::string>{"a.avi", "b.mj"}));
+}
+
+TEST(CliOptionsTest, BitRateByIndexLabelOrShortLabel) {
+  EXPECT_EQ(Parse({"-b", "0", "x"})->settings.audioBitRateIndex, 0);
+  EXPECT_EQ(Parse({"-b", "12", "x"})->settings.audioBitRateIndex, 12);
+  EXPECT_EQ(Parse({"-b", "16/8kbit", "x"})->settings.audioBitRateIndex, 0);
+  EXPECT_EQ(Parse({"-b", "320/160", "x"})->settings.audioBitRateIndex, 12);
+  EXPECT_EQ(BitRateLabels().size(), 13u);
+  EXPECT_EQ(BitRateLabels()[3], "64/32kbit");
+}
+
+TEST(CliOptionsTest, QualityRunsFromOneHundredDownToFiveInStepsOfFive) {
+  EXPECT_EQ(Parse({"-q", "100", "x"})->settings.pictureQuality, 0);
+  EXPECT_EQ(Parse({"-q", "5", "x"})->settings.pictureQuality, 19);
+  for (const char* bad : {"0", "3", "52", "105", "fifty", ""}) EXPECT_FALSE(Parse({"-q", bad, "x"})) << bad;
+}
+
+TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
+  std::string error;
+  EXPECT_FALSE(Parse({}, &error));
+  EXPECT_EQ(error, "no source file given");
+  EXPECT_FALSE(Parse({"--bogus", "x"}, &error));
+  EXPECT_EQ(error, "unknown option --bogus");
+  EXPECT_FALSE(Parse({"x", "--size"}, &error));
+  EXPECT_EQ(error, "--size needs a value");
+  EXPECT_FALSE(Parse({"--size", "800x600", "x"}, &error));
+  EXPECT_NE(error.find("320x240 or 640x480"), std::string::npos);
+  EXPECT_FALSE(Parse({"-b", "13", "x"}));
+  EXPECT_FALSE(Parse({"--rate", "48", "x"}));
+  EXPECT_FALSE(Parse({"--mono=yes", "x"}));
+  EXPECT_FALSE(Parse({"-o", "", "x"}));
+  EXPECT_TRUE(Parse({"--help"})->help);
+  EXPECT_EQ(Parse({"--", "-odd.avi"})->sources, std::vector<std::string>{"-odd.avi"});
+}
+
+TEST(ProgressDisplayTest, BarAndPlainLines) {
+  EXPECT_EQ(ProgressCountText(3, 150), "変換データ数：3 / 150");
+  EXPECT_EQ(ProgressCountText(0, 0), "変換データ数：0 / 0");
+  const std::string bar = ProgressBarLine(75, 150, 5.0);
+  EXPECT_EQ(bar, "[############............] 変換データ数：75 / 150  50%  15.0 fps  0:05 left");
+  EXPECT_EQ(ProgressBarLine(0, 0, 0.0), "[........................] 変換データ数：0 / 0  0%");
+
+  ProgressDisplay plain(false);
+  EXPECT_EQ(plain.Update(0, 100, 0.0), "変換データ数：0 / 100 (0%)\n");
+  EXPECT_EQ(plain.Update(5, 100, 0.1), "");  // still in the same tenth
+  EXPECT_EQ(plain.Update(12, 100, 0.2), "変換データ数：12 / 100 (12%)\n");
+  EXPECT_EQ(plain.Finish(), "");
+
+  ProgressDisplay terminal(true);
+  EXPECT_EQ(terminal.Update(1, 10, 1.0).substr(0, 2), "\r[");
+  EXPECT_EQ(terminal.Finish(), "\r\x1b[K");
+}
+
+}  // namespace
+}  // namespace reel
