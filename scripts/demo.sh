@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Sets up and builds, writes a short QRX movie of generated pictures, checks it, describes it and
-# extracts one frame as a picture.
+# Sets up and builds, makes a short sample clip (640 x 480, 29.97 fps AVI with a moving test
+# picture and a tone), converts it with reelforge-cli, checks the movie and says where the movie
+# and its MP3 are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release --target qrxsample qrxtool
+cmake --build build/release --target reelforge-cli qrxtool reel_gogo
 
 out=build/demo
 mkdir -p "$out"
-build/release/bin/qrxsample "$out/sample.qrx" --frames 45 --rate 15 --quality 50
+ffmpeg -nostdin -hide_banner -loglevel error -y \
+  -f lavfi -i "testsrc=size=640x480:rate=30000/1001" \
+  -f lavfi -i "sine=frequency=440:sample_rate=44100:beep_factor=4" \
+  -t 10 -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 "$out/sample.avi"
+build/release/bin/reelforge-cli --output-dir "$out" "$out/sample.avi"
 build/release/bin/qrxtool verify "$out/sample.qrx"
-build/release/bin/qrxtool info "$out/sample.qrx" | head -n 12
-build/release/bin/qrxtool frame "$out/sample.qrx" 30 "$out/frame30.ppm"
-echo "Movie: $out/sample.qrx; frame 30 as a picture: $out/frame30.ppm"
+build/release/bin/qrxtool info "$out/sample.qrx" | head -n 6
+echo "Movie: $out/sample.qrx"
+echo "Sound: $out/sample.mp3"
