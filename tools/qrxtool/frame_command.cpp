@@ -47,11 +47,8 @@ int RunFrame(const std::vector<std::string>& args) {
   if (ec != std::errc() || end != number.data() + number.size()) {
     return UsageError("frame", "frame number '" + number + "' is not a number");
   }
-  std::string error;
-  auto bytes = ReadWholeFile(path, error);
-  if (!bytes) return Fail(path, error);
-  const auto movie = ParseMovie(std::move(*bytes), error);
-  if (!movie) return Fail(path, error);
+  const auto movie = LoadMovieOrReport(path);
+  if (!movie) return 1;
   if (k >= movie->index.size()) {
     return Fail(path, "frame " + number + " does not exist (the movie has " + std::to_string(movie->index.size()) +
                           " frames)");

@@ -66,11 +66,8 @@ int RunInfo(const std::vector<std::string>& args) {
   if (!parsed) return 2;
   if (parsed->positional.size() != 1) return UsageError("info", "expected one movie file");
   const std::string& path = parsed->positional[0];
-  std::string error;
-  auto bytes = ReadWholeFile(path, error);
-  if (!bytes) return Fail(path, error);
-  const auto movie = ParseMovie(std::move(*bytes), error);
-  if (!movie) return Fail(path, error);
+  const auto movie = LoadMovieOrReport(path);
+  if (!movie) return 1;
   if (parsed->switches.contains("--json")) {
     PrintJson(path, *movie);
   } else {

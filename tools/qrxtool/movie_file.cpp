@@ -1,6 +1,7 @@
 #include "tools/qrxtool/movie_file.h"
 
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <limits>
 
@@ -151,6 +152,15 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::
     return std::nullopt;
   }
   return bytes;
+}
+
+std::optional<MovieFile> LoadMovieOrReport(const std::string& path) {
+  std::string error;
+  auto bytes = ReadWholeFile(path, error);
+  std::optional<MovieFile> movie;
+  if (bytes) movie = ParseMovie(std::move(*bytes), error);
+  if (!movie) std::cerr << "qrxtool: " << path << ": " << error << "\n";
+  return movie;
 }
 
 std::vector<std::string> VerifyFrame(std::span<const uint8_t> frame, const std::string& label,

@@ -28,6 +28,10 @@ std::optional<MovieFile> ParseMovie(std::vector<uint8_t> bytes, std::string& err
 // Reads a whole file. None, with the reason in `error`, when it cannot be read.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string& error);
 
+// Reads and parses a movie file for a command; on failure prints "qrxtool: PATH: reason" and
+// returns none.
+std::optional<MovieFile> LoadMovieOrReport(const std::string& path);
+
 // Every invariant of the container, every frame header, and a decode of every frame: one line per
 // problem, empty when the movie is sound.
 std::vector<std::string> VerifyMovie(const MovieFile& movie);

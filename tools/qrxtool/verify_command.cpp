@@ -11,11 +11,8 @@ int RunVerify(const std::vector<std::string>& args) {
   if (!parsed) return 2;
   if (parsed->positional.size() != 1) return UsageError("verify", "expected one movie file");
   const std::string& path = parsed->positional[0];
-  std::string error;
-  auto bytes = ReadWholeFile(path, error);
-  if (!bytes) return Fail(path, error);
-  const auto movie = ParseMovie(std::move(*bytes), error);
-  if (!movie) return Fail(path, error);
+  const auto movie = LoadMovieOrReport(path);
+  if (!movie) return 1;
   const std::vector<std::string> problems = VerifyMovie(*movie);
   for (const std::string& line : problems) std::cout << path << ": " << line << "\n";
   if (!problems.empty()) return 1;

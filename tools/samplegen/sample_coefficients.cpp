@@ -7,20 +7,10 @@
 #include <random>
 
 #include "common/zigzag.h"
+#include "converter/jpeg/jpeg_codec.h"
 
 namespace reel {
 namespace {
-
-// ITU-T T.81 Annex K, tables K.1 and K.2, in natural order.
-constexpr std::array<uint8_t, 64> kLumaBase = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-constexpr std::array<uint8_t, 64> kChromaBase = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
-    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 
 using Plane = std::vector<float>;
 
@@ -105,13 +95,9 @@ RgbPicture MakeSamplePicture(uint32_t width, uint32_t height, uint32_t frameInde
 }
 
 QuantTable ScaledQuantTable(int table, int32_t quality) {
-  quality = std::clamp(quality, 1, 100);
-  const int32_t scale = quality < 50 ? 5000 / quality : 200 - quality * 2;
-  const std::array<uint8_t, 64>& base = table == 0 ? kLumaBase : kChromaBase;
+  const std::array<uint16_t, 64> natural = JpegQuantTable(table, quality);
   QuantTable zigzag{};
-  for (size_t i = 0; i < 64; ++i) {
-    zigzag[i] = static_cast<uint16_t>(std::clamp((base[kZigZag[i]] * scale + 50) / 100, 1, 255));
-  }
+  for (size_t i = 0; i < 64; ++i) zigzag[i] = natural[kZigZag[i]];
   return zigzag;
 }
 

@@ -21,7 +21,7 @@ struct RgbPicture {
 // index), so that consecutive frames differ like a real clip's.
 RgbPicture MakeSamplePicture(uint32_t width, uint32_t height, uint32_t frameIndex);
 
-// The standard JPEG tables scaled for `quality` (1 ... 100), in zig-zag order: 0 luminance,
+// The tables the JPEG encoder writes for `quality` (1 ... 100), in zig-zag order: 0 luminance,
 // 1 chrominance.
 QuantTable ScaledQuantTable(int table, int32_t quality);
 
