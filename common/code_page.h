@@ -22,6 +22,19 @@ void SetCodePage(CodePage page);
 // The process code page; on first use it is CodePageFromLocale().
 CodePage CurrentCodePage();
 
+// Sets a code page for the life of the object and restores the previous one after (tools and
+// tests that run a piece of work under one code page).
+class ScopedCodePage {
+ public:
+  explicit ScopedCodePage(CodePage page) : saved_(CurrentCodePage()) { SetCodePage(page); }
+  ~ScopedCodePage() { SetCodePage(saved_); }
+  ScopedCodePage(const ScopedCodePage&) = delete;
+  ScopedCodePage& operator=(const ScopedCodePage&) = delete;
+
+ private:
+  CodePage saved_;
+};
+
 // Cp932 when the locale's character set (LC_CTYPE from the environment) is Shift-JIS, else Utf8.
 CodePage CodePageFromLocale();
 

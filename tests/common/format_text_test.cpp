@@ -14,17 +14,6 @@ namespace {
 
 using namespace std::string_literals;
 
-class ScopedCodePage {
- public:
-  explicit ScopedCodePage(CodePage page) : saved_(CurrentCodePage()) { SetCodePage(page); }
-  ~ScopedCodePage() { SetCodePage(saved_); }
-  ScopedCodePage(const ScopedCodePage&) = delete;
-  ScopedCodePage& operator=(const ScopedCodePage&) = delete;
-
- private:
-  CodePage saved_;
-};
-
 class FormatTextTest : public ::testing::Test {
  private:
   ScopedCodePage page_{CodePage::Utf8};

@@ -11,18 +11,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// Runs a test under one code page and restores the previous one.
-class ScopedCodePage {
- public:
-  explicit ScopedCodePage(CodePage page) : saved_(CurrentCodePage()) { SetCodePage(page); }
-  ~ScopedCodePage() { SetCodePage(saved_); }
-  ScopedCodePage(const ScopedCodePage&) = delete;
-  ScopedCodePage& operator=(const ScopedCodePage&) = delete;
-
- private:
-  CodePage saved_;
-};
-
 TEST(FindLastChar, Cp932TrailBytesAreNeverSeparators) {
   const ScopedCodePage page(CodePage::Cp932);
   // "ソ" is 0x83 0x5C: its second byte is a backslash.

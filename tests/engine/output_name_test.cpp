@@ -8,9 +8,8 @@ namespace reel {
 namespace {
 
 class OutputNameTest : public ::testing::Test {
- protected:
-  void TearDown() override { SetCodePage(saved_); }
-  CodePage saved_ = CurrentCodePage();
+ private:
+  ScopedCodePage restore_{CurrentCodePage()};
 };
 
 TEST_F(OutputNameTest, FolderThenFileNameWithTheNewExtension) {
