@@ -19,6 +19,7 @@
 #include "common/format_text.h"
 #include "converter/cli/cli_options.h"
 #include "converter/cli/progress_display.h"
+#include "converter/engine/job_memory.h"
 #include "converter/engine/thread_master.h"
 #include "converter/engine/wav_file_make.h"
 
@@ -121,6 +122,7 @@ int Main(int argc, char** argv) {
     std::cout << CliHelpText();
     return kExitOk;
   }
+  KeepFreedMemoryForReuse();
   const sigset_t signals = StopSignals();
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   int status = kExitOk;

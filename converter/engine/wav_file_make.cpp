@@ -21,6 +21,7 @@
 #include "converter/engine/mj_file.h"
 #include "converter/engine/movie_builder.h"
 #include "converter/engine/output_name.h"
+#include "converter/engine/picture_pipeline.h"
 #include "converter/engine/staged_output.h"
 #include "converter/jpeg/frame_jpeg.h"
 #include "platform/acm/wave_format.h"
@@ -33,18 +34,17 @@ namespace {
 constexpr const char* kSourcesWeRead = "this build reads AVI and .mj sources";
 constexpr uint32_t kBmpFileHeaderSize = 14;
 
-// A packed DIB from the AVI layer as a BMP file image: the file header goes in front of it.
-std::optional<BmpImage> WrapDib(const std::optional<std::vector<uint8_t>>& dib) {
-  if (!dib || dib->size() < kBitmapInfoHeaderSize) return std::nullopt;
-  std::vector<uint8_t> bytes(kBmpFileHeaderSize + dib->size());
-  std::span<uint8_t> header(bytes);
+// A packed DIB from the AVI layer, fetched with room in front, as a BMP file image: the file
+// header goes into that room.
+std::optional<BmpImage> WrapDib(std::optional<std::vector<uint8_t>> bytes) {
+  if (!bytes || bytes->size() < kBmpFileHeaderSize + kBitmapInfoHeaderSize) return std::nullopt;
+  std::span<uint8_t> header(*bytes);
   header[0] = 'B';
   header[1] = 'M';
-  StoreU32(header.subspan<2, 4>(), static_cast<uint32_t>(bytes.size()));
+  StoreU32(header.subspan<2, 4>(), static_cast<uint32_t>(bytes->size()));
   StoreU32(header.subspan<10, 4>(), BmpImage::kHeaderSize);
-  std::copy(dib->begin(), dib->end(), bytes.begin() + kBmpFileHeaderSize);
   StoreU32(header.subspan<14, 4>(), kBitmapInfoHeaderSize);
-  return BmpImage::FromBytes(std::move(bytes));
+  return BmpImage::FromBytes(std::move(*bytes));
 }
 
 PictureSize FormatPictureSize(std::span<const uint8_t> bitmapInfo) {
@@ -194,7 +194,7 @@ class CWavFileMake::Run {
     }
     const PictureSize formatSize = FormatPictureSize(stream.format);
     return WriteMovie(timing, std::nullopt, [&](uint32_t k) -> std::optional<BmpImage> {
-      return WrapDib(reader->GetFrame(SourceFrameFor(k, timing.step)));
+      return WrapDib(reader->GetFrame(SourceFrameFor(k, timing.step), kBmpFileHeaderSize));
     }, [&](const std::optional<BmpImage>& first) {
       const PictureSize source = first ? PictureSize{first->Width(), first->Height()} : formatSize;
       return FitBoxToSource(BoxForChoice(settings_.pictureSizeChoice), source);
@@ -301,9 +301,11 @@ class CWavFileMake::Run {
                                      settings_.pictureQuality, error);
     if (!movie) return Fail(error);
     if (size) movie->SetSize(*size);
+    std::optional<PicturePipeline> readAhead;
+    if (job_.readAhead_ && timing.frameCount > 1) readAhead.emplace(timing.frameCount, picture);
     for (uint32_t k = 0; k < timing.frameCount; ++k) {
       job_.CheckKilled();
-      std::optional<BmpImage> source = picture(k);
+      std::optional<BmpImage> source = readAhead ? readAhead->Next() : picture(k);
       if constexpr (!std::is_null_pointer_v<FitFor>) {
         if (k == 0) movie->SetSize(fit(source));
       }

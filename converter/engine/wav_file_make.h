@@ -73,6 +73,10 @@ class CWavFileMake : public CWinThreadMaster {
   uint32_t RunThread() override;
 
   const JobSettings& Settings() const { return settings_; }
+
+  // Whether source pictures are read on a thread of their own while frames are coded (the
+  // default). The movie is the same either way.
+  void SetReadAhead(bool readAhead) { readAhead_ = readAhead; }
   // Valid once `finished` reads 1.
   const JobReport& Report() const { return report_; }
 
@@ -87,6 +91,7 @@ class CWavFileMake : public CWinThreadMaster {
 
   JobSettings settings_;
   JobReport report_;
+  bool readAhead_ = true;
 };
 
 }  // namespace reel

@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <span>
 #include <utility>
 
 #include "common/byte_io.h"
@@ -185,7 +186,7 @@ struct AviFrameReader::State {
     return position;
   }
 
-  std::optional<std::vector<uint8_t>> CurrentAsDib() {
+  std::optional<std::vector<uint8_t>> CurrentAsDib(uint32_t leadingBytes) {
     const int width = current->width;
     const int height = current->height;
     if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) return std::nullopt;
@@ -204,18 +205,18 @@ struct AviFrameReader::State {
     const auto rowBytes = static_cast<std::size_t>(width) * 3;
     const auto stride = static_cast<uint32_t>((width * 3 + 3) & ~3);
     const auto imageSize = stride * static_cast<uint32_t>(height);
-    std::vector<uint8_t> dib(kBitmapInfoHeaderSize + std::size_t{imageSize}, 0);
+    std::vector<uint8_t> buffer(std::size_t{leadingBytes} + kBitmapInfoHeaderSize + std::size_t{imageSize}, 0);
+    const std::span<uint8_t> dib = std::span<uint8_t>(buffer).subspan(leadingBytes);
     WriteInfoHeader(dib, static_cast<uint32_t>(width), static_cast<uint32_t>(height), imageSize);
     for (int row = 0; row < height; ++row) {
       const uint8_t* from = converted.data() + static_cast<std::size_t>(alignedStride) * static_cast<std::size_t>(row);
       uint8_t* to = dib.data() + kBitmapInfoHeaderSize + std::size_t{stride} * static_cast<std::size_t>(height - 1 - row);
       std::copy(from, from + rowBytes, to);
     }
-    return dib;
+    return buffer;
   }
 
-  static void WriteInfoHeader(std::vector<uint8_t>& dib, uint32_t width, uint32_t height, uint32_t imageSize) {
-    std::span<uint8_t> out(dib);
+  static void WriteInfoHeader(std::span<uint8_t> out, uint32_t width, uint32_t height, uint32_t imageSize) {
     StoreU32(out.subspan<0, 4>(), kBitmapInfoHeaderSize);
     StoreU32(out.subspan<4, 4>(), width);
     StoreU32(out.subspan<8, 4>(), height);
@@ -255,7 +256,7 @@ AviFrameReader::AviFrameReader(AviFrameReader&&) noexcept = default;
 AviFrameReader& AviFrameReader::operator=(AviFrameReader&&) noexcept = default;
 AviFrameReader::~AviFrameReader() = default;
 
-std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position) {
+std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position, uint32_t leadingBytes) {
   State& state = *state_;
   if (static_cast<int64_t>(position) < state.lastRequest) state.Restart();
   state.lastRequest = position;
@@ -265,7 +266,7 @@ std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position) 
     state.AdvanceDecoding(position);
   }
   if (!state.haveCurrent) return std::nullopt;
-  return state.CurrentAsDib();
+  return state.CurrentAsDib(leadingBytes);
 }
 
 }  // namespace reel

@@ -27,8 +27,9 @@ class AviFrameReader {
   ~AviFrameReader();
 
   // Source frame `position` as a packed DIB, or nothing when no picture at or before that position
-  // can be decoded or the picture is larger than 16384 pixels either way.
-  std::optional<std::vector<uint8_t>> GetFrame(uint32_t position);
+  // can be decoded or the picture is larger than 16384 pixels either way. The DIB starts after
+  // `leadingBytes` zero bytes, room for a caller's own header in front of it without a copy.
+  std::optional<std::vector<uint8_t>> GetFrame(uint32_t position, uint32_t leadingBytes = 0);
 
   struct State;
 

@@ -97,6 +97,19 @@ TEST_F(AviJobTest, TheSecondSoundStreamReplacesTheFirst) {
   EXPECT_NEAR(*duration, 1.0, 0.15);
 }
 
+TEST_F(AviJobTest, ReadingAheadOnItsOwnThreadGivesTheSameMovieByteForByte) {
+  const std::string source = folder_.File("same.avi");
+  ASSERT_TRUE(test::RunFfmpeg(VideoInput("640x480", "25") + "-frames:v 50 -c:v mpeg4 -bf 2 '" + source + "'"));
+  std::filesystem::create_directory(folder_.File("plain"));
+  std::filesystem::create_directory(folder_.File("ahead"));
+  ASSERT_EQ(test::RunJob(test::SettingsFor(source, folder_.File("plain")), std::nullopt, nullptr, false).status,
+            JobStatus::kSucceeded);
+  ASSERT_EQ(test::RunJob(test::SettingsFor(source, folder_.File("ahead"))).status, JobStatus::kSucceeded);
+  const auto plain = test::ReadBytes(folder_.File("plain/same.qrx"));
+  EXPECT_EQ(test::ReadHeader(folder_.File("plain/same.qrx")).frameCount, 24u);
+  EXPECT_TRUE(plain == test::ReadBytes(folder_.File("ahead/same.qrx")));
+}
+
 TEST_F(AviJobTest, TwoJobsInARowEachGetTheirOwnStreams) {
   const std::string first = folder_.File("first.avi");
   const std::string second = folder_.File("second.avi");

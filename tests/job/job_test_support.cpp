@@ -66,8 +66,10 @@ JobSettings SettingsFor(const std::string& source, const std::string& outputFold
   return settings;
 }
 
-JobReport RunJob(const JobSettings& settings, std::optional<int32_t> stopAfterFrames, uint32_t* exitCode) {
+JobReport RunJob(const JobSettings& settings, std::optional<int32_t> stopAfterFrames, uint32_t* exitCode,
+                 bool readAhead) {
   CWavFileMake job(settings);
+  job.SetReadAhead(readAhead);
   CThreadCtrl(&job).Start();
   while (job.finished.load() == 0) {
     if (stopAfterFrames && job.framesDone.load() >= *stopAfterFrames) CThreadCtrl(&job).Stop();

@@ -42,7 +42,7 @@ JobSettings SettingsFor(const std::string& source, const std::string& outputFold
 // Runs a job on its thread to the end and returns its report. With `stopAfterFrames` set, a stop
 // is requested once that many frames are done.
 JobReport RunJob(const JobSettings& settings, std::optional<int32_t> stopAfterFrames = std::nullopt,
-                 uint32_t* exitCode = nullptr);
+                 uint32_t* exitCode = nullptr, bool readAhead = true);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 QrxHeader ReadHeader(const std::string& moviePath);
