@@ -1,0 +1,35 @@
+// The ".mj" reader on arbitrary bytes: the header and index are read, every chunk's picture and
+// sound bounds are checked against the file, and the frame timing and box fit are computed from
+// whatever the header says. Nothing may read outside the file or divide by zero.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "converter/engine/frame_timing.h"
+#include "converter/engine/mj_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const int descriptor = memfd_create("mj", 0);
+  if (descriptor < 0) return 0;
+  const bool written = write(descriptor, data, size) == static_cast<ssize_t>(size);
+  if (written) {
+    std::string error;
+    auto mj = reel::MjFile::Open("/proc/self/fd/" + std::to_string(descriptor), error);
+    if (mj) {
+      const uint32_t chunks = std::min<uint32_t>(mj->ChunkCount(), 64);
+      for (uint32_t e = 0; e <= chunks; ++e) {
+        (void)mj->Picture(e);
+        (void)mj->Sound(e);
+      }
+      const auto& header = mj->Header();
+      (void)reel::ComputeFrameTiming(mj->SourceRate(), mj->ChunkCount(), header.rateDenominator % 3);
+      (void)reel::FitBoxFromHeader(reel::BoxForChoice(0), {header.width, header.height});
+    }
+  }
+  close(descriptor);
+  return 0;
+}
