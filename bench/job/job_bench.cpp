@@ -48,14 +48,14 @@ void BM_ConvertJob(benchmark::State& state) {
   std::filesystem::create_directories(settings.outputFolder);
   for (auto _ : state) {
     CWavFileMake job(settings);
-    job.SetReadAhead(state.range(0) != 0);
+    job.SetFrameCoders(static_cast<unsigned>(state.range(0)));
     CThreadCtrl(&job).Start();
     CThreadCtrl(&job).Wait(kInfinite);
     if (job.Report().status != JobStatus::kSucceeded) state.SkipWithError(job.Report().error.c_str());
     state.counters["frames"] = job.Report().frames;
   }
 }
-BENCHMARK(BM_ConvertJob)->ArgName("readAhead")->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ConvertJob)->ArgName("coders")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 
 void BM_FfmpegEquivalent(benchmark::State& state) {
   const std::string clip = Clip();

@@ -22,11 +22,10 @@ void MovieBuilder::SetSize(PictureSize size) { SetQrxPictureSize(movie_, size.wi
 
 PictureSize MovieBuilder::Size() const { return {QrxWidth(movie_), QrxHeight(movie_)}; }
 
-std::optional<std::vector<uint8_t>> MovieBuilder::CodeSource(const BmpImage& source) const {
-  const PictureSize size = Size();
+std::optional<std::vector<uint8_t>> CodeSourcePicture(const BmpImage& source, PictureSize size, int32_t quality) {
   const auto scaled = ScalePicture(source, size.width, size.height);
   if (!scaled) return std::nullopt;
-  return CodeFrame(*scaled, quality_);
+  return CodeFrame(*scaled, quality);
 }
 
 std::optional<std::vector<uint8_t>> MovieBuilder::StandInFrame() const {
@@ -38,10 +37,14 @@ std::optional<std::vector<uint8_t>> MovieBuilder::StandInFrame() const {
 }
 
 bool MovieBuilder::AddPicture(const std::optional<BmpImage>& source) {
-  std::optional<std::vector<uint8_t>> coded;
-  if (!source) {
+  if (!source) return AddCoded(true, std::nullopt);
+  return AddCoded(false, CodeSourcePicture(*source, Size(), quality_));
+}
+
+bool MovieBuilder::AddCoded(bool pictureMissing, std::optional<std::vector<uint8_t>> coded) {
+  if (pictureMissing) {
     ++missingPictures_;
-  } else if (coded = CodeSource(*source); !coded) {
+  } else if (!coded) {
     ++uncodablePictures_;
   }
   if (!coded) coded = StandInFrame();

@@ -18,6 +18,10 @@
 
 namespace reel {
 
+// A source picture scaled to `size` and coded at `quality`, or none when that fails. Safe to call
+// on several threads at once.
+std::optional<std::vector<uint8_t>> CodeSourcePicture(const BmpImage& source, PictureSize size, int32_t quality);
+
 class MovieBuilder {
  public:
   // Creates (or truncates) the movie file at `path` and writes its header and empty index for
@@ -32,10 +36,14 @@ class MovieBuilder {
   // Scales, codes and appends one frame. False when the movie file cannot be written; the
   // reason is in Error().
   bool AddPicture(const std::optional<BmpImage>& source);
+  // Appends a frame coded elsewhere (with CodeSourcePicture at Size()); `coded` is none when the
+  // picture was missing or could not be coded.
+  bool AddCoded(bool pictureMissing, std::optional<std::vector<uint8_t>> coded);
 
   // Rewrites the header and index and closes the file. False (see Error()) when anything failed.
   bool Finish();
 
+  int32_t Quality() const { return quality_; }
   uint32_t FramesDone() const { return movie_.framesAppended; }
   uint32_t MissingPictures() const { return missingPictures_; }
   uint32_t UncodablePictures() const { return uncodablePictures_; }
@@ -43,7 +51,6 @@ class MovieBuilder {
 
  private:
   MovieBuilder(QrxOutput movie, int32_t quality) : movie_(std::move(movie)), quality_(quality) {}
-  std::optional<std::vector<uint8_t>> CodeSource(const BmpImage& source) const;
   std::optional<std::vector<uint8_t>> StandInFrame() const;
 
   QrxOutput movie_;

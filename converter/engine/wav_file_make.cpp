@@ -21,7 +21,7 @@
 #include "converter/engine/mj_file.h"
 #include "converter/engine/movie_builder.h"
 #include "converter/engine/output_name.h"
-#include "converter/engine/picture_pipeline.h"
+#include "converter/engine/frame_pipeline.h"
 #include "converter/engine/staged_output.h"
 #include "converter/jpeg/frame_jpeg.h"
 #include "platform/acm/wave_format.h"
@@ -301,16 +301,34 @@ class CWavFileMake::Run {
                                      settings_.pictureQuality, error);
     if (!movie) return Fail(error);
     if (size) movie->SetSize(*size);
-    std::optional<PicturePipeline> readAhead;
-    if (job_.readAhead_ && timing.frameCount > 1) readAhead.emplace(timing.frameCount, picture);
-    for (uint32_t k = 0; k < timing.frameCount; ++k) {
+    // The first frame is made here: its picture fixes the movie's size for all the others.
+    uint32_t k = 0;
+    if (timing.frameCount > 0) {
       job_.CheckKilled();
-      std::optional<BmpImage> source = readAhead ? readAhead->Next() : picture(k);
-      if constexpr (!std::is_null_pointer_v<FitFor>) {
-        if (k == 0) movie->SetSize(fit(source));
+      std::optional<BmpImage> first = picture(0);
+      if constexpr (!std::is_null_pointer_v<FitFor>) movie->SetSize(fit(first));
+      if (!movie->AddPicture(first)) return Fail(movie->Error());
+      job_.framesDone.store(1);
+      k = 1;
+    }
+    if (job_.frameCoders_ == 0) {
+      for (; k < timing.frameCount; ++k) {
+        job_.CheckKilled();
+        if (!movie->AddPicture(picture(k))) return Fail(movie->Error());
+        job_.framesDone.store(static_cast<int32_t>(movie->FramesDone()));
       }
-      if (!movie->AddPicture(source)) return Fail(movie->Error());
-      job_.framesDone.store(static_cast<int32_t>(movie->FramesDone()));
+    } else if (k < timing.frameCount) {
+      const PictureSize movieSize = movie->Size();
+      const int32_t quality = movie->Quality();
+      FramePipeline frames(k, timing.frameCount, picture, [movieSize, quality](const BmpImage& source) {
+        return CodeSourcePicture(source, movieSize, quality);
+      }, job_.frameCoders_);
+      for (; k < timing.frameCount; ++k) {
+        job_.CheckKilled();
+        FramePipeline::Frame frame = frames.Next();
+        if (!movie->AddCoded(frame.pictureMissing, std::move(frame.coded))) return Fail(movie->Error());
+        job_.framesDone.store(static_cast<int32_t>(movie->FramesDone()));
+      }
     }
     if (!movie->Finish()) return Fail(movie->Error());
     if (!staged->Commit(error)) return Fail(error);
@@ -353,6 +371,9 @@ class CWavFileMake::Run {
   JobSettings& settings_;
   JobReport& report_;
 };
+
+CWavFileMake::CWavFileMake(JobSettings settings)
+    : settings_(std::move(settings)), frameCoders_(FramePipeline::DefaultCoders()) {}
 
 uint32_t CWavFileMake::RunThread() {
   if (finished.load() == 1) return 0;

@@ -65,7 +65,7 @@ struct JobReport {
 
 class CWavFileMake : public CWinThreadMaster {
  public:
-  explicit CWavFileMake(JobSettings settings) : settings_(std::move(settings)) {}
+  explicit CWavFileMake(JobSettings settings);
   ~CWavFileMake() override { JoinThread(); }
 
   // The job body. 0 when the job ran to its end, 1 when it ended without its output (the source
@@ -74,9 +74,10 @@ class CWavFileMake : public CWinThreadMaster {
 
   const JobSettings& Settings() const { return settings_; }
 
-  // Whether source pictures are read on a thread of their own while frames are coded (the
-  // default). The movie is the same either way.
-  void SetReadAhead(bool readAhead) { readAhead_ = readAhead; }
+  // Frames are read on one thread and scaled and coded on `coders` others while the job's thread
+  // appends them; 0 runs the plain loop on the job's thread alone. The movie is the same either
+  // way. The default is FramePipeline::DefaultCoders().
+  void SetFrameCoders(unsigned coders) { frameCoders_ = coders; }
   // Valid once `finished` reads 1.
   const JobReport& Report() const { return report_; }
 
@@ -91,7 +92,7 @@ class CWavFileMake : public CWinThreadMaster {
 
   JobSettings settings_;
   JobReport report_;
-  bool readAhead_ = true;
+  unsigned frameCoders_;
 };
 
 }  // namespace reel

@@ -67,9 +67,9 @@ JobSettings SettingsFor(const std::string& source, const std::string& outputFold
 }
 
 JobReport RunJob(const JobSettings& settings, std::optional<int32_t> stopAfterFrames, uint32_t* exitCode,
-                 bool readAhead) {
+                 std::optional<unsigned> frameCoders) {
   CWavFileMake job(settings);
-  job.SetReadAhead(readAhead);
+  if (frameCoders) job.SetFrameCoders(*frameCoders);
   CThreadCtrl(&job).Start();
   while (job.finished.load() == 0) {
     if (stopAfterFrames && job.framesDone.load() >= *stopAfterFrames) CThreadCtrl(&job).Stop();

@@ -40,9 +40,9 @@ std::optional<double> AudioDuration(const std::string& path);
 JobSettings SettingsFor(const std::string& source, const std::string& outputFolder);
 
 // Runs a job on its thread to the end and returns its report. With `stopAfterFrames` set, a stop
-// is requested once that many frames are done.
+// is requested once that many frames are done; `frameCoders` overrides the job's default.
 JobReport RunJob(const JobSettings& settings, std::optional<int32_t> stopAfterFrames = std::nullopt,
-                 uint32_t* exitCode = nullptr, bool readAhead = true);
+                 uint32_t* exitCode = nullptr, std::optional<unsigned> frameCoders = std::nullopt);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);
 QrxHeader ReadHeader(const std::string& moviePath);

@@ -1,0 +1,105 @@
+#include "converter/engine/frame_pipeline.h"
+
+#include <algorithm>
+
+namespace reel {
+namespace {
+
+// Pictures read ahead per coder, beyond the ones being coded: enough to keep every coder busy,
+// few enough that memory stays a handful of pictures.
+constexpr std::size_t kPicturesAheadPerCoder = 2;
+
+}  // namespace
+
+// The reader keeps most of one processor busy (decoding and colour conversion), so the coders get
+// the rest.
+unsigned FramePipeline::DefaultCoders() {
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors > 2 ? processors - 1 : 1;
+}
+
+FramePipeline::FramePipeline(uint32_t first, uint32_t end, Reader read, Coder code, unsigned coders)
+    : end_(end), read_(std::move(read)), code_(std::move(code)),
+      depth_(kPicturesAheadPerCoder * std::max(1u, coders) + 1), nextFrame_(first) {
+  threads_.emplace_back([this, first](std::stop_token stop) { ReadFrames(first, stop); });
+  for (unsigned i = 0; i < std::max(1u, coders); ++i) {
+    threads_.emplace_back([this](std::stop_token stop) { CodeFrames(stop); });
+  }
+}
+
+FramePipeline::~FramePipeline() {
+  for (auto& thread : threads_) thread.request_stop();
+  changed_.notify_all();
+  threads_.clear();  // joins
+}
+
+void FramePipeline::Fail(std::exception_ptr failure) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!failure_) failure_ = failure;
+  }
+  changed_.notify_all();
+}
+
+void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
+  try {
+    for (uint32_t k = first; k < end_; ++k) {
+      {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait(lock, stop, [&] { return k - nextFrame_ < depth_ || failure_; }) || failure_) return;
+      }
+      std::optional<BmpImage> picture = read_(k);
+      {
+        std::lock_guard lock(mutex_);
+        pictures_.emplace_back(k, std::move(picture));
+      }
+      changed_.notify_all();
+    }
+  } catch (...) {
+    Fail(std::current_exception());
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    readingDone_ = true;
+  }
+  changed_.notify_all();
+}
+
+void FramePipeline::CodeFrames(std::stop_token stop) {
+  try {
+    while (true) {
+      std::pair<uint32_t, std::optional<BmpImage>> work;
+      {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait(lock, stop, [&] { return !pictures_.empty() || readingDone_ || failure_; })) return;
+        if (failure_ || pictures_.empty()) return;
+        work = std::move(pictures_.front());
+        pictures_.pop_front();
+      }
+      Frame frame;
+      frame.pictureMissing = !work.second;
+      if (work.second) frame.coded = code_(*work.second);
+      {
+        std::lock_guard lock(mutex_);
+        frames_.emplace(work.first, std::move(frame));
+      }
+      changed_.notify_all();
+    }
+  } catch (...) {
+    Fail(std::current_exception());
+  }
+}
+
+FramePipeline::Frame FramePipeline::Next() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return frames_.contains(nextFrame_) || failure_; });
+  if (failure_) std::rethrow_exception(failure_);
+  auto node = frames_.extract(nextFrame_);
+  ++nextFrame_;
+  lock.unlock();
+  changed_.notify_all();
+  return std::move(node.mapped());
+}
+
+}  // namespace reel

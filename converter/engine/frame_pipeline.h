@@ -1,0 +1,70 @@
+// The frame loop on several threads.
+//
+// Frames are independent once their source pictures are chosen, so the work of a movie splits
+// into three kinds: reading source pictures in order (one reader thread, since a source is read
+// front to back), scaling and coding them (a few coder threads, each on whichever picture is next)
+// and appending the coded frames in order (the job's own thread, through Next()). The reader keeps
+// at most a few pictures ahead of the appender. Each frame is made by the same calls on the same
+// picture as in a plain loop, so the movie is the same byte for byte.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "converter/engine/bmp_image.h"
+
+namespace reel {
+
+class FramePipeline {
+ public:
+  using Reader = std::function<std::optional<BmpImage>(uint32_t)>;
+  using Coder = std::function<std::optional<std::vector<uint8_t>>(const BmpImage&)>;
+
+  struct Frame {
+    bool pictureMissing = false;                // the reader had no picture
+    std::optional<std::vector<uint8_t>> coded;  // none when missing or not codable
+  };
+
+  // Reads and codes frames first ... end - 1 with `coders` coder threads (at least one).
+  FramePipeline(uint32_t first, uint32_t end, Reader read, Coder code, unsigned coders);
+  // Stops every thread (pictures being read or coded are finished first) and waits for them.
+  ~FramePipeline();
+  FramePipeline(const FramePipeline&) = delete;
+  FramePipeline& operator=(const FramePipeline&) = delete;
+
+  // The next frame in order. An exception a reader or coder threw is thrown here.
+  Frame Next();
+
+  // Coder threads worth running on this machine: one per processor besides the reader's, at
+  // least one.
+  static unsigned DefaultCoders();
+
+ private:
+  void ReadFrames(uint32_t first, std::stop_token stop);
+  void CodeFrames(std::stop_token stop);
+  void Fail(std::exception_ptr failure);
+
+  uint32_t end_;
+  Reader read_;
+  Coder code_;
+  std::size_t depth_;
+  std::mutex mutex_;
+  std::condition_variable_any changed_;
+  std::deque<std::pair<uint32_t, std::optional<BmpImage>>> pictures_;  // read, waiting for a coder
+  std::map<uint32_t, Frame> frames_;                                   // coded, waiting to be appended
+  uint32_t nextFrame_;   // the next frame Next() hands out
+  bool readingDone_ = false;
+  std::exception_ptr failure_;
+  std::vector<std::jthread> threads_;  // last: started once everything above exists
+};
+
+}  // namespace reel
