@@ -2,6 +2,7 @@
 // several streams, two jobs in a row, and every way a job is refused or stopped.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "job_test_support.h"
@@ -197,6 +198,29 @@ TEST_F(AviJobTest, SourcesThisBuildCannotReadEndWithAClearErrorAndNoFiles) {
   badQuality.pictureQuality = 20;
   EXPECT_EQ(test::RunJob(badQuality).status, JobStatus::kFailed);
   EXPECT_EQ(folder_.Names(), withAvi);
+}
+
+TEST_F(AviJobTest, AVideoRateThatRoundsToZeroIsRefusedBeforeAnythingIsWritten) {
+  const std::string source = folder_.File("slow.avi");
+  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + ToneInput(1, 22050) +
+                              "-frames:v 5 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
+  // The video stream header now says 400 / 1000 = 0.4 frames per second.
+  auto bytes = test::ReadBytes(source);
+  std::size_t data = 0;
+  for (std::size_t i = 0; i + 12 < bytes.size() && data == 0; ++i) {
+    const std::string tag(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.begin() + static_cast<std::ptrdiff_t>(i) + 4);
+    const std::string type(bytes.begin() + static_cast<std::ptrdiff_t>(i) + 8, bytes.begin() + static_cast<std::ptrdiff_t>(i) + 12);
+    if (tag == "strh" && type == "vids") data = i + 8;
+  }
+  ASSERT_NE(data, 0u);
+  const uint8_t scaleAndRate[] = {0xE8, 0x03, 0, 0, 0x90, 0x01, 0, 0};
+  std::copy(std::begin(scaleAndRate), std::end(scaleAndRate), bytes.begin() + static_cast<std::ptrdiff_t>(data + 20));
+  std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  const auto before = folder_.Names();
+  const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()));
+  EXPECT_EQ(report.status, JobStatus::kFailed);
+  EXPECT_NE(report.error.find("rounds to 0 frames per second"), std::string::npos) << report.error;
+  EXPECT_EQ(folder_.Names(), before);  // not even the sound was written
 }
 
 TEST_F(AviJobTest, AnOutputFolderThatCannotBeWrittenStopsTheJob) {
