@@ -131,7 +131,7 @@ class CWavFileMake::Run {
     }
     std::vector<StreamEntry> streams = StreamTable(*file);
     if (streams.empty()) return FailSource("the AVI file has no streams");
-    if (const uint32_t refused = CheckStreams(streams); refused != 0) return refused;
+    if (const uint32_t refused = CheckStreams(*file, streams); refused != 0) return refused;
     for (const StreamEntry& stream : streams) {
       job_.CheckKilled();
       uint32_t result = 0;
@@ -158,7 +158,7 @@ class CWavFileMake::Run {
   }
 
   // Everything that refuses the job, checked before anything is written.
-  uint32_t CheckStreams(const std::vector<StreamEntry>& streams) {
+  uint32_t CheckStreams(const AviFile& file, const std::vector<StreamEntry>& streams) {
     bool video = false;
     bool audio = false;
     for (const StreamEntry& stream : streams) {
@@ -167,9 +167,11 @@ class CWavFileMake::Run {
         if (AviSourceRate(stream.info.scale, stream.info.rate) == 0) {
           return FailSource("the video stream's rate rounds to 0 frames per second; there is nothing to convert");
         }
-        if (!ComputeFrameTiming(AviSourceRate(stream.info.scale, stream.info.rate), stream.info.length,
-                                settings_.frameRateChoice)) {
-          return FailSource("the video stream is too long for one movie");
+        const auto timing = ComputeFrameTiming(AviSourceRate(stream.info.scale, stream.info.rate), stream.info.length,
+                                               settings_.frameRateChoice);
+        if (!timing) return FailSource("the video stream is too long for one movie");
+        if (timing->frameCount > 0 && !AviFrameReader::Open(file.Path(), stream.index)) {
+          return FailSource("no decoder for video stream " + std::to_string(stream.index));
         }
       }
       if (stream.info.fccType == kStreamTypeAudio) audio = true;

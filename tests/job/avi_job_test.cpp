@@ -223,6 +223,25 @@ TEST_F(AviJobTest, AVideoRateThatRoundsToZeroIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(folder_.Names(), before);  // not even the sound was written
 }
 
+TEST_F(AviJobTest, AVideoCodecWithoutADecoderIsRefusedBeforeAnythingIsWritten) {
+  const std::string source = folder_.File("odd.avi");
+  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + ToneInput(1, 22050) +
+                              "-frames:v 5 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
+  // Every mention of the codec becomes a made-up one.
+  auto bytes = test::ReadBytes(source);
+  for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
+    if (bytes[i] == 'M' && bytes[i + 1] == 'J' && bytes[i + 2] == 'P' && bytes[i + 3] == 'G') {
+      std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(i), 4, uint8_t{'Q'});
+    }
+  }
+  std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  const auto before = folder_.Names();
+  const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()));
+  EXPECT_EQ(report.status, JobStatus::kFailed);
+  EXPECT_NE(report.error.find("no decoder for video stream 0"), std::string::npos) << report.error;
+  EXPECT_EQ(folder_.Names(), before);
+}
+
 TEST_F(AviJobTest, AnOutputFolderThatCannotBeWrittenStopsTheJob) {
   const std::string source = folder_.File("clip.avi");
   ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + "-frames:v 5 -c:v mjpeg '" + source + "'"));
