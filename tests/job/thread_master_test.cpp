@@ -100,18 +100,6 @@ TEST(ThreadMasterTest, AnEscapingExceptionEndsTheThreadQuietly) {
   EXPECT_EQ(thread.ExitCode(), kThreadAbortedCode);
 }
 
-TEST(ThreadMasterTest, OneHandlerCatchesBothExceptions) {
-  const auto caught = [](auto exception) {
-    try {
-      throw exception;
-    } catch (const CThreadException&) {
-      return true;
-    }
-  };
-  EXPECT_TRUE(caught(CExKilledByCtrl()));
-  EXPECT_TRUE(caught(CCtrlFailed()));
-}
-
 TEST(ThreadMasterTest, DestroyingARunningThreadStopsAndWaitsForIt) {
   auto thread = std::make_unique<StoppableThread>();
   CThreadCtrl(thread.get()).Start();
