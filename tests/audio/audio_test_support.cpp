@@ -85,18 +85,6 @@ double Rms(const std::vector<int16_t>& samples) {
   return std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
-TempDir::TempDir() {
-  std::filesystem::create_directories(REEL_TEST_TMP_DIR);
-  std::string pattern = std::string(REEL_TEST_TMP_DIR) + "/audio-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 ScopedRegistry::ScopedRegistry(const std::string& installPath) {
   if (const char* previous = std::getenv("XDG_CONFIG_HOME")) previous_ = previous;
   setenv("XDG_CONFIG_HOME", folder_.Path().c_str(), 1);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
+
 #include "platform/acm/wave_format.h"
 
 namespace reel::test {
@@ -29,18 +31,8 @@ double CrossingsPerSecond(const std::vector<int16_t>& samples, uint32_t rate);
 std::size_t Crossings(const std::vector<int16_t>& samples);
 double Rms(const std::vector<int16_t>& samples);
 
-// A fresh folder under the tests' temporary folder, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+// A fresh folder for one test, removed with its contents afterwards.
+using TempDir = ScratchFolder;
 
 // Points XDG_CONFIG_HOME at a folder of its own for the test's lifetime; with a module path the
 // registry's INSTPATH names it.

@@ -13,27 +13,6 @@
 
 namespace reel::test {
 
-ScratchFolder::ScratchFolder() {
-  std::filesystem::create_directories(REEL_TEST_TMP_DIR);
-  std::string pattern = std::string(REEL_TEST_TMP_DIR) + "/job-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("cannot make a scratch folder");
-  path_ = buffer.data();
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::vector<std::string> ScratchFolder::Names() const {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 bool RunFfmpeg(const std::string& arguments) {
   const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;

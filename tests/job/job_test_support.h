@@ -10,24 +10,9 @@
 
 #include "common/qrx_format.h"
 #include "converter/engine/wav_file_make.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel::test {
-
-// A fresh folder under the test tree, removed with everything in it at the end.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::filesystem::path& Path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  // The names of every file in the folder, hidden ones included, sorted.
-  std::vector<std::string> Names() const;
-
- private:
-  std::filesystem::path path_;
-};
 
 // Runs the ffmpeg tool quietly with `arguments` (which name the output); true on success.
 bool RunFfmpeg(const std::string& arguments);

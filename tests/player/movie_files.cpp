@@ -12,20 +12,6 @@
 
 namespace reel::test {
 
-TempFolder::TempFolder() {
-  std::filesystem::create_directories(REEL_TEST_TMP_DIR);
-  std::string pattern = std::string(REEL_TEST_TMP_DIR) + "/player-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = std::string(buffer.data()) + "/";
-}
-
-TempFolder::~TempFolder() {
-  std::error_code error;
-  std::filesystem::remove_all(path_, error);
-}
-
 std::vector<std::vector<uint8_t>> CodedFrames(uint32_t width, uint32_t height, uint32_t count) {
   std::vector<std::vector<uint8_t>> frames;
   for (uint32_t k = 0; k < count; ++k) {

@@ -6,20 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
+
 namespace reel::test {
 
-// A fresh folder under the build's test directory, removed afterwards; Path() ends with "/".
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// A fresh folder for one test, removed afterwards.
+using TempFolder = ScratchFolder;
 
 // The coded frames of a generated clip.
 std::vector<std::vector<uint8_t>> CodedFrames(uint32_t width, uint32_t height, uint32_t count);

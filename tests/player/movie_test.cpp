@@ -53,7 +53,7 @@ class MovieTest : public ::testing::Test {
 
   void SetUp() override {
     display_.Open(&presenter_);
-    test::WriteMovie(folder_.Path() + "clip.qrx", frames_, 15, 64, 48);
+    test::WriteMovie(folder_.Slash() + "clip.qrx", frames_, 15, 64, 48);
   }
 
   // The window picture frame k gives, decoded directly.
@@ -79,7 +79,7 @@ class MovieTest : public ::testing::Test {
 std::vector<std::vector<uint8_t>> MovieTest::frames_;
 
 TEST_F(MovieTest, OpeningShowsFrameZero) {
-  EXPECT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 80, false), 1);
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false), 1);
   ASSERT_TRUE(slot_.IsMovieOpen());
   EXPECT_FALSE(slot_.Current()->HasSound());
   EXPECT_EQ(Shown(), ExpectedPicture(0));
@@ -89,21 +89,21 @@ TEST_F(MovieTest, OpeningShowsFrameZero) {
 }
 
 TEST_F(MovieTest, MissingOrDamagedMoviesLeaveNothingOpen) {
-  EXPECT_EQ(slot_.OpenMovie(folder_.Path(), "missing.qrx", 80, false), 0);
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "missing.qrx", 80, false), 0);
   EXPECT_FALSE(slot_.IsMovieOpen());
-  test::WriteBytes(folder_.Path() + "bad.qrx", std::vector<uint8_t>(20, 0xFF));
-  EXPECT_EQ(slot_.OpenMovie(folder_.Path(), "bad.qrx", 80, false), 0);
+  test::WriteBytes(folder_.Slash() + "bad.qrx", std::vector<uint8_t>(20, 0xFF));
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "bad.qrx", 80, false), 0);
   EXPECT_FALSE(slot_.LastError().empty());
   EXPECT_EQ(slot_.TickMovie(), 0);
   // A movie open before is closed by any later attempt.
-  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 80, false), 1);
-  std::filesystem::remove(folder_.Path() + "clip.qrx");
-  EXPECT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 80, false), 0);
+  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false), 1);
+  std::filesystem::remove(folder_.Slash() + "clip.qrx");
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false), 0);
   EXPECT_FALSE(slot_.IsMovieOpen());
 }
 
 TEST_F(MovieTest, TickClockWithoutSound) {
-  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 80, false), 1);
+  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false), 1);
   const uint32_t shownAtOpen = slot_.Current()->FramesShown();
   now_ += 66;  // frame 0 still
   EXPECT_EQ(slot_.TickMovie(), 1);
@@ -122,9 +122,9 @@ TEST_F(MovieTest, TickClockWithoutSound) {
 }
 
 TEST_F(MovieTest, SoundPositionDrivesThePicture) {
-  test::WriteBytes(folder_.Path() + "clip.mp3", {0xFF, 0xFB});
-  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 70, true), 1);
-  EXPECT_EQ(sound_.started, std::vector<std::string>{folder_.Path() + "clip.mp3"});
+  test::WriteBytes(folder_.Slash() + "clip.mp3", {0xFF, 0xFB});
+  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 70, true), 1);
+  EXPECT_EQ(sound_.started, std::vector<std::string>{folder_.Slash() + "clip.mp3"});
   EXPECT_EQ(sound_.lastVolume, 70);
   EXPECT_TRUE(sound_.lastWholeFile);
   const uint32_t shownAtOpen = slot_.Current()->FramesShown();
@@ -151,8 +151,8 @@ TEST_F(MovieTest, SoundPositionDrivesThePicture) {
 }
 
 TEST_F(MovieTest, SoundThatStopsEndsTheMovie) {
-  test::WriteBytes(folder_.Path() + "clip.mp3", {0xFF, 0xFB});
-  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "clip.qrx", 100, false), 1);
+  test::WriteBytes(folder_.Slash() + "clip.mp3", {0xFF, 0xFB});
+  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 100, false), 1);
   sound_.position = 200;
   EXPECT_EQ(slot_.TickMovie(), 1);
   sound_.position = -1;
@@ -160,8 +160,8 @@ TEST_F(MovieTest, SoundThatStopsEndsTheMovie) {
 }
 
 TEST_F(MovieTest, EmptyMovieEndsAtTheFirstFrameChange) {
-  test::WriteMovie(folder_.Path() + "empty.qrx", {}, 15, 64, 48);
-  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "empty.qrx", 100, false), 1);
+  test::WriteMovie(folder_.Slash() + "empty.qrx", {}, 15, 64, 48);
+  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "empty.qrx", 100, false), 1);
   EXPECT_EQ(slot_.TickMovie(), 1);
   now_ += 100;
   EXPECT_EQ(slot_.TickMovie(), 0);
@@ -169,8 +169,8 @@ TEST_F(MovieTest, EmptyMovieEndsAtTheFirstFrameChange) {
 
 TEST_F(MovieTest, UndecodableFramesKeepThePreviousPicture) {
   std::vector<std::vector<uint8_t>> frames = {frames_[0], std::vector<uint8_t>(100, 0xAB), std::vector<uint8_t>(3, 0), frames_[3]};
-  test::WriteMovie(folder_.Path() + "odd.qrx", frames, 15, 64, 48);
-  ASSERT_EQ(slot_.OpenMovie(folder_.Path(), "odd.qrx", 100, false), 1);
+  test::WriteMovie(folder_.Slash() + "odd.qrx", frames, 15, 64, 48);
+  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "odd.qrx", 100, false), 1);
   for (uint32_t step = 1; step <= 3; ++step) {
     now_ += 67;
     EXPECT_EQ(slot_.TickMovie(), 1);

@@ -22,7 +22,7 @@ class QrxReaderTest : public ::testing::Test {
     test::WriteBytes(Path(), bytes);
     return QrxReader::Open(Path(), error);
   }
-  std::string Path() const { return folder_.Path() + "movie.qrx"; }
+  std::string Path() const { return folder_.Slash() + "movie.qrx"; }
 
   test::TempFolder folder_;
 };
@@ -110,7 +110,7 @@ TEST_F(QrxReaderTest, EmptyMovieOpensAndHasNoFrames) {
 
 TEST_F(QrxReaderTest, DamagedMoviesAreRefused) {
   std::string error;
-  EXPECT_FALSE(QrxReader::Open(folder_.Path() + "missing.qrx", error));
+  EXPECT_FALSE(QrxReader::Open(folder_.Slash() + "missing.qrx", error));
   EXPECT_NE(error.find("cannot be opened"), std::string::npos) << error;
   // Shorter than its header.
   EXPECT_FALSE(OpenLaid(std::vector<uint8_t>(47, 0), error));
@@ -126,7 +126,7 @@ TEST_F(QrxReaderTest, DamagedMoviesAreRefused) {
   frames[1].bytes.clear();
   EXPECT_FALSE(OpenLaid(LayContainer(2, 15, 320, 240, frames), error));
   // A folder is no movie.
-  EXPECT_FALSE(QrxReader::Open(folder_.Path(), error));
+  EXPECT_FALSE(QrxReader::Open(folder_.Slash(), error));
 }
 
 TEST_F(QrxReaderTest, AFileCutShortWhilePlayingEndsWithoutWaiting) {

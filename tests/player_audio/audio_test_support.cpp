@@ -9,17 +9,6 @@
 
 namespace reel::test {
 
-ScratchFolder::ScratchFolder() {
-  std::filesystem::create_directories(REEL_TEST_TMP_DIR);
-  std::string pattern = std::string(REEL_TEST_TMP_DIR) + "/player_audio_XXXXXX";
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
 std::filesystem::path SharedMedia(const std::string& name) {
   return std::filesystem::path(REEL_SHARED_MEDIA_DIR) / name;
 }

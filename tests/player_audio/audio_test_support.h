@@ -8,19 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
+
 namespace reel::test {
-
-// A fresh folder under the build's test folder, removed with the object.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  const std::filesystem::path& Path() const { return path_; }
-  std::string Slash() const { return path_.string() + "/"; }
-
- private:
-  std::filesystem::path path_;
-};
 
 std::filesystem::path SharedMedia(const std::string& name);
 bool HaveSharedMedia();

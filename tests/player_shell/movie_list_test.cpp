@@ -29,11 +29,11 @@ TEST(MovieList, ListsMovieFilesOnly) {
   folder.WriteFile("qrx", "x");
   folder.WriteFile("\xE3\x81\x81.qrx", "x");
   folder.WriteFile(std::string(508, 'n') + ".qrx", "x");  // 512 characters: too long
-  std::filesystem::create_directory(folder.Path() + "d.qrx");
-  std::vector<std::string> names = NamesOf(BuildMovieList(folder.Path()));
+  std::filesystem::create_directory(folder.Slash() + "d.qrx");
+  std::vector<std::string> names = NamesOf(BuildMovieList(folder.Slash()));
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"B.QRX", "a.qrx", "\xE3\x81\x81.qrx"}));
-  EXPECT_TRUE(BuildMovieList(folder.Path() + "missing/").Empty());
+  EXPECT_TRUE(BuildMovieList(folder.Slash() + "missing/").Empty());
 }
 
 TEST(MovieList, MovieNamesStepOverMultibyteCharacters) {
@@ -63,7 +63,7 @@ class ConfigurationTest : public ::testing::Test {
 };
 
 TEST_F(ConfigurationTest, DefaultsWithoutSettingsOrMovies) {
-  const PlayerConfiguration configuration = LoadPlayerConfiguration(folder_.Path());
+  const PlayerConfiguration configuration = LoadPlayerConfiguration(folder_.Slash());
   EXPECT_EQ(configuration.volume, 100);
   EXPECT_FALSE(configuration.wholeFile);
   EXPECT_TRUE(configuration.movies.Empty());
@@ -76,7 +76,7 @@ TEST_F(ConfigurationTest, ChoosesTheConfiguredMovieOrTheFirst) {
   folder_.WriteFile("C.qrx", "x");
   folder_.WriteFile("video.cfg",
                     "[VIDEO_CONFIG]\r\nFILE_NAME=b.qrx\r\n[MUSIC_CONFIG]\r\nMUSIC_VOL=40\r\nMEM_STREAM=1\r\n");
-  PlayerConfiguration configuration = LoadPlayerConfiguration(folder_.Path());
+  PlayerConfiguration configuration = LoadPlayerConfiguration(folder_.Slash());
   EXPECT_EQ(configuration.volume, 40);
   EXPECT_TRUE(configuration.wholeFile);
   ASSERT_EQ(configuration.movies.Size(), 3u);
@@ -85,13 +85,13 @@ TEST_F(ConfigurationTest, ChoosesTheConfiguredMovieOrTheFirst) {
 
   SaveSettings();
   folder_.WriteFile("video.cfg", "[VIDEO_CONFIG]\r\nFILE_NAME= B.qrx\r\n");
-  configuration = LoadPlayerConfiguration(folder_.Path());
+  configuration = LoadPlayerConfiguration(folder_.Slash());
   EXPECT_EQ(configuration.movieIndex, 0u);
   EXPECT_EQ(configuration.currentName, configuration.movies.At(0));
 }
 
 TEST_F(ConfigurationTest, VolumeIsStoredOnSave) {
-  StoreVolume(folder_.Path(), 35);
+  StoreVolume(folder_.Slash(), 35);
   SaveSettings();
   EXPECT_EQ(folder_.ReadFile("video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=35\r\n");
 }

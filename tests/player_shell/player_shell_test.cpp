@@ -74,7 +74,7 @@ class ShellTest : public ::testing::Test {
   MovieSlot movies_{display_, sound_};
   FakeMusic music_;
   FakeWindow window_;
-  PlayerShell shell_{folder_.Path(), movies_, display_, music_, window_};
+  PlayerShell shell_{folder_.Slash(), movies_, display_, music_, window_};
 };
 
 TEST_F(ShellTest, VolumeStaysWithinItsLimits) {

@@ -112,20 +112,20 @@ int32_t BestMatch(const std::vector<int16_t>& played, const std::vector<int16_t>
 TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::TestFolder folder;
-  WriteSampleMovie(folder.Path() + "clip.qrx", 30, 15);
+  WriteSampleMovie(folder.Slash() + "clip.qrx", 30, 15);
   const std::string make = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=2 -ar 22050 -ac 2 -b:a 64k '" +
-                           folder.Path() + "clip.mp3'";
+                           folder.Slash() + "clip.mp3'";
   ASSERT_EQ(std::system(make.c_str()), 0);
-  const std::string decode = "ffmpeg -loglevel error -y -i '" + folder.Path() + "clip.mp3' -f s16le -ar 22050 -ac 2 '" +
-                             folder.Path() + "reference.raw'";
+  const std::string decode = "ffmpeg -loglevel error -y -i '" + folder.Slash() + "clip.mp3' -f s16le -ar 22050 -ac 2 '" +
+                             folder.Slash() + "reference.raw'";
   ASSERT_EQ(std::system(decode.c_str()), 0);
   folder.WriteFile("video.cfg", "; settings\r\n[VIDEO_CONFIG]\r\nFILE_NAME=clip.qrx\r\n");
 
-  Player player(folder.Path(), "out.raw");
+  Player player(folder.Slash(), "out.raw");
   std::this_thread::sleep_for(1500ms);
   {
     // A second player finds the first and ends at once.
-    Player second(folder.Path(), "second.raw");
+    Player second(folder.Slash(), "second.raw");
     EXPECT_EQ(second.Wait(10s), std::optional<int>(0));
   }
   std::this_thread::sleep_for(2000ms);
@@ -134,8 +134,8 @@ TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
 
   EXPECT_EQ(folder.ReadFile("video.cfg"),
             "; settings\r\n[VIDEO_CONFIG]\r\nFILE_NAME=clip.qrx\r\n[MUSIC_CONFIG]\r\nMUSIC_VOL=100\r\n");
-  const auto played = ReadSamples(folder.Path() + "out.raw");
-  const auto reference = ReadSamples(folder.Path() + "reference.raw");
+  const auto played = ReadSamples(folder.Slash() + "out.raw");
+  const auto reference = ReadSamples(folder.Slash() + "reference.raw");
   ASSERT_GT(reference.size(), 22050u * 2);
   // One second of sound, stereo, as decoded directly (decoders may round differently by a little).
   EXPECT_LE(BestMatch(played, reference, 22050 * 2), 64);

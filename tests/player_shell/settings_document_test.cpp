@@ -23,7 +23,7 @@ class SettingsTest : public ::testing::Test {
   int32_t VolumeFrom(const std::string& text) {
     SaveSettings();  // drops the cached document
     folder_.WriteFile("video.cfg", text);
-    return ReadSettingInt("MUSIC_CONFIG", "MUSIC_VOL", 100, folder_.Path() + "video.cfg");
+    return ReadSettingInt("MUSIC_CONFIG", "MUSIC_VOL", 100, folder_.Slash() + "video.cfg");
   }
 
   test::TestFolder folder_;
@@ -70,7 +70,7 @@ TEST_F(SettingsTest, LoneLineFeedsSplitLinesToo) {
 }
 
 TEST_F(SettingsTest, MissingFileGivesDefaults) {
-  const std::string file = folder_.Path() + "video.cfg";
+  const std::string file = folder_.Slash() + "video.cfg";
   EXPECT_EQ(ReadSettingInt("MUSIC_CONFIG", "MUSIC_VOL", 100, file), 100);
   std::string name;
   EXPECT_EQ(ReadSettingText("VIDEO_CONFIG", "FILE_NAME", "tidalop.mov", name, 1023, file), 11u);
@@ -78,7 +78,7 @@ TEST_F(SettingsTest, MissingFileGivesDefaults) {
 }
 
 TEST_F(SettingsTest, TextValuesKeepSpacesAndLoseQuotes) {
-  const std::string file = folder_.Path() + "video.cfg";
+  const std::string file = folder_.Slash() + "video.cfg";
   std::string name;
   auto read = [&](const std::string& text) {
     SaveSettings();
@@ -138,7 +138,7 @@ TEST_F(SettingsTest, WritingInsertsAfterTheSectionOrAppendsIt) {
 }
 
 TEST_F(SettingsTest, SavingWritesCrLfLinesAndKeepsEverythingElse) {
-  const std::string file = folder_.Path() + "video.cfg";
+  const std::string file = folder_.Slash() + "video.cfg";
   folder_.WriteFile("video.cfg", "; keep me\n[VIDEO_CONFIG]\nFILE_NAME= \"b.qrx\"\n\n[MUSIC_CONFIG]\r\nMUSIC_VOL=20");
   WriteSetting("MUSIC_CONFIG", "MUSIC_VOL", "55", file);
   EXPECT_TRUE(SaveSettings());
@@ -148,15 +148,15 @@ TEST_F(SettingsTest, SavingWritesCrLfLinesAndKeepsEverythingElse) {
 }
 
 TEST_F(SettingsTest, MissingFileIsCreatedOnSave) {
-  const std::string file = folder_.Path() + "video.cfg";
+  const std::string file = folder_.Slash() + "video.cfg";
   WriteSetting("MUSIC_CONFIG", "MUSIC_VOL", "80", file);
   EXPECT_TRUE(SaveSettings());
   EXPECT_EQ(folder_.ReadFile("video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=80\r\n");
 }
 
 TEST_F(SettingsTest, AnotherFileDropsTheCachedOneUnsaved) {
-  const std::string first = folder_.Path() + "first.cfg";
-  const std::string second = folder_.Path() + "second.cfg";
+  const std::string first = folder_.Slash() + "first.cfg";
+  const std::string second = folder_.Slash() + "second.cfg";
   WriteSetting("S", "K", "1", first);
   WriteSetting("S", "K", "2", second);
   EXPECT_TRUE(SaveSettings());
@@ -165,7 +165,7 @@ TEST_F(SettingsTest, AnotherFileDropsTheCachedOneUnsaved) {
 }
 
 TEST_F(SettingsTest, DocumentsLargerThanTheSaveBufferAreWrittenWhole) {
-  const std::string file = folder_.Path() + "video.cfg";
+  const std::string file = folder_.Slash() + "video.cfg";
   std::string big = "[BIG]\r\n";
   while (big.size() <= kSettingsSaveBuffer) big += "LINE=" + std::string(100, 'x') + "\r\n";
   folder_.WriteFile("video.cfg", big);
