@@ -18,7 +18,7 @@ using test::ScratchFolder;
 
 constexpr uint32_t kGap = 16;  // bytes between a chunk's sound and its picture
 
-struct MjSpec {
+struct MjClip {
   uint16_t width = 160;
   uint16_t height = 120;
   uint16_t channels = 2;
@@ -29,11 +29,11 @@ struct MjSpec {
   std::optional<uint32_t> damagedPicture;  // this chunk's JPEG is replaced by junk
 };
 
-std::vector<uint8_t> Picture(const MjSpec& spec, uint32_t chunk) {
-  auto picture = BmpImage::Create(spec.width, spec.height);
-  for (uint32_t row = 0; row < spec.height; ++row) {
+std::vector<uint8_t> Picture(const MjClip& clip, uint32_t chunk) {
+  auto picture = BmpImage::Create(clip.width, clip.height);
+  for (uint32_t row = 0; row < clip.height; ++row) {
     auto bytes = picture->Row(row);
-    for (uint32_t x = 0; x < spec.width; ++x) {
+    for (uint32_t x = 0; x < clip.width; ++x) {
       bytes[3 * x] = static_cast<uint8_t>(chunk * 8);
       bytes[3 * x + 1] = static_cast<uint8_t>(x);
       bytes[3 * x + 2] = static_cast<uint8_t>(row);
@@ -42,28 +42,28 @@ std::vector<uint8_t> Picture(const MjSpec& spec, uint32_t chunk) {
   return *EncodeFrameJpeg(*picture, 75);
 }
 
-std::vector<uint8_t> Sound(const MjSpec& spec, uint32_t chunk) {
+std::vector<uint8_t> Sound(const MjClip& clip, uint32_t chunk) {
   const uint32_t framesPerSecond =
-      spec.rateNumerator == 0 || spec.rateDenominator == 0 ? 15 : std::max(1, spec.rateNumerator / spec.rateDenominator);
-  const uint32_t samples = spec.sampleRate / framesPerSecond;
+      clip.rateNumerator == 0 || clip.rateDenominator == 0 ? 15 : std::max(1, clip.rateNumerator / clip.rateDenominator);
+  const uint32_t samples = clip.sampleRate / framesPerSecond;
   std::vector<uint8_t> bytes;
   ByteWriter writer(bytes);
   for (uint32_t i = 0; i < samples; ++i) {
-    const double t = static_cast<double>(chunk * samples + i) / spec.sampleRate;
+    const double t = static_cast<double>(chunk * samples + i) / clip.sampleRate;
     const auto value = static_cast<int16_t>(8000 * std::sin(2 * 3.14159265 * 440 * t));
-    for (uint16_t c = 0; c < spec.channels; ++c) writer.U16(static_cast<uint16_t>(value));
+    for (uint16_t c = 0; c < clip.channels; ++c) writer.U16(static_cast<uint16_t>(value));
   }
   return bytes;
 }
 
 // Header, then the chunks (sound, gap, picture) from the base offset 44, then the index.
-void WriteMj(const std::string& path, const MjSpec& spec) {
+void WriteMj(const std::string& path, const MjClip& clip) {
   std::vector<uint8_t> body;
   std::vector<std::pair<uint32_t, uint32_t>> entries;
-  for (uint32_t e = 0; e < spec.chunks; ++e) {
-    const auto sound = Sound(spec, e);
-    auto picture = Picture(spec, e);
-    if (spec.damagedPicture == e) std::fill(picture.begin(), picture.end(), uint8_t{0x5A});
+  for (uint32_t e = 0; e < clip.chunks; ++e) {
+    const auto sound = Sound(clip, e);
+    auto picture = Picture(clip, e);
+    if (clip.damagedPicture == e) std::fill(picture.begin(), picture.end(), uint8_t{0x5A});
     const auto chunkStart = static_cast<uint32_t>(body.size());
     body.insert(body.end(), sound.begin(), sound.end());
     body.insert(body.end(), kGap, 0);
@@ -73,14 +73,14 @@ void WriteMj(const std::string& path, const MjSpec& spec) {
   }
   entries.emplace_back(static_cast<uint32_t>(body.size()), static_cast<uint32_t>(body.size()));
   MjHeader header;
-  header.width = spec.width;
-  header.height = spec.height;
-  header.channels = spec.channels;
-  header.sampleRate = spec.sampleRate;
-  header.rateNumerator = spec.rateNumerator;
-  header.rateDenominator = spec.rateDenominator;
+  header.width = clip.width;
+  header.height = clip.height;
+  header.channels = clip.channels;
+  header.sampleRate = clip.sampleRate;
+  header.rateNumerator = clip.rateNumerator;
+  header.rateDenominator = clip.rateDenominator;
   header.indexEntries = static_cast<uint16_t>(entries.size());
-  header.soundChunksPlusOne = static_cast<uint16_t>(spec.chunks + 1);
+  header.soundChunksPlusOne = static_cast<uint16_t>(clip.chunks + 1);
   header.baseOffset = kMjHeaderSize;
   header.indexOffset = static_cast<uint32_t>(kMjHeaderSize + body.size());
   header.gapSize = kGap;
@@ -117,13 +117,13 @@ TEST(MjJobTest, ConvertsPicturesAndSound) {
 TEST(MjJobTest, StandardChoiceHalvesAFastSourceAndPortraitKeepsTheBoxWidth) {
   ScratchFolder folder;
   const std::string source = folder.File("tall.mj");
-  MjSpec spec;
-  spec.width = 120;
-  spec.height = 160;
-  spec.rateNumerator = 30000;
-  spec.rateDenominator = 1001;  // 29 fps by integer division: 14 fps movie
-  spec.chunks = 29;
-  WriteMj(source, spec);
+  MjClip clip;
+  clip.width = 120;
+  clip.height = 160;
+  clip.rateNumerator = 30000;
+  clip.rateDenominator = 1001;  // 29 fps by integer division: 14 fps movie
+  clip.chunks = 29;
+  WriteMj(source, clip);
   const JobReport report = test::RunJob(test::SettingsFor(source, folder.Path().string()));
   ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
   const QrxHeader header = test::ReadHeader(folder.File("tall.qrx"));
@@ -137,9 +137,9 @@ TEST(MjJobTest, StandardChoiceHalvesAFastSourceAndPortraitKeepsTheBoxWidth) {
 TEST(MjJobTest, AnUndecodablePictureRepeatsTheFrameBeforeIt) {
   ScratchFolder folder;
   const std::string source = folder.File("hurt.mj");
-  MjSpec spec;
-  spec.damagedPicture = 3;
-  WriteMj(source, spec);
+  MjClip clip;
+  clip.damagedPicture = 3;
+  WriteMj(source, clip);
   const JobReport report = test::RunJob(test::SettingsFor(source, folder.Path().string()));
   ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
   ASSERT_EQ(report.warnings.size(), 1u);
@@ -159,10 +159,10 @@ TEST(MjJobTest, AnUndecodablePictureRepeatsTheFrameBeforeIt) {
 
 TEST(MjJobTest, BadSourcesAreRefusedAndWriteNothing) {
   ScratchFolder folder;
-  MjSpec zeroRate;
+  MjClip zeroRate;
   zeroRate.rateNumerator = 0;
   WriteMj(folder.File("zero.mj"), zeroRate);
-  MjSpec noDenominator;
+  MjClip noDenominator;
   noDenominator.rateDenominator = 0;
   WriteMj(folder.File("nodenominator.mj"), noDenominator);
   WriteMj(folder.File("cut.mj"), {});
@@ -180,9 +180,9 @@ TEST(MjJobTest, BadSourcesAreRefusedAndWriteNothing) {
 TEST(MjJobTest, UnusableSoundGivesAnEmptyCompanionAndAWarning) {
   ScratchFolder folder;
   const std::string source = folder.File("odd.mj");
-  MjSpec spec;
-  spec.channels = 5;  // no such PCM for the encoder
-  WriteMj(source, spec);
+  MjClip clip;
+  clip.channels = 5;  // no such PCM for the encoder
+  WriteMj(source, clip);
   const JobReport report = test::RunJob(test::SettingsFor(source, folder.Path().string()));
   ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
   ASSERT_FALSE(report.warnings.empty());
