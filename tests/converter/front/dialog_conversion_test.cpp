@@ -1,0 +1,143 @@
+// Real conversions started from the dialog: the progress it shows, the job collected on the tick
+// after it finishes, the same files as reelforge-cli makes, and a close in the middle that leaves
+// nothing behind.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <set>
+
+#include "front_test_support.h"
+#include "job_test_support.h"
+#include "tests/support/scratch_folder.h"
+
+namespace reel {
+namespace {
+
+using test::Control;
+using test::LabelText;
+
+constexpr int kConversionTimeoutMs = 120'000;
+
+class DialogConversionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  }
+
+  // An AVI of the test pattern with motion-JPEG pictures and a PCM tone.
+  std::string MakeClip(const std::string& name, const std::string& size, int seconds) {
+    const std::string path = sources_.File(name);
+    EXPECT_TRUE(test::RunFfmpeg("-f lavfi -i testsrc=size=" + size + ":rate=30 -f lavfi -i sine=frequency=440:duration=" +
+                                std::to_string(seconds) + " -t " + std::to_string(seconds) +
+                                " -c:v mjpeg -c:a pcm_s16le -f avi '" + path + "'"));
+    return path;
+  }
+
+  test::ScratchFolder sources_{"front-sources"};
+  test::ScratchFolder output_{"front-output"};
+};
+
+// What the test saw at each timer tick, just after the dialog had handled it.
+struct TickLog {
+  std::set<QString> progressTexts;
+  std::set<QString> rateTexts;
+  int ticksFinishedButNotCollected = 0;
+};
+
+TEST_F(DialogConversionTest, ShowsProgressAndCollectsTheJobOnTheNextTick) {
+  const std::string clip = MakeClip("clip.avi", "640x480", 8);
+  const test::CurrentFolder current(output_.Path());
+  test::WatchedDialog dialog;
+  ASSERT_TRUE(test::DropFile(dialog, QString::fromStdString(clip)));
+
+  TickLog log;
+  QObject::connect(dialog.findChild<QTimer*>(kTimerName), &QTimer::timeout, [&] {
+    const CWavFileMake* job = dialog.CurrentJob();
+    if (job == nullptr) return;
+    log.progressTexts.insert(LabelText(dialog, kIdProgress));
+    log.rateTexts.insert(LabelText(dialog, kIdFrameRateText));
+    // The job may finish between the dialog's look and ours; the next tick must collect it.
+    if (job->finished.load() != 0) ++log.ticksFinishedButNotCollected;
+  });
+
+  auto* start = Control<QPushButton>(dialog, kIdStart);
+  QTest::mouseClick(start, Qt::LeftButton);
+  ASSERT_NE(dialog.CurrentJob(), nullptr);
+  EXPECT_FALSE(start->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.CurrentJob() == nullptr; }, kConversionTimeoutMs));
+
+  EXPECT_LE(log.ticksFinishedButNotCollected, 1);
+  EXPECT_TRUE(start->isEnabled());
+  const QRegularExpression progress(QString::fromUtf8("^変換データ数：(\\d+) / (\\d+)$"));
+  bool sawCounting = false;
+  for (const QString& text : log.progressTexts) {
+    const auto match = progress.match(text);
+    ASSERT_TRUE(match.hasMatch()) << text.toStdString();
+    const int done = match.captured(1).toInt();
+    const int total = match.captured(2).toInt();
+    EXPECT_LE(done, total);
+    if (total == 120 && done < total) sawCounting = true;  // 8 s at 15 frames per second
+  }
+  EXPECT_TRUE(sawCounting);
+  // Only media-framework sources record their frame rate; AVI jobs leave it at 0.
+  EXPECT_EQ(log.rateTexts, std::set<QString>{QStringLiteral("FPS(0)")});
+
+  EXPECT_EQ(LabelText(dialog, kIdProgress), QString::fromUtf8("変換終了：clip.qrx"));
+  EXPECT_TRUE(LabelText(dialog, kIdFrameRateText).isEmpty());
+  EXPECT_EQ(output_.Names(), (std::vector<std::string>{"clip.mp3", "clip.qrx"}));
+  EXPECT_EQ(test::ReadHeader(output_.File("clip.qrx")).frameCount, 120u);
+  EXPECT_TRUE(test::Verified(output_.File("clip.qrx")));
+}
+
+TEST_F(DialogConversionTest, MakesTheSameFilesAsTheTerminalProgram) {
+  const std::string clip = MakeClip("pattern.avi", "320x240", 2);
+  const test::CurrentFolder current(output_.Path());
+  test::WatchedDialog dialog;
+  dialog.ChooseSource(QString::fromStdString(clip));
+  Control<QComboBox>(dialog, kIdFrameCount)->setCurrentIndex(1);  // at most 30 fps
+  Control<QComboBox>(dialog, kIdQuality)->setCurrentIndex(4);     // 80%
+  Control<QComboBox>(dialog, kIdBitRate)->setCurrentIndex(5);     // 96/48kbit
+  Control<QComboBox>(dialog, kIdAudioRate)->setCurrentIndex(1);   // 44.1 kHz
+  QTest::mouseClick(Control<QCheckBox>(dialog, kIdStereo), Qt::LeftButton);
+  QTest::mouseClick(Control<QPushButton>(dialog, kIdStart), Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.CurrentJob() == nullptr; }, kConversionTimeoutMs));
+  ASSERT_EQ(output_.Names(), (std::vector<std::string>{"pattern.mp3", "pattern.qrx"}));
+
+  test::ScratchFolder cli("front-cli");
+  const std::string command = std::string(REEL_CLI) +
+                              " --frame-rate max --quality 80 --bitrate 5 --rate 44.1 --mono --output-dir '" +
+                              cli.Path().string() + "' '" + clip + "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(cli.Names(), (std::vector<std::string>{"pattern.mp3", "pattern.qrx"}));
+  EXPECT_EQ(test::ReadHeader(cli.File("pattern.qrx")).frameCount, 60u);
+  EXPECT_TRUE(output_.ReadFile("pattern.qrx") == cli.ReadFile("pattern.qrx"));
+  EXPECT_TRUE(output_.ReadFile("pattern.mp3") == cli.ReadFile("pattern.mp3"));
+}
+
+TEST_F(DialogConversionTest, ClosingDuringAConversionStopsItAndLeavesNothingBehind) {
+  const std::string clip = MakeClip("long.avi", "640x480", 20);
+  const std::vector<uint8_t> sourceBytes = test::ReadBytes(clip);
+  const test::CurrentFolder current(output_.Path());
+  test::WatchedDialog dialog;
+  dialog.show();
+  dialog.ChooseSource(QString::fromStdString(clip));
+  QTest::mouseClick(Control<QPushButton>(dialog, kIdStart), Qt::LeftButton);
+  ASSERT_NE(dialog.lastJob, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.lastJob->framesDone.load() >= 5; }, kConversionTimeoutMs));
+  ASSERT_EQ(dialog.lastJob->finished.load(), 0) << "the clip converted too fast to be closed in the middle";
+  EXPECT_FALSE(output_.Names().empty());  // the job's files under their temporary names
+
+  QTest::keyClick(&dialog, Qt::Key_Escape);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.CurrentJob(), nullptr);
+  EXPECT_TRUE(output_.Names().empty());
+  EXPECT_TRUE(test::ReadBytes(clip) == sourceBytes);
+}
+
+}  // namespace
+}  // namespace reel
