@@ -63,6 +63,10 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return MakeError(ErrorKind::kNotFound, path, "no such file");
   if (std::filesystem::is_directory(path, error)) return MakeError(ErrorKind::kCannotRead, path, "is a folder");
+  // A pipe or a device would block the first read until something writes to it, perhaps forever.
+  if (!std::filesystem::is_regular_file(path, error)) {
+    return MakeError(ErrorKind::kCannotRead, path, "not a regular file");
+  }
   const ProbeOutcome probe = ProbeFormat(path);
   if (!probe.readable) return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");
   if (probe.format == nullptr) {

@@ -136,12 +136,20 @@ class TrackDecoder {
     SwrContext* resampler = nullptr;
     if (swr_alloc_set_opts2(&resampler, &outLayout_, AV_SAMPLE_FMT_S16, static_cast<int>(format_.samplesPerSec),
                             &inLayout_, static_cast<AVSampleFormat>(inFormat_), inRate_, 0, nullptr) < 0 ||
-        swr_init(resampler) < 0) {
+        !KeepMonoLevel(resampler) || swr_init(resampler) < 0) {
       swr_free(&resampler);
       return MakeError(ErrorKind::kUnsupported, path_, "its soundtrack cannot be converted to 16-bit PCM");
     }
     resampler_.reset(resampler);
     return {};
+  }
+
+  // Mono made stereo is the same sample on both sides, at full level, as a PCM converter copies
+  // it; the resampler's default would lower a lone centre channel by 3 dB on each side.
+  bool KeepMonoLevel(SwrContext* resampler) const {
+    if (inLayout_.nb_channels != 1 || outLayout_.nb_channels != 2) return true;
+    const double bothSides[2] = {1.0, 1.0};  // one row per output channel, one input channel
+    return swr_set_matrix(resampler, bothSides, 1) >= 0;
   }
 
   Status Convert(uint8_t* const* input, int samples) {

@@ -4,6 +4,7 @@
 #include "platform/mediagraph/media_graph.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -316,9 +317,39 @@ TEST_F(Refusals, FilesThatAreNotVideoAreRefusedByKind) {
   WriteBytes("noise.avi", noise);
   EXPECT_EQ(KindFor(folder_.File("noise.avi")), ErrorKind::kNotThisFormat);
 
+  // A pipe nobody writes to would block the first read for ever.
+  const std::string pipe = folder_.File("pipe.mpg");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(KindFor(pipe), ErrorKind::kCannotRead);
+
   const std::string audioOnly = folder_.File("sound.m4a");
   ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i sine=r=48000:d=1 -c:a aac \"" + audioOnly + "\""));
   EXPECT_EQ(KindFor(audioOnly), ErrorKind::kUnsupported);
+}
+
+// Every wait is bounded: a stream that gives no picture within its packet allowance is damaged.
+TEST_F(Refusals, AStreamThatGivesNoPictureWithinItsAllowanceIsDamaged) {
+  const std::string path = Make({"late.mp4", 32, 32, "25", 10, "-c:v libx264 -bf 3 -pix_fmt yuv420p"});
+  GraphLimits limits;
+  limits.packetsWithoutPicture = 1;  // x264 with B-frames holds its first picture back longer
+  EXPECT_EQ(MediaGraph::Render(path, limits).kind(), ErrorKind::kDamaged);
+
+  // Overwritten video data decodes to something or nothing, but every step ends.
+  const std::string mpg = Make({"scrambled.mpg", 64, 48, "25", 30, "-c:v mpeg1video -q:v 2 -f mpeg"});
+  {
+    std::fstream file(mpg, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(3000);
+    const std::string noise(2000, '\x5a');
+    file.write(noise.data(), static_cast<std::streamsize>(noise.size()));
+  }
+  auto graph = MediaGraph::Render(mpg);
+  ASSERT_TRUE(graph) << graph.error().message;
+  for (int step = 0; step < 40; ++step) {
+    ASSERT_TRUE(graph->Step());
+    auto event = graph->WaitForCompletion(kWait);
+    ASSERT_TRUE(event);
+    if (*event == GraphEvent::kComplete) break;
+  }
 }
 
 TEST_F(Refusals, TruncatedFilesAreRefusedOrEndEarlyWithoutHanging) {
