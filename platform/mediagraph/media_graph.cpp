@@ -28,6 +28,10 @@ constexpr int64_t kOneMillisecond = kMediaTimePerSecond / 1000;
 // sample size must fit the 32-bit fields of the bitmap header.
 constexpr int kMaxPictureSide = 16384;
 
+// A stated frame count beyond this comes from a damaged header (the converter counts frames in 32
+// bits); the packets are counted instead.
+constexpr int64_t kMostFrames = std::numeric_limits<int32_t>::max();
+
 bool Valid(AVRational rate) { return rate.num > 0 && rate.den > 0; }
 
 struct Lengths {
@@ -156,10 +160,9 @@ struct MediaGraph::Graph {
     return {};
   }
 
-  Status Advance() {
+  void Advance() {
     onScreen = std::move(ahead);
     ahead.reset();
-    return {};
   }
 
   // Makes the picture on screen the last one that starts by `time` (the first one when none
@@ -173,12 +176,12 @@ struct MediaGraph::Graph {
     if (!onScreen) {
       if (Status peeked = Peek(); !peeked) return peeked;
       if (!ahead) return MakeError(ErrorKind::kDamaged, path, "its video has no picture that can be decoded");
-      if (Status advanced = Advance(); !advanced) return advanced;
+      Advance();
     }
     while (true) {
       if (Status peeked = Peek(); !peeked) return peeked;
       if (!ahead || ahead->time > until) return {};
-      if (Status advanced = Advance(); !advanced) return advanced;
+      Advance();
     }
   }
 
@@ -208,7 +211,7 @@ struct MediaGraph::Graph {
   Status MeasureLengths() {
     const AVStream& stream = decoder->Stream();
     duration.mediaTime = StatedMediaTime(*decoder->Source().Context(), stream);
-    duration.frames = stream.nb_frames > 0 ? stream.nb_frames : 0;
+    duration.frames = stream.nb_frames > 0 && stream.nb_frames <= kMostFrames ? stream.nb_frames : 0;
     if (duration.frames == 0) {
       // Without a sample table the stated duration is an estimate too (a program stream's comes
       // from a few time stamps near its ends, a Matroska file's covers its sound as well): the
@@ -227,7 +230,10 @@ struct MediaGraph::Graph {
     type.avgTimePerFrame = av_rescale_q(1, av_inv_q(rate), kMediaTimeBase);
     if (type.avgTimePerFrame <= 0) return MakeError(ErrorKind::kUnsupported, path, "its frame rate is too high");
     if (duration.frames <= 0 && duration.mediaTime > 0) duration.frames = duration.mediaTime / type.avgTimePerFrame;
-    if (duration.mediaTime <= 0 && duration.frames > 0) duration.mediaTime = duration.frames * type.avgTimePerFrame;
+    if (duration.mediaTime <= 0 && duration.frames > 0 &&
+        duration.frames <= std::numeric_limits<int64_t>::max() / type.avgTimePerFrame) {
+      duration.mediaTime = duration.frames * type.avgTimePerFrame;
+    }
     if (duration.frames <= 0 || duration.mediaTime <= 0) {
       return MakeError(ErrorKind::kDamaged, path, "its video has no readable duration or frame count");
     }
@@ -320,7 +326,7 @@ Status MediaGraph::Step() {
     graph.pending = GraphEvent::kComplete;
     return {};
   }
-  if (Status advanced = graph.Advance(); !advanced) return advanced;
+  graph.Advance();
   graph.clock = graph.onScreen->time;
   graph.clockFromStep = true;
   graph.pending = GraphEvent::kStepComplete;

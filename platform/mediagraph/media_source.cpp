@@ -50,7 +50,7 @@ std::string AvErrorText(int code) {
   return text;
 }
 
-MediaSource::MediaSource(std::string path, std::chrono::milliseconds quietFor)
+MediaSource::MediaSource(Key, std::string path, std::chrono::milliseconds quietFor)
     : path_(std::move(path)), quietFor_(quietFor), lastProgress_(std::chrono::steady_clock::now()) {}
 
 MediaSource::~MediaSource() { avformat_close_input(&context_); }
@@ -73,7 +73,7 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
     return MakeError(ErrorKind::kNotThisFormat, path, "not a media file: no reader recognises its contents");
   }
 
-  std::unique_ptr<MediaSource> source(new MediaSource(path, quietFor));
+  auto source = std::make_unique<MediaSource>(Key(), path, quietFor);
   source->context_ = avformat_alloc_context();
   if (source->context_ == nullptr) return MakeError(ErrorKind::kOutOfMemory, path, "out of memory");
   source->context_->interrupt_callback = AVIOInterruptCB{&MediaSource::Interrupt, source.get()};

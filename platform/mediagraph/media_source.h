@@ -26,6 +26,12 @@ class MediaSource {
   // makes no progress for that long ends with kTimedOut.
   static Result<std::unique_ptr<MediaSource>> Open(const std::string& path, std::chrono::milliseconds quietFor);
 
+  // Only Open makes one.
+  class Key {
+    friend class MediaSource;
+    Key() = default;
+  };
+  MediaSource(Key, std::string path, std::chrono::milliseconds quietFor);
   ~MediaSource();
   MediaSource(const MediaSource&) = delete;
   MediaSource& operator=(const MediaSource&) = delete;
@@ -43,7 +49,6 @@ class MediaSource {
   bool Starved() const { return std::chrono::steady_clock::now() - lastProgress_ > quietFor_; }
 
  private:
-  MediaSource(std::string path, std::chrono::milliseconds quietFor);
   static int Interrupt(void* opaque);
 
   std::string path_;

@@ -29,7 +29,7 @@ VideoDecoder::~VideoDecoder() {
 Result<std::unique_ptr<VideoDecoder>> VideoDecoder::Open(const std::string& path, const DecoderLimits& limits) {
   auto source = MediaSource::Open(path, limits.quietFor);
   if (!source) return source.error();
-  std::unique_ptr<VideoDecoder> decoder(new VideoDecoder());
+  auto decoder = std::make_unique<VideoDecoder>(Key());
   decoder->source_ = std::move(*source);
   decoder->limits_ = limits;
   AVFormatContext* context = decoder->source_->Context();

@@ -47,6 +47,12 @@ class VideoDecoder {
   // video or no decoder for it.
   static Result<std::unique_ptr<VideoDecoder>> Open(const std::string& path, const DecoderLimits& limits);
 
+  // Only Open makes one.
+  class Key {
+    friend class VideoDecoder;
+    Key() = default;
+  };
+  explicit VideoDecoder(Key) {}
   ~VideoDecoder();
   VideoDecoder(const VideoDecoder&) = delete;
   VideoDecoder& operator=(const VideoDecoder&) = delete;
@@ -60,7 +66,6 @@ class VideoDecoder {
   int64_t DeclaredFrameTime() const { return declaredFrameTime_; }
 
  private:
-  VideoDecoder() = default;
   Result<bool> Receive(AVFrame* into);
   int64_t PresentationTime(const AVFrame& frame);
 
