@@ -88,11 +88,12 @@ class MediaGraph {
   const GrabberType& ConnectedType() const;
   VideoSize NativeVideoSize() const;  // the upright size
 
-  // The video's length. In media time: as the file states it (the stream's, else the whole
-  // file's duration), else the frame count × the average time per frame. In frames: the count the
-  // file's sample table holds (MP4, MOV, 3GP, AVI), else the stream's packets counted in a pass
-  // that reads the file without decoding, else the media-time duration over the average time per
-  // frame.
+  // The video's length. Files with a sample table (MP4, MOV, 3GP, AVI) state both: the frame
+  // count is the table's and the media time the stream's duration. For the others (program
+  // streams, Matroska, WebM, Ogg, FLV) the video packets are counted in a pass that reads the file
+  // without decoding: the count is the frame count and the span of their time stamps the media
+  // time, since the duration such files state is an estimate or covers the sound too. What is
+  // still missing follows from the other and the average time per frame.
   int64_t Duration(TimeFormat format) const;
 
   GraphState State() const;
