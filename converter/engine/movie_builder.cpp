@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "converter/engine/picture_scaler.h"
-#include "converter/jpeg/code_frame.h"
+#include "converter/coder/picture_scaler.h"
+#include "converter/engine/code_frame.h"
 
 namespace reel {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "converter/engine/bmp_image.h"
+#include "converter/coder/bmp_image.h"
 #include "converter/engine/frame_timing.h"
-#include "converter/engine/qrx_writer.h"
+#include "converter/coder/qrx_writer.h"
 
 namespace reel {
 

@@ -5,7 +5,7 @@
 // coefficients. The quality is only stored in the frame header.
 #include <charconv>
 
-#include "converter/engine/frame_coder.h"
+#include "converter/coder/frame_coder.h"
 #include "converter/jpeg/byte_source.h"
 #include "converter/jpeg/jpeg_coef_reader.h"
 #include "tools/qrxtool/commands.h"

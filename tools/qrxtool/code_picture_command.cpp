@@ -4,9 +4,9 @@
 #include <cctype>
 #include <charconv>
 
-#include "converter/engine/bmp_image.h"
-#include "converter/engine/picture_scaler.h"
-#include "converter/jpeg/code_frame.h"
+#include "converter/coder/bmp_image.h"
+#include "converter/coder/picture_scaler.h"
+#include "converter/engine/code_frame.h"
 #include "tools/qrxtool/commands.h"
 #include "tools/qrxtool/movie_file.h"
 #include "tools/qrxtool/picture_output.h"
