@@ -9,10 +9,13 @@ namespace reel {
 namespace {
 
 std::optional<CliOptions> Parse(std::vector<std::string> arguments, std::string* error = nullptr) {
-  std::string message;
-  auto options = ParseCliOptions(arguments, "/current", message);
-  if (error != nullptr) *error = message;
-  return options;
+  auto options = ParseCliOptions(arguments, "/current");
+  if (!options) {
+    EXPECT_EQ(options.kind(), ErrorKind::kUsage);
+    if (error != nullptr) *error = options.error().message;
+    return std::nullopt;
+  }
+  return std::move(*options);
 }
 
 TEST(CliOptionsTest, DefaultsAreTheDialogs) {
@@ -20,16 +23,16 @@ TEST(CliOptionsTest, DefaultsAreTheDialogs) {
   ASSERT_TRUE(options);
   const JobSettings& s = options->settings;
   EXPECT_EQ(s.outputFolder, "/current");
-  EXPECT_EQ(s.frameRateChoice, 0);
-  EXPECT_EQ(s.pictureSizeChoice, 0);
+  EXPECT_EQ(s.frameRateChoice, FrameRateChoice::kStandard);
+  EXPECT_EQ(s.pictureSizeChoice, PictureSizeChoice::k320x240);
   EXPECT_EQ(s.pictureQuality, 10);  // "50%"
   EXPECT_EQ(s.audioBitRateIndex, 3);
-  EXPECT_EQ(s.audioRateFlag, 0);
-  EXPECT_EQ(s.stereoFlag, 1);
-  EXPECT_EQ(s.forceDirectShow, 0);
-  EXPECT_EQ(s.playbackMode, 0);
-  EXPECT_EQ(s.frameRateOverride, 0);
-  EXPECT_EQ(s.encoderChoice, 0);
+  EXPECT_EQ(s.audioRate, AudioRate::k22050);
+  EXPECT_EQ(s.channels, Channels::kStereo);
+  EXPECT_EQ(s.forceDirectShow, false);
+  EXPECT_EQ(s.playbackMode, PlaybackMode::kFrameSync);
+  EXPECT_EQ(s.frameRateOverride, FrameRateOverride::kAutomatic);
+  EXPECT_EQ(s.encoderChoice, AudioEncoder::kMp3);
   EXPECT_EQ(options->sources, std::vector<std::string>{"clip.avi"});
 }
 
@@ -39,16 +42,16 @@ TEST(CliOptionsTest, EverySettingHasItsOption) {
                               "--original-frame", "24", "--encoder", "ogg", "-o", "/out/", "a.avi", "b.mj"});
   ASSERT_TRUE(options);
   const JobSettings& s = options->settings;
-  EXPECT_EQ(s.frameRateChoice, 2);
-  EXPECT_EQ(s.pictureSizeChoice, 1);
+  EXPECT_EQ(s.frameRateChoice, FrameRateChoice::kLowest);
+  EXPECT_EQ(s.pictureSizeChoice, PictureSizeChoice::k640x480);
   EXPECT_EQ(s.pictureQuality, 1);
   EXPECT_EQ(s.audioBitRateIndex, 7);
-  EXPECT_EQ(s.audioRateFlag, 1);
-  EXPECT_EQ(s.stereoFlag, 0);
-  EXPECT_EQ(s.forceDirectShow, 1);
-  EXPECT_EQ(s.playbackMode, 1);
-  EXPECT_EQ(s.frameRateOverride, 2);
-  EXPECT_EQ(s.encoderChoice, 1);
+  EXPECT_EQ(s.audioRate, AudioRate::k44100);
+  EXPECT_EQ(s.channels, Channels::kMono);
+  EXPECT_EQ(s.forceDirectShow, true);
+  EXPECT_EQ(s.playbackMode, PlaybackMode::kTimeSync);
+  EXPECT_EQ(s.frameRateOverride, FrameRateOverride::k24);
+  EXPECT_EQ(s.encoderChoice, AudioEncoder::kOgg);
   EXPECT_EQ(s.outputFolder, "/out");
   EXPECT_EQ(options->sources, (std::vector<std::string>{"a.avi", "b.mj"}));
 }

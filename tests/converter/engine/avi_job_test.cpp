@@ -32,7 +32,7 @@ class AviJobTest : public ::testing::Test {
 struct ClipCase {
   const char* name;
   std::string ffmpegArguments;  // inputs and codecs; the output name is added
-  int32_t frameRateChoice;
+  int32_t frameRateChoice;  // the record's number
   uint32_t frames, rate, width, height;
   double soundSeconds;  // 0: no sound stream
 };
@@ -44,7 +44,7 @@ TEST_P(AviClipTest, ConvertsToTheExpectedMovieAndSound) {
   const std::string source = folder_.File(std::string(c.name) + ".avi");
   ASSERT_TRUE(test::RunFfmpeg(c.ffmpegArguments + "'" + source + "'"));
   JobSettings settings = test::SettingsFor(source, folder_.Path().string());
-  settings.frameRateChoice = c.frameRateChoice;
+  settings.frameRateChoice = static_cast<FrameRateChoice>(c.frameRateChoice);
   const JobReport report = test::RunJob(settings);
   ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
   EXPECT_TRUE(report.warnings.empty()) << report.warnings.front();
@@ -183,7 +183,7 @@ TEST_F(AviJobTest, SourcesThisBuildCannotReadEndWithAClearErrorAndNoFiles) {
   ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + "-frames:v 5 -c:v mjpeg '" + avi + "'"));
   const auto withAvi = folder_.Names();
   JobSettings forced = test::SettingsFor(avi, folder_.Path().string());
-  forced.forceDirectShow = 1;
+  forced.forceDirectShow = true;
   uint32_t exitCode = 0;
   report = test::RunJob(forced, std::nullopt, &exitCode);
   EXPECT_EQ(report.status, JobStatus::kFailed);

@@ -19,7 +19,7 @@ TEST_P(FrameRateArithmetic, GivesRateStepAndFrameCount) {
   const RateCase& c = GetParam();
   const uint32_t s = AviSourceRate(c.scale, c.rate);
   EXPECT_EQ(s, c.sourceRate);
-  const auto timing = ComputeFrameTiming(s, c.length, c.choice);
+  const auto timing = ComputeFrameTiming(s, c.length, static_cast<FrameRateChoice>(c.choice));
   ASSERT_TRUE(timing);
   EXPECT_EQ(timing->targetRate, c.targetRate);
   EXPECT_EQ(timing->step, c.step);
@@ -42,22 +42,22 @@ INSTANTIATE_TEST_SUITE_P(WorkedExamples, FrameRateArithmetic,
                                            RateCase{33333, 500000, 0, 68, 15, 15, 100, 68}));
 
 TEST(FrameRateArithmeticTest, TwentyFiveFramesKeepTheDocumentedSourceFrames) {
-  const auto timing = ComputeFrameTiming(25, 250, kFrameRateStandard);
+  const auto timing = ComputeFrameTiming(25, 250, FrameRateChoice::kStandard);
   ASSERT_TRUE(timing);
   const uint32_t expected[] = {0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 27};
   for (uint32_t k = 0; k < std::size(expected); ++k) EXPECT_EQ(SourceFrameFor(k, timing->step), expected[k]) << k;
 }
 
 TEST(FrameRateArithmeticTest, SourceShorterThanOneStepGivesNoFrames) {
-  EXPECT_EQ(ComputeFrameTiming(30, 1, kFrameRateStandard)->frameCount, 0u);
-  EXPECT_EQ(ComputeFrameTiming(30, 0, kFrameRateHighest)->frameCount, 0u);
+  EXPECT_EQ(ComputeFrameTiming(30, 1, FrameRateChoice::kStandard)->frameCount, 0u);
+  EXPECT_EQ(ComputeFrameTiming(30, 0, FrameRateChoice::kHighest)->frameCount, 0u);
 }
 
 TEST(FrameRateArithmeticTest, FrameCountAgreesWithTheLoopBoundAndStaysInTheSource) {
   for (uint32_t rate : {1u, 7u, 11u, 16u, 24u, 25u, 30u, 60u, 120u}) {
     for (int32_t choice = 0; choice < 3; ++choice) {
       for (uint32_t length = 0; length < 200; length += 7) {
-        const auto timing = ComputeFrameTiming(rate, length, choice);
+        const auto timing = ComputeFrameTiming(rate, length, static_cast<FrameRateChoice>(choice));
         ASSERT_TRUE(timing);
         uint32_t loops = 0;
         for (uint64_t k = 0; k * timing->step + timing->step <= uint64_t{length} * 100; ++k) ++loops;
@@ -73,31 +73,31 @@ TEST(FrameRateArithmeticTest, FrameCountAgreesWithTheLoopBoundAndStaysInTheSourc
 TEST(FrameRateArithmeticTest, RateOfZeroIsRefused) {
   EXPECT_EQ(AviSourceRate(0, 30), 0u);
   EXPECT_EQ(AviSourceRate(1000, 400), 0u);  // 0.4 fps rounds to 0
-  EXPECT_FALSE(ComputeFrameTiming(0, 100, kFrameRateStandard));
+  EXPECT_FALSE(ComputeFrameTiming(0, 100, FrameRateChoice::kStandard));
 }
 
 TEST(FrameRateArithmeticTest, HugeLengthsDoNotOverflow) {
-  const auto timing = ComputeFrameTiming(1, UINT32_MAX, kFrameRateHighest);
+  const auto timing = ComputeFrameTiming(1, UINT32_MAX, FrameRateChoice::kHighest);
   EXPECT_FALSE(timing);  // more frames than one movie's index holds
-  const auto longest = ComputeFrameTiming(30, 300'000'000, kFrameRateStandard);
+  const auto longest = ComputeFrameTiming(30, 300'000'000, FrameRateChoice::kStandard);
   ASSERT_TRUE(longest);
   EXPECT_EQ(longest->frameCount, 150'000'000u);
 }
 
 TEST(BoxFitTest, FitsTheBoxToTheSourceShape) {
-  const PictureSize box = BoxForChoice(0);
+  const PictureSize box = BoxForChoice(PictureSizeChoice::k320x240);
   EXPECT_EQ(FitBoxToSource(box, {640, 480}), (PictureSize{320, 240}));
   EXPECT_EQ(FitBoxToSource(box, {352, 240}), (PictureSize{320, 218}));
   EXPECT_EQ(FitBoxToSource(box, {320, 200}), (PictureSize{320, 200}));
   EXPECT_EQ(FitBoxToSource(box, {240, 320}), (PictureSize{180, 240}));
   EXPECT_EQ(FitBoxToSource(box, {720, 480}), (PictureSize{320, 213}));
-  EXPECT_EQ(FitBoxToSource(BoxForChoice(1), {352, 240}), (PictureSize{640, 436}));
+  EXPECT_EQ(FitBoxToSource(BoxForChoice(PictureSizeChoice::k640x480), {352, 240}), (PictureSize{640, 436}));
   EXPECT_EQ(FitBoxToSource(box, {0, 0}), box);
   EXPECT_EQ(FitBoxToSource(box, {10000, 1}), (PictureSize{320, 1}));  // never 0
 }
 
 TEST(BoxFitTest, HeaderFitKeepsTheBoxWidth) {
-  const PictureSize box = BoxForChoice(0);
+  const PictureSize box = BoxForChoice(PictureSizeChoice::k320x240);
   EXPECT_EQ(FitBoxFromHeader(box, {640, 480}), (PictureSize{320, 240}));
   EXPECT_EQ(FitBoxFromHeader(box, {352, 240}), (PictureSize{320, 218}));
   EXPECT_EQ(FitBoxFromHeader(box, {240, 320}), (PictureSize{320, 426}));

@@ -40,7 +40,7 @@ std::optional<double> AudioDuration(const std::string& path) {
 JobSettings SettingsFor(const std::string& source, const std::string& outputFolder) {
   JobSettings settings;
   settings.sourcePath = source;
-  settings.sourceKind = IsMjPath(source) ? kSourceKindMj : kSourceKindVideoFile;
+  settings.sourceKind = IsMjPath(source) ? SourceKind::kMj : SourceKind::kVideoFile;
   settings.outputFolder = outputFolder;
   return settings;
 }

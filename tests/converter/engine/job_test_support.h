@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/qrx_format.h"
-#include "converter/engine/wav_file_make.h"
+#include "converter/engine/conversion_job.h"
 #include "tests/support/scratch_folder.h"
 
 namespace reel::test {

@@ -103,17 +103,47 @@ TEST_F(AviFileTest, FramesAskedForOutOfOrderAndRoomInFront) {
   EXPECT_FALSE(AviFrameReader::Open(path, 1));  // the sound stream has no pictures
 }
 
+// The file opened for the stream headers serves the first frame reader; it must deliver exactly
+// the pictures of a reader opened afresh, and later readers open the file again.
+TEST_F(AviFileTest, TheFilesOwnReaderMatchesAFreshOne) {
+  const std::string path = MakeClip("shared.avi", "mpeg4");
+  auto file = AviFile::Open(path);
+  ASSERT_TRUE(file);
+  const auto format = file->ReadFormat(0);
+  auto lent = file->OpenFrameReader(0);
+  auto second = file->OpenFrameReader(0);
+  auto fresh = AviFrameReader::Open(path, 0);
+  ASSERT_TRUE(lent && second && fresh);
+  for (uint32_t position : {0u, 4u, 2u, 9u}) {
+    const auto a = lent->GetFrame(position);
+    const auto b = fresh->GetFrame(position);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(*a, *b) << position;
+    EXPECT_EQ(second->GetFrame(position), a) << position;
+  }
+  EXPECT_EQ(file->ReadFormat(0), format);
+  EXPECT_EQ(file->StreamInfo(0).length, 10u);
+  const auto sound = file->OpenFrameReader(1);
+  ASSERT_FALSE(sound);
+  EXPECT_EQ(sound.kind(), ErrorKind::kUnsupported);
+}
+
 TEST_F(AviFileTest, AnythingButAnAviIsRefused) {
-  std::string error;
-  EXPECT_FALSE(AviFile::Open(folder_.File("none.avi"), &error));
-  EXPECT_EQ(error, "cannot open the file");
+  const auto missing = AviFile::Open(folder_.File("none.avi"));
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.kind(), ErrorKind::kCannotRead);
+  EXPECT_EQ(missing.error().message, folder_.File("none.avi") + ": cannot open the file");
   const std::string wav = folder_.File("tone.wav");
   ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i sine=duration=0.1 '" + wav + "'"));
-  EXPECT_FALSE(AviFile::Open(wav, &error));
-  EXPECT_EQ(error, "not an AVI file");
+  const auto notAvi = AviFile::Open(wav);
+  ASSERT_FALSE(notAvi);
+  EXPECT_EQ(notAvi.kind(), ErrorKind::kNotThisFormat);
+  EXPECT_EQ(notAvi.error().message, wav + ": not an AVI file");
   // A RIFF AVI header with nothing behind it.
   std::ofstream(folder_.File("stub.avi")) << std::string("RIFF\x04\0\0\0AVI ", 12);
-  EXPECT_FALSE(AviFile::Open(folder_.File("stub.avi"), &error));
+  const auto stub = AviFile::Open(folder_.File("stub.avi"));
+  ASSERT_FALSE(stub);
+  EXPECT_EQ(stub.kind(), ErrorKind::kNotThisFormat);
 }
 
 }  // namespace

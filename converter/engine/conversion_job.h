@@ -15,33 +15,48 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+#include "converter/engine/frame_timing.h"
 #include "converter/engine/thread_master.h"
 
 namespace reel {
 
-inline constexpr int32_t kSourceKindVideoFile = 0;
-inline constexpr int32_t kSourceKindMj = 1;
+// The record's small-integer choices. Each enumerator carries the number the record stores, so a
+// front end converts its list index with a plain cast once it has checked the range.
+enum class SourceKind : int32_t { kVideoFile = 0, kMj = 1 };
+enum class AudioRate : int32_t { k22050 = 0, k44100 = 1 };
+enum class Channels : int32_t { kMono = 0, kStereo = 1 };
+enum class AudioEncoder : int32_t { kMp3 = 0, kOgg = 1 };
+enum class PlaybackMode : int32_t { kFrameSync = 0, kTimeSync = 1 };
+enum class FrameRateOverride : int32_t { kAutomatic = 0, k30 = 1, k24 = 2, k15 = 3 };
+
 // Quality entries "100%" ... "5%".
 inline constexpr int32_t kQualityLevels = 20;
 // An AVI holds at most this many streams as far as a job is concerned; more are left unused.
 inline constexpr uint32_t kMaxStreams = 50;
 
 struct JobSettings {
-  int32_t sourceKind = kSourceKindVideoFile;  // 1 for a ".mj" file
+  SourceKind sourceKind = SourceKind::kVideoFile;
   std::string sourcePath;
   std::string outputFolder;  // no trailing "/"
-  int32_t frameRateChoice = 0;    // 0: at most 15 fps, 1: at most 30, 2: at most 10
-  int32_t pictureSizeChoice = 0;  // 0: 320 x 240, 1: 640 x 480
+  FrameRateChoice frameRateChoice = FrameRateChoice::kStandard;
+  PictureSizeChoice pictureSizeChoice = PictureSizeChoice::k320x240;
   int32_t audioBitRateIndex = 3;  // into the BIT list, "64/32kbit" by default
-  int32_t audioRateFlag = 0;      // 1: 44100 Hz, else 22050 Hz
-  int32_t stereoFlag = 1;
-  int32_t pictureQuality = 10;    // the quality entry's index (0 = "100%"); becomes the JPEG quality
-  int32_t forceDirectShow = 0;    // read through the media framework instead of the AVI layer
+  AudioRate audioRate = AudioRate::k22050;
+  Channels channels = Channels::kStereo;
+  // On entry the quality entry's index (0 = "100%"); the job's first step replaces it by the JPEG
+  // quality.
+  int32_t pictureQuality = 10;
+  bool forceDirectShow = false;  // read through the media framework instead of the AVI layer
   // Read only by the media-framework job.
-  int32_t encoderChoice = 0;      // 0: MP3, 1: Ogg
-  int32_t playbackMode = 0;
-  int32_t frameRateOverride = 0;
+  AudioEncoder encoderChoice = AudioEncoder::kMp3;
+  PlaybackMode playbackMode = PlaybackMode::kFrameSync;
+  FrameRateOverride frameRateOverride = FrameRateOverride::kAutomatic;
 };
+
+// The JPEG quality of a quality entry's index: 100 - 5 x index, or a usage error for an index
+// outside the 20 entries.
+Result<int32_t> JpegQualityForLevel(int32_t qualityIndex);
 
 // True when `path`'s extension is ".mj" in any case (multibyte characters stepped over).
 bool IsMjPath(const std::string& path);
