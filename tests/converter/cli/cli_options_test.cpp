@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "converter/cli/progress_display.h"
 
 namespace reel {
@@ -87,6 +89,42 @@ TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
   EXPECT_FALSE(Parse({"-o", "", "x"}));
   EXPECT_TRUE(Parse({"--help"})->help);
   EXPECT_EQ(Parse({"--", "-odd.avi"})->sources, std::vector<std::string>{"-odd.avi"});
+}
+
+// --help is printed from the option table: every option it lists is one the parser takes, with
+// the value it shows, and the spellings the scripts use are all listed.
+TEST(CliOptionsTest, HelpListsExactlyTheOptionsTheParserTakes) {
+  const std::string help = CliHelpText();
+  std::istringstream lines(help);
+  std::string line;
+  int listed = 0;
+  while (std::getline(lines, line)) {
+    if (line.rfind("  -", 0) != 0 && line.rfind("      --", 0) != 0) continue;
+    std::istringstream words(line);
+    std::string name;
+    std::string value;
+    words >> name;
+    if (name.back() == ',') words >> name;  // "-r, --frame-rate": the long spelling
+    words >> value;
+    ++listed;
+    std::vector<std::string> arguments{name};
+    // A value such as "standard|max|min" offers its first choice; free-form values get examples.
+    if (!value.empty()) {
+      value = value.substr(0, value.find('|'));
+      if (value == "PERCENT") value = "60";
+      if (value == "INDEX") value = "3";
+      if (value == "DIR") value = "/out";
+      arguments.push_back(value);
+    }
+    arguments.push_back("clip.avi");
+    EXPECT_TRUE(Parse(arguments)) << line;
+  }
+  EXPECT_EQ(listed, 13);
+  for (const char* name : {"--frame-rate", "--size", "--quality", "--bitrate", "--rate", "--stereo", "--mono",
+                           "--force-media-framework", "--playback-mode", "--original-frame", "--encoder",
+                           "--output-dir", "--help", "64/32kbit (default)"}) {
+    EXPECT_NE(help.find(name), std::string::npos) << name;
+  }
 }
 
 TEST(ProgressDisplayTest, BarAndPlainLines) {

@@ -68,9 +68,8 @@ class QrxtoolTest : public ::testing::Test {
 
   // The problems VerifyMovie finds in `bytes`, or the parse error as the only line.
   static std::vector<std::string> Problems(std::vector<uint8_t> bytes) {
-    std::string error;
-    auto movie = ParseMovie(std::move(bytes), error);
-    if (!movie) return {error};
+    auto movie = ParseMovie(std::move(bytes));
+    if (!movie) return {movie.error().message};
     return VerifyMovie(*movie);
   }
   static bool Mentions(const std::vector<std::string>& lines, const std::string& text) {
@@ -200,8 +199,7 @@ TEST_F(QrxtoolTest, FrameWritesThePictureAtItsOwnSize) {
   }
 
   // A frame on its own decodes to the same picture.
-  std::string error;
-  auto movie = ParseMovie(good_, error);
+  auto movie = ParseMovie(good_);
   const auto frame = movie->FrameBytes(2);
   WriteBytes(Path("f2.jbp1"), std::vector<uint8_t>(frame->begin(), frame->end()));
   ASSERT_EQ(RunQrxtool("decode-frame " + Path("f2.jbp1") + " " + Path("single.ppm")).status, 0);
