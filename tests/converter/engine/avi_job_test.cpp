@@ -200,6 +200,18 @@ TEST_F(AviJobTest, SourcesThisBuildCannotReadEndWithAClearErrorAndNoFiles) {
   EXPECT_EQ(folder_.Names(), withAvi);
 }
 
+// The quality step: entry i becomes the JPEG quality 100 - 5 i; the 20 entries and nothing else.
+TEST(JpegQualityTest, EntriesBecomeQualitiesFromOneHundredDownToFive) {
+  EXPECT_EQ(*JpegQualityForLevel(0), 100);
+  EXPECT_EQ(*JpegQualityForLevel(10), 50);
+  EXPECT_EQ(*JpegQualityForLevel(19), 5);
+  for (const int32_t bad : {-1, 20, 100}) {
+    const auto quality = JpegQualityForLevel(bad);
+    ASSERT_FALSE(quality) << bad;
+    EXPECT_EQ(quality.kind(), ErrorKind::kUsage);
+  }
+}
+
 TEST_F(AviJobTest, AVideoRateThatRoundsToZeroIsRefusedBeforeAnythingIsWritten) {
   const std::string source = folder_.File("slow.avi");
   ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + ToneInput(1, 22050) +

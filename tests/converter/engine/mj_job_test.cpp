@@ -175,6 +175,13 @@ TEST(MjJobTest, BadSourcesAreRefusedAndWriteNothing) {
     EXPECT_NE(report.error.find(name), std::string::npos) << report.error;
   }
   EXPECT_EQ(folder.Names(), before);
+  // The reader says what kind of trouble each file is.
+  EXPECT_EQ(MjFile::Open(folder.File("cut.mj")).kind(), ErrorKind::kDamaged);
+  EXPECT_EQ(MjFile::Open(folder.File("tiny.mj")).kind(), ErrorKind::kDamaged);
+  const auto missing = MjFile::Open(folder.File("missing.mj"));
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.kind(), ErrorKind::kCannotRead);
+  EXPECT_EQ(missing.error().message, folder.File("missing.mj") + ": cannot open the file");
 }
 
 TEST(MjJobTest, UnusableSoundGivesAnEmptyCompanionAndAWarning) {
