@@ -18,16 +18,21 @@ ffmpeg -nostdin -hide_banner -loglevel error -y \
   -t 10 -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac 2 "$out/sample.avi"
 build/release/bin/reelforge-cli --output-dir "$out" "$out/sample.avi"
 build/release/bin/qrxtool verify "$out/sample.qrx"
-info=$(build/release/bin/qrxtool info "$out/sample.qrx")
-head -n 6 <<< "$info"
+info=$(build/release/bin/qrxtool info --json "$out/sample.qrx")
+frames=$(jq -r '.frameCount' <<< "$info")
+rate=$(jq -r '.frameRate' <<< "$info")
+jq -r '"frames:       \(.frameCount)", "frame rate:   \(.frameRate) fps",
+       "picture size: \(.width) x \(.height)", "file size:    \(.fileSize) bytes"' <<< "$info"
 echo "Movie: $out/sample.qrx"
 echo "Sound: $out/sample.mp3"
 
 # Reelview plays the movies of the folder it runs in, looping until it is closed: close it after
-# one pass, as its close keys would.
-frames=$(awk '/^frames:/ {print $2}' <<< "$info")
-rate=$(awk '/^frame rate:/ {print $3}' <<< "$info")
-seconds=$(( (frames + rate - 1) / rate + 1 ))
+# one pass (the movie's length rounded up, and a second to start), as its close keys would. A movie
+# without frames or rate plays for the second alone.
+seconds=1
+if [[ "$frames" =~ ^[0-9]+$ && "$rate" =~ ^[0-9]+$ && $frames -gt 0 && $rate -gt 0 ]]; then
+  seconds=$(( (frames + rate - 1) / rate + 1 ))
+fi
 if [[ -z "${DISPLAY:-}" ]]; then
   export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER="${SDL_AUDIODRIVER:-dummy}"
 fi

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
-scripts/install-deps.sh
+scripts/install-deps.sh --fuzz
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DREEL_FUZZ=ON -DREEL_TESTS=OFF -DREEL_BENCH=OFF >/dev/null
 cmake --build build/fuzz

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, skipping those present.
+# With --fuzz, also clang and its sanitizer and libFuzzer runtimes, which only the fuzzing build
+# (scripts/fuzz.sh) uses.
 set -euo pipefail
+
+usage() { echo "usage: scripts/install-deps.sh [--fuzz]" >&2; }
 
 packages=(
   # toolchain
-  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
+  cmake ninja-build g++ pkg-config
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # JPEG stage
@@ -16,9 +20,21 @@ packages=(
   libsdl2-dev
   # the converter's dialog: Qt 6 Widgets and a Japanese Gothic font for its texts
   qt6-base-dev fonts-ipafont-gothic
-  # test clips and the demo
-  ffmpeg
+  # test clips and the demo (jq reads qrxtool's JSON)
+  ffmpeg jq
 )
+
+case $# in
+  0) ;;
+  1)
+    case "$1" in
+      --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+      -h|--help) usage; exit 0 ;;
+      *) echo "scripts/install-deps.sh: unknown argument: $1" >&2; usage; exit 2 ;;
+    esac
+    ;;
+  *) usage; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,7 +2,7 @@
 // quality 50.
 #include <benchmark/benchmark.h>
 
-#include "converter/engine/frame_coder.h"
+#include "converter/coder/frame_coder.h"
 #include "tools/samplegen/sample_coefficients.h"
 
 namespace {

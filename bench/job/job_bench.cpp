@@ -13,7 +13,7 @@
 
 #include "converter/engine/job_memory.h"
 #include "converter/engine/thread_master.h"
-#include "converter/engine/wav_file_make.h"
+#include "converter/engine/conversion_job.h"
 
 namespace reel {
 namespace {

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "converter/engine/frame_coder.h"
-#include "converter/engine/picture_scaler.h"
+#include "converter/coder/frame_coder.h"
+#include "converter/coder/picture_scaler.h"
 #include "converter/jpeg/byte_source.h"
-#include "converter/jpeg/code_frame.h"
+#include "converter/engine/code_frame.h"
 #include "converter/jpeg/frame_jpeg.h"
 #include "converter/jpeg/jpeg_coef_reader.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/engine/frame_coder.h"
-#include "converter/engine/qrx_writer.h"
+#include "converter/coder/frame_coder.h"
+#include "converter/coder/qrx_writer.h"
 #include "player/video/display.h"
 #include "player/video/movie.h"
 #include "player/video/qrx_reader.h"

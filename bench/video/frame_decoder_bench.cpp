@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "converter/engine/frame_coder.h"
+#include "converter/coder/frame_coder.h"
 #include "player/video/frame_decoder.h"
 #include "player/video/frame_entropy_decoder.h"
 #include "tools/samplegen/sample_coefficients.h"

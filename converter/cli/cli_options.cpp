@@ -1,7 +1,12 @@
+// The option table: each entry names its spellings, its value, its help text and what it sets.
+// Choices are read as the dialog's list entries and become the job's enums here, at the edge.
 #include "converter/cli/cli_options.h"
 
 #include <charconv>
+#include <functional>
 #include <map>
+#include <optional>
+#include <span>
 
 #include "converter/audio/mp3_encoder.h"
 
@@ -42,28 +47,128 @@ std::optional<int32_t> ParseQuality(std::string text) {
   return (100 - *percent) / 5;
 }
 
-struct Parser {
-  const std::vector<std::string>& arguments;
-  std::size_t position = 0;
-  std::string& error;
+// A value option's reading: the parsed entry, or none when `text` is not one the option accepts.
+using ValueReader = std::function<std::optional<int32_t>(const std::string& text)>;
+// What an option sets: from the entry its reader gave (0 for a flag) or, for --output-dir, the text.
+// `option` is the spelling the user typed, for its error message.
+using Setter =
+    std::function<Status(CliOptions& options, int32_t entry, const std::string& text, const std::string& option)>;
 
-  std::optional<std::string> Value(const std::string& option) {
-    if (position + 1 >= arguments.size()) {
-      error = option + " needs a value";
-      return std::nullopt;
-    }
-    return arguments[++position];
-  }
-
-  bool Set(int32_t& field, const std::string& option, std::optional<int32_t> parsed, const std::string& accepted) {
-    if (!parsed) {
-      error = option + ": expected " + accepted;
-      return false;
-    }
-    field = *parsed;
-    return true;
-  }
+struct OptionEntry {
+  const char* section;   // the --help heading it is listed under
+  const char* shortName;  // "" when there is none
+  const char* longName;
+  const char* valueName;  // "" for a flag
+  const char* help;       // lines of the --help text, each ending in "\n"
+  ValueReader read;       // none for a flag and for a free-text value
+  const char* accepted;   // what the error message says the option takes
+  Setter set;
 };
+
+template <typename Enum, typename Field>
+Setter SetEnum(Field JobSettings::*field) {
+  return [field](CliOptions& options, int32_t entry, const std::string&, const std::string&) -> Status {
+    options.settings.*field = static_cast<Enum>(entry);
+    return {};
+  };
+}
+
+Setter SetInt(int32_t JobSettings::*field) {
+  return [field](CliOptions& options, int32_t entry, const std::string&, const std::string&) -> Status {
+    options.settings.*field = entry;
+    return {};
+  };
+}
+
+std::string BitRateHelp() {
+  std::string text = "stereo/mono bit rate, by index or label (\"64/32kbit\" or \"64/32\"):\n";
+  const auto& list = BitRateLabels();
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    text += "  " + std::to_string(i) + ": " + list[i] + (i == 3 ? " (default)" : "") + "\n";
+  }
+  return text;
+}
+
+const std::vector<OptionEntry>& OptionTable() {
+  static const std::string bitRateHelp = BitRateHelp();
+  static const std::vector<OptionEntry> table = {
+      {"Picture", "-r", "--frame-rate", "standard|max|min",
+       "movie frame rate: standard keeps at most 15 fps (halves faster\n"
+       "sources), max keeps the source rate, min at most 10 fps (a third\n"
+       "of faster sources). Default: standard\n",
+       [](const std::string& text) {
+         return Choice(text, {{"standard", 0}, {"max", 1}, {"maximum", 1}, {"min", 2}, {"minimum", 2},
+                              {"0", 0}, {"1", 1}, {"2", 2}});
+       },
+       "standard, max or min", SetEnum<FrameRateChoice>(&JobSettings::frameRateChoice)},
+      {"Picture", "-s", "--size", "320x240|640x480",
+       "the box the picture is fitted into, keeping its shape. Default: 320x240\n",
+       [](const std::string& text) { return Choice(text, {{"320x240", 0}, {"640x480", 1}, {"0", 0}, {"1", 1}}); },
+       "320x240 or 640x480", SetEnum<PictureSizeChoice>(&JobSettings::pictureSizeChoice)},
+      {"Picture", "-q", "--quality", "PERCENT", "picture quality, 100 down to 5 in steps of 5. Default: 50\n",
+       ParseQuality, "a percentage from 100 down to 5 in steps of 5", SetInt(&JobSettings::pictureQuality)},
+      {"Sound (MP3)", "-b", "--bitrate", "INDEX|LABEL", bitRateHelp.c_str(), ParseBitRate,
+       "an index 0-12 or a label such as 64/32kbit (see --help)", SetInt(&JobSettings::audioBitRateIndex)},
+      {"Sound (MP3)", "", "--rate", "22.05|44.1", "sample rate in kHz. Default: 22.05\n",
+       [](const std::string& text) {
+         return Choice(text, {{"22.05", 0}, {"22.05kHz", 0}, {"22050", 0}, {"44.1", 1}, {"44.10", 1},
+                              {"44.10kHz", 1}, {"44.1kHz", 1}, {"44100", 1}});
+       },
+       "22.05 or 44.1", SetEnum<AudioRate>(&JobSettings::audioRate)},
+      {"Sound (MP3)", "", "--stereo", "", "two channels. Default\n", nullptr, "",
+       [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
+         options.settings.channels = Channels::kStereo;
+         return {};
+       }},
+      {"Sound (MP3)", "", "--mono", "", "one channel\n", nullptr, "",
+       [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
+         options.settings.channels = Channels::kMono;
+         return {};
+       }},
+      {"Other sources (not in this build; accepted so that scripts written for them run)", "",
+       "--force-media-framework", "", "read the source through the media framework\n", nullptr, "",
+       [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
+         options.settings.forceDirectShow = true;
+         return {};
+       }},
+      {"Other sources (not in this build; accepted so that scripts written for them run)", "", "--playback-mode",
+       "frame|time", "Default: frame\n",
+       [](const std::string& text) { return Choice(text, {{"frame", 0}, {"time", 1}, {"0", 0}, {"1", 1}}); },
+       "frame or time", SetEnum<PlaybackMode>(&JobSettings::playbackMode)},
+      {"Other sources (not in this build; accepted so that scripts written for them run)", "", "--original-frame",
+       "auto|30|24|15", "Default: auto\n",
+       [](const std::string& text) { return Choice(text, {{"auto", 0}, {"30", 1}, {"24", 2}, {"15", 3}}); },
+       "auto, 30, 24 or 15", SetEnum<FrameRateOverride>(&JobSettings::frameRateOverride)},
+      {"Other sources (not in this build; accepted so that scripts written for them run)", "", "--encoder",
+       "mp3|ogg", "companion format for such sources. Default: mp3\n",
+       [](const std::string& text) { return Choice(text, {{"mp3", 0}, {"ogg", 1}}); }, "mp3 or ogg",
+       SetEnum<AudioEncoder>(&JobSettings::encoderChoice)},
+      {"Output", "-o", "--output-dir", "DIR", "where the movie and its MP3 go. Default: the current folder\n", nullptr,
+       "a folder",
+       [](CliOptions& options, int32_t, const std::string& text, const std::string& option) -> Status {
+         if (text.empty()) return MakeError(ErrorKind::kUsage, "", option + " needs a folder");
+         std::string& folder = options.settings.outputFolder;
+         folder = text;
+         while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+         return {};
+       }},
+      {"Output", "-h", "--help", "", "this text\n", nullptr, "",
+       [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
+         options.help = true;
+         return {};
+       }},
+  };
+  return table;
+}
+
+const OptionEntry* FindOption(const std::string& name) {
+  for (const OptionEntry& entry : OptionTable()) {
+    if (name == entry.longName || (entry.shortName[0] != '\0' && name == entry.shortName)) return &entry;
+  }
+  return nullptr;
+}
+
+Error Usage(const std::string& what) { return MakeError(ErrorKind::kUsage, "", what); }
 
 }  // namespace
 
@@ -76,17 +181,18 @@ const std::vector<std::string>& BitRateLabels() {
   return labels;
 }
 
-std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, const std::string& currentFolder,
-                                          std::string& error) {
+Result<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, const std::string& currentFolder) {
   CliOptions options;
   options.settings.outputFolder = currentFolder;
-  JobSettings& s = options.settings;
-  Parser parser{arguments, 0, error};
   bool optionsEnded = false;
-  for (; parser.position < arguments.size(); ++parser.position) {
-    const std::string& argument = arguments[parser.position];
+  for (std::size_t position = 0; position < arguments.size(); ++position) {
+    const std::string& argument = arguments[position];
     if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
       options.sources.push_back(argument);
+      continue;
+    }
+    if (argument == "--") {
+      optionsEnded = true;
       continue;
     }
     std::string option = argument;
@@ -95,127 +201,59 @@ std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& argume
       inlineValue = option.substr(equals + 1);
       option.resize(equals);
     }
-    const auto value = [&]() -> std::optional<std::string> {
-      if (inlineValue) return inlineValue;
-      return parser.Value(option);
-    };
-    const auto flag = [&]() {
-      if (!inlineValue) return true;
-      error = option + " takes no value";
-      return false;
-    };
-    bool ok = true;
-    if (option == "--") {
-      optionsEnded = true;
-    } else if (option == "-h" || option == "--help") {
-      options.help = true;
-    } else if (option == "-r" || option == "--frame-rate") {
-      const auto text = value();
-      ok = text && parser.Set(s.frameRateChoice, option,
-                              Choice(*text, {{"standard", 0}, {"max", 1}, {"maximum", 1}, {"min", 2}, {"minimum", 2},
-                                             {"0", 0}, {"1", 1}, {"2", 2}}),
-                              "standard, max or min");
-    } else if (option == "-s" || option == "--size") {
-      const auto text = value();
-      ok = text && parser.Set(s.pictureSizeChoice, option,
-                              Choice(*text, {{"320x240", 0}, {"640x480", 1}, {"0", 0}, {"1", 1}}), "320x240 or 640x480");
-    } else if (option == "-q" || option == "--quality") {
-      const auto text = value();
-      ok = text && parser.Set(s.pictureQuality, option, ParseQuality(*text), "a percentage from 100 down to 5 in steps of 5");
-    } else if (option == "-b" || option == "--bitrate") {
-      const auto text = value();
-      ok = text && parser.Set(s.audioBitRateIndex, option, ParseBitRate(*text),
-                              "an index 0-12 or a label such as 64/32kbit (see --help)");
-    } else if (option == "--rate") {
-      const auto text = value();
-      ok = text && parser.Set(s.audioRateFlag, option,
-                              Choice(*text, {{"22.05", 0}, {"22.05kHz", 0}, {"22050", 0}, {"44.1", 1}, {"44.10", 1},
-                                             {"44.10kHz", 1}, {"44.1kHz", 1}, {"44100", 1}}),
-                              "22.05 or 44.1");
-    } else if (option == "--stereo") {
-      ok = flag();
-      s.stereoFlag = 1;
-    } else if (option == "--mono") {
-      ok = flag();
-      s.stereoFlag = 0;
-    } else if (option == "--force-media-framework") {
-      ok = flag();
-      s.forceDirectShow = 1;
-    } else if (option == "--playback-mode") {
-      const auto text = value();
-      ok = text && parser.Set(s.playbackMode, option, Choice(*text, {{"frame", 0}, {"time", 1}, {"0", 0}, {"1", 1}}),
-                              "frame or time");
-    } else if (option == "--original-frame") {
-      const auto text = value();
-      ok = text && parser.Set(s.frameRateOverride, option,
-                              Choice(*text, {{"auto", 0}, {"30", 1}, {"24", 2}, {"15", 3}}), "auto, 30, 24 or 15");
-    } else if (option == "--encoder") {
-      const auto text = value();
-      ok = text && parser.Set(s.encoderChoice, option, Choice(*text, {{"mp3", 0}, {"ogg", 1}}), "mp3 or ogg");
-    } else if (option == "-o" || option == "--output-dir") {
-      const auto text = value();
-      ok = text.has_value();
-      if (ok && text->empty()) {
-        error = option + " needs a folder";
-        ok = false;
+    const OptionEntry* entry = FindOption(option);
+    if (entry == nullptr) return Usage("unknown option " + option);
+    const bool takesValue = entry->valueName[0] != '\0';
+    if (!takesValue && inlineValue) return Usage(option + " takes no value");
+    std::string text;
+    if (takesValue) {
+      if (inlineValue) {
+        text = *inlineValue;
+      } else if (position + 1 < arguments.size()) {
+        text = arguments[++position];
+      } else {
+        return Usage(option + " needs a value");
       }
-      if (ok) {
-        s.outputFolder = *text;
-        while (s.outputFolder.size() > 1 && s.outputFolder.back() == '/') s.outputFolder.pop_back();
-      }
-    } else {
-      error = "unknown option " + option;
-      ok = false;
     }
-    if (!ok) return std::nullopt;
+    int32_t choice = 0;
+    if (entry->read) {
+      const auto parsed = entry->read(text);
+      if (!parsed) return Usage(option + ": expected " + entry->accepted);
+      choice = *parsed;
+    }
+    if (Status set = entry->set(options, choice, text, option); !set) return set.error();
   }
-  if (!options.help && options.sources.empty()) {
-    error = "no source file given";
-    return std::nullopt;
-  }
+  if (!options.help && options.sources.empty()) return Usage("no source file given");
   return options;
 }
 
 std::string CliHelpText() {
-  std::string labels;
-  const auto& list = BitRateLabels();
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    labels += "                     " + std::to_string(i) + ": " + list[i] + (i == 3 ? " (default)" : "") + "\n";
+  constexpr std::size_t kHelpColumn = 21;
+  std::string text =
+      "Usage: reelforge-cli [OPTIONS] SOURCE...\n"
+      "\n"
+      "Converts AVI and .mj motion-JPEG files into QRX movies, each with a companion MP3 file of\n"
+      "the same name (clip.avi gives clip.qrx and clip.mp3) in the output folder. Several sources\n"
+      "are converted one after another. Files appear only when complete; Ctrl-C stops the running\n"
+      "job and leaves none of its files behind.\n";
+  std::string section;
+  for (const OptionEntry& entry : OptionTable()) {
+    if (section != entry.section) {
+      section = entry.section;
+      text += "\n" + section + ":\n";
+    }
+    std::string line = entry.shortName[0] != '\0' ? std::string("  ") + entry.shortName + ", " : std::string("      ");
+    line += entry.longName;
+    if (entry.valueName[0] != '\0') line += std::string(" ") + entry.valueName;
+    text += line + "\n";
+    std::string_view help = entry.help;
+    while (!help.empty()) {
+      const auto end = help.find('\n');
+      text += std::string(kHelpColumn, ' ') + std::string(help.substr(0, end)) + "\n";
+      help.remove_prefix(end == std::string_view::npos ? help.size() : end + 1);
+    }
   }
-  return "Usage: reelforge-cli [OPTIONS] SOURCE...\n"
-         "\n"
-         "Converts AVI and .mj motion-JPEG files into QRX movies, each with a companion MP3 file of\n"
-         "the same name (clip.avi gives clip.qrx and clip.mp3) in the output folder. Several sources\n"
-         "are converted one after another. Files appear only when complete; Ctrl-C stops the running\n"
-         "job and leaves none of its files behind.\n"
-         "\n"
-         "Picture:\n"
-         "  -r, --frame-rate standard|max|min\n"
-         "                     movie frame rate: standard keeps at most 15 fps (halves faster\n"
-         "                     sources), max keeps the source rate, min at most 10 fps (a third\n"
-         "                     of faster sources). Default: standard\n"
-         "  -s, --size 320x240|640x480\n"
-         "                     the box the picture is fitted into, keeping its shape. Default: 320x240\n"
-         "  -q, --quality PERCENT\n"
-         "                     picture quality, 100 down to 5 in steps of 5. Default: 50\n"
-         "\n"
-         "Sound (MP3):\n"
-         "  -b, --bitrate INDEX|LABEL\n"
-         "                     stereo/mono bit rate, by index or label (\"64/32kbit\" or \"64/32\"):\n" +
-         labels +
-         "      --rate 22.05|44.1\n"
-         "                     sample rate in kHz. Default: 22.05\n"
-         "      --stereo, --mono   Default: stereo\n"
-         "\n"
-         "Other sources (not in this build; accepted so that scripts written for them run):\n"
-         "      --force-media-framework   read the source through the media framework\n"
-         "      --playback-mode frame|time   Default: frame\n"
-         "      --original-frame auto|30|24|15   Default: auto\n"
-         "      --encoder mp3|ogg   companion format for such sources. Default: mp3\n"
-         "\n"
-         "Output:\n"
-         "  -o, --output-dir DIR  where the movie and its MP3 go. Default: the current folder\n"
-         "  -h, --help           this text\n"
+  return text +
          "\n"
          "Progress is shown as a bar on a terminal and as plain lines otherwise; each job ends with a\n"
          "summary. Exit status: 0 when every job succeeded, 1 when one failed or was stopped, 2 for a\n"

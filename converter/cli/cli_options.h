@@ -1,12 +1,13 @@
 // reelforge-cli's command line: every setting of the converter's dialog as an option, with the
-// dialog's defaults, the output folder and the sources.
+// dialog's defaults, the output folder and the sources. The options are one table, which both
+// the parser and --help read.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "converter/engine/wav_file_make.h"
+#include "common/result.h"
+#include "converter/engine/conversion_job.h"
 
 namespace reel {
 
@@ -16,9 +17,8 @@ struct CliOptions {
   bool help = false;
 };
 
-// The options, or nothing with a message in `error` (a usage error).
-std::optional<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, const std::string& currentFolder,
-                                          std::string& error);
+// The options, or an error of kind kUsage whose message says what was wrong.
+Result<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, const std::string& currentFolder);
 
 // The BIT list's labels, in order: "16/8kbit" ... "320/160kbit".
 const std::vector<std::string>& BitRateLabels();

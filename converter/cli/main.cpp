@@ -21,7 +21,7 @@
 #include "converter/cli/progress_display.h"
 #include "converter/engine/job_memory.h"
 #include "converter/engine/thread_master.h"
-#include "converter/engine/wav_file_make.h"
+#include "converter/engine/conversion_job.h"
 
 namespace reel {
 namespace {
@@ -112,10 +112,9 @@ int Main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
   std::error_code failure;
   const std::string current = std::filesystem::current_path(failure).string();
-  std::string error;
-  const auto options = ParseCliOptions(arguments, current, error);
+  const Result<CliOptions> options = ParseCliOptions(arguments, current);
   if (!options) {
-    std::cerr << "reelforge-cli: " << error << "\nTry 'reelforge-cli --help' for the options.\n";
+    std::cerr << "reelforge-cli: " << options.error().message << "\nTry 'reelforge-cli --help' for the options.\n";
     return kExitUsage;
   }
   if (options->help) {
@@ -131,7 +130,7 @@ int Main(int argc, char** argv) {
     if (stopped) break;
     JobSettings settings = options->settings;
     settings.sourcePath = source;
-    settings.sourceKind = IsMjPath(source) ? kSourceKindMj : kSourceKindVideoFile;
+    settings.sourceKind = IsMjPath(source) ? SourceKind::kMj : SourceKind::kVideoFile;
     if (!RunJob(std::move(settings), signals, stopped)) status = kExitFailed;
   }
   return status;

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "converter/engine/bmp_image.h"
+#include "converter/coder/bmp_image.h"
 
 namespace reel {
 

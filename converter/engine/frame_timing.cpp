@@ -22,15 +22,15 @@ uint32_t AviSourceRate(uint32_t scale, uint32_t rate) {
   return static_cast<uint32_t>((uint64_t{rate} + scale / 2) / scale);
 }
 
-uint32_t TargetRate(uint32_t sourceRate, int32_t frameRateChoice) {
+uint32_t TargetRate(uint32_t sourceRate, FrameRateChoice frameRateChoice) {
   switch (frameRateChoice) {
-    case kFrameRateHighest: return sourceRate;
-    case kFrameRateLowest: return sourceRate > 10 ? sourceRate / 3 : sourceRate;
+    case FrameRateChoice::kHighest: return sourceRate;
+    case FrameRateChoice::kLowest: return sourceRate > 10 ? sourceRate / 3 : sourceRate;
     default: return sourceRate > 15 ? sourceRate / 2 : sourceRate;
   }
 }
 
-std::optional<FrameTiming> ComputeFrameTiming(uint32_t sourceRate, uint32_t sourceLength, int32_t frameRateChoice) {
+std::optional<FrameTiming> ComputeFrameTiming(uint32_t sourceRate, uint32_t sourceLength, FrameRateChoice frameRateChoice) {
   if (sourceRate == 0) return std::nullopt;
   FrameTiming timing;
   timing.sourceRate = sourceRate;
@@ -47,8 +47,8 @@ uint32_t SourceFrameFor(uint32_t outputFrame, uint32_t step) {
   return static_cast<uint32_t>(uint64_t{outputFrame} * step / 100);
 }
 
-PictureSize BoxForChoice(int32_t pictureSizeChoice) {
-  if (pictureSizeChoice == 1) return {640, 480};
+PictureSize BoxForChoice(PictureSizeChoice pictureSizeChoice) {
+  if (pictureSizeChoice == PictureSizeChoice::k640x480) return {640, 480};
   return {320, 240};
 }
 

@@ -12,10 +12,12 @@
 
 namespace reel {
 
-// The frame-rate choices: at most 15, at most 30 and at most 10 frames per second.
-inline constexpr int32_t kFrameRateStandard = 0;
-inline constexpr int32_t kFrameRateHighest = 1;
-inline constexpr int32_t kFrameRateLowest = 2;
+// The frame-rate choices: at most 15, at most 30 and at most 10 frames per second (the numbers are
+// the job record's).
+enum class FrameRateChoice : int32_t { kStandard = 0, kHighest = 1, kLowest = 2 };
+
+// The picture-size choices: the box 320 x 240 or 640 x 480.
+enum class PictureSizeChoice : int32_t { k320x240 = 0, k640x480 = 1 };
 
 struct FrameTiming {
   uint32_t sourceRate = 0;  // s, whole frames per second
@@ -30,11 +32,11 @@ uint32_t AviSourceRate(uint32_t scale, uint32_t rate);
 
 // The movie's rate for a source rate and a frame-rate choice (an unknown choice counts as the
 // standard one).
-uint32_t TargetRate(uint32_t sourceRate, int32_t frameRateChoice);
+uint32_t TargetRate(uint32_t sourceRate, FrameRateChoice frameRateChoice);
 
 // The timing of a movie from a source of `sourceLength` frames, or nothing when the source rate is
 // 0 (there is no step to take) or the frame count would not fit a movie's index.
-std::optional<FrameTiming> ComputeFrameTiming(uint32_t sourceRate, uint32_t sourceLength, int32_t frameRateChoice);
+std::optional<FrameTiming> ComputeFrameTiming(uint32_t sourceRate, uint32_t sourceLength, FrameRateChoice frameRateChoice);
 
 // The source frame that output frame k shows.
 uint32_t SourceFrameFor(uint32_t outputFrame, uint32_t step);
@@ -45,8 +47,8 @@ struct PictureSize {
   friend bool operator==(const PictureSize&, const PictureSize&) = default;
 };
 
-// The box 320 x 240 (choice 0) or 640 x 480 (choice 1).
-PictureSize BoxForChoice(int32_t pictureSizeChoice);
+// The box of a picture-size choice.
+PictureSize BoxForChoice(PictureSizeChoice pictureSizeChoice);
 
 // The fit on a video file's first frame: the side that would overflow the box is kept and the
 // other shrinks to keep the source's shape (truncated, at least 1). A source size of 0 leaves the

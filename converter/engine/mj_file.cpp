@@ -36,37 +36,31 @@ std::optional<std::vector<uint8_t>> ReadAt(std::ifstream& file, uint64_t start, 
 
 }  // namespace
 
-std::optional<MjFile> MjFile::Open(const std::string& path, std::string& error) {
+Result<MjFile> MjFile::Open(const std::string& path) {
   std::ifstream file(path, std::ios::binary | std::ios::ate);
   if (!file) {
-    error = "cannot open the file";
-    return std::nullopt;
+    return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");
   }
   const auto end = file.tellg();
   const uint64_t fileSize = end < 0 ? 0 : static_cast<uint64_t>(end);
   if (fileSize < kMjHeaderSize) {
-    error = "too short for a .mj header";
-    return std::nullopt;
+    return MakeError(ErrorKind::kDamaged, path, "too short for a .mj header");
   }
   const auto headerBytes = ReadAt(file, 0, kMjHeaderSize);
   if (!headerBytes) {
-    error = "cannot read the .mj header";
-    return std::nullopt;
+    return MakeError(ErrorKind::kCannotRead, path, "cannot read the .mj header");
   }
   const MjHeader header = ParseHeader(*headerBytes);
   if (header.indexEntries == 0) {
-    error = "the .mj index has no entries";
-    return std::nullopt;
+    return MakeError(ErrorKind::kDamaged, path, "the .mj index has no entries");
   }
   const uint64_t indexSize = uint64_t{header.indexEntries} * kMjIndexEntrySize;
   if (uint64_t{header.indexOffset} + indexSize > fileSize) {
-    error = "the .mj index lies outside the file";
-    return std::nullopt;
+    return MakeError(ErrorKind::kDamaged, path, "the .mj index lies outside the file");
   }
   const auto indexBytes = ReadAt(file, header.indexOffset, indexSize);
   if (!indexBytes) {
-    error = "cannot read the .mj index";
-    return std::nullopt;
+    return MakeError(ErrorKind::kCannotRead, path, "cannot read the .mj index");
   }
   std::vector<MjIndexEntry> index(header.indexEntries);
   const std::span<const uint8_t> indexSpan(*indexBytes);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+
 namespace reel {
 
 inline constexpr std::size_t kMjHeaderSize = 44;
@@ -41,10 +43,10 @@ struct MjIndexEntry {
 
 class MjFile {
  public:
-  // Opens the file and reads its header and index, or nothing with a reason in `error`: a file
-  // that cannot be opened, shorter than the header, without index entries, or whose index lies
-  // outside the file.
-  static std::optional<MjFile> Open(const std::string& path, std::string& error);
+  // Opens the file and reads its header and index. A file that cannot be opened or read is
+  // kCannotRead; one shorter than the header, without index entries, or whose index lies outside
+  // the file is kDamaged.
+  static Result<MjFile> Open(const std::string& path);
 
   const MjHeader& Header() const { return header_; }
   // L, the number of chunks.

@@ -2,19 +2,17 @@
 
 #include <utility>
 
-#include "converter/engine/picture_scaler.h"
-#include "converter/jpeg/code_frame.h"
+#include "converter/coder/picture_scaler.h"
+#include "converter/engine/code_frame.h"
 
 namespace reel {
 
-std::optional<MovieBuilder> MovieBuilder::Begin(const std::string& path, const FrameTiming& timing,
-                                                int32_t pictureSizeChoice, int32_t quality, std::string& error) {
+Result<MovieBuilder> MovieBuilder::Begin(const std::string& path, const FrameTiming& timing,
+                                         PictureSizeChoice pictureSizeChoice, int32_t quality) {
   QrxOutput movie = CreateQrxFile(path);
-  if (movie.Ok()) BeginQrx(movie, timing.frameCount, timing.targetRate, pictureSizeChoice);
-  if (!movie.Ok()) {
-    error = movie.error;
-    return std::nullopt;
-  }
+  if (movie.Ok()) BeginQrx(movie, timing.frameCount, timing.targetRate, static_cast<int>(pictureSizeChoice));
+  // The container writer's messages already name the file.
+  if (!movie.Ok()) return MakeError(ErrorKind::kCannotWrite, "", movie.error);
   return MovieBuilder(std::move(movie), quality);
 }
 
@@ -36,12 +34,12 @@ std::optional<std::vector<uint8_t>> MovieBuilder::StandInFrame() const {
   return CodeFrame(*black, quality_);
 }
 
-bool MovieBuilder::AddPicture(const std::optional<BmpImage>& source) {
+Status MovieBuilder::AddPicture(const std::optional<BmpImage>& source) {
   if (!source) return AddCoded(true, std::nullopt);
   return AddCoded(false, CodeSourcePicture(*source, Size(), quality_));
 }
 
-bool MovieBuilder::AddCoded(bool pictureMissing, std::optional<std::vector<uint8_t>> coded) {
+Status MovieBuilder::AddCoded(bool pictureMissing, std::optional<std::vector<uint8_t>> coded) {
   if (pictureMissing) {
     ++missingPictures_;
   } else if (!coded) {
@@ -50,13 +48,16 @@ bool MovieBuilder::AddCoded(bool pictureMissing, std::optional<std::vector<uint8
   if (!coded) coded = StandInFrame();
   if (!coded) {
     if (movie_.error.empty()) movie_.error = movie_.path + ": no frame can be coded at this picture size";
-    return false;
+    return WriteFailure();
   }
-  if (!AppendQrxFrame(movie_, *coded)) return false;
+  if (!AppendQrxFrame(movie_, *coded)) return WriteFailure();
   previousFrame_ = std::move(*coded);
-  return true;
+  return {};
 }
 
-bool MovieBuilder::Finish() { return FinishQrx(movie_); }
+Status MovieBuilder::Finish() {
+  if (!FinishQrx(movie_)) return WriteFailure();
+  return {};
+}
 
 }  // namespace reel

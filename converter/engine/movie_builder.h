@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "converter/engine/bmp_image.h"
+#include "common/result.h"
+#include "converter/coder/bmp_image.h"
 #include "converter/engine/frame_timing.h"
-#include "converter/engine/qrx_writer.h"
+#include "converter/coder/qrx_writer.h"
 
 namespace reel {
 
@@ -26,32 +27,32 @@ class MovieBuilder {
  public:
   // Creates (or truncates) the movie file at `path` and writes its header and empty index for
   // the timing's frame count and rate, in the box of the picture-size choice.
-  static std::optional<MovieBuilder> Begin(const std::string& path, const FrameTiming& timing, int32_t pictureSizeChoice,
-                                           int32_t quality, std::string& error);
+  static Result<MovieBuilder> Begin(const std::string& path, const FrameTiming& timing,
+                                    PictureSizeChoice pictureSizeChoice, int32_t quality);
 
   // The movie's size; set it (the fit to the source's shape) before the first frame.
   void SetSize(PictureSize size);
   PictureSize Size() const;
 
-  // Scales, codes and appends one frame. False when the movie file cannot be written; the
-  // reason is in Error().
-  bool AddPicture(const std::optional<BmpImage>& source);
+  // Scales, codes and appends one frame. A kCannotWrite error when the movie file cannot be
+  // written.
+  Status AddPicture(const std::optional<BmpImage>& source);
   // Appends a frame coded elsewhere (with CodeSourcePicture at Size()); `coded` is none when the
   // picture was missing or could not be coded.
-  bool AddCoded(bool pictureMissing, std::optional<std::vector<uint8_t>> coded);
+  Status AddCoded(bool pictureMissing, std::optional<std::vector<uint8_t>> coded);
 
-  // Rewrites the header and index and closes the file. False (see Error()) when anything failed.
-  bool Finish();
+  // Rewrites the header and index and closes the file; an error when anything failed.
+  Status Finish();
 
   int32_t Quality() const { return quality_; }
   uint32_t FramesDone() const { return movie_.framesAppended; }
   uint32_t MissingPictures() const { return missingPictures_; }
   uint32_t UncodablePictures() const { return uncodablePictures_; }
-  const std::string& Error() const { return movie_.error; }
 
  private:
   MovieBuilder(QrxOutput movie, int32_t quality) : movie_(std::move(movie)), quality_(quality) {}
   std::optional<std::vector<uint8_t>> StandInFrame() const;
+  Status WriteFailure() const { return MakeError(ErrorKind::kCannotWrite, "", movie_.error); }
 
   QrxOutput movie_;
   int32_t quality_;

@@ -20,7 +20,7 @@ constexpr mode_t kOutputMode = 0644;
 
 }  // namespace
 
-std::optional<StagedOutput> StagedOutput::Create(const std::string& finalPath, std::string& error) {
+Result<StagedOutput> StagedOutput::Create(const std::string& finalPath) {
   const std::filesystem::path target(finalPath);
   const std::filesystem::path folder = target.parent_path();
   std::string pattern = (folder / ("." + target.filename().string() + ".part-XXXXXX")).string();
@@ -28,8 +28,8 @@ std::optional<StagedOutput> StagedOutput::Create(const std::string& finalPath, s
   buffer.push_back('\0');
   const int descriptor = mkstemp(buffer.data());
   if (descriptor < 0) {
-    error = finalPath + ": cannot create a file in the output folder: " + std::strerror(errno);
-    return std::nullopt;
+    return MakeError(ErrorKind::kCannotWrite, finalPath,
+                     std::string("cannot create a file in the output folder: ") + std::strerror(errno));
   }
   fchmod(descriptor, kOutputMode);
   close(descriptor);
@@ -60,16 +60,15 @@ void StagedOutput::Discard() {
   temporaryPath_.clear();
 }
 
-bool StagedOutput::Commit(std::string& error) {
+Status StagedOutput::Commit() {
   std::error_code failure;
   std::filesystem::rename(temporaryPath_, finalPath_, failure);
   if (failure) {
-    error = finalPath_ + ": cannot store the finished file: " + failure.message();
     Discard();
-    return false;
+    return MakeError(ErrorKind::kCannotWrite, finalPath_, "cannot store the finished file: " + failure.message());
   }
   temporaryPath_.clear();
-  return true;
+  return {};
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

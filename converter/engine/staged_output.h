@@ -10,13 +10,15 @@
 #include <optional>
 #include <string>
 
+#include "common/result.h"
+
 namespace reel {
 
 class StagedOutput {
  public:
-  // Reserves a temporary name beside `finalPath` (an empty file is created there), or nothing
-  // with a reason in `error` when the folder cannot take it.
-  static std::optional<StagedOutput> Create(const std::string& finalPath, std::string& error);
+  // Reserves a temporary name beside `finalPath` (an empty file is created there), or a
+  // kCannotWrite error when the folder cannot take it.
+  static Result<StagedOutput> Create(const std::string& finalPath);
 
   StagedOutput(StagedOutput&& other) noexcept;
   StagedOutput& operator=(StagedOutput&& other) noexcept;
@@ -28,9 +30,9 @@ class StagedOutput {
   const std::string& TemporaryPath() const { return temporaryPath_; }
   const std::string& FinalPath() const { return finalPath_; }
 
-  // Renames the temporary file to its real name, replacing a file of that name. False (with a
-  // reason in `error`, the temporary file removed) when the rename fails.
-  bool Commit(std::string& error);
+  // Renames the temporary file to its real name, replacing a file of that name. A kCannotWrite
+  // error (the temporary file removed) when the rename fails.
+  Status Commit();
 
  private:
   StagedOutput(std::string finalPath, std::string temporaryPath);

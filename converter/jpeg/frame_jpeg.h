@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "converter/engine/bmp_image.h"
+#include "converter/coder/bmp_image.h"
 
 namespace reel {
 

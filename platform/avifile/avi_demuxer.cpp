@@ -19,28 +19,24 @@ bool HasAviSignature(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<AviDemuxer> AviDemuxer::Open(const std::string& path, std::string& error) {
+Result<std::unique_ptr<AviDemuxer>> AviDemuxer::Open(const std::string& path) {
   // The converter reports its own errors; the libraries' chatter would only interleave with them.
   av_log_set_level(AV_LOG_QUIET);
   std::ifstream probe(path, std::ios::binary);
   if (!probe) {
-    error = "cannot open the file";
-    return nullptr;
+    return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");
   }
   probe.close();
   if (!HasAviSignature(path)) {
-    error = "not an AVI file";
-    return nullptr;
+    return MakeError(ErrorKind::kNotThisFormat, path, "not an AVI file");
   }
   const AVInputFormat* format = av_find_input_format("avi");
   if (format == nullptr) {
-    error = "no AVI reader in this build";
-    return nullptr;
+    return MakeError(ErrorKind::kUnsupported, path, "no AVI reader in this build");
   }
   AVFormatContext* context = nullptr;
   if (avformat_open_input(&context, path.c_str(), format, nullptr) < 0) {
-    error = "not an AVI file";
-    return nullptr;
+    return MakeError(ErrorKind::kNotThisFormat, path, "not an AVI file");
   }
   // The stream headers say all the job needs; no frames are decoded to guess more.
   return std::make_unique<AviDemuxer>(context);

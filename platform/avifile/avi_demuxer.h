@@ -9,12 +9,15 @@ extern "C" {
 #include <memory>
 #include <string>
 
+#include "common/result.h"
+
 namespace reel {
 
 class AviDemuxer {
  public:
-  // Opens and reads the headers and index, or nothing with a reason in `error`.
-  static std::unique_ptr<AviDemuxer> Open(const std::string& path, std::string& error);
+  // Opens and reads the headers and index. A file that is not an AVI is refused with
+  // ErrorKind::kNotThisFormat.
+  static Result<std::unique_ptr<AviDemuxer>> Open(const std::string& path);
 
   // Takes over an opened context.
   explicit AviDemuxer(AVFormatContext* context) : context_(context) {}

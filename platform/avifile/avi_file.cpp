@@ -63,17 +63,20 @@ struct PacketDeleter {
 
 }  // namespace
 
-std::optional<AviFile> AviFile::Open(const std::string& path, std::string* error) {
-  std::string reason;
-  auto demuxer = AviDemuxer::Open(path, reason);
-  if (!demuxer) {
-    if (error != nullptr) *error = reason;
-    return std::nullopt;
-  }
-  return AviFile(path, std::move(demuxer));
+Result<AviFile> AviFile::Open(const std::string& path) {
+  auto demuxer = AviDemuxer::Open(path);
+  if (!demuxer) return demuxer.error();
+  return AviFile(path, std::move(*demuxer));
 }
 
-AviFile::AviFile(std::string path, std::unique_ptr<AviDemuxer> demuxer)
+Result<AviFrameReader> AviFile::OpenFrameReader(uint32_t stream) {
+  if (demuxerLent_) return AviFrameReader::Open(path_, stream);
+  // Nothing has read a packet from the file's own demuxer yet, so it stands where a fresh one would.
+  demuxerLent_ = true;
+  return AviFrameReader::Open(demuxer_, stream);
+}
+
+AviFile::AviFile(std::string path, std::shared_ptr<AviDemuxer> demuxer)
     : path_(std::move(path)), demuxer_(std::move(demuxer)) {}
 AviFile::AviFile(AviFile&&) noexcept = default;
 AviFile& AviFile::operator=(AviFile&&) noexcept = default;
@@ -103,10 +106,10 @@ std::vector<uint8_t> AviFile::ReadFormat(uint32_t stream) const {
 
 std::optional<std::vector<uint8_t>> AviFile::ReadWholeStream(uint32_t stream) const {
   if (stream >= StreamCount()) return std::nullopt;
-  std::string reason;
   // A reader of its own, so the position of this file's demuxer never matters.
-  auto reader = AviDemuxer::Open(path_, reason);
-  if (!reader) return std::nullopt;
+  auto opened = AviDemuxer::Open(path_);
+  if (!opened) return std::nullopt;
+  const std::unique_ptr<AviDemuxer>& reader = *opened;
   for (unsigned i = 0; i < reader->StreamCount(); ++i) {
     reader->Stream(i)->discard = i == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   }

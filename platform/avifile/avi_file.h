@@ -2,9 +2,11 @@
 // scale and rate, length and format block; a whole stream's raw data; and the pictures of a video
 // stream, one source frame at a time.
 //
-// Only AVI files are opened: anything else is refused at Open, whatever the media libraries could
-// make of it. Each reading operation opens the file afresh, so reading one stream never disturbs
-// another.
+// Only AVI files are opened: anything else is refused at Open (ErrorKind::kNotThisFormat), whatever
+// the media libraries could make of it. The file opened to read the stream headers serves the
+// first frame reader too, so a job that probes and reads one video stream opens the file once for
+// both; later frame readers and whole-stream reads open it afresh, so reading one stream never
+// disturbs another.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/result.h"
+#include "platform/avifile/avi_frame_reader.h"
 
 namespace reel {
 
@@ -41,9 +46,9 @@ class AviDemuxer;
 
 class AviFile {
  public:
-  // Opens an AVI file, or nothing (with a reason in `error`) when the file cannot be read or is
-  // not an AVI.
-  static std::optional<AviFile> Open(const std::string& path, std::string* error = nullptr);
+  // Opens an AVI file: an error of kind kNotThisFormat when it is not an AVI, kCannotRead when it
+  // cannot be read.
+  static Result<AviFile> Open(const std::string& path);
 
   AviFile(AviFile&&) noexcept;
   AviFile& operator=(AviFile&&) noexcept;
@@ -62,12 +67,18 @@ class AviFile {
   // be larger than kMaxStreamBytes).
   std::optional<std::vector<uint8_t>> ReadWholeStream(uint32_t stream) const;
 
+  // Frame reading on a video stream (see AviFrameReader), an error of kind kUnsupported when the
+  // stream is not video or has no decoder. The first reader takes over this file's own open
+  // demuxer; read the stream headers and format blocks before asking for it.
+  Result<AviFrameReader> OpenFrameReader(uint32_t stream);
+
   static constexpr std::size_t kMaxStreamBytes = std::size_t{1} << 31;
 
  private:
-  AviFile(std::string path, std::unique_ptr<AviDemuxer> demuxer);
+  AviFile(std::string path, std::shared_ptr<AviDemuxer> demuxer);
   std::string path_;
-  std::unique_ptr<AviDemuxer> demuxer_;
+  std::shared_ptr<AviDemuxer> demuxer_;
+  bool demuxerLent_ = false;
 };
 
 }  // namespace reel

@@ -63,7 +63,7 @@ int64_t PacketPosition(const AVPacket& packet) {
 }  // namespace
 
 struct AviFrameReader::State {
-  std::unique_ptr<AviDemuxer> demuxer;
+  std::shared_ptr<AviDemuxer> demuxer;
   unsigned stream = 0;
   CodecContextPtr codec;
   bool intraOnly = false;
@@ -231,26 +231,35 @@ struct AviFrameReader::State {
   }
 };
 
-std::optional<AviFrameReader> AviFrameReader::Open(const std::string& path, uint32_t stream) {
+Result<AviFrameReader> AviFrameReader::Open(const std::string& path, uint32_t stream) {
+  auto demuxer = AviDemuxer::Open(path);
+  if (!demuxer) return demuxer.error();
+  return Open(std::shared_ptr<AviDemuxer>(std::move(*demuxer)), stream);
+}
+
+Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream) {
+  const std::string path = demuxer->Context()->url != nullptr ? demuxer->Context()->url : "";
+  const auto refuse = [&](const char* what) {
+    return MakeError(ErrorKind::kUnsupported, path, "video stream " + std::to_string(stream) + ": " + what);
+  };
   auto state = std::make_unique<State>();
-  if (!state->Valid()) return std::nullopt;
-  std::string reason;
-  state->demuxer = AviDemuxer::Open(path, reason);
-  if (!state->demuxer || stream >= state->demuxer->StreamCount()) return std::nullopt;
+  if (!state->Valid()) return MakeError(ErrorKind::kOutOfMemory, path, "no memory for frame reading");
+  state->demuxer = std::move(demuxer);
+  if (stream >= state->demuxer->StreamCount()) return refuse("no such stream");
   const AVCodecParameters& parameters = *state->demuxer->Stream(stream)->codecpar;
-  if (parameters.codec_type != AVMEDIA_TYPE_VIDEO) return std::nullopt;
+  if (parameters.codec_type != AVMEDIA_TYPE_VIDEO) return refuse("not a video stream");
   for (unsigned i = 0; i < state->demuxer->StreamCount(); ++i) {
     state->demuxer->Stream(i)->discard = i == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   }
   const AVCodec* decoder = avcodec_find_decoder(parameters.codec_id);
-  if (decoder == nullptr) return std::nullopt;
+  if (decoder == nullptr) return refuse("no decoder");
   state->codec.reset(avcodec_alloc_context3(decoder));
-  if (!state->codec || avcodec_parameters_to_context(state->codec.get(), &parameters) < 0) return std::nullopt;
+  if (!state->codec || avcodec_parameters_to_context(state->codec.get(), &parameters) < 0) return refuse("no decoder");
   state->intraOnly = IsIntraOnly(parameters.codec_id);
   // Slice threads never hold a picture back, which the one-packet-one-picture path relies on.
   state->codec->thread_count = 0;
   state->codec->thread_type = state->intraOnly ? FF_THREAD_SLICE : (FF_THREAD_FRAME | FF_THREAD_SLICE);
-  if (avcodec_open2(state->codec.get(), decoder, nullptr) < 0) return std::nullopt;
+  if (avcodec_open2(state->codec.get(), decoder, nullptr) < 0) return refuse("no decoder");
   state->stream = stream;
   return AviFrameReader(std::move(state));
 }

@@ -14,13 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+
 namespace reel {
+
+class AviDemuxer;
 
 class AviFrameReader {
  public:
-  // Opens frame reading on the stream of the file at `path`, or nothing when the stream is not
-  // video or has no decoder.
-  static std::optional<AviFrameReader> Open(const std::string& path, uint32_t stream);
+  // Opens frame reading on the stream of the file at `path`: an error of kind kUnsupported when the
+  // stream is not video or has no decoder, the AVI layer's error when the file cannot be opened.
+  static Result<AviFrameReader> Open(const std::string& path, uint32_t stream);
+  // The same on a demuxer already open on the file (AviFile lends its own); it must not have read
+  // any packets yet.
+  static Result<AviFrameReader> Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream);
 
   AviFrameReader(AviFrameReader&&) noexcept;
   AviFrameReader& operator=(AviFrameReader&&) noexcept;

@@ -1,8 +1,9 @@
 // A shared module loaded at run time, unloaded when the owner lets it go.
 //
 // A name without a "/" is looked up by the platform's normal library search: the running
-// program's folder first, then the executable's run path and the system's folders. A name with a
-// "/" is opened as the file it names. Entry points are found by name; a missing one is reported as null, never guessed.
+// program's folder first, then the installed modules' folder beside it (../lib/reelforge), then
+// the executable's run path and the system's folders. A name with a "/" is opened as the file it
+// names. Entry points are found by name; a missing one is reported as null, never guessed.
 #pragma once
 
 #include <optional>

@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "common/qrx_format.h"
-#include "converter/engine/frame_coder.h"
-#include "converter/engine/qrx_writer.h"
+#include "converter/coder/frame_coder.h"
+#include "converter/coder/qrx_writer.h"
 #include "tools/samplegen/sample_coefficients.h"
 
 namespace reel::test {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "converter/engine/frame_coder.h"
-#include "converter/engine/qrx_writer.h"
+#include "converter/coder/frame_coder.h"
+#include "converter/coder/qrx_writer.h"
 #include "test_folder.h"
 #include "tools/samplegen/sample_coefficients.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "converter/engine/frame_coder.h"
+#include "converter/coder/frame_coder.h"
 #include "hand_frame.h"
 #include "player/video/colour_conversion.h"
 #include "player/video/inverse_transform.h"

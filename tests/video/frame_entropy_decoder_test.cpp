@@ -5,7 +5,7 @@
 #include <random>
 
 #include "common/zigzag.h"
-#include "converter/engine/frame_coder.h"
+#include "converter/coder/frame_coder.h"
 #include "hand_frame.h"
 #include "tools/samplegen/sample_coefficients.h"
 

@@ -33,6 +33,11 @@ int Fail(const std::string& what, const std::string& message) {
   return 1;
 }
 
+int Fail(const Error& error) {
+  std::cerr << "qrxtool: " << error.message << "\n";
+  return 1;
+}
+
 int UsageError(std::string_view command, const std::string& message) {
   std::cerr << "qrxtool " << command << ": " << message << "\n";
   for (const Command& c : Commands()) {

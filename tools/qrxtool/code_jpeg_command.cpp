@@ -5,7 +5,7 @@
 // coefficients. The quality is only stored in the frame header.
 #include <charconv>
 
-#include "converter/engine/frame_coder.h"
+#include "converter/coder/frame_coder.h"
 #include "converter/jpeg/byte_source.h"
 #include "converter/jpeg/jpeg_coef_reader.h"
 #include "tools/qrxtool/commands.h"
@@ -51,9 +51,8 @@ int RunCodeJpeg(const std::vector<std::string>& args) {
     quality = *value;
   }
   const std::string& path = parsed->positional[0];
-  std::string error;
-  const auto jpeg = ReadWholeFile(path, error);
-  if (!jpeg) return Fail(path, error);
+  const auto jpeg = ReadWholeFile(path);
+  if (!jpeg) return Fail(jpeg.error());
 
   CByteSource source(*jpeg);
   CJpegCoefReader reader;
@@ -70,7 +69,7 @@ int RunCodeJpeg(const std::vector<std::string>& args) {
   }
   const auto frame = CodeCoefficients(reader.TakeCoefficients(), quality);
   if (!frame) return Fail(path, "beyond the frame format's limits (size, table entries of 0 or stream length)");
-  if (!WriteBytesToFile(parsed->positional[1], *frame, error)) return Fail(parsed->positional[1], error);
+  if (Status written = WriteBytesToFile(parsed->positional[1], *frame); !written) return Fail(written.error());
   return 0;
 }
 

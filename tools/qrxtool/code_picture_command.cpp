@@ -4,9 +4,9 @@
 #include <cctype>
 #include <charconv>
 
-#include "converter/engine/bmp_image.h"
-#include "converter/engine/picture_scaler.h"
-#include "converter/jpeg/code_frame.h"
+#include "converter/coder/bmp_image.h"
+#include "converter/coder/picture_scaler.h"
+#include "converter/engine/code_frame.h"
 #include "tools/qrxtool/commands.h"
 #include "tools/qrxtool/movie_file.h"
 #include "tools/qrxtool/picture_output.h"
@@ -52,11 +52,10 @@ class PpmHeaderReader {
   std::size_t position_ = 2;  // after "P6"
 };
 
-// A P6 picture (maximum value 255) as a bottom-up 24-bit BmpImage, or none with the reason.
-std::optional<BmpImage> ReadPpm(std::span<const uint8_t> bytes, std::string& error) {
+// A P6 picture (maximum value 255) as a bottom-up 24-bit BmpImage, or an error saying why not.
+Result<BmpImage> ReadPpm(std::span<const uint8_t> bytes) {
   if (bytes.size() < 2 || bytes[0] != 'P' || bytes[1] != '6') {
-    error = "not a binary PPM (P6) picture";
-    return std::nullopt;
+    return MakeError(ErrorKind::kNotThisFormat, "", "not a binary PPM (P6) picture");
   }
   PpmHeaderReader header(bytes);
   const auto width = header.Number();
@@ -64,22 +63,19 @@ std::optional<BmpImage> ReadPpm(std::span<const uint8_t> bytes, std::string& err
   const auto maximum = header.Number();
   const auto start = header.PixelStart();
   if (!width || !height || !maximum || !start) {
-    error = "the PPM header is damaged";
-    return std::nullopt;
+    return MakeError(ErrorKind::kDamaged, "", "the PPM header is damaged");
   }
   if (*maximum != 255) {
-    error = "only PPM pictures with a maximum value of 255 are read";
-    return std::nullopt;
+    return MakeError(ErrorKind::kUnsupported, "", "only PPM pictures with a maximum value of 255 are read");
   }
   std::optional<BmpImage> picture = BmpImage::Create(*width, *height, 24);
   if (!picture) {
-    error = "the picture size is 0 or larger than " + std::to_string(BmpImage::kMaxDimension);
-    return std::nullopt;
+    return MakeError(ErrorKind::kUnsupported, "",
+                     "the picture size is 0 or larger than " + std::to_string(BmpImage::kMaxDimension));
   }
   const std::size_t rowBytes = std::size_t{*width} * 3;
   if (bytes.size() - *start < rowBytes * *height) {
-    error = "the PPM pixel data is shorter than its header says";
-    return std::nullopt;
+    return MakeError(ErrorKind::kDamaged, "", "the PPM pixel data is shorter than its header says");
   }
   for (uint32_t y = 0; y < *height; ++y) {
     const auto source = bytes.subspan(*start + y * rowBytes, rowBytes);
@@ -90,7 +86,7 @@ std::optional<BmpImage> ReadPpm(std::span<const uint8_t> bytes, std::string& err
       target[x * 3 + 2] = source[x * 3];
     }
   }
-  return picture;
+  return std::move(*picture);
 }
 
 // "WxH" with both numbers above 0.
@@ -122,11 +118,10 @@ int RunCodePicture(const std::vector<std::string>& args) {
   if (!quality) return UsageError("code-picture", "quality '" + qualityOption->second + "' is not a number from 1 to 100");
 
   const std::string& path = parsed->positional[0];
-  std::string error;
-  const auto bytes = ReadWholeFile(path, error);
-  if (!bytes) return Fail(path, error);
-  const std::optional<BmpImage> picture = ReadPpm(*bytes, error);
-  if (!picture) return Fail(path, error);
+  const auto bytes = ReadWholeFile(path);
+  if (!bytes) return Fail(bytes.error());
+  const Result<BmpImage> picture = ReadPpm(*bytes);
+  if (!picture) return Fail(path, picture.error().message);
 
   std::pair<uint32_t, uint32_t> size{picture->Width(), picture->Height()};
   if (const auto option = parsed->options.find("--size"); option != parsed->options.end()) {
@@ -138,7 +133,7 @@ int RunCodePicture(const std::vector<std::string>& args) {
   if (!scaled) return Fail(path, "cannot be scaled to " + std::to_string(size.first) + " x " + std::to_string(size.second));
   const auto frame = CodeFrame(*scaled, *quality);
   if (!frame) return Fail(path, "the frame could not be coded (JPEG encoding failed or the size is beyond the format)");
-  if (!WriteBytesToFile(parsed->positional[1], *frame, error)) return Fail(parsed->positional[1], error);
+  if (Status written = WriteBytesToFile(parsed->positional[1], *frame); !written) return Fail(written.error());
   return 0;
 }
 

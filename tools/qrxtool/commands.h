@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
+
 namespace reel {
 
 struct Command {
@@ -47,6 +49,8 @@ std::optional<Arguments> ParseArguments(std::string_view command, const std::vec
 
 // Prints "qrxtool: WHAT: MESSAGE" to standard error and returns 1.
 int Fail(const std::string& what, const std::string& message);
+// The same for an error whose message already names its file.
+int Fail(const Error& error);
 // Prints the command's usage to standard error and returns 2.
 int UsageError(std::string_view command, const std::string& message);
 

@@ -11,9 +11,8 @@ namespace reel {
 namespace {
 
 int WritePicture(const FrameDecoder& decoder, const std::string& outPath, bool raw565) {
-  std::string error;
   const std::vector<uint8_t> bytes = raw565 ? Raw565OfPicture(decoder) : PpmOfPicture(decoder);
-  if (!WriteBytesToFile(outPath, bytes, error)) return Fail(outPath, error);
+  if (Status written = WriteBytesToFile(outPath, bytes); !written) return Fail(written.error());
   return 0;
 }
 
@@ -64,9 +63,8 @@ int RunDecodeFrame(const std::vector<std::string>& args) {
   if (!parsed) return 2;
   if (parsed->positional.size() != 2) return UsageError("decode-frame", "expected a frame file and an output file");
   const std::string& path = parsed->positional[0];
-  std::string error;
-  const auto bytes = ReadWholeFile(path, error);
-  if (!bytes) return Fail(path, error);
+  const auto bytes = ReadWholeFile(path);
+  if (!bytes) return Fail(bytes.error());
   FrameDecoder decoder;
   if (!decoder.DecodeFrame(*bytes)) return Fail(path, "not a frame that can be decoded");
   return WritePicture(decoder, parsed->positional[1], parsed->switches.contains("--raw565"));

@@ -1,5 +1,6 @@
 #include "tools/qrxtool/movie_file.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -118,18 +119,17 @@ std::optional<std::span<const uint8_t>> MovieFile::FrameBytes(std::size_t k) con
   return std::span<const uint8_t>(bytes).subspan(static_cast<std::size_t>(start), e.codedSize);
 }
 
-std::optional<MovieFile> ParseMovie(std::vector<uint8_t> bytes, std::string& error) {
+Result<MovieFile> ParseMovie(std::vector<uint8_t> bytes) {
   if (bytes.size() < kQrxHeaderSize) {
-    error = "shorter than the 48-byte movie header (" + Num(bytes.size()) + " bytes)";
-    return std::nullopt;
+    return MakeError(ErrorKind::kDamaged, "", "shorter than the 48-byte movie header (" + Num(bytes.size()) + " bytes)");
   }
   MovieFile movie;
   movie.header = ReadQrxHeader(std::span<const uint8_t>(bytes).first<kQrxHeaderSize>());
   const uint64_t indexEnd = QrxDataOffset(movie.header.frameCount);
   if (indexEnd > bytes.size()) {
-    error = "the index of " + Num(movie.header.frameCount) + " frames runs past the end of the file (" +
-            Num(bytes.size()) + " bytes)";
-    return std::nullopt;
+    return MakeError(ErrorKind::kDamaged, "",
+                     "the index of " + Num(movie.header.frameCount) + " frames runs past the end of the file (" +
+                         Num(bytes.size()) + " bytes)");
   }
   movie.index.reserve(movie.header.frameCount);
   for (std::size_t k = 0; k < movie.header.frameCount; ++k) {
@@ -140,27 +140,30 @@ std::optional<MovieFile> ParseMovie(std::vector<uint8_t> bytes, std::string& err
   return movie;
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string& error) {
+Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    error = "cannot open the file";
-    return std::nullopt;
+    std::error_code ignored;
+    const ErrorKind kind = std::filesystem::exists(path, ignored) ? ErrorKind::kCannotRead : ErrorKind::kNotFound;
+    return MakeError(kind, path, "cannot open the file");
   }
   std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-  if (in.bad()) {
-    error = "read failed";
-    return std::nullopt;
-  }
+  if (in.bad()) return MakeError(ErrorKind::kCannotRead, path, "read failed");
   return bytes;
 }
 
 std::optional<MovieFile> LoadMovieOrReport(const std::string& path) {
-  std::string error;
-  auto bytes = ReadWholeFile(path, error);
-  std::optional<MovieFile> movie;
-  if (bytes) movie = ParseMovie(std::move(*bytes), error);
-  if (!movie) std::cerr << "qrxtool: " << path << ": " << error << "\n";
-  return movie;
+  Result<std::vector<uint8_t>> bytes = ReadWholeFile(path);
+  if (!bytes) {
+    std::cerr << "qrxtool: " << bytes.error().message << "\n";
+    return std::nullopt;
+  }
+  Result<MovieFile> movie = ParseMovie(std::move(*bytes));
+  if (!movie) {
+    std::cerr << "qrxtool: " << path << ": " << movie.error().message << "\n";
+    return std::nullopt;
+  }
+  return std::move(*movie);
 }
 
 std::vector<std::string> VerifyFrame(std::span<const uint8_t> frame, const std::string& label,

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/qrx_format.h"
+#include "common/result.h"
 
 namespace reel {
 
@@ -21,12 +22,12 @@ struct MovieFile {
   std::optional<std::span<const uint8_t>> FrameBytes(std::size_t k) const;
 };
 
-// Reads the header and index of a movie already in memory. None, with the reason in `error`, when
-// the bytes are shorter than the header or the index runs past their end.
-std::optional<MovieFile> ParseMovie(std::vector<uint8_t> bytes, std::string& error);
+// Reads the header and index of a movie already in memory. A kDamaged error (its message names no
+// file: the bytes have none) when they are shorter than the header or the index runs past their end.
+Result<MovieFile> ParseMovie(std::vector<uint8_t> bytes);
 
-// Reads a whole file. None, with the reason in `error`, when it cannot be read.
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string& error);
+// Reads a whole file; a kNotFound or kCannotRead error naming it when it cannot be read.
+Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path);
 
 // Reads and parses a movie file for a command; on failure prints "qrxtool: PATH: reason" and
 // returns none.

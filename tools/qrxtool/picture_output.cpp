@@ -38,19 +38,13 @@ std::vector<uint8_t> Raw565OfPicture(const FrameDecoder& decoder) {
   return out;
 }
 
-bool WriteBytesToFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
+Status WriteBytesToFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    error = std::string("cannot create the file: ") + std::strerror(errno);
-    return false;
-  }
+  if (!out) return MakeError(ErrorKind::kCannotWrite, path, std::string("cannot create the file: ") + std::strerror(errno));
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) {
-    error = "write failed";
-    return false;
-  }
-  return true;
+  if (!out) return MakeError(ErrorKind::kCannotWrite, path, "write failed");
+  return {};
 }
 
 }  // namespace reel

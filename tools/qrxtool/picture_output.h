@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+
 namespace reel {
 
 class FrameDecoder;
@@ -17,6 +19,6 @@ std::vector<uint8_t> PpmOfPicture(const FrameDecoder& decoder);
 std::vector<uint8_t> Raw565OfPicture(const FrameDecoder& decoder);
 
 // Writes (replacing) a whole file. False, with the reason in `error`, on failure.
-bool WriteBytesToFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+Status WriteBytesToFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace reel

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/engine/frame_coder.h"
-#include "converter/engine/qrx_writer.h"
+#include "converter/coder/frame_coder.h"
+#include "converter/coder/qrx_writer.h"
 #include "tools/samplegen/sample_coefficients.h"
 
 namespace {

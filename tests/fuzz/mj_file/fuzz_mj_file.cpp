@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (descriptor < 0) return 0;
   const bool written = write(descriptor, data, size) == static_cast<ssize_t>(size);
   if (written) {
-    std::string error;
-    auto mj = reel::MjFile::Open("/proc/self/fd/" + std::to_string(descriptor), error);
+    auto mj = reel::MjFile::Open("/proc/self/fd/" + std::to_string(descriptor));
     if (mj) {
       const uint32_t chunks = std::min<uint32_t>(mj->ChunkCount(), 64);
       for (uint32_t e = 0; e <= chunks; ++e) {
@@ -26,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)mj->Sound(e);
       }
       const auto& header = mj->Header();
-      (void)reel::ComputeFrameTiming(mj->SourceRate(), mj->ChunkCount(), header.rateDenominator % 3);
-      (void)reel::FitBoxFromHeader(reel::BoxForChoice(0), {header.width, header.height});
+      (void)reel::ComputeFrameTiming(mj->SourceRate(), mj->ChunkCount(), static_cast<reel::FrameRateChoice>(header.rateDenominator % 3));
+      (void)reel::FitBoxFromHeader(reel::BoxForChoice(reel::PictureSizeChoice::k320x240), {header.width, header.height});
     }
   }
   close(descriptor);

@@ -8,8 +8,7 @@
 #include "tools/qrxtool/movie_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  std::string error;
-  const auto movie = reel::ParseMovie(std::vector<uint8_t>(data, data + size), error);
+  const auto movie = reel::ParseMovie(std::vector<uint8_t>(data, data + size));
   if (movie) {
     (void)reel::VerifyMovie(*movie);
     for (std::size_t k = 0; k < movie->index.size(); ++k) (void)movie->FrameBytes(k);

@@ -1,0 +1,81 @@
+// One run of the conversion job's body, internal to the engine: the job's settings and progress,
+// and the report being built. Its stages live in the files named for them: conversion_job.cpp
+// (the first steps and the choice of source), avi_job.cpp, mj_job.cpp and movie_writing.cpp (the
+// frame loops and the companion file).
+//
+// Every stage returns a Status; the first error ends the run and becomes the report's text.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+#include "converter/audio/pcm_conversion.h"
+#include "converter/coder/bmp_image.h"
+#include "converter/engine/conversion_job.h"
+#include "converter/engine/frame_timing.h"
+#include "platform/avifile/avi_file.h"
+
+namespace reel {
+
+class MjFile;
+class MovieBuilder;
+
+// The sources this build reads, said when a source is of another kind.
+inline constexpr const char* kSourcesWeRead = "this build reads AVI and .mj sources";
+
+class CWavFileMake::Run {
+ public:
+  Run(CWavFileMake& job, JobReport& report) : job_(job), settings_(job.settings_), report_(report) {}
+
+  // The whole job: the quality step, then the AVI or ".mj" job.
+  Status Execute();
+
+ private:
+  // The source picture of output frame k, none when it cannot be read or decoded.
+  using PictureSource = std::function<std::optional<BmpImage>(uint32_t)>;
+  // The movie's size from the first picture (none when it was missing).
+  using SizeFit = std::function<PictureSize(const std::optional<BmpImage>&)>;
+
+  struct StreamEntry {
+    uint32_t index = 0;
+    AviStreamInfo info;
+    std::vector<uint8_t> format;
+    std::optional<AviFrameReader> reader;  // a video stream's frames, opened by the checks
+  };
+
+  // conversion_job.cpp
+  Status TakeJpegQuality();
+  Error SourceError(ErrorKind kind, const std::string& what) const;
+  std::string OutputName(const char* extension) const;
+  Status RefuseOutputOverSource(const char* extension) const;
+
+  // avi_job.cpp
+  Status RunVideoFile();
+  std::vector<StreamEntry> StreamTable(const AviFile& file);
+  Status CheckStreams(AviFile& file, std::vector<StreamEntry>& streams);
+  Status VideoSteps(StreamEntry& stream);
+  Status AudioSteps(const AviFile& file, const StreamEntry& stream);
+
+  // mj_job.cpp
+  Status RunMj();
+  PcmSoundtrack MjSound(MjFile& mj);
+
+  // movie_writing.cpp
+  Status WriteMovie(const FrameTiming& timing, std::optional<PictureSize> size, const PictureSource& picture,
+                    const SizeFit& fit);
+  Status AddFirstFrame(MovieBuilder& movie, const PictureSource& picture, const SizeFit& fit);
+  Status PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
+  Status ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
+  void ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const std::string& path);
+  Status WriteCompanion(const PcmSoundtrack& pcm);
+
+  CWavFileMake& job_;
+  JobSettings& settings_;
+  JobReport& report_;
+};
+
+}  // namespace reel

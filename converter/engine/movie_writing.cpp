@@ -1,0 +1,131 @@
+// Writing a job's outputs: the movie through the frame loop (the first frame, whose picture fixes
+// the movie's size, then the plain loop on the job's thread or the threaded loop over the frame
+// pipeline, then the report's figures), and the companion MP3 file. Both are staged, so they
+// appear under their real names only when complete.
+#include <filesystem>
+#include <string>
+#include <utility>
+
+#include "converter/audio/audio_file_writer.h"
+#include "converter/audio/mp3_encoder.h"
+#include "converter/engine/frame_pipeline.h"
+#include "converter/engine/job_run.h"
+#include "converter/engine/movie_builder.h"
+#include "converter/engine/staged_output.h"
+
+namespace reel {
+namespace {
+
+std::string FrameWarning(uint32_t count, uint32_t total, const char* what) {
+  return std::to_string(count) + " of " + std::to_string(total) + " frames " + what +
+         "; each repeats the frame before it (black at the start)";
+}
+
+uint64_t FileSize(const std::string& path) {
+  std::error_code failure;
+  const auto size = std::filesystem::file_size(path, failure);
+  return failure ? 0 : size;
+}
+
+}  // namespace
+
+// `picture(k)` gives the source picture of output frame k; the movie's size is `size`, or the fit
+// that `fit` makes on the first picture.
+Status CWavFileMake::Run::WriteMovie(const FrameTiming& timing, std::optional<PictureSize> size,
+                                     const PictureSource& picture, const SizeFit& fit) {
+  job_.framesTotal.store(static_cast<int32_t>(timing.frameCount));
+  job_.framesDone.store(0);
+  Result<StagedOutput> staged = StagedOutput::Create(OutputName(".qrx"));
+  if (!staged) return staged.error();
+  Result<MovieBuilder> movie =
+      MovieBuilder::Begin(staged->TemporaryPath(), timing, settings_.pictureSizeChoice, settings_.pictureQuality);
+  if (!movie) return movie.error();
+  if (size) movie->SetSize(*size);
+  if (timing.frameCount > 0) {
+    if (Status first = AddFirstFrame(*movie, picture, fit); !first) return first;
+    const bool threaded = job_.frameCoders_ != 0;
+    Status rest = threaded ? ThreadedLoop(*movie, 1, timing.frameCount, picture)
+                           : PlainLoop(*movie, 1, timing.frameCount, picture);
+    if (!rest) return rest;
+  }
+  if (Status finished = movie->Finish(); !finished) return finished;
+  if (Status committed = staged->Commit(); !committed) return committed;
+  ReportMovie(*movie, timing, staged->FinalPath());
+  return {};
+}
+
+// The first frame is made on its own: its picture fixes the movie's size for all the others.
+Status CWavFileMake::Run::AddFirstFrame(MovieBuilder& movie, const PictureSource& picture, const SizeFit& fit) {
+  job_.CheckKilled();
+  std::optional<BmpImage> first = picture(0);
+  if (fit) movie.SetSize(fit(first));
+  if (Status added = movie.AddPicture(first); !added) return added;
+  job_.framesDone.store(1);
+  return {};
+}
+
+// Frames first ... end - 1 read, scaled and coded one after another on the job's thread.
+Status CWavFileMake::Run::PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture) {
+  for (uint32_t k = first; k < end; ++k) {
+    job_.CheckKilled();
+    if (Status added = movie.AddPicture(picture(k)); !added) return added;
+    job_.framesDone.store(static_cast<int32_t>(movie.FramesDone()));
+  }
+  return {};
+}
+
+// The same frames read on one thread and scaled and coded on the job's coder threads; the job's
+// thread appends them in order. The movie is byte for byte the plain loop's.
+Status CWavFileMake::Run::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture) {
+  if (first >= end) return {};
+  const PictureSize movieSize = movie.Size();
+  const int32_t quality = movie.Quality();
+  FramePipeline frames(first, end, picture, [movieSize, quality](const BmpImage& source) {
+    return CodeSourcePicture(source, movieSize, quality);
+  }, job_.frameCoders_);
+  for (uint32_t k = first; k < end; ++k) {
+    job_.CheckKilled();
+    FramePipeline::Frame frame = frames.Next();
+    if (Status added = movie.AddCoded(frame.pictureMissing, std::move(frame.coded)); !added) return added;
+    job_.framesDone.store(static_cast<int32_t>(movie.FramesDone()));
+  }
+  return {};
+}
+
+void CWavFileMake::Run::ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const std::string& path) {
+  if (movie.MissingPictures() > 0) {
+    report_.warnings.push_back(FrameWarning(movie.MissingPictures(), timing.frameCount, "could not be read or decoded"));
+  }
+  if (movie.UncodablePictures() > 0) {
+    report_.warnings.push_back(FrameWarning(movie.UncodablePictures(), timing.frameCount, "could not be coded"));
+  }
+  report_.moviePath = path;
+  report_.frames = timing.frameCount;
+  report_.width = movie.Size().width;
+  report_.height = movie.Size().height;
+  report_.sourceRate = timing.sourceRate;
+  report_.movieRate = timing.targetRate;
+  report_.movieBytes = FileSize(report_.moviePath);
+}
+
+// Encodes the soundtrack to MP3 and writes it as the companion file in one write.
+Status CWavFileMake::Run::WriteCompanion(const PcmSoundtrack& pcm) {
+  EncodedAudio encoded = EncodeMp3(pcm.data, pcm.format, settings_.audioBitRateIndex,
+                                   settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo);
+  if (encoded.outcome != AudioOutcome::kEncoded) {
+    report_.warnings.push_back(std::string("MP3: ") + DescribeAudioOutcome(encoded.outcome));
+  }
+  job_.CheckKilled();
+  Result<StagedOutput> staged = StagedOutput::Create(OutputName(".mp3"));
+  if (!staged) return staged.error();
+  const std::size_t written = WriteWholeFile(staged->TemporaryPath(), encoded.bytes, kWriteFromStart, 0, true);
+  if (written != encoded.bytes.size()) {
+    return MakeError(ErrorKind::kCannotWrite, staged->FinalPath(), "cannot write the companion file");
+  }
+  if (Status committed = staged->Commit(); !committed) return committed;
+  report_.audioPath = staged->FinalPath();
+  report_.audioBytes = encoded.bytes.size();
+  return {};
+}
+
+}  // namespace reel

@@ -1,0 +1,363 @@
+// The graph behind MediaGraph: one decoder pumping pictures in presentation order, the picture on
+// screen and the one decoded after it, and a clock in 100-ns units.
+//
+// The picture on screen at clock time t is the last picture whose presentation time is at most
+// t plus a small slack. The slack exists because containers with millisecond time stamps
+// (Matroska, WebM, FLV) round a 30 fps video's pictures to 33, 67, 100 ms: picture 2 starts 0.3 ms
+// after frame 2's time, yet a real-time player polling its position every millisecond would find
+// it on screen when its position first reads frame 2.
+#include "platform/mediagraph/media_graph.h"
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
+
+#include <algorithm>
+#include <limits>
+
+#include "common/byte_io.h"
+#include "platform/mediagraph/picture_converter.h"
+#include "platform/mediagraph/video_decoder.h"
+
+namespace reel {
+namespace {
+
+constexpr AVRational kMediaTimeBase{1, static_cast<int>(kMediaTimePerSecond)};
+constexpr int64_t kOneMillisecond = kMediaTimePerSecond / 1000;
+// Pictures larger than this either way are refused: no source the converter takes is, and the
+// sample size must fit the 32-bit fields of the bitmap header.
+constexpr int kMaxPictureSide = 16384;
+
+// A stated frame count beyond this comes from a damaged header (the converter counts frames in 32
+// bits); the packets are counted instead.
+constexpr int64_t kMostFrames = std::numeric_limits<int32_t>::max();
+
+bool Valid(AVRational rate) { return rate.num > 0 && rate.den > 0; }
+
+struct Lengths {
+  int64_t mediaTime = 0;
+  int64_t frames = 0;
+};
+
+// Counts the video packets of the whole file without decoding them, and notes where the last one
+// ends. For containers without a sample table this is the exact frame count: each packet of a
+// video stream holds one picture.
+std::optional<Lengths> CountVideoPackets(const std::string& path, const GraphLimits& limits) {
+  auto source = MediaSource::Open(path, limits.quietFor);
+  if (!source) return std::nullopt;
+  AVFormatContext* context = (*source)->Context();
+  const int stream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (stream < 0) return std::nullopt;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    context->streams[i]->discard = static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+  }
+  AVPacket* packet = av_packet_alloc();
+  if (packet == nullptr) return std::nullopt;
+  Lengths lengths;
+  int64_t first = AV_NOPTS_VALUE;
+  int64_t end = AV_NOPTS_VALUE;
+  bool ok = true;
+  while (true) {
+    auto got = (*source)->NextPacket(stream, packet);
+    if (!got) {
+      ok = false;
+      break;
+    }
+    if (!*got) break;
+    if ((packet->flags & AV_PKT_FLAG_DISCARD) != 0) continue;
+    ++lengths.frames;
+    if (packet->pts == AV_NOPTS_VALUE) continue;
+    if (first == AV_NOPTS_VALUE || packet->pts < first) first = packet->pts;
+    const int64_t packetEnd = packet->pts + std::max<int64_t>(packet->duration, 0);
+    if (end == AV_NOPTS_VALUE || packetEnd > end) end = packetEnd;
+  }
+  av_packet_free(&packet);
+  if (!ok) return std::nullopt;
+  if (first != AV_NOPTS_VALUE) lengths.mediaTime = av_rescale_q(end - first, context->streams[stream]->time_base, kMediaTimeBase);
+  return lengths;
+}
+
+int64_t StatedMediaTime(const AVFormatContext& context, const AVStream& stream) {
+  if (stream.duration > 0 && stream.duration != AV_NOPTS_VALUE) {
+    return av_rescale_q(stream.duration, stream.time_base, kMediaTimeBase);
+  }
+  if (context.duration > 0 && context.duration != AV_NOPTS_VALUE) {
+    return av_rescale_q(context.duration, AV_TIME_BASE_Q, kMediaTimeBase);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::array<uint8_t, kBitmapHeaderBytes> GrabberType::BitmapInfoHeader() const {
+  std::array<uint8_t, kBitmapHeaderBytes> bytes{};
+  const std::span<uint8_t, kBitmapHeaderBytes> out(bytes);
+  StoreU32(out.subspan<0, 4>(), static_cast<uint32_t>(kBitmapHeaderBytes));
+  StoreU32(out.subspan<4, 4>(), static_cast<uint32_t>(width));
+  StoreU32(out.subspan<8, 4>(), static_cast<uint32_t>(height));
+  StoreU16(out.subspan<12, 2>(), 1);
+  StoreU16(out.subspan<14, 2>(), 24);
+  StoreU32(out.subspan<16, 4>(), 0);
+  StoreU32(out.subspan<20, 4>(), sampleSize);
+  return bytes;
+}
+
+struct MediaGraph::Graph {
+  std::string path;
+  GraphLimits limits;
+  std::unique_ptr<VideoDecoder> decoder;
+  std::unique_ptr<PictureConverter> converter;
+  GrabberType type;
+  VideoSize storedSize;
+  Rotation rotation = Rotation::kNone;
+  AVRational rate{0, 1};  // frames per second, exactly as the frame time format counts them
+  Lengths duration;
+
+  std::optional<DecodedPicture> onScreen;
+  std::optional<DecodedPicture> ahead;  // the picture after the one on screen, once decoded
+  bool endOfPictures = false;           // nothing after `ahead`'s place
+
+  GraphState state = GraphState::kStopped;
+  int64_t clock = 0;  // media time
+  bool clockFromStep = false;
+  int64_t stopFrame = 0;
+  std::optional<GraphEvent> pending;
+  int32_t volume = 0;
+
+  int64_t FrameTime(int64_t frame) const {
+    return av_rescale_q_rnd(frame, av_inv_q(rate), kMediaTimeBase, AV_ROUND_UP);
+  }
+  int64_t FrameAt(int64_t time, AVRounding rounding) const {
+    return av_rescale_q_rnd(time, kMediaTimeBase, av_inv_q(rate), rounding);
+  }
+  int64_t ToMediaTime(int64_t position, TimeFormat format) const {
+    return format == TimeFormat::kFrame ? FrameTime(position) : position;
+  }
+  int64_t Slack() const { return std::min(kOneMillisecond, type.avgTimePerFrame / 4); }
+  int64_t StopTime() const { return FrameTime(stopFrame); }
+
+  Status OpenDecoder() {
+    DecoderLimits decoderLimits{limits.quietFor, limits.packetsWithoutPicture};
+    auto opened = VideoDecoder::Open(path, decoderLimits);
+    if (!opened) return opened.error();
+    decoder = std::move(*opened);
+    onScreen.reset();
+    ahead.reset();
+    endOfPictures = false;
+    return {};
+  }
+
+  // Decodes the picture after the one on screen, unless it is decoded already or there is none.
+  Status Peek() {
+    if (ahead || endOfPictures) return {};
+    auto next = decoder->Next();
+    if (!next) return next.error();
+    if (*next) {
+      ahead = std::move(*next);
+    } else {
+      endOfPictures = true;
+    }
+    return {};
+  }
+
+  void Advance() {
+    onScreen = std::move(ahead);
+    ahead.reset();
+  }
+
+  // Makes the picture on screen the last one that starts by `time` (the first one when none
+  // does yet).
+  Status Cue(int64_t time) {
+    const int64_t until = time + Slack();
+    if (onScreen && onScreen->index > 0 && onScreen->time > until) {
+      // Backwards: the stream is decoded again from its start.
+      if (Status reopened = OpenDecoder(); !reopened) return reopened;
+    }
+    if (!onScreen) {
+      if (Status peeked = Peek(); !peeked) return peeked;
+      if (!ahead) return MakeError(ErrorKind::kDamaged, path, "its video has no picture that can be decoded");
+      Advance();
+    }
+    while (true) {
+      if (Status peeked = Peek(); !peeked) return peeked;
+      if (!ahead || ahead->time > until) return {};
+      Advance();
+    }
+  }
+
+  Status Build() {
+    if (Status opened = OpenDecoder(); !opened) return opened;
+    const AVStream& stream = decoder->Stream();
+    if (Status first = Cue(0); !first) return first;
+    storedSize = {onScreen->frame->width, onScreen->frame->height};
+    if (storedSize.width <= 0 || storedSize.height <= 0 || storedSize.width > kMaxPictureSide ||
+        storedSize.height > kMaxPictureSide) {
+      return MakeError(ErrorKind::kUnsupported, path,
+                       "its pictures are " + std::to_string(storedSize.width) + " x " +
+                           std::to_string(storedSize.height) + ", outside what the converter takes");
+    }
+    rotation = StreamRotation(stream);
+    const UprightSize upright = TurnedSize(storedSize.width, storedSize.height, rotation);
+    type.width = upright.width;
+    type.height = upright.height;
+    type.sampleSize = PaddedRowBytes(upright.width) * static_cast<uint32_t>(upright.height);
+    converter = std::make_unique<PictureConverter>(storedSize.width, storedSize.height, rotation);
+    if (Status lengths = MeasureLengths(); !lengths) return lengths;
+    stopFrame = duration.frames - 1;
+    clock = 0;
+    return {};
+  }
+
+  Status MeasureLengths() {
+    const AVStream& stream = decoder->Stream();
+    duration.mediaTime = StatedMediaTime(*decoder->Source().Context(), stream);
+    duration.frames = stream.nb_frames > 0 && stream.nb_frames <= kMostFrames ? stream.nb_frames : 0;
+    if (duration.frames == 0) {
+      // Without a sample table the stated duration is an estimate too (a program stream's comes
+      // from a few time stamps near its ends, a Matroska file's covers its sound as well): the
+      // video's own packets say better.
+      if (const auto counted = CountVideoPackets(path, limits)) {
+        duration.frames = counted->frames;
+        if (counted->mediaTime > 0) duration.mediaTime = counted->mediaTime;
+      }
+    }
+    rate = DeclaredFrameRate(stream);
+    if (!Valid(rate) && duration.frames > 0 && duration.mediaTime > 0) {
+      av_reduce(&rate.num, &rate.den, duration.frames * kMediaTimePerSecond, duration.mediaTime,
+                std::numeric_limits<int>::max());
+    }
+    if (!Valid(rate)) return MakeError(ErrorKind::kDamaged, path, "its video has no readable frame rate");
+    type.avgTimePerFrame = av_rescale_q(1, av_inv_q(rate), kMediaTimeBase);
+    if (type.avgTimePerFrame <= 0) return MakeError(ErrorKind::kUnsupported, path, "its frame rate is too high");
+    if (duration.frames <= 0 && duration.mediaTime > 0) duration.frames = duration.mediaTime / type.avgTimePerFrame;
+    if (duration.mediaTime <= 0 && duration.frames > 0 &&
+        duration.frames <= std::numeric_limits<int64_t>::max() / type.avgTimePerFrame) {
+      duration.mediaTime = duration.frames * type.avgTimePerFrame;
+    }
+    if (duration.frames <= 0 || duration.mediaTime <= 0) {
+      return MakeError(ErrorKind::kDamaged, path, "its video has no readable duration or frame count");
+    }
+    return {};
+  }
+};
+
+Result<MediaGraph> MediaGraph::Render(const std::string& path, const GraphLimits& limits) {
+  auto graph = std::make_unique<Graph>();
+  graph->path = path;
+  graph->limits = limits;
+  if (Status built = graph->Build(); !built) return built.error();
+  return MediaGraph(std::move(graph));
+}
+
+MediaGraph::MediaGraph(std::unique_ptr<Graph> graph) : graph_(std::move(graph)) {}
+MediaGraph::MediaGraph(MediaGraph&&) noexcept = default;
+MediaGraph& MediaGraph::operator=(MediaGraph&&) noexcept = default;
+MediaGraph::~MediaGraph() = default;
+
+const std::string& MediaGraph::Path() const { return graph_->path; }
+const GrabberType& MediaGraph::ConnectedType() const { return graph_->type; }
+VideoSize MediaGraph::NativeVideoSize() const { return {graph_->type.width, graph_->type.height}; }
+GraphState MediaGraph::State() const { return graph_->state; }
+int64_t MediaGraph::CurrentPictureIndex() const { return graph_->onScreen ? graph_->onScreen->index : 0; }
+int32_t MediaGraph::Volume() const { return graph_->volume; }
+
+int64_t MediaGraph::Duration(TimeFormat format) const {
+  return format == TimeFormat::kFrame ? graph_->duration.frames : graph_->duration.mediaTime;
+}
+
+int64_t MediaGraph::CurrentPosition(TimeFormat format) const {
+  const Graph& graph = *graph_;
+  if (format == TimeFormat::kMediaTime) return graph.clock;
+  return graph.FrameAt(graph.clock, graph.clockFromStep ? AV_ROUND_NEAR_INF : AV_ROUND_DOWN);
+}
+
+int64_t MediaGraph::StopPosition(TimeFormat format) const {
+  return format == TimeFormat::kFrame ? graph_->stopFrame : graph_->StopTime();
+}
+
+Status MediaGraph::SetPositions(int64_t current, std::optional<int64_t> stop, TimeFormat format) {
+  Graph& graph = *graph_;
+  if (current < 0 || (stop && *stop < 0)) {
+    return MakeError(ErrorKind::kUsage, graph.path, "a position before the start of the video");
+  }
+  if (stop) {
+    const int64_t stopFrame = format == TimeFormat::kFrame ? *stop : graph.FrameAt(*stop, AV_ROUND_DOWN);
+    graph.stopFrame = std::min(stopFrame, graph.duration.frames - 1);
+  }
+  const int64_t time = std::min(graph.ToMediaTime(current, format), graph.FrameTime(graph.duration.frames - 1));
+  graph.pending.reset();
+  graph.clock = time;
+  graph.clockFromStep = false;
+  return graph.Cue(time);
+}
+
+Status MediaGraph::Run() {
+  graph_->state = GraphState::kRunning;
+  return {};
+}
+
+Status MediaGraph::Pause() {
+  graph_->state = GraphState::kPaused;
+  return {};
+}
+
+Status MediaGraph::RunUntil(int64_t position, TimeFormat format) {
+  Graph& graph = *graph_;
+  if (graph.state != GraphState::kRunning) {
+    return MakeError(ErrorKind::kUsage, graph.path, "the clock moves only while the graph runs");
+  }
+  int64_t target = graph.ToMediaTime(position, format);
+  if (target < graph.clock) return MakeError(ErrorKind::kUsage, graph.path, "a running clock does not go back");
+  graph.pending.reset();
+  if (target >= graph.StopTime()) {
+    target = graph.StopTime();
+    graph.pending = GraphEvent::kComplete;
+  }
+  graph.clock = target;
+  graph.clockFromStep = false;
+  return graph.Cue(target);
+}
+
+Status MediaGraph::Step() {
+  Graph& graph = *graph_;
+  graph.state = GraphState::kPaused;
+  if (Status peeked = graph.Peek(); !peeked) return peeked;
+  if (!graph.ahead || graph.FrameAt(graph.ahead->time, AV_ROUND_NEAR_INF) > graph.stopFrame) {
+    graph.pending = GraphEvent::kComplete;
+    return {};
+  }
+  graph.Advance();
+  graph.clock = graph.onScreen->time;
+  graph.clockFromStep = true;
+  graph.pending = GraphEvent::kStepComplete;
+  return {};
+}
+
+Result<GraphEvent> MediaGraph::WaitForCompletion(std::chrono::milliseconds /*timeout*/) {
+  Graph& graph = *graph_;
+  if (!graph.pending) return MakeError(ErrorKind::kTimedOut, graph.path, "the graph has nothing under way to complete");
+  const GraphEvent event = *graph.pending;
+  graph.pending.reset();
+  return event;
+}
+
+Result<std::vector<uint8_t>> MediaGraph::GetCurrentBuffer(uint32_t leadingBytes) {
+  Graph& graph = *graph_;
+  if (!graph.onScreen) return MakeError(ErrorKind::kDamaged, graph.path, "no picture is on screen");
+  std::vector<uint8_t> buffer(std::size_t{leadingBytes} + graph.type.sampleSize, 0);
+  if (!graph.converter->Convert(*graph.onScreen->frame, std::span<uint8_t>(buffer).subspan(leadingBytes))) {
+    return MakeError(ErrorKind::kUnsupported, graph.path,
+                     "picture " + std::to_string(graph.onScreen->index) + " cannot be converted to 24-bit RGB");
+  }
+  return buffer;
+}
+
+Status MediaGraph::PutVolume(int32_t volume) {
+  if (volume < kSilentVolume || volume > 0) {
+    return MakeError(ErrorKind::kUsage, graph_->path, "a volume outside -10000 to 0");
+  }
+  graph_->volume = volume;
+  return {};
+}
+
+}  // namespace reel

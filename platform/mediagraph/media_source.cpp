@@ -1,0 +1,113 @@
+#include "platform/mediagraph/media_source.h"
+
+extern "C" {
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+}
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace reel {
+namespace {
+
+// How much of the file's start the format probe looks at: enough for every container's header
+// and for the packet syncs of program streams, whose first pack may follow padding.
+constexpr std::size_t kProbeBytes = 1 << 20;
+// A probe score below this is a guess from a few matching bytes, not a recognised format; it is
+// the threshold libavformat itself uses before it reads more.
+constexpr int kProbeScoreNeeded = AVPROBE_SCORE_RETRY;
+
+struct ProbeOutcome {
+  const AVInputFormat* format = nullptr;
+  bool readable = false;
+};
+
+ProbeOutcome ProbeFormat(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return {};
+  std::vector<uint8_t> bytes(kProbeBytes + AVPROBE_PADDING_SIZE, 0);
+  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(kProbeBytes));
+  const std::streamsize got = file.gcount();
+  if (got < 0 || file.bad()) return {};
+  AVProbeData probe{};
+  probe.filename = "";
+  probe.buf = bytes.data();
+  probe.buf_size = static_cast<int>(got);
+  int score = 0;
+  const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
+  if (score < kProbeScoreNeeded) format = nullptr;
+  return {format, true};
+}
+
+}  // namespace
+
+std::string AvErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+MediaSource::MediaSource(Key, std::string path, std::chrono::milliseconds quietFor)
+    : path_(std::move(path)), quietFor_(quietFor), lastProgress_(std::chrono::steady_clock::now()) {}
+
+MediaSource::~MediaSource() { avformat_close_input(&context_); }
+
+int MediaSource::Interrupt(void* opaque) { return static_cast<const MediaSource*>(opaque)->Starved() ? 1 : 0; }
+
+Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, std::chrono::milliseconds quietFor) {
+  // The converter reports its own errors; the libraries' chatter would only interleave with them.
+  av_log_set_level(AV_LOG_QUIET);
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return MakeError(ErrorKind::kNotFound, path, "no such file");
+  if (std::filesystem::is_directory(path, error)) return MakeError(ErrorKind::kCannotRead, path, "is a folder");
+  // A pipe or a device would block the first read until something writes to it, perhaps forever.
+  if (!std::filesystem::is_regular_file(path, error)) {
+    return MakeError(ErrorKind::kCannotRead, path, "not a regular file");
+  }
+  const ProbeOutcome probe = ProbeFormat(path);
+  if (!probe.readable) return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");
+  if (probe.format == nullptr) {
+    return MakeError(ErrorKind::kNotThisFormat, path, "not a media file: no reader recognises its contents");
+  }
+
+  auto source = std::make_unique<MediaSource>(Key(), path, quietFor);
+  source->context_ = avformat_alloc_context();
+  if (source->context_ == nullptr) return MakeError(ErrorKind::kOutOfMemory, path, "out of memory");
+  source->context_->interrupt_callback = AVIOInterruptCB{&MediaSource::Interrupt, source.get()};
+  source->Feed();
+  const std::string formatName = probe.format->name;
+  int result = avformat_open_input(&source->context_, path.c_str(), probe.format, nullptr);
+  if (result < 0) {
+    if (source->Starved()) return MakeError(ErrorKind::kTimedOut, path, "opening the file did not finish");
+    return MakeError(ErrorKind::kDamaged, path,
+                     "a " + formatName + " file that cannot be opened (" + AvErrorText(result) + ")");
+  }
+  source->Feed();
+  result = avformat_find_stream_info(source->context_, nullptr);
+  if (result < 0) {
+    if (source->Starved()) return MakeError(ErrorKind::kTimedOut, path, "reading the stream headers did not finish");
+    return MakeError(ErrorKind::kDamaged, path, "its stream headers cannot be read (" + AvErrorText(result) + ")");
+  }
+  return source;
+}
+
+Result<bool> MediaSource::NextPacket(int stream, AVPacket* packet) {
+  while (true) {
+    av_packet_unref(packet);
+    const int result = av_read_frame(context_, packet);
+    if (result == AVERROR_EOF) return false;
+    if (result < 0) {
+      if (Starved()) return MakeError(ErrorKind::kTimedOut, path_, "reading the file stalled");
+      // A read error in the middle of a file ends it as a truncated file would end.
+      if (result == AVERROR(EIO) || result == AVERROR_INVALIDDATA) return false;
+      return MakeError(ErrorKind::kCannotRead, path_, "cannot read the file (" + AvErrorText(result) + ")");
+    }
+    Feed();
+    if (packet->stream_index == stream) return true;
+  }
+}
+
+}  // namespace reel

@@ -1,0 +1,61 @@
+// The primary audio stream of a media file decoded whole to 16-bit PCM, with its format record.
+//
+// The soundtrack is read to its end, however long: nothing is cut at a buffer size. Samples are
+// interleaved signed 16-bit little-endian words. By default they keep the stream's own rate and
+// channel count (a stream of more than two channels is mixed down to stereo, the widest a
+// companion holds); a caller that will convert the block anyway can name the rate and channel
+// count it wants and get them straight from the decoder, which spares a second copy of a long
+// track in memory.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+
+namespace reel {
+
+// The fields of a WAVEFORMATEX record for plain PCM.
+struct PcmFormat {
+  uint16_t formatTag = 1;
+  uint16_t channels = 0;
+  uint32_t samplesPerSec = 0;
+  uint32_t avgBytesPerSec = 0;
+  uint16_t blockAlign = 0;
+  uint16_t bitsPerSample = 16;
+};
+
+struct PcmSoundtrack {
+  PcmFormat format;
+  std::vector<uint8_t> data;  // whole sample frames
+};
+
+struct PcmRequest {
+  uint32_t samplesPerSec = 0;  // 0: the stream's own rate
+  uint16_t channels = 0;       // 0: the stream's own count (at most 2)
+};
+
+struct SoundtrackLimits {
+  std::chrono::milliseconds quietFor{10000};  // longest a read may make no progress
+};
+
+// Called now and then with the share of the track read so far (0 to 1); returning false stops the
+// read with kStopped.
+using SoundtrackProgress = std::function<bool(double)>;
+
+// The format the primary audio stream of `path` decodes to by default, without decoding it; nothing
+// when the file has no audio stream.
+Result<std::optional<PcmFormat>> ProbeSoundtrack(const std::string& path, const SoundtrackLimits& limits = {});
+
+// Reads the primary audio stream of `path` whole. Nothing when the file has no audio stream; an
+// error when the file cannot be opened, the stream has no decoder, or the PCM would exceed 4 GiB
+// (the length fields of the audio records are 32-bit). Packets that do not decode are passed over.
+Result<std::optional<PcmSoundtrack>> ReadSoundtrack(const std::string& path, const PcmRequest& request = {},
+                                                    const SoundtrackProgress& progress = {},
+                                                    const SoundtrackLimits& limits = {});
+
+}  // namespace reel

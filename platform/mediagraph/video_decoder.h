@@ -1,0 +1,88 @@
+// The primary video stream of a file decoded picture by picture, in presentation order.
+// Internal to platform/mediagraph.
+//
+// Decoders hand pictures out in the order they are shown, whatever order the file stores them in
+// (B-frames come after the pictures they lean on), so picture n here is the n-th picture shown.
+// Each picture carries its presentation time in 100-ns units from the first picture. Times are
+// made to rise: a picture without a time stamp, or with one not after its predecessor's, is placed
+// one frame after its predecessor. Every call is bounded: a stream that yields no picture for a
+// long run of packets is damaged, and a stalled read times out.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/result.h"
+#include "platform/mediagraph/media_source.h"
+
+namespace reel {
+
+struct FrameDeleter {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+
+struct DecodedPicture {
+  FramePtr frame;
+  int64_t index = 0;  // its place in presentation order, from 0
+  int64_t time = 0;   // presentation time, 100-ns units from the first picture
+};
+
+struct DecoderLimits {
+  std::chrono::milliseconds quietFor{10000};  // longest a read may make no progress
+  int64_t packetsWithoutPicture = 4096;       // longest run of packets that may give no picture
+};
+
+class VideoDecoder {
+ public:
+  // Opens `path` and a decoder for its primary video stream. kUnsupported when the file has no
+  // video or no decoder for it.
+  static Result<std::unique_ptr<VideoDecoder>> Open(const std::string& path, const DecoderLimits& limits);
+
+  // Only Open makes one.
+  class Key {
+    friend class VideoDecoder;
+    Key() = default;
+  };
+  explicit VideoDecoder(Key) {}
+  ~VideoDecoder();
+  VideoDecoder(const VideoDecoder&) = delete;
+  VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+  // The next picture in presentation order, or nothing after the last one.
+  Result<std::optional<DecodedPicture>> Next();
+
+  const AVStream& Stream() const { return *source_->Stream(stream_); }
+  MediaSource& Source() { return *source_; }
+  // One frame's length in 100-ns units, as the stream declares its rate (0 when it does not).
+  int64_t DeclaredFrameTime() const { return declaredFrameTime_; }
+
+ private:
+  Result<bool> Receive(AVFrame* into);
+  int64_t PresentationTime(const AVFrame& frame);
+
+  std::unique_ptr<MediaSource> source_;
+  DecoderLimits limits_;
+  int stream_ = -1;
+  AVCodecContext* codec_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  bool draining_ = false;
+  bool finished_ = false;
+  int64_t nextIndex_ = 0;
+  int64_t declaredFrameTime_ = 0;
+  std::optional<int64_t> origin_;  // first picture's time stamp, in the stream's time base
+  int64_t lastTime_ = -1;
+};
+
+// The rate a stream declares: its average frame rate, else its base rate; {0, 1} when neither.
+AVRational DeclaredFrameRate(const AVStream& stream);
+
+}  // namespace reel

@@ -1,0 +1,149 @@
+// reelforge-cli's options: the dialog's defaults, every setting, and usage errors.
+#include "converter/cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "converter/cli/progress_display.h"
+
+namespace reel {
+namespace {
+
+std::optional<CliOptions> Parse(std::vector<std::string> arguments, std::string* error = nullptr) {
+  auto options = ParseCliOptions(arguments, "/current");
+  if (!options) {
+    EXPECT_EQ(options.kind(), ErrorKind::kUsage);
+    if (error != nullptr) *error = options.error().message;
+    return std::nullopt;
+  }
+  return std::move(*options);
+}
+
+TEST(CliOptionsTest, DefaultsAreTheDialogs) {
+  const auto options = Parse({"clip.avi"});
+  ASSERT_TRUE(options);
+  const JobSettings& s = options->settings;
+  EXPECT_EQ(s.outputFolder, "/current");
+  EXPECT_EQ(s.frameRateChoice, FrameRateChoice::kStandard);
+  EXPECT_EQ(s.pictureSizeChoice, PictureSizeChoice::k320x240);
+  EXPECT_EQ(s.pictureQuality, 10);  // "50%"
+  EXPECT_EQ(s.audioBitRateIndex, 3);
+  EXPECT_EQ(s.audioRate, AudioRate::k22050);
+  EXPECT_EQ(s.channels, Channels::kStereo);
+  EXPECT_EQ(s.forceDirectShow, false);
+  EXPECT_EQ(s.playbackMode, PlaybackMode::kFrameSync);
+  EXPECT_EQ(s.frameRateOverride, FrameRateOverride::kAutomatic);
+  EXPECT_EQ(s.encoderChoice, AudioEncoder::kMp3);
+  EXPECT_EQ(options->sources, std::vector<std::string>{"clip.avi"});
+}
+
+TEST(CliOptionsTest, EverySettingHasItsOption) {
+  const auto options = Parse({"--frame-rate", "min", "--size=640x480", "-q", "95%", "--bitrate", "128/64kbit", "--rate",
+                              "44.1", "--mono", "--force-media-framework", "--playback-mode", "time",
+                              "--original-frame", "24", "--encoder", "ogg", "-o", "/out/", "a.avi", "b.mj"});
+  ASSERT_TRUE(options);
+  const JobSettings& s = options->settings;
+  EXPECT_EQ(s.frameRateChoice, FrameRateChoice::kLowest);
+  EXPECT_EQ(s.pictureSizeChoice, PictureSizeChoice::k640x480);
+  EXPECT_EQ(s.pictureQuality, 1);
+  EXPECT_EQ(s.audioBitRateIndex, 7);
+  EXPECT_EQ(s.audioRate, AudioRate::k44100);
+  EXPECT_EQ(s.channels, Channels::kMono);
+  EXPECT_EQ(s.forceDirectShow, true);
+  EXPECT_EQ(s.playbackMode, PlaybackMode::kTimeSync);
+  EXPECT_EQ(s.frameRateOverride, FrameRateOverride::k24);
+  EXPECT_EQ(s.encoderChoice, AudioEncoder::kOgg);
+  EXPECT_EQ(s.outputFolder, "/out");
+  EXPECT_EQ(options->sources, (std::vector<std::string>{"a.avi", "b.mj"}));
+}
+
+TEST(CliOptionsTest, BitRateByIndexLabelOrShortLabel) {
+  EXPECT_EQ(Parse({"-b", "0", "x"})->settings.audioBitRateIndex, 0);
+  EXPECT_EQ(Parse({"-b", "12", "x"})->settings.audioBitRateIndex, 12);
+  EXPECT_EQ(Parse({"-b", "16/8kbit", "x"})->settings.audioBitRateIndex, 0);
+  EXPECT_EQ(Parse({"-b", "320/160", "x"})->settings.audioBitRateIndex, 12);
+  EXPECT_EQ(BitRateLabels().size(), 13u);
+  EXPECT_EQ(BitRateLabels()[3], "64/32kbit");
+}
+
+TEST(CliOptionsTest, QualityRunsFromOneHundredDownToFiveInStepsOfFive) {
+  EXPECT_EQ(Parse({"-q", "100", "x"})->settings.pictureQuality, 0);
+  EXPECT_EQ(Parse({"-q", "5", "x"})->settings.pictureQuality, 19);
+  for (const char* bad : {"0", "3", "52", "105", "fifty", ""}) EXPECT_FALSE(Parse({"-q", bad, "x"})) << bad;
+}
+
+TEST(CliOptionsTest, UsageErrorsSayWhatIsWrong) {
+  std::string error;
+  EXPECT_FALSE(Parse({}, &error));
+  EXPECT_EQ(error, "no source file given");
+  EXPECT_FALSE(Parse({"--bogus", "x"}, &error));
+  EXPECT_EQ(error, "unknown option --bogus");
+  EXPECT_FALSE(Parse({"x", "--size"}, &error));
+  EXPECT_EQ(error, "--size needs a value");
+  EXPECT_FALSE(Parse({"--size", "800x600", "x"}, &error));
+  EXPECT_NE(error.find("320x240 or 640x480"), std::string::npos);
+  EXPECT_FALSE(Parse({"-b", "13", "x"}));
+  EXPECT_FALSE(Parse({"--rate", "48", "x"}));
+  EXPECT_FALSE(Parse({"--mono=yes", "x"}));
+  EXPECT_FALSE(Parse({"-o", "", "x"}));
+  EXPECT_TRUE(Parse({"--help"})->help);
+  EXPECT_EQ(Parse({"--", "-odd.avi"})->sources, std::vector<std::string>{"-odd.avi"});
+}
+
+// --help is printed from the option table: every option it lists is one the parser takes, with
+// the value it shows, and the spellings the scripts use are all listed.
+TEST(CliOptionsTest, HelpListsExactlyTheOptionsTheParserTakes) {
+  const std::string help = CliHelpText();
+  std::istringstream lines(help);
+  std::string line;
+  int listed = 0;
+  while (std::getline(lines, line)) {
+    if (line.rfind("  -", 0) != 0 && line.rfind("      --", 0) != 0) continue;
+    std::istringstream words(line);
+    std::string name;
+    std::string value;
+    words >> name;
+    if (name.back() == ',') words >> name;  // "-r, --frame-rate": the long spelling
+    words >> value;
+    ++listed;
+    std::vector<std::string> arguments{name};
+    // A value such as "standard|max|min" offers its first choice; free-form values get examples.
+    if (!value.empty()) {
+      value = value.substr(0, value.find('|'));
+      if (value == "PERCENT") value = "60";
+      if (value == "INDEX") value = "3";
+      if (value == "DIR") value = "/out";
+      arguments.push_back(value);
+    }
+    arguments.push_back("clip.avi");
+    EXPECT_TRUE(Parse(arguments)) << line;
+  }
+  EXPECT_EQ(listed, 13);
+  for (const char* name : {"--frame-rate", "--size", "--quality", "--bitrate", "--rate", "--stereo", "--mono",
+                           "--force-media-framework", "--playback-mode", "--original-frame", "--encoder",
+                           "--output-dir", "--help", "64/32kbit (default)"}) {
+    EXPECT_NE(help.find(name), std::string::npos) << name;
+  }
+}
+
+TEST(ProgressDisplayTest, BarAndPlainLines) {
+  EXPECT_EQ(ProgressCountText(3, 150), "変換データ数：3 / 150");
+  EXPECT_EQ(ProgressCountText(0, 0), "変換データ数：0 / 0");
+  const std::string bar = ProgressBarLine(75, 150, 5.0);
+  EXPECT_EQ(bar, "[############............] 変換データ数：75 / 150  50%  15.0 fps  0:05 left");
+  EXPECT_EQ(ProgressBarLine(0, 0, 0.0), "[........................] 変換データ数：0 / 0  0%");
+
+  ProgressDisplay plain(false);
+  EXPECT_EQ(plain.Update(0, 100, 0.0), "変換データ数：0 / 100 (0%)\n");
+  EXPECT_EQ(plain.Update(5, 100, 0.1), "");  // still in the same tenth
+  EXPECT_EQ(plain.Update(12, 100, 0.2), "変換データ数：12 / 100 (12%)\n");
+  EXPECT_EQ(plain.Finish(), "");
+
+  ProgressDisplay terminal(true);
+  EXPECT_EQ(terminal.Update(1, 10, 1.0).substr(0, 2), "\r[");
+  EXPECT_EQ(terminal.Finish(), "\r\x1b[K");
+}
+
+}  // namespace
+}  // namespace reel

@@ -1,0 +1,45 @@
+// CodeFrame: picture, JPEG, coefficients, frame.
+#include "converter/engine/code_frame.h"
+
+#include <gtest/gtest.h>
+
+#include "common/qrx_format.h"
+#include "converter/coder/frame_coder.h"
+#include "converter/jpeg/byte_source.h"
+#include "converter/jpeg/frame_jpeg.h"
+#include "converter/jpeg/jpeg_coef_reader.h"
+#include "jpeg_test_support.h"
+
+namespace reel {
+namespace {
+
+TEST(CodeFrame, CodesTheCoefficientsOfItsOwnJpeg) {
+  for (const auto& [width, height, quality] : {std::tuple{320, 240, 50}, std::tuple{320, 218, 100}, std::tuple{8, 8, 5}}) {
+    const BmpImage picture = test::BottomUpPicture(test::NaturalRgb(width, height, 6), width, height);
+    const std::optional<std::vector<uint8_t>> frame = CodeFrame(picture, quality);
+    ASSERT_TRUE(frame.has_value());
+    const QrxFrameHeader header = ReadQrxFrameHeader(std::span(*frame).first<kQrxFrameHeaderSize>());
+    EXPECT_EQ(header.tag, kQrxFrameTag);
+    EXPECT_EQ(header.width, width);
+    EXPECT_EQ(header.height, height);
+    EXPECT_EQ(header.quality, quality);
+
+    // The same steps by hand give the same bytes.
+    const std::optional<std::vector<uint8_t>> jpeg = EncodeFrameJpeg(picture, quality);
+    ASSERT_TRUE(jpeg.has_value());
+    CByteSource source(*jpeg);
+    CJpegCoefReader reader;
+    reader.Decode(source);
+    EXPECT_EQ(reader.BlockCount(), static_cast<int32_t>(6 * MacroblockColumns(width) * MacroblockRows(height)));
+    EXPECT_EQ(CodeCoefficients(reader.TakeCoefficients(), quality), frame);
+  }
+}
+
+TEST(CodeFrame, PictureBeyondTheStoreGivesNone) {
+  // 1280 x 1024 needs 5,120 macroblocks, 30,720 blocks: more than the reader stores.
+  const BmpImage picture = *BmpImage::Create(1280, 1024, 24);
+  EXPECT_FALSE(CodeFrame(picture, 50).has_value());
+}
+
+}  // namespace
+}  // namespace reel

@@ -1,0 +1,382 @@
+// The media graph on clips made at test time: every container and codec family the converter
+// meets, B-frames included, with pictures that carry their own index, so each frame the graph
+// delivers is checked for being the right one, not only for being there.
+#include "platform/mediagraph/media_graph.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "clip_maker.h"
+
+namespace reel {
+namespace {
+
+using test::IndexedClip;
+using test::IndexOf;
+
+constexpr std::chrono::milliseconds kWait{1000};
+
+std::size_t PaddedRow(int width) { return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}; }
+
+uint32_t HeaderField(const std::array<uint8_t, kBitmapHeaderBytes>& header, std::size_t at) {
+  return header[at] | (header[at + 1] << 8) | (header[at + 2] << 16) | (static_cast<uint32_t>(header[at + 3]) << 24);
+}
+
+struct ClipCase {
+  IndexedClip clip;
+  int64_t avgTimePerFrame;
+};
+
+std::string CaseName(const testing::TestParamInfo<ClipCase>& info) {
+  std::string name = info.param.clip.name;
+  for (char& c : name) {
+    if (c == '.') c = '_';
+  }
+  return name;
+}
+
+class IndexedClips : public testing::TestWithParam<ClipCase> {
+ protected:
+  void SetUp() override {
+    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    path_ = test::MakeIndexedClip(folder_, GetParam().clip);
+    ASSERT_FALSE(path_.empty()) << "ffmpeg could not make " << GetParam().clip.name;
+  }
+  test::ScratchFolder folder_{"mediagraph"};
+  std::string path_;
+};
+
+TEST_P(IndexedClips, ConnectsAs24BitBottomUpRgbWithTheStreamsLengthsAndRate) {
+  const IndexedClip& clip = GetParam().clip;
+  auto graph = MediaGraph::Render(path_);
+  ASSERT_TRUE(graph) << graph.error().message;
+  const GrabberType& type = graph->ConnectedType();
+  EXPECT_EQ(type.width, clip.width);
+  EXPECT_EQ(type.height, clip.height);
+  EXPECT_EQ(type.sampleSize, PaddedRow(clip.width) * static_cast<std::size_t>(clip.height));
+  EXPECT_EQ(type.avgTimePerFrame, GetParam().avgTimePerFrame);
+  const auto header = type.BitmapInfoHeader();
+  EXPECT_EQ(HeaderField(header, 0), 40u);
+  EXPECT_EQ(HeaderField(header, 4), static_cast<uint32_t>(clip.width));
+  EXPECT_EQ(HeaderField(header, 8), static_cast<uint32_t>(clip.height));
+  EXPECT_EQ(header[12] | (header[13] << 8), 1);
+  EXPECT_EQ(header[14] | (header[15] << 8), 24);
+  EXPECT_EQ(HeaderField(header, 16), 0u);
+  EXPECT_EQ(HeaderField(header, 20), type.sampleSize);
+  EXPECT_EQ(graph->NativeVideoSize().width, clip.width);
+  EXPECT_EQ(graph->NativeVideoSize().height, clip.height);
+
+  EXPECT_EQ(graph->Duration(TimeFormat::kFrame), clip.frames);
+  EXPECT_NEAR(static_cast<double>(graph->Duration(TimeFormat::kMediaTime)),
+              static_cast<double>(clip.frames * type.avgTimePerFrame), static_cast<double>(type.avgTimePerFrame));
+}
+
+// Frame sync: positioned at frame 0, each step shows the next picture in display order.
+TEST_P(IndexedClips, StepsThroughEveryPictureInDisplayOrder) {
+  auto graph = MediaGraph::Render(path_);
+  ASSERT_TRUE(graph) << graph.error().message;
+  const int64_t frames = graph->Duration(TimeFormat::kFrame);
+  ASSERT_TRUE(graph->SetPositions(0, frames - 1));
+  auto first = graph->GetCurrentBuffer();
+  ASSERT_TRUE(first) << first.error().message;
+  EXPECT_EQ(IndexOf(*first, graph->ConnectedType()), 0);
+  for (int64_t picture = 1; picture < frames; ++picture) {
+    ASSERT_TRUE(graph->Step());
+    auto event = graph->WaitForCompletion(kWait);
+    ASSERT_TRUE(event) << event.error().message;
+    ASSERT_EQ(*event, GraphEvent::kStepComplete) << "picture " << picture;
+    EXPECT_EQ(graph->State(), GraphState::kPaused);
+    auto rows = graph->GetCurrentBuffer(54);
+    ASSERT_TRUE(rows) << rows.error().message;
+    ASSERT_EQ(rows->size(), 54 + graph->ConnectedType().sampleSize);
+    const std::vector<uint8_t> picturePart(rows->begin() + 54, rows->end());
+    EXPECT_EQ(IndexOf(picturePart, graph->ConnectedType()), picture);
+    EXPECT_EQ(graph->CurrentPictureIndex(), picture);
+    EXPECT_EQ(graph->CurrentPosition(TimeFormat::kFrame), picture);
+  }
+  // At the stop position the step completes the stream and the last picture stays.
+  ASSERT_TRUE(graph->Step());
+  auto event = graph->WaitForCompletion(kWait);
+  ASSERT_TRUE(event);
+  EXPECT_EQ(*event, GraphEvent::kComplete);
+  auto last = graph->GetCurrentBuffer();
+  ASSERT_TRUE(last);
+  EXPECT_EQ(IndexOf(*last, graph->ConnectedType()), frames - 1);
+}
+
+// Time sync: the clock runs to frame P and the picture on screen is the one shown at P's time.
+TEST_P(IndexedClips, RunsToEachPositionAndShowsThePictureOfThatTime) {
+  auto graph = MediaGraph::Render(path_);
+  ASSERT_TRUE(graph) << graph.error().message;
+  const int64_t frames = graph->Duration(TimeFormat::kFrame);
+  ASSERT_TRUE(graph->SetPositions(0, frames - 1));
+  for (int64_t position = 0; position <= frames - 1; position += 3) {
+    ASSERT_TRUE(graph->Run());
+    ASSERT_TRUE(graph->RunUntil(position));
+    ASSERT_TRUE(graph->Pause());
+    EXPECT_EQ(graph->CurrentPosition(TimeFormat::kFrame), position);
+    auto rows = graph->GetCurrentBuffer();
+    ASSERT_TRUE(rows) << rows.error().message;
+    EXPECT_EQ(IndexOf(*rows, graph->ConnectedType()), position) << "position " << position;
+  }
+}
+
+const ClipCase kClips[] = {
+    {{"mpeg1.mpg", 66, 48, "25", 30, "-c:v mpeg1video -bf 2 -q:v 2 -f mpeg"}, 400000},
+    {{"h264_bframes.mp4", 66, 48, "24000/1001", 30, "-c:v libx264 -bf 3 -crf 10 -pix_fmt yuv420p"}, 417083},
+    {{"mpeg4_bframes.mkv", 66, 48, "30", 30, "-c:v mpeg4 -bf 2 -q:v 2"}, 333333},
+    {{"vp8_odd_width.webm", 33, 24, "30", 30, "-c:v libvpx -b:v 1M"}, 333333},
+    {{"theora.ogv", 33, 25, "25", 30, "-c:v libtheora -q:v 9"}, 400000},
+    {{"h264_bframes.mov", 66, 48, "30", 30, "-c:v libx264 -bf 2 -crf 10 -pix_fmt yuv420p"}, 333333},
+    {{"h263.3gp", 128, 96, "15", 30, "-c:v h263 -q:v 2"}, 666667},
+    {{"mpeg4_bframes.avi", 66, 48, "25", 30, "-c:v mpeg4 -bf 2 -q:v 2"}, 400000},
+    {{"mpeg4_bframes.mp4", 66, 48, "30000/1001", 30, "-c:v mpeg4 -bf 2 -q:v 2"}, 333667},
+};
+INSTANTIATE_TEST_SUITE_P(Containers, IndexedClips, testing::ValuesIn(kClips), CaseName);
+
+class MediaGraphTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  }
+  std::string Make(const IndexedClip& clip, const std::string& extra = "") {
+    const std::string path = test::MakeIndexedClip(folder_, clip, extra);
+    EXPECT_FALSE(path.empty()) << "ffmpeg could not make " << clip.name;
+    return path;
+  }
+  test::ScratchFolder folder_{"mediagraph"};
+};
+
+TEST_F(MediaGraphTest, PositionsAbsolutelyForwardsAndBackwards) {
+  const std::string path = Make({"seek.mp4", 66, 48, "25", 30, "-c:v libx264 -bf 3 -g 10 -crf 10 -pix_fmt yuv420p"});
+  auto graph = MediaGraph::Render(path);
+  ASSERT_TRUE(graph) << graph.error().message;
+  for (const int64_t frame : {17, 5, 29, 0, 12}) {
+    ASSERT_TRUE(graph->SetPositions(frame, std::nullopt));
+    auto rows = graph->GetCurrentBuffer();
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(IndexOf(*rows, graph->ConnectedType()), frame);
+    EXPECT_EQ(graph->CurrentPosition(TimeFormat::kFrame), frame);
+    EXPECT_EQ(graph->CurrentPosition(TimeFormat::kMediaTime), frame * 400000);
+  }
+  // In media time, a time between two frames shows the earlier picture.
+  ASSERT_TRUE(graph->SetPositions(7 * 400000 + 250000, std::nullopt, TimeFormat::kMediaTime));
+  EXPECT_EQ(graph->CurrentPictureIndex(), 7);
+  // A stop position holds both steps and runs.
+  ASSERT_TRUE(graph->SetPositions(10, 12));
+  EXPECT_EQ(graph->StopPosition(TimeFormat::kFrame), 12);
+  ASSERT_TRUE(graph->Step());
+  ASSERT_TRUE(graph->Step());
+  EXPECT_EQ(*graph->WaitForCompletion(kWait), GraphEvent::kStepComplete);
+  ASSERT_TRUE(graph->Step());
+  EXPECT_EQ(*graph->WaitForCompletion(kWait), GraphEvent::kComplete);
+  EXPECT_EQ(graph->CurrentPictureIndex(), 12);
+  ASSERT_TRUE(graph->SetPositions(0, std::nullopt));
+  ASSERT_TRUE(graph->Run());
+  ASSERT_TRUE(graph->RunUntil(20));
+  EXPECT_EQ(*graph->WaitForCompletion(kWait), GraphEvent::kComplete);
+  EXPECT_EQ(graph->CurrentPosition(TimeFormat::kFrame), 12);
+  EXPECT_EQ(graph->CurrentPictureIndex(), 12);
+  // Positions past the end hold at the last frame.
+  ASSERT_TRUE(graph->SetPositions(500, 500));
+  EXPECT_EQ(graph->CurrentPictureIndex(), 29);
+  EXPECT_EQ(graph->StopPosition(TimeFormat::kFrame), 29);
+}
+
+TEST_F(MediaGraphTest, RefusesCallsOutsideTheirRange) {
+  const std::string path = Make({"small.mkv", 32, 32, "25", 5, "-c:v mpeg4 -q:v 2"});
+  auto graph = MediaGraph::Render(path);
+  ASSERT_TRUE(graph) << graph.error().message;
+  // The clock moves only while running, and never back.
+  EXPECT_EQ(graph->RunUntil(2).kind(), ErrorKind::kUsage);
+  ASSERT_TRUE(graph->Run());
+  ASSERT_TRUE(graph->RunUntil(3));
+  EXPECT_EQ(graph->RunUntil(1).kind(), ErrorKind::kUsage);
+  EXPECT_EQ(graph->SetPositions(-1, std::nullopt).kind(), ErrorKind::kUsage);
+  // Nothing under way: the wait ends at once instead of hanging.
+  ASSERT_TRUE(graph->Pause());
+  EXPECT_EQ(graph->WaitForCompletion(std::chrono::hours(1)).kind(), ErrorKind::kTimedOut);
+  // The muting volume is kept; nothing louder than full or quieter than silent is taken.
+  ASSERT_TRUE(graph->PutVolume(kSilentVolume));
+  EXPECT_EQ(graph->Volume(), kSilentVolume);
+  EXPECT_EQ(graph->PutVolume(1).kind(), ErrorKind::kUsage);
+  EXPECT_EQ(graph->PutVolume(-10001).kind(), ErrorKind::kUsage);
+}
+
+// A video that drops picture 5 but keeps the others' times: stepping counts pictures, running
+// counts time, so the two ways part at the gap as they would on a real-time player.
+TEST_F(MediaGraphTest, StepsCountPicturesWhileRunsCountTime) {
+  const std::string path = Make({"gap.mkv", 32, 32, "25", 12, "-fps_mode passthrough -c:v mpeg4 -q:v 2"},
+                                "-vf \"select='not(eq(n\\,5))'\"");
+  auto graph = MediaGraph::Render(path);
+  ASSERT_TRUE(graph) << graph.error().message;
+  EXPECT_EQ(graph->Duration(TimeFormat::kFrame), 12);
+  ASSERT_TRUE(graph->SetPositions(0, std::nullopt));
+  std::vector<int> stepped{IndexOf(*graph->GetCurrentBuffer(), graph->ConnectedType())};
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(graph->Step());
+    stepped.push_back(IndexOf(*graph->GetCurrentBuffer(), graph->ConnectedType()));
+  }
+  EXPECT_EQ(stepped, (std::vector<int>{0, 1, 2, 3, 4, 6, 7}));
+  ASSERT_TRUE(graph->SetPositions(0, std::nullopt));
+  ASSERT_TRUE(graph->Run());
+  std::vector<int> ran;
+  for (int position = 0; position <= 6; ++position) {
+    ASSERT_TRUE(graph->RunUntil(position));
+    ran.push_back(IndexOf(*graph->GetCurrentBuffer(), graph->ConnectedType()));
+  }
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4, 4, 6}));
+}
+
+// A picture with a bright top-left quarter, stored with a display matrix as phones store it. The
+// expected corners are where the ffmpeg tool's own player shows the bright quarter: the rotation
+// tag its muxer takes turns the picture counter-clockwise for showing.
+struct TurnCase {
+  int rotate;         // the tag handed to the muxer
+  int width, height;  // upright size
+  bool brightTop, brightLeft;
+};
+
+class Rotated : public testing::TestWithParam<TurnCase> {};
+
+std::string TurnName(const testing::TestParamInfo<TurnCase>& info) { return "By" + std::to_string(info.param.rotate); }
+
+TEST_P(Rotated, ComesUprightBottomRowFirstWithPaddedRows) {
+  if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  const TurnCase& turn = GetParam();
+  test::ScratchFolder folder("mediagraph");
+  const std::string plain = folder.File("plain.mp4");
+  const std::string path = folder.File("turned.mp4");
+  ASSERT_TRUE(test::RunFfmpeg(
+      "-f lavfi -i \"color=c=black:s=35x20:r=10,format=rgb24,geq=r='if(lt(X,17)*lt(Y,10),250,10)':"
+      "g='if(lt(X,17)*lt(Y,10),250,10)':b='if(lt(X,17)*lt(Y,10),250,10)'\" -frames:v 3 -c:v libx264 -crf 5 "
+      "-pix_fmt yuv444p \"" + plain + "\""));
+  ASSERT_TRUE(test::RunFfmpeg("-i \"" + plain + "\" -c copy -metadata:s:v:0 rotate=" + std::to_string(turn.rotate) +
+                              " \"" + path + "\""));
+  auto graph = MediaGraph::Render(path);
+  ASSERT_TRUE(graph) << graph.error().message;
+  const GrabberType& type = graph->ConnectedType();
+  EXPECT_EQ(type.width, turn.width);
+  EXPECT_EQ(type.height, turn.height);
+  EXPECT_EQ(graph->NativeVideoSize().width, turn.width);
+  auto rows = graph->GetCurrentBuffer();
+  ASSERT_TRUE(rows);
+  const std::size_t stride = PaddedRow(type.width);
+  ASSERT_EQ(rows->size(), stride * static_cast<std::size_t>(type.height));
+  // Stored row r holds upright row height - 1 - r.
+  const auto pixel = [&](int x, int y) { return (*rows)[stride * static_cast<std::size_t>(type.height - 1 - y) + static_cast<std::size_t>(x) * 3]; };
+  const int left = 2;
+  const int right = type.width - 3;
+  const int top = 2;
+  const int bottom = type.height - 3;
+  const int brightX = turn.brightLeft ? left : right;
+  const int darkX = turn.brightLeft ? right : left;
+  const int brightY = turn.brightTop ? top : bottom;
+  const int darkY = turn.brightTop ? bottom : top;
+  EXPECT_GT(pixel(brightX, brightY), 200);
+  EXPECT_LT(pixel(darkX, brightY), 50);
+  EXPECT_LT(pixel(brightX, darkY), 50);
+  EXPECT_LT(pixel(darkX, darkY), 50);
+  // Padding bytes stay zero.
+  for (int y = 0; y < type.height; ++y) {
+    for (std::size_t pad = static_cast<std::size_t>(type.width) * 3; pad < stride; ++pad) {
+      ASSERT_EQ((*rows)[stride * static_cast<std::size_t>(y) + pad], 0);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, Rotated,
+                         testing::Values(TurnCase{0, 35, 20, true, true}, TurnCase{90, 20, 35, false, true},
+                                         TurnCase{180, 35, 20, false, false}, TurnCase{270, 20, 35, true, false}),
+                         TurnName);
+
+class Refusals : public MediaGraphTest {
+ protected:
+  void WriteBytes(const std::string& name, const std::string& bytes) { folder_.WriteFile(name, bytes); }
+  ErrorKind KindFor(const std::string& path) {
+    auto graph = MediaGraph::Render(path);
+    EXPECT_FALSE(graph);
+    if (graph) return ErrorKind::kUsage;
+    EXPECT_NE(graph.error().message.find(path), std::string::npos) << graph.error().message;
+    return graph.kind();
+  }
+};
+
+TEST_F(Refusals, FilesThatAreNotVideoAreRefusedByKind) {
+  EXPECT_EQ(KindFor(folder_.File("missing.mpg")), ErrorKind::kNotFound);
+  EXPECT_EQ(KindFor(folder_.Path().string()), ErrorKind::kCannotRead);
+  WriteBytes("notes.mpg", "These are a user's notes, not a video.\n");
+  EXPECT_EQ(KindFor(folder_.File("notes.mpg")), ErrorKind::kNotThisFormat);
+  WriteBytes("empty.mp4", "");
+  EXPECT_EQ(KindFor(folder_.File("empty.mp4")), ErrorKind::kNotThisFormat);
+  std::string noise(4096, '\0');
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919 + 13) >> 3);
+  WriteBytes("noise.avi", noise);
+  EXPECT_EQ(KindFor(folder_.File("noise.avi")), ErrorKind::kNotThisFormat);
+
+  // A pipe nobody writes to would block the first read for ever.
+  const std::string pipe = folder_.File("pipe.mpg");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(KindFor(pipe), ErrorKind::kCannotRead);
+
+  const std::string audioOnly = folder_.File("sound.m4a");
+  ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i sine=r=48000:d=1 -c:a aac \"" + audioOnly + "\""));
+  EXPECT_EQ(KindFor(audioOnly), ErrorKind::kUnsupported);
+}
+
+// Every wait is bounded: a stream that gives no picture within its packet allowance is damaged.
+TEST_F(Refusals, AStreamThatGivesNoPictureWithinItsAllowanceIsDamaged) {
+  const std::string path = Make({"late.mp4", 32, 32, "25", 10, "-c:v libx264 -bf 3 -pix_fmt yuv420p"});
+  GraphLimits limits;
+  limits.packetsWithoutPicture = 1;  // x264 with B-frames holds its first picture back longer
+  EXPECT_EQ(MediaGraph::Render(path, limits).kind(), ErrorKind::kDamaged);
+
+  // Overwritten video data decodes to something or nothing, but every step ends.
+  const std::string mpg = Make({"scrambled.mpg", 64, 48, "25", 30, "-c:v mpeg1video -q:v 2 -f mpeg"});
+  {
+    std::fstream file(mpg, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(3000);
+    const std::string noise(2000, '\x5a');
+    file.write(noise.data(), static_cast<std::streamsize>(noise.size()));
+  }
+  auto graph = MediaGraph::Render(mpg);
+  ASSERT_TRUE(graph) << graph.error().message;
+  for (int step = 0; step < 40; ++step) {
+    ASSERT_TRUE(graph->Step());
+    auto event = graph->WaitForCompletion(kWait);
+    ASSERT_TRUE(event);
+    if (*event == GraphEvent::kComplete) break;
+  }
+}
+
+TEST_F(Refusals, TruncatedFilesAreRefusedOrEndEarlyWithoutHanging) {
+  // An MP4 whose sample table sits at its end, cut in half: there is nothing to read it by.
+  const std::string mp4 = Make({"cut.mp4", 64, 48, "25", 30, "-c:v libx264 -crf 10 -pix_fmt yuv420p"});
+  const auto mp4Size = std::filesystem::file_size(mp4);
+  std::filesystem::resize_file(mp4, mp4Size / 2);
+  EXPECT_EQ(KindFor(mp4), ErrorKind::kDamaged);
+
+  // A program stream cut in half still plays its first half; stepping on ends the stream.
+  const std::string mpg = Make({"cut.mpg", 64, 48, "25", 30, "-c:v mpeg1video -q:v 2 -f mpeg"});
+  std::filesystem::resize_file(mpg, std::filesystem::file_size(mpg) / 2);
+  auto graph = MediaGraph::Render(mpg);
+  ASSERT_TRUE(graph) << graph.error().message;
+  ASSERT_TRUE(graph->SetPositions(0, std::nullopt));
+  int steps = 0;
+  while (true) {
+    ASSERT_TRUE(graph->Step());
+    auto event = graph->WaitForCompletion(kWait);
+    ASSERT_TRUE(event);
+    if (*event == GraphEvent::kComplete) break;
+    ++steps;
+    ASSERT_LT(steps, 30);
+    EXPECT_EQ(IndexOf(*graph->GetCurrentBuffer(), graph->ConnectedType()), steps);
+  }
+  EXPECT_GT(steps, 3);
+}
+
+}  // namespace
+}  // namespace reel

@@ -1,0 +1,160 @@
+// Soundtracks decoded whole: format records, lengths, channel order, conversion on request, the
+// absence of sound, and a track longer than any fixed buffer.
+#include "platform/mediagraph/soundtrack_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "clip_maker.h"
+
+namespace reel {
+namespace {
+
+int16_t SampleAt(const PcmSoundtrack& track, std::size_t frame, std::size_t channel) {
+  const std::size_t at = frame * track.format.blockAlign + channel * 2;
+  return static_cast<int16_t>(track.data[at] | (track.data[at + 1] << 8));
+}
+
+// The loudest sample of `channel` over `frames` sample frames from `first`.
+int Peak(const PcmSoundtrack& track, std::size_t channel, std::size_t first, std::size_t frames) {
+  int peak = 0;
+  for (std::size_t frame = first; frame < first + frames; ++frame) peak = std::max(peak, std::abs(SampleAt(track, frame, channel)));
+  return peak;
+}
+
+std::size_t Frames(const PcmSoundtrack& track) { return track.data.size() / track.format.blockAlign; }
+
+class SoundtrackReaderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  }
+  // A clip with 1.5 s of 1 kHz tone on the left (or only) channel and silence on the right.
+  std::string Make(const std::string& name, const std::string& layout, const std::string& options) {
+    const std::string path = folder_.File(name);
+    const std::string channels = layout == "mono" ? "0.5*sin(2*PI*1000*t)" : "0.5*sin(2*PI*1000*t)|0";
+    const bool ok = test::RunFfmpeg(test::IndexedPictures(32, 32, "25") + " -f lavfi -i \"aevalsrc=" + channels +
+                                    ":s=48000:c=" + layout + ":d=1.5\" -frames:v 50 -c:v mpeg4 " + options + " \"" +
+                                    path + "\"");
+    EXPECT_TRUE(ok) << "ffmpeg could not make " << name;
+    return path;
+  }
+  test::ScratchFolder folder_{"soundtrack"};
+};
+
+struct Expected {
+  uint16_t channels;
+  uint32_t rate;
+};
+
+void ExpectTone(const PcmSoundtrack& track, Expected expected, double seconds) {
+  EXPECT_EQ(track.format.formatTag, 1);
+  EXPECT_EQ(track.format.channels, expected.channels);
+  EXPECT_EQ(track.format.samplesPerSec, expected.rate);
+  EXPECT_EQ(track.format.bitsPerSample, 16);
+  EXPECT_EQ(track.format.blockAlign, expected.channels * 2);
+  EXPECT_EQ(track.format.avgBytesPerSec, expected.rate * expected.channels * 2);
+  EXPECT_EQ(track.data.size() % track.format.blockAlign, 0u);
+  // Codecs pad their last frame; the decoders trim what the container says to trim.
+  EXPECT_NEAR(static_cast<double>(Frames(track)), seconds * expected.rate, 0.03 * expected.rate);
+  const std::size_t middle = Frames(track) / 2;
+  EXPECT_GT(Peak(track, 0, middle, expected.rate / 100), 12000);
+}
+
+TEST_F(SoundtrackReaderTest, MonoAndStereoAt48000HzKeepTheirFormatAndLength) {
+  const std::string mp4 = Make("mono.mp4", "mono", "-c:a aac -b:a 128k");
+  auto mono = ReadSoundtrack(mp4);
+  ASSERT_TRUE(mono) << mono.error().message;
+  ASSERT_TRUE(mono->has_value());
+  ExpectTone(**mono, {1, 48000}, 1.5);
+  auto probed = ProbeSoundtrack(mp4);
+  ASSERT_TRUE(probed && probed->has_value());
+  EXPECT_EQ((*probed)->channels, 1);
+  EXPECT_EQ((*probed)->samplesPerSec, 48000u);
+
+  for (const auto& [name, options] : {std::pair{"stereo.webm", "-c:v libvpx -c:a libvorbis"},
+                                      std::pair{"stereo.mpg", "-c:v mpeg1video -c:a mp2 -b:a 192k -f mpeg"},
+                                      std::pair{"stereo.mkv", "-c:a libmp3lame -b:a 128k"}}) {
+    SCOPED_TRACE(name);
+    auto stereo = ReadSoundtrack(Make(name, "stereo", options));
+    ASSERT_TRUE(stereo) << stereo.error().message;
+    ASSERT_TRUE(stereo->has_value());
+    ExpectTone(**stereo, {2, 48000}, 1.5);
+    // Left stays left: the tone is there, the right channel is silent.
+    EXPECT_LT(Peak(**stereo, 1, Frames(**stereo) / 2, 480), 300);
+  }
+}
+
+TEST_F(SoundtrackReaderTest, GivesTheRequestedRateAndChannelsStraightFromTheDecoder) {
+  const std::string mono = Make("mono.ogv", "mono", "-c:v libtheora -c:a libvorbis");
+  auto stereo = ReadSoundtrack(mono, PcmRequest{22050, 2});
+  ASSERT_TRUE(stereo) << stereo.error().message;
+  ASSERT_TRUE(stereo->has_value());
+  ExpectTone(**stereo, {2, 22050}, 1.5);
+  for (std::size_t frame = 0; frame < Frames(**stereo); frame += 97) {
+    ASSERT_EQ(SampleAt(**stereo, frame, 0), SampleAt(**stereo, frame, 1));
+  }
+
+  // More than two channels are mixed down to stereo unless a count is asked for.
+  const std::string surround = folder_.File("surround.mkv");
+  ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i \"aevalsrc=0.5*sin(2*PI*1000*t)|0|0|0|0|0:s=44100:c=5.1:d=1\" -c:a ac3 \"" +
+                              surround + "\""));
+  auto mixed = ReadSoundtrack(surround);
+  ASSERT_TRUE(mixed) << mixed.error().message;
+  ASSERT_TRUE(mixed->has_value());
+  EXPECT_EQ((*mixed)->format.channels, 2);
+  EXPECT_EQ((*mixed)->format.samplesPerSec, 44100u);
+  auto one = ReadSoundtrack(surround, PcmRequest{0, 1});
+  ASSERT_TRUE(one && one->has_value());
+  EXPECT_EQ((*one)->format.channels, 1);
+  EXPECT_EQ(ReadSoundtrack(surround, PcmRequest{0, 6}).kind(), ErrorKind::kUsage);
+}
+
+TEST_F(SoundtrackReaderTest, SaysWhenThereIsNoSoundAndRefusesWhatIsNotMedia) {
+  const std::string silent = test::MakeIndexedClip(folder_, {"silent.mp4", 32, 32, "25", 5, "-c:v mpeg4"});
+  ASSERT_FALSE(silent.empty());
+  auto none = ReadSoundtrack(silent);
+  ASSERT_TRUE(none) << none.error().message;
+  EXPECT_FALSE(none->has_value());
+  auto probed = ProbeSoundtrack(silent);
+  ASSERT_TRUE(probed);
+  EXPECT_FALSE(probed->has_value());
+
+  folder_.WriteFile("notes.ogg", "not a soundtrack at all\n");
+  EXPECT_EQ(ReadSoundtrack(folder_.File("notes.ogg")).kind(), ErrorKind::kNotThisFormat);
+  EXPECT_EQ(ReadSoundtrack(folder_.File("missing.ogg")).kind(), ErrorKind::kNotFound);
+}
+
+TEST_F(SoundtrackReaderTest, ReportsProgressAndStopsWhenAsked) {
+  const std::string path = Make("progress.mp4", "mono", "-c:a aac");
+  std::vector<double> shares;
+  auto read = ReadSoundtrack(path, {}, [&](double share) {
+    shares.push_back(share);
+    return true;
+  });
+  ASSERT_TRUE(read && read->has_value());
+  ASSERT_FALSE(shares.empty());
+  EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+  EXPECT_EQ(shares.back(), 1.0);
+  EXPECT_EQ(ReadSoundtrack(path, {}, [](double) { return false; }).kind(), ErrorKind::kStopped);
+}
+
+// Six minutes of 48 kHz stereo is more PCM than a 64 MiB buffer holds; the track's last second,
+// a tone after silence, must be there.
+TEST_F(SoundtrackReaderTest, ReadsALongTrackToItsEnd) {
+  const std::string path = folder_.File("long.flac");
+  ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i \"aevalsrc=if(gt(t\\,359)\\,0.5*sin(2*PI*1000*t)\\,0):s=48000:c=stereo:d=360\""
+                              " -c:a flac -compression_level 0 \"" + path + "\""));
+  auto track = ReadSoundtrack(path);
+  ASSERT_TRUE(track) << track.error().message;
+  ASSERT_TRUE(track->has_value());
+  EXPECT_EQ((*track)->data.size(), std::size_t{360} * 48000 * 4);
+  EXPECT_GT((*track)->data.size(), std::size_t{64} << 20);
+  EXPECT_GT(Peak(**track, 0, Frames(**track) - 24000, 24000), 12000);
+  EXPECT_EQ(Peak(**track, 0, 0, 48000 * 300), 0);
+}
+
+}  // namespace
+}  // namespace reel
