@@ -35,7 +35,7 @@ void RefillOneBuffer(benchmark::State& state, const char* file, int32_t volume) 
   });
   // Looping, so every iteration decodes real frames however long the run.
   audio.OpenChannel(0, path.filename().string(), path.parent_path().string() + "/", volume,
-                    /*loop=*/true, /*start=*/true, /*whole_file=*/true);
+                    /*loop=*/true, /*start=*/true, /*wholeFile=*/true);
   std::size_t buffer = 0;
   for (auto _ : state) {
     audio.OnBufferDone(buffer);

@@ -23,12 +23,12 @@ namespace reel {
 
 class WaveOutDevice {
  public:
-  using DoneHandler = std::function<void(std::size_t buffer_id)>;
+  using DoneHandler = std::function<void(std::size_t bufferId)>;
 
   virtual ~WaveOutDevice() = default;
 
   // Queues samples (interleaved left, right) under an id that the done call reports back.
-  virtual void Write(std::size_t buffer_id, std::span<const int16_t> samples) = 0;
+  virtual void Write(std::size_t bufferId, std::span<const int16_t> samples) = 0;
 
   // Bytes played since the device was opened, wrapping at 2^32 as a 32-bit byte counter does.
   virtual uint32_t PositionBytes() const = 0;
@@ -46,10 +46,10 @@ class WaveOutDevice {
 };
 
 // Null when the sound output cannot be opened.
-std::unique_ptr<WaveOutDevice> OpenWaveOut(uint32_t rate, WaveOutDevice::DoneHandler on_done);
+std::unique_ptr<WaveOutDevice> OpenWaveOut(uint32_t rate, WaveOutDevice::DoneHandler onDone);
 
 // Never null.
 std::unique_ptr<WaveOutDevice> OpenSilentWaveOut(uint32_t rate,
-                                                 WaveOutDevice::DoneHandler on_done);
+                                                 WaveOutDevice::DoneHandler onDone);
 
 }  // namespace reel

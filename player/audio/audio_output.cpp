@@ -26,20 +26,20 @@ std::size_t BufferBytesFor(uint32_t rate) { return rate == AudioOutput::kRate ? 
 }  // namespace
 
 AudioOutput::AudioOutput()
-    : AudioOutput([](uint32_t rate, WaveOutDevice::DoneHandler on_done) {
-        return OpenWaveOut(rate, std::move(on_done));
+    : AudioOutput([](uint32_t rate, WaveOutDevice::DoneHandler onDone) {
+        return OpenWaveOut(rate, std::move(onDone));
       }) {}
 
-AudioOutput::AudioOutput(const DeviceOpener& open_device) {
-  auto on_done = [this](std::size_t buffer_id) { OnBufferDone(buffer_id); };
-  device_ = open_device(rate_, on_done);
-  if (!device_) device_ = open_device(kRate, on_done);  // the second try is always 22050 Hz
+AudioOutput::AudioOutput(const DeviceOpener& openDevice) {
+  auto onDone = [this](std::size_t bufferId) { OnBufferDone(bufferId); };
+  device_ = openDevice(rate_, onDone);
+  if (!device_) device_ = openDevice(kRate, onDone);  // the second try is always 22050 Hz
   // With no usable device the output plays into a silent sink, so the clock still runs.
-  if (!device_) device_ = OpenSilentWaveOut(kRate, on_done);
+  if (!device_) device_ = OpenSilentWaveOut(kRate, onDone);
   device_->SetVolume(kFullDeviceVolume, kFullDeviceVolume);
-  buffer_bytes_ = BufferBytesFor(rate_);
+  bufferBytes_ = BufferBytesFor(rate_);
   for (std::size_t id = 0; id < kBufferCount; ++id) {
-    buffers_[id].assign(buffer_bytes_ / 2, 0);
+    buffers_[id].assign(bufferBytes_ / 2, 0);
   }
   for (std::size_t id = 0; id < kBufferCount; ++id) device_->Write(id, buffers_[id]);
 }
@@ -49,13 +49,13 @@ AudioOutput::~AudioOutput() {
   device_->Shutdown();  // no done call runs after this, so the device can go before the buffers
 }
 
-void AudioOutput::OnBufferDone(std::size_t buffer_id) {
-  if (buffer_id >= kBufferCount) return;
-  std::vector<int16_t>& buffer = buffers_[buffer_id];
+void AudioOutput::OnBufferDone(std::size_t bufferId) {
+  if (bufferId >= kBufferCount) return;
+  std::vector<int16_t>& buffer = buffers_[bufferId];
   std::fill(buffer.begin(), buffer.end(), int16_t{0});
   std::array<std::shared_ptr<SoundChannel>, kSlotCount> channels;
   {
-    std::lock_guard guard(slots_mutex_);
+    std::lock_guard guard(slotsMutex_);
     channels = slots_;
   }
   for (std::size_t index = 0; index < kSlotCount; ++index) {
@@ -67,34 +67,34 @@ void AudioOutput::OnBufferDone(std::size_t buffer_id) {
     }
     if (channel->State() == ChannelState::kStopRequested) FreeSlot(index, channel.get());
   }
-  if (!closing_.load()) device_->Write(buffer_id, buffer);
+  if (!closing_.load()) device_->Write(bufferId, buffer);
 }
 
 void AudioOutput::FreeSlot(std::size_t index, const SoundChannel* channel) {
   std::shared_ptr<SoundChannel> freed;  // let go outside the lock: closing a stream takes time
-  std::lock_guard guard(slots_mutex_);
+  std::lock_guard guard(slotsMutex_);
   if (slots_[index].get() == channel) freed = std::move(slots_[index]);
 }
 
 std::shared_ptr<SoundChannel> AudioOutput::ChannelAt(int32_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) return nullptr;
-  std::lock_guard guard(slots_mutex_);
+  std::lock_guard guard(slotsMutex_);
   return slots_[static_cast<std::size_t>(index)];
 }
 
 bool AudioOutput::DeviceRunning() const { return !closing_.load() && !closed_.load(); }
 
 int32_t AudioOutput::OpenChannel(int32_t index, const std::string& name, const std::string& folder,
-                                 int32_t volume, bool loop, bool start, bool whole_file) {
+                                 int32_t volume, bool loop, bool start, bool wholeFile) {
   if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) return 0;
   StopChannel(index);
   if (name.size() > kMaxNameLength) return 0;
-  auto channel = std::make_shared<SoundChannel>(name, buffer_bytes_, rate_);
+  auto channel = std::make_shared<SoundChannel>(name, bufferBytes_, rate_);
   // An MP3 that cannot be read leaves a channel that plays silence: its clock still runs.
-  channel->Open(folder + name, whole_file);
+  channel->Open(folder + name, wholeFile);
   channel->SetVolume(volume);
   {
-    std::lock_guard guard(slots_mutex_);
+    std::lock_guard guard(slotsMutex_);
     slots_[static_cast<std::size_t>(index)] = channel;
   }
   if (start) StartChannel(index, loop);
@@ -111,8 +111,8 @@ void AudioOutput::StopChannel(int32_t index) {
   std::shared_ptr<SoundChannel> channel = ChannelAt(index);
   if (!channel) return;
   channel->RequestStop();
-  const auto give_up = std::chrono::steady_clock::now() + kStopWaitLimit;
-  while (DeviceRunning() && std::chrono::steady_clock::now() < give_up) {
+  const auto giveUp = std::chrono::steady_clock::now() + kStopWaitLimit;
+  while (DeviceRunning() && std::chrono::steady_clock::now() < giveUp) {
     if (ChannelAt(index) != channel) return;  // the refill has freed it
     std::this_thread::sleep_for(kStopPollPause);
   }
@@ -134,9 +134,9 @@ void AudioOutput::CloseAudio() {
   if (closed_.load()) return;
   closing_.store(true);
   // No buffer is queued again from now on; the ones queued play out within a few hundred ms.
-  const auto drained_by = std::chrono::steady_clock::now() + kCloseDrainLimit;
+  const auto drainedBy = std::chrono::steady_clock::now() + kCloseDrainLimit;
   while (!device_->Close()) {
-    if (std::chrono::steady_clock::now() >= drained_by) break;
+    if (std::chrono::steady_clock::now() >= drainedBy) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   for (int attempt = 0; attempt < kCloseRetries && !device_->Close(); ++attempt) {

@@ -6,7 +6,7 @@
 //                                         // no usable device it plays into a silent sink whose
 //                                         // clock still runs at real-time pace
 //   audio.OpenChannel(0, "movie.mp3", "/path/to/folder/", volume, /*loop=*/false,
-//                     /*start=*/true, whole_file);   // stops whatever channel 0 played, opens the
+//                     /*start=*/true, wholeFile);   // stops whatever channel 0 played, opens the
 //                                         // MP3 (folder ends with "/"), starts it; returns 0 only
 //                                         // for a name longer than 63 characters. An MP3 that
 //                                         // cannot be decoded (or a missing "Lodestar.ovl")
@@ -54,10 +54,10 @@ class AudioOutput {
 
   // Opens a device for a rate; may return null. The default opens the system's sound output.
   using DeviceOpener = std::function<std::unique_ptr<WaveOutDevice>(
-      uint32_t rate, WaveOutDevice::DoneHandler on_done)>;
+      uint32_t rate, WaveOutDevice::DoneHandler onDone)>;
 
   AudioOutput();
-  explicit AudioOutput(const DeviceOpener& open_device);
+  explicit AudioOutput(const DeviceOpener& openDevice);
   AudioOutput(const AudioOutput&) = delete;
   AudioOutput& operator=(const AudioOutput&) = delete;
   ~AudioOutput();
@@ -65,7 +65,7 @@ class AudioOutput {
   // 1 when the channel was put into the slot, 0 for a name longer than 63 characters or a slot
   // index outside 0..63.
   int32_t OpenChannel(int32_t index, const std::string& name, const std::string& folder,
-                      int32_t volume, bool loop, bool start, bool whole_file);
+                      int32_t volume, bool loop, bool start, bool wholeFile);
   int32_t StartChannel(int32_t index, bool loop);
   void StopChannel(int32_t index);
   void SetChannelVolume(int32_t index, int32_t volume);
@@ -73,11 +73,11 @@ class AudioOutput {
   void CloseAudio();
 
   // Bytes per output buffer: 8192 at 22050 Hz, 16384 at any other rate.
-  std::size_t BufferBytes() const { return buffer_bytes_; }
+  std::size_t BufferBytes() const { return bufferBytes_; }
 
   // The device's "done" for one buffer: refill, mix and requeue. Public so that a test or a
   // benchmark driving a device of its own can call it.
-  void OnBufferDone(std::size_t buffer_id);
+  void OnBufferDone(std::size_t bufferId);
 
  private:
   std::shared_ptr<SoundChannel> ChannelAt(int32_t index) const;
@@ -85,9 +85,9 @@ class AudioOutput {
   bool DeviceRunning() const;
 
   uint32_t rate_ = kRate;
-  std::size_t buffer_bytes_ = 8192;
+  std::size_t bufferBytes_ = 8192;
   std::array<std::vector<int16_t>, kBufferCount> buffers_;
-  mutable std::mutex slots_mutex_;  // guards the slot table only, never held while decoding
+  mutable std::mutex slotsMutex_;  // guards the slot table only, never held while decoding
   std::array<std::shared_ptr<SoundChannel>, kSlotCount> slots_;
   std::atomic<bool> closing_{false};
   std::atomic<bool> closed_{false};

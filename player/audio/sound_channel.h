@@ -21,14 +21,14 @@ enum class ChannelState : int32_t { kIdle = 0, kPlaying = 1, kStopRequested = 3 
 
 class SoundChannel {
  public:
-  // buffer_bytes: bytes per output buffer; output_rate: the device's rate.
-  SoundChannel(std::string name, std::size_t buffer_bytes, uint32_t output_rate);
+  // bufferBytes: bytes per output buffer; outputRate: the device's rate.
+  SoundChannel(std::string name, std::size_t bufferBytes, uint32_t outputRate);
   SoundChannel(const SoundChannel&) = delete;
   SoundChannel& operator=(const SoundChannel&) = delete;
 
   // Opens the MP3 at path, either read whole into memory or mapped. False when the file cannot be
   // read or its first frame is refused; the channel then plays silence.
-  bool Open(const std::string& path, bool whole_file);
+  bool Open(const std::string& path, bool wholeFile);
 
   void Start(bool loop);
   void RequestStop() { state_.store(ChannelState::kStopRequested); }
@@ -47,26 +47,26 @@ class SoundChannel {
   int32_t PositionMs(const WaveOutDevice& device);
 
   const std::string& Name() const { return name_; }
-  const PcmFormat& SourceFormat() const { return source_format_; }
+  const PcmFormat& SourceFormat() const { return sourceFormat_; }
 
  private:
   std::string name_;
   Mp3Stream stream_;
-  std::vector<uint8_t> whole_data_;
+  std::vector<uint8_t> wholeData_;
   std::vector<int16_t> decoded_;
   std::vector<int16_t> pcm_;
-  std::size_t output_frames_;
-  PcmFormat source_format_;
+  std::size_t outputFrames_;
+  PcmFormat sourceFormat_;
   std::atomic<ChannelState> state_{ChannelState::kIdle};
   std::atomic<bool> loop_{false};
   std::atomic<int32_t> volume_{100};
   std::atomic<int32_t> level_{100};
   std::atomic<int32_t> mixes_{0};
-  std::atomic<bool> position_taken_{false};
-  std::atomic<uint32_t> start_pos_{0};
-  std::atomic<uint32_t> last_pos_{0};
-  int64_t played_bytes_ = 0;
-  double seconds_per_byte_;
+  std::atomic<bool> positionTaken_{false};
+  std::atomic<uint32_t> startPos_{0};
+  std::atomic<uint32_t> lastPos_{0};
+  int64_t playedBytes_ = 0;
+  double secondsPerByte_;
 };
 
 }  // namespace reel

@@ -208,8 +208,8 @@ TEST_F(AudioOutputTest, RefillMixesTheDecodedSoundScaledByTheVolume) {
       expected.insert(expected.end(), mixed.begin(), mixed.end());
     }
     auto audio = MakeOutput();
-    for (const bool whole_file : {false, true}) {
-      ASSERT_EQ(audio->OpenChannel(0, c.name, folder.Slash(), 50, false, true, whole_file), 1);
+    for (const bool wholeFile : {false, true}) {
+      ASSERT_EQ(audio->OpenChannel(0, c.name, folder.Slash(), 50, false, true, wholeFile), 1);
       std::vector<int16_t> played;
       for (std::size_t id = 0; id < 3; ++id) {
         audio->OnBufferDone(id);
@@ -239,10 +239,10 @@ TEST_F(AudioOutputTest, StopChannelWaitsForTheRefillToFreeTheSlot) {
 TEST_F(AudioOutputTest, NamesAndVolumesOutOfRange) {
   if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
-  const std::string long_name(64, 'a');
+  const std::string longName(64, 'a');
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0, "-id3v2_version 0"));
   auto audio = MakeOutput();
-  EXPECT_EQ(audio->OpenChannel(0, long_name, folder.Slash(), 100, false, true, false), 0);
+  EXPECT_EQ(audio->OpenChannel(0, longName, folder.Slash(), 100, false, true, false), 0);
   EXPECT_EQ(audio->ChannelPosition(0), -1);
   EXPECT_EQ(audio->OpenChannel(64, "tone.mp3", folder.Slash(), 100, false, true, false), 0);
   ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);

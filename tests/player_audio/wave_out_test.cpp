@@ -56,8 +56,8 @@ void ExpectPlaysInOrderAtRealTimePace(
   EXPECT_LT(played, seconds + 0.4);
   EXPECT_FALSE(device->Close());  // buffers still queued
   requeuer.stop = true;
-  const auto give_up = std::chrono::steady_clock::now() + 3s;
-  while (!device->Close() && std::chrono::steady_clock::now() < give_up) {
+  const auto giveUp = std::chrono::steady_clock::now() + 3s;
+  while (!device->Close() && std::chrono::steady_clock::now() < giveUp) {
     std::this_thread::sleep_for(10ms);
   }
   EXPECT_TRUE(device->Close());
@@ -68,13 +68,13 @@ void ExpectPlaysInOrderAtRealTimePace(
 
 TEST(WaveOutTest, SilentSinkPlaysBuffersInOrderAtRealTimePace) {
   ExpectPlaysInOrderAtRealTimePace(
-      [](WaveOutDevice::DoneHandler on_done) { return OpenSilentWaveOut(22050, on_done); });
+      [](WaveOutDevice::DoneHandler onDone) { return OpenSilentWaveOut(22050, onDone); });
 }
 
 TEST(WaveOutTest, SdlDummyDriverPlaysBuffersInOrder) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   ExpectPlaysInOrderAtRealTimePace(
-      [](WaveOutDevice::DoneHandler on_done) { return OpenWaveOut(22050, on_done); });
+      [](WaveOutDevice::DoneHandler onDone) { return OpenWaveOut(22050, onDone); });
 }
 
 TEST(WaveOutTest, AudioOutputWithoutADeviceStillHasARunningClock) {
