@@ -4,7 +4,8 @@
 // copies from its head into what SDL asks for. When the head has been copied whole it is taken off
 // the queue and handed back through the done call, outside the queue's lock so the handler can
 // write it again. Both devices share that queue; they differ only in who pulls: SDL's audio thread,
-// or a thread of our own that pulls one chunk per chunk's worth of real time.
+// or a thread of our own that pulls one chunk per chunk's worth of real time. Whatever is thrown on
+// the pulling thread is caught there: that pull plays silence and the first failure is kept.
 #include "platform/waveout/wave_out.h"
 
 #include <SDL.h>
@@ -13,7 +14,9 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <exception>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -22,6 +25,17 @@ namespace {
 
 constexpr uint16_t kFullVolume = 0xFFFF;
 constexpr uint16_t kDeviceFrames = 1024;  // frames per pull: about 46 ms at 22050 Hz
+
+// What the exception being handled says, for a failure message.
+std::string CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& exception) {
+    return exception.what();
+  } catch (...) {
+    return "an unknown error";
+  }
+}
 
 class QueuedWaveOut : public WaveOutDevice {
  public:
@@ -63,6 +77,11 @@ class QueuedWaveOut : public WaveOutDevice {
     Stop();
   }
 
+  std::optional<Error> Failure() const override {
+    std::lock_guard lock(failureMutex_);
+    return failure_;
+  }
+
  protected:
   // Starts pulling; called once, on the first write.
   virtual void Begin() = 0;
@@ -86,12 +105,20 @@ class QueuedWaveOut : public WaveOutDevice {
       queue_.pop_front();
       inDone_ = true;
       lock.unlock();
-      onDone_(doneId);
+      HandBack(doneId);
       lock.lock();
       inDone_ = false;
     }
     lock.unlock();
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(filled), out.end(), int16_t{0});
+  }
+
+  // Called inside a catch block on the pulling thread: keeps the first failure.
+  void RecordFailure(const std::string& where) {
+    const Error error = MakeError(ErrorKind::kDevice, "sound device",
+                                  where + " failed: " + CurrentExceptionText());
+    std::lock_guard lock(failureMutex_);
+    if (!failure_) failure_ = error;
   }
 
  private:
@@ -100,6 +127,14 @@ class QueuedWaveOut : public WaveOutDevice {
     std::span<const int16_t> samples;
     std::size_t played;
   };
+
+  void HandBack(std::size_t bufferId) {
+    try {
+      onDone_(bufferId);
+    } catch (...) {
+      RecordFailure("refilling a played buffer");  // that buffer is not queued again
+    }
+  }
 
   // outOffset tells which side the first sample is on (even: left).
   void CopyScaled(std::span<const int16_t> from, std::span<int16_t> to, std::size_t outOffset) {
@@ -124,6 +159,8 @@ class QueuedWaveOut : public WaveOutDevice {
   std::atomic<uint32_t> position_{0};
   std::atomic<uint16_t> leftVolume_{kFullVolume};
   std::atomic<uint16_t> rightVolume_{kFullVolume};
+  mutable std::mutex failureMutex_;
+  std::optional<Error> failure_;
 };
 
 class SdlWaveOut final : public QueuedWaveOut {
@@ -148,8 +185,16 @@ class SdlWaveOut final : public QueuedWaveOut {
   }
 
  private:
+  // Called by SDL's audio thread: nothing may be thrown back into SDL.
   static void SDLCALL Callback(void* self, Uint8* stream, int length) {
-    static_cast<SdlWaveOut*>(self)->Pull(stream, static_cast<std::size_t>(length));
+    auto& device = *static_cast<SdlWaveOut*>(self);
+    const auto bytes = static_cast<std::size_t>(std::max(length, 0));
+    try {
+      device.Pull(stream, bytes);
+    } catch (...) {
+      SDL_memset(stream, 0, bytes);
+      device.RecordFailure("playing");
+    }
   }
 
   void Pull(Uint8* stream, std::size_t length) {
@@ -188,7 +233,11 @@ class SilentWaveOut final : public QueuedWaveOut {
     thread_ = std::jthread([this](std::stop_token stop) {
       auto next = std::chrono::steady_clock::now();
       while (!stop.stop_requested()) {
-        Pump(scratch_);
+        try {
+          Pump(scratch_);
+        } catch (...) {
+          RecordFailure("playing");
+        }
         next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(chunkTime_);
         std::this_thread::sleep_until(next);
       }
@@ -210,10 +259,14 @@ class SilentWaveOut final : public QueuedWaveOut {
 
 }  // namespace
 
-std::unique_ptr<WaveOutDevice> OpenWaveOut(uint32_t rate, WaveOutDevice::DoneHandler onDone) {
+Result<std::unique_ptr<WaveOutDevice>> OpenWaveOut(uint32_t rate,
+                                                   WaveOutDevice::DoneHandler onDone) {
   auto device = std::make_unique<SdlWaveOut>(std::move(onDone));
-  if (!device->OpenDevice(rate)) return nullptr;
-  return device;
+  if (!device->OpenDevice(rate)) {
+    return MakeError(ErrorKind::kDevice, "sound device",
+                     "cannot be opened at " + std::to_string(rate) + " Hz: " + SDL_GetError());
+  }
+  return std::unique_ptr<WaveOutDevice>(std::move(device));
 }
 
 std::unique_ptr<WaveOutDevice> OpenSilentWaveOut(uint32_t rate,

@@ -6,6 +6,8 @@
 #include "player/audio/audio_output.h"
 
 #include <chrono>
+#include <exception>
+#include <iostream>
 #include <thread>
 
 namespace reel {
@@ -23,6 +25,19 @@ constexpr auto kStopWaitLimit = std::chrono::milliseconds(2000);
 
 std::size_t BufferBytesFor(uint32_t rate) { return rate == AudioOutput::kRate ? 8192 : 16384; }
 
+void ReportOnStandardError(const Error& error) { std::cerr << error.message << std::endl; }
+
+// What the exception being handled says, for a failure message.
+std::string CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& exception) {
+    return exception.what();
+  } catch (...) {
+    return "an unknown error";
+  }
+}
+
 }  // namespace
 
 AudioOutput::AudioOutput()
@@ -30,12 +45,20 @@ AudioOutput::AudioOutput()
         return OpenWaveOut(rate, std::move(onDone));
       }) {}
 
-AudioOutput::AudioOutput(const DeviceOpener& openDevice) {
+AudioOutput::AudioOutput(const DeviceOpener& openDevice, FailureReporter report,
+                         ChannelMaker makeChannel)
+    : report_(report ? std::move(report) : FailureReporter(ReportOnStandardError)),
+      makeChannel_(std::move(makeChannel)) {
   auto onDone = [this](std::size_t bufferId) { OnBufferDone(bufferId); };
-  device_ = openDevice(rate_, onDone);
-  if (!device_) device_ = openDevice(kRate, onDone);  // the second try is always 22050 Hz
-  // With no usable device the output plays into a silent sink, so the clock still runs.
-  if (!device_) device_ = OpenSilentWaveOut(kRate, onDone);
+  Result<std::unique_ptr<WaveOutDevice>> opened = openDevice(rate_, onDone);
+  if (!opened) opened = openDevice(kRate, onDone);  // the second try is always 22050 Hz
+  if (opened && *opened) device_ = std::move(*opened);
+  if (!device_) {
+    // With no usable device the output plays into a silent sink, so the clock still runs.
+    const std::string reason = opened ? "sound device: cannot be opened" : opened.error().message;
+    report_(Error{ErrorKind::kDevice, reason + "; playing without sound"});
+    device_ = OpenSilentWaveOut(kRate, onDone);
+  }
   device_->SetVolume(kFullDeviceVolume, kFullDeviceVolume);
   bufferBytes_ = BufferBytesFor(rate_);
   for (std::size_t id = 0; id < kBufferCount; ++id) {
@@ -49,25 +72,51 @@ AudioOutput::~AudioOutput() {
   device_->Shutdown();  // no done call runs after this, so the device can go before the buffers
 }
 
-void AudioOutput::OnBufferDone(std::size_t bufferId) {
+void AudioOutput::OnBufferDone(std::size_t bufferId) noexcept {
   if (bufferId >= kBufferCount) return;
-  std::vector<int16_t>& buffer = buffers_[bufferId];
-  std::fill(buffer.begin(), buffer.end(), int16_t{0});
-  std::array<std::shared_ptr<SoundChannel>, kSlotCount> channels;
-  {
-    std::lock_guard guard(slotsMutex_);
-    channels = slots_;
-  }
-  for (std::size_t index = 0; index < kSlotCount; ++index) {
-    const std::shared_ptr<SoundChannel>& channel = channels[index];
-    if (!channel) continue;
-    if (channel->State() == ChannelState::kPlaying) {
-      channel->Refill();
-      channel->MixInto(buffer, *device_);
+  try {
+    std::vector<int16_t>& buffer = buffers_[bufferId];
+    std::fill(buffer.begin(), buffer.end(), int16_t{0});
+    std::array<std::shared_ptr<SoundChannel>, kSlotCount> channels;
+    {
+      std::lock_guard guard(slotsMutex_);
+      channels = slots_;
     }
-    if (channel->State() == ChannelState::kStopRequested) FreeSlot(index, channel.get());
+    for (std::size_t index = 0; index < kSlotCount; ++index) {
+      const std::shared_ptr<SoundChannel>& channel = channels[index];
+      if (!channel) continue;
+      if (channel->State() == ChannelState::kPlaying) RefillAndMix(index, *channel, buffer);
+      if (channel->State() == ChannelState::kStopRequested) FreeSlot(index, channel.get());
+    }
+    if (!closing_.load()) device_->Write(bufferId, buffer);
+  } catch (...) {
+    ReportOnce(MakeError(ErrorKind::kDevice, "sound output",
+                         "refilling a buffer failed: " + CurrentExceptionText() +
+                             "; that buffer stays silent"));
   }
-  if (!closing_.load()) device_->Write(bufferId, buffer);
+}
+
+// A channel that fails is silenced for good but still mixed, so its clock runs on.
+void AudioOutput::RefillAndMix(std::size_t index, SoundChannel& channel,
+                               std::vector<int16_t>& buffer) {
+  try {
+    if (!channel.Failed()) channel.Refill();
+  } catch (...) {
+    channel.Fail();
+    ReportOnce(MakeError(ErrorKind::kDevice,
+                         "sound channel " + std::to_string(index) + " (" + channel.Name() + ")",
+                         "decoding failed: " + CurrentExceptionText() + "; it plays silence"));
+  }
+  channel.MixInto(buffer, *device_);
+}
+
+void AudioOutput::ReportOnce(const Error& error) {
+  if (failureReported_.exchange(true)) return;
+  try {
+    report_(error);
+  } catch (...) {
+    // A reporter that fails has nowhere left to report to.
+  }
 }
 
 void AudioOutput::FreeSlot(std::size_t index, const SoundChannel* channel) {
@@ -89,7 +138,9 @@ int32_t AudioOutput::OpenChannel(int32_t index, const std::string& name, const s
   if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) return 0;
   StopChannel(index);
   if (name.size() > kMaxNameLength) return 0;
-  auto channel = std::make_shared<SoundChannel>(name, bufferBytes_, rate_);
+  std::shared_ptr<SoundChannel> channel =
+      makeChannel_ ? makeChannel_(name, bufferBytes_, rate_)
+                   : std::make_shared<SoundChannel>(name, bufferBytes_, rate_);
   // An MP3 that cannot be read leaves a channel that plays silence: its clock still runs.
   channel->Open(folder + name, wholeFile);
   channel->SetVolume(volume);
@@ -125,6 +176,7 @@ void AudioOutput::SetChannelVolume(int32_t index, int32_t volume) {
 }
 
 int32_t AudioOutput::ChannelPosition(int32_t index) {
+  if (std::optional<Error> failure = device_->Failure()) ReportOnce(*failure);
   std::shared_ptr<SoundChannel> channel = ChannelAt(index);
   if (!channel || channel->State() != ChannelState::kPlaying) return -1;
   return channel->PositionMs(*device_);

@@ -29,6 +29,13 @@
 // Every refill happens when the device hands back a played buffer: the buffer is cleared, every
 // playing channel in slot order decodes, converts and mixes its next 2048 stereo frames into it,
 // channels asked to stop are freed, and the buffer is queued again unless the output is closing.
+//
+// The refill runs on the device's thread and is a boundary: nothing thrown there goes further. A
+// channel whose refill fails plays silence from then on (its clock keeps running); a failure of the
+// output itself leaves that buffer silent. The first such failure is reported once, naming the
+// channel or the device, through the reporter given at construction (standard error by default).
+// A sound device that cannot be opened is reported the same way, and the output plays into the
+// silent sink.
 #pragma once
 
 #include <array>
@@ -52,12 +59,19 @@ class AudioOutput {
   static constexpr std::size_t kBufferCount = 4;
   static constexpr std::size_t kSlotCount = 64;
 
-  // Opens a device for a rate; may return null. The default opens the system's sound output.
-  using DeviceOpener = std::function<std::unique_ptr<WaveOutDevice>(
+  // Opens a device for a rate. The default opens the system's sound output.
+  using DeviceOpener = std::function<Result<std::unique_ptr<WaveOutDevice>>(
       uint32_t rate, WaveOutDevice::DoneHandler onDone)>;
+  // Told about a failure the output has recovered from by playing silence; may be called on the
+  // device's thread.
+  using FailureReporter = std::function<void(const Error& error)>;
+  // Makes the channel OpenChannel puts into a slot; the default makes a plain SoundChannel.
+  using ChannelMaker = std::function<std::shared_ptr<SoundChannel>(
+      const std::string& name, std::size_t bufferBytes, uint32_t outputRate)>;
 
   AudioOutput();
-  explicit AudioOutput(const DeviceOpener& openDevice);
+  explicit AudioOutput(const DeviceOpener& openDevice, FailureReporter report = nullptr,
+                       ChannelMaker makeChannel = nullptr);
   AudioOutput(const AudioOutput&) = delete;
   AudioOutput& operator=(const AudioOutput&) = delete;
   ~AudioOutput();
@@ -77,12 +91,15 @@ class AudioOutput {
 
   // The device's "done" for one buffer: refill, mix and requeue. Public so that a test or a
   // benchmark driving a device of its own can call it.
-  void OnBufferDone(std::size_t bufferId);
+  // Never throws.
+  void OnBufferDone(std::size_t bufferId) noexcept;
 
  private:
   std::shared_ptr<SoundChannel> ChannelAt(int32_t index) const;
   void FreeSlot(std::size_t index, const SoundChannel* channel);
   bool DeviceRunning() const;
+  void RefillAndMix(std::size_t index, SoundChannel& channel, std::vector<int16_t>& buffer);
+  void ReportOnce(const Error& error);
 
   uint32_t rate_ = kRate;
   std::size_t bufferBytes_ = 8192;
@@ -91,6 +108,9 @@ class AudioOutput {
   std::array<std::shared_ptr<SoundChannel>, kSlotCount> slots_;
   std::atomic<bool> closing_{false};
   std::atomic<bool> closed_{false};
+  FailureReporter report_;
+  ChannelMaker makeChannel_;
+  std::atomic<bool> failureReported_{false};
   std::unique_ptr<WaveOutDevice> device_;  // declared last: closed first, before the buffers go
 };
 

@@ -76,6 +76,11 @@ void SoundChannel::Refill() {
                   std::span(pcm_).first(2 * outputFrames_));
 }
 
+void SoundChannel::Fail() {
+  failed_.store(true);
+  std::fill(pcm_.begin(), pcm_.end(), int16_t{0});
+}
+
 void SoundChannel::MixInto(std::span<int16_t> buffer, const WaveOutDevice& device) {
   if (mixes_.fetch_add(1) == 0) {
     // The three buffers queued before this one have been played: the clock starts here.

@@ -25,6 +25,7 @@ class SoundChannel {
   SoundChannel(std::string name, std::size_t bufferBytes, uint32_t outputRate);
   SoundChannel(const SoundChannel&) = delete;
   SoundChannel& operator=(const SoundChannel&) = delete;
+  virtual ~SoundChannel() = default;
 
   // Opens the MP3 at path, either read whole into memory or mapped. False when the file cannot be
   // read or its first frame is refused; the channel then plays silence.
@@ -37,8 +38,12 @@ class SoundChannel {
   void SetVolume(int32_t volume);
   int32_t Volume() const { return volume_.load(); }
 
-  // Device thread: decode and convert the next output buffer's worth into pcm.
-  void Refill();
+  // Device thread: decode and convert the next output buffer's worth into pcm. May throw (the
+  // output catches it and calls Fail); virtual so a test can make it fail.
+  virtual void Refill();
+  // Device thread: silences the channel for good after a failed refill.
+  void Fail();
+  bool Failed() const { return failed_.load(); }
   // Device thread: add pcm into the output buffer; the fourth mix after the start takes the
   // device's position as the start of the clock.
   void MixInto(std::span<int16_t> buffer, const WaveOutDevice& device);
@@ -58,6 +63,7 @@ class SoundChannel {
   std::size_t outputFrames_;
   PcmFormat sourceFormat_;
   std::atomic<ChannelState> state_{ChannelState::kIdle};
+  std::atomic<bool> failed_{false};
   std::atomic<bool> loop_{false};
   std::atomic<int32_t> volume_{100};
   std::atomic<int32_t> level_{100};
