@@ -9,16 +9,18 @@
 #include <span>
 #include <string>
 
+#include "common/result.h"
 #include "platform/window/window_message.h"
 
 namespace reel {
 
 class PlayerWindow {
  public:
-  // Creates the window, hidden, with a client area of the given size and the title. None, with
-  // `error` set, when the window system cannot be started or the window cannot be made.
-  static std::unique_ptr<PlayerWindow> Create(const std::string& title, uint32_t clientWidth,
-                                              uint32_t clientHeight, std::string& error);
+  // Creates the window, hidden, with a client area of the given size and the title. An error of
+  // kind kDevice, with the window system's reason, when it cannot be started or the window cannot
+  // be made.
+  static Result<std::unique_ptr<PlayerWindow>> Create(const std::string& title, uint32_t clientWidth,
+                                                      uint32_t clientHeight);
   struct Resources;
   // Only Create makes windows; the key lets it do so through make_unique.
   class ConstructionKey {
@@ -33,8 +35,9 @@ class PlayerWindow {
   uint32_t ClientWidth() const;
   uint32_t ClientHeight() const;
 
-  // Makes the texture the surface is shown through. False when the window cannot show pictures.
-  bool OpenSurface(uint32_t width, uint32_t height);
+  // Makes the texture the surface is shown through. An error of kind kDevice, with the window
+  // system's reason, when the window cannot show pictures.
+  Status OpenSurface(uint32_t width, uint32_t height);
   // Copies the rectangle [left, right) x [top, bottom) of a bottom-up surface to the window.
   void PresentSurface(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height, int32_t left,
                       int32_t top, int32_t right, int32_t bottom);

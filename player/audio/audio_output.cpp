@@ -40,10 +40,12 @@ std::string CurrentExceptionText() {
 
 }  // namespace
 
-AudioOutput::AudioOutput()
-    : AudioOutput([](uint32_t rate, WaveOutDevice::DoneHandler onDone) {
-        return OpenWaveOut(rate, std::move(onDone));
-      }) {}
+AudioOutput::AudioOutput(FailureReporter report)
+    : AudioOutput(
+          [](uint32_t rate, WaveOutDevice::DoneHandler onDone) {
+            return OpenWaveOut(rate, std::move(onDone));
+          },
+          std::move(report)) {}
 
 AudioOutput::AudioOutput(const DeviceOpener& openDevice, FailureReporter report,
                          ChannelMaker makeChannel)

@@ -69,7 +69,8 @@ class AudioOutput {
   using ChannelMaker = std::function<std::shared_ptr<SoundChannel>(
       const std::string& name, std::size_t bufferBytes, uint32_t outputRate)>;
 
-  AudioOutput();
+  // Opens the system's sound output; failures go to `report` (standard error when not given).
+  explicit AudioOutput(FailureReporter report = nullptr);
   explicit AudioOutput(const DeviceOpener& openDevice, FailureReporter report = nullptr,
                        ChannelMaker makeChannel = nullptr);
   AudioOutput(const AudioOutput&) = delete;
