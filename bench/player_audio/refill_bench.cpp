@@ -36,8 +36,11 @@ void RefillOneBuffer(benchmark::State& state, const char* file, int32_t volume) 
     return std::unique_ptr<WaveOutDevice>(std::make_unique<NullDevice>());
   });
   // Looping, so every iteration decodes real frames however long the run.
-  audio.OpenChannel(0, path.filename().string(), path.parent_path().string() + "/", volume,
-                    /*loop=*/true, /*start=*/true, /*wholeFile=*/true);
+  if (!audio.OpenChannel(0, path.filename().string(), path.parent_path().string() + "/", volume,
+                         /*loop=*/true, /*start=*/true, /*wholeFile=*/true)) {
+    state.SkipWithError("the channel cannot be opened");
+    return;
+  }
   std::size_t buffer = 0;
   for (auto _ : state) {
     audio.OnBufferDone(buffer);

@@ -135,29 +135,33 @@ std::shared_ptr<SoundChannel> AudioOutput::ChannelAt(int32_t index) const {
 
 bool AudioOutput::DeviceRunning() const { return !closing_.load() && !closed_.load(); }
 
-int32_t AudioOutput::OpenChannel(int32_t index, const std::string& name, const std::string& folder,
-                                 int32_t volume, bool loop, bool start, bool wholeFile) {
-  if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) return 0;
+Status AudioOutput::OpenChannel(int32_t index, const std::string& name, const std::string& folder,
+                                int32_t volume, bool loop, bool start, bool wholeFile) {
+  if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) {
+    return MakeError(ErrorKind::kUsage, "sound channel " + std::to_string(index), "there is no such channel");
+  }
   StopChannel(index);
-  if (name.size() > kMaxNameLength) return 0;
+  if (name.size() > kMaxNameLength) {
+    return MakeError(ErrorKind::kRefused, name,
+                     "the name is longer than " + std::to_string(kMaxNameLength) + " characters");
+  }
   std::shared_ptr<SoundChannel> channel =
       makeChannel_ ? makeChannel_(name, bufferBytes_, rate_)
                    : std::make_shared<SoundChannel>(name, bufferBytes_, rate_);
   // An MP3 that cannot be read leaves a channel that plays silence: its clock still runs.
-  channel->Open(folder + name, wholeFile);
+  static_cast<void>(channel->Open(folder + name, wholeFile));
   channel->SetVolume(volume);
   {
     std::lock_guard guard(slotsMutex_);
     slots_[static_cast<std::size_t>(index)] = channel;
   }
   if (start) StartChannel(index, loop);
-  return 1;
+  return {};
 }
 
-int32_t AudioOutput::StartChannel(int32_t index, bool loop) {
+void AudioOutput::StartChannel(int32_t index, bool loop) {
   std::shared_ptr<SoundChannel> channel = ChannelAt(index);
   if (channel) channel->Start(loop);
-  return 0;
 }
 
 void AudioOutput::StopChannel(int32_t index) {

@@ -77,11 +77,12 @@ class AudioOutput {
   AudioOutput& operator=(const AudioOutput&) = delete;
   ~AudioOutput();
 
-  // 1 when the channel was put into the slot, 0 for a name longer than 63 characters or a slot
-  // index outside 0..63.
-  int32_t OpenChannel(int32_t index, const std::string& name, const std::string& folder,
-                      int32_t volume, bool loop, bool start, bool wholeFile);
-  int32_t StartChannel(int32_t index, bool loop);
+  // Succeeds when the channel was put into the slot, even when its MP3 cannot be read (the
+  // channel then plays silence and its clock runs). kRefused for a name longer than 63
+  // characters, kUsage for a slot index outside 0..63; nothing is put into a slot then.
+  Status OpenChannel(int32_t index, const std::string& name, const std::string& folder,
+                     int32_t volume, bool loop, bool start, bool wholeFile);
+  void StartChannel(int32_t index, bool loop);
   void StopChannel(int32_t index);
   void SetChannelVolume(int32_t index, int32_t volume);
   int32_t ChannelPosition(int32_t index);

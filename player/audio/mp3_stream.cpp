@@ -22,25 +22,25 @@ constexpr std::size_t kHeaderBytes = 4;
 
 Mp3Stream::~Mp3Stream() { Close(); }
 
-bool Mp3Stream::OpenMemory(std::span<const uint8_t> data) {
+Status Mp3Stream::OpenMemory(std::span<const uint8_t> data, const std::string& name) {
   Close();
   std::lock_guard guard(Mp3Plugin::Lock());
   data_ = data;
-  return OpenData();
+  return OpenData(name);
 }
 
-bool Mp3Stream::OpenFile(const std::string& path) {
+Status Mp3Stream::OpenFile(const std::string& path) {
   Close();
-  std::optional<MappedFile> mapping = MappedFile::Open(path);
-  if (!mapping) return false;
+  Result<MappedFile> mapping = MappedFile::Open(path);
+  if (!mapping) return mapping.error();
   std::lock_guard guard(Mp3Plugin::Lock());
   mapping_ = std::move(*mapping);
   data_ = mapping_.Bytes();
-  return OpenData();
+  return OpenData(path);
 }
 
 // Under the lock: find the audio between the tags and let the decoder look at the first frame.
-bool Mp3Stream::OpenData() {
+Status Mp3Stream::OpenData(const std::string& name) {
   const AudioRange range = FindAudioRange(data_);
   dataStart_ = range.start;
   dataEnd_ = range.end;
@@ -49,18 +49,24 @@ bool Mp3Stream::OpenData() {
   overflow_.clear();
   overflowPos_ = 0;
   const Mp3PluginEntries* entries = plugin_.Entries();
-  if (entries == nullptr || range.Size() < kHeaderBytes) return false;
+  if (entries == nullptr) {
+    return MakeError(ErrorKind::kUnsupported, name, "the MP3 decoder plug-in is not available");
+  }
+  if (range.Size() < kHeaderBytes) return MakeError(ErrorKind::kNotThisFormat, name, "no MP3 audio");
   void* decoder = entries->create(data_.data() + dataStart_);
-  if (decoder == nullptr) return false;
+  if (decoder == nullptr) {
+    return MakeError(ErrorKind::kNotThisFormat, name, "the decoder refuses the first frame");
+  }
   const uint16_t channels = LodestarChannels(decoder);
   const uint32_t rate = LodestarSampleRate(decoder);
   if ((channels != 1 && channels != 2) || rate == 0) {  // nothing the output could convert
     entries->destroy(decoder);
-    return false;
+    return MakeError(ErrorKind::kUnsupported, name,
+                     std::to_string(channels) + " channels at " + std::to_string(rate) + " Hz");
   }
   decoder_ = decoder;
   format_ = PcmFormat{channels, rate};
-  return true;
+  return {};
 }
 
 void Mp3Stream::Close() {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "player/audio/mapped_file.h"
 #include "player/audio/mp3_plugin.h"
 
@@ -32,9 +33,12 @@ class Mp3Stream {
   Mp3Stream& operator=(const Mp3Stream&) = delete;
   ~Mp3Stream();
 
-  // True when the first frame was accepted by the decoder. Any open stream is closed first.
-  bool OpenMemory(std::span<const uint8_t> data);
-  bool OpenFile(const std::string& path);
+  // Succeeds when the decoder accepts the first frame. Any open stream is closed first. Errors
+  // name the file (`name` for a block in memory): kNotFound or kCannotRead for a file that cannot
+  // be mapped, kUnsupported when the plug-in is missing or the format is one the output cannot
+  // play, kNotThisFormat when the decoder refuses the first frame.
+  Status OpenMemory(std::span<const uint8_t> data, const std::string& name = "");
+  Status OpenFile(const std::string& path);
   void Close();
 
   // Fills samples with decoded PCM (interleaved, the stream's format) and returns how many samples
@@ -47,7 +51,7 @@ class Mp3Stream {
   const PcmFormat& Format() const { return format_; }
 
  private:
-  bool OpenData();
+  Status OpenData(const std::string& name);
   std::size_t TakeOverflow(std::span<int16_t> samples);
   // Decodes the next frame into pcmOut_; 0 when the data has ended.
   std::size_t DecodeNextFrame();

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -17,12 +17,16 @@ namespace {
 constexpr std::size_t kDecodedSamples = 65536;
 constexpr int32_t kFirstMix = -3;  // the fourth mix counts from -3 up to 0
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
+Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
+  if (!file) {
+    const ErrorKind kind =
+        std::filesystem::exists(path) ? ErrorKind::kCannotRead : ErrorKind::kNotFound;
+    return MakeError(kind, path, "cannot be opened");
+  }
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
                              std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
+  if (file.bad()) return MakeError(ErrorKind::kCannotRead, path, "cannot be read");
   return bytes;
 }
 
@@ -35,13 +39,15 @@ SoundChannel::SoundChannel(std::string name, std::size_t bufferBytes, uint32_t o
       outputFrames_(bufferBytes / 4),
       secondsPerByte_(1.0 / (4.0 * outputRate)) {}
 
-bool SoundChannel::Open(const std::string& path, bool wholeFile) {
-  bool opened = false;
+Status SoundChannel::Open(const std::string& path, bool wholeFile) {
+  Status opened;
   if (wholeFile) {
-    std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(path);
+    Result<std::vector<uint8_t>> bytes = ReadWholeFile(path);
     if (bytes) {
       wholeData_ = std::move(*bytes);
-      opened = stream_.OpenMemory(wholeData_);
+      opened = stream_.OpenMemory(wholeData_, path);
+    } else {
+      opened = bytes.error();
     }
   } else {
     opened = stream_.OpenFile(path);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/waveout/wave_out.h"
 #include "player/audio/mp3_stream.h"
 
@@ -27,9 +28,9 @@ class SoundChannel {
   SoundChannel& operator=(const SoundChannel&) = delete;
   virtual ~SoundChannel() = default;
 
-  // Opens the MP3 at path, either read whole into memory or mapped. False when the file cannot be
-  // read or its first frame is refused; the channel then plays silence.
-  bool Open(const std::string& path, bool wholeFile);
+  // Opens the MP3 at path, either read whole into memory or mapped. An error naming the file when
+  // it cannot be read or its first frame is refused; the channel then plays silence.
+  Status Open(const std::string& path, bool wholeFile);
 
   void Start(bool loop);
   void RequestStop() { state_.store(ChannelState::kStopRequested); }

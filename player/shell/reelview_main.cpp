@@ -37,7 +37,8 @@ class MusicChannel : public MovieSound, public MusicControl {
  public:
   explicit MusicChannel(AudioOutput& audio) : audio_(audio) {}
   void StartMusic(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile) override {
-    audio_.OpenChannel(0, fileName, folder, volume, false, true, wholeFile);
+    // A refused name (longer than 63 characters) leaves channel 0 empty.
+    static_cast<void>(audio_.OpenChannel(0, fileName, folder, volume, false, true, wholeFile));
   }
   int32_t MusicPosition() override { return audio_.ChannelPosition(0); }
   void SetMusicVolume(int32_t volume) override {

@@ -161,7 +161,7 @@ TEST_F(AudioOutputTest, AChannelThatThrowsPlaysSilenceKeepsItsClockAndIsReported
     thrower = std::make_shared<ThrowingChannel>(name, bytes, rate);
     return thrower;
   });
-  ASSERT_EQ(audio->OpenChannel(0, "broken.mp3", folder.Slash(), 100, false, true, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(0, "broken.mp3", folder.Slash(), 100, false, true, false));
   const int writesBefore = device_.writes;
   for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);  // the second one throws
   for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
@@ -217,7 +217,7 @@ TEST_F(AudioOutputTest, PositionIsZeroUntilTheFourthMixAndMinusOneForAFreeSlot) 
   EXPECT_EQ(audio->ChannelPosition(0), -1);
   EXPECT_EQ(audio->ChannelPosition(-1), -1);
   EXPECT_EQ(audio->ChannelPosition(64), -1);
-  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, false, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, false, false));
   EXPECT_EQ(audio->ChannelPosition(0), -1);  // opened but not playing
   audio->StartChannel(0, false);
   for (std::size_t id = 0; id < 3; ++id) {
@@ -241,7 +241,7 @@ TEST_F(AudioOutputTest, PositionRunsAcrossTheByteCounterWrap) {
   test::ScratchFolder folder;
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
   auto audio = MakeOutput();
-  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
   device_.position = 0xFFFFFFFFu - 1000;
   for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
   device_.position = 88200 - 1001;  // one second later, past the wrap
@@ -277,7 +277,7 @@ TEST_F(AudioOutputTest, RefillMixesTheDecodedSoundScaledByTheVolume) {
     }
     auto audio = MakeOutput();
     for (const bool wholeFile : {false, true}) {
-      ASSERT_EQ(audio->OpenChannel(0, c.name, folder.Slash(), 50, false, true, wholeFile), 1);
+      ASSERT_TRUE(audio->OpenChannel(0, c.name, folder.Slash(), 50, false, true, wholeFile));
       std::vector<int16_t> played;
       for (std::size_t id = 0; id < 3; ++id) {
         audio->OnBufferDone(id);
@@ -295,7 +295,7 @@ TEST_F(AudioOutputTest, StopChannelWaitsForTheRefillToFreeTheSlot) {
   test::ScratchFolder folder;
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
   auto audio = MakeOutput();
-  ASSERT_EQ(audio->OpenChannel(5, "tone.mp3", folder.Slash(), 100, true, true, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(5, "tone.mp3", folder.Slash(), 100, true, true, false));
   const auto before = std::chrono::steady_clock::now();
   StopWhileRefilling(*audio, 5);
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
@@ -310,16 +310,18 @@ TEST_F(AudioOutputTest, NamesAndVolumesOutOfRange) {
   const std::string longName(64, 'a');
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0, "-id3v2_version 0"));
   auto audio = MakeOutput();
-  EXPECT_EQ(audio->OpenChannel(0, longName, folder.Slash(), 100, false, true, false), 0);
+  EXPECT_EQ(audio->OpenChannel(0, longName, folder.Slash(), 100, false, true, false).kind(),
+            ErrorKind::kRefused);
   EXPECT_EQ(audio->ChannelPosition(0), -1);
-  EXPECT_EQ(audio->OpenChannel(64, "tone.mp3", folder.Slash(), 100, false, true, false), 0);
-  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  EXPECT_EQ(audio->OpenChannel(64, "tone.mp3", folder.Slash(), 100, false, true, false).kind(),
+            ErrorKind::kUsage);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
   audio->SetChannelVolume(0, 101);  // ignored
   audio->SetChannelVolume(0, -1);   // ignored
   audio->OnBufferDone(0);
   std::vector<int16_t> full = Written(0);
   StopWhileRefilling(*audio, 0);
-  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
   audio->SetChannelVolume(0, 0);
   audio->OnBufferDone(1);
   EXPECT_EQ(Written(1), std::vector<int16_t>(4096, 0));
@@ -332,7 +334,7 @@ TEST_F(AudioOutputTest, UnreadableMp3OrMissingPluginPlaysSilenceWithARunningCloc
   auto audio = MakeOutput();
   for (const char* name : {"junk.mp3", "missing.mp3"}) {
     StopWhileRefilling(*audio, 0);
-    ASSERT_EQ(audio->OpenChannel(0, name, folder.Slash(), 100, true, true, true), 1);
+    ASSERT_TRUE(audio->OpenChannel(0, name, folder.Slash(), 100, true, true, true));
     for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
     device_.position += 88200;
     EXPECT_EQ(audio->ChannelPosition(0), 1000);
@@ -342,7 +344,7 @@ TEST_F(AudioOutputTest, UnreadableMp3OrMissingPluginPlaysSilenceWithARunningCloc
   if (test::HaveFfmpeg()) {
     ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
     StopWhileRefilling(*audio, 0);
-    ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+    ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
     audio->OnBufferDone(0);
     EXPECT_EQ(Written(0), std::vector<int16_t>(4096, 0));
   }

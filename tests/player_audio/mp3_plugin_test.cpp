@@ -163,9 +163,13 @@ TEST_F(Mp3PluginTest, LoopingStartsOverAndNeverFinishes) {
 
 TEST_F(Mp3PluginTest, DataThatIsNotMp3IsRefused) {
   Mp3Stream stream;
-  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>(1000, 0x55)));
-  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>{0xFF, 0xFB}));  // shorter than a header
-  EXPECT_FALSE(stream.OpenFile("/nonexistent/folder/none.mp3"));
+  const Status noise = stream.OpenMemory(std::vector<uint8_t>(1000, 0x55), "noise.mp3");
+  ASSERT_FALSE(noise);
+  EXPECT_EQ(noise.kind(), ErrorKind::kNotThisFormat);
+  EXPECT_EQ(noise.error().message, "noise.mp3: the decoder refuses the first frame");
+  EXPECT_EQ(stream.OpenMemory(std::vector<uint8_t>{0xFF, 0xFB}).kind(),  // shorter than a header
+            ErrorKind::kNotThisFormat);
+  EXPECT_EQ(stream.OpenFile("/nonexistent/folder/none.mp3").kind(), ErrorKind::kNotFound);
   EXPECT_FALSE(stream.IsOpen());
   std::vector<int16_t> buffer(100);
   EXPECT_EQ(stream.ReadPcm(buffer, true), 0u);  // a closed stream delivers nothing, at once
@@ -233,7 +237,7 @@ TEST(Mp3PluginMissingTest, MissingModuleOrEntryPointsLeaveTheStreamWithoutDecode
       EXPECT_EQ(plugin.Entries(), nullptr);
       Mp3Stream stream;
       const std::vector<uint8_t> frame = {0xFF, 0xFB, 0x90, 0x64, 0, 0, 0, 0};
-      EXPECT_FALSE(stream.OpenMemory(frame));
+      EXPECT_EQ(stream.OpenMemory(frame).kind(), ErrorKind::kUnsupported);
       std::vector<int16_t> buffer(64);
       EXPECT_EQ(stream.ReadPcm(buffer, true), 0u);
     }
