@@ -1,4 +1,4 @@
-#include "tests/player_audio/audio_test_support.h"
+#include "tests/player/audio/audio_test_support.h"
 
 #include <mpg123.h>
 #include <stdlib.h>

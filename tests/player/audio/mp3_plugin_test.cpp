@@ -9,7 +9,7 @@
 #include "player/audio/mp3_plugin.h"
 #include "player/audio/mp3_stream.h"
 #include "player/audio/mp3_tags.h"
-#include "tests/player_audio/audio_test_support.h"
+#include "tests/player/audio/audio_test_support.h"
 
 namespace reel {
 namespace {
