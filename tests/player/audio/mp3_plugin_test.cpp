@@ -208,26 +208,6 @@ TEST_F(Mp3PluginTest, DamagedDataEndsTheStream) {
   EXPECT_TRUE(std::equal(spoiledPcm.begin(), spoiledPcm.end(), all.begin()));
 }
 
-TEST_F(Mp3PluginTest, HandleFieldsFollowTheFrameHeaders) {
-  Mp3Plugin plugin;
-  ASSERT_NE(plugin.Entries(), nullptr);
-  // MPEG-1 layer II at 384 kbit/s and 32 kHz: 144 * 384000 / 32000 = 1728 bytes, the longest
-  // frame a header can announce, still inside the stream's copy area.
-  const uint8_t mpeg1Layer2[4] = {0xFF, 0xFD, 0xE8, 0x00};
-  std::lock_guard guard(Mp3Plugin::Lock());
-  void* handle = plugin.Entries()->create(mpeg1Layer2);
-  ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(plugin.Entries()->predecode(handle, mpeg1Layer2), 0);
-  EXPECT_EQ(LodestarFrameLength(handle), 1728u);
-  EXPECT_EQ(LodestarBitRate(handle), 384u);
-  EXPECT_EQ(LodestarSampleRate(handle), 32000u);
-  EXPECT_EQ(LodestarChannels(handle), 2u);
-  // A frame of another sample rate is not part of this stream.
-  const uint8_t otherRate[4] = {0xFF, 0xFD, 0xE0, 0x00};
-  EXPECT_NE(plugin.Entries()->predecode(handle, otherRate), 0);
-  plugin.Entries()->destroy(handle);
-}
-
 TEST(Mp3PluginMissingTest, MissingModuleOrEntryPointsLeaveTheStreamWithoutDecoder) {
   for (const char* name : {"/nonexistent/Lodestar.ovl", "libm.so.6"}) {
     SCOPED_TRACE(name);
