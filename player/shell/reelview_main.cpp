@@ -146,7 +146,7 @@ int RunPlayer() {
   const int32_t exitCode = RunLoop(*window, shell, instance.lock.get());
 
   display.Close();
-  SaveSettings();
+  if (Status saved = SaveSettings(); !saved) ReportProblem(saved.error().message);
   audio.CloseAudio();
   movies.CloseMovie();
   return exitCode;
