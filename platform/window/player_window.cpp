@@ -175,51 +175,48 @@ void PlayerWindow::PostQuit(int32_t code) {
   posted_.push_back(quit);
 }
 
-bool PlayerWindow::PeekMessage(WindowMessage& message) {
+std::optional<WindowMessage> PlayerWindow::PeekMessage() {
   if (!posted_.empty()) {
-    message = posted_.front();
+    const WindowMessage message = posted_.front();
     posted_.pop_front();
-    return true;
+    return message;
   }
-  if (TranslateEvent(message)) return true;
-  if (TakeCloseSignal()) {
-    message = WindowMessage{WindowMessageType::Close, 0, 0};
-    return true;
-  }
-  return false;
+  if (std::optional<WindowMessage> message = TranslateEvent()) return message;
+  if (TakeCloseSignal()) return WindowMessage{WindowMessageType::Close, 0, 0};
+  return std::nullopt;
 }
 
-bool PlayerWindow::TranslateEvent(WindowMessage& message) {
+std::optional<WindowMessage> PlayerWindow::TranslateEvent() {
   SDL_Event event;
   while (SDL_PollEvent(&event) != 0) {
-    message = WindowMessage{};
+    WindowMessage message;
     switch (event.type) {
       case SDL_KEYDOWN:
       case SDL_KEYUP:
         message.type = event.type == SDL_KEYDOWN ? WindowMessageType::KeyDown : WindowMessageType::KeyUp;
         message.virtualKey = VirtualKey(event.key.keysym.sym);
-        return true;
+        return message;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP:
         if (event.button.button != SDL_BUTTON_LEFT) continue;
         message.type = event.type == SDL_MOUSEBUTTONDOWN ? WindowMessageType::LeftButtonDown
                                                          : WindowMessageType::LeftButtonUp;
-        return true;
+        return message;
       case SDL_MOUSEMOTION:
         message.type = WindowMessageType::MouseMove;
-        return true;
+        return message;
       case SDL_QUIT:
         message.type = WindowMessageType::Close;
-        return true;
+        return message;
       case SDL_WINDOWEVENT:
         message.type = WindowEventType(event.window.event);
         if (message.type == WindowMessageType::Other) continue;
-        return true;
+        return message;
       default:
         continue;
     }
   }
-  return false;
+  return std::nullopt;
 }
 
 void ShowErrorBox(const std::string& caption, const std::string& text) {

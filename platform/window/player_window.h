@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -49,8 +50,8 @@ class PlayerWindow {
   bool Exists() const;
 
   // The next waiting message (posted ones first, then the window's events, then a close request
-  // for a received SIGINT or SIGTERM); false when none is waiting.
-  bool PeekMessage(WindowMessage& message);
+  // for a received SIGINT or SIGTERM); none when nothing is waiting.
+  std::optional<WindowMessage> PeekMessage();
   void PostMessage(const WindowMessage& message);
   void PostQuit(int32_t code);
 
@@ -58,7 +59,7 @@ class PlayerWindow {
   std::span<const uint16_t> ShownPixels() const;
 
  private:
-  bool TranslateEvent(WindowMessage& message);
+  std::optional<WindowMessage> TranslateEvent();
 
   std::unique_ptr<Resources> resources_;
   std::deque<WindowMessage> posted_;

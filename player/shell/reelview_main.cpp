@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -91,11 +92,10 @@ std::string ProgramFolder() {
 }
 
 int32_t RunLoop(PlayerWindow& window, PlayerShell& shell, InstanceLock* instance) {
-  WindowMessage message;
   for (;;) {
-    if (window.PeekMessage(message)) {
-      if (message.type == WindowMessageType::Quit) return message.code;
-      shell.HandleMessage(message);
+    if (const std::optional<WindowMessage> message = window.PeekMessage()) {
+      if (message->type == WindowMessageType::Quit) return message->code;
+      shell.HandleMessage(*message);
       continue;
     }
     if (instance != nullptr && instance->FrontRequested()) window.BringToFront();

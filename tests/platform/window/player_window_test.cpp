@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/window/instance_lock.h"
@@ -41,12 +42,13 @@ TEST(PlayerWindowTest, ShowsTheBottomUpSurfaceTopRowFirstAndDeliversPostedMessag
 
   window.PostMessage(WindowMessage{WindowMessageType::Paint, 0, 0});
   window.PostQuit(7);
-  WindowMessage message;
-  ASSERT_TRUE(window.PeekMessage(message));
-  EXPECT_EQ(message.type, WindowMessageType::Paint);
-  ASSERT_TRUE(window.PeekMessage(message));
-  EXPECT_EQ(message.type, WindowMessageType::Quit);
-  EXPECT_EQ(message.code, 7);
+  std::optional<WindowMessage> message = window.PeekMessage();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->type, WindowMessageType::Paint);
+  message = window.PeekMessage();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->type, WindowMessageType::Quit);
+  EXPECT_EQ(message->code, 7);
   window.Destroy();
   EXPECT_FALSE(window.Exists());
   EXPECT_FALSE(window.OpenSurface(4, 3));
