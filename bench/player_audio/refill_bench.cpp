@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@ class NullDevice : public WaveOutDevice {
   void SetVolume(uint16_t, uint16_t) override {}
   bool Close() override { return true; }
   void Shutdown() override {}
+  std::optional<Error> Failure() const override { return std::nullopt; }
 };
 
 void RefillOneBuffer(benchmark::State& state, const char* file, int32_t volume) {
@@ -30,12 +32,15 @@ void RefillOneBuffer(benchmark::State& state, const char* file, int32_t volume) 
     return;
   }
   Mp3Plugin::SetModuleName(REEL_LODESTAR_PATH);
-  AudioOutput audio([](uint32_t, WaveOutDevice::DoneHandler) {
-    return std::make_unique<NullDevice>();
+  AudioOutput audio([](uint32_t, WaveOutDevice::DoneHandler) -> Result<std::unique_ptr<WaveOutDevice>> {
+    return std::unique_ptr<WaveOutDevice>(std::make_unique<NullDevice>());
   });
   // Looping, so every iteration decodes real frames however long the run.
-  audio.OpenChannel(0, path.filename().string(), path.parent_path().string() + "/", volume,
-                    /*loop=*/true, /*start=*/true, /*whole_file=*/true);
+  if (!audio.OpenChannel(0, path.filename().string(), path.parent_path().string() + "/", volume,
+                         /*loop=*/true, /*start=*/true, /*wholeFile=*/true)) {
+    state.SkipWithError("the channel cannot be opened");
+    return;
+  }
   std::size_t buffer = 0;
   for (auto _ : state) {
     audio.OnBufferDone(buffer);

@@ -8,8 +8,7 @@
 // count, version or layer is not a frame of this stream and ends it.
 //
 // The handle the player holds points to the decoder's state. Its first bytes are the fields the
-// player reads, written little-endian at fixed offsets: channels (16-bit at 12), the current
-// frame's length (32-bit at 48), the bit rate in kbit/s (at 60), the sample rate (at 64).
+// player reads, written little-endian at the offsets lodestar_interface.h gives.
 #include <mpg123.h>
 
 #include <array>
@@ -22,18 +21,23 @@
 #include <type_traits>
 
 #include "common/byte_io.h"
+#include "modules/mp3dec/lodestar_interface.h"
 #include "modules/mp3dec/mpeg_audio_header.h"
 
 namespace reel {
 namespace {
 
 constexpr int32_t kDecoderVersion = 0x0100;
-constexpr std::size_t kChannelsOffset = 12;
-constexpr std::size_t kFrameLengthOffset = 48;
-constexpr std::size_t kBitRateOffset = 60;
-constexpr std::size_t kSampleRateOffset = 64;
+// Room for the fields the player reads, and more, at the start of the state.
 constexpr std::size_t kFieldBytes = 128;
-constexpr std::size_t kPcmAreaBytes = 4610;
+static_assert(kFieldBytes >= kLodestarFieldBytes);
+
+// The definitions below must match the types the player calls them through.
+static_assert(std::is_same_v<decltype(&__mp3_getdecver), LodestarGetDecoderVersion>);
+static_assert(std::is_same_v<decltype(&__mp3_create), LodestarCreate>);
+static_assert(std::is_same_v<decltype(&__mp3_destroy), LodestarDestroy>);
+static_assert(std::is_same_v<decltype(&__mp3_predecode), LodestarPredecode>);
+static_assert(std::is_same_v<decltype(&__mp3_decode), LodestarDecode>);
 
 // Owns one libmpg123 handle.
 class Mpg123Decoder {
@@ -45,7 +49,7 @@ class Mpg123Decoder {
     if (handle_ != nullptr) mpg123_delete(handle_);
   }
 
-  bool Open(uint32_t sample_rate) {
+  bool Open(uint32_t sampleRate) {
     mpg123_init();  // a no-op on current libraries, needed on old ones
     handle_ = mpg123_new(nullptr, nullptr);
     if (handle_ == nullptr) return false;
@@ -53,7 +57,7 @@ class Mpg123Decoder {
                        MPG123_SKIP_ID3V2 | MPG123_NO_PEEK_END;
     if (mpg123_param(handle_, MPG123_FLAGS, flags, 0.0) != MPG123_OK) return false;
     mpg123_format_none(handle_);
-    if (mpg123_format(handle_, static_cast<long>(sample_rate), MPG123_MONO | MPG123_STEREO,
+    if (mpg123_format(handle_, static_cast<long>(sampleRate), MPG123_MONO | MPG123_STEREO,
                       MPG123_ENC_SIGNED_16) != MPG123_OK) {
       return false;
     }
@@ -64,10 +68,10 @@ class Mpg123Decoder {
   std::span<const uint8_t> DecodeFrame(std::span<const uint8_t> frame) {
     if (mpg123_feed(handle_, frame.data(), frame.size()) != MPG123_OK) return {};
     for (;;) {
-      off_t frame_number = 0;
+      off_t frameNumber = 0;
       unsigned char* audio = nullptr;
       std::size_t bytes = 0;
-      const int result = mpg123_decode_frame(handle_, &frame_number, &audio, &bytes);
+      const int result = mpg123_decode_frame(handle_, &frameNumber, &audio, &bytes);
       if (result == MPG123_NEW_FORMAT) continue;  // the format was announced; decode again
       if (result != MPG123_OK || audio == nullptr) return {};
       return {audio, bytes};
@@ -92,13 +96,13 @@ std::span<uint8_t, Size> Field(DecoderState& state) {
 }
 
 void StoreFrameFields(DecoderState& state, const MpegAudioHeader& header) {
-  StoreU32(Field<kFrameLengthOffset, 4>(state), header.frame_length);
-  StoreU32(Field<kBitRateOffset, 4>(state), header.bit_rate_kbps);
+  StoreU32(Field<kLodestarFrameLengthOffset, 4>(state), header.frameLength);
+  StoreU32(Field<kLodestarBitRateOffset, 4>(state), header.bitRateKbps);
 }
 
 bool SameStream(const MpegAudioHeader& first, const MpegAudioHeader& next) {
-  return first.version_bits == next.version_bits && first.layer == next.layer &&
-         first.sample_rate == next.sample_rate && first.channels == next.channels;
+  return first.versionBits == next.versionBits && first.layer == next.layer &&
+         first.sampleRate == next.sampleRate && first.channels == next.channels;
 }
 
 std::optional<MpegAudioHeader> HeaderAt(const uint8_t* at) {
@@ -113,27 +117,27 @@ DecoderState* StateOf(void* handle) { return static_cast<DecoderState*>(handle);
 
 extern "C" {
 
-__attribute__((visibility("default"))) int32_t __mp3_getdecver() {
+REEL_LODESTAR_EXPORT int32_t __mp3_getdecver() {
   return reel::kDecoderVersion;
 }
 
-__attribute__((visibility("default"))) void* __mp3_create(const uint8_t* first4) {
-  const std::optional<reel::MpegAudioHeader> header = reel::HeaderAt(first4);
+REEL_LODESTAR_EXPORT void* __mp3_create(const uint8_t* firstFour) {
+  const std::optional<reel::MpegAudioHeader> header = reel::HeaderAt(firstFour);
   if (!header) return nullptr;
   auto state = std::make_unique<reel::DecoderState>();
-  if (!state->decoder.Open(header->sample_rate)) return nullptr;
+  if (!state->decoder.Open(header->sampleRate)) return nullptr;
   state->first = *header;
-  reel::StoreU16(reel::Field<reel::kChannelsOffset, 2>(*state), header->channels);
-  reel::StoreU32(reel::Field<reel::kSampleRateOffset, 4>(*state), header->sample_rate);
+  reel::StoreU16(reel::Field<reel::kLodestarChannelsOffset, 2>(*state), header->channels);
+  reel::StoreU32(reel::Field<reel::kLodestarSampleRateOffset, 4>(*state), header->sampleRate);
   reel::StoreFrameFields(*state, *header);
   return state.release();  // handed to the player; taken back by __mp3_destroy
 }
 
-__attribute__((visibility("default"))) void __mp3_destroy(void* handle) {
+REEL_LODESTAR_EXPORT void __mp3_destroy(void* handle) {
   std::unique_ptr<reel::DecoderState> state(reel::StateOf(handle));
 }
 
-__attribute__((visibility("default"))) int32_t __mp3_predecode(void* handle, const uint8_t* at) {
+REEL_LODESTAR_EXPORT int32_t __mp3_predecode(void* handle, const uint8_t* at) {
   if (handle == nullptr) return -1;
   reel::DecoderState& state = *reel::StateOf(handle);
   const std::optional<reel::MpegAudioHeader> header = reel::HeaderAt(at);
@@ -142,16 +146,16 @@ __attribute__((visibility("default"))) int32_t __mp3_predecode(void* handle, con
   return 0;
 }
 
-__attribute__((visibility("default"))) int32_t __mp3_decode(void* handle, int16_t* pcm,
+REEL_LODESTAR_EXPORT int32_t __mp3_decode(void* handle, int16_t* pcm,
                                                             const uint8_t* frame) {
   if (handle == nullptr || pcm == nullptr || frame == nullptr) return 0;
   reel::DecoderState& state = *reel::StateOf(handle);
-  const uint32_t length = reel::LoadU32(reel::Field<reel::kFrameLengthOffset, 4>(state));
+  const uint32_t length = reel::LoadU32(reel::Field<reel::kLodestarFrameLengthOffset, 4>(state));
   const std::span<const uint8_t> decoded = state.decoder.DecodeFrame({frame, length});
-  const std::size_t frame_bytes = 2u * state.first.channels;
-  const std::size_t bytes = std::min(decoded.size(), reel::kPcmAreaBytes) / frame_bytes * frame_bytes;
+  const std::size_t frameBytes = 2u * state.first.channels;
+  const std::size_t bytes = std::min(decoded.size(), reel::kLodestarPcmAreaBytes) / frameBytes * frameBytes;
   std::memcpy(pcm, decoded.data(), bytes);
-  return static_cast<int32_t>(bytes / frame_bytes);
+  return static_cast<int32_t>(bytes / frameBytes);
 }
 
 }  // extern "C"

@@ -13,13 +13,13 @@
 namespace reel {
 
 struct MpegAudioHeader {
-  uint8_t version_bits = 0;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+  uint8_t versionBits = 0;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
   uint8_t layer = 0;         // 1, 2 or 3
-  uint32_t bit_rate_kbps = 0;
-  uint32_t sample_rate = 0;
+  uint32_t bitRateKbps = 0;
+  uint32_t sampleRate = 0;
   uint16_t channels = 0;
-  uint32_t frame_length = 0;       // bytes, header included
-  uint32_t samples_per_frame = 0;  // per channel
+  uint32_t frameLength = 0;       // bytes, header included
+  uint32_t samplesPerFrame = 0;  // per channel
 };
 
 std::optional<MpegAudioHeader> ParseMpegAudioHeader(std::span<const uint8_t, 4> bytes);

@@ -4,7 +4,8 @@
 // copies from its head into what SDL asks for. When the head has been copied whole it is taken off
 // the queue and handed back through the done call, outside the queue's lock so the handler can
 // write it again. Both devices share that queue; they differ only in who pulls: SDL's audio thread,
-// or a thread of our own that pulls one chunk per chunk's worth of real time.
+// or a thread of our own that pulls one chunk per chunk's worth of real time. Whatever is thrown on
+// the pulling thread is caught there: that pull plays silence and the first failure is kept.
 #include "platform/waveout/wave_out.h"
 
 #include <SDL.h>
@@ -13,7 +14,9 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <exception>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,14 +26,25 @@ namespace {
 constexpr uint16_t kFullVolume = 0xFFFF;
 constexpr uint16_t kDeviceFrames = 1024;  // frames per pull: about 46 ms at 22050 Hz
 
+// What the exception being handled says, for a failure message.
+std::string CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& exception) {
+    return exception.what();
+  } catch (...) {
+    return "an unknown error";
+  }
+}
+
 class QueuedWaveOut : public WaveOutDevice {
  public:
-  explicit QueuedWaveOut(DoneHandler on_done) : on_done_(std::move(on_done)) {}
+  explicit QueuedWaveOut(DoneHandler onDone) : onDone_(std::move(onDone)) {}
 
-  void Write(std::size_t buffer_id, std::span<const int16_t> samples) override {
+  void Write(std::size_t bufferId, std::span<const int16_t> samples) override {
     std::unique_lock lock(mutex_);
     if (stopped_) return;
-    queue_.push_back(Queued{buffer_id, samples, 0});
+    queue_.push_back(Queued{bufferId, samples, 0});
     if (started_) return;
     started_ = true;
     lock.unlock();
@@ -40,14 +54,14 @@ class QueuedWaveOut : public WaveOutDevice {
   uint32_t PositionBytes() const override { return position_.load(); }
 
   void SetVolume(uint16_t left, uint16_t right) override {
-    left_volume_.store(left);
-    right_volume_.store(right);
+    leftVolume_.store(left);
+    rightVolume_.store(right);
   }
 
   bool Close() override {
     {
       std::lock_guard lock(mutex_);
-      if (!stopped_ && (!queue_.empty() || in_done_)) return false;
+      if (!stopped_ && (!queue_.empty() || inDone_)) return false;
       stopped_ = true;
     }
     Stop();
@@ -61,6 +75,11 @@ class QueuedWaveOut : public WaveOutDevice {
       queue_.clear();
     }
     Stop();
+  }
+
+  std::optional<Error> Failure() const override {
+    std::lock_guard lock(failureMutex_);
+    return failure_;
   }
 
  protected:
@@ -82,16 +101,24 @@ class QueuedWaveOut : public WaveOutDevice {
       filled += count;
       position_.fetch_add(static_cast<uint32_t>(2 * count));
       if (head.played < head.samples.size()) continue;
-      const std::size_t done_id = head.id;
+      const std::size_t doneId = head.id;
       queue_.pop_front();
-      in_done_ = true;
+      inDone_ = true;
       lock.unlock();
-      on_done_(done_id);
+      HandBack(doneId);
       lock.lock();
-      in_done_ = false;
+      inDone_ = false;
     }
     lock.unlock();
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(filled), out.end(), int16_t{0});
+  }
+
+  // Called inside a catch block on the pulling thread: keeps the first failure.
+  void RecordFailure(const std::string& where) {
+    const Error error = MakeError(ErrorKind::kDevice, "sound device",
+                                  where + " failed: " + CurrentExceptionText());
+    std::lock_guard lock(failureMutex_);
+    if (!failure_) failure_ = error;
   }
 
  private:
@@ -101,34 +128,44 @@ class QueuedWaveOut : public WaveOutDevice {
     std::size_t played;
   };
 
-  // out_offset tells which side the first sample is on (even: left).
-  void CopyScaled(std::span<const int16_t> from, std::span<int16_t> to, std::size_t out_offset) {
-    const uint32_t left = left_volume_.load();
-    const uint32_t right = right_volume_.load();
+  void HandBack(std::size_t bufferId) {
+    try {
+      onDone_(bufferId);
+    } catch (...) {
+      RecordFailure("refilling a played buffer");  // that buffer is not queued again
+    }
+  }
+
+  // outOffset tells which side the first sample is on (even: left).
+  void CopyScaled(std::span<const int16_t> from, std::span<int16_t> to, std::size_t outOffset) {
+    const uint32_t left = leftVolume_.load();
+    const uint32_t right = rightVolume_.load();
     if (left == kFullVolume && right == kFullVolume) {
       std::copy(from.begin(), from.end(), to.begin());
       return;
     }
     for (std::size_t i = 0; i < from.size(); ++i) {
-      const int32_t volume = static_cast<int32_t>(((out_offset + i) % 2 == 0) ? left : right);
+      const int32_t volume = static_cast<int32_t>(((outOffset + i) % 2 == 0) ? left : right);
       to[i] = static_cast<int16_t>(from[i] * volume / kFullVolume);
     }
   }
 
-  DoneHandler on_done_;
+  DoneHandler onDone_;
   std::mutex mutex_;
   std::deque<Queued> queue_;
   bool started_ = false;
   bool stopped_ = false;
-  bool in_done_ = false;
+  bool inDone_ = false;
   std::atomic<uint32_t> position_{0};
-  std::atomic<uint16_t> left_volume_{kFullVolume};
-  std::atomic<uint16_t> right_volume_{kFullVolume};
+  std::atomic<uint16_t> leftVolume_{kFullVolume};
+  std::atomic<uint16_t> rightVolume_{kFullVolume};
+  mutable std::mutex failureMutex_;
+  std::optional<Error> failure_;
 };
 
 class SdlWaveOut final : public QueuedWaveOut {
  public:
-  explicit SdlWaveOut(DoneHandler on_done) : QueuedWaveOut(std::move(on_done)) {}
+  explicit SdlWaveOut(DoneHandler onDone) : QueuedWaveOut(std::move(onDone)) {}
   ~SdlWaveOut() override { Shutdown(); }
 
   bool OpenDevice(uint32_t rate) {
@@ -148,8 +185,16 @@ class SdlWaveOut final : public QueuedWaveOut {
   }
 
  private:
+  // Called by SDL's audio thread: nothing may be thrown back into SDL.
   static void SDLCALL Callback(void* self, Uint8* stream, int length) {
-    static_cast<SdlWaveOut*>(self)->Pull(stream, static_cast<std::size_t>(length));
+    auto& device = *static_cast<SdlWaveOut*>(self);
+    const auto bytes = static_cast<std::size_t>(std::max(length, 0));
+    try {
+      device.Pull(stream, bytes);
+    } catch (...) {
+      SDL_memset(stream, 0, bytes);
+      device.RecordFailure("playing");
+    }
   }
 
   void Pull(Uint8* stream, std::size_t length) {
@@ -162,14 +207,14 @@ class SdlWaveOut final : public QueuedWaveOut {
   void Begin() override { SDL_PauseAudioDevice(device_, 0); }
 
   void Stop() override {
-    std::lock_guard lock(stop_mutex_);
+    std::lock_guard lock(stopMutex_);
     if (device_ != 0) SDL_CloseAudioDevice(device_);  // waits for the callback to return
     device_ = 0;
     if (subsystem_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
     subsystem_ = false;
   }
 
-  std::mutex stop_mutex_;
+  std::mutex stopMutex_;
   SDL_AudioDeviceID device_ = 0;
   bool subsystem_ = false;
   std::vector<int16_t> scratch_;
@@ -177,9 +222,9 @@ class SdlWaveOut final : public QueuedWaveOut {
 
 class SilentWaveOut final : public QueuedWaveOut {
  public:
-  SilentWaveOut(uint32_t rate, DoneHandler on_done)
-      : QueuedWaveOut(std::move(on_done)),
-        chunk_time_(std::chrono::duration<double>(double{kDeviceFrames} / std::max(rate, 1u))),
+  SilentWaveOut(uint32_t rate, DoneHandler onDone)
+      : QueuedWaveOut(std::move(onDone)),
+        chunkTime_(std::chrono::duration<double>(double{kDeviceFrames} / std::max(rate, 1u))),
         scratch_(2 * kDeviceFrames) {}
   ~SilentWaveOut() override { Shutdown(); }
 
@@ -188,37 +233,45 @@ class SilentWaveOut final : public QueuedWaveOut {
     thread_ = std::jthread([this](std::stop_token stop) {
       auto next = std::chrono::steady_clock::now();
       while (!stop.stop_requested()) {
-        Pump(scratch_);
-        next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(chunk_time_);
+        try {
+          Pump(scratch_);
+        } catch (...) {
+          RecordFailure("playing");
+        }
+        next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(chunkTime_);
         std::this_thread::sleep_until(next);
       }
     });
   }
 
   void Stop() override {
-    std::lock_guard lock(stop_mutex_);
+    std::lock_guard lock(stopMutex_);
     if (!thread_.joinable()) return;
     thread_.request_stop();
     thread_.join();
   }
 
-  std::chrono::duration<double> chunk_time_;
+  std::chrono::duration<double> chunkTime_;
   std::vector<int16_t> scratch_;
-  std::mutex stop_mutex_;
+  std::mutex stopMutex_;
   std::jthread thread_;
 };
 
 }  // namespace
 
-std::unique_ptr<WaveOutDevice> OpenWaveOut(uint32_t rate, WaveOutDevice::DoneHandler on_done) {
-  auto device = std::make_unique<SdlWaveOut>(std::move(on_done));
-  if (!device->OpenDevice(rate)) return nullptr;
-  return device;
+Result<std::unique_ptr<WaveOutDevice>> OpenWaveOut(uint32_t rate,
+                                                   WaveOutDevice::DoneHandler onDone) {
+  auto device = std::make_unique<SdlWaveOut>(std::move(onDone));
+  if (!device->OpenDevice(rate)) {
+    return MakeError(ErrorKind::kDevice, "sound device",
+                     "cannot be opened at " + std::to_string(rate) + " Hz: " + SDL_GetError());
+  }
+  return std::unique_ptr<WaveOutDevice>(std::move(device));
 }
 
 std::unique_ptr<WaveOutDevice> OpenSilentWaveOut(uint32_t rate,
-                                                 WaveOutDevice::DoneHandler on_done) {
-  return std::make_unique<SilentWaveOut>(rate, std::move(on_done));
+                                                 WaveOutDevice::DoneHandler onDone) {
+  return std::make_unique<SilentWaveOut>(rate, std::move(onDone));
 }
 
 }  // namespace reel

@@ -7,6 +7,11 @@
 // the device's own thread, one at a time, in the order the buffers were written; a done handler may
 // write buffers but must not close the device. Playback begins with the first write.
 //
+// The device's thread is a boundary: nothing thrown on it reaches the sound library. A done handler
+// should not throw; if it (or the device's own work) does, the device plays silence where the sound
+// was to come from and keeps the first failure for Failure(), which the user-interface thread may
+// ask for and report.
+//
 // OpenWaveOut opens the system's sound output through SDL audio (SDL_AUDIODRIVER=dummy or disk
 // work without a sound card). OpenSilentWaveOut is a device without sound that consumes queued
 // buffers at the real-time pace of the rate, so a player whose sound output cannot be opened still
@@ -17,18 +22,21 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
+
+#include "common/result.h"
 
 namespace reel {
 
 class WaveOutDevice {
  public:
-  using DoneHandler = std::function<void(std::size_t buffer_id)>;
+  using DoneHandler = std::function<void(std::size_t bufferId)>;
 
   virtual ~WaveOutDevice() = default;
 
   // Queues samples (interleaved left, right) under an id that the done call reports back.
-  virtual void Write(std::size_t buffer_id, std::span<const int16_t> samples) = 0;
+  virtual void Write(std::size_t bufferId, std::span<const int16_t> samples) = 0;
 
   // Bytes played since the device was opened, wrapping at 2^32 as a 32-bit byte counter does.
   virtual uint32_t PositionBytes() const = 0;
@@ -43,13 +51,18 @@ class WaveOutDevice {
   // Stops the device at once, dropping whatever is queued; waits for a running done call to end.
   // After it returns no done call comes any more. Closing twice, or after Close, is harmless.
   virtual void Shutdown() = 0;
+
+  // The first failure caught on the device's thread, if any (kind kDevice, naming what failed).
+  virtual std::optional<Error> Failure() const = 0;
 };
 
-// Null when the sound output cannot be opened.
-std::unique_ptr<WaveOutDevice> OpenWaveOut(uint32_t rate, WaveOutDevice::DoneHandler on_done);
+// An error of kind kDevice, naming the sound library's reason, when the sound output cannot be
+// opened.
+Result<std::unique_ptr<WaveOutDevice>> OpenWaveOut(uint32_t rate,
+                                                   WaveOutDevice::DoneHandler onDone);
 
 // Never null.
 std::unique_ptr<WaveOutDevice> OpenSilentWaveOut(uint32_t rate,
-                                                 WaveOutDevice::DoneHandler on_done);
+                                                 WaveOutDevice::DoneHandler onDone);
 
 }  // namespace reel

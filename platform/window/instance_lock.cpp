@@ -55,23 +55,19 @@ int Listen(const std::string& socketPath) {
 
 }  // namespace
 
-std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::string& name, Outcome& outcome) {
+InstanceLock::Acquisition InstanceLock::Acquire(const std::string& name) {
   const std::string base = RuntimeFolder() + "/" + name + "-" + std::to_string(::getuid());
   const int lockDescriptor = ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockDescriptor < 0) {
-    outcome = Outcome::Unavailable;
-    return nullptr;
-  }
+  if (lockDescriptor < 0) return {Outcome::Unavailable, nullptr};
   if (::flock(lockDescriptor, LOCK_EX | LOCK_NB) != 0) {
     const bool taken = errno == EWOULDBLOCK;
     ::close(lockDescriptor);
-    outcome = taken ? Outcome::AnotherRunning : Outcome::Unavailable;
-    if (taken) AskToComeToFront(base + ".sock");
-    return nullptr;
+    if (!taken) return {Outcome::Unavailable, nullptr};
+    AskToComeToFront(base + ".sock");
+    return {Outcome::AnotherRunning, nullptr};
   }
-  outcome = Outcome::Acquired;
   const std::string socketPath = base + ".sock";
-  return std::make_unique<InstanceLock>(lockDescriptor, Listen(socketPath), socketPath);
+  return {Outcome::Acquired, std::make_unique<InstanceLock>(lockDescriptor, Listen(socketPath), socketPath)};
 }
 
 InstanceLock::InstanceLock(int lockDescriptor, int listenDescriptor, std::string socketPath)

@@ -11,10 +11,15 @@ class InstanceLock {
  public:
   enum class Outcome { Acquired, AnotherRunning, Unavailable };
 
+  struct Acquisition {
+    Outcome outcome = Outcome::Unavailable;
+    std::unique_ptr<InstanceLock> lock;  // set only with Acquired
+  };
+
   // Tries to become the one instance named `name` (files in $XDG_RUNTIME_DIR, else /tmp). With
   // AnotherRunning the running one has been asked to come to the front. Unavailable means the lock
   // could not be made at all; the player then runs without the check.
-  static std::unique_ptr<InstanceLock> Acquire(const std::string& name, Outcome& outcome);
+  static Acquisition Acquire(const std::string& name);
 
   InstanceLock(int lockDescriptor, int listenDescriptor, std::string socketPath);
   InstanceLock(const InstanceLock&) = delete;

@@ -62,18 +62,16 @@ WindowMessageType WindowEventType(uint8_t event) {
 
 }  // namespace
 
-std::unique_ptr<PlayerWindow> PlayerWindow::Create(const std::string& title, uint32_t clientWidth,
-                                                   uint32_t clientHeight, std::string& error) {
+Result<std::unique_ptr<PlayerWindow>> PlayerWindow::Create(const std::string& title, uint32_t clientWidth,
+                                                           uint32_t clientHeight) {
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    error = std::string("the window system cannot be started: ") + SDL_GetError();
-    return nullptr;
+    return MakeError(ErrorKind::kDevice, "", std::string("the window system cannot be started: ") + SDL_GetError());
   }
   auto resources = std::make_unique<Resources>();
   resources->window = SDL_CreateWindow(title.c_str(), 0, 0, static_cast<int>(clientWidth),
                                        static_cast<int>(clientHeight), SDL_WINDOW_HIDDEN);
   if (resources->window == nullptr) {
-    error = std::string("the window cannot be made: ") + SDL_GetError();
-    return nullptr;
+    return MakeError(ErrorKind::kDevice, "", std::string("the window cannot be made: ") + SDL_GetError());
   }
   int width = 0;
   int height = 0;
@@ -83,6 +81,14 @@ std::unique_ptr<PlayerWindow> PlayerWindow::Create(const std::string& title, uin
   return std::make_unique<PlayerWindow>(ConstructionKey(), std::move(resources));
 }
 
+namespace {
+
+Error CannotShowPictures() {
+  return MakeError(ErrorKind::kDevice, "", std::string("the window cannot show pictures: ") + SDL_GetError());
+}
+
+}  // namespace
+
 PlayerWindow::PlayerWindow(ConstructionKey, std::unique_ptr<Resources> resources) : resources_(std::move(resources)) {}
 
 PlayerWindow::~PlayerWindow() = default;
@@ -90,22 +96,22 @@ PlayerWindow::~PlayerWindow() = default;
 uint32_t PlayerWindow::ClientWidth() const { return resources_->clientWidth; }
 uint32_t PlayerWindow::ClientHeight() const { return resources_->clientHeight; }
 
-bool PlayerWindow::OpenSurface(uint32_t width, uint32_t height) {
+Status PlayerWindow::OpenSurface(uint32_t width, uint32_t height) {
   Resources& r = *resources_;
-  if (r.window == nullptr) return false;
+  if (r.window == nullptr) return MakeError(ErrorKind::kDevice, "", "the window cannot show pictures: it is gone");
   if (r.renderer == nullptr) {
     r.renderer = SDL_CreateRenderer(r.window, -1, 0);
     if (r.renderer == nullptr) r.renderer = SDL_CreateRenderer(r.window, -1, SDL_RENDERER_SOFTWARE);
-    if (r.renderer == nullptr) return false;
+    if (r.renderer == nullptr) return CannotShowPictures();
   }
   if (r.texture != nullptr) SDL_DestroyTexture(r.texture);
   r.texture = SDL_CreateTexture(r.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
                                 static_cast<int>(width), static_cast<int>(height));
-  if (r.texture == nullptr) return false;
+  if (r.texture == nullptr) return CannotShowPictures();
   r.surfaceWidth = width;
   r.surfaceHeight = height;
   r.shown.assign(std::size_t{width} * height, 0);
-  return true;
+  return {};
 }
 
 void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height,
@@ -169,51 +175,48 @@ void PlayerWindow::PostQuit(int32_t code) {
   posted_.push_back(quit);
 }
 
-bool PlayerWindow::PeekMessage(WindowMessage& message) {
+std::optional<WindowMessage> PlayerWindow::PeekMessage() {
   if (!posted_.empty()) {
-    message = posted_.front();
+    const WindowMessage message = posted_.front();
     posted_.pop_front();
-    return true;
+    return message;
   }
-  if (TranslateEvent(message)) return true;
-  if (TakeCloseSignal()) {
-    message = WindowMessage{WindowMessageType::Close, 0, 0};
-    return true;
-  }
-  return false;
+  if (std::optional<WindowMessage> message = TranslateEvent()) return message;
+  if (TakeCloseSignal()) return WindowMessage{WindowMessageType::Close, 0, 0};
+  return std::nullopt;
 }
 
-bool PlayerWindow::TranslateEvent(WindowMessage& message) {
+std::optional<WindowMessage> PlayerWindow::TranslateEvent() {
   SDL_Event event;
   while (SDL_PollEvent(&event) != 0) {
-    message = WindowMessage{};
+    WindowMessage message;
     switch (event.type) {
       case SDL_KEYDOWN:
       case SDL_KEYUP:
         message.type = event.type == SDL_KEYDOWN ? WindowMessageType::KeyDown : WindowMessageType::KeyUp;
         message.virtualKey = VirtualKey(event.key.keysym.sym);
-        return true;
+        return message;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP:
         if (event.button.button != SDL_BUTTON_LEFT) continue;
         message.type = event.type == SDL_MOUSEBUTTONDOWN ? WindowMessageType::LeftButtonDown
                                                          : WindowMessageType::LeftButtonUp;
-        return true;
+        return message;
       case SDL_MOUSEMOTION:
         message.type = WindowMessageType::MouseMove;
-        return true;
+        return message;
       case SDL_QUIT:
         message.type = WindowMessageType::Close;
-        return true;
+        return message;
       case SDL_WINDOWEVENT:
         message.type = WindowEventType(event.window.event);
         if (message.type == WindowMessageType::Other) continue;
-        return true;
+        return message;
       default:
         continue;
     }
   }
-  return false;
+  return std::nullopt;
 }
 
 void ShowErrorBox(const std::string& caption, const std::string& text) {

@@ -6,19 +6,22 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
+#include "common/result.h"
 #include "platform/window/window_message.h"
 
 namespace reel {
 
 class PlayerWindow {
  public:
-  // Creates the window, hidden, with a client area of the given size and the title. None, with
-  // `error` set, when the window system cannot be started or the window cannot be made.
-  static std::unique_ptr<PlayerWindow> Create(const std::string& title, uint32_t clientWidth,
-                                              uint32_t clientHeight, std::string& error);
+  // Creates the window, hidden, with a client area of the given size and the title. An error of
+  // kind kDevice, with the window system's reason, when it cannot be started or the window cannot
+  // be made.
+  static Result<std::unique_ptr<PlayerWindow>> Create(const std::string& title, uint32_t clientWidth,
+                                                      uint32_t clientHeight);
   struct Resources;
   // Only Create makes windows; the key lets it do so through make_unique.
   class ConstructionKey {
@@ -33,8 +36,9 @@ class PlayerWindow {
   uint32_t ClientWidth() const;
   uint32_t ClientHeight() const;
 
-  // Makes the texture the surface is shown through. False when the window cannot show pictures.
-  bool OpenSurface(uint32_t width, uint32_t height);
+  // Makes the texture the surface is shown through. An error of kind kDevice, with the window
+  // system's reason, when the window cannot show pictures.
+  Status OpenSurface(uint32_t width, uint32_t height);
   // Copies the rectangle [left, right) x [top, bottom) of a bottom-up surface to the window.
   void PresentSurface(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height, int32_t left,
                       int32_t top, int32_t right, int32_t bottom);
@@ -46,8 +50,8 @@ class PlayerWindow {
   bool Exists() const;
 
   // The next waiting message (posted ones first, then the window's events, then a close request
-  // for a received SIGINT or SIGTERM); false when none is waiting.
-  bool PeekMessage(WindowMessage& message);
+  // for a received SIGINT or SIGTERM); none when nothing is waiting.
+  std::optional<WindowMessage> PeekMessage();
   void PostMessage(const WindowMessage& message);
   void PostQuit(int32_t code);
 
@@ -55,7 +59,7 @@ class PlayerWindow {
   std::span<const uint16_t> ShownPixels() const;
 
  private:
-  bool TranslateEvent(WindowMessage& message);
+  std::optional<WindowMessage> TranslateEvent();
 
   std::unique_ptr<Resources> resources_;
   std::deque<WindowMessage> posted_;

@@ -6,6 +6,8 @@
 #include "player/audio/audio_output.h"
 
 #include <chrono>
+#include <exception>
+#include <iostream>
 #include <thread>
 
 namespace reel {
@@ -23,23 +25,46 @@ constexpr auto kStopWaitLimit = std::chrono::milliseconds(2000);
 
 std::size_t BufferBytesFor(uint32_t rate) { return rate == AudioOutput::kRate ? 8192 : 16384; }
 
+void ReportOnStandardError(const Error& error) { std::cerr << error.message << std::endl; }
+
+// What the exception being handled says, for a failure message.
+std::string CurrentExceptionText() {
+  try {
+    throw;
+  } catch (const std::exception& exception) {
+    return exception.what();
+  } catch (...) {
+    return "an unknown error";
+  }
+}
+
 }  // namespace
 
-AudioOutput::AudioOutput()
-    : AudioOutput([](uint32_t rate, WaveOutDevice::DoneHandler on_done) {
-        return OpenWaveOut(rate, std::move(on_done));
-      }) {}
+AudioOutput::AudioOutput(FailureReporter report)
+    : AudioOutput(
+          [](uint32_t rate, WaveOutDevice::DoneHandler onDone) {
+            return OpenWaveOut(rate, std::move(onDone));
+          },
+          std::move(report)) {}
 
-AudioOutput::AudioOutput(const DeviceOpener& open_device) {
-  auto on_done = [this](std::size_t buffer_id) { OnBufferDone(buffer_id); };
-  device_ = open_device(rate_, on_done);
-  if (!device_) device_ = open_device(kRate, on_done);  // the second try is always 22050 Hz
-  // With no usable device the output plays into a silent sink, so the clock still runs.
-  if (!device_) device_ = OpenSilentWaveOut(kRate, on_done);
+AudioOutput::AudioOutput(const DeviceOpener& openDevice, FailureReporter report,
+                         ChannelMaker makeChannel)
+    : report_(report ? std::move(report) : FailureReporter(ReportOnStandardError)),
+      makeChannel_(std::move(makeChannel)) {
+  auto onDone = [this](std::size_t bufferId) { OnBufferDone(bufferId); };
+  Result<std::unique_ptr<WaveOutDevice>> opened = openDevice(rate_, onDone);
+  if (!opened) opened = openDevice(kRate, onDone);  // the second try is always 22050 Hz
+  if (opened && *opened) device_ = std::move(*opened);
+  if (!device_) {
+    // With no usable device the output plays into a silent sink, so the clock still runs.
+    const std::string reason = opened ? "sound device: cannot be opened" : opened.error().message;
+    report_(Error{ErrorKind::kDevice, reason + "; playing without sound"});
+    device_ = OpenSilentWaveOut(kRate, onDone);
+  }
   device_->SetVolume(kFullDeviceVolume, kFullDeviceVolume);
-  buffer_bytes_ = BufferBytesFor(rate_);
+  bufferBytes_ = BufferBytesFor(rate_);
   for (std::size_t id = 0; id < kBufferCount; ++id) {
-    buffers_[id].assign(buffer_bytes_ / 2, 0);
+    buffers_[id].assign(bufferBytes_ / 2, 0);
   }
   for (std::size_t id = 0; id < kBufferCount; ++id) device_->Write(id, buffers_[id]);
 }
@@ -49,70 +74,102 @@ AudioOutput::~AudioOutput() {
   device_->Shutdown();  // no done call runs after this, so the device can go before the buffers
 }
 
-void AudioOutput::OnBufferDone(std::size_t buffer_id) {
-  if (buffer_id >= kBufferCount) return;
-  std::vector<int16_t>& buffer = buffers_[buffer_id];
-  std::fill(buffer.begin(), buffer.end(), int16_t{0});
-  std::array<std::shared_ptr<SoundChannel>, kSlotCount> channels;
-  {
-    std::lock_guard guard(slots_mutex_);
-    channels = slots_;
-  }
-  for (std::size_t index = 0; index < kSlotCount; ++index) {
-    const std::shared_ptr<SoundChannel>& channel = channels[index];
-    if (!channel) continue;
-    if (channel->State() == ChannelState::kPlaying) {
-      channel->Refill();
-      channel->MixInto(buffer, *device_);
+void AudioOutput::OnBufferDone(std::size_t bufferId) noexcept {
+  if (bufferId >= kBufferCount) return;
+  try {
+    std::vector<int16_t>& buffer = buffers_[bufferId];
+    std::fill(buffer.begin(), buffer.end(), int16_t{0});
+    std::array<std::shared_ptr<SoundChannel>, kSlotCount> channels;
+    {
+      std::lock_guard guard(slotsMutex_);
+      channels = slots_;
     }
-    if (channel->State() == ChannelState::kStopRequested) FreeSlot(index, channel.get());
+    for (std::size_t index = 0; index < kSlotCount; ++index) {
+      const std::shared_ptr<SoundChannel>& channel = channels[index];
+      if (!channel) continue;
+      if (channel->State() == ChannelState::kPlaying) RefillAndMix(index, *channel, buffer);
+      if (channel->State() == ChannelState::kStopRequested) FreeSlot(index, channel.get());
+    }
+    if (!closing_.load()) device_->Write(bufferId, buffer);
+  } catch (...) {
+    ReportOnce(MakeError(ErrorKind::kDevice, "sound output",
+                         "refilling a buffer failed: " + CurrentExceptionText() +
+                             "; that buffer stays silent"));
   }
-  if (!closing_.load()) device_->Write(buffer_id, buffer);
+}
+
+// A channel that fails is silenced for good but still mixed, so its clock runs on.
+void AudioOutput::RefillAndMix(std::size_t index, SoundChannel& channel,
+                               std::vector<int16_t>& buffer) {
+  try {
+    if (!channel.Failed()) channel.Refill();
+  } catch (...) {
+    channel.Fail();
+    ReportOnce(MakeError(ErrorKind::kDevice,
+                         "sound channel " + std::to_string(index) + " (" + channel.Name() + ")",
+                         "decoding failed: " + CurrentExceptionText() + "; it plays silence"));
+  }
+  channel.MixInto(buffer, *device_);
+}
+
+void AudioOutput::ReportOnce(const Error& error) {
+  if (failureReported_.exchange(true)) return;
+  try {
+    report_(error);
+  } catch (...) {
+    // A reporter that fails has nowhere left to report to.
+  }
 }
 
 void AudioOutput::FreeSlot(std::size_t index, const SoundChannel* channel) {
   std::shared_ptr<SoundChannel> freed;  // let go outside the lock: closing a stream takes time
-  std::lock_guard guard(slots_mutex_);
+  std::lock_guard guard(slotsMutex_);
   if (slots_[index].get() == channel) freed = std::move(slots_[index]);
 }
 
 std::shared_ptr<SoundChannel> AudioOutput::ChannelAt(int32_t index) const {
   if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) return nullptr;
-  std::lock_guard guard(slots_mutex_);
+  std::lock_guard guard(slotsMutex_);
   return slots_[static_cast<std::size_t>(index)];
 }
 
 bool AudioOutput::DeviceRunning() const { return !closing_.load() && !closed_.load(); }
 
-int32_t AudioOutput::OpenChannel(int32_t index, const std::string& name, const std::string& folder,
-                                 int32_t volume, bool loop, bool start, bool whole_file) {
-  if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) return 0;
+Status AudioOutput::OpenChannel(int32_t index, const std::string& name, const std::string& folder,
+                                int32_t volume, bool loop, bool start, bool wholeFile) {
+  if (index < 0 || static_cast<std::size_t>(index) >= kSlotCount) {
+    return MakeError(ErrorKind::kUsage, "sound channel " + std::to_string(index), "there is no such channel");
+  }
   StopChannel(index);
-  if (name.size() > kMaxNameLength) return 0;
-  auto channel = std::make_shared<SoundChannel>(name, buffer_bytes_, rate_);
+  if (name.size() > kMaxNameLength) {
+    return MakeError(ErrorKind::kRefused, name,
+                     "the name is longer than " + std::to_string(kMaxNameLength) + " characters");
+  }
+  std::shared_ptr<SoundChannel> channel =
+      makeChannel_ ? makeChannel_(name, bufferBytes_, rate_)
+                   : std::make_shared<SoundChannel>(name, bufferBytes_, rate_);
   // An MP3 that cannot be read leaves a channel that plays silence: its clock still runs.
-  channel->Open(folder + name, whole_file);
+  static_cast<void>(channel->Open(folder + name, wholeFile));
   channel->SetVolume(volume);
   {
-    std::lock_guard guard(slots_mutex_);
+    std::lock_guard guard(slotsMutex_);
     slots_[static_cast<std::size_t>(index)] = channel;
   }
   if (start) StartChannel(index, loop);
-  return 1;
+  return {};
 }
 
-int32_t AudioOutput::StartChannel(int32_t index, bool loop) {
+void AudioOutput::StartChannel(int32_t index, bool loop) {
   std::shared_ptr<SoundChannel> channel = ChannelAt(index);
   if (channel) channel->Start(loop);
-  return 0;
 }
 
 void AudioOutput::StopChannel(int32_t index) {
   std::shared_ptr<SoundChannel> channel = ChannelAt(index);
   if (!channel) return;
   channel->RequestStop();
-  const auto give_up = std::chrono::steady_clock::now() + kStopWaitLimit;
-  while (DeviceRunning() && std::chrono::steady_clock::now() < give_up) {
+  const auto giveUp = std::chrono::steady_clock::now() + kStopWaitLimit;
+  while (DeviceRunning() && std::chrono::steady_clock::now() < giveUp) {
     if (ChannelAt(index) != channel) return;  // the refill has freed it
     std::this_thread::sleep_for(kStopPollPause);
   }
@@ -125,6 +182,7 @@ void AudioOutput::SetChannelVolume(int32_t index, int32_t volume) {
 }
 
 int32_t AudioOutput::ChannelPosition(int32_t index) {
+  if (std::optional<Error> failure = device_->Failure()) ReportOnce(*failure);
   std::shared_ptr<SoundChannel> channel = ChannelAt(index);
   if (!channel || channel->State() != ChannelState::kPlaying) return -1;
   return channel->PositionMs(*device_);
@@ -134,9 +192,9 @@ void AudioOutput::CloseAudio() {
   if (closed_.load()) return;
   closing_.store(true);
   // No buffer is queued again from now on; the ones queued play out within a few hundred ms.
-  const auto drained_by = std::chrono::steady_clock::now() + kCloseDrainLimit;
+  const auto drainedBy = std::chrono::steady_clock::now() + kCloseDrainLimit;
   while (!device_->Close()) {
-    if (std::chrono::steady_clock::now() >= drained_by) break;
+    if (std::chrono::steady_clock::now() >= drainedBy) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   for (int attempt = 0; attempt < kCloseRetries && !device_->Close(); ++attempt) {

@@ -6,7 +6,7 @@
 //                                         // no usable device it plays into a silent sink whose
 //                                         // clock still runs at real-time pace
 //   audio.OpenChannel(0, "movie.mp3", "/path/to/folder/", volume, /*loop=*/false,
-//                     /*start=*/true, whole_file);   // stops whatever channel 0 played, opens the
+//                     /*start=*/true, wholeFile);   // stops whatever channel 0 played, opens the
 //                                         // MP3 (folder ends with "/"), starts it; returns 0 only
 //                                         // for a name longer than 63 characters. An MP3 that
 //                                         // cannot be decoded (or a missing "Lodestar.ovl")
@@ -29,6 +29,13 @@
 // Every refill happens when the device hands back a played buffer: the buffer is cleared, every
 // playing channel in slot order decodes, converts and mixes its next 2048 stereo frames into it,
 // channels asked to stop are freed, and the buffer is queued again unless the output is closing.
+//
+// The refill runs on the device's thread and is a boundary: nothing thrown there goes further. A
+// channel whose refill fails plays silence from then on (its clock keeps running); a failure of the
+// output itself leaves that buffer silent. The first such failure is reported once, naming the
+// channel or the device, through the reporter given at construction (standard error by default).
+// A sound device that cannot be opened is reported the same way, and the output plays into the
+// silent sink.
 #pragma once
 
 #include <array>
@@ -52,45 +59,60 @@ class AudioOutput {
   static constexpr std::size_t kBufferCount = 4;
   static constexpr std::size_t kSlotCount = 64;
 
-  // Opens a device for a rate; may return null. The default opens the system's sound output.
-  using DeviceOpener = std::function<std::unique_ptr<WaveOutDevice>(
-      uint32_t rate, WaveOutDevice::DoneHandler on_done)>;
+  // Opens a device for a rate. The default opens the system's sound output.
+  using DeviceOpener = std::function<Result<std::unique_ptr<WaveOutDevice>>(
+      uint32_t rate, WaveOutDevice::DoneHandler onDone)>;
+  // Told about a failure the output has recovered from by playing silence; may be called on the
+  // device's thread.
+  using FailureReporter = std::function<void(const Error& error)>;
+  // Makes the channel OpenChannel puts into a slot; the default makes a plain SoundChannel.
+  using ChannelMaker = std::function<std::shared_ptr<SoundChannel>(
+      const std::string& name, std::size_t bufferBytes, uint32_t outputRate)>;
 
-  AudioOutput();
-  explicit AudioOutput(const DeviceOpener& open_device);
+  // Opens the system's sound output; failures go to `report` (standard error when not given).
+  explicit AudioOutput(FailureReporter report = nullptr);
+  explicit AudioOutput(const DeviceOpener& openDevice, FailureReporter report = nullptr,
+                       ChannelMaker makeChannel = nullptr);
   AudioOutput(const AudioOutput&) = delete;
   AudioOutput& operator=(const AudioOutput&) = delete;
   ~AudioOutput();
 
-  // 1 when the channel was put into the slot, 0 for a name longer than 63 characters or a slot
-  // index outside 0..63.
-  int32_t OpenChannel(int32_t index, const std::string& name, const std::string& folder,
-                      int32_t volume, bool loop, bool start, bool whole_file);
-  int32_t StartChannel(int32_t index, bool loop);
+  // Succeeds when the channel was put into the slot, even when its MP3 cannot be read (the
+  // channel then plays silence and its clock runs). kRefused for a name longer than 63
+  // characters, kUsage for a slot index outside 0..63; nothing is put into a slot then.
+  Status OpenChannel(int32_t index, const std::string& name, const std::string& folder,
+                     int32_t volume, bool loop, bool start, bool wholeFile);
+  void StartChannel(int32_t index, bool loop);
   void StopChannel(int32_t index);
   void SetChannelVolume(int32_t index, int32_t volume);
   int32_t ChannelPosition(int32_t index);
   void CloseAudio();
 
   // Bytes per output buffer: 8192 at 22050 Hz, 16384 at any other rate.
-  std::size_t BufferBytes() const { return buffer_bytes_; }
+  std::size_t BufferBytes() const { return bufferBytes_; }
 
   // The device's "done" for one buffer: refill, mix and requeue. Public so that a test or a
   // benchmark driving a device of its own can call it.
-  void OnBufferDone(std::size_t buffer_id);
+  // Never throws.
+  void OnBufferDone(std::size_t bufferId) noexcept;
 
  private:
   std::shared_ptr<SoundChannel> ChannelAt(int32_t index) const;
   void FreeSlot(std::size_t index, const SoundChannel* channel);
   bool DeviceRunning() const;
+  void RefillAndMix(std::size_t index, SoundChannel& channel, std::vector<int16_t>& buffer);
+  void ReportOnce(const Error& error);
 
   uint32_t rate_ = kRate;
-  std::size_t buffer_bytes_ = 8192;
+  std::size_t bufferBytes_ = 8192;
   std::array<std::vector<int16_t>, kBufferCount> buffers_;
-  mutable std::mutex slots_mutex_;  // guards the slot table only, never held while decoding
+  mutable std::mutex slotsMutex_;  // guards the slot table only, never held while decoding
   std::array<std::shared_ptr<SoundChannel>, kSlotCount> slots_;
   std::atomic<bool> closing_{false};
   std::atomic<bool> closed_{false};
+  FailureReporter report_;
+  ChannelMaker makeChannel_;
+  std::atomic<bool> failureReported_{false};
   std::unique_ptr<WaveOutDevice> device_;  // declared last: closed first, before the buffers go
 };
 

@@ -6,17 +6,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace reel {
 
-std::optional<MappedFile> MappedFile::Open(const std::string& path) {
+namespace {
+
+Error SystemError(const std::string& path, const char* what) {
+  const ErrorKind kind = errno == ENOENT ? ErrorKind::kNotFound : ErrorKind::kCannotRead;
+  return MakeError(kind, path, std::string(what) + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+Result<MappedFile> MappedFile::Open(const std::string& path) {
   const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return std::nullopt;
+  if (descriptor < 0) return SystemError(path, "cannot be opened");
   struct stat info {};
-  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(descriptor, &info) != 0) {
+    Error error = SystemError(path, "cannot be examined");
     ::close(descriptor);
-    return std::nullopt;
+    return error;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(descriptor);
+    return MakeError(ErrorKind::kCannotRead, path, "not a file");
   }
   const auto size = static_cast<std::size_t>(info.st_size);
   if (size == 0) {
@@ -24,8 +40,12 @@ std::optional<MappedFile> MappedFile::Open(const std::string& path) {
     return MappedFile(nullptr, 0);
   }
   void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
+  if (address == MAP_FAILED) {
+    Error error = SystemError(path, "cannot be mapped");
+    ::close(descriptor);
+    return error;
+  }
   ::close(descriptor);  // the mapping keeps the file open
-  if (address == MAP_FAILED) return std::nullopt;
   return MappedFile(static_cast<const uint8_t*>(address), size);
 }
 

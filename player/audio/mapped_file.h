@@ -3,17 +3,19 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
+
+#include "common/result.h"
 
 namespace reel {
 
 class MappedFile {
  public:
   MappedFile() = default;
-  // Nothing when the file cannot be opened or mapped. An empty file maps to an empty view.
-  static std::optional<MappedFile> Open(const std::string& path);
+  // An error naming the file when it cannot be opened (kNotFound when it does not exist) or
+  // mapped. An empty file maps to an empty view.
+  static Result<MappedFile> Open(const std::string& path);
 
   MappedFile(MappedFile&& other) noexcept;
   MappedFile& operator=(MappedFile&& other) noexcept;

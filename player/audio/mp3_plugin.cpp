@@ -7,21 +7,17 @@
 #include "player/audio/mp3_plugin.h"
 
 #include <optional>
-#include <span>
 
-#include "common/byte_io.h"
 #include "platform/module/loadable_module.h"
 
 namespace reel {
 namespace {
 
-constexpr char kDefaultModuleName[] = "Lodestar.ovl";
-
 struct PluginState {
-  std::mutex call_lock;
-  std::mutex count_lock;
+  std::mutex callLock;
+  std::mutex countLock;
   int32_t count = 0;
-  std::string module_name = kDefaultModuleName;
+  std::string moduleName = kLodestarModuleName;
   std::optional<LoadableModule> module;
   Mp3PluginEntries entries;
   bool usable = false;
@@ -34,13 +30,13 @@ PluginState& State() {
 
 std::optional<Mp3PluginEntries> FindEntries(const LoadableModule& module) {
   Mp3PluginEntries entries;
-  entries.get_decoder_version =
-      module.Entry<Mp3PluginEntries::GetDecoderVersion>("__mp3_getdecver");
-  entries.create = module.Entry<Mp3PluginEntries::Create>("__mp3_create");
-  entries.destroy = module.Entry<Mp3PluginEntries::Destroy>("__mp3_destroy");
-  entries.predecode = module.Entry<Mp3PluginEntries::Predecode>("__mp3_predecode");
-  entries.decode = module.Entry<Mp3PluginEntries::Decode>("__mp3_decode");
-  if (!entries.get_decoder_version || !entries.create || !entries.destroy || !entries.predecode ||
+  entries.getDecoderVersion =
+      module.Entry<LodestarGetDecoderVersion>(kLodestarGetDecoderVersionName);
+  entries.create = module.Entry<LodestarCreate>(kLodestarCreateName);
+  entries.destroy = module.Entry<LodestarDestroy>(kLodestarDestroyName);
+  entries.predecode = module.Entry<LodestarPredecode>(kLodestarPredecodeName);
+  entries.decode = module.Entry<LodestarDecode>(kLodestarDecodeName);
+  if (!entries.getDecoderVersion || !entries.create || !entries.destroy || !entries.predecode ||
       !entries.decode) {
     return std::nullopt;
   }
@@ -48,7 +44,7 @@ std::optional<Mp3PluginEntries> FindEntries(const LoadableModule& module) {
 }
 
 void LoadPlugin(PluginState& state) {
-  state.module = LoadableModule::Load(state.module_name);
+  state.module = LoadableModule::Load(state.moduleName);
   if (!state.module) return;
   std::optional<Mp3PluginEntries> entries = FindEntries(*state.module);
   if (!entries) {
@@ -65,44 +61,27 @@ void UnloadPlugin(PluginState& state) {
   state.module.reset();
 }
 
-std::span<const uint8_t> HandleBytes(const void* handle, std::size_t offset, std::size_t size) {
-  return {static_cast<const uint8_t*>(handle) + offset, size};
-}
-
 }  // namespace
-
-uint16_t HandleChannels(const void* handle) {
-  return LoadU16(HandleBytes(handle, 12, 2).first<2>());
-}
-uint32_t HandleFrameLength(const void* handle) {
-  return LoadU32(HandleBytes(handle, 48, 4).first<4>());
-}
-uint32_t HandleBitRate(const void* handle) {
-  return LoadU32(HandleBytes(handle, 60, 4).first<4>());
-}
-uint32_t HandleSampleRate(const void* handle) {
-  return LoadU32(HandleBytes(handle, 64, 4).first<4>());
-}
 
 Mp3Plugin::Mp3Plugin() {
   PluginState& state = State();
-  std::lock_guard guard(state.count_lock);
+  std::lock_guard guard(state.countLock);
   if (state.count++ == 0) LoadPlugin(state);
   entries_ = state.usable ? &state.entries : nullptr;
 }
 
 Mp3Plugin::~Mp3Plugin() {
   PluginState& state = State();
-  std::lock_guard guard(state.count_lock);
+  std::lock_guard guard(state.countLock);
   if (--state.count == 0) UnloadPlugin(state);
 }
 
-std::mutex& Mp3Plugin::Lock() { return State().call_lock; }
+std::mutex& Mp3Plugin::Lock() { return State().callLock; }
 
 void Mp3Plugin::SetModuleName(const std::string& name) {
   PluginState& state = State();
-  std::lock_guard guard(state.count_lock);
-  state.module_name = name;
+  std::lock_guard guard(state.countLock);
+  state.moduleName = name;
 }
 
 }  // namespace reel

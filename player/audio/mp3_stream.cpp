@@ -22,45 +22,51 @@ constexpr std::size_t kHeaderBytes = 4;
 
 Mp3Stream::~Mp3Stream() { Close(); }
 
-bool Mp3Stream::OpenMemory(std::span<const uint8_t> data) {
+Status Mp3Stream::OpenMemory(std::span<const uint8_t> data, const std::string& name) {
   Close();
   std::lock_guard guard(Mp3Plugin::Lock());
   data_ = data;
-  return OpenData();
+  return OpenData(name);
 }
 
-bool Mp3Stream::OpenFile(const std::string& path) {
+Status Mp3Stream::OpenFile(const std::string& path) {
   Close();
-  std::optional<MappedFile> mapping = MappedFile::Open(path);
-  if (!mapping) return false;
+  Result<MappedFile> mapping = MappedFile::Open(path);
+  if (!mapping) return mapping.error();
   std::lock_guard guard(Mp3Plugin::Lock());
   mapping_ = std::move(*mapping);
   data_ = mapping_.Bytes();
-  return OpenData();
+  return OpenData(path);
 }
 
 // Under the lock: find the audio between the tags and let the decoder look at the first frame.
-bool Mp3Stream::OpenData() {
+Status Mp3Stream::OpenData(const std::string& name) {
   const AudioRange range = FindAudioRange(data_);
-  data_start_ = range.start;
-  data_end_ = range.end;
-  read_pos_ = data_start_;
+  dataStart_ = range.start;
+  dataEnd_ = range.end;
+  readPos_ = dataStart_;
   finished_ = false;
   overflow_.clear();
-  overflow_pos_ = 0;
+  overflowPos_ = 0;
   const Mp3PluginEntries* entries = plugin_.Entries();
-  if (entries == nullptr || range.Size() < kHeaderBytes) return false;
-  void* decoder = entries->create(data_.data() + data_start_);
-  if (decoder == nullptr) return false;
-  const uint16_t channels = HandleChannels(decoder);
-  const uint32_t rate = HandleSampleRate(decoder);
+  if (entries == nullptr) {
+    return MakeError(ErrorKind::kUnsupported, name, "the MP3 decoder plug-in is not available");
+  }
+  if (range.Size() < kHeaderBytes) return MakeError(ErrorKind::kNotThisFormat, name, "no MP3 audio");
+  void* decoder = entries->create(data_.data() + dataStart_);
+  if (decoder == nullptr) {
+    return MakeError(ErrorKind::kNotThisFormat, name, "the decoder refuses the first frame");
+  }
+  const uint16_t channels = LodestarChannels(decoder);
+  const uint32_t rate = LodestarSampleRate(decoder);
   if ((channels != 1 && channels != 2) || rate == 0) {  // nothing the output could convert
     entries->destroy(decoder);
-    return false;
+    return MakeError(ErrorKind::kUnsupported, name,
+                     std::to_string(channels) + " channels at " + std::to_string(rate) + " Hz");
   }
   decoder_ = decoder;
   format_ = PcmFormat{channels, rate};
-  return true;
+  return {};
 }
 
 void Mp3Stream::Close() {
@@ -69,43 +75,43 @@ void Mp3Stream::Close() {
     if (decoder_ != nullptr) plugin_.Entries()->destroy(decoder_);
     decoder_ = nullptr;
     data_ = {};
-    data_start_ = data_end_ = read_pos_ = 0;
+    dataStart_ = dataEnd_ = readPos_ = 0;
     overflow_.clear();
-    overflow_pos_ = 0;
+    overflowPos_ = 0;
   }
   mapping_ = MappedFile();
 }
 
 std::size_t Mp3Stream::TakeOverflow(std::span<int16_t> samples) {
-  const std::size_t count = std::min(samples.size(), overflow_.size() - overflow_pos_);
-  std::copy_n(overflow_.begin() + static_cast<std::ptrdiff_t>(overflow_pos_), count,
+  const std::size_t count = std::min(samples.size(), overflow_.size() - overflowPos_);
+  std::copy_n(overflow_.begin() + static_cast<std::ptrdiff_t>(overflowPos_), count,
               samples.begin());
-  overflow_pos_ += count;
-  if (overflow_pos_ == overflow_.size()) {
+  overflowPos_ += count;
+  if (overflowPos_ == overflow_.size()) {
     overflow_.clear();
-    overflow_pos_ = 0;
+    overflowPos_ = 0;
   }
   return count;
 }
 
 std::size_t Mp3Stream::DecodeNextFrame() {
   const Mp3PluginEntries& entries = *plugin_.Entries();
-  if (data_end_ - read_pos_ < kHeaderBytes) return 0;
-  if (entries.predecode(decoder_, data_.data() + read_pos_) != 0) return 0;
-  const std::size_t frame_length = HandleFrameLength(decoder_);
-  if (frame_length < kHeaderBytes || frame_length > frame_copy_.size()) return 0;
+  if (dataEnd_ - readPos_ < kHeaderBytes) return 0;
+  if (entries.predecode(decoder_, data_.data() + readPos_) != 0) return 0;
+  const std::size_t frameLength = LodestarFrameLength(decoder_);
+  if (frameLength < kHeaderBytes || frameLength > frameCopy_.size()) return 0;
   // The last frame may be cut short by the end of the data; the rest of its copy is zeros rather
   // than whatever the previous frame left there.
-  const std::size_t available = std::min(frame_length, data_end_ - read_pos_);
-  std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(read_pos_), available,
-              frame_copy_.begin());
-  std::fill(frame_copy_.begin() + static_cast<std::ptrdiff_t>(available), frame_copy_.end(),
+  const std::size_t available = std::min(frameLength, dataEnd_ - readPos_);
+  std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(readPos_), available,
+              frameCopy_.begin());
+  std::fill(frameCopy_.begin() + static_cast<std::ptrdiff_t>(available), frameCopy_.end(),
             uint8_t{0});
-  read_pos_ += available;
-  const int32_t frames = entries.decode(decoder_, pcm_out_.data(), frame_copy_.data());
+  readPos_ += available;
+  const int32_t frames = entries.decode(decoder_, pcmOut_.data(), frameCopy_.data());
   if (frames <= 0) return 0;
   // A decoder reporting more than its output area holds is held to the area.
-  return std::min(static_cast<std::size_t>(frames) * format_.channels, pcm_out_.size());
+  return std::min(static_cast<std::size_t>(frames) * format_.channels, pcmOut_.size());
 }
 
 std::size_t Mp3Stream::ReadPcm(std::span<int16_t> samples, bool loop) {
@@ -115,27 +121,27 @@ std::size_t Mp3Stream::ReadPcm(std::span<int16_t> samples, bool loop) {
     return 0;
   }
   std::size_t delivered = TakeOverflow(samples);
-  bool pass_gave_sound = delivered > 0 || read_pos_ != data_start_;
+  bool passGaveSound = delivered > 0 || readPos_ != dataStart_;
   while (delivered < samples.size()) {
     const std::size_t decoded = DecodeNextFrame();
     if (decoded == 0) {
       // The data has ended. A looping stream starts over, unless a whole pass gave no sound
       // (that would spin here for ever).
-      if (!loop || !pass_gave_sound) {
+      if (!loop || !passGaveSound) {
         finished_ = true;
         return delivered;
       }
-      read_pos_ = data_start_;
-      pass_gave_sound = false;
+      readPos_ = dataStart_;
+      passGaveSound = false;
       continue;
     }
-    pass_gave_sound = true;
+    passGaveSound = true;
     const std::size_t taken = std::min(decoded, samples.size() - delivered);
-    std::copy_n(pcm_out_.begin(), taken, samples.begin() + static_cast<std::ptrdiff_t>(delivered));
+    std::copy_n(pcmOut_.begin(), taken, samples.begin() + static_cast<std::ptrdiff_t>(delivered));
     delivered += taken;
-    overflow_.assign(pcm_out_.begin() + static_cast<std::ptrdiff_t>(taken),
-                     pcm_out_.begin() + static_cast<std::ptrdiff_t>(decoded));
-    overflow_pos_ = 0;
+    overflow_.assign(pcmOut_.begin() + static_cast<std::ptrdiff_t>(taken),
+                     pcmOut_.begin() + static_cast<std::ptrdiff_t>(decoded));
+    overflowPos_ = 0;
   }
   return delivered;
 }

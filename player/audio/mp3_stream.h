@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "player/audio/mapped_file.h"
 #include "player/audio/mp3_plugin.h"
 
@@ -20,9 +21,9 @@ namespace reel {
 
 struct PcmFormat {
   uint16_t channels = 0;
-  uint32_t sample_rate = 0;
+  uint32_t sampleRate = 0;
   uint16_t BlockAlign() const { return static_cast<uint16_t>(2 * channels); }
-  uint32_t BytesPerSecond() const { return 2u * channels * sample_rate; }
+  uint32_t BytesPerSecond() const { return 2u * channels * sampleRate; }
 };
 
 class Mp3Stream {
@@ -32,9 +33,12 @@ class Mp3Stream {
   Mp3Stream& operator=(const Mp3Stream&) = delete;
   ~Mp3Stream();
 
-  // True when the first frame was accepted by the decoder. Any open stream is closed first.
-  bool OpenMemory(std::span<const uint8_t> data);
-  bool OpenFile(const std::string& path);
+  // Succeeds when the decoder accepts the first frame. Any open stream is closed first. Errors
+  // name the file (`name` for a block in memory): kNotFound or kCannotRead for a file that cannot
+  // be mapped, kUnsupported when the plug-in is missing or the format is one the output cannot
+  // play, kNotThisFormat when the decoder refuses the first frame.
+  Status OpenMemory(std::span<const uint8_t> data, const std::string& name = "");
+  Status OpenFile(const std::string& path);
   void Close();
 
   // Fills samples with decoded PCM (interleaved, the stream's format) and returns how many samples
@@ -47,9 +51,9 @@ class Mp3Stream {
   const PcmFormat& Format() const { return format_; }
 
  private:
-  bool OpenData();
+  Status OpenData(const std::string& name);
   std::size_t TakeOverflow(std::span<int16_t> samples);
-  // Decodes the next frame into pcm_out_; 0 when the data has ended.
+  // Decodes the next frame into pcmOut_; 0 when the data has ended.
   std::size_t DecodeNextFrame();
 
   Mp3Plugin plugin_;
@@ -57,14 +61,14 @@ class Mp3Stream {
   void* decoder_ = nullptr;
   MappedFile mapping_;
   std::span<const uint8_t> data_;
-  std::size_t data_start_ = 0;
-  std::size_t data_end_ = 0;
-  std::size_t read_pos_ = 0;
+  std::size_t dataStart_ = 0;
+  std::size_t dataEnd_ = 0;
+  std::size_t readPos_ = 0;
   PcmFormat format_;
   std::vector<int16_t> overflow_;
-  std::size_t overflow_pos_ = 0;
-  std::vector<uint8_t> frame_copy_ = std::vector<uint8_t>(kMp3FrameCopyBytes);
-  std::vector<int16_t> pcm_out_ = std::vector<int16_t>(kMp3PcmAreaBytes / 2);
+  std::size_t overflowPos_ = 0;
+  std::vector<uint8_t> frameCopy_ = std::vector<uint8_t>(kMp3FrameCopyBytes);
+  std::vector<int16_t> pcmOut_ = std::vector<int16_t>(kLodestarPcmAreaBytes / 2);
 };
 
 }  // namespace reel

@@ -46,9 +46,9 @@ std::size_t ConvertFrameForFrame(std::span<const int16_t> source, uint16_t chann
 
 }  // namespace
 
-std::size_t SourceSamplesFor(std::size_t output_frames, uint16_t channels, uint32_t rate) {
-  const std::size_t per_frame = rate == kHalvedSourceRate ? 2 : 1;
-  return output_frames * channels * per_frame;
+std::size_t SourceSamplesFor(std::size_t outputFrames, uint16_t channels, uint32_t rate) {
+  const std::size_t perFrame = rate == kHalvedSourceRate ? 2 : 1;
+  return outputFrames * channels * perFrame;
 }
 
 std::size_t ConvertToOutput(std::span<const int16_t> source, uint16_t channels, uint32_t rate,

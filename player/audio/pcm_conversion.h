@@ -16,7 +16,7 @@ namespace reel {
 inline constexpr uint32_t kHalvedSourceRate = 44100;
 
 // Source samples that make the given number of output frames (2 samples each).
-std::size_t SourceSamplesFor(std::size_t output_frames, uint16_t channels, uint32_t rate);
+std::size_t SourceSamplesFor(std::size_t outputFrames, uint16_t channels, uint32_t rate);
 
 // Converts interleaved source samples to stereo output frames; returns the frames written
 // (limited by both spans).

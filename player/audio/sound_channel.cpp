@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -17,36 +17,42 @@ namespace {
 constexpr std::size_t kDecodedSamples = 65536;
 constexpr int32_t kFirstMix = -3;  // the fourth mix counts from -3 up to 0
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
+Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
+  if (!file) {
+    const ErrorKind kind =
+        std::filesystem::exists(path) ? ErrorKind::kCannotRead : ErrorKind::kNotFound;
+    return MakeError(kind, path, "cannot be opened");
+  }
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
                              std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
+  if (file.bad()) return MakeError(ErrorKind::kCannotRead, path, "cannot be read");
   return bytes;
 }
 
 }  // namespace
 
-SoundChannel::SoundChannel(std::string name, std::size_t buffer_bytes, uint32_t output_rate)
+SoundChannel::SoundChannel(std::string name, std::size_t bufferBytes, uint32_t outputRate)
     : name_(std::move(name)),
       decoded_(kDecodedSamples),
-      pcm_(buffer_bytes / 2 + 4),  // silent; four spare samples as the device buffer has
-      output_frames_(buffer_bytes / 4),
-      seconds_per_byte_(1.0 / (4.0 * output_rate)) {}
+      pcm_(bufferBytes / 2 + 4),  // silent; four spare samples as the device buffer has
+      outputFrames_(bufferBytes / 4),
+      secondsPerByte_(1.0 / (4.0 * outputRate)) {}
 
-bool SoundChannel::Open(const std::string& path, bool whole_file) {
-  bool opened = false;
-  if (whole_file) {
-    std::optional<std::vector<uint8_t>> bytes = ReadWholeFile(path);
+Status SoundChannel::Open(const std::string& path, bool wholeFile) {
+  Status opened;
+  if (wholeFile) {
+    Result<std::vector<uint8_t>> bytes = ReadWholeFile(path);
     if (bytes) {
-      whole_data_ = std::move(*bytes);
-      opened = stream_.OpenMemory(whole_data_);
+      wholeData_ = std::move(*bytes);
+      opened = stream_.OpenMemory(wholeData_, path);
+    } else {
+      opened = bytes.error();
     }
   } else {
     opened = stream_.OpenFile(path);
   }
-  source_format_ = stream_.Format();
+  sourceFormat_ = stream_.Format();
   return opened;
 }
 
@@ -54,8 +60,8 @@ void SoundChannel::Start(bool loop) {
   if (state_.load() == ChannelState::kPlaying) return;
   loop_.store(loop);
   mixes_.store(kFirstMix);
-  position_taken_.store(false);
-  start_pos_.store(0);
+  positionTaken_.store(false);
+  startPos_.store(0);
   state_.store(ChannelState::kPlaying);
 }
 
@@ -69,32 +75,37 @@ void SoundChannel::Refill() {
   std::fill(pcm_.begin(), pcm_.end(), int16_t{0});
   if (stream_.Finished() || !stream_.IsOpen()) return;  // silence from here on
   const std::size_t wanted =
-      SourceSamplesFor(output_frames_, source_format_.channels, source_format_.sample_rate);
+      SourceSamplesFor(outputFrames_, sourceFormat_.channels, sourceFormat_.sampleRate);
   const std::span<int16_t> request = std::span(decoded_).first(std::min(wanted, decoded_.size()));
   const std::size_t got = stream_.ReadPcm(request, loop_.load());
-  ConvertToOutput(request.first(got), source_format_.channels, source_format_.sample_rate,
-                  std::span(pcm_).first(2 * output_frames_));
+  ConvertToOutput(request.first(got), sourceFormat_.channels, sourceFormat_.sampleRate,
+                  std::span(pcm_).first(2 * outputFrames_));
+}
+
+void SoundChannel::Fail() {
+  failed_.store(true);
+  std::fill(pcm_.begin(), pcm_.end(), int16_t{0});
 }
 
 void SoundChannel::MixInto(std::span<int16_t> buffer, const WaveOutDevice& device) {
   if (mixes_.fetch_add(1) == 0) {
     // The three buffers queued before this one have been played: the clock starts here.
     const uint32_t position = device.PositionBytes();
-    start_pos_.store(position);
-    last_pos_.store(position);
-    position_taken_.store(true);
+    startPos_.store(position);
+    lastPos_.store(position);
+    positionTaken_.store(true);
   }
-  reel::MixInto(buffer, std::span(pcm_).first(2 * output_frames_), level_.load());
+  reel::MixInto(buffer, std::span(pcm_).first(2 * outputFrames_), level_.load());
 }
 
 int32_t SoundChannel::PositionMs(const WaveOutDevice& device) {
-  if (!position_taken_.load()) return 0;
+  if (!positionTaken_.load()) return 0;
   const uint32_t position = device.PositionBytes();
   // Unsigned difference: correct across the byte counter's wrap.
-  played_bytes_ += static_cast<uint32_t>(position - last_pos_.load());
-  last_pos_.store(position);
-  if (played_bytes_ <= 0) return 0;
-  const double milliseconds = static_cast<double>(played_bytes_) * seconds_per_byte_ * 1000.0;
+  playedBytes_ += static_cast<uint32_t>(position - lastPos_.load());
+  lastPos_.store(position);
+  if (playedBytes_ <= 0) return 0;
+  const double milliseconds = static_cast<double>(playedBytes_) * secondsPerByte_ * 1000.0;
   return static_cast<int32_t>(std::min(milliseconds, double{INT32_MAX}));
 }
 

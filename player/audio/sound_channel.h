@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/waveout/wave_out.h"
 #include "player/audio/mp3_stream.h"
 
@@ -21,14 +22,15 @@ enum class ChannelState : int32_t { kIdle = 0, kPlaying = 1, kStopRequested = 3 
 
 class SoundChannel {
  public:
-  // buffer_bytes: bytes per output buffer; output_rate: the device's rate.
-  SoundChannel(std::string name, std::size_t buffer_bytes, uint32_t output_rate);
+  // bufferBytes: bytes per output buffer; outputRate: the device's rate.
+  SoundChannel(std::string name, std::size_t bufferBytes, uint32_t outputRate);
   SoundChannel(const SoundChannel&) = delete;
   SoundChannel& operator=(const SoundChannel&) = delete;
+  virtual ~SoundChannel() = default;
 
-  // Opens the MP3 at path, either read whole into memory or mapped. False when the file cannot be
-  // read or its first frame is refused; the channel then plays silence.
-  bool Open(const std::string& path, bool whole_file);
+  // Opens the MP3 at path, either read whole into memory or mapped. An error naming the file when
+  // it cannot be read or its first frame is refused; the channel then plays silence.
+  Status Open(const std::string& path, bool wholeFile);
 
   void Start(bool loop);
   void RequestStop() { state_.store(ChannelState::kStopRequested); }
@@ -37,8 +39,12 @@ class SoundChannel {
   void SetVolume(int32_t volume);
   int32_t Volume() const { return volume_.load(); }
 
-  // Device thread: decode and convert the next output buffer's worth into pcm.
-  void Refill();
+  // Device thread: decode and convert the next output buffer's worth into pcm. May throw (the
+  // output catches it and calls Fail); virtual so a test can make it fail.
+  virtual void Refill();
+  // Device thread: silences the channel for good after a failed refill.
+  void Fail();
+  bool Failed() const { return failed_.load(); }
   // Device thread: add pcm into the output buffer; the fourth mix after the start takes the
   // device's position as the start of the clock.
   void MixInto(std::span<int16_t> buffer, const WaveOutDevice& device);
@@ -47,26 +53,27 @@ class SoundChannel {
   int32_t PositionMs(const WaveOutDevice& device);
 
   const std::string& Name() const { return name_; }
-  const PcmFormat& SourceFormat() const { return source_format_; }
+  const PcmFormat& SourceFormat() const { return sourceFormat_; }
 
  private:
   std::string name_;
   Mp3Stream stream_;
-  std::vector<uint8_t> whole_data_;
+  std::vector<uint8_t> wholeData_;
   std::vector<int16_t> decoded_;
   std::vector<int16_t> pcm_;
-  std::size_t output_frames_;
-  PcmFormat source_format_;
+  std::size_t outputFrames_;
+  PcmFormat sourceFormat_;
   std::atomic<ChannelState> state_{ChannelState::kIdle};
+  std::atomic<bool> failed_{false};
   std::atomic<bool> loop_{false};
   std::atomic<int32_t> volume_{100};
   std::atomic<int32_t> level_{100};
   std::atomic<int32_t> mixes_{0};
-  std::atomic<bool> position_taken_{false};
-  std::atomic<uint32_t> start_pos_{0};
-  std::atomic<uint32_t> last_pos_{0};
-  int64_t played_bytes_ = 0;
-  double seconds_per_byte_;
+  std::atomic<bool> positionTaken_{false};
+  std::atomic<uint32_t> startPos_{0};
+  std::atomic<uint32_t> lastPos_{0};
+  int64_t playedBytes_ = 0;
+  double secondsPerByte_;
 };
 
 }  // namespace reel

@@ -100,7 +100,7 @@ void PlayerShell::SwitchMovie(std::size_t index) {
 }
 
 void PlayerShell::OpenCurrentMovie() {
-  if (movies_.OpenMovie(folder_, currentName_, volume_, wholeFile_) == 0) {
+  if (!movies_.OpenMovie(folder_, currentName_, volume_, wholeFile_)) {
     std::this_thread::sleep_for(kRetryPause);
   }
 }
@@ -117,7 +117,7 @@ void PlayerShell::Tick() {
     if (keyCount_[key] == 1) window_.PostCloseRequest();
   }
   if (movies_.IsMovieOpen()) {
-    if (movies_.TickMovie() == 0) movies_.CloseMovie();
+    if (!movies_.TickMovie()) movies_.CloseMovie();
   } else {
     OpenCurrentMovie();
   }

@@ -1,7 +1,14 @@
 // reelview: the player program. Start-up, the message loop and shut-down, in that order; the
 // shell does the work in between.
+//
+// Exit status: the quit message's code (0) after a normal close, and after finding another player
+// running; 1 when the window or the display cannot be opened, which the player cannot do without
+// (the reason goes to standard error). A sound device that cannot be opened or fails while playing
+// is reported on standard error and the player goes on without sound.
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -22,13 +29,17 @@ constexpr char kWindowClass[] = "REEL-ENGINE";
 constexpr char kWindowTitle[] = "動画再生 for PocketPC";
 constexpr char kDisplayFailure[] = "GAPIライブラリのロードに失敗しました";
 constexpr char kDisplayFailureCaption[] = "Error";
+constexpr int kExitDeviceFailure = 1;
+
+void ReportProblem(const std::string& message) { std::cerr << "reelview: " << message << std::endl; }
 
 // Channel 0 of the audio output: the movie's sound, its clock and the music volume.
 class MusicChannel : public MovieSound, public MusicControl {
  public:
   explicit MusicChannel(AudioOutput& audio) : audio_(audio) {}
   void StartMusic(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile) override {
-    audio_.OpenChannel(0, fileName, folder, volume, false, true, wholeFile);
+    // A refused name (longer than 63 characters) leaves channel 0 empty.
+    static_cast<void>(audio_.OpenChannel(0, fileName, folder, volume, false, true, wholeFile));
   }
   int32_t MusicPosition() override { return audio_.ChannelPosition(0); }
   void SetMusicVolume(int32_t volume) override {
@@ -81,11 +92,10 @@ std::string ProgramFolder() {
 }
 
 int32_t RunLoop(PlayerWindow& window, PlayerShell& shell, InstanceLock* instance) {
-  WindowMessage message;
   for (;;) {
-    if (window.PeekMessage(message)) {
-      if (message.type == WindowMessageType::Quit) return message.code;
-      shell.HandleMessage(message);
+    if (const std::optional<WindowMessage> message = window.PeekMessage()) {
+      if (message->type == WindowMessageType::Quit) return message->code;
+      shell.HandleMessage(*message);
       continue;
     }
     if (instance != nullptr && instance->FrontRequested()) window.BringToFront();
@@ -95,29 +105,33 @@ int32_t RunLoop(PlayerWindow& window, PlayerShell& shell, InstanceLock* instance
 
 int RunPlayer() {
   const std::string folder = ProgramFolder();
-  AudioOutput audio;
+  AudioOutput audio([](const Error& error) { ReportProblem(error.message); });
   MusicChannel music(audio);
 
-  InstanceLock::Outcome outcome = InstanceLock::Outcome::Unavailable;
-  const std::unique_ptr<InstanceLock> instance = InstanceLock::Acquire(kWindowClass, outcome);
-  if (outcome == InstanceLock::Outcome::AnotherRunning) {
+  const InstanceLock::Acquisition instance = InstanceLock::Acquire(kWindowClass);
+  if (instance.outcome == InstanceLock::Outcome::AnotherRunning) {
     audio.CloseAudio();
     return 0;
   }
 
-  std::string error;
-  const std::unique_ptr<PlayerWindow> window = PlayerWindow::Create(kWindowTitle, kScreenWidth, kScreenHeight, error);
-  if (!window) return 0;
+  Result<std::unique_ptr<PlayerWindow>> created = PlayerWindow::Create(kWindowTitle, kScreenWidth, kScreenHeight);
+  if (!created) {
+    ReportProblem(created.error().message);
+    return kExitDeviceFailure;
+  }
+  const std::unique_ptr<PlayerWindow> window = std::move(*created);
   InstallCloseSignalHandlers();
 
   WindowSurface surface(*window);
   Display display;
-  const bool displayOpen = display.Open(&surface) &&
-                           window->OpenSurface(display.SurfaceWidth(), display.SurfaceHeight());
+  Status displayOpen = display.Open(&surface)
+                           ? window->OpenSurface(display.SurfaceWidth(), display.SurfaceHeight())
+                           : Status(MakeError(ErrorKind::kDevice, "", "the display cannot be opened"));
   if (!displayOpen) {
+    ReportProblem(displayOpen.error().message);
     ShowErrorBox(kDisplayFailureCaption, kDisplayFailure);
     audio.CloseAudio();
-    return 0;
+    return kExitDeviceFailure;
   }
   MovieSlot movies(display, music);
   movies.SetDisplayProperties(display.GetDisplayProperties());
@@ -129,10 +143,10 @@ int RunPlayer() {
   link.Attach(shell);
   shell.Configure(LoadPlayerConfiguration(folder));
 
-  const int32_t exitCode = RunLoop(*window, shell, instance.get());
+  const int32_t exitCode = RunLoop(*window, shell, instance.lock.get());
 
   display.Close();
-  SaveSettings();
+  if (Status saved = SaveSettings(); !saved) ReportProblem(saved.error().message);
   audio.CloseAudio();
   movies.CloseMovie();
   return exitCode;

@@ -182,12 +182,13 @@ std::string SettingsDocument::Text() const {
   return text;
 }
 
-bool SettingsDocument::Save() const {
+Status SettingsDocument::Save() const {
   std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+  if (!out) return MakeError(ErrorKind::kCannotWrite, path_, "cannot be created");
   const std::string text = Text();
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  return static_cast<bool>(out.flush());
+  if (!out.flush()) return MakeError(ErrorKind::kCannotWrite, path_, "cannot be written");
+  return {};
 }
 
 namespace {
@@ -238,11 +239,11 @@ void WriteSetting(std::string_view section, std::string_view key, std::string_vi
   DocumentFor(cache, file).Write(section, key, value);
 }
 
-bool SaveSettings() {
+Status SaveSettings() {
   SettingsCache& cache = Cache();
   const std::lock_guard guard(cache.lock);
-  if (!cache.document) return true;
-  const bool saved = cache.document->Save();
+  if (!cache.document) return {};
+  Status saved = cache.document->Save();
   cache.document.reset();
   return saved;
 }

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace reel {
 
 // The longest text value ReadSettingText hands back for FILE_NAME.
@@ -59,8 +61,9 @@ class SettingsDocument {
 
   // Every line followed by CR LF.
   std::string Text() const;
-  // Writes Text() to the file, creating or truncating it. False when the write failed.
-  bool Save() const;
+  // Writes Text() to the file, creating or truncating it. kCannotWrite, naming the file, when the
+  // write failed.
+  Status Save() const;
 
  private:
   std::string path_;
@@ -77,7 +80,7 @@ std::size_t ReadSettingText(std::string_view section, std::string_view key, std:
                             std::string& output, std::size_t maximumLength, const std::string& file);
 void WriteSetting(std::string_view section, std::string_view key, std::string_view value,
                   const std::string& file);
-// Writes the cached document, if any, to its file and drops it. False only when a write failed.
-bool SaveSettings();
+// Writes the cached document, if any, to its file and drops it (also when the write failed).
+Status SaveSettings();
 
 }  // namespace reel

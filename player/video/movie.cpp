@@ -94,31 +94,27 @@ bool Movie::ShowFrame(uint32_t index) {
   return true;
 }
 
-int Movie::Tick() {
+bool Movie::Tick() {
   const uint32_t old = currentFrame_;
   currentFrame_ = ClockFrame();
   if (currentFrame_ != old) {
-    if (currentFrame_ >= reader_->FrameCount()) return 0;
-    if (!ShowFrame(currentFrame_)) return 0;
+    if (currentFrame_ >= reader_->FrameCount()) return false;
+    if (!ShowFrame(currentFrame_)) return false;
   }
   std::this_thread::sleep_for(kTickPause);
-  return 1;
+  return true;
 }
 
 MovieSlot::MovieSlot(Display& display, MovieSound& sound, TickSource ticks)
     : display_(display), sound_(sound), ticks_(std::move(ticks)) {}
 
-int MovieSlot::OpenMovie(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile) {
+Status MovieSlot::OpenMovie(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile) {
   CloseMovie();
   const std::string path = folder + fileName;
-  if (!IsExistingFile(path)) {
-    lastError_ = path + ": no such movie";
-    return 0;
-  }
-  auto reader = QrxReader::Open(path, lastError_);
-  if (!reader) return 0;
-  lastError_.clear();
-  movie_ = std::make_unique<Movie>(std::move(reader), display_, sound_, ticks_);
+  if (!IsExistingFile(path)) return MakeError(ErrorKind::kNotFound, path, "no such movie");
+  Result<std::unique_ptr<QrxReader>> reader = QrxReader::Open(path);
+  if (!reader) return reader.error();
+  movie_ = std::make_unique<Movie>(std::move(*reader), display_, sound_, ticks_);
 
   std::string soundFolder;
   std::string soundName;
@@ -130,15 +126,15 @@ int MovieSlot::OpenMovie(const std::string& folder, const std::string& fileName,
     soundName = soundPath.substr(nameStart);
   }
   movie_->Start(soundFolder, soundName, volume, wholeFile);
-  return 1;
+  return {};
 }
 
-int MovieSlot::TickMovie() { return movie_ ? movie_->Tick() : 0; }
+bool MovieSlot::TickMovie() { return movie_ ? movie_->Tick() : false; }
 
-int MovieSlot::CloseMovie() {
-  if (!movie_) return 0;
+bool MovieSlot::CloseMovie() {
+  if (!movie_) return false;
   movie_.reset();
-  return 1;
+  return true;
 }
 
 }  // namespace reel

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "player/video/display.h"
 #include "player/video/frame_decoder.h"
 #include "player/video/qrx_reader.h"
@@ -69,8 +70,8 @@ class Movie {
 
   // Clears the screen, shows frame 0 and starts the companion sound if `soundFolder` is given.
   void Start(const std::string& soundFolder, const std::string& soundName, int32_t volume, bool wholeFile);
-  // One clock step: 1 while the movie goes on, 0 when it has ended.
-  int Tick();
+  // One clock step: true while the movie goes on, false when it has ended.
+  bool Tick();
 
   uint32_t CurrentFrame() const { return currentFrame_; }
   uint32_t FramesShown() const { return framesShown_; }
@@ -100,18 +101,17 @@ class MovieSlot {
 
   void SetDisplayProperties(const DisplayProperties& properties) { surface_ = properties; }
 
-  // Closes any open movie, then opens folder + fileName (the folder ends with "/"). 0 when the
-  // file does not exist or is not a readable movie (nothing is open then), else 1.
-  int OpenMovie(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile);
-  // Advances the open movie: 1 while it goes on, 0 when it has ended (or none is open).
-  int TickMovie();
-  // 1 if a movie was open.
-  int CloseMovie();
+  // Closes any open movie, then opens folder + fileName (the folder ends with "/"). An error
+  // naming the file when it does not exist (kNotFound) or is not a readable movie; nothing is
+  // open then.
+  Status OpenMovie(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile);
+  // Advances the open movie: true while it goes on, false when it has ended (or none is open).
+  bool TickMovie();
+  // True if a movie was open.
+  bool CloseMovie();
   bool IsMovieOpen() const { return movie_ != nullptr; }
 
   const Movie* Current() const { return movie_.get(); }
-  // Why the last open failed, empty after a success.
-  const std::string& LastError() const { return lastError_; }
 
  private:
   Display& display_;
@@ -119,7 +119,6 @@ class MovieSlot {
   TickSource ticks_;
   DisplayProperties surface_;
   std::unique_ptr<Movie> movie_;
-  std::string lastError_;
 };
 
 }  // namespace reel

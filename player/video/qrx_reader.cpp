@@ -61,28 +61,26 @@ struct MovieTable {
 
 }  // namespace
 
-std::unique_ptr<QrxReader> QrxReader::Open(const std::string& path, std::string& error, uint32_t bufferSize) {
+Result<std::unique_ptr<QrxReader>> QrxReader::Open(const std::string& path, uint32_t bufferSize) {
   auto file = File::Open(path);
   if (!file) {
-    error = path + ": cannot be opened: " + std::strerror(errno);
-    return nullptr;
+    const ErrorKind kind = errno == ENOENT ? ErrorKind::kNotFound : ErrorKind::kCannotRead;
+    return MakeError(kind, path, std::string("cannot be opened: ") + std::strerror(errno));
   }
   const auto length = file->Length();
   std::array<uint8_t, kQrxHeaderSize> headerBytes{};
   if (!length || *length < kQrxHeaderSize || !file->ReadAt(0, headerBytes)) {
-    error = path + ": not a movie file (shorter than its header)";
-    return nullptr;
+    return MakeError(ErrorKind::kNotThisFormat, path, "not a movie file (shorter than its header)");
   }
   const QrxHeader header = ReadQrxHeader(headerBytes);
   const uint64_t dataStart = QrxDataOffset(header.frameCount);
   if (dataStart > *length) {
-    error = path + ": the index of " + std::to_string(header.frameCount) + " frames does not fit the file";
-    return nullptr;
+    return MakeError(ErrorKind::kDamaged, path,
+                     "the index of " + std::to_string(header.frameCount) + " frames does not fit the file");
   }
   std::vector<uint8_t> index(dataStart - kQrxHeaderSize);
   if (!file->ReadAt(kQrxHeaderSize, index)) {
-    error = path + ": the index cannot be read";
-    return nullptr;
+    return MakeError(ErrorKind::kCannotRead, path, "the index cannot be read");
   }
   std::vector<FrameEntry> frames(header.frameCount);
   uint32_t largest = 0;
@@ -92,8 +90,7 @@ std::unique_ptr<QrxReader> QrxReader::Open(const std::string& path, std::string&
     frames[k].fileOffset = dataStart + entry.frameOffset;
     frames[k].size = entry.codedSize;
     if (frames[k].fileOffset + entry.codedSize > *length) {
-      error = path + ": frame " + std::to_string(k) + " lies outside the file";
-      return nullptr;
+      return MakeError(ErrorKind::kDamaged, path, "frame " + std::to_string(k) + " lies outside the file");
     }
     largest = std::max(largest, entry.codedSize);
   }
@@ -106,12 +103,11 @@ std::unique_ptr<QrxReader> QrxReader::Open(const std::string& path, std::string&
   if (reader->FrameCount() > 0) reader->Fill(lock, 0, 0);
   if (reader->nextToLoad_ < reader->FrameCount()) reader->Fill(lock, 1, reader->nextToLoad_);
   if (reader->failed_) {
-    error = path + ": the first frames cannot be read";
-    return nullptr;
+    return MakeError(ErrorKind::kCannotRead, path, "the first frames cannot be read");
   }
   lock.unlock();
   reader->StartLoader();
-  return reader;
+  return Result<std::unique_ptr<QrxReader>>(std::move(reader));
 }
 
 QrxReader::QrxReader(ConstructionKey, std::unique_ptr<File> file, std::vector<FrameEntry> frames, uint32_t frameRate,

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/result.h"
+
 namespace reel {
 
 // The load buffer size for movies narrower than 640 pixels, and for wider ones.
@@ -32,10 +34,11 @@ inline constexpr uint32_t kWideMovieWidth = 640;
 class QrxReader {
  public:
   // Opens the movie, reads its header and index, fills both buffers from frame 0 and starts the
-  // loader thread. None, with `error` set, when the file cannot be read or its
-  // index does not fit it.
-  static std::unique_ptr<QrxReader> Open(const std::string& path, std::string& error,
-                                         uint32_t bufferSize = kLoadBufferSize);
+  // loader thread. An error naming the file when it does not exist (kNotFound), cannot be read
+  // (kCannotRead), is shorter than a header (kNotThisFormat) or has an index that does not fit it
+  // (kDamaged).
+  static Result<std::unique_ptr<QrxReader>> Open(const std::string& path,
+                                                 uint32_t bufferSize = kLoadBufferSize);
 
   // Only Open makes readers; the key lets it do so through make_unique.
   class ConstructionKey {

@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::fwrite(data, 1, size, file);
     std::fclose(file);
   }
-  std::string error;
-  auto reader = reel::QrxReader::Open(path, error);
-  if (!reader) return 0;
+  auto opened = reel::QrxReader::Open(path);
+  if (!opened) return 0;
+  std::unique_ptr<reel::QrxReader> reader = std::move(*opened);
   NullPresenter presenter;
   reel::Display display;
   display.Open(&presenter);

@@ -20,7 +20,16 @@ class QrxReaderTest : public ::testing::Test {
  protected:
   std::unique_ptr<QrxReader> OpenLaid(const std::vector<uint8_t>& bytes, std::string& error) {
     test::WriteBytes(Path(), bytes);
-    return QrxReader::Open(Path(), error);
+    return Take(QrxReader::Open(Path()), error);
+  }
+  // The reader, or null with the error's message in `error`.
+  static std::unique_ptr<QrxReader> Take(Result<std::unique_ptr<QrxReader>> opened,
+                                         std::string& error) {
+    if (!opened) {
+      error = opened.error().message;
+      return nullptr;
+    }
+    return std::move(*opened);
   }
   std::string Path() const { return folder_.Slash() + "movie.qrx"; }
 
@@ -110,8 +119,10 @@ TEST_F(QrxReaderTest, EmptyMovieOpensAndHasNoFrames) {
 
 TEST_F(QrxReaderTest, DamagedMoviesAreRefused) {
   std::string error;
-  EXPECT_FALSE(QrxReader::Open(folder_.Slash() + "missing.qrx", error));
-  EXPECT_NE(error.find("cannot be opened"), std::string::npos) << error;
+  const auto missing = QrxReader::Open(folder_.Slash() + "missing.qrx");
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.kind(), ErrorKind::kNotFound);
+  EXPECT_NE(missing.error().message.find("missing.qrx: cannot be opened"), std::string::npos);
   // Shorter than its header.
   EXPECT_FALSE(OpenLaid(std::vector<uint8_t>(47, 0), error));
   // A frame count whose index the file cannot hold.
@@ -126,7 +137,7 @@ TEST_F(QrxReaderTest, DamagedMoviesAreRefused) {
   frames[1].bytes.clear();
   EXPECT_FALSE(OpenLaid(LayContainer(2, 15, 320, 240, frames), error));
   // A folder is no movie.
-  EXPECT_FALSE(QrxReader::Open(folder_.Slash(), error));
+  EXPECT_FALSE(Take(QrxReader::Open(folder_.Slash()), error));
 }
 
 TEST_F(QrxReaderTest, AFileCutShortWhilePlayingEndsWithoutWaiting) {
@@ -146,7 +157,7 @@ TEST_F(QrxReaderTest, ClosingWhileTheLoaderWorksDoesNotHang) {
   test::WriteBytes(Path(), LayContainer(200, 15, 320, 240, frames));
   for (uint32_t round = 0; round < 20; ++round) {
     std::string error;
-    auto reader = QrxReader::Open(Path(), error);
+    auto reader = Take(QrxReader::Open(Path()), error);
     ASSERT_TRUE(reader) << error;
     reader->GetFrame(round * 7 % 200);
   }

@@ -4,13 +4,15 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "player/audio/audio_output.h"
 #include "player/audio/mp3_plugin.h"
 #include "player/audio/mp3_stream.h"
 #include "player/audio/pcm_conversion.h"
-#include "tests/player_audio/audio_test_support.h"
+#include "tests/player/audio/audio_test_support.h"
 
 namespace reel {
 namespace {
@@ -87,6 +89,7 @@ class FakeDevice : public WaveOutDevice {
     std::atomic<uint32_t> position{0};
     int writes = 0;
     bool closed = false;
+    std::optional<Error> failure;
   };
   explicit FakeDevice(Shared& shared) : shared_(shared) {}
   void Write(std::size_t id, std::span<const int16_t> samples) override {
@@ -97,6 +100,7 @@ class FakeDevice : public WaveOutDevice {
   void SetVolume(uint16_t, uint16_t) override {}
   bool Close() override { return shared_.closed = true; }
   void Shutdown() override { shared_.closed = true; }
+  std::optional<Error> Failure() const override { return shared_.failure; }
 
  private:
   Shared& shared_;
@@ -106,9 +110,12 @@ class AudioOutputTest : public ::testing::Test {
  protected:
   void SetUp() override { Mp3Plugin::SetModuleName(test::PluginPath()); }
 
-  std::unique_ptr<AudioOutput> MakeOutput() {
+  std::unique_ptr<AudioOutput> MakeOutput(AudioOutput::ChannelMaker makeChannel = nullptr) {
     return std::make_unique<AudioOutput>(
-        [this](uint32_t, WaveOutDevice::DoneHandler) { return std::make_unique<FakeDevice>(device_); });
+        [this](uint32_t, WaveOutDevice::DoneHandler) -> Result<std::unique_ptr<WaveOutDevice>> {
+          return std::unique_ptr<WaveOutDevice>(std::make_unique<FakeDevice>(device_));
+        },
+        [this](const Error& error) { reports_.push_back(error); }, std::move(makeChannel));
   }
 
   // Stops a channel while a helper thread plays the device's part, handing back buffer 3 again and
@@ -132,7 +139,68 @@ class AudioOutputTest : public ::testing::Test {
   }
 
   FakeDevice::Shared device_;
+  std::vector<Error> reports_;
 };
+
+// A channel whose decoding throws on its second refill, as a broken decoder or a failed
+// allocation below the device's callback would.
+class ThrowingChannel : public SoundChannel {
+ public:
+  using SoundChannel::SoundChannel;
+  void Refill() override {
+    if (++refills_ == 2) throw std::runtime_error("the decoder broke");
+    SoundChannel::Refill();
+  }
+  int refills_ = 0;
+};
+
+TEST_F(AudioOutputTest, AChannelThatThrowsPlaysSilenceKeepsItsClockAndIsReportedOnce) {
+  test::ScratchFolder folder;
+  std::shared_ptr<ThrowingChannel> thrower;
+  auto audio = MakeOutput([&](const std::string& name, std::size_t bytes, uint32_t rate) {
+    thrower = std::make_shared<ThrowingChannel>(name, bytes, rate);
+    return thrower;
+  });
+  ASSERT_TRUE(audio->OpenChannel(0, "broken.mp3", folder.Slash(), 100, false, true, false));
+  const int writesBefore = device_.writes;
+  for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);  // the second one throws
+  for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
+  EXPECT_EQ(device_.writes, writesBefore + 8);  // every buffer was queued again
+  EXPECT_EQ(thrower->refills_, 2);              // a failed channel is not decoded again
+  EXPECT_TRUE(thrower->Failed());
+  EXPECT_EQ(Written(1), std::vector<int16_t>(4096, 0));
+  device_.position += 88200;
+  EXPECT_EQ(audio->ChannelPosition(0), 1000);  // the clock runs on
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].kind, ErrorKind::kDevice);
+  EXPECT_NE(reports_[0].message.find("sound channel 0 (broken.mp3)"), std::string::npos);
+  EXPECT_NE(reports_[0].message.find("the decoder broke"), std::string::npos);
+}
+
+TEST_F(AudioOutputTest, AFailureCaughtByTheDeviceIsReportedOnceOnTheNextPositionQuery) {
+  auto audio = MakeOutput();
+  EXPECT_EQ(audio->ChannelPosition(0), -1);
+  EXPECT_TRUE(reports_.empty());
+  device_.failure = MakeError(ErrorKind::kDevice, "sound device", "playing failed: boom");
+  EXPECT_EQ(audio->ChannelPosition(0), -1);
+  EXPECT_EQ(audio->ChannelPosition(0), -1);
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].message, "sound device: playing failed: boom");
+}
+
+TEST_F(AudioOutputTest, ADeviceThatCannotBeOpenedIsReportedAndTheClockStillRuns) {
+  std::vector<uint32_t> rates;
+  AudioOutput audio(
+      [&](uint32_t rate, WaveOutDevice::DoneHandler) -> Result<std::unique_ptr<WaveOutDevice>> {
+        rates.push_back(rate);
+        return MakeError(ErrorKind::kDevice, "sound device", "no such card");
+      },
+      [this](const Error& error) { reports_.push_back(error); });
+  EXPECT_EQ(rates, (std::vector<uint32_t>{22050, 22050}));
+  ASSERT_EQ(reports_.size(), 1u);
+  EXPECT_EQ(reports_[0].message, "sound device: no such card; playing without sound");
+  audio.CloseAudio();
+}
 
 TEST_F(AudioOutputTest, StartsWithFourSilentBuffersQueued) {
   auto audio = MakeOutput();
@@ -149,7 +217,7 @@ TEST_F(AudioOutputTest, PositionIsZeroUntilTheFourthMixAndMinusOneForAFreeSlot) 
   EXPECT_EQ(audio->ChannelPosition(0), -1);
   EXPECT_EQ(audio->ChannelPosition(-1), -1);
   EXPECT_EQ(audio->ChannelPosition(64), -1);
-  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, false, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, false, false));
   EXPECT_EQ(audio->ChannelPosition(0), -1);  // opened but not playing
   audio->StartChannel(0, false);
   for (std::size_t id = 0; id < 3; ++id) {
@@ -173,7 +241,7 @@ TEST_F(AudioOutputTest, PositionRunsAcrossTheByteCounterWrap) {
   test::ScratchFolder folder;
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
   auto audio = MakeOutput();
-  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
   device_.position = 0xFFFFFFFFu - 1000;
   for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
   device_.position = 88200 - 1001;  // one second later, past the wrap
@@ -208,8 +276,8 @@ TEST_F(AudioOutputTest, RefillMixesTheDecodedSoundScaledByTheVolume) {
       expected.insert(expected.end(), mixed.begin(), mixed.end());
     }
     auto audio = MakeOutput();
-    for (const bool whole_file : {false, true}) {
-      ASSERT_EQ(audio->OpenChannel(0, c.name, folder.Slash(), 50, false, true, whole_file), 1);
+    for (const bool wholeFile : {false, true}) {
+      ASSERT_TRUE(audio->OpenChannel(0, c.name, folder.Slash(), 50, false, true, wholeFile));
       std::vector<int16_t> played;
       for (std::size_t id = 0; id < 3; ++id) {
         audio->OnBufferDone(id);
@@ -227,7 +295,7 @@ TEST_F(AudioOutputTest, StopChannelWaitsForTheRefillToFreeTheSlot) {
   test::ScratchFolder folder;
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
   auto audio = MakeOutput();
-  ASSERT_EQ(audio->OpenChannel(5, "tone.mp3", folder.Slash(), 100, true, true, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(5, "tone.mp3", folder.Slash(), 100, true, true, false));
   const auto before = std::chrono::steady_clock::now();
   StopWhileRefilling(*audio, 5);
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
@@ -239,19 +307,21 @@ TEST_F(AudioOutputTest, StopChannelWaitsForTheRefillToFreeTheSlot) {
 TEST_F(AudioOutputTest, NamesAndVolumesOutOfRange) {
   if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
-  const std::string long_name(64, 'a');
+  const std::string longName(64, 'a');
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0, "-id3v2_version 0"));
   auto audio = MakeOutput();
-  EXPECT_EQ(audio->OpenChannel(0, long_name, folder.Slash(), 100, false, true, false), 0);
+  EXPECT_EQ(audio->OpenChannel(0, longName, folder.Slash(), 100, false, true, false).kind(),
+            ErrorKind::kRefused);
   EXPECT_EQ(audio->ChannelPosition(0), -1);
-  EXPECT_EQ(audio->OpenChannel(64, "tone.mp3", folder.Slash(), 100, false, true, false), 0);
-  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  EXPECT_EQ(audio->OpenChannel(64, "tone.mp3", folder.Slash(), 100, false, true, false).kind(),
+            ErrorKind::kUsage);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
   audio->SetChannelVolume(0, 101);  // ignored
   audio->SetChannelVolume(0, -1);   // ignored
   audio->OnBufferDone(0);
   std::vector<int16_t> full = Written(0);
   StopWhileRefilling(*audio, 0);
-  ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
   audio->SetChannelVolume(0, 0);
   audio->OnBufferDone(1);
   EXPECT_EQ(Written(1), std::vector<int16_t>(4096, 0));
@@ -264,7 +334,7 @@ TEST_F(AudioOutputTest, UnreadableMp3OrMissingPluginPlaysSilenceWithARunningCloc
   auto audio = MakeOutput();
   for (const char* name : {"junk.mp3", "missing.mp3"}) {
     StopWhileRefilling(*audio, 0);
-    ASSERT_EQ(audio->OpenChannel(0, name, folder.Slash(), 100, true, true, true), 1);
+    ASSERT_TRUE(audio->OpenChannel(0, name, folder.Slash(), 100, true, true, true));
     for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
     device_.position += 88200;
     EXPECT_EQ(audio->ChannelPosition(0), 1000);
@@ -274,7 +344,7 @@ TEST_F(AudioOutputTest, UnreadableMp3OrMissingPluginPlaysSilenceWithARunningCloc
   if (test::HaveFfmpeg()) {
     ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
     StopWhileRefilling(*audio, 0);
-    ASSERT_EQ(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false), 1);
+    ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
     audio->OnBufferDone(0);
     EXPECT_EQ(Written(0), std::vector<int16_t>(4096, 0));
   }

@@ -9,7 +9,7 @@
 #include "player/audio/mp3_plugin.h"
 #include "player/audio/mp3_stream.h"
 #include "player/audio/mp3_tags.h"
-#include "tests/player_audio/audio_test_support.h"
+#include "tests/player/audio/audio_test_support.h"
 
 namespace reel {
 namespace {
@@ -33,12 +33,12 @@ void ExpectSameAsDirectDecode(const std::filesystem::path& path) {
   SCOPED_TRACE(path.string());
   const std::optional<test::DirectDecode> direct = DecodeWithMpg123(path);
   ASSERT_TRUE(direct.has_value());
-  for (const bool whole_file : {false, true}) {
+  for (const bool wholeFile : {false, true}) {
     Mp3Stream stream;
     const std::vector<uint8_t> bytes = test::ReadBytes(path);
-    ASSERT_TRUE(whole_file ? stream.OpenMemory(bytes) : stream.OpenFile(path.string()));
+    ASSERT_TRUE(wholeFile ? stream.OpenMemory(bytes) : stream.OpenFile(path.string()));
     EXPECT_EQ(stream.Format().channels, direct->channels);
-    EXPECT_EQ(stream.Format().sample_rate, direct->rate);
+    EXPECT_EQ(stream.Format().sampleRate, direct->rate);
     const std::vector<int16_t> ours = ReadAll(stream);
     ASSERT_FALSE(direct->samples.empty());
     EXPECT_EQ(ours, direct->samples) << "ours " << ours.size() << " direct "
@@ -94,20 +94,20 @@ TEST_F(Mp3PluginTest, TagsAreSkippedAndNeverDecoded) {
   const auto tagged = MakeMp3(folder.Path(), "tagged.mp3", 22050, 1, 1.0,
                               "-write_xing 0 -id3v2_version 3 -write_id3v1 1 -metadata title=T");
   ASSERT_TRUE(plain && tagged);
-  const std::vector<uint8_t> plain_bytes = test::ReadBytes(*plain);
-  const std::vector<uint8_t> tagged_bytes = test::ReadBytes(*tagged);
-  const AudioRange range = FindAudioRange(tagged_bytes);
+  const std::vector<uint8_t> plainBytes = test::ReadBytes(*plain);
+  const std::vector<uint8_t> taggedBytes = test::ReadBytes(*tagged);
+  const AudioRange range = FindAudioRange(taggedBytes);
   EXPECT_GT(range.start, 10u);
-  EXPECT_EQ(range.end, tagged_bytes.size() - 128);
+  EXPECT_EQ(range.end, taggedBytes.size() - 128);
   // The audio between the tags is the untagged file's audio, byte for byte.
-  ASSERT_EQ(range.Size(), plain_bytes.size());
-  EXPECT_TRUE(std::equal(plain_bytes.begin(), plain_bytes.end(),
-                         tagged_bytes.begin() + static_cast<std::ptrdiff_t>(range.start)));
-  Mp3Stream with_tags;
-  Mp3Stream without_tags;
-  ASSERT_TRUE(with_tags.OpenMemory(tagged_bytes));
-  ASSERT_TRUE(without_tags.OpenMemory(plain_bytes));
-  EXPECT_EQ(ReadAll(with_tags), ReadAll(without_tags));
+  ASSERT_EQ(range.Size(), plainBytes.size());
+  EXPECT_TRUE(std::equal(plainBytes.begin(), plainBytes.end(),
+                         taggedBytes.begin() + static_cast<std::ptrdiff_t>(range.start)));
+  Mp3Stream withTags;
+  Mp3Stream withoutTags;
+  ASSERT_TRUE(withTags.OpenMemory(taggedBytes));
+  ASSERT_TRUE(withoutTags.OpenMemory(plainBytes));
+  EXPECT_EQ(ReadAll(withTags), ReadAll(withoutTags));
 }
 
 TEST(Mp3TagsTest, TagFieldsAndBounds) {
@@ -124,13 +124,13 @@ TEST(Mp3TagsTest, TagFieldsAndBounds) {
   file[6] = 0x7F;
   EXPECT_EQ(FindAudioRange(file).Size(), 0u);
   // "TAG" exactly 128 bytes from the end cuts the data there; shorter files have no ID3v1 tag.
-  std::vector<uint8_t> short_file = {'T', 'A', 'G', 0, 0};
-  EXPECT_EQ(FindAudioRange(short_file).end, short_file.size());
-  std::vector<uint8_t> with_v1(200, 0xFF);
-  with_v1[72] = 'T';
-  with_v1[73] = 'A';
-  with_v1[74] = 'G';
-  EXPECT_EQ(FindAudioRange(with_v1).end, 72u);
+  std::vector<uint8_t> shortFile = {'T', 'A', 'G', 0, 0};
+  EXPECT_EQ(FindAudioRange(shortFile).end, shortFile.size());
+  std::vector<uint8_t> withV1(200, 0xFF);
+  withV1[72] = 'T';
+  withV1[73] = 'A';
+  withV1[74] = 'G';
+  EXPECT_EQ(FindAudioRange(withV1).end, 72u);
   EXPECT_EQ(FindAudioRange({}).Size(), 0u);
 }
 
@@ -146,26 +146,30 @@ TEST_F(Mp3PluginTest, LoopingStartsOverAndNeverFinishes) {
 
   Mp3Stream looping;
   ASSERT_TRUE(looping.OpenFile(path->string()));
-  std::vector<int16_t> three_passes(pass.size() * 3);
-  EXPECT_EQ(looping.ReadPcm(three_passes, true), three_passes.size());
+  std::vector<int16_t> threePasses(pass.size() * 3);
+  EXPECT_EQ(looping.ReadPcm(threePasses, true), threePasses.size());
   EXPECT_FALSE(looping.Finished());
-  EXPECT_TRUE(std::equal(pass.begin(), pass.end(), three_passes.begin()));
+  EXPECT_TRUE(std::equal(pass.begin(), pass.end(), threePasses.begin()));
   // The decoder is not reset at the restart, so its filter memory from the end of the last pass
   // colours the first frames; after those the pass repeats to within rounding.
-  const auto second = std::span(three_passes).subspan(pass.size(), pass.size());
+  const auto second = std::span(threePasses).subspan(pass.size(), pass.size());
   const std::size_t skip = 4 * 1152;  // four frames of 576 stereo samples
-  int max_difference = 0;
+  int maxDifference = 0;
   for (std::size_t i = skip; i < pass.size(); ++i) {
-    max_difference = std::max(max_difference, std::abs(second[i] - pass[i]));
+    maxDifference = std::max(maxDifference, std::abs(second[i] - pass[i]));
   }
-  EXPECT_LE(max_difference, 2);
+  EXPECT_LE(maxDifference, 2);
 }
 
 TEST_F(Mp3PluginTest, DataThatIsNotMp3IsRefused) {
   Mp3Stream stream;
-  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>(1000, 0x55)));
-  EXPECT_FALSE(stream.OpenMemory(std::vector<uint8_t>{0xFF, 0xFB}));  // shorter than a header
-  EXPECT_FALSE(stream.OpenFile("/nonexistent/folder/none.mp3"));
+  const Status noise = stream.OpenMemory(std::vector<uint8_t>(1000, 0x55), "noise.mp3");
+  ASSERT_FALSE(noise);
+  EXPECT_EQ(noise.kind(), ErrorKind::kNotThisFormat);
+  EXPECT_EQ(noise.error().message, "noise.mp3: the decoder refuses the first frame");
+  EXPECT_EQ(stream.OpenMemory(std::vector<uint8_t>{0xFF, 0xFB}).kind(),  // shorter than a header
+            ErrorKind::kNotThisFormat);
+  EXPECT_EQ(stream.OpenFile("/nonexistent/folder/none.mp3").kind(), ErrorKind::kNotFound);
   EXPECT_FALSE(stream.IsOpen());
   std::vector<int16_t> buffer(100);
   EXPECT_EQ(stream.ReadPcm(buffer, true), 0u);  // a closed stream delivers nothing, at once
@@ -188,40 +192,20 @@ TEST_F(Mp3PluginTest, DamagedDataEndsTheStream) {
 
   // Cut in the middle of a frame: the last frame is decoded from what is there, then the end.
   std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2));
-  Mp3Stream cut_stream;
-  ASSERT_TRUE(cut_stream.OpenMemory(cut));
-  const std::vector<int16_t> cut_pcm = ReadAll(cut_stream);
-  EXPECT_GT(cut_pcm.size(), 0u);
-  EXPECT_LT(cut_pcm.size(), all.size());
+  Mp3Stream cutStream;
+  ASSERT_TRUE(cutStream.OpenMemory(cut));
+  const std::vector<int16_t> cutPcm = ReadAll(cutStream);
+  EXPECT_GT(cutPcm.size(), 0u);
+  EXPECT_LT(cutPcm.size(), all.size());
 
   // Garbage after the first few frames: the stream ends there, even when asked to loop.
   std::vector<uint8_t> spoiled = bytes;
   std::fill(spoiled.begin() + 2000, spoiled.end(), uint8_t{0});
-  Mp3Stream spoiled_stream;
-  ASSERT_TRUE(spoiled_stream.OpenMemory(spoiled));
-  const std::vector<int16_t> spoiled_pcm = ReadAll(spoiled_stream);
-  EXPECT_LT(spoiled_pcm.size(), all.size());
-  EXPECT_TRUE(std::equal(spoiled_pcm.begin(), spoiled_pcm.end(), all.begin()));
-}
-
-TEST_F(Mp3PluginTest, HandleFieldsFollowTheFrameHeaders) {
-  Mp3Plugin plugin;
-  ASSERT_NE(plugin.Entries(), nullptr);
-  // MPEG-1 layer II at 384 kbit/s and 32 kHz: 144 * 384000 / 32000 = 1728 bytes, the longest
-  // frame a header can announce, still inside the stream's copy area.
-  const uint8_t mpeg1_layer2[4] = {0xFF, 0xFD, 0xE8, 0x00};
-  std::lock_guard guard(Mp3Plugin::Lock());
-  void* handle = plugin.Entries()->create(mpeg1_layer2);
-  ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(plugin.Entries()->predecode(handle, mpeg1_layer2), 0);
-  EXPECT_EQ(HandleFrameLength(handle), 1728u);
-  EXPECT_EQ(HandleBitRate(handle), 384u);
-  EXPECT_EQ(HandleSampleRate(handle), 32000u);
-  EXPECT_EQ(HandleChannels(handle), 2u);
-  // A frame of another sample rate is not part of this stream.
-  const uint8_t other_rate[4] = {0xFF, 0xFD, 0xE0, 0x00};
-  EXPECT_NE(plugin.Entries()->predecode(handle, other_rate), 0);
-  plugin.Entries()->destroy(handle);
+  Mp3Stream spoiledStream;
+  ASSERT_TRUE(spoiledStream.OpenMemory(spoiled));
+  const std::vector<int16_t> spoiledPcm = ReadAll(spoiledStream);
+  EXPECT_LT(spoiledPcm.size(), all.size());
+  EXPECT_TRUE(std::equal(spoiledPcm.begin(), spoiledPcm.end(), all.begin()));
 }
 
 TEST(Mp3PluginMissingTest, MissingModuleOrEntryPointsLeaveTheStreamWithoutDecoder) {
@@ -233,7 +217,7 @@ TEST(Mp3PluginMissingTest, MissingModuleOrEntryPointsLeaveTheStreamWithoutDecode
       EXPECT_EQ(plugin.Entries(), nullptr);
       Mp3Stream stream;
       const std::vector<uint8_t> frame = {0xFF, 0xFB, 0x90, 0x64, 0, 0, 0, 0};
-      EXPECT_FALSE(stream.OpenMemory(frame));
+      EXPECT_EQ(stream.OpenMemory(frame).kind(), ErrorKind::kUnsupported);
       std::vector<int16_t> buffer(64);
       EXPECT_EQ(stream.ReadPcm(buffer, true), 0u);
     }

@@ -79,51 +79,53 @@ class MovieTest : public ::testing::Test {
 std::vector<std::vector<uint8_t>> MovieTest::frames_;
 
 TEST_F(MovieTest, OpeningShowsFrameZero) {
-  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false), 1);
+  EXPECT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
   ASSERT_TRUE(slot_.IsMovieOpen());
   EXPECT_FALSE(slot_.Current()->HasSound());
   EXPECT_EQ(Shown(), ExpectedPicture(0));
   EXPECT_TRUE(sound_.started.empty());
-  EXPECT_EQ(slot_.CloseMovie(), 1);
-  EXPECT_EQ(slot_.CloseMovie(), 0);
+  EXPECT_TRUE(slot_.CloseMovie());
+  EXPECT_FALSE(slot_.CloseMovie());
 }
 
 TEST_F(MovieTest, MissingOrDamagedMoviesLeaveNothingOpen) {
-  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "missing.qrx", 80, false), 0);
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "missing.qrx", 80, false).kind(), ErrorKind::kNotFound);
   EXPECT_FALSE(slot_.IsMovieOpen());
   test::WriteBytes(folder_.Slash() + "bad.qrx", std::vector<uint8_t>(20, 0xFF));
-  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "bad.qrx", 80, false), 0);
-  EXPECT_FALSE(slot_.LastError().empty());
-  EXPECT_EQ(slot_.TickMovie(), 0);
+  const Status bad = slot_.OpenMovie(folder_.Slash(), "bad.qrx", 80, false);
+  ASSERT_FALSE(bad);
+  EXPECT_EQ(bad.kind(), ErrorKind::kNotThisFormat);
+  EXPECT_EQ(bad.error().message, folder_.Slash() + "bad.qrx: not a movie file (shorter than its header)");
+  EXPECT_FALSE(slot_.TickMovie());
   // A movie open before is closed by any later attempt.
-  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false), 1);
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
   std::filesystem::remove(folder_.Slash() + "clip.qrx");
-  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false), 0);
+  EXPECT_FALSE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false));
   EXPECT_FALSE(slot_.IsMovieOpen());
 }
 
 TEST_F(MovieTest, TickClockWithoutSound) {
-  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false), 1);
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
   const uint32_t shownAtOpen = slot_.Current()->FramesShown();
   now_ += 66;  // frame 0 still
-  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_TRUE(slot_.TickMovie());
   EXPECT_EQ(slot_.Current()->FramesShown(), shownAtOpen);
   now_ += 1;  // 67 ms: frame 1
-  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_TRUE(slot_.TickMovie());
   EXPECT_EQ(slot_.Current()->CurrentFrame(), 1u);
   EXPECT_EQ(Shown(), ExpectedPicture(1));
   now_ += 1000;  // frames 2..15 skipped
-  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_TRUE(slot_.TickMovie());
   EXPECT_EQ(slot_.Current()->CurrentFrame(), 16u);
   EXPECT_EQ(Shown(), ExpectedPicture(16));
   EXPECT_EQ(slot_.Current()->FramesShown(), shownAtOpen + 2);
   now_ += 300;  // past frame 19
-  EXPECT_EQ(slot_.TickMovie(), 0);
+  EXPECT_FALSE(slot_.TickMovie());
 }
 
 TEST_F(MovieTest, SoundPositionDrivesThePicture) {
   test::WriteBytes(folder_.Slash() + "clip.mp3", {0xFF, 0xFB});
-  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 70, true), 1);
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 70, true).ok());
   EXPECT_EQ(sound_.started, std::vector<std::string>{folder_.Slash() + "clip.mp3"});
   EXPECT_EQ(sound_.lastVolume, 70);
   EXPECT_TRUE(sound_.lastWholeFile);
@@ -131,49 +133,49 @@ TEST_F(MovieTest, SoundPositionDrivesThePicture) {
 
   // Until the sound has started its position is 0 and frame 0 stays, whatever the tick count.
   now_ += 10000;
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(slot_.TickMovie(), 1);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(slot_.TickMovie());
   EXPECT_EQ(slot_.Current()->FramesShown(), shownAtOpen);
 
   sound_.position = 999;
-  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_TRUE(slot_.TickMovie());
   EXPECT_EQ(slot_.Current()->CurrentFrame(), 14u);
   sound_.position = 1000;
-  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_TRUE(slot_.TickMovie());
   EXPECT_EQ(slot_.Current()->CurrentFrame(), 15u);
   EXPECT_EQ(Shown(), ExpectedPicture(15));
   // The same frame again is not shown twice.
   sound_.position = 1010;
-  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_TRUE(slot_.TickMovie());
   EXPECT_EQ(slot_.Current()->FramesShown(), shownAtOpen + 2);
   // Past the last frame the movie ends.
   sound_.position = 1334;
-  EXPECT_EQ(slot_.TickMovie(), 0);
+  EXPECT_FALSE(slot_.TickMovie());
 }
 
 TEST_F(MovieTest, SoundThatStopsEndsTheMovie) {
   test::WriteBytes(folder_.Slash() + "clip.mp3", {0xFF, 0xFB});
-  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 100, false), 1);
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 100, false).ok());
   sound_.position = 200;
-  EXPECT_EQ(slot_.TickMovie(), 1);
+  EXPECT_TRUE(slot_.TickMovie());
   sound_.position = -1;
-  EXPECT_EQ(slot_.TickMovie(), 0);
+  EXPECT_FALSE(slot_.TickMovie());
 }
 
 TEST_F(MovieTest, EmptyMovieEndsAtTheFirstFrameChange) {
   test::WriteMovie(folder_.Slash() + "empty.qrx", {}, 15, 64, 48);
-  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "empty.qrx", 100, false), 1);
-  EXPECT_EQ(slot_.TickMovie(), 1);
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "empty.qrx", 100, false).ok());
+  EXPECT_TRUE(slot_.TickMovie());
   now_ += 100;
-  EXPECT_EQ(slot_.TickMovie(), 0);
+  EXPECT_FALSE(slot_.TickMovie());
 }
 
 TEST_F(MovieTest, UndecodableFramesKeepThePreviousPicture) {
   std::vector<std::vector<uint8_t>> frames = {frames_[0], std::vector<uint8_t>(100, 0xAB), std::vector<uint8_t>(3, 0), frames_[3]};
   test::WriteMovie(folder_.Slash() + "odd.qrx", frames, 15, 64, 48);
-  ASSERT_EQ(slot_.OpenMovie(folder_.Slash(), "odd.qrx", 100, false), 1);
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "odd.qrx", 100, false).ok());
   for (uint32_t step = 1; step <= 3; ++step) {
     now_ += 67;
-    EXPECT_EQ(slot_.TickMovie(), 1);
+    EXPECT_TRUE(slot_.TickMovie());
     EXPECT_EQ(Shown(), ExpectedPicture(step < 3 ? 0 : 3)) << step;
   }
 }

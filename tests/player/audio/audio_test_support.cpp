@@ -1,4 +1,4 @@
-#include "tests/player_audio/audio_test_support.h"
+#include "tests/player/audio/audio_test_support.h"
 
 #include <mpg123.h>
 #include <stdlib.h>
@@ -22,13 +22,13 @@ bool HaveFfmpeg() {
 std::optional<std::filesystem::path> MakeMp3(const std::filesystem::path& folder,
                                              const std::string& name, uint32_t rate,
                                              uint16_t channels, double seconds,
-                                             const std::string& extra_arguments) {
+                                             const std::string& extraArguments) {
   const std::filesystem::path out = folder / name;
   // Two tones, one per side, so a swapped or averaged channel shows.
   const std::string command =
       "ffmpeg -hide_banner -loglevel error -y -f lavfi -i \"aevalsrc=0.6*sin(2*PI*440*t)|0.4*sin(2*PI*"
       "660*t):s=" + std::to_string(rate) + ":d=" + std::to_string(seconds) + "\" -ac " +
-      std::to_string(channels) + " -c:a libmp3lame -b:a 64k " + extra_arguments + " \"" +
+      std::to_string(channels) + " -c:a libmp3lame -b:a 64k " + extraArguments + " \"" +
       out.string() + "\"";
   if (std::system(command.c_str()) != 0 || !std::filesystem::exists(out)) return std::nullopt;
   return out;
@@ -41,9 +41,9 @@ std::optional<DirectDecode> DecodeWithMpg123(const std::filesystem::path& path) 
   mpg123_param(handle, MPG123_FLAGS, MPG123_QUIET | MPG123_IGNORE_INFOFRAME, 0.0);
   mpg123_format_none(handle);
   const long* rates = nullptr;
-  std::size_t rate_count = 0;
-  mpg123_rates(&rates, &rate_count);
-  for (std::size_t i = 0; i < rate_count; ++i) {
+  std::size_t rateCount = 0;
+  mpg123_rates(&rates, &rateCount);
+  for (std::size_t i = 0; i < rateCount; ++i) {
     mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
   }
   DirectDecode result;

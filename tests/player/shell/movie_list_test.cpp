@@ -58,7 +58,7 @@ TEST(MovieList, FindMovieIgnoresAsciiCase) {
 class ConfigurationTest : public ::testing::Test {
  protected:
   void SetUp() override { SetCodePage(CodePage::Utf8); }
-  void TearDown() override { SaveSettings(); }
+  void TearDown() override { EXPECT_TRUE(SaveSettings()); }
   test::TestFolder folder_;
 };
 
@@ -83,7 +83,7 @@ TEST_F(ConfigurationTest, ChoosesTheConfiguredMovieOrTheFirst) {
   EXPECT_EQ(configuration.currentName, "B.qrx");
   EXPECT_EQ(configuration.movies.At(configuration.movieIndex), "B.qrx");
 
-  SaveSettings();
+  EXPECT_TRUE(SaveSettings());
   folder_.WriteFile("video.cfg", "[VIDEO_CONFIG]\r\nFILE_NAME= B.qrx\r\n");
   configuration = LoadPlayerConfiguration(folder_.Slash());
   EXPECT_EQ(configuration.movieIndex, 0u);
@@ -92,7 +92,7 @@ TEST_F(ConfigurationTest, ChoosesTheConfiguredMovieOrTheFirst) {
 
 TEST_F(ConfigurationTest, VolumeIsStoredOnSave) {
   StoreVolume(folder_.Slash(), 35);
-  SaveSettings();
+  EXPECT_TRUE(SaveSettings());
   EXPECT_EQ(folder_.ReadFile("video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=35\r\n");
 }
 

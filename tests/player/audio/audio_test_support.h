@@ -16,12 +16,12 @@ std::filesystem::path SharedMedia(const std::string& name);
 bool HaveSharedMedia();
 bool HaveFfmpeg();
 
-// Encodes a tone with ffmpeg's LAME encoder; extra_arguments go before the output name. Nothing when
+// Encodes a tone with ffmpeg's LAME encoder; extraArguments go before the output name. Nothing when
 // ffmpeg fails.
 std::optional<std::filesystem::path> MakeMp3(const std::filesystem::path& folder,
                                              const std::string& name, uint32_t rate,
                                              uint16_t channels, double seconds,
-                                             const std::string& extra_arguments = "");
+                                             const std::string& extraArguments = "");
 
 struct DirectDecode {
   uint16_t channels = 0;

@@ -1,5 +1,6 @@
 // reelview as a whole, headless: SDL's dummy video driver and its disk audio driver, which writes
 // the sound output to a file we can compare with a direct decode of the MP3.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -45,15 +46,18 @@ std::vector<int16_t> ReadSamples(const std::string& path) {
   return samples;
 }
 
-// A running player in `folder`, headless.
+// A running player in `folder`, headless; its standard error goes to soundFile + ".err" there.
 class Player {
  public:
-  Player(const std::string& folder, const std::string& soundFile) {
+  Player(const std::string& folder, const std::string& soundFile, const char* videoDriver = "dummy",
+         const char* audioDriver = "disk") {
     pid_ = ::fork();
     if (pid_ == 0) {
       if (::chdir(folder.c_str()) != 0) ::_exit(127);
-      ::setenv("SDL_VIDEODRIVER", "dummy", 1);
-      ::setenv("SDL_AUDIODRIVER", "disk", 1);
+      const int errors = ::open((folder + soundFile + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (errors < 0 || ::dup2(errors, 2) < 0) ::_exit(127);
+      ::setenv("SDL_VIDEODRIVER", videoDriver, 1);
+      ::setenv("SDL_AUDIODRIVER", audioDriver, 1);
       ::setenv("SDL_DISKAUDIOFILE", (folder + soundFile).c_str(), 1);
       ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
       ::execl(REELVIEW_PATH, REELVIEW_PATH, static_cast<char*>(nullptr));
@@ -139,6 +143,28 @@ TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
   ASSERT_GT(reference.size(), 22050u * 2);
   // One second of sound, stereo, as decoded directly (decoders may round differently by a little).
   EXPECT_LE(BestMatch(played, reference, 22050 * 2), 64);
+  // Nothing went wrong, so the player reported nothing (SDL's disk driver speaks for itself).
+  EXPECT_EQ(folder.ReadFile("out.raw.err").find("reelview:"), std::string::npos);
+}
+
+TEST(ReelviewEndToEnd, AWindowThatCannotBeMadeIsReportedWithANonZeroExit) {
+  test::TestFolder folder;
+  Player player(folder.Slash(), "out.raw", "no-such-video-driver", "dummy");
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(1));
+  const std::string errors = folder.ReadFile("out.raw.err");
+  EXPECT_EQ(errors.rfind("reelview: the window system cannot be started: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find("no-such-video-driver"), std::string::npos) << errors;
+}
+
+TEST(ReelviewEndToEnd, ASoundDeviceThatCannotBeOpenedIsReportedAndThePlayerRunsOn) {
+  test::TestFolder folder;
+  Player player(folder.Slash(), "out.raw", "dummy", "no-such-audio-driver");
+  std::this_thread::sleep_for(1000ms);
+  player.Signal(SIGTERM);
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0));
+  const std::string errors = folder.ReadFile("out.raw.err");
+  EXPECT_EQ(errors.rfind("reelview: sound device: cannot be opened at 22050 Hz: ", 0), 0u) << errors;
+  EXPECT_NE(errors.find("; playing without sound\n"), std::string::npos) << errors;
 }
 
 }  // namespace

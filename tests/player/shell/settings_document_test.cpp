@@ -18,10 +18,10 @@ std::vector<std::string> LinesOf(const SettingsDocument& document) {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override { SetCodePage(CodePage::Cp932); }
-  void TearDown() override { SaveSettings(); }
+  void TearDown() override { EXPECT_TRUE(SaveSettings()); }
 
   int32_t VolumeFrom(const std::string& text) {
-    SaveSettings();  // drops the cached document
+    EXPECT_TRUE(SaveSettings());  // drops the cached document
     folder_.WriteFile("video.cfg", text);
     return ReadSettingInt("MUSIC_CONFIG", "MUSIC_VOL", 100, folder_.Slash() + "video.cfg");
   }
@@ -81,7 +81,7 @@ TEST_F(SettingsTest, TextValuesKeepSpacesAndLoseQuotes) {
   const std::string file = folder_.Slash() + "video.cfg";
   std::string name;
   auto read = [&](const std::string& text) {
-    SaveSettings();
+    EXPECT_TRUE(SaveSettings());
     folder_.WriteFile("video.cfg", text);
     ReadSettingText("VIDEO_CONFIG", "FILE_NAME", "tidalop.mov", name, 1023, file);
     return name;
@@ -152,6 +152,16 @@ TEST_F(SettingsTest, MissingFileIsCreatedOnSave) {
   WriteSetting("MUSIC_CONFIG", "MUSIC_VOL", "80", file);
   EXPECT_TRUE(SaveSettings());
   EXPECT_EQ(folder_.ReadFile("video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=80\r\n");
+}
+
+TEST_F(SettingsTest, AFileThatCannotBeWrittenIsReportedByKindAndName) {
+  const std::string file = folder_.Slash() + "gone/video.cfg";
+  WriteSetting("MUSIC_CONFIG", "MUSIC_VOL", "80", file);
+  const Status saved = SaveSettings();
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.kind(), ErrorKind::kCannotWrite);
+  EXPECT_EQ(saved.error().message, file + ": cannot be created");
+  EXPECT_TRUE(SaveSettings());  // the document was dropped all the same
 }
 
 TEST_F(SettingsTest, AnotherFileDropsTheCachedOneUnsaved) {

@@ -51,7 +51,7 @@ class ShellTest : public ::testing::Test {
     SetCodePage(CodePage::Utf8);
     display_.Open(&presenter_);
   }
-  void TearDown() override { SaveSettings(); }
+  void TearDown() override { EXPECT_TRUE(SaveSettings()); }
 
   void Configure(std::list<std::string> names, std::size_t index, int32_t volume) {
     PlayerConfiguration configuration;
@@ -171,7 +171,7 @@ TEST_F(ShellTest, DestroyWritesTheVolumeAndQuits) {
   Press(kKeyDown);
   shell_.HandleMessage(WindowMessage{WindowMessageType::Destroy, 0, 0});
   EXPECT_EQ(window_.quitCodes, std::vector<int32_t>{0});
-  SaveSettings();
+  EXPECT_TRUE(SaveSettings());
   EXPECT_EQ(folder_.ReadFile("video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=95\r\n");
 }
 
@@ -181,7 +181,6 @@ TEST_F(ShellTest, MissingMovieIsTriedAgainEachTick) {
   EXPECT_FALSE(movies_.IsMovieOpen());
   shell_.Tick();
   EXPECT_FALSE(movies_.IsMovieOpen());
-  EXPECT_FALSE(movies_.LastError().empty());
 }
 
 }  // namespace
