@@ -2,21 +2,23 @@
 
 namespace reel {
 
+// The dialog's lists and boxes only ever hold indexes inside their lists, and each enumerator
+// carries the number its list entry stands for, so the conversions are plain casts.
 JobSettings MakeJobSettings(const DialogSettings& settings, int32_t encoderChoice) {
   JobSettings job;
   job.audioBitRateIndex = settings.audioBitRateIndex;
-  job.audioRateFlag = settings.audioRateIndex;
-  job.stereoFlag = settings.stereoFlag;
-  job.frameRateChoice = settings.frameRateChoice;
-  job.pictureSizeChoice = settings.pictureSizeChoice;
+  job.audioRate = static_cast<AudioRate>(settings.audioRateIndex);
+  job.channels = settings.stereoFlag != 0 ? Channels::kStereo : Channels::kMono;
+  job.frameRateChoice = static_cast<FrameRateChoice>(settings.frameRateChoice);
+  job.pictureSizeChoice = static_cast<PictureSizeChoice>(settings.pictureSizeChoice);
   job.sourcePath = settings.sourcePath;
   job.outputFolder = settings.outputFolder;
-  job.sourceKind = settings.sourceKind;
+  job.sourceKind = static_cast<SourceKind>(settings.sourceKind);
   job.pictureQuality = settings.qualityLevelIndex;
-  job.forceDirectShow = settings.forceDirectShow;
-  job.playbackMode = settings.playbackMode;
-  job.frameRateOverride = settings.originalFrameChoice;
-  job.encoderChoice = encoderChoice;
+  job.forceDirectShow = settings.forceDirectShow != 0;
+  job.playbackMode = static_cast<PlaybackMode>(settings.playbackMode);
+  job.frameRateOverride = static_cast<FrameRateOverride>(settings.originalFrameChoice);
+  job.encoderChoice = static_cast<AudioEncoder>(encoderChoice);
   return job;
 }
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "converter/engine/wav_file_make.h"
+#include "converter/engine/conversion_job.h"
 #include "converter/front/dialog_settings.h"
 
 namespace reel {

@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "converter/engine/wav_file_make.h"
+#include "converter/engine/conversion_job.h"
 #include "converter/front/dialog_settings.h"
 
 class QButtonGroup;

@@ -23,20 +23,25 @@ fi
 prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "install"; }
 
-# Exactly the programs in bin/, the modules in lib/reelforge/, and nothing else (no test or
-# benchmark programs, no static libraries).
+# Exactly the programs in bin/, the modules in lib/reelforge/, the dialog's desktop entry and
+# icons, and nothing else (no test or benchmark programs, no static libraries).
 expected="bin/qrxtool
+bin/reelforge
 bin/reelforge-cli
 bin/reelview
 lib/reelforge/Lodestar.ovl
 lib/reelforge/gogo.dll
-lib/reelforge/liboggenc.so"
+lib/reelforge/liboggenc.so
+share/applications/reelforge.desktop"
+for size in 16 32 48 64 128 256; do
+  expected+=$'\n'"share/icons/hicolor/${size}x${size}/apps/reelforge.png"
+done
 installed=$(cd "$prefix" && find . -type f -o -type l | sed 's#^\./##' | LC_ALL=C sort)
 [[ "$installed" == "$(LC_ALL=C sort <<< "$expected")" ]] || fail "installed files differ:
 $installed"
 
 # The installed programs' run path names the prefix's module folder, never the build tree.
-for program in reelforge-cli reelview qrxtool; do
+for program in reelforge reelforge-cli reelview qrxtool; do
   runpath=$(readelf -d "$prefix/bin/$program" | grep -E 'RUNPATH|RPATH' || true)
   [[ "$runpath" != *"$build"* ]] || fail "$program still names the build tree: $runpath"
 done

@@ -213,26 +213,26 @@ TEST(ReelpackDlgTest, StartReadsEveryControlAndTheRadioButtons) {
   ASSERT_TRUE(dialog.lastSettings.has_value());
   const JobSettings& job = *dialog.lastSettings;
   EXPECT_EQ(job.sourcePath, "/nowhere/clip.avi");
-  EXPECT_EQ(job.sourceKind, 0);
+  EXPECT_EQ(job.sourceKind, SourceKind::kVideoFile);
   EXPECT_EQ(job.outputFolder, output.Path().string());
-  EXPECT_EQ(job.frameRateChoice, 2);
-  EXPECT_EQ(job.pictureSizeChoice, 0);
+  EXPECT_EQ(job.frameRateChoice, FrameRateChoice::kLowest);
+  EXPECT_EQ(job.pictureSizeChoice, PictureSizeChoice::k320x240);
   EXPECT_EQ(job.audioBitRateIndex, 12);
-  EXPECT_EQ(job.audioRateFlag, 1);
-  EXPECT_EQ(job.stereoFlag, 0);
+  EXPECT_EQ(job.audioRate, AudioRate::k44100);
+  EXPECT_EQ(job.channels, Channels::kMono);
   EXPECT_EQ(job.pictureQuality, 19);
-  EXPECT_EQ(job.forceDirectShow, 1);
-  EXPECT_EQ(job.playbackMode, 1);
-  EXPECT_EQ(job.frameRateOverride, 3);
-  EXPECT_EQ(job.encoderChoice, 1);
+  EXPECT_TRUE(job.forceDirectShow);
+  EXPECT_EQ(job.playbackMode, PlaybackMode::kTimeSync);
+  EXPECT_EQ(job.frameRateOverride, FrameRateOverride::k15);
+  EXPECT_EQ(job.encoderChoice, AudioEncoder::kOgg);
   ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.CurrentJob() == nullptr; }, kCollectTimeoutMs));
 
   // The encoder is read again at the next Start; a second click on a box flips it back.
   QTest::mouseClick(Control<QRadioButton>(dialog, kIdEncoderMp3), Qt::LeftButton);
   QTest::mouseClick(Control<QCheckBox>(dialog, kIdStereo), Qt::LeftButton);
   QTest::mouseClick(Control<QPushButton>(dialog, kIdStart), Qt::LeftButton);
-  EXPECT_EQ(dialog.lastSettings->encoderChoice, 0);
-  EXPECT_EQ(dialog.lastSettings->stereoFlag, 1);
+  EXPECT_EQ(dialog.lastSettings->encoderChoice, AudioEncoder::kMp3);
+  EXPECT_EQ(dialog.lastSettings->channels, Channels::kStereo);
   ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.CurrentJob() == nullptr; }, kCollectTimeoutMs));
 }
 
