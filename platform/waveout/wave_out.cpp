@@ -6,6 +6,10 @@
 // write it again. Both devices share that queue; they differ only in who pulls: SDL's audio thread,
 // or a thread of our own that pulls one chunk per chunk's worth of real time. Whatever is thrown on
 // the pulling thread is caught there: that pull plays silence and the first failure is kept.
+//
+// What has been heard: each pull hands the sound library one chunk, which it plays over the next
+// chunk's worth of time. So the position heard is the bytes handed over less that chunk, plus the
+// time since the pull at the rate of play (never more than the chunk), and it never goes backwards.
 #include "platform/waveout/wave_out.h"
 
 #include <SDL.h>
@@ -37,9 +41,21 @@ std::string CurrentExceptionText() {
   }
 }
 
+// The bytes heard at `now`, given the last pull: it handed over `chunk` bytes, ending at `written`,
+// at `pulledAt`; the device plays `bytesPerSecond`. Whole sample frames of 4 bytes.
+uint64_t HeardBytes(uint64_t written, uint64_t chunk, std::chrono::steady_clock::time_point pulledAt,
+                    std::chrono::steady_clock::time_point now, uint32_t bytesPerSecond) {
+  const uint64_t start = written - std::min(written, chunk);
+  const double seconds = std::chrono::duration<double>(now - pulledAt).count();
+  const double played = std::max(seconds, 0.0) * bytesPerSecond;
+  const uint64_t within = std::min(chunk, static_cast<uint64_t>(played)) / 4 * 4;
+  return start + within;
+}
+
 class QueuedWaveOut : public WaveOutDevice {
  public:
-  explicit QueuedWaveOut(DoneHandler onDone) : onDone_(std::move(onDone)) {}
+  QueuedWaveOut(uint32_t rate, DoneHandler onDone)
+      : onDone_(std::move(onDone)), bytesPerSecond_(4 * std::max(rate, 1u)) {}
 
   void Write(std::size_t bufferId, std::span<const int16_t> samples) override {
     std::unique_lock lock(mutex_);
@@ -51,7 +67,15 @@ class QueuedWaveOut : public WaveOutDevice {
     Begin();
   }
 
-  uint32_t PositionBytes() const override { return position_.load(); }
+  uint32_t WrittenBytes() const override { return position_.load(); }
+
+  uint32_t PositionBytes() const override {
+    std::lock_guard lock(heardMutex_);
+    const uint64_t heard = HeardBytes(pullEnd_, pullBytes_, pulledAt_,
+                                      std::chrono::steady_clock::now(), bytesPerSecond_);
+    heard_ = std::max(heard_, heard);
+    return static_cast<uint32_t>(heard_);
+  }
 
   void SetVolume(uint16_t left, uint16_t right) override {
     leftVolume_.store(left);
@@ -111,6 +135,11 @@ class QueuedWaveOut : public WaveOutDevice {
     }
     lock.unlock();
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(filled), out.end(), int16_t{0});
+    // Only queued sound counts as handed over: silence where the queue ran dry is no part of it.
+    std::lock_guard heardLock(heardMutex_);
+    pullEnd_ += 2 * filled;
+    pullBytes_ = 2 * filled;
+    pulledAt_ = std::chrono::steady_clock::now();
   }
 
   // Called inside a catch block on the pulling thread: keeps the first failure.
@@ -157,6 +186,12 @@ class QueuedWaveOut : public WaveOutDevice {
   bool stopped_ = false;
   bool inDone_ = false;
   std::atomic<uint32_t> position_{0};
+  uint32_t bytesPerSecond_;
+  mutable std::mutex heardMutex_;
+  uint64_t pullEnd_ = 0;    // bytes handed over at the end of the last pull
+  uint64_t pullBytes_ = 0;  // what the last pull handed over
+  std::chrono::steady_clock::time_point pulledAt_{};
+  mutable uint64_t heard_ = 0;
   std::atomic<uint16_t> leftVolume_{kFullVolume};
   std::atomic<uint16_t> rightVolume_{kFullVolume};
   mutable std::mutex failureMutex_;
@@ -165,7 +200,7 @@ class QueuedWaveOut : public WaveOutDevice {
 
 class SdlWaveOut final : public QueuedWaveOut {
  public:
-  explicit SdlWaveOut(DoneHandler onDone) : QueuedWaveOut(std::move(onDone)) {}
+  SdlWaveOut(uint32_t rate, DoneHandler onDone) : QueuedWaveOut(rate, std::move(onDone)) {}
   ~SdlWaveOut() override { Shutdown(); }
 
   bool OpenDevice(uint32_t rate) {
@@ -223,7 +258,7 @@ class SdlWaveOut final : public QueuedWaveOut {
 class SilentWaveOut final : public QueuedWaveOut {
  public:
   SilentWaveOut(uint32_t rate, DoneHandler onDone)
-      : QueuedWaveOut(std::move(onDone)),
+      : QueuedWaveOut(rate, std::move(onDone)),
         chunkTime_(std::chrono::duration<double>(double{kDeviceFrames} / std::max(rate, 1u))),
         scratch_(2 * kDeviceFrames) {}
   ~SilentWaveOut() override { Shutdown(); }
@@ -261,7 +296,7 @@ class SilentWaveOut final : public QueuedWaveOut {
 
 Result<std::unique_ptr<WaveOutDevice>> OpenWaveOut(uint32_t rate,
                                                    WaveOutDevice::DoneHandler onDone) {
-  auto device = std::make_unique<SdlWaveOut>(std::move(onDone));
+  auto device = std::make_unique<SdlWaveOut>(rate, std::move(onDone));
   if (!device->OpenDevice(rate)) {
     return MakeError(ErrorKind::kDevice, "sound device",
                      "cannot be opened at " + std::to_string(rate) + " Hz: " + SDL_GetError());
