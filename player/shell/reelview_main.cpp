@@ -5,7 +5,9 @@
 // running; 1 when the window or the display cannot be opened, which the player cannot do without
 // (the reason goes to standard error). A sound device that cannot be opened or fails while playing
 // is reported on standard error and the player goes on without sound.
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -60,6 +62,11 @@ class WindowSurface : public WindowPresenter {
                     const WindowRect& rect) override {
     window_.PresentSurface(pixels, width, height, rect.left, rect.top, rect.right, rect.bottom);
   }
+  bool ResizeSurface(uint32_t width, uint32_t height) override {
+    if (!window_.OpenSurface(width, height)) return false;
+    window_.FitToPicture(width, height);
+    return true;
+  }
 
  private:
   PlayerWindow& window_;
@@ -82,6 +89,21 @@ class ShellWindowLink : public ShellWindow {
   PlayerWindow& window_;
   PlayerShell* shell_ = nullptr;
 };
+
+// With REELVIEW_TRACE naming a file, one line is appended to it for every picture presented:
+// "frame K CLOCK_MS", the movie's frame index and the playback clock in milliseconds.
+FrameObserver OpenFrameTrace() {
+  const char* path = std::getenv("REELVIEW_TRACE");
+  if (path == nullptr || *path == '\0') return nullptr;
+  auto trace = std::make_shared<std::ofstream>(path, std::ios::app);
+  if (!*trace) {
+    ReportProblem(std::string(path) + ": the trace file cannot be opened");
+    return nullptr;
+  }
+  return [trace](uint32_t frame, uint32_t clockMs) {
+    *trace << "frame " << frame << ' ' << clockMs << '\n' << std::flush;
+  };
+}
 
 // The program folder: the current directory, ending with "/".
 std::string ProgramFolder() {
@@ -135,6 +157,7 @@ int RunPlayer() {
   }
   MovieSlot movies(display, music);
   movies.SetDisplayProperties(display.GetDisplayProperties());
+  movies.SetFrameObserver(OpenFrameTrace());
   window->BringToFront();
   window->Show();
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,10 +45,15 @@ uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate);
 // replaced by ".mp3" (or ".mp3" appended when the file name has no ".").
 std::string CompanionSoundPath(const std::string& moviePath);
 
-// The screen-sized picture buffer and the decoder that writes into it.
+// Told about every picture a movie presents: the movie's frame index and the clock in
+// milliseconds at that moment.
+using FrameObserver = std::function<void(uint32_t frame, uint32_t clockMs)>;
+
+// The picture buffer, sized for the movie's picture (and never smaller than the screen), and the
+// decoder that writes into it.
 class PictureHolder {
  public:
-  PictureHolder();
+  PictureHolder(uint32_t pictureWidth = kScreenWidth, uint32_t pictureHeight = kScreenHeight);
   PictureHolder(const PictureHolder&) = delete;
   PictureHolder& operator=(const PictureHolder&) = delete;
 
@@ -64,7 +70,8 @@ class PictureHolder {
 
 class Movie {
  public:
-  Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks);
+  Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks,
+        FrameObserver observer = nullptr);
   Movie(const Movie&) = delete;
   Movie& operator=(const Movie&) = delete;
 
@@ -79,14 +86,16 @@ class Movie {
   const QrxReader& Reader() const { return *reader_; }
 
  private:
-  uint32_t ClockFrame();
-  bool ShowFrame(uint32_t index);
+  // The clock in milliseconds; none while channel 0 plays nothing.
+  std::optional<uint32_t> ClockMs();
+  bool ShowFrame(uint32_t index, uint32_t clockMs);
   void DrawCurrentPicture();
 
   std::unique_ptr<QrxReader> reader_;
   Display& display_;
   MovieSound& sound_;
   TickSource ticks_;
+  FrameObserver observer_;
   PictureHolder picture_;
   uint32_t currentFrame_ = 0;
   uint32_t startTick_ = 0;
@@ -100,6 +109,8 @@ class MovieSlot {
   MovieSlot(Display& display, MovieSound& sound, TickSource ticks = SystemTickCount);
 
   void SetDisplayProperties(const DisplayProperties& properties) { surface_ = properties; }
+  // Movies opened from now on tell `observer` about every picture they present.
+  void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
   // Closes any open movie, then opens folder + fileName (the folder ends with "/"). An error
   // naming the file when it does not exist (kNotFound) or is not a readable movie; nothing is
@@ -118,6 +129,7 @@ class MovieSlot {
   MovieSound& sound_;
   TickSource ticks_;
   DisplayProperties surface_;
+  FrameObserver observer_;
   std::unique_ptr<Movie> movie_;
 };
 
