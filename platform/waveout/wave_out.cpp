@@ -17,6 +17,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -142,6 +146,14 @@ class QueuedWaveOut : public WaveOutDevice {
     pulledAt_ = std::chrono::steady_clock::now();
   }
 
+  // Counts `bytes` of silence the sound library played on its own before the first pull as handed
+  // over, so that positions are offsets into everything the device played since it opened.
+  void CountLeadingSilence(uint64_t bytes) {
+    position_.fetch_add(static_cast<uint32_t>(bytes));
+    std::lock_guard heardLock(heardMutex_);
+    pullEnd_ += bytes;
+  }
+
   // Called inside a catch block on the pulling thread: keeps the first failure.
   void RecordFailure(const std::string& where) {
     const Error error = MakeError(ErrorKind::kDevice, "sound device",
@@ -216,6 +228,8 @@ class SdlWaveOut final : public QueuedWaveOut {
     SDL_AudioSpec obtained{};
     // No changes allowed: SDL converts to whatever the hardware wants.
     device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    openedAt_ = std::chrono::steady_clock::now();
+    chunkTime_ = std::chrono::duration<double>(static_cast<double>(obtained.samples) / std::max(obtained.freq, 1));
     return device_ != 0;
   }
 
@@ -233,10 +247,29 @@ class SdlWaveOut final : public QueuedWaveOut {
   }
 
   void Pull(Uint8* stream, std::size_t length) {
+    if (!pulled_) {
+      pulled_ = true;
+      CountLeadingSilence(LeadingSilenceBytes(length));
+    }
     scratch_.resize(length / 2);
     Pump(scratch_);
     SDL_memcpy(stream, scratch_.data(), scratch_.size() * 2);
     if (length % 2 != 0) stream[length - 1] = 0;
+  }
+
+  // SDL plays silence from the moment the device opens until it is unpaused, a whole chunk at a
+  // time and a chunk's time apart. The disk driver's file holds exactly what was played; for any
+  // other driver the time to the first pull tells how many chunks that was.
+  uint64_t LeadingSilenceBytes(std::size_t chunkBytes) const {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver != nullptr && std::string_view(driver) == "disk") {
+      const char* file = std::getenv("SDL_DISKAUDIOFILE");
+      std::error_code error;
+      const auto bytes = std::filesystem::file_size(file != nullptr ? file : "sdlaudio.raw", error);
+      if (!error) return bytes;
+    }
+    const double chunks = (std::chrono::steady_clock::now() - openedAt_) / chunkTime_;
+    return static_cast<uint64_t>(std::llround(std::max(chunks, 0.0))) * chunkBytes;
   }
 
   void Begin() override { SDL_PauseAudioDevice(device_, 0); }
@@ -252,6 +285,9 @@ class SdlWaveOut final : public QueuedWaveOut {
   std::mutex stopMutex_;
   SDL_AudioDeviceID device_ = 0;
   bool subsystem_ = false;
+  std::chrono::steady_clock::time_point openedAt_{};
+  std::chrono::duration<double> chunkTime_{1.0};
+  bool pulled_ = false;  // touched by SDL's audio thread only
   std::vector<int16_t> scratch_;
 };
 

@@ -45,6 +45,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,9 @@ class AudioOutput {
   void StopChannel(int32_t index);
   void SetChannelVolume(int32_t index, int32_t volume);
   int32_t ChannelPosition(int32_t index);
+  // Where a playing channel's first sample plays, in output sample frames since the device opened;
+  // none before its fourth mix or for a slot that plays nothing.
+  std::optional<uint32_t> ChannelStartFrame(int32_t index);
   void CloseAudio();
 
   // Bytes per output buffer: 8192 at 22050 Hz, 16384 at any other rate.

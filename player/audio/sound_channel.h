@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -52,6 +53,13 @@ class SoundChannel {
   // User-interface thread: milliseconds of this channel's sound heard, 0 before the fourth mix and
   // until its first sample is heard; never goes backwards.
   int32_t PositionMs(const WaveOutDevice& device);
+
+  // Where this channel's first sample plays, in bytes of everything the device played; none before
+  // the fourth mix.
+  std::optional<uint32_t> StartBytes() const {
+    if (!positionTaken_.load()) return std::nullopt;
+    return startPos_.load();
+  }
 
   const std::string& Name() const { return name_; }
   const PcmFormat& SourceFormat() const { return sourceFormat_; }

@@ -44,6 +44,7 @@ class MusicChannel : public MovieSound, public MusicControl {
     static_cast<void>(audio_.OpenChannel(0, fileName, folder, volume, false, true, wholeFile));
   }
   int32_t MusicPosition() override { return audio_.ChannelPosition(0); }
+  std::optional<uint32_t> MusicStartFrame() override { return audio_.ChannelStartFrame(0); }
   void SetMusicVolume(int32_t volume) override {
     if (enabled_) audio_.SetChannelVolume(0, volume);
   }
@@ -91,18 +92,21 @@ class ShellWindowLink : public ShellWindow {
 };
 
 // With REELVIEW_TRACE naming a file, one line is appended to it for every picture presented:
-// "frame K CLOCK_MS", the movie's frame index and the playback clock in milliseconds.
-FrameObserver OpenFrameTrace() {
+// "frame K CLOCK_MS", the movie's frame index and the playback clock in milliseconds; and, when a
+// movie's sound starts, "sound N": its first sample is sample frame N of the sound output.
+PlaybackObserver OpenPlaybackTrace() {
   const char* path = std::getenv("REELVIEW_TRACE");
-  if (path == nullptr || *path == '\0') return nullptr;
+  if (path == nullptr || *path == '\0') return {};
   auto trace = std::make_shared<std::ofstream>(path, std::ios::app);
   if (!*trace) {
     ReportProblem(std::string(path) + ": the trace file cannot be opened");
-    return nullptr;
+    return {};
   }
-  return [trace](uint32_t frame, uint32_t clockMs) {
-    *trace << "frame " << frame << ' ' << clockMs << '\n' << std::flush;
-  };
+  return PlaybackObserver{
+      [trace](uint32_t frame, uint32_t clockMs) {
+        *trace << "frame " << frame << ' ' << clockMs << '\n' << std::flush;
+      },
+      [trace](uint32_t outputFrame) { *trace << "sound " << outputFrame << '\n' << std::flush; }};
 }
 
 // The program folder: the current directory, ending with "/".
@@ -157,7 +161,7 @@ int RunPlayer() {
   }
   MovieSlot movies(display, music);
   movies.SetDisplayProperties(display.GetDisplayProperties());
-  movies.SetFrameObserver(OpenFrameTrace());
+  movies.SetObserver(OpenPlaybackTrace());
   window->BringToFront();
   window->Show();
 

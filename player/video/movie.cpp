@@ -68,7 +68,7 @@ PictureView PictureHolder::View(uint32_t width, uint32_t height) const {
 }
 
 Movie::Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks,
-             FrameObserver observer)
+             PlaybackObserver observer)
     : reader_(std::move(reader)),
       display_(display),
       sound_(sound),
@@ -85,7 +85,7 @@ void Movie::Start(const std::string& soundFolder, const std::string& soundName, 
     if (!frame.empty()) picture_.Decode(frame);
   }
   DrawCurrentPicture();
-  if (observer_ && picture_.HasPicture()) observer_(0, 0);
+  if (observer_.framePresented && picture_.HasPicture()) observer_.framePresented(0, 0);
   if (!soundName.empty()) {
     hasSound_ = true;
     sound_.StartMusic(soundFolder, soundName, volume, wholeFile);
@@ -96,6 +96,12 @@ void Movie::Start(const std::string& soundFolder, const std::string& soundName, 
 
 std::optional<uint32_t> Movie::ClockMs() {
   if (hasSound_) {
+    if (observer_.soundStarted && !soundStartTold_) {
+      if (const std::optional<uint32_t> start = sound_.MusicStartFrame()) {
+        soundStartTold_ = true;
+        observer_.soundStarted(*start);
+      }
+    }
     const int32_t position = sound_.MusicPosition();
     if (position < 0) return std::nullopt;
     return static_cast<uint32_t>(position);
@@ -116,7 +122,7 @@ bool Movie::ShowFrame(uint32_t index, uint32_t clockMs) {
   picture_.Decode(frame);
   const uint32_t shownBefore = framesShown_;
   DrawCurrentPicture();
-  if (observer_ && framesShown_ != shownBefore) observer_(index, clockMs);
+  if (observer_.framePresented && framesShown_ != shownBefore) observer_.framePresented(index, clockMs);
   return true;
 }
 

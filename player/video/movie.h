@@ -32,6 +32,9 @@ class MovieSound {
                           bool wholeFile) = 0;
   // Channel 0's playing position in milliseconds, or a negative value when nothing plays there.
   virtual int32_t MusicPosition() = 0;
+  // Where channel 0's first sample plays, in sample frames of the sound output since it opened;
+  // none until that is known.
+  virtual std::optional<uint32_t> MusicStartFrame() { return std::nullopt; }
 };
 
 // Milliseconds from an arbitrary start, wrapping at 32 bits.
@@ -45,9 +48,12 @@ uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate);
 // replaced by ".mp3" (or ".mp3" appended when the file name has no ".").
 std::string CompanionSoundPath(const std::string& moviePath);
 
-// Told about every picture a movie presents: the movie's frame index and the clock in
-// milliseconds at that moment.
-using FrameObserver = std::function<void(uint32_t frame, uint32_t clockMs)>;
+// Told about every picture a movie presents (the movie's frame index and the clock in milliseconds
+// at that moment) and, once a movie's sound has started, where its first sample plays.
+struct PlaybackObserver {
+  std::function<void(uint32_t frame, uint32_t clockMs)> framePresented;
+  std::function<void(uint32_t outputFrame)> soundStarted;
+};
 
 // The picture buffer, sized for the movie's picture (and never smaller than the screen), and the
 // decoder that writes into it.
@@ -71,7 +77,7 @@ class PictureHolder {
 class Movie {
  public:
   Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks,
-        FrameObserver observer = nullptr);
+        PlaybackObserver observer = {});
   Movie(const Movie&) = delete;
   Movie& operator=(const Movie&) = delete;
 
@@ -95,7 +101,8 @@ class Movie {
   Display& display_;
   MovieSound& sound_;
   TickSource ticks_;
-  FrameObserver observer_;
+  PlaybackObserver observer_;
+  bool soundStartTold_ = false;
   PictureHolder picture_;
   uint32_t currentFrame_ = 0;
   uint32_t startTick_ = 0;
@@ -110,7 +117,7 @@ class MovieSlot {
 
   void SetDisplayProperties(const DisplayProperties& properties) { surface_ = properties; }
   // Movies opened from now on tell `observer` about every picture they present.
-  void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
+  void SetObserver(PlaybackObserver observer) { observer_ = std::move(observer); }
 
   // Closes any open movie, then opens folder + fileName (the folder ends with "/"). An error
   // naming the file when it does not exist (kNotFound) or is not a readable movie; nothing is
@@ -129,7 +136,7 @@ class MovieSlot {
   MovieSound& sound_;
   TickSource ticks_;
   DisplayProperties surface_;
-  FrameObserver observer_;
+  PlaybackObserver observer_;
   std::unique_ptr<Movie> movie_;
 };
 

@@ -210,7 +210,7 @@ TEST(LargeMovieTest, A640x480MovieIsDrawnWholeAndTheScreenFollowsEachMovie) {
   uint32_t now = 0;
   std::vector<std::pair<uint32_t, uint32_t>> presented;
   MovieSlot slot(display, sound, [&] { return now; });
-  slot.SetFrameObserver([&](uint32_t frame, uint32_t clockMs) { presented.push_back({frame, clockMs}); });
+  slot.SetObserver({[&](uint32_t frame, uint32_t clockMs) { presented.push_back({frame, clockMs}); }, nullptr});
 
   ASSERT_TRUE(slot.OpenMovie(folder.Slash(), "large.qrx", 100, false).ok());
   EXPECT_EQ(display.Screen(), (ScreenSize{640, 480}));
