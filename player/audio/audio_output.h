@@ -11,10 +11,13 @@
 //                                         // for a name longer than 63 characters. An MP3 that
 //                                         // cannot be decoded (or a missing "Lodestar.ovl")
 //                                         // still gives a playing channel that plays silence.
-//   audio.ChannelPosition(0)              // milliseconds played; 0 until the fourth buffer after
-//                                         // the start has been mixed; -1 for an empty slot or a
-//                                         // channel that is not playing. Keeps running after the
-//                                         // MP3 has ended (the channel mixes silence).
+//   audio.ChannelPosition(0)              // milliseconds of the channel's sound heard (what was
+//                                         // handed to the device less what it still holds); 0
+//                                         // until the fourth buffer after the start has been mixed
+//                                         // and its first sample heard; never goes backwards; -1
+//                                         // for an empty slot or a channel that is not playing.
+//                                         // Keeps running after the MP3 has ended (the channel
+//                                         // mixes silence).
 //   audio.SetChannelVolume(0, volume)     // 0..100; anything else is ignored
 //   audio.StartChannel(0, loop)           // starts a channel opened with start = false
 //   audio.StopChannel(0)                  // ends the channel and frees its slot
