@@ -19,6 +19,7 @@ class NullDevice : public WaveOutDevice {
  public:
   void Write(std::size_t, std::span<const int16_t>) override {}
   uint32_t PositionBytes() const override { return 0; }
+  uint32_t WrittenBytes() const override { return 0; }
   void SetVolume(uint16_t, uint16_t) override {}
   bool Close() override { return true; }
   void Shutdown() override {}

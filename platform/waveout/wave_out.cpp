@@ -6,6 +6,10 @@
 // write it again. Both devices share that queue; they differ only in who pulls: SDL's audio thread,
 // or a thread of our own that pulls one chunk per chunk's worth of real time. Whatever is thrown on
 // the pulling thread is caught there: that pull plays silence and the first failure is kept.
+//
+// What has been heard: each pull hands the sound library one chunk, which it plays over the next
+// chunk's worth of time. So the position heard is the bytes handed over less that chunk, plus the
+// time since the pull at the rate of play (never more than the chunk), and it never goes backwards.
 #include "platform/waveout/wave_out.h"
 
 #include <SDL.h>
@@ -13,6 +17,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -37,9 +45,21 @@ std::string CurrentExceptionText() {
   }
 }
 
+// The bytes heard at `now`, given the last pull: it handed over `chunk` bytes, ending at `written`,
+// at `pulledAt`; the device plays `bytesPerSecond`. Whole sample frames of 4 bytes.
+uint64_t HeardBytes(uint64_t written, uint64_t chunk, std::chrono::steady_clock::time_point pulledAt,
+                    std::chrono::steady_clock::time_point now, uint32_t bytesPerSecond) {
+  const uint64_t start = written - std::min(written, chunk);
+  const double seconds = std::chrono::duration<double>(now - pulledAt).count();
+  const double played = std::max(seconds, 0.0) * bytesPerSecond;
+  const uint64_t within = std::min(chunk, static_cast<uint64_t>(played)) / 4 * 4;
+  return start + within;
+}
+
 class QueuedWaveOut : public WaveOutDevice {
  public:
-  explicit QueuedWaveOut(DoneHandler onDone) : onDone_(std::move(onDone)) {}
+  QueuedWaveOut(uint32_t rate, DoneHandler onDone)
+      : onDone_(std::move(onDone)), bytesPerSecond_(4 * std::max(rate, 1u)) {}
 
   void Write(std::size_t bufferId, std::span<const int16_t> samples) override {
     std::unique_lock lock(mutex_);
@@ -51,7 +71,15 @@ class QueuedWaveOut : public WaveOutDevice {
     Begin();
   }
 
-  uint32_t PositionBytes() const override { return position_.load(); }
+  uint32_t WrittenBytes() const override { return position_.load(); }
+
+  uint32_t PositionBytes() const override {
+    std::lock_guard lock(heardMutex_);
+    const uint64_t heard = HeardBytes(pullEnd_, pullBytes_, pulledAt_,
+                                      std::chrono::steady_clock::now(), bytesPerSecond_);
+    heard_ = std::max(heard_, heard);
+    return static_cast<uint32_t>(heard_);
+  }
 
   void SetVolume(uint16_t left, uint16_t right) override {
     leftVolume_.store(left);
@@ -111,6 +139,19 @@ class QueuedWaveOut : public WaveOutDevice {
     }
     lock.unlock();
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(filled), out.end(), int16_t{0});
+    // Only queued sound counts as handed over: silence where the queue ran dry is no part of it.
+    std::lock_guard heardLock(heardMutex_);
+    pullEnd_ += 2 * filled;
+    pullBytes_ = 2 * filled;
+    pulledAt_ = std::chrono::steady_clock::now();
+  }
+
+  // Counts `bytes` of silence the sound library played on its own before the first pull as handed
+  // over, so that positions are offsets into everything the device played since it opened.
+  void CountLeadingSilence(uint64_t bytes) {
+    position_.fetch_add(static_cast<uint32_t>(bytes));
+    std::lock_guard heardLock(heardMutex_);
+    pullEnd_ += bytes;
   }
 
   // Called inside a catch block on the pulling thread: keeps the first failure.
@@ -157,6 +198,12 @@ class QueuedWaveOut : public WaveOutDevice {
   bool stopped_ = false;
   bool inDone_ = false;
   std::atomic<uint32_t> position_{0};
+  uint32_t bytesPerSecond_;
+  mutable std::mutex heardMutex_;
+  uint64_t pullEnd_ = 0;    // bytes handed over at the end of the last pull
+  uint64_t pullBytes_ = 0;  // what the last pull handed over
+  std::chrono::steady_clock::time_point pulledAt_{};
+  mutable uint64_t heard_ = 0;
   std::atomic<uint16_t> leftVolume_{kFullVolume};
   std::atomic<uint16_t> rightVolume_{kFullVolume};
   mutable std::mutex failureMutex_;
@@ -165,7 +212,7 @@ class QueuedWaveOut : public WaveOutDevice {
 
 class SdlWaveOut final : public QueuedWaveOut {
  public:
-  explicit SdlWaveOut(DoneHandler onDone) : QueuedWaveOut(std::move(onDone)) {}
+  SdlWaveOut(uint32_t rate, DoneHandler onDone) : QueuedWaveOut(rate, std::move(onDone)) {}
   ~SdlWaveOut() override { Shutdown(); }
 
   bool OpenDevice(uint32_t rate) {
@@ -181,6 +228,8 @@ class SdlWaveOut final : public QueuedWaveOut {
     SDL_AudioSpec obtained{};
     // No changes allowed: SDL converts to whatever the hardware wants.
     device_ = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    openedAt_ = std::chrono::steady_clock::now();
+    chunkTime_ = std::chrono::duration<double>(static_cast<double>(obtained.samples) / std::max(obtained.freq, 1));
     return device_ != 0;
   }
 
@@ -198,10 +247,29 @@ class SdlWaveOut final : public QueuedWaveOut {
   }
 
   void Pull(Uint8* stream, std::size_t length) {
+    if (!pulled_) {
+      pulled_ = true;
+      CountLeadingSilence(LeadingSilenceBytes(length));
+    }
     scratch_.resize(length / 2);
     Pump(scratch_);
     SDL_memcpy(stream, scratch_.data(), scratch_.size() * 2);
     if (length % 2 != 0) stream[length - 1] = 0;
+  }
+
+  // SDL plays silence from the moment the device opens until it is unpaused, a whole chunk at a
+  // time and a chunk's time apart. The disk driver's file holds exactly what was played; for any
+  // other driver the time to the first pull tells how many chunks that was.
+  uint64_t LeadingSilenceBytes(std::size_t chunkBytes) const {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver != nullptr && std::string_view(driver) == "disk") {
+      const char* file = std::getenv("SDL_DISKAUDIOFILE");
+      std::error_code error;
+      const auto bytes = std::filesystem::file_size(file != nullptr ? file : "sdlaudio.raw", error);
+      if (!error) return bytes;
+    }
+    const double chunks = (std::chrono::steady_clock::now() - openedAt_) / chunkTime_;
+    return static_cast<uint64_t>(std::llround(std::max(chunks, 0.0))) * chunkBytes;
   }
 
   void Begin() override { SDL_PauseAudioDevice(device_, 0); }
@@ -217,13 +285,16 @@ class SdlWaveOut final : public QueuedWaveOut {
   std::mutex stopMutex_;
   SDL_AudioDeviceID device_ = 0;
   bool subsystem_ = false;
+  std::chrono::steady_clock::time_point openedAt_{};
+  std::chrono::duration<double> chunkTime_{1.0};
+  bool pulled_ = false;  // touched by SDL's audio thread only
   std::vector<int16_t> scratch_;
 };
 
 class SilentWaveOut final : public QueuedWaveOut {
  public:
   SilentWaveOut(uint32_t rate, DoneHandler onDone)
-      : QueuedWaveOut(std::move(onDone)),
+      : QueuedWaveOut(rate, std::move(onDone)),
         chunkTime_(std::chrono::duration<double>(double{kDeviceFrames} / std::max(rate, 1u))),
         scratch_(2 * kDeviceFrames) {}
   ~SilentWaveOut() override { Shutdown(); }
@@ -261,7 +332,7 @@ class SilentWaveOut final : public QueuedWaveOut {
 
 Result<std::unique_ptr<WaveOutDevice>> OpenWaveOut(uint32_t rate,
                                                    WaveOutDevice::DoneHandler onDone) {
-  auto device = std::make_unique<SdlWaveOut>(std::move(onDone));
+  auto device = std::make_unique<SdlWaveOut>(rate, std::move(onDone));
   if (!device->OpenDevice(rate)) {
     return MakeError(ErrorKind::kDevice, "sound device",
                      "cannot be opened at " + std::to_string(rate) + " Hz: " + SDL_GetError());

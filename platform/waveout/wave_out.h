@@ -38,7 +38,13 @@ class WaveOutDevice {
   // Queues samples (interleaved left, right) under an id that the done call reports back.
   virtual void Write(std::size_t bufferId, std::span<const int16_t> samples) = 0;
 
-  // Bytes played since the device was opened, wrapping at 2^32 as a 32-bit byte counter does.
+  // Bytes handed over to be played since the device was opened (silence the sound library played
+  // on its own before the first write included): the offset in everything the device played at
+  // which the next written byte will be played. Wraps at 2^32 as a 32-bit byte counter does.
+  virtual uint32_t WrittenBytes() const = 0;
+
+  // Bytes heard so far: those handed over less what the device still holds, never going backwards.
+  // Wraps at 2^32 like WrittenBytes, and never passes it.
   virtual uint32_t PositionBytes() const = 0;
 
   // 0 is silent, 0xFFFF is full level, per side.

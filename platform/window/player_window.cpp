@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/window/close_signals.h"
+#include "platform/window/window_size.h"
 
 namespace reel {
 
@@ -60,6 +61,14 @@ WindowMessageType WindowEventType(uint8_t event) {
   }
 }
 
+// The size a window for a picture of this size opens at on the first display.
+WindowSize DesktopWindowSize(uint32_t width, uint32_t height) {
+  SDL_Rect usable{};
+  if (SDL_GetDisplayUsableBounds(0, &usable) != 0) usable = SDL_Rect{};
+  return InitialWindowSize(width, height, static_cast<uint32_t>(std::max(usable.w, 0)),
+                           static_cast<uint32_t>(std::max(usable.h, 0)));
+}
+
 }  // namespace
 
 Result<std::unique_ptr<PlayerWindow>> PlayerWindow::Create(const std::string& title, uint32_t clientWidth,
@@ -68,16 +77,15 @@ Result<std::unique_ptr<PlayerWindow>> PlayerWindow::Create(const std::string& ti
     return MakeError(ErrorKind::kDevice, "", std::string("the window system cannot be started: ") + SDL_GetError());
   }
   auto resources = std::make_unique<Resources>();
-  resources->window = SDL_CreateWindow(title.c_str(), 0, 0, static_cast<int>(clientWidth),
-                                       static_cast<int>(clientHeight), SDL_WINDOW_HIDDEN);
+  const WindowSize size = DesktopWindowSize(clientWidth, clientHeight);
+  resources->window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                       static_cast<int>(size.width), static_cast<int>(size.height),
+                                       SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
   if (resources->window == nullptr) {
     return MakeError(ErrorKind::kDevice, "", std::string("the window cannot be made: ") + SDL_GetError());
   }
-  int width = 0;
-  int height = 0;
-  SDL_GetWindowSize(resources->window, &width, &height);
-  resources->clientWidth = static_cast<uint32_t>(std::max(width, 0));
-  resources->clientHeight = static_cast<uint32_t>(std::max(height, 0));
+  resources->clientWidth = clientWidth;
+  resources->clientHeight = clientHeight;
   return std::make_unique<PlayerWindow>(ConstructionKey(), std::move(resources));
 }
 
@@ -105,13 +113,30 @@ Status PlayerWindow::OpenSurface(uint32_t width, uint32_t height) {
     if (r.renderer == nullptr) return CannotShowPictures();
   }
   if (r.texture != nullptr) SDL_DestroyTexture(r.texture);
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");  // smooth when scaled to the window
   r.texture = SDL_CreateTexture(r.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
                                 static_cast<int>(width), static_cast<int>(height));
   if (r.texture == nullptr) return CannotShowPictures();
   r.surfaceWidth = width;
   r.surfaceHeight = height;
+  r.clientWidth = width;
+  r.clientHeight = height;
   r.shown.assign(std::size_t{width} * height, 0);
   return {};
+}
+
+void PlayerWindow::FitToPicture(uint32_t width, uint32_t height) {
+  SDL_Window* window = resources_->window;
+  if (window == nullptr || (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0) return;
+  const WindowSize size = DesktopWindowSize(width, height);
+  SDL_SetWindowSize(window, static_cast<int>(size.width), static_cast<int>(size.height));
+}
+
+void PlayerWindow::ToggleFullScreen() {
+  SDL_Window* window = resources_->window;
+  if (window == nullptr) return;
+  const bool full = (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0;
+  SDL_SetWindowFullscreen(window, full ? 0u : static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP));
 }
 
 void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height,
@@ -138,7 +163,17 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
   }
   const SDL_Rect rect{left, top, right - left, bottom - top};
   SDL_UpdateTexture(r.texture, &rect, r.rows.data(), static_cast<int>(columns * sizeof(uint16_t)));
-  SDL_RenderCopy(r.renderer, r.texture, nullptr, nullptr);
+  // The renderer scales the whole surface to fit the window, keeping its shape.
+  int outputWidth = 0;
+  int outputHeight = 0;
+  if (SDL_GetRendererOutputSize(r.renderer, &outputWidth, &outputHeight) != 0) return;
+  const FittedRect fitted = FitPicture(width, height, static_cast<uint32_t>(std::max(outputWidth, 0)),
+                                       static_cast<uint32_t>(std::max(outputHeight, 0)));
+  const SDL_Rect target{static_cast<int>(fitted.left), static_cast<int>(fitted.top),
+                        static_cast<int>(fitted.width), static_cast<int>(fitted.height)};
+  SDL_SetRenderDrawColor(r.renderer, 0, 0, 0, 255);
+  SDL_RenderClear(r.renderer);
+  SDL_RenderCopy(r.renderer, r.texture, nullptr, &target);
   SDL_RenderPresent(r.renderer);
 }
 
@@ -193,6 +228,10 @@ std::optional<WindowMessage> PlayerWindow::TranslateEvent() {
     switch (event.type) {
       case SDL_KEYDOWN:
       case SDL_KEYUP:
+        if (event.key.keysym.sym == SDLK_F11) {  // the window's own key
+          if (event.type == SDL_KEYDOWN && event.key.repeat == 0) ToggleFullScreen();
+          continue;
+        }
         message.type = event.type == SDL_KEYDOWN ? WindowMessageType::KeyDown : WindowMessageType::KeyUp;
         message.virtualKey = VirtualKey(event.key.keysym.sym);
         return message;

@@ -1,6 +1,11 @@
-// The player's one window: a fixed client area, a message pump that delivers the window's events
-// (keys as virtual-key codes) and the messages posted to it, and a 16-bit 5-6-5 surface shown
-// through a texture. Headless with SDL's dummy video driver.
+// The player's one window: a client area of the picture's size, a message pump that delivers the
+// window's events (keys as virtual-key codes) and the messages posted to it, and a 16-bit 5-6-5
+// surface shown through a texture. Headless with SDL's dummy video driver.
+//
+// On a desktop the window opens at twice the picture's size when there is room, can be resized,
+// and F11 switches it between full screen and a window (F11 reaches no one else). The surface is
+// scaled to fit the window keeping its shape, black bars beside it, by the renderer. The client
+// size the window reports is the picture's: the scaling is the window's own business.
 #pragma once
 
 #include <cstdint>
@@ -36,9 +41,12 @@ class PlayerWindow {
   uint32_t ClientWidth() const;
   uint32_t ClientHeight() const;
 
-  // Makes the texture the surface is shown through. An error of kind kDevice, with the window
-  // system's reason, when the window cannot show pictures.
+  // Makes the texture the surface is shown through; the client size becomes the surface's. An error
+  // of kind kDevice, with the window system's reason, when the window cannot show pictures.
   Status OpenSurface(uint32_t width, uint32_t height);
+  // Gives a window (not full screen) the size it would open at for a picture of this size.
+  void FitToPicture(uint32_t width, uint32_t height);
+  void ToggleFullScreen();
   // Copies the rectangle [left, right) x [top, bottom) of a bottom-up surface to the window.
   void PresentSurface(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height, int32_t left,
                       int32_t top, int32_t right, int32_t bottom);

@@ -188,6 +188,14 @@ int32_t AudioOutput::ChannelPosition(int32_t index) {
   return channel->PositionMs(*device_);
 }
 
+std::optional<uint32_t> AudioOutput::ChannelStartFrame(int32_t index) {
+  std::shared_ptr<SoundChannel> channel = ChannelAt(index);
+  if (!channel || channel->State() != ChannelState::kPlaying) return std::nullopt;
+  const std::optional<uint32_t> bytes = channel->StartBytes();
+  if (!bytes) return std::nullopt;
+  return *bytes / 4;  // 16-bit stereo
+}
+
 void AudioOutput::CloseAudio() {
   if (closed_.load()) return;
   closing_.store(true);

@@ -11,10 +11,13 @@
 //                                         // for a name longer than 63 characters. An MP3 that
 //                                         // cannot be decoded (or a missing "Lodestar.ovl")
 //                                         // still gives a playing channel that plays silence.
-//   audio.ChannelPosition(0)              // milliseconds played; 0 until the fourth buffer after
-//                                         // the start has been mixed; -1 for an empty slot or a
-//                                         // channel that is not playing. Keeps running after the
-//                                         // MP3 has ended (the channel mixes silence).
+//   audio.ChannelPosition(0)              // milliseconds of the channel's sound heard (what was
+//                                         // handed to the device less what it still holds); 0
+//                                         // until the fourth buffer after the start has been mixed
+//                                         // and its first sample heard; never goes backwards; -1
+//                                         // for an empty slot or a channel that is not playing.
+//                                         // Keeps running after the MP3 has ended (the channel
+//                                         // mixes silence).
 //   audio.SetChannelVolume(0, volume)     // 0..100; anything else is ignored
 //   audio.StartChannel(0, loop)           // starts a channel opened with start = false
 //   audio.StopChannel(0)                  // ends the channel and frees its slot
@@ -45,6 +48,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +90,9 @@ class AudioOutput {
   void StopChannel(int32_t index);
   void SetChannelVolume(int32_t index, int32_t volume);
   int32_t ChannelPosition(int32_t index);
+  // Where a playing channel's first sample plays, in output sample frames since the device opened;
+  // none before its fourth mix or for a slot that plays nothing.
+  std::optional<uint32_t> ChannelStartFrame(int32_t index);
   void CloseAudio();
 
   // Bytes per output buffer: 8192 at 22050 Hz, 16384 at any other rate.

@@ -66,7 +66,34 @@ Status Mp3Stream::OpenData(const std::string& name) {
   }
   decoder_ = decoder;
   format_ = PcmFormat{channels, rate};
+  FindInfoFrame(*entries, decoder);
   return {};
+}
+
+// The information frame is a frame like any other to the decoder, so the decoder tells its length.
+void Mp3Stream::FindInfoFrame(const Mp3PluginEntries& entries, void* decoder) {
+  info_.reset();
+  audioStart_ = dataStart_;
+  passSample_ = 0;
+  if (entries.predecode(decoder, data_.data() + dataStart_) != 0) return;
+  const std::size_t frameLength = LodestarFrameLength(decoder);
+  if (frameLength < kHeaderBytes || frameLength > dataEnd_ - dataStart_) return;
+  info_ = ReadMp3InfoFrame(data_.subspan(dataStart_, frameLength));
+  if (!info_) return;
+  audioStart_ = dataStart_ + frameLength;
+  readPos_ = audioStart_;
+}
+
+bool Mp3Stream::Restart() {
+  const Mp3PluginEntries& entries = *plugin_.Entries();
+  entries.destroy(decoder_);
+  decoder_ = nullptr;
+  readPos_ = audioStart_;
+  passSample_ = 0;
+  // A stream of nothing but its information frame has no frame to start a decoder on.
+  if (dataEnd_ - audioStart_ < kHeaderBytes) return false;
+  decoder_ = entries.create(data_.data() + audioStart_);
+  return decoder_ != nullptr;
 }
 
 void Mp3Stream::Close() {
@@ -75,7 +102,9 @@ void Mp3Stream::Close() {
     if (decoder_ != nullptr) plugin_.Entries()->destroy(decoder_);
     decoder_ = nullptr;
     data_ = {};
-    dataStart_ = dataEnd_ = readPos_ = 0;
+    dataStart_ = dataEnd_ = readPos_ = audioStart_ = 0;
+    passSample_ = 0;
+    info_.reset();
     overflow_.clear();
     overflowPos_ = 0;
   }
@@ -94,12 +123,15 @@ std::size_t Mp3Stream::TakeOverflow(std::span<int16_t> samples) {
   return count;
 }
 
-std::size_t Mp3Stream::DecodeNextFrame() {
+Mp3Stream::Decoded Mp3Stream::DecodeNextFrame() {
   const Mp3PluginEntries& entries = *plugin_.Entries();
-  if (dataEnd_ - readPos_ < kHeaderBytes) return 0;
-  if (entries.predecode(decoder_, data_.data() + readPos_) != 0) return 0;
+  const Decoded ended{true, 0, 0};
+  if (dataEnd_ - readPos_ < kHeaderBytes) return ended;
+  const uint64_t soundEnd = info_ ? info_->EndSample().value_or(UINT64_MAX) : UINT64_MAX;
+  if (passSample_ >= soundEnd) return ended;  // the rest is padding
+  if (entries.predecode(decoder_, data_.data() + readPos_) != 0) return ended;
   const std::size_t frameLength = LodestarFrameLength(decoder_);
-  if (frameLength < kHeaderBytes || frameLength > frameCopy_.size()) return 0;
+  if (frameLength < kHeaderBytes || frameLength > frameCopy_.size()) return ended;
   // The last frame may be cut short by the end of the data; the rest of its copy is zeros rather
   // than whatever the previous frame left there.
   const std::size_t available = std::min(frameLength, dataEnd_ - readPos_);
@@ -109,9 +141,19 @@ std::size_t Mp3Stream::DecodeNextFrame() {
             uint8_t{0});
   readPos_ += available;
   const int32_t frames = entries.decode(decoder_, pcmOut_.data(), frameCopy_.data());
-  if (frames <= 0) return 0;
+  if (frames <= 0) return ended;
   // A decoder reporting more than its output area holds is held to the area.
-  return std::min(static_cast<std::size_t>(frames) * format_.channels, pcmOut_.size());
+  const std::size_t samples =
+      std::min(static_cast<std::size_t>(frames) * format_.channels, pcmOut_.size());
+  const uint64_t frameStart = passSample_;
+  const uint64_t frameEnd = frameStart + samples / format_.channels;
+  passSample_ = frameEnd;
+  // Only the part of the frame that lies within the sound is played.
+  const uint64_t soundStart = info_ ? info_->FirstSample() : 0;
+  const uint64_t keepFrom = std::clamp(soundStart, frameStart, frameEnd);
+  const uint64_t keepTo = std::clamp(soundEnd, keepFrom, frameEnd);
+  return Decoded{false, static_cast<std::size_t>(keepFrom - frameStart) * format_.channels,
+                 static_cast<std::size_t>(keepTo - keepFrom) * format_.channels};
 }
 
 std::size_t Mp3Stream::ReadPcm(std::span<int16_t> samples, bool loop) {
@@ -121,26 +163,26 @@ std::size_t Mp3Stream::ReadPcm(std::span<int16_t> samples, bool loop) {
     return 0;
   }
   std::size_t delivered = TakeOverflow(samples);
-  bool passGaveSound = delivered > 0 || readPos_ != dataStart_;
+  bool passGaveSound = delivered > 0 || passSample_ != 0;
   while (delivered < samples.size()) {
-    const std::size_t decoded = DecodeNextFrame();
-    if (decoded == 0) {
+    const Decoded decoded = DecodeNextFrame();
+    if (decoded.ended) {
       // The data has ended. A looping stream starts over, unless a whole pass gave no sound
       // (that would spin here for ever).
-      if (!loop || !passGaveSound) {
+      if (!loop || !passGaveSound || !Restart()) {
         finished_ = true;
         return delivered;
       }
-      readPos_ = dataStart_;
       passGaveSound = false;
       continue;
     }
+    if (decoded.count == 0) continue;  // a frame of the delay at the start
     passGaveSound = true;
-    const std::size_t taken = std::min(decoded, samples.size() - delivered);
-    std::copy_n(pcmOut_.begin(), taken, samples.begin() + static_cast<std::ptrdiff_t>(delivered));
+    const auto sound = std::span(pcmOut_).subspan(decoded.first, decoded.count);
+    const std::size_t taken = std::min(sound.size(), samples.size() - delivered);
+    std::copy_n(sound.begin(), taken, samples.begin() + static_cast<std::ptrdiff_t>(delivered));
     delivered += taken;
-    overflow_.assign(pcmOut_.begin() + static_cast<std::ptrdiff_t>(taken),
-                     pcmOut_.begin() + static_cast<std::ptrdiff_t>(decoded));
+    overflow_.assign(sound.begin() + static_cast<std::ptrdiff_t>(taken), sound.end());
     overflowPos_ = 0;
   }
   return delivered;

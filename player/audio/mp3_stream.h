@@ -3,18 +3,25 @@
 // The bytes come from a block in memory (not owned; it must outlive the stream) or from a file
 // mapped read-only. Audio starts after any ID3v2 tag and ends before any ID3v1 tag. Each read
 // decodes whole frames until the request is met; what a frame gives beyond the request is kept for
-// the next read. At the end of the data a looping read starts again from the first frame; a read
-// that does not loop marks the stream finished.
+// the next read. At the end of the data a looping read starts again from the first frame with a
+// fresh decoder, so every pass sounds the same; a read that does not loop marks the stream finished.
+//
+// A stream that opens with an encoder's information frame (mp3_info_frame.h) plays only the sound
+// that frame describes: the frame itself is neither decoded nor counted, and the encoder's and the
+// decoder's delay at the start and the padding at the end are left out. Streams without one play
+// every sample every frame gives.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "common/result.h"
 #include "player/audio/mapped_file.h"
+#include "player/audio/mp3_info_frame.h"
 #include "player/audio/mp3_plugin.h"
 
 namespace reel {
@@ -49,12 +56,23 @@ class Mp3Stream {
   bool IsOpen() const { return decoder_ != nullptr; }
   bool Finished() const { return finished_; }
   const PcmFormat& Format() const { return format_; }
+  // The stream's information frame, when it has one.
+  const std::optional<Mp3InfoFrame>& InfoFrame() const { return info_; }
 
  private:
   Status OpenData(const std::string& name);
   std::size_t TakeOverflow(std::span<int16_t> samples);
-  // Decodes the next frame into pcmOut_; 0 when the data has ended.
-  std::size_t DecodeNextFrame();
+  // Under the lock: takes the information frame, if the data starts with one, out of the audio.
+  void FindInfoFrame(const Mp3PluginEntries& entries, void* decoder);
+  // What one frame gave: the samples of pcmOut_ that are sound, or the end of the data.
+  struct Decoded {
+    bool ended = false;
+    std::size_t first = 0;  // interleaved samples
+    std::size_t count = 0;
+  };
+  Decoded DecodeNextFrame();
+  // Back to the first audio frame with a fresh decoder; false when the decoder refuses it.
+  bool Restart();
 
   Mp3Plugin plugin_;
   bool finished_ = false;
@@ -64,6 +82,9 @@ class Mp3Stream {
   std::size_t dataStart_ = 0;
   std::size_t dataEnd_ = 0;
   std::size_t readPos_ = 0;
+  std::size_t audioStart_ = 0;   // the first frame of sound, after any information frame
+  uint64_t passSample_ = 0;      // samples per channel decoded in this pass
+  std::optional<Mp3InfoFrame> info_;
   PcmFormat format_;
   std::vector<int16_t> overflow_;
   std::size_t overflowPos_ = 0;

@@ -62,6 +62,7 @@ void SoundChannel::Start(bool loop) {
   mixes_.store(kFirstMix);
   positionTaken_.store(false);
   startPos_.store(0);
+  playedBytes_ = 0;
   state_.store(ChannelState::kPlaying);
 }
 
@@ -89,21 +90,21 @@ void SoundChannel::Fail() {
 
 void SoundChannel::MixInto(std::span<int16_t> buffer, const WaveOutDevice& device) {
   if (mixes_.fetch_add(1) == 0) {
-    // The three buffers queued before this one have been played: the clock starts here.
-    const uint32_t position = device.PositionBytes();
-    startPos_.store(position);
-    lastPos_.store(position);
+    // The three buffers queued before this one have been handed over: this one's first sample is
+    // the next byte the device is given, and the clock counts from there.
+    startPos_.store(device.WrittenBytes());
     positionTaken_.store(true);
   }
   reel::MixInto(buffer, std::span(pcm_).first(2 * outputFrames_), level_.load());
 }
 
+// The sound heard since the channel's first sample, never less than the last answer: the device's
+// heard position trails what was handed over, so it may still lie before the start.
 int32_t SoundChannel::PositionMs(const WaveOutDevice& device) {
   if (!positionTaken_.load()) return 0;
-  const uint32_t position = device.PositionBytes();
-  // Unsigned difference: correct across the byte counter's wrap.
-  playedBytes_ += static_cast<uint32_t>(position - lastPos_.load());
-  lastPos_.store(position);
+  // Signed difference of the wrapping byte counters.
+  const auto played = static_cast<int32_t>(device.PositionBytes() - startPos_.load());
+  playedBytes_ = std::max<int64_t>(playedBytes_, played);
   if (playedBytes_ <= 0) return 0;
   const double milliseconds = static_cast<double>(playedBytes_) * secondsPerByte_ * 1000.0;
   return static_cast<int32_t>(std::min(milliseconds, double{INT32_MAX}));

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,11 +47,19 @@ class SoundChannel {
   void Fail();
   bool Failed() const { return failed_.load(); }
   // Device thread: add pcm into the output buffer; the fourth mix after the start takes the
-  // device's position as the start of the clock.
+  // device's written position, where this mix's first sample will play, as the start of the clock.
   void MixInto(std::span<int16_t> buffer, const WaveOutDevice& device);
 
-  // User-interface thread: milliseconds played, 0 before the fourth mix.
+  // User-interface thread: milliseconds of this channel's sound heard, 0 before the fourth mix and
+  // until its first sample is heard; never goes backwards.
   int32_t PositionMs(const WaveOutDevice& device);
+
+  // Where this channel's first sample plays, in bytes of everything the device played; none before
+  // the fourth mix.
+  std::optional<uint32_t> StartBytes() const {
+    if (!positionTaken_.load()) return std::nullopt;
+    return startPos_.load();
+  }
 
   const std::string& Name() const { return name_; }
   const PcmFormat& SourceFormat() const { return sourceFormat_; }
@@ -71,7 +80,6 @@ class SoundChannel {
   std::atomic<int32_t> mixes_{0};
   std::atomic<bool> positionTaken_{false};
   std::atomic<uint32_t> startPos_{0};
-  std::atomic<uint32_t> lastPos_{0};
   int64_t playedBytes_ = 0;
   double secondsPerByte_;
 };

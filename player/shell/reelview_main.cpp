@@ -5,7 +5,9 @@
 // running; 1 when the window or the display cannot be opened, which the player cannot do without
 // (the reason goes to standard error). A sound device that cannot be opened or fails while playing
 // is reported on standard error and the player goes on without sound.
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -42,6 +44,7 @@ class MusicChannel : public MovieSound, public MusicControl {
     static_cast<void>(audio_.OpenChannel(0, fileName, folder, volume, false, true, wholeFile));
   }
   int32_t MusicPosition() override { return audio_.ChannelPosition(0); }
+  std::optional<uint32_t> MusicStartFrame() override { return audio_.ChannelStartFrame(0); }
   void SetMusicVolume(int32_t volume) override {
     if (enabled_) audio_.SetChannelVolume(0, volume);
   }
@@ -59,6 +62,11 @@ class WindowSurface : public WindowPresenter {
   void CopyToWindow(std::span<const uint16_t> pixels, uint32_t width, uint32_t height,
                     const WindowRect& rect) override {
     window_.PresentSurface(pixels, width, height, rect.left, rect.top, rect.right, rect.bottom);
+  }
+  bool ResizeSurface(uint32_t width, uint32_t height) override {
+    if (!window_.OpenSurface(width, height)) return false;
+    window_.FitToPicture(width, height);
+    return true;
   }
 
  private:
@@ -82,6 +90,24 @@ class ShellWindowLink : public ShellWindow {
   PlayerWindow& window_;
   PlayerShell* shell_ = nullptr;
 };
+
+// With REELVIEW_TRACE naming a file, one line is appended to it for every picture presented:
+// "frame K CLOCK_MS", the movie's frame index and the playback clock in milliseconds; and, when a
+// movie's sound starts, "sound N": its first sample is sample frame N of the sound output.
+PlaybackObserver OpenPlaybackTrace() {
+  const char* path = std::getenv("REELVIEW_TRACE");
+  if (path == nullptr || *path == '\0') return {};
+  auto trace = std::make_shared<std::ofstream>(path, std::ios::app);
+  if (!*trace) {
+    ReportProblem(std::string(path) + ": the trace file cannot be opened");
+    return {};
+  }
+  return PlaybackObserver{
+      [trace](uint32_t frame, uint32_t clockMs) {
+        *trace << "frame " << frame << ' ' << clockMs << '\n' << std::flush;
+      },
+      [trace](uint32_t outputFrame) { *trace << "sound " << outputFrame << '\n' << std::flush; }};
+}
 
 // The program folder: the current directory, ending with "/".
 std::string ProgramFolder() {
@@ -135,6 +161,7 @@ int RunPlayer() {
   }
   MovieSlot movies(display, music);
   movies.SetDisplayProperties(display.GetDisplayProperties());
+  movies.SetObserver(OpenPlaybackTrace());
   window->BringToFront();
   window->Show();
 

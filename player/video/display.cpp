@@ -21,6 +21,11 @@ WindowRect ClipRect(const WindowRect& rect, uint32_t width, uint32_t height) {
 
 }  // namespace
 
+ScreenSize ScreenSizeFor(uint32_t pictureWidth, uint32_t pictureHeight) {
+  return ScreenSize{std::clamp(pictureWidth, kScreenWidth, kMaxScreenSide),
+                    std::clamp(pictureHeight, kScreenHeight, kMaxScreenSide)};
+}
+
 DisplayKeys GetDefaultKeys() {
   DisplayKeys keys;
   keys.up = 0x26;
@@ -38,6 +43,7 @@ bool Display::Open(WindowPresenter* presenter) {
   presenter_ = presenter;
   partial_ = false;
   bits_.clear();
+  screen_ = ScreenSize{};
   if (presenter == nullptr) return false;
   surfaceWidth_ = presenter->ClientWidth();
   surfaceHeight_ = presenter->ClientHeight();
@@ -47,6 +53,17 @@ bool Display::Open(WindowPresenter* presenter) {
   }
   bits_.assign(static_cast<std::size_t>(surfaceWidth_) * surfaceHeight_, 0);
   return true;
+}
+
+void Display::SetScreenSize(const ScreenSize& size) {
+  if (size == screen_ || presenter_ == nullptr) return;
+  if (!presenter_->ResizeSurface(size.width, size.height)) return;
+  screen_ = size;
+  surfaceWidth_ = size.width;
+  surfaceHeight_ = size.height;
+  bits_.assign(static_cast<std::size_t>(surfaceWidth_) * surfaceHeight_, 0);
+  partial_ = false;
+  EndDraw();
 }
 
 bool Display::Close() {
@@ -112,18 +129,18 @@ uint16_t Display::WindowPixel(uint32_t column, uint32_t row) const {
 void ClearSurface(Display& display) {
   display.BeginDraw();
   const DisplayProperties properties = display.GetDisplayProperties();
-  const uint32_t rows = std::min(kScreenHeight, properties.width);
-  const uint32_t columns = std::min(kScreenWidth, properties.height);
+  const uint32_t rows = std::min(display.Screen().height, properties.width);
+  const uint32_t columns = std::min(display.Screen().width, properties.height);
   for (uint32_t x = 0; x < rows; ++x) {
     for (uint32_t y = 0; y < columns; ++y) display.SetSurfacePixel(x, y, 0);
   }
   display.EndDraw();
 }
 
-WindowRect PicturePlacement(uint32_t width, uint32_t height) {
+WindowRect PicturePlacement(uint32_t width, uint32_t height, ScreenSize screen) {
   WindowRect rect;
-  rect.left = static_cast<int32_t>(kScreenWidth / 2) - static_cast<int32_t>(width >> 1);
-  rect.top = static_cast<int32_t>(kScreenHeight / 2) - static_cast<int32_t>(height / 2);
+  rect.left = static_cast<int32_t>(screen.width / 2) - static_cast<int32_t>(width >> 1);
+  rect.top = static_cast<int32_t>(screen.height / 2) - static_cast<int32_t>(height / 2);
   rect.right = rect.left + static_cast<int32_t>(width);
   rect.bottom = rect.top + static_cast<int32_t>(height);
   return rect;
@@ -134,9 +151,9 @@ WindowRect PicturePlacement(uint32_t width, uint32_t height) {
 // the same places pixel by pixel.
 void DrawPicture(Display& display, const PictureView& picture) {
   display.BeginDraw();
-  const WindowRect placement = PicturePlacement(picture.width, picture.height);
-  const int64_t screenWidth = std::min(kScreenWidth, display.SurfaceWidth());
-  const int64_t screenHeight = std::min(kScreenHeight, display.SurfaceHeight());
+  const WindowRect placement = PicturePlacement(picture.width, picture.height, display.Screen());
+  const int64_t screenWidth = std::min(display.Screen().width, display.SurfaceWidth());
+  const int64_t screenHeight = std::min(display.Screen().height, display.SurfaceHeight());
   const int64_t drawnWidth =
       std::min<int64_t>(picture.width / kDrawGroup * kDrawGroup, picture.rowPixels);
   const int64_t bufferRows = picture.rowPixels == 0 ? 0 : picture.pixels.size() / picture.rowPixels;
@@ -160,10 +177,10 @@ void DrawPicture(Display& display, const PictureView& picture) {
 void DrawPicturePlain(Display& display, const PictureView& picture) {
   display.BeginDraw();
   const DisplayProperties surface = display.GetDisplayProperties();
-  const WindowRect placement = PicturePlacement(picture.width, picture.height);
+  const WindowRect placement = PicturePlacement(picture.width, picture.height, display.Screen());
   const int64_t drawnWidth = picture.width / kDrawGroup * kDrawGroup;
-  const int64_t screenWidth = std::min(kScreenWidth, surface.height);
-  const int64_t screenHeight = std::min(kScreenHeight, surface.width);
+  const int64_t screenWidth = std::min(display.Screen().width, surface.height);
+  const int64_t screenHeight = std::min(display.Screen().height, surface.width);
   for (int64_t row = 0; row < picture.height; ++row) {
     // The row's first pixel goes to surface (top + row, surface height - left - 1), the window
     // pixel (left, top + row); each next one is a step of -yPitch, one surface y less.

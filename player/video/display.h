@@ -18,9 +18,20 @@
 
 namespace reel {
 
-// The screen the player shows movies on; pictures are centred on it.
+// The screen the player shows movies on; pictures are centred on it. A movie whose picture is
+// larger gets a screen of its picture's size (ScreenSizeFor), up to kMaxScreenSide a side.
 inline constexpr uint32_t kScreenWidth = 320;
 inline constexpr uint32_t kScreenHeight = 240;
+inline constexpr uint32_t kMaxScreenSide = 2048;
+
+struct ScreenSize {
+  uint32_t width = kScreenWidth;
+  uint32_t height = kScreenHeight;
+  friend bool operator==(const ScreenSize&, const ScreenSize&) = default;
+};
+
+// The screen for a movie's picture: 320 x 240, or larger to hold the whole picture.
+ScreenSize ScreenSizeFor(uint32_t pictureWidth, uint32_t pictureHeight);
 
 // Format value of a direct-colour 5-6-5 surface.
 inline constexpr uint32_t kDisplayFormat565 = 0x80;
@@ -70,6 +81,9 @@ class WindowPresenter {
   // Copies `rect` (already clipped to the surface) of the bottom-up surface to the window.
   virtual void CopyToWindow(std::span<const uint16_t> bottomUpPixels, uint32_t surfaceWidth,
                             uint32_t surfaceHeight, const WindowRect& rect) = 0;
+  // The screen changes size: the window shows a surface of the new size from now on. False when
+  // it cannot; the display then keeps its screen.
+  virtual bool ResizeSurface(uint32_t /*width*/, uint32_t /*height*/) { return false; }
 };
 
 class Display {
@@ -80,6 +94,11 @@ class Display {
   // Forgets the window; the bitmap stays until the display is destroyed.
   bool Close();
   bool IsOpen() const { return presenter_ != nullptr; }
+
+  // Makes the screen (and the surface) the given size, black, and shows it, unless it is that
+  // size already. The screen stays as it was when the window cannot follow.
+  void SetScreenSize(const ScreenSize& size);
+  ScreenSize Screen() const { return screen_; }
 
   DisplayProperties GetDisplayProperties() const;
   uint32_t SurfaceWidth() const { return surfaceWidth_; }
@@ -113,9 +132,10 @@ class Display {
   uint32_t surfaceHeight_ = 0;
   std::vector<uint16_t> bits_;
   bool partial_ = false;
+  ScreenSize screen_;
 };
 
-// Sets every pixel of the 320 x 240 screen to black through the pitches and shows the surface.
+// Sets every pixel of the screen to black through the pitches and shows the surface.
 void ClearSurface(Display& display);
 
 // A decoded picture: `rowPixels` pixels a row, top row first; width and height are the movie's.
@@ -126,9 +146,9 @@ struct PictureView {
   uint32_t height = 0;
 };
 
-// The window position a picture of the given size is drawn at: centred on the 320 x 240 screen,
-// negative for a picture larger than the screen.
-WindowRect PicturePlacement(uint32_t width, uint32_t height);
+// The window position a picture of the given size is drawn at: centred on the screen (320 x 240
+// unless given), negative for a picture larger than the screen.
+WindowRect PicturePlacement(uint32_t width, uint32_t height, ScreenSize screen = {});
 
 // Draws the picture centred on the screen, whole groups of eight pixels a row (the last width mod
 // 8 columns are not drawn), and presents the rectangle it covers. Whatever falls outside the screen

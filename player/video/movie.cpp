@@ -1,5 +1,6 @@
 #include "player/video/movie.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -40,7 +41,20 @@ std::string CompanionSoundPath(const std::string& moviePath) {
   return base + ".mp3";
 }
 
-PictureHolder::PictureHolder() : pixels_(std::size_t{kScreenWidth} * kScreenHeight, 0) {
+namespace {
+
+// Room for a picture of the movie's size, padded to whole macroblocks, and at least the screen's.
+std::size_t PictureBufferPixels(uint32_t width, uint32_t height) {
+  const ScreenSize screen = ScreenSizeFor(width, height);
+  const auto padded = [](uint32_t side) { return (std::size_t{side} + 15) / 16 * 16; };
+  return std::max(std::size_t{kScreenWidth} * kScreenHeight,
+                  padded(std::min(width, screen.width)) * padded(std::min(height, screen.height)));
+}
+
+}  // namespace
+
+PictureHolder::PictureHolder(uint32_t pictureWidth, uint32_t pictureHeight)
+    : pixels_(PictureBufferPixels(pictureWidth, pictureHeight), 0) {
   decoder_.SetPictureBuffer(pixels_);
 }
 
@@ -53,16 +67,25 @@ PictureView PictureHolder::View(uint32_t width, uint32_t height) const {
   return view;
 }
 
-Movie::Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks)
-    : reader_(std::move(reader)), display_(display), sound_(sound), ticks_(std::move(ticks)) {}
+Movie::Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks,
+             PlaybackObserver observer)
+    : reader_(std::move(reader)),
+      display_(display),
+      sound_(sound),
+      ticks_(std::move(ticks)),
+      observer_(std::move(observer)),
+      picture_(reader_->Width(), reader_->Height()) {}
 
 void Movie::Start(const std::string& soundFolder, const std::string& soundName, int32_t volume, bool wholeFile) {
+  // The screen takes the movie's picture size; the window scales it to fit.
+  display_.SetScreenSize(ScreenSizeFor(reader_->Width(), reader_->Height()));
   ClearSurface(display_);
   if (reader_->FrameCount() != 0) {
     const auto frame = reader_->GetFrame(0);
     if (!frame.empty()) picture_.Decode(frame);
   }
   DrawCurrentPicture();
+  if (observer_.framePresented && picture_.HasPicture()) observer_.framePresented(0, 0);
   if (!soundName.empty()) {
     hasSound_ = true;
     sound_.StartMusic(soundFolder, soundName, volume, wholeFile);
@@ -71,12 +94,19 @@ void Movie::Start(const std::string& soundFolder, const std::string& soundName, 
   startTick_ = ticks_();
 }
 
-uint32_t Movie::ClockFrame() {
+std::optional<uint32_t> Movie::ClockMs() {
   if (hasSound_) {
+    if (observer_.soundStarted && !soundStartTold_) {
+      if (const std::optional<uint32_t> start = sound_.MusicStartFrame()) {
+        soundStartTold_ = true;
+        observer_.soundStarted(*start);
+      }
+    }
     const int32_t position = sound_.MusicPosition();
-    return position < 0 ? kNoFrame : FrameAtTime(static_cast<uint32_t>(position), reader_->FrameRate());
+    if (position < 0) return std::nullopt;
+    return static_cast<uint32_t>(position);
   }
-  return FrameAtTime(ticks_() - startTick_, reader_->FrameRate());
+  return ticks_() - startTick_;
 }
 
 void Movie::DrawCurrentPicture() {
@@ -86,20 +116,23 @@ void Movie::DrawCurrentPicture() {
 }
 
 // False when the frame cannot be had: the file could not be read any more.
-bool Movie::ShowFrame(uint32_t index) {
+bool Movie::ShowFrame(uint32_t index, uint32_t clockMs) {
   const auto frame = reader_->GetFrame(index);
   if (frame.empty() && reader_->Failed()) return false;
   picture_.Decode(frame);
+  const uint32_t shownBefore = framesShown_;
   DrawCurrentPicture();
+  if (observer_.framePresented && framesShown_ != shownBefore) observer_.framePresented(index, clockMs);
   return true;
 }
 
 bool Movie::Tick() {
   const uint32_t old = currentFrame_;
-  currentFrame_ = ClockFrame();
+  const std::optional<uint32_t> clock = ClockMs();
+  currentFrame_ = clock ? FrameAtTime(*clock, reader_->FrameRate()) : kNoFrame;
   if (currentFrame_ != old) {
     if (currentFrame_ >= reader_->FrameCount()) return false;
-    if (!ShowFrame(currentFrame_)) return false;
+    if (!ShowFrame(currentFrame_, *clock)) return false;
   }
   std::this_thread::sleep_for(kTickPause);
   return true;
@@ -114,7 +147,7 @@ Status MovieSlot::OpenMovie(const std::string& folder, const std::string& fileNa
   if (!IsExistingFile(path)) return MakeError(ErrorKind::kNotFound, path, "no such movie");
   Result<std::unique_ptr<QrxReader>> reader = QrxReader::Open(path);
   if (!reader) return reader.error();
-  movie_ = std::make_unique<Movie>(std::move(*reader), display_, sound_, ticks_);
+  movie_ = std::make_unique<Movie>(std::move(*reader), display_, sound_, ticks_, observer_);
 
   std::string soundFolder;
   std::string soundName;

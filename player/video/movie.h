@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ class MovieSound {
                           bool wholeFile) = 0;
   // Channel 0's playing position in milliseconds, or a negative value when nothing plays there.
   virtual int32_t MusicPosition() = 0;
+  // Where channel 0's first sample plays, in sample frames of the sound output since it opened;
+  // none until that is known.
+  virtual std::optional<uint32_t> MusicStartFrame() { return std::nullopt; }
 };
 
 // Milliseconds from an arbitrary start, wrapping at 32 bits.
@@ -44,10 +48,18 @@ uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate);
 // replaced by ".mp3" (or ".mp3" appended when the file name has no ".").
 std::string CompanionSoundPath(const std::string& moviePath);
 
-// The screen-sized picture buffer and the decoder that writes into it.
+// Told about every picture a movie presents (the movie's frame index and the clock in milliseconds
+// at that moment) and, once a movie's sound has started, where its first sample plays.
+struct PlaybackObserver {
+  std::function<void(uint32_t frame, uint32_t clockMs)> framePresented;
+  std::function<void(uint32_t outputFrame)> soundStarted;
+};
+
+// The picture buffer, sized for the movie's picture (and never smaller than the screen), and the
+// decoder that writes into it.
 class PictureHolder {
  public:
-  PictureHolder();
+  PictureHolder(uint32_t pictureWidth = kScreenWidth, uint32_t pictureHeight = kScreenHeight);
   PictureHolder(const PictureHolder&) = delete;
   PictureHolder& operator=(const PictureHolder&) = delete;
 
@@ -64,7 +76,8 @@ class PictureHolder {
 
 class Movie {
  public:
-  Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks);
+  Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks,
+        PlaybackObserver observer = {});
   Movie(const Movie&) = delete;
   Movie& operator=(const Movie&) = delete;
 
@@ -79,14 +92,17 @@ class Movie {
   const QrxReader& Reader() const { return *reader_; }
 
  private:
-  uint32_t ClockFrame();
-  bool ShowFrame(uint32_t index);
+  // The clock in milliseconds; none while channel 0 plays nothing.
+  std::optional<uint32_t> ClockMs();
+  bool ShowFrame(uint32_t index, uint32_t clockMs);
   void DrawCurrentPicture();
 
   std::unique_ptr<QrxReader> reader_;
   Display& display_;
   MovieSound& sound_;
   TickSource ticks_;
+  PlaybackObserver observer_;
+  bool soundStartTold_ = false;
   PictureHolder picture_;
   uint32_t currentFrame_ = 0;
   uint32_t startTick_ = 0;
@@ -100,6 +116,8 @@ class MovieSlot {
   MovieSlot(Display& display, MovieSound& sound, TickSource ticks = SystemTickCount);
 
   void SetDisplayProperties(const DisplayProperties& properties) { surface_ = properties; }
+  // Movies opened from now on tell `observer` about every picture they present.
+  void SetObserver(PlaybackObserver observer) { observer_ = std::move(observer); }
 
   // Closes any open movie, then opens folder + fileName (the folder ends with "/"). An error
   // naming the file when it does not exist (kNotFound) or is not a readable movie; nothing is
@@ -118,6 +136,7 @@ class MovieSlot {
   MovieSound& sound_;
   TickSource ticks_;
   DisplayProperties surface_;
+  PlaybackObserver observer_;
   std::unique_ptr<Movie> movie_;
 };
 

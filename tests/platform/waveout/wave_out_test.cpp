@@ -52,6 +52,18 @@ void ExpectPlaysInOrderAtRealTimePace(const Opener& open) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const double played = device->PositionBytes() / 88200.0;
+  // What is heard trails what was handed over by at most the one chunk the device holds, and never
+  // goes backwards.
+  uint32_t last = 0;
+  for (int i = 0; i < 50; ++i) {
+    const uint32_t heard = device->PositionBytes();
+    const uint32_t written = device->WrittenBytes();
+    EXPECT_GE(heard, last);
+    EXPECT_LE(heard, written);
+    EXPECT_LE(written - heard, 8192u);  // one chunk heard, one being handed over
+    last = heard;
+    std::this_thread::sleep_for(2ms);
+  }
   // Paced, not instant: no more than what real time allows plus what the device pulls ahead.
   EXPECT_GT(played, 0.2);
   EXPECT_LT(played, seconds + 0.4);
@@ -86,7 +98,9 @@ void ExpectAThrowingDoneHandlerIsContained(const Opener& open) {
     std::this_thread::sleep_for(10ms);
   }
   EXPECT_EQ(calls.load(), 2);
+  std::this_thread::sleep_for(100ms);  // the last chunk handed over has been heard
   const uint32_t position = device->PositionBytes();
+  EXPECT_EQ(position, device->WrittenBytes());
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(device->PositionBytes(), position);  // nothing queued: nothing counted as played
   const std::optional<Error> failure = device->Failure();

@@ -81,12 +81,14 @@ TEST(ConversionTest, RequestSizesUndoTheConversion) {
   EXPECT_EQ(SourceSamplesFor(2048, 1, 32000), 2048u);
 }
 
-// A device whose buffers come back only when the test says so, with a position the test sets.
+// A device whose buffers come back only when the test says so, with a position the test sets: the
+// bytes heard, and the bytes handed over, which lie `held` bytes ahead.
 class FakeDevice : public WaveOutDevice {
  public:
   struct Shared {
     std::map<std::size_t, std::span<const int16_t>> written;
     std::atomic<uint32_t> position{0};
+    std::atomic<uint32_t> held{0};
     int writes = 0;
     bool closed = false;
     std::optional<Error> failure;
@@ -97,6 +99,7 @@ class FakeDevice : public WaveOutDevice {
     ++shared_.writes;
   }
   uint32_t PositionBytes() const override { return shared_.position.load(); }
+  uint32_t WrittenBytes() const override { return shared_.position.load() + shared_.held.load(); }
   void SetVolume(uint16_t, uint16_t) override {}
   bool Close() override { return shared_.closed = true; }
   void Shutdown() override { shared_.closed = true; }
@@ -234,6 +237,33 @@ TEST_F(AudioOutputTest, PositionIsZeroUntilTheFourthMixAndMinusOneForAFreeSlot) 
   EXPECT_EQ(audio->ChannelPosition(0), 1000);
   device_.position = 24576 + 88200 + 89;
   EXPECT_EQ(audio->ChannelPosition(0), 1001);
+}
+
+TEST_F(AudioOutputTest, PositionIsTheSoundHeardAndNeverGoesBackwards) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 2.0));
+  auto audio = MakeOutput();
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
+  device_.position = 20000;
+  device_.held = 4096;  // one device chunk handed over but not yet heard
+  for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);  // starts at byte 24096
+  EXPECT_EQ(audio->ChannelPosition(0), 0);
+  device_.position = 24096 - 4;  // the channel's first sample not heard yet
+  EXPECT_EQ(audio->ChannelPosition(0), 0);
+  device_.position = 24096 + 88200;
+  EXPECT_EQ(audio->ChannelPosition(0), 1000);
+  device_.position = 24096 + 44100;  // a device that reports less than before
+  EXPECT_EQ(audio->ChannelPosition(0), 1000);
+  device_.position = 24096 + 88200 + 8820;
+  EXPECT_EQ(audio->ChannelPosition(0), 1100);
+  // A new channel counts from its own first sample.
+  StopWhileRefilling(*audio, 0);
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
+  for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
+  EXPECT_EQ(audio->ChannelPosition(0), 0);
+  device_.position = device_.position + 4096 + 882;
+  EXPECT_EQ(audio->ChannelPosition(0), 10);
 }
 
 TEST_F(AudioOutputTest, PositionRunsAcrossTheByteCounterWrap) {

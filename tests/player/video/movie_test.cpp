@@ -180,5 +180,67 @@ TEST_F(MovieTest, UndecodableFramesKeepThePreviousPicture) {
   }
 }
 
+// A window that follows the screen's size, as the player's does.
+class ResizingPresenter : public WindowPresenter {
+ public:
+  uint32_t ClientWidth() const override { return width; }
+  uint32_t ClientHeight() const override { return height; }
+  void CopyToWindow(std::span<const uint16_t>, uint32_t, uint32_t, const WindowRect&) override {}
+  bool ResizeSurface(uint32_t newWidth, uint32_t newHeight) override {
+    sizes.push_back({newWidth, newHeight});
+    width = newWidth;
+    height = newHeight;
+    return true;
+  }
+  uint32_t width = 320;
+  uint32_t height = 240;
+  std::vector<std::pair<uint32_t, uint32_t>> sizes;
+};
+
+TEST(LargeMovieTest, A640x480MovieIsDrawnWholeAndTheScreenFollowsEachMovie) {
+  const std::vector<std::vector<uint8_t>> large = test::CodedFrames(640, 480, 3);
+  const std::vector<std::vector<uint8_t>> small = test::CodedFrames(64, 48, 2);
+  test::TempFolder folder;
+  test::WriteMovie(folder.Slash() + "large.qrx", large, 15, 640, 480);
+  test::WriteMovie(folder.Slash() + "small.qrx", small, 15, 64, 48);
+  ResizingPresenter presenter;
+  Display display;
+  ASSERT_TRUE(display.Open(&presenter));
+  FakeSound sound;
+  uint32_t now = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> presented;
+  MovieSlot slot(display, sound, [&] { return now; });
+  slot.SetObserver({[&](uint32_t frame, uint32_t clockMs) { presented.push_back({frame, clockMs}); }, nullptr});
+
+  ASSERT_TRUE(slot.OpenMovie(folder.Slash(), "large.qrx", 100, false).ok());
+  EXPECT_EQ(display.Screen(), (ScreenSize{640, 480}));
+  EXPECT_EQ(display.SurfaceWidth(), 640u);
+  now += 70;
+  EXPECT_TRUE(slot.TickMovie());
+  EXPECT_EQ(slot.Current()->CurrentFrame(), 1u);
+  // Frame 1, decoded directly, covers the whole 640 x 480 surface.
+  FrameDecoder decoder;
+  ASSERT_TRUE(decoder.DecodeFrame(large[1]));
+  for (const auto& [column, row] : {std::pair{0u, 0u}, {639u, 0u}, {320u, 240u}, {0u, 479u}, {639u, 479u}}) {
+    EXPECT_EQ(display.WindowPixel(column, row), decoder.Pixels()[row * (decoder.RowBytes() / 2) + column])
+        << column << ", " << row;
+  }
+  EXPECT_EQ(presented, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 0}, {1, 70}}));
+
+  // The next movie, smaller than the screen, brings the screen back to 320 x 240.
+  ASSERT_TRUE(slot.OpenMovie(folder.Slash(), "small.qrx", 100, false).ok());
+  EXPECT_EQ(display.Screen(), (ScreenSize{320, 240}));
+  EXPECT_EQ(presenter.sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{640, 480}, {320, 240}}));
+}
+
+TEST(ScreenSizeTest, AtLeastTheHandheldScreenAndAtMostTheLimit) {
+  EXPECT_EQ(ScreenSizeFor(176, 144), (ScreenSize{320, 240}));
+  EXPECT_EQ(ScreenSizeFor(320, 240), (ScreenSize{320, 240}));
+  EXPECT_EQ(ScreenSizeFor(640, 480), (ScreenSize{640, 480}));
+  EXPECT_EQ(ScreenSizeFor(352, 200), (ScreenSize{352, 240}));
+  EXPECT_EQ(ScreenSizeFor(100000, 70000), (ScreenSize{kMaxScreenSide, kMaxScreenSide}));
+  EXPECT_EQ(PicturePlacement(640, 480, ScreenSize{640, 480}), (WindowRect{0, 0, 640, 480}));
+}
+
 }  // namespace
 }  // namespace reel

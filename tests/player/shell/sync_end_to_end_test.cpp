@@ -1,0 +1,183 @@
+// Picture and sound in step, end to end: a clip with a white flash and a 1 kHz beep that both
+// start at 2.000 s is made with the ffmpeg tool, converted with reelforge-cli and played by reelview
+// headless, its sound going to a file through SDL's disk audio driver. The trace reelview writes
+// (REELVIEW_TRACE) gives the clock at which the flash frame was presented and where the movie's
+// sound starts in the output; the beep's onset in the output, counted from there, must agree with
+// that clock within 10 ms.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "player/audio/mp3_plugin.h"
+#include "player/audio/mp3_stream.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/scratch_folder.h"
+
+namespace reel {
+namespace {
+
+constexpr double kOutputRate = 22050.0;  // the player's sound output
+constexpr double kClipSeconds = 3.0;
+constexpr double kFlashSeconds = 2.0;
+
+struct Combination {
+  uint32_t rate;
+  uint16_t channels;
+  uint32_t framesPerSecond;
+};
+
+std::string Describe(const ::testing::TestParamInfo<Combination>& info) {
+  return std::to_string(info.param.rate) + (info.param.channels == 1 ? "Mono" : "Stereo") +
+         std::to_string(info.param.framesPerSecond) + "fps";
+}
+
+struct Trace {
+  std::optional<uint32_t> soundStart;        // output sample frame of the sound's first sample
+  std::optional<uint32_t> clockAtFrame(uint32_t frame) const {
+    for (const auto& [k, clock] : frames) {
+      if (k == frame) return clock;
+    }
+    return std::nullopt;
+  }
+  std::vector<std::pair<uint32_t, uint32_t>> frames;  // frame index, clock in ms
+};
+
+// The first pass of the movie only: reelview runs a little over one pass.
+Trace ReadTrace(const std::filesystem::path& path) {
+  Trace trace;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string kind;
+    fields >> kind;
+    if (kind == "sound" && !trace.soundStart) {
+      uint32_t start = 0;
+      if (fields >> start) trace.soundStart = start;
+    } else if (kind == "frame") {
+      uint32_t frame = 0;
+      uint32_t clock = 0;
+      if (!(fields >> frame >> clock)) continue;
+      if (!trace.frames.empty() && frame == 0) break;  // the second pass begins
+      trace.frames.emplace_back(frame, clock);
+    }
+  }
+  return trace;
+}
+
+// Left samples of the 16-bit stereo output.
+std::vector<int16_t> ReadLeftSamples(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<int16_t> left;
+  for (std::size_t i = 0; i + 3 < bytes.size(); i += 4) {
+    left.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) |
+                                        (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+  }
+  return left;
+}
+
+// The mean level of picture K (a binary PPM), 0..255.
+std::optional<double> PictureLevel(const std::filesystem::path& movie, uint32_t frame,
+                                   const std::filesystem::path& out) {
+  const test::CommandResult result = test::RunCommand(
+      test::ShellQuoted(std::string_view(QRXTOOL_PATH)) + " frame " + test::ShellQuoted(movie) + " " +
+      std::to_string(frame) + " " + test::ShellQuoted(out));
+  if (result.status != 0) return std::nullopt;
+  std::ifstream in(out, std::ios::binary);
+  std::string magic;
+  int width = 0;
+  int height = 0;
+  int maximum = 0;
+  in >> magic >> width >> height >> maximum;
+  in.get();
+  const std::string pixels((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (pixels.empty()) return std::nullopt;
+  double sum = 0;
+  for (const char byte : pixels) sum += static_cast<uint8_t>(byte);
+  return sum / static_cast<double>(pixels.size());
+}
+
+class SyncEndToEndTest : public ::testing::TestWithParam<Combination> {};
+
+TEST_P(SyncEndToEndTest, FlashAndBeepAgreeWithinTenMilliseconds) {
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  const Combination c = GetParam();
+  test::ScratchFolder folder;
+  const std::filesystem::path clip = folder.Path() / "clip.avi";
+  const std::string seconds = std::to_string(kClipSeconds);
+  ASSERT_TRUE(test::RunFfmpegTool(
+      "-f lavfi -i color=c=black:s=320x240:r=" + std::to_string(c.framesPerSecond) + ":d=" + seconds +
+      " -f lavfi -i \"aevalsrc=0.5*sin(2*PI*1000*t)*gte(t\\," + std::to_string(kFlashSeconds) +
+      "):s=" + std::to_string(c.rate) + ":d=" + seconds + "\"" +
+      " -vf \"drawbox=c=white:t=fill:enable='gte(t," + std::to_string(kFlashSeconds) + ")'\"" +
+      " -c:v mjpeg -q:v 3 -c:a pcm_s16le -ac " + std::to_string(c.channels) + " " +
+      test::ShellQuoted(clip)));
+  const test::CommandResult converted = test::RunCommand(
+      test::ShellQuoted(std::string_view(REELFORGE_CLI_PATH)) + " --frame-rate max --rate " +
+      (c.rate == 44100 ? "44.1" : "22.05") + (c.channels == 1 ? " --mono " : " --stereo ") +
+      "--output-dir " + test::ShellQuoted(folder.Path()) + " " + test::ShellQuoted(clip));
+  ASSERT_EQ(converted.status, 0) << converted.output;
+  const std::filesystem::path movie = folder.Path() / "clip.qrx";
+  const std::filesystem::path sound = folder.Path() / "clip.mp3";
+
+  // The companion MP3 plays exactly the source's samples.
+  Mp3Plugin::SetModuleName(LODESTAR_PATH);
+  {
+    Mp3Stream stream;
+    ASSERT_TRUE(stream.OpenFile(sound.string()));
+    EXPECT_TRUE(stream.InfoFrame().has_value());
+    std::vector<int16_t> all(static_cast<std::size_t>(c.rate * c.channels * (kClipSeconds + 1)));
+    EXPECT_EQ(stream.ReadPcm(all, false),
+              static_cast<std::size_t>(c.rate * kClipSeconds) * c.channels);
+  }
+
+  // The flash is frame K = 2 s x rate: white, and the frame before it dark.
+  const uint32_t flashFrame = static_cast<uint32_t>(kFlashSeconds * c.framesPerSecond);
+  const auto flashLevel = PictureLevel(movie, flashFrame, folder.Path() / "flash.ppm");
+  const auto beforeLevel = PictureLevel(movie, flashFrame - 1, folder.Path() / "before.ppm");
+  ASSERT_TRUE(flashLevel && beforeLevel);
+  EXPECT_GT(*flashLevel, 200.0);
+  EXPECT_LT(*beforeLevel, 50.0);
+
+  const std::filesystem::path output = folder.Path() / "sound.raw";
+  const std::filesystem::path tracePath = folder.Path() / "trace.txt";
+  const test::CommandResult played = test::RunCommand(
+      "cd " + test::ShellQuoted(folder.Path()) + " && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk" +
+      " SDL_DISKAUDIOFILE=" + test::ShellQuoted(output) + " REELVIEW_TRACE=" +
+      test::ShellQuoted(tracePath) + " XDG_RUNTIME_DIR=" + test::ShellQuoted(folder.Path()) +
+      " timeout -s TERM 3.6 " + test::ShellQuoted(std::string_view(REELVIEW_PATH)));
+  const Trace trace = ReadTrace(tracePath);
+  ASSERT_TRUE(trace.soundStart.has_value()) << played.output;
+  const std::optional<uint32_t> flashClock = trace.clockAtFrame(flashFrame);
+  ASSERT_TRUE(flashClock.has_value()) << "frame " << flashFrame << " was not presented";
+
+  const std::vector<int16_t> left = ReadLeftSamples(output);
+  std::size_t onset = *trace.soundStart;
+  while (onset < left.size() && std::abs(left[onset]) < 4000) ++onset;
+  ASSERT_LT(onset, left.size()) << "no beep in the sound output";
+  const double beepMs = static_cast<double>(onset - *trace.soundStart) * 1000.0 / kOutputRate;
+  const double offset = beepMs - *flashClock;
+  std::cout << "[ offset ] " << Describe({c, 0}) << ": flash at clock " << *flashClock
+            << " ms, beep at " << beepMs << " ms, sound minus picture " << offset << " ms\n";
+  EXPECT_LE(std::abs(offset), 10.0);
+}
+
+// Every rate and channel count, every frame rate, without running all sixteen combinations.
+INSTANTIATE_TEST_SUITE_P(Combinations, SyncEndToEndTest,
+                         ::testing::Values(Combination{22050, 1, 10}, Combination{22050, 2, 12},
+                                           Combination{44100, 1, 15}, Combination{44100, 2, 30},
+                                           Combination{22050, 2, 10}, Combination{22050, 1, 30},
+                                           Combination{44100, 2, 12}, Combination{44100, 1, 10},
+                                           Combination{22050, 2, 15}),
+                         Describe);
+
+}  // namespace
+}  // namespace reel
