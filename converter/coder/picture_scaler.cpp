@@ -1,64 +1,311 @@
+// ScalePicture, the fast scaler. It computes exactly what ScalePictureReference computes, and
+// the tests hold the two to the same bytes.
+//
+// Each axis is planned once per call: every output position gets a window of `taps` consecutive
+// source samples (moved back from the far edge so it never leaves the picture, with weight 0 for
+// the samples the average leaves out) and its weight total. The passes then run four channels at
+// a time in SSE2 lanes: source bytes are paired up as 16-bit values and multiplied by the pair's
+// weights with one multiply-add into 32-bit sums (a sum never exceeds 255 x the step, at most
+// 255 x 16384 x 1024, below 2^32), and the truncating division by the weight total goes through
+// a float reciprocal that is exact for the totals it is used on (area_quotient.h). Totals of 2^16
+// and more (steps of 64 source pixels or more) divide in integers instead.
+//
+// Intermediate pixels are 4 bytes (blue, green, red, 0) so that the lanes line up; the vertical
+// pass reads them from a ring of `taps` rows filled as the output rows advance, so the
+// intermediate picture is never held whole, and drops the fourth byte as it stores a row.
+//
+// Without SSE2 the scaler is the reference one.
 #include "converter/coder/picture_scaler.h"
+
+#include "converter/coder/picture_scaler_reference.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <span>
 #include <vector>
 
+#include "converter/coder/area_quotient.h"
+#endif
+
 namespace reel {
+
+#if defined(__SSE2__)
 namespace {
 
-constexpr uint64_t kOne = 1024;  // one source pixel in fixed point
+constexpr uint32_t kOne = 1024;  // one source pixel in fixed point
 constexpr uint32_t kChannels = 3;
+constexpr std::size_t kLaneBytes = 4;    // an intermediate pixel: blue, green, red, 0
+constexpr std::size_t kVectorBytes = 16;
 
-// One source sample contributing to an output sample.
-struct Tap {
-  uint32_t index = 0;
-  uint32_t weight = 0;  // 0 marks an unused slot
+enum class Division { Reciprocal, Corrected, Integer };
+
+// How the output positions along one axis take their source samples.
+struct AxisPlan {
+  uint32_t taps = 0;              // samples per position: ceil(step / 1024)
+  std::vector<uint32_t> start;    // first sample of each position's window
+  std::vector<uint32_t> weights;  // `taps` weights per position, 0 for samples left out
+  std::vector<uint32_t> totals;   // weight total per position, 0 when nothing was collected
+  Division division = Division::Reciprocal;
 };
 
-// The taps of every output position along one axis, `tapCount` slots per position. Position x
-// starts at x * step (fixed point); the first source sample gets min(1024 - fraction, step), each
-// following one min(1024, what is left of step); samples beyond the axis are skipped. A span that
-// reaches into a (tapCount + 1)-th sample leaves that last part out.
-std::vector<Tap> AreaTaps(uint32_t outCount, uint32_t inCount, uint64_t step, uint32_t tapCount) {
-  std::vector<Tap> taps(std::size_t{outCount} * tapCount);
+// Position x starts at x * step (fixed point); the first sample gets min(1024 - fraction, step),
+// each following one min(1024, what is left of step); samples beyond the axis are left out, as is
+// the part of a span that reaches into a (taps + 1)-th sample. `taps` never exceeds `inCount`
+// because step <= inCount * 1024, so a window fits once it is moved back from the far edge.
+AxisPlan PlanAxis(uint32_t outCount, uint32_t inCount) {
+  const uint64_t step = uint64_t{inCount} * kOne / outCount;
+  AxisPlan plan;
+  plan.taps = static_cast<uint32_t>((step + kOne - 1) / kOne);
+  plan.start.resize(outCount);
+  plan.weights.assign(std::size_t{outCount} * plan.taps, 0);
+  plan.totals.assign(outCount, 0);
   for (uint32_t x = 0; x < outCount; ++x) {
     const uint64_t position = x * step;
-    const uint64_t fraction = position % kOne;
-    const uint64_t first = position / kOne;
+    const auto first = static_cast<uint32_t>(position / kOne);
+    const uint32_t windowStart = std::min(first, inCount - plan.taps);
+    plan.start[x] = windowStart;
     uint64_t remaining = step;
-    for (uint32_t t = 0; t < tapCount && remaining > 0; ++t) {
-      const uint64_t weight = t == 0 ? std::min(kOne - fraction, remaining) : std::min(kOne, remaining);
+    for (uint32_t t = 0; t < plan.taps && remaining > 0; ++t) {
+      const uint64_t weight = t == 0 ? std::min(kOne - position % kOne, remaining) : std::min<uint64_t>(kOne, remaining);
       remaining -= weight;
-      const uint64_t index = first + t;
-      if (index >= inCount) continue;
-      taps[std::size_t{x} * tapCount + t] = {static_cast<uint32_t>(index), static_cast<uint32_t>(weight)};
+      if (uint64_t{first} + t >= inCount) continue;
+      plan.weights[std::size_t{x} * plan.taps + (first - windowStart) + t] = static_cast<uint32_t>(weight);
+      plan.totals[x] += static_cast<uint32_t>(weight);
     }
   }
-  return taps;
+  const uint32_t largest = outCount > 0 ? *std::max_element(plan.totals.begin(), plan.totals.end()) : 0;
+  plan.division = largest <= kReciprocalLimit ? Division::Reciprocal
+                  : largest <= kCorrectedLimit ? Division::Corrected
+                                               : Division::Integer;
+  return plan;
 }
 
-// Taps needed along an axis: ceil(step / 1024).
-uint32_t TapCount(uint64_t step) { return static_cast<uint32_t>((step + kOne - 1) / kOne); }
+// A weight total in lanes. A total of 0 becomes 1: its sums are all 0, so the quotient stays 0.
+struct Divisor {
+  __m128 reciprocal;
+  __m128 total;
+};
 
-// Accumulates weighted samples of one output pixel; black when no weight was collected.
-class WeightedPixel {
- public:
-  void Add(std::span<const uint8_t> pixel, uint32_t weight) {
-    for (uint32_t c = 0; c < kChannels; ++c) sums_[c] += uint64_t{weight} * pixel[c];
-    total_ += weight;
+Divisor MakeDivisor(uint32_t weightTotal, Division division) {
+  const uint32_t total = std::max(weightTotal, 1u);
+  const float reciprocal = division == Division::Reciprocal ? ReciprocalAbove(total) : 1.0f / static_cast<float>(total);
+  return {_mm_set1_ps(reciprocal), _mm_set1_ps(static_cast<float>(total))};
+}
+
+// floor(sums / total) in each lane, for the divisions the float lanes handle exactly.
+template <Division kDivision>
+__m128i Quotients(__m128i sums, const Divisor& divisor) {
+  static_assert(kDivision != Division::Integer);
+  const __m128 sum = _mm_cvtepi32_ps(sums);
+  __m128i quotient = _mm_cvttps_epi32(_mm_mul_ps(sum, divisor.reciprocal));
+  if constexpr (kDivision == Division::Corrected) {
+    // The estimate is within one of the quotient; the remainder's sign and size say which way.
+    const __m128 rest = _mm_sub_ps(sum, _mm_mul_ps(_mm_cvtepi32_ps(quotient), divisor.total));
+    quotient = _mm_sub_epi32(quotient, _mm_castps_si128(_mm_cmpge_ps(rest, divisor.total)));
+    quotient = _mm_add_epi32(quotient, _mm_castps_si128(_mm_cmplt_ps(rest, _mm_setzero_ps())));
   }
-  void Store(std::span<uint8_t> out) const {
-    for (uint32_t c = 0; c < kChannels; ++c) {
-      out[c] = total_ == 0 ? uint8_t{0} : static_cast<uint8_t>(sums_[c] / total_);
+  return quotient;
+}
+
+// Four vectors of quotients (0 ... 255) as 16 bytes.
+void StoreBytes(uint8_t* out, __m128i q0, __m128i q1, __m128i q2, __m128i q3) {
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q0, q1), _mm_packs_epi32(q2, q3));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+}
+
+__m128i LoadPixel(const uint8_t* pixel) {
+  int32_t value = 0;
+  std::memcpy(&value, pixel, sizeof value);
+  return _mm_cvtsi32_si128(value);
+}
+
+// Eight 16-bit weights in the order a multiply-add pairs them with its values.
+using WeightLanes = std::array<int16_t, 8>;
+
+WeightLanes PairedWeights(uint32_t first, uint32_t second, int pixelsWeighted) {
+  WeightLanes lanes{};
+  for (int k = 0; k < pixelsWeighted; ++k) {
+    lanes[static_cast<std::size_t>(2 * k)] = static_cast<int16_t>(first);
+    lanes[static_cast<std::size_t>(2 * k + 1)] = static_cast<int16_t>(second);
+  }
+  return lanes;
+}
+
+__m128i Load(const WeightLanes& lanes) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes.data())); }
+
+// The horizontal pass: one source row to one intermediate row of 4-byte pixels.
+class RowScaler {
+ public:
+  RowScaler(const AxisPlan& plan, uint32_t bytesPerPixel, std::size_t sourceStride)
+      : plan_(plan), bytes_(bytesPerPixel), pairs_((plan.taps + 1) / 2) {
+    const std::size_t width = plan.start.size();
+    pairWeights_.resize(width * pairs_);
+    divisors_.reserve(width);
+    const Division lanes = plan.division == Division::Integer ? Division::Corrected : plan.division;
+    for (std::size_t x = 0; x < width; ++x) {
+      const uint32_t* weights = &plan.weights[x * plan.taps];
+      for (uint32_t k = 0; k < pairs_; ++k) {
+        const uint32_t second = 2 * k + 1 < plan.taps ? weights[2 * k + 1] : 0;
+        // The fourth lane (the byte after the pixel) gets weight 0.
+        pairWeights_[x * pairs_ + k] = PairedWeights(weights[2 * k], second, 3);
+      }
+      divisors_.push_back(MakeDivisor(plan.totals[x], lanes));
+      // Lanes read 4 bytes from each of 2 x pairs pixels of the window: only inside the row.
+      const std::size_t lastByte = (std::size_t{plan.start[x]} + 2 * pairs_ - 1) * bytesPerPixel + 3;
+      if (lastByte < sourceStride && plan.division != Division::Integer) laneCount_ = x + 1;
     }
+  }
+
+  void Scale(std::span<const uint8_t> source, uint8_t* out) const {
+    if (plan_.taps == 1) return Copy(source, out);
+    std::size_t x = 0;
+    if (plan_.division == Division::Reciprocal) x = ScaleLanes<Division::Reciprocal>(source.data(), out);
+    if (plan_.division == Division::Corrected) x = ScaleLanes<Division::Corrected>(source.data(), out);
+    for (; x < plan_.start.size(); ++x) ScaleOne(source.data(), x, out);
   }
 
  private:
-  std::array<uint64_t, kChannels> sums_{};
-  uint64_t total_ = 0;
+  // Enlarging (one tap, never of weight 0): every output pixel copies the source pixel under it.
+  void Copy(std::span<const uint8_t> source, uint8_t* out) const {
+    for (std::size_t x = 0; x < plan_.start.size(); ++x) {
+      std::memcpy(out + x * kLaneBytes, &source[std::size_t{plan_.start[x]} * bytes_], kChannels);
+    }
+  }
+
+  template <Division kDivision>
+  __m128i PixelQuotients(const uint8_t* row, std::size_t x) const {
+    const __m128i zero = _mm_setzero_si128();
+    const uint8_t* pixel = row + std::size_t{plan_.start[x]} * bytes_;
+    const WeightLanes* weights = &pairWeights_[x * pairs_];
+    __m128i sums = zero;
+    for (uint32_t k = 0; k < pairs_; ++k, pixel += 2 * bytes_) {
+      const __m128i paired = _mm_unpacklo_epi8(LoadPixel(pixel), LoadPixel(pixel + bytes_));
+      sums = _mm_add_epi32(sums, _mm_madd_epi16(_mm_unpacklo_epi8(paired, zero), Load(weights[k])));
+    }
+    return Quotients<kDivision>(sums, divisors_[x]);
+  }
+
+  // Four output pixels at a time while their windows can be read in lanes; returns where it
+  // stopped.
+  template <Division kDivision>
+  std::size_t ScaleLanes(const uint8_t* row, uint8_t* out) const {
+    std::size_t x = 0;
+    for (; x + 4 <= laneCount_; x += 4) {
+      StoreBytes(out + x * kLaneBytes, PixelQuotients<kDivision>(row, x), PixelQuotients<kDivision>(row, x + 1),
+                 PixelQuotients<kDivision>(row, x + 2), PixelQuotients<kDivision>(row, x + 3));
+    }
+    return x;
+  }
+
+  // One output pixel in plain integers: the row's end, and totals too large for the lanes.
+  void ScaleOne(const uint8_t* row, std::size_t x, uint8_t* out) const {
+    const uint8_t* pixel = row + std::size_t{plan_.start[x]} * bytes_;
+    const uint32_t* weights = &plan_.weights[x * plan_.taps];
+    std::array<uint32_t, kChannels> sums{};
+    for (uint32_t t = 0; t < plan_.taps; ++t, pixel += bytes_) {
+      for (uint32_t c = 0; c < kChannels; ++c) sums[c] += weights[t] * pixel[c];
+    }
+    const uint32_t total = std::max(plan_.totals[x], 1u);
+    for (uint32_t c = 0; c < kChannels; ++c) out[x * kLaneBytes + c] = static_cast<uint8_t>(sums[c] / total);
+  }
+
+  const AxisPlan& plan_;
+  uint32_t bytes_;
+  uint32_t pairs_;
+  std::vector<WeightLanes> pairWeights_;
+  std::vector<Divisor> divisors_;
+  std::size_t laneCount_ = 0;  // output pixels whose windows can be read in lanes
 };
+
+// Intermediate rows of 4-byte pixels by index counted from the last stored source row, made on
+// demand and held in a ring of `taps` rows: the windows of successive output rows only move
+// forward. Rows are padded with zeros to a whole number of vectors.
+class IntermediateRows {
+ public:
+  IntermediateRows(const BmpImage& picture, const AxisPlan& columns, uint32_t taps)
+      : picture_(picture),
+        scaler_(columns, picture.BytesPerPixel(), picture.Stride()),
+        rowBytes_((columns.start.size() * kLaneBytes + kVectorBytes - 1) / kVectorBytes * kVectorBytes),
+        ring_(rowBytes_ * taps, 0),
+        held_(taps, kNone) {}
+
+  std::size_t RowBytes() const { return rowBytes_; }
+
+  const uint8_t* Row(uint32_t index) {
+    const std::size_t slot = index % held_.size();
+    uint8_t* bytes = &ring_[slot * rowBytes_];
+    if (held_[slot] != index) {
+      scaler_.Scale(picture_.Row(picture_.Height() - 1 - index), bytes);
+      held_[slot] = index;
+    }
+    return bytes;
+  }
+
+ private:
+  static constexpr uint32_t kNone = ~0u;
+  const BmpImage& picture_;
+  RowScaler scaler_;
+  std::size_t rowBytes_;
+  std::vector<uint8_t> ring_;
+  std::vector<uint32_t> held_;
+};
+
+// The vertical pass for one output row into 4-byte pixels: the window's rows weighted in pairs.
+template <Division kDivision>
+void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
+  const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
+  const uint32_t pairs = (plan.taps + 1) / 2;
+  // An odd last row pairs with itself at weight 0. The ring keeps every row of the window.
+  std::vector<const uint8_t*> window(2 * std::size_t{pairs});
+  std::vector<WeightLanes> pairWeights(pairs);
+  for (uint32_t t = 0; t < plan.taps; ++t) window[t] = rows.Row(plan.start[y] + t);
+  if (plan.taps % 2 != 0) window[plan.taps] = window[plan.taps - 1];
+  for (uint32_t k = 0; k < pairs; ++k) {
+    pairWeights[k] = PairedWeights(weights[2 * k], 2 * k + 1 < plan.taps ? weights[2 * k + 1] : 0, 4);
+  }
+  const Divisor divisor = MakeDivisor(plan.totals[y], kDivision);
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t i = 0; i < rows.RowBytes(); i += kVectorBytes) {
+    __m128i sums0 = zero;
+    __m128i sums1 = zero;
+    __m128i sums2 = zero;
+    __m128i sums3 = zero;
+    for (uint32_t k = 0; k < pairs; ++k) {
+      const __m128i weight = Load(pairWeights[k]);
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window[2 * k] + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window[2 * k + 1] + i));
+      const __m128i low = _mm_unpacklo_epi8(a, b);
+      const __m128i high = _mm_unpackhi_epi8(a, b);
+      sums0 = _mm_add_epi32(sums0, _mm_madd_epi16(_mm_unpacklo_epi8(low, zero), weight));
+      sums1 = _mm_add_epi32(sums1, _mm_madd_epi16(_mm_unpackhi_epi8(low, zero), weight));
+      sums2 = _mm_add_epi32(sums2, _mm_madd_epi16(_mm_unpacklo_epi8(high, zero), weight));
+      sums3 = _mm_add_epi32(sums3, _mm_madd_epi16(_mm_unpackhi_epi8(high, zero), weight));
+    }
+    StoreBytes(out + i, Quotients<kDivision>(sums0, divisor), Quotients<kDivision>(sums1, divisor),
+               Quotients<kDivision>(sums2, divisor), Quotients<kDivision>(sums3, divisor));
+  }
+}
+
+// The same in plain integers, for totals too large for the lanes.
+void SumAcrossRowsInIntegers(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
+  const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
+  std::vector<uint32_t> sums(rows.RowBytes(), 0);
+  for (uint32_t t = 0; t < plan.taps; ++t) {
+    const uint8_t* row = rows.Row(plan.start[y] + t);
+    for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += weights[t] * row[i];
+  }
+  const uint32_t total = std::max(plan.totals[y], 1u);
+  for (std::size_t i = 0; i < sums.size(); ++i) out[i] = static_cast<uint8_t>(sums[i] / total);
+}
+
+// Drops the fourth byte of each 4-byte pixel.
+void StorePixels(const uint8_t* pixels, std::span<uint8_t> target, uint32_t width) {
+  for (uint32_t x = 0; x < width; ++x) std::memcpy(&target[std::size_t{x} * kChannels], pixels + x * kLaneBytes, kChannels);
+}
 
 BmpImage CopyReversed(const BmpImage& picture, BmpImage out) {
   const uint32_t width = out.Width();
@@ -67,58 +314,37 @@ BmpImage CopyReversed(const BmpImage& picture, BmpImage out) {
   for (uint32_t row = 0; row < height; ++row) {
     const auto source = picture.Row(row);
     auto target = out.Row(height - 1 - row);
+    if (inStep == kChannels) {
+      std::memcpy(target.data(), source.data(), std::size_t{width} * kChannels);
+      continue;
+    }
     for (uint32_t x = 0; x < width; ++x) {
-      std::copy_n(source.begin() + std::size_t{x} * inStep, kChannels, target.begin() + std::size_t{x} * kChannels);
+      std::memcpy(&target[std::size_t{x} * kChannels], &source[std::size_t{x} * inStep], kChannels);
     }
   }
   return out;
 }
 
 BmpImage Resample(const BmpImage& picture, BmpImage out) {
-  const uint32_t inWidth = picture.Width();
-  const uint32_t inHeight = picture.Height();
-  const uint32_t width = out.Width();
-  const uint32_t height = out.Height();
-  const uint32_t inStep = picture.BytesPerPixel();
+  const AxisPlan columns = PlanAxis(out.Width(), picture.Width());
+  const AxisPlan rows = PlanAxis(out.Height(), picture.Height());
+  // A step below one 1024th of a pixel collects no weight: the picture stays black.
+  if (columns.taps == 0 || rows.taps == 0) return out;
 
-  const uint64_t stepX = uint64_t{inWidth} * kOne / width;
-  const uint64_t stepY = uint64_t{inHeight} * kOne / height;
-  const uint32_t tapsX = TapCount(stepX);
-  const uint32_t tapsY = TapCount(stepY);
-  const std::vector<Tap> columnTaps = AreaTaps(width, inWidth, stepX, tapsX);
-  const std::vector<Tap> rowTaps = AreaTaps(height, inHeight, stepY, tapsY);
-
-  // Horizontal pass: input row r becomes intermediate row r, w pixels of 3 bytes, padded rows.
-  const std::size_t middleStride = BmpImage::RowStride(width, 24);
-  std::vector<uint8_t> middle(middleStride * inHeight, 0);
-  for (uint32_t row = 0; row < inHeight; ++row) {
-    const auto source = picture.Row(row);
-    const auto target = std::span<uint8_t>(middle).subspan(row * middleStride, middleStride);
-    for (uint32_t x = 0; x < width; ++x) {
-      WeightedPixel pixel;
-      for (uint32_t t = 0; t < tapsX; ++t) {
-        const Tap& tap = columnTaps[std::size_t{x} * tapsX + t];
-        if (tap.weight != 0) pixel.Add(source.subspan(std::size_t{tap.index} * inStep, kChannels), tap.weight);
-      }
-      pixel.Store(target.subspan(std::size_t{x} * kChannels, kChannels));
+  IntermediateRows middle(picture, columns, rows.taps);
+  std::vector<uint8_t> pixels(middle.RowBytes());
+  for (uint32_t y = 0; y < out.Height(); ++y) {
+    const std::span<uint8_t> target = out.Row(y);
+    if (rows.taps == 1) {
+      StorePixels(middle.Row(rows.start[y]), target, out.Width());
+      continue;
     }
-  }
-
-  // Vertical pass: intermediate rows are counted from the last stored one, which reverses the
-  // row order.
-  const std::span<const uint8_t> middleBytes(middle);
-  for (uint32_t y = 0; y < height; ++y) {
-    auto target = out.Row(y);
-    for (uint32_t x = 0; x < width; ++x) {
-      WeightedPixel pixel;
-      for (uint32_t t = 0; t < tapsY; ++t) {
-        const Tap& tap = rowTaps[std::size_t{y} * tapsY + t];
-        if (tap.weight == 0) continue;
-        const std::size_t middleRow = inHeight - 1 - tap.index;
-        pixel.Add(middleBytes.subspan(middleRow * middleStride + std::size_t{x} * kChannels, kChannels), tap.weight);
-      }
-      pixel.Store(target.subspan(std::size_t{x} * kChannels, kChannels));
+    switch (rows.division) {
+      case Division::Reciprocal: SumAcrossRows<Division::Reciprocal>(middle, rows, y, pixels.data()); break;
+      case Division::Corrected: SumAcrossRows<Division::Corrected>(middle, rows, y, pixels.data()); break;
+      case Division::Integer: SumAcrossRowsInIntegers(middle, rows, y, pixels.data()); break;
     }
+    StorePixels(pixels.data(), target, out.Width());
   }
   return out;
 }
@@ -131,5 +357,13 @@ std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, ui
   if (picture.Width() == width && picture.Height() == height) return CopyReversed(picture, std::move(*out));
   return Resample(picture, std::move(*out));
 }
+
+#else
+
+std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, uint32_t height) {
+  return ScalePictureReference(picture, width, height);
+}
+
+#endif
 
 }  // namespace reel
