@@ -144,6 +144,7 @@ class RowScaler {
       : plan_(plan), bytes_(bytesPerPixel), pairs_((plan.taps + 1) / 2) {
     const std::size_t width = plan.start.size();
     pairWeights_.resize(width * pairs_);
+    offsets_.resize(width);
     divisors_.reserve(width);
     const Division lanes = plan.division == Division::Integer ? Division::Corrected : plan.division;
     for (std::size_t x = 0; x < width; ++x) {
@@ -154,17 +155,23 @@ class RowScaler {
         pairWeights_[x * pairs_ + k] = PairedWeights(weights[2 * k], second, 3);
       }
       divisors_.push_back(MakeDivisor(plan.totals[x], lanes));
-      // Lanes read 4 bytes from each of 2 x pairs pixels of the window: only inside the row.
+      offsets_[x] = plan.start[x] * bytesPerPixel;
+      // Lanes read 4 bytes from each of 2 x pairs pixels of the window, which may reach past the
+      // row's end into the next row, but not past the picture's last row.
+      if (plan.division == Division::Integer) continue;
       const std::size_t lastByte = (std::size_t{plan.start[x]} + 2 * pairs_ - 1) * bytesPerPixel + 3;
-      if (lastByte < sourceStride && plan.division != Division::Integer) laneCount_ = x + 1;
+      if (lastByte < sourceStride) laneCountLastRow_ = x + 1;
+      if (lastByte < 2 * sourceStride) laneCount_ = x + 1;
     }
   }
 
-  void Scale(std::span<const uint8_t> source, uint8_t* out) const {
+  // `lastRow`: no bytes of the picture follow the row's.
+  void Scale(std::span<const uint8_t> source, bool lastRow, uint8_t* out) const {
     if (plan_.taps == 1) return Copy(source, out);
+    const std::size_t count = lastRow ? laneCountLastRow_ : laneCount_;
     std::size_t x = 0;
-    if (plan_.division == Division::Reciprocal) x = ScaleLanes<Division::Reciprocal>(source.data(), out);
-    if (plan_.division == Division::Corrected) x = ScaleLanes<Division::Corrected>(source.data(), out);
+    if (plan_.division == Division::Reciprocal) x = ScaleLanesFor<Division::Reciprocal>(source.data(), count, out);
+    if (plan_.division == Division::Corrected) x = ScaleLanesFor<Division::Corrected>(source.data(), count, out);
     for (; x < plan_.start.size(); ++x) ScaleOne(source.data(), x, out);
   }
 
@@ -176,29 +183,39 @@ class RowScaler {
     }
   }
 
-  template <Division kDivision>
+  // `kPairs` 0: as many as the plan has.
+  template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
   __m128i PixelQuotients(const uint8_t* row, std::size_t x) const {
     const __m128i zero = _mm_setzero_si128();
-    const uint8_t* pixel = row + std::size_t{plan_.start[x]} * bytes_;
-    const WeightLanes* weights = &pairWeights_[x * pairs_];
+    const uint32_t pairs = kPairs != 0 ? kPairs : pairs_;
+    const uint8_t* pixel = row + offsets_[x];
+    const WeightLanes* weights = &pairWeights_[x * pairs];
     __m128i sums = zero;
-    for (uint32_t k = 0; k < pairs_; ++k, pixel += 2 * bytes_) {
-      const __m128i paired = _mm_unpacklo_epi8(LoadPixel(pixel), LoadPixel(pixel + bytes_));
+    for (uint32_t k = 0; k < pairs; ++k, pixel += 2 * kBytes) {
+      const __m128i paired = _mm_unpacklo_epi8(LoadPixel(pixel), LoadPixel(pixel + kBytes));
       sums = _mm_add_epi32(sums, _mm_madd_epi16(_mm_unpacklo_epi8(paired, zero), Load(weights[k])));
     }
     return Quotients<kDivision>(sums, divisors_[x]);
   }
 
-  // Four output pixels at a time while their windows can be read in lanes; returns where it
-  // stopped.
-  template <Division kDivision>
-  std::size_t ScaleLanes(const uint8_t* row, uint8_t* out) const {
+  // Four output pixels at a time for the first `count`; returns where it stopped.
+  template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
+  std::size_t ScaleLanes(const uint8_t* row, std::size_t count, uint8_t* out) const {
     std::size_t x = 0;
-    for (; x + 4 <= laneCount_; x += 4) {
-      StoreBytes(out + x * kLaneBytes, PixelQuotients<kDivision>(row, x), PixelQuotients<kDivision>(row, x + 1),
-                 PixelQuotients<kDivision>(row, x + 2), PixelQuotients<kDivision>(row, x + 3));
+    for (; x + 4 <= count; x += 4) {
+      StoreBytes(out + x * kLaneBytes, PixelQuotients<kDivision, kBytes, kPairs>(row, x),
+                 PixelQuotients<kDivision, kBytes, kPairs>(row, x + 1), PixelQuotients<kDivision, kBytes, kPairs>(row, x + 2),
+                 PixelQuotients<kDivision, kBytes, kPairs>(row, x + 3));
     }
     return x;
+  }
+
+  template <Division kDivision>
+  std::size_t ScaleLanesFor(const uint8_t* row, std::size_t count, uint8_t* out) const {
+    if (bytes_ == 3) {
+      return pairs_ == 1 ? ScaleLanes<kDivision, 3, 1>(row, count, out) : ScaleLanes<kDivision, 3, 0>(row, count, out);
+    }
+    return pairs_ == 1 ? ScaleLanes<kDivision, 4, 1>(row, count, out) : ScaleLanes<kDivision, 4, 0>(row, count, out);
   }
 
   // One output pixel in plain integers: the row's end, and totals too large for the lanes.
@@ -218,7 +235,9 @@ class RowScaler {
   uint32_t pairs_;
   std::vector<WeightLanes> pairWeights_;
   std::vector<Divisor> divisors_;
-  std::size_t laneCount_ = 0;  // output pixels whose windows can be read in lanes
+  std::vector<uint32_t> offsets_;     // byte offset of each window in its row
+  std::size_t laneCount_ = 0;         // output pixels whose windows can be read in lanes
+  std::size_t laneCountLastRow_ = 0;  // the same in the picture's last stored row
 };
 
 // Intermediate rows of 4-byte pixels by index counted from the last stored source row, made on
@@ -239,7 +258,10 @@ class IntermediateRows {
     const std::size_t slot = index % held_.size();
     uint8_t* bytes = &ring_[slot * rowBytes_];
     if (held_[slot] != index) {
-      scaler_.Scale(picture_.Row(picture_.Height() - 1 - index), bytes);
+      const uint32_t row = picture_.Height() - 1 - index;
+      // The span reaches to the end of the picture: lanes may read on into the next row.
+      const std::size_t offset = BmpImage::kHeaderSize + std::size_t{row} * picture_.Stride();
+      scaler_.Scale(picture_.Bytes().subspan(offset), row + 1 == picture_.Height(), bytes);
       held_[slot] = index;
     }
     return bytes;
@@ -302,9 +324,16 @@ void SumAcrossRowsInIntegers(IntermediateRows& rows, const AxisPlan& plan, uint3
   for (std::size_t i = 0; i < sums.size(); ++i) out[i] = static_cast<uint8_t>(sums[i] / total);
 }
 
-// Drops the fourth byte of each 4-byte pixel.
+// Drops the fourth byte of each 4-byte pixel, two pixels at a time while 8 bytes fit.
 void StorePixels(const uint8_t* pixels, std::span<uint8_t> target, uint32_t width) {
-  for (uint32_t x = 0; x < width; ++x) std::memcpy(&target[std::size_t{x} * kChannels], pixels + x * kLaneBytes, kChannels);
+  uint32_t x = 0;
+  for (; x + 2 <= width && std::size_t{x} * kChannels + 8 <= target.size(); x += 2) {
+    uint64_t two = 0;
+    std::memcpy(&two, pixels + std::size_t{x} * kLaneBytes, sizeof two);
+    two = (two & 0xFFFFFFu) | ((two >> 8) & 0xFFFFFF000000u);  // little-endian: blue first
+    std::memcpy(&target[std::size_t{x} * kChannels], &two, sizeof two);
+  }
+  for (; x < width; ++x) std::memcpy(&target[std::size_t{x} * kChannels], pixels + x * kLaneBytes, kChannels);
 }
 
 BmpImage CopyReversed(const BmpImage& picture, BmpImage out) {
