@@ -112,9 +112,22 @@ __m128i Quotients(__m128i sums, const Divisor& divisor) {
 }
 
 // Four vectors of quotients (0 ... 255) as 16 bytes.
+__m128i PackBytes(__m128i q0, __m128i q1, __m128i q2, __m128i q3) {
+  return _mm_packus_epi16(_mm_packs_epi32(q0, q1), _mm_packs_epi32(q2, q3));
+}
+
 void StoreBytes(uint8_t* out, __m128i q0, __m128i q1, __m128i q2, __m128i q3) {
-  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q0, q1), _mm_packs_epi32(q2, q3));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), PackBytes(q0, q1, q2, q3));
+}
+
+// Four 4-byte pixels (blue, green, red, 0) as 12 bytes at `out`, writing 14: each 8-byte half
+// drops its pixels' fourth bytes and ends in two 0 bytes, which the next pixels overwrite.
+void StoreFourPixels(uint8_t* out, __m128i pixels) {
+  const __m128i first = _mm_and_si128(pixels, _mm_set1_epi64x(0xFFFFFF));
+  const __m128i second = _mm_and_si128(_mm_srli_epi64(pixels, 8), _mm_set1_epi64x(0xFFFFFF000000));
+  const __m128i packed = _mm_or_si128(first, second);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_unpackhi_epi64(packed, packed));
 }
 
 __m128i LoadPixel(const uint8_t* pixel) {
@@ -278,7 +291,8 @@ class IntermediateRows {
 
 // The vertical pass for one output row into 4-byte pixels: the window's rows weighted in pairs.
 template <Division kDivision>
-void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
+void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, std::span<uint8_t> target, uint32_t width,
+                   uint8_t* spare) {
   const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
   const uint32_t pairs = (plan.taps + 1) / 2;
   // An odd last row pairs with itself at weight 0. The ring keeps every row of the window.
@@ -307,8 +321,20 @@ void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uin
       sums2 = _mm_add_epi32(sums2, _mm_madd_epi16(_mm_unpacklo_epi8(high, zero), weight));
       sums3 = _mm_add_epi32(sums3, _mm_madd_epi16(_mm_unpackhi_epi8(high, zero), weight));
     }
-    StoreBytes(out + i, Quotients<kDivision>(sums0, divisor), Quotients<kDivision>(sums1, divisor),
-               Quotients<kDivision>(sums2, divisor), Quotients<kDivision>(sums3, divisor));
+    const __m128i bytes = PackBytes(Quotients<kDivision>(sums0, divisor), Quotients<kDivision>(sums1, divisor),
+                                    Quotients<kDivision>(sums2, divisor), Quotients<kDivision>(sums3, divisor));
+    // Four pixels of 3 bytes, stored as two overlapping 8-byte halves of 6: while the 14 bytes
+    // written fit in the row; the rest goes through `spare`.
+    const std::size_t at = i / kLaneBytes * kChannels;
+    if (at + 14 <= target.size()) {
+      StoreFourPixels(&target[at], bytes);
+      continue;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(spare), bytes);
+    const std::size_t firstPixel = i / kLaneBytes;
+    for (std::size_t x = firstPixel; x < std::min<std::size_t>(width, firstPixel + 4); ++x) {
+      std::memcpy(&target[x * kChannels], spare + (x - firstPixel) * kLaneBytes, kChannels);
+    }
   }
 }
 
@@ -362,6 +388,7 @@ BmpImage Resample(const BmpImage& picture, BmpImage out) {
 
   IntermediateRows middle(picture, columns, rows.taps);
   std::vector<uint8_t> pixels(middle.RowBytes());
+  std::array<uint8_t, kVectorBytes> spare{};
   for (uint32_t y = 0; y < out.Height(); ++y) {
     const std::span<uint8_t> target = out.Row(y);
     if (rows.taps == 1) {
@@ -369,11 +396,17 @@ BmpImage Resample(const BmpImage& picture, BmpImage out) {
       continue;
     }
     switch (rows.division) {
-      case Division::Reciprocal: SumAcrossRows<Division::Reciprocal>(middle, rows, y, pixels.data()); break;
-      case Division::Corrected: SumAcrossRows<Division::Corrected>(middle, rows, y, pixels.data()); break;
-      case Division::Integer: SumAcrossRowsInIntegers(middle, rows, y, pixels.data()); break;
+      case Division::Reciprocal:
+        SumAcrossRows<Division::Reciprocal>(middle, rows, y, target, out.Width(), spare.data());
+        break;
+      case Division::Corrected:
+        SumAcrossRows<Division::Corrected>(middle, rows, y, target, out.Width(), spare.data());
+        break;
+      case Division::Integer:
+        SumAcrossRowsInIntegers(middle, rows, y, pixels.data());
+        StorePixels(pixels.data(), target, out.Width());
+        break;
     }
-    StorePixels(pixels.data(), target, out.Width());
   }
   return out;
 }
