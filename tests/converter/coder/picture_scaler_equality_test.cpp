@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "converter/coder/area_quotient.h"
 #include "converter/coder/picture_scaler.h"
 #include "converter/coder/picture_scaler_reference.h"
 #include "converter/jpeg/frame_jpeg.h"
@@ -84,6 +85,21 @@ std::string Describe(const BmpImage& picture) {
 
 // The movie sizes the jobs ask for, halving, fractional steps both ways, and enlargement.
 const std::vector<Size> kTargets = {{320, 240}, {320, 181}, {320, 218}, {160, 120}, {213, 97}, {641, 479}};
+
+// The reciprocal division at the quotients where rounding would show: exact multiples of the total
+// and one below and above them, for every total it is used on.
+TEST(ScalePictureEquality, ReciprocalQuotientsAreExact) {
+  for (uint32_t total = 1; total <= kReciprocalLimit; ++total) {
+    const float reciprocal = ReciprocalAbove(total);
+    for (uint32_t quotient = 0; quotient <= 255; ++quotient) {
+      for (const uint32_t rest : {0u, 1u, total - 1}) {
+        if (rest >= total) continue;
+        const uint32_t sum = quotient * total + rest;
+        ASSERT_EQ(QuotientByReciprocal(sum, reciprocal), quotient) << sum << " / " << total;
+      }
+    }
+  }
+}
 
 TEST(ScalePictureEquality, RealPhotographs) {
   if (!test::HaveSharedMediaFolder()) GTEST_SKIP() << "shared media folder absent";
