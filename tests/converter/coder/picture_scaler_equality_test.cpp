@@ -66,16 +66,18 @@ BmpImage Widened(const BmpImage& picture) {
 }
 
 void ExpectSameScaling(const BmpImage& picture, uint32_t width, uint32_t height, const std::string& what) {
-  const std::optional<BmpImage> fast = ScalePicture(picture, width, height);
   const std::optional<BmpImage> plain = ScalePictureReference(picture, width, height);
-  ASSERT_EQ(fast.has_value(), plain.has_value()) << what;
-  if (!fast) return;
-  const auto a = fast->Bytes();
-  const auto b = plain->Bytes();
-  ASSERT_EQ(a.size(), b.size()) << what;
-  const auto mismatch = std::mismatch(a.begin(), a.end(), b.begin());
-  ASSERT_TRUE(mismatch.first == a.end()) << what << " -> " << width << "x" << height << ": first difference at byte "
-                                         << (mismatch.first - a.begin());
+  for (const ScalerLanes lanes : {ScalerLanes::Widest, ScalerLanes::Sse2}) {
+    const std::optional<BmpImage> fast = ScalePicture(picture, width, height, lanes);
+    ASSERT_EQ(fast.has_value(), plain.has_value()) << what;
+    if (!fast) return;
+    const auto a = fast->Bytes();
+    const auto b = plain->Bytes();
+    ASSERT_EQ(a.size(), b.size()) << what;
+    const auto mismatch = std::mismatch(a.begin(), a.end(), b.begin());
+    ASSERT_TRUE(mismatch.first == a.end()) << what << " -> " << width << "x" << height << (lanes == ScalerLanes::Sse2 ? " in SSE2" : "")
+                                           << ": first difference at byte " << (mismatch.first - a.begin());
+  }
 }
 
 std::string Describe(const BmpImage& picture) {
