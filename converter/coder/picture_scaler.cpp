@@ -193,10 +193,12 @@ class RowScaler {
       // Lanes read 4 bytes from each of 2 x pairs pixels of the window, which may reach past the
       // row's end into the next row, but not past the picture's last row.
       if (plan.division == Division::Integer) continue;
-      const std::size_t lastByte = (std::size_t{plan.start[x]} + 2 * pairs_ - 1) * bytesPerPixel + 3;
+      // (The AVX2 lanes read the two pixels of a window as 8 bytes: at most this far too.)
+      const std::size_t lastByte = (std::size_t{plan.start[x]} + 2 * pairs_) * bytesPerPixel + 4;
       if (lastByte < sourceStride) laneCountLastRow_ = x + 1;
       if (lastByte < 2 * sourceStride) laneCount_ = x + 1;
     }
+    if (wide_ && pairs_ == 1) ArrangeWideLanes();
   }
 
   // `lastRow`: no bytes of the picture follow the row's.
@@ -247,20 +249,39 @@ class RowScaler {
     return x;
   }
 
-  // Output pixels x + j (low half) and x + j + 4 (high half) of a two-tap window.
+  // The weights and divisors of output pixels x + j and x + j + 4 (x a multiple of 8, j < 4)
+  // side by side, as WidePixelQuotients takes them.
+  void ArrangeWideLanes() {
+    const std::size_t groups = plan_.start.size() / 8;
+    wideLanes_.resize(groups * 4);
+    for (std::size_t g = 0; g < groups; ++g) {
+      for (std::size_t j = 0; j < 4; ++j) {
+        WideLanes& lanes = wideLanes_[g * 4 + j];
+        for (std::size_t half = 0; half < 2; ++half) {
+          const std::size_t x = g * 8 + j + 4 * half;
+          std::copy(pairWeights_[x].begin(), pairWeights_[x].end(), lanes.weights.begin() + 8 * half);
+          _mm_storeu_ps(&lanes.reciprocal[4 * half], divisors_[x].reciprocal);
+          _mm_storeu_ps(&lanes.total[4 * half], divisors_[x].total);
+        }
+      }
+    }
+  }
+
+  // Output pixels x + j (low half) and x + j + 4 (high half) of a two-tap window, each window's
+  // two pixels read as 8 bytes and paired channel by channel with one byte shuffle.
   template <Division kDivision, uint32_t kBytes>
   REEL_AVX2 __m256i WidePixelQuotients(const uint8_t* row, std::size_t x, std::size_t j) const {
-    const uint8_t* low = row + offsets_[x + j];
-    const uint8_t* high = row + offsets_[x + j + 4];
-    const __m128i pairedLow = _mm_unpacklo_epi8(LoadPixel(low), LoadPixel(low + kBytes));
-    const __m128i pairedHigh = _mm_unpacklo_epi8(LoadPixel(high), LoadPixel(high + kBytes));
-    const __m256i values = _mm256_cvtepu8_epi16(_mm_unpacklo_epi64(pairedLow, pairedHigh));
-    const __m256i weights = _mm256_set_m128i(Load(pairWeights_[x + j + 4]), Load(pairWeights_[x + j]));
-    const __m256i sums = _mm256_madd_epi16(values, weights);
-    const Divisor& first = divisors_[x + j];
-    const Divisor& second = divisors_[x + j + 4];
-    return WideQuotients<kDivision>(sums, _mm256_set_m128(second.reciprocal, first.reciprocal),
-                                    _mm256_set_m128(second.total, first.total));
+    static_assert(kBytes == 3 || kBytes == 4);
+    // Bytes of the window's first pixel interleaved with its second's; the fourth pair is unused.
+    const __m128i pairing = kBytes == 3 ? _mm_setr_epi8(0, 3, 1, 4, 2, 5, 6, 7, 8, 11, 9, 12, 10, 13, 14, 15)
+                                        : _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offsets_[x + j]));
+    const __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offsets_[x + j + 4]));
+    const __m256i values = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(_mm_unpacklo_epi64(low, high), pairing));
+    const WideLanes& lanes = wideLanes_[x / 2 + j];
+    const __m256i sums =
+        _mm256_madd_epi16(values, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes.weights.data())));
+    return WideQuotients<kDivision>(sums, _mm256_loadu_ps(lanes.reciprocal.data()), _mm256_loadu_ps(lanes.total.data()));
   }
 
   // Eight output pixels at a time: the packed bytes of pixels x ... x + 3 land in the low half
@@ -303,6 +324,12 @@ class RowScaler {
   bool wide_;  // AVX2 lanes where they apply
   std::vector<WeightLanes> pairWeights_;
   std::vector<Divisor> divisors_;
+  struct WideLanes {
+    std::array<int16_t, 16> weights;
+    std::array<float, 8> reciprocal;
+    std::array<float, 8> total;
+  };
+  std::vector<WideLanes> wideLanes_;
   std::vector<uint32_t> offsets_;     // byte offset of each window in its row
   std::size_t laneCount_ = 0;         // output pixels whose windows can be read in lanes
   std::size_t laneCountLastRow_ = 0;  // the same in the picture's last stored row
