@@ -41,6 +41,7 @@ constexpr uint32_t kOne = 1024;  // one source pixel in fixed point
 constexpr uint32_t kChannels = 3;
 constexpr std::size_t kLaneBytes = 4;    // an intermediate pixel: blue, green, red, 0
 constexpr std::size_t kVectorBytes = 16;
+constexpr uint32_t kMaxWidePairs = 2;  // windows of up to 4 taps get fixed-shape AVX2 lanes
 
 enum class Division { Reciprocal, Corrected, Integer };
 
@@ -198,7 +199,7 @@ class RowScaler {
       if (lastByte < sourceStride) laneCountLastRow_ = x + 1;
       if (lastByte < 2 * sourceStride) laneCount_ = x + 1;
     }
-    if (wide_ && pairs_ == 1) ArrangeWideLanes();
+    if (wide_ && pairs_ <= kMaxWidePairs) ArrangeWideLanes();
   }
 
   // `lastRow`: no bytes of the picture follow the row's.
@@ -238,8 +239,8 @@ class RowScaler {
   template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
   std::size_t ScaleLanes(const uint8_t* row, std::size_t count, uint8_t* out) const {
     std::size_t x = 0;
-    if constexpr (kPairs == 1) {
-      if (wide_) x = ScaleWideLanes<kDivision, kBytes>(row, count, out);
+    if constexpr (kPairs != 0) {
+      if (wide_) x = ScaleWideLanes<kDivision, kBytes, kPairs>(row, count, out);
     }
     for (; x + 4 <= count; x += 4) {
       StoreBytes(out + x * kLaneBytes, PixelQuotients<kDivision, kBytes, kPairs>(row, x),
@@ -259,7 +260,10 @@ class RowScaler {
         WideLanes& lanes = wideLanes_[g * 4 + j];
         for (std::size_t half = 0; half < 2; ++half) {
           const std::size_t x = g * 8 + j + 4 * half;
-          std::copy(pairWeights_[x].begin(), pairWeights_[x].end(), lanes.weights.begin() + 8 * half);
+          for (std::size_t k = 0; k < pairs_; ++k) {
+            const WeightLanes& pair = pairWeights_[x * pairs_ + k];
+            std::copy(pair.begin(), pair.end(), lanes.weights.begin() + static_cast<std::ptrdiff_t>(16 * k + 8 * half));
+          }
           _mm_storeu_ps(&lanes.reciprocal[4 * half], divisors_[x].reciprocal);
           _mm_storeu_ps(&lanes.total[4 * half], divisors_[x].total);
         }
@@ -267,32 +271,39 @@ class RowScaler {
     }
   }
 
-  // Output pixels x + j (low half) and x + j + 4 (high half) of a two-tap window, each window's
-  // two pixels read as 8 bytes and paired channel by channel with one byte shuffle.
-  template <Division kDivision, uint32_t kBytes>
+  // Output pixels x + j (low half) and x + j + 4 (high half) of windows of up to 2 x kPairs
+  // taps, each pair of the window's pixels read as 8 bytes and paired channel by channel with one
+  // byte shuffle.
+  template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
   REEL_AVX2 __m256i WidePixelQuotients(const uint8_t* row, std::size_t x, std::size_t j) const {
     static_assert(kBytes == 3 || kBytes == 4);
     // Bytes of the window's first pixel interleaved with its second's; the fourth pair is unused.
     const __m128i pairing = kBytes == 3 ? _mm_setr_epi8(0, 3, 1, 4, 2, 5, 6, 7, 8, 11, 9, 12, 10, 13, 14, 15)
                                         : _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
-    const __m128i low = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offsets_[x + j]));
-    const __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offsets_[x + j + 4]));
-    const __m256i values = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(_mm_unpacklo_epi64(low, high), pairing));
+    const uint8_t* low = row + offsets_[x + j];
+    const uint8_t* high = row + offsets_[x + j + 4];
     const WideLanes& lanes = wideLanes_[x / 2 + j];
-    const __m256i sums =
-        _mm256_madd_epi16(values, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes.weights.data())));
+    __m256i sums = _mm256_setzero_si256();
+    for (uint32_t k = 0; k < kPairs; ++k, low += 2 * kBytes, high += 2 * kBytes) {
+      const __m128i both = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(low)),
+                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(high)));
+      const __m256i values = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(both, pairing));
+      const __m256i weights = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&lanes.weights[16 * k]));
+      sums = _mm256_add_epi32(sums, _mm256_madd_epi16(values, weights));
+    }
     return WideQuotients<kDivision>(sums, _mm256_loadu_ps(lanes.reciprocal.data()), _mm256_loadu_ps(lanes.total.data()));
   }
 
   // Eight output pixels at a time: the packed bytes of pixels x ... x + 3 land in the low half
   // and those of x + 4 ... x + 7 in the high half, which is their order in memory.
-  template <Division kDivision, uint32_t kBytes>
+  template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
   REEL_AVX2 std::size_t ScaleWideLanes(const uint8_t* row, std::size_t count, uint8_t* out) const {
     std::size_t x = 0;
     for (; x + 8 <= count; x += 8) {
-      const __m256i bytes = WidePackBytes(
-          WidePixelQuotients<kDivision, kBytes>(row, x, 0), WidePixelQuotients<kDivision, kBytes>(row, x, 1),
-          WidePixelQuotients<kDivision, kBytes>(row, x, 2), WidePixelQuotients<kDivision, kBytes>(row, x, 3));
+      const __m256i bytes = WidePackBytes(WidePixelQuotients<kDivision, kBytes, kPairs>(row, x, 0),
+                                          WidePixelQuotients<kDivision, kBytes, kPairs>(row, x, 1),
+                                          WidePixelQuotients<kDivision, kBytes, kPairs>(row, x, 2),
+                                          WidePixelQuotients<kDivision, kBytes, kPairs>(row, x, 3));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), bytes);
     }
     return x;
@@ -300,10 +311,15 @@ class RowScaler {
 
   template <Division kDivision>
   std::size_t ScaleLanesFor(const uint8_t* row, std::size_t count, uint8_t* out) const {
+    // Windows of up to four taps (steps up to 4 source pixels) have shapes of their own.
     if (bytes_ == 3) {
-      return pairs_ == 1 ? ScaleLanes<kDivision, 3, 1>(row, count, out) : ScaleLanes<kDivision, 3, 0>(row, count, out);
+      if (pairs_ == 1) return ScaleLanes<kDivision, 3, 1>(row, count, out);
+      if (pairs_ == 2) return ScaleLanes<kDivision, 3, 2>(row, count, out);
+      return ScaleLanes<kDivision, 3, 0>(row, count, out);
     }
-    return pairs_ == 1 ? ScaleLanes<kDivision, 4, 1>(row, count, out) : ScaleLanes<kDivision, 4, 0>(row, count, out);
+    if (pairs_ == 1) return ScaleLanes<kDivision, 4, 1>(row, count, out);
+    if (pairs_ == 2) return ScaleLanes<kDivision, 4, 2>(row, count, out);
+    return ScaleLanes<kDivision, 4, 0>(row, count, out);
   }
 
   // One output pixel in plain integers: the row's end, and totals too large for the lanes.
@@ -325,7 +341,7 @@ class RowScaler {
   std::vector<WeightLanes> pairWeights_;
   std::vector<Divisor> divisors_;
   struct WideLanes {
-    std::array<int16_t, 16> weights;
+    std::array<int16_t, 16 * kMaxWidePairs> weights;  // per pair: low half's 8, high half's 8
     std::array<float, 8> reciprocal;
     std::array<float, 8> total;
   };

@@ -86,7 +86,7 @@ std::string Describe(const BmpImage& picture) {
 }
 
 // The movie sizes the jobs ask for, halving, fractional steps both ways, and enlargement.
-const std::vector<Size> kTargets = {{320, 240}, {320, 181}, {320, 218}, {160, 120}, {213, 97}, {641, 479}};
+const std::vector<Size> kTargets = {{320, 240}, {320, 181}, {320, 213}, {320, 218}, {160, 120}, {213, 97}, {641, 479}};
 
 // The reciprocal division at the quotients where rounding would show: exact multiples of the total
 // and one below and above them, for every total it is used on.
