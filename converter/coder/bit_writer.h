@@ -4,15 +4,29 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace reel {
 
+// The low `count` bits of `value` (count <= 32) in reverse order; 0 for count 0.
+inline uint32_t ReverseLowBits(uint32_t value, uint32_t count) {
+  if (count == 0) return 0;
+  value = ((value >> 1) & 0x55555555u) | ((value & 0x55555555u) << 1);
+  value = ((value >> 2) & 0x33333333u) | ((value & 0x33333333u) << 2);
+  value = ((value >> 4) & 0x0F0F0F0Fu) | ((value & 0x0F0F0F0Fu) << 4);
+  value = ((value >> 8) & 0x00FF00FFu) | ((value & 0x00FF00FFu) << 8);
+  value = (value >> 16) | (value << 16);
+  return value >> (32 - count);
+}
+
 class BitWriter {
  public:
+  // Room for `bytes` bytes of stream without reallocating.
+  void Reserve(std::size_t bytes) { bytes_.reserve(bytes); }
+
   // Writes the low `count` bits of `bits` (count <= 32), bit 0 first.
   void PutLsbFirst(uint32_t bits, uint32_t count) {
-    if (count == 0) return;
     const uint64_t mask = (uint64_t{1} << count) - 1;
     pending_ |= (bits & mask) << pendingCount_;
     pendingCount_ += count;
@@ -25,11 +39,7 @@ class BitWriter {
 
   // Writes the low `count` bits of `value` (count <= 32), most significant first: the order of
   // the value bits that follow a symbol.
-  void PutMsbFirst(uint32_t value, uint32_t count) {
-    uint32_t reversed = 0;
-    for (uint32_t i = 0; i < count; ++i) reversed = (reversed << 1) | ((value >> i) & 1u);
-    PutLsbFirst(reversed, count);
-  }
+  void PutMsbFirst(uint32_t value, uint32_t count) { PutLsbFirst(ReverseLowBits(value, count), count); }
 
   // Completes a word that holds at least one bit with zeros; a stream without pending bits stores
   // nothing. Every stream is thereby a whole number of 32-bit words.
@@ -43,7 +53,9 @@ class BitWriter {
 
  private:
   void StoreWord(uint32_t word) {
-    for (int shift = 0; shift < 32; shift += 8) bytes_.push_back(static_cast<uint8_t>(word >> shift));
+    const uint8_t little[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16),
+                               static_cast<uint8_t>(word >> 24)};
+    bytes_.insert(bytes_.end(), little, little + 4);
   }
 
   std::vector<uint8_t> bytes_;

@@ -55,10 +55,12 @@ bool TableUsable(const NaturalTable& table) {
   return true;
 }
 
+// Table entries are 1 ... 65,535, so the 32-bit division truncates toward zero without overflow;
+// most coefficients are 0 and need no division at all.
 std::array<int32_t, 64> Quantise(const CoefficientBlock& block, const NaturalTable& table) {
   std::array<int32_t, 64> out{};
   for (std::size_t k = 0; k < 64; ++k) {
-    out[k] = static_cast<int32_t>(static_cast<int64_t>(block[k]) / static_cast<int64_t>(table[k]));
+    if (block[k] != 0) out[k] = block[k] / static_cast<int32_t>(table[k]);
   }
   return out;
 }
@@ -79,10 +81,11 @@ FrameSymbols CollectSymbols(const CoefficientSet& set, uint32_t macroblocks,
     const int32_t difference = b == 0 ? quantised[0] : WrappingDifference(quantised[0], previousDc);
     previousDc = quantised[0];
     symbols.dc.push_back(DcSymbol(difference));
+    ++symbols.dcCounts[symbols.dc.back().symbol];
+    const std::size_t acStart = symbols.ac.size();
     AppendAcSymbols(quantised, symbols.ac);
+    for (std::size_t i = acStart; i < symbols.ac.size(); ++i) ++symbols.acCounts[symbols.ac[i].symbol];
   }
-  for (const FrameSymbol& s : symbols.dc) ++symbols.dcCounts[s.symbol];
-  for (const FrameSymbol& s : symbols.ac) ++symbols.acCounts[s.symbol];
   return symbols;
 }
 
@@ -112,8 +115,17 @@ template <std::size_t N>
 std::vector<uint8_t> WriteStream(const std::vector<FrameSymbol>& symbols,
                                  const std::array<CodeWord, N>& codes) {
   BitWriter writer;
+  // Every symbol's code word and value bits fit in 32 bits but for degenerate trees: room for the
+  // usual case up front.
+  writer.Reserve(symbols.size() * 2 + 4);
   for (const FrameSymbol& s : symbols) {
     const CodeWord& code = codes[s.symbol];
+    if (code.length + s.bitCount <= 32) {
+      // Code word and value bits in one go: the value bits follow the code word, reversed.
+      const uint64_t value = uint64_t{ReverseLowBits(s.bits, s.bitCount)} << code.length;
+      writer.PutLsbFirst(code.words[0] | static_cast<uint32_t>(value), code.length + s.bitCount);
+      continue;
+    }
     for (uint32_t written = 0; written < code.length; written += 32) {
       writer.PutLsbFirst(code.words[written / 32], std::min<uint32_t>(32, code.length - written));
     }

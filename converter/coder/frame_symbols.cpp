@@ -1,5 +1,7 @@
 #include "converter/coder/frame_symbols.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdlib>
 
 #include "common/zigzag.h"
@@ -33,11 +35,10 @@ void AppendRunAndValue(uint32_t run, int32_t value, std::vector<FrameSymbol>& ou
 
 }  // namespace
 
+// The smallest size with |v| <= 2^size - 1, which is the bit width of |v|, capped at 15.
 uint32_t MagnitudeSize(int32_t v) {
-  const int64_t magnitude = std::llabs(static_cast<int64_t>(v));
-  uint32_t size = 0;
-  while (size < kLargestSize && magnitude > (int64_t{1} << size) - 1) ++size;
-  return size;
+  const auto magnitude = static_cast<uint32_t>(std::llabs(static_cast<int64_t>(v)));
+  return std::min<uint32_t>(kLargestSize, static_cast<uint32_t>(std::bit_width(magnitude)));
 }
 
 uint16_t MagnitudeBits(int32_t v) {

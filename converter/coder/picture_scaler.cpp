@@ -1,64 +1,511 @@
+// ScalePicture, the fast scaler. It computes exactly what ScalePictureReference computes, and
+// the tests hold the two to the same bytes.
+//
+// Each axis is planned once per call: every output position gets a window of `taps` consecutive
+// source samples (moved back from the far edge so it never leaves the picture, with weight 0 for
+// the samples the average leaves out) and its weight total. The passes then run four channels at
+// a time in SSE2 lanes: source bytes are paired up as 16-bit values and multiplied by the pair's
+// weights with one multiply-add into 32-bit sums (a sum never exceeds 255 x the step, at most
+// 255 x 16384 x 1024, below 2^32), and the truncating division by the weight total goes through
+// a float reciprocal that is exact for the totals it is used on (area_quotient.h). Totals of 2^16
+// and more (steps of 64 source pixels or more) divide in integers instead.
+//
+// Intermediate pixels are 4 bytes (blue, green, red, 0) so that the lanes line up; the vertical
+// pass reads them from a ring of `taps` rows filled as the output rows advance, so the
+// intermediate picture is never held whole, and drops the fourth byte as it stores a row.
+//
+// Where the processor has AVX2, the busiest loops run eight lanes wide with the same arithmetic.
+// Without SSE2 the scaler is the reference one.
 #include "converter/coder/picture_scaler.h"
+
+#include "converter/coder/picture_scaler_reference.h"
+
+#if defined(__SSE2__)
+#include <immintrin.h>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <span>
 #include <vector>
 
+#include "converter/coder/area_quotient.h"
+#endif
+
 namespace reel {
+
+#if defined(__SSE2__)
 namespace {
 
-constexpr uint64_t kOne = 1024;  // one source pixel in fixed point
+constexpr uint32_t kOne = 1024;  // one source pixel in fixed point
 constexpr uint32_t kChannels = 3;
+constexpr std::size_t kLaneBytes = 4;    // an intermediate pixel: blue, green, red, 0
+constexpr std::size_t kVectorBytes = 16;
+constexpr uint32_t kMaxWidePairs = 2;  // windows of up to 4 taps get fixed-shape AVX2 lanes
 
-// One source sample contributing to an output sample.
-struct Tap {
-  uint32_t index = 0;
-  uint32_t weight = 0;  // 0 marks an unused slot
+enum class Division { Reciprocal, Corrected, Integer };
+
+// How the output positions along one axis take their source samples.
+struct AxisPlan {
+  uint32_t taps = 0;              // samples per position: ceil(step / 1024)
+  std::vector<uint32_t> start;    // first sample of each position's window
+  std::vector<uint32_t> weights;  // `taps` weights per position, 0 for samples left out
+  std::vector<uint32_t> totals;   // weight total per position, 0 when nothing was collected
+  Division division = Division::Reciprocal;
 };
 
-// The taps of every output position along one axis, `tapCount` slots per position. Position x
-// starts at x * step (fixed point); the first source sample gets min(1024 - fraction, step), each
-// following one min(1024, what is left of step); samples beyond the axis are skipped. A span that
-// reaches into a (tapCount + 1)-th sample leaves that last part out.
-std::vector<Tap> AreaTaps(uint32_t outCount, uint32_t inCount, uint64_t step, uint32_t tapCount) {
-  std::vector<Tap> taps(std::size_t{outCount} * tapCount);
+// Position x starts at x * step (fixed point); the first sample gets min(1024 - fraction, step),
+// each following one min(1024, what is left of step); samples beyond the axis are left out, as is
+// the part of a span that reaches into a (taps + 1)-th sample. `taps` never exceeds `inCount`
+// because step <= inCount * 1024, so a window fits once it is moved back from the far edge.
+AxisPlan PlanAxis(uint32_t outCount, uint32_t inCount) {
+  const uint64_t step = uint64_t{inCount} * kOne / outCount;
+  AxisPlan plan;
+  plan.taps = static_cast<uint32_t>((step + kOne - 1) / kOne);
+  plan.start.resize(outCount);
+  plan.weights.assign(std::size_t{outCount} * plan.taps, 0);
+  plan.totals.assign(outCount, 0);
   for (uint32_t x = 0; x < outCount; ++x) {
     const uint64_t position = x * step;
-    const uint64_t fraction = position % kOne;
-    const uint64_t first = position / kOne;
+    const auto first = static_cast<uint32_t>(position / kOne);
+    const uint32_t windowStart = std::min(first, inCount - plan.taps);
+    plan.start[x] = windowStart;
     uint64_t remaining = step;
-    for (uint32_t t = 0; t < tapCount && remaining > 0; ++t) {
-      const uint64_t weight = t == 0 ? std::min(kOne - fraction, remaining) : std::min(kOne, remaining);
+    for (uint32_t t = 0; t < plan.taps && remaining > 0; ++t) {
+      const uint64_t weight = t == 0 ? std::min(kOne - position % kOne, remaining) : std::min<uint64_t>(kOne, remaining);
       remaining -= weight;
-      const uint64_t index = first + t;
-      if (index >= inCount) continue;
-      taps[std::size_t{x} * tapCount + t] = {static_cast<uint32_t>(index), static_cast<uint32_t>(weight)};
+      if (uint64_t{first} + t >= inCount) continue;
+      plan.weights[std::size_t{x} * plan.taps + (first - windowStart) + t] = static_cast<uint32_t>(weight);
+      plan.totals[x] += static_cast<uint32_t>(weight);
     }
   }
-  return taps;
+  const uint32_t largest = outCount > 0 ? *std::max_element(plan.totals.begin(), plan.totals.end()) : 0;
+  plan.division = largest <= kReciprocalLimit ? Division::Reciprocal
+                  : largest <= kCorrectedLimit ? Division::Corrected
+                                               : Division::Integer;
+  return plan;
 }
 
-// Taps needed along an axis: ceil(step / 1024).
-uint32_t TapCount(uint64_t step) { return static_cast<uint32_t>((step + kOne - 1) / kOne); }
+// A weight total in lanes. A total of 0 becomes 1: its sums are all 0, so the quotient stays 0.
+struct Divisor {
+  __m128 reciprocal;
+  __m128 total;
+};
 
-// Accumulates weighted samples of one output pixel; black when no weight was collected.
-class WeightedPixel {
- public:
-  void Add(std::span<const uint8_t> pixel, uint32_t weight) {
-    for (uint32_t c = 0; c < kChannels; ++c) sums_[c] += uint64_t{weight} * pixel[c];
-    total_ += weight;
+Divisor MakeDivisor(uint32_t weightTotal, Division division) {
+  const uint32_t total = std::max(weightTotal, 1u);
+  const float reciprocal = division == Division::Reciprocal ? ReciprocalAbove(total) : 1.0f / static_cast<float>(total);
+  return {_mm_set1_ps(reciprocal), _mm_set1_ps(static_cast<float>(total))};
+}
+
+// floor(sums / total) in each lane, for the divisions the float lanes handle exactly.
+template <Division kDivision>
+__m128i Quotients(__m128i sums, const Divisor& divisor) {
+  static_assert(kDivision != Division::Integer);
+  const __m128 sum = _mm_cvtepi32_ps(sums);
+  __m128i quotient = _mm_cvttps_epi32(_mm_mul_ps(sum, divisor.reciprocal));
+  if constexpr (kDivision == Division::Corrected) {
+    // The estimate is within one of the quotient; the remainder's sign and size say which way.
+    const __m128 rest = _mm_sub_ps(sum, _mm_mul_ps(_mm_cvtepi32_ps(quotient), divisor.total));
+    quotient = _mm_sub_epi32(quotient, _mm_castps_si128(_mm_cmpge_ps(rest, divisor.total)));
+    quotient = _mm_add_epi32(quotient, _mm_castps_si128(_mm_cmplt_ps(rest, _mm_setzero_ps())));
   }
-  void Store(std::span<uint8_t> out) const {
-    for (uint32_t c = 0; c < kChannels; ++c) {
-      out[c] = total_ == 0 ? uint8_t{0} : static_cast<uint8_t>(sums_[c] / total_);
+  return quotient;
+}
+
+// Four vectors of quotients (0 ... 255) as 16 bytes.
+__m128i PackBytes(__m128i q0, __m128i q1, __m128i q2, __m128i q3) {
+  return _mm_packus_epi16(_mm_packs_epi32(q0, q1), _mm_packs_epi32(q2, q3));
+}
+
+void StoreBytes(uint8_t* out, __m128i q0, __m128i q1, __m128i q2, __m128i q3) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), PackBytes(q0, q1, q2, q3));
+}
+
+// Four 4-byte pixels (blue, green, red, 0) as 12 bytes at `out`, writing 14: each 8-byte half
+// drops its pixels' fourth bytes and ends in two 0 bytes, which the next pixels overwrite.
+void StoreFourPixels(uint8_t* out, __m128i pixels) {
+  const __m128i first = _mm_and_si128(pixels, _mm_set1_epi64x(0xFFFFFF));
+  const __m128i second = _mm_and_si128(_mm_srli_epi64(pixels, 8), _mm_set1_epi64x(0xFFFFFF000000));
+  const __m128i packed = _mm_or_si128(first, second);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_unpackhi_epi64(packed, packed));
+}
+
+__m128i LoadPixel(const uint8_t* pixel) {
+  int32_t value = 0;
+  std::memcpy(&value, pixel, sizeof value);
+  return _mm_cvtsi32_si128(value);
+}
+
+// Eight 16-bit weights in the order a multiply-add pairs them with its values.
+using WeightLanes = std::array<int16_t, 8>;
+
+WeightLanes PairedWeights(uint32_t first, uint32_t second, int pixelsWeighted) {
+  WeightLanes lanes{};
+  for (int k = 0; k < pixelsWeighted; ++k) {
+    lanes[static_cast<std::size_t>(2 * k)] = static_cast<int16_t>(first);
+    lanes[static_cast<std::size_t>(2 * k + 1)] = static_cast<int16_t>(second);
+  }
+  return lanes;
+}
+
+__m128i Load(const WeightLanes& lanes) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes.data())); }
+
+// The AVX2 lanes: the same arithmetic on two 128-bit halves at once. Every operation used works
+// within each half, so each half computes exactly what one SSE2 vector does.
+#define REEL_AVX2 __attribute__((target("avx2")))
+
+template <Division kDivision>
+REEL_AVX2 __m256i WideQuotients(__m256i sums, __m256 reciprocal, __m256 total) {
+  const __m256 sum = _mm256_cvtepi32_ps(sums);
+  __m256i quotient = _mm256_cvttps_epi32(_mm256_mul_ps(sum, reciprocal));
+  if constexpr (kDivision == Division::Corrected) {
+    const __m256 rest = _mm256_sub_ps(sum, _mm256_mul_ps(_mm256_cvtepi32_ps(quotient), total));
+    quotient = _mm256_sub_epi32(quotient, _mm256_castps_si256(_mm256_cmp_ps(rest, total, _CMP_GE_OQ)));
+    quotient = _mm256_add_epi32(quotient, _mm256_castps_si256(_mm256_cmp_ps(rest, _mm256_setzero_ps(), _CMP_LT_OQ)));
+  }
+  return quotient;
+}
+
+REEL_AVX2 __m256i WidePackBytes(__m256i q0, __m256i q1, __m256i q2, __m256i q3) {
+  return _mm256_packus_epi16(_mm256_packs_epi32(q0, q1), _mm256_packs_epi32(q2, q3));
+}
+
+// The horizontal pass: one source row to one intermediate row of 4-byte pixels.
+class RowScaler {
+ public:
+  RowScaler(const AxisPlan& plan, uint32_t bytesPerPixel, std::size_t sourceStride, bool wide)
+      : plan_(plan), bytes_(bytesPerPixel), pairs_((plan.taps + 1) / 2), wide_(wide) {
+    const std::size_t width = plan.start.size();
+    pairWeights_.resize(width * pairs_);
+    offsets_.resize(width);
+    divisors_.reserve(width);
+    const Division lanes = plan.division == Division::Integer ? Division::Corrected : plan.division;
+    for (std::size_t x = 0; x < width; ++x) {
+      const uint32_t* weights = &plan.weights[x * plan.taps];
+      for (uint32_t k = 0; k < pairs_; ++k) {
+        const uint32_t second = 2 * k + 1 < plan.taps ? weights[2 * k + 1] : 0;
+        // The fourth lane (the byte after the pixel) gets weight 0.
+        pairWeights_[x * pairs_ + k] = PairedWeights(weights[2 * k], second, 3);
+      }
+      divisors_.push_back(MakeDivisor(plan.totals[x], lanes));
+      offsets_[x] = plan.start[x] * bytesPerPixel;
+      // Lanes read 4 bytes from each of 2 x pairs pixels of the window, which may reach past the
+      // row's end into the next row, but not past the picture's last row.
+      if (plan.division == Division::Integer) continue;
+      // (The AVX2 lanes read the two pixels of a window as 8 bytes: at most this far too.)
+      const std::size_t lastByte = (std::size_t{plan.start[x]} + 2 * pairs_) * bytesPerPixel + 4;
+      if (lastByte < sourceStride) laneCountLastRow_ = x + 1;
+      if (lastByte < 2 * sourceStride) laneCount_ = x + 1;
     }
+    if (wide_ && pairs_ <= kMaxWidePairs) ArrangeWideLanes();
+  }
+
+  // `lastRow`: no bytes of the picture follow the row's.
+  void Scale(std::span<const uint8_t> source, bool lastRow, uint8_t* out) const {
+    if (plan_.taps == 1) return Copy(source, out);
+    const std::size_t count = lastRow ? laneCountLastRow_ : laneCount_;
+    std::size_t x = 0;
+    if (plan_.division == Division::Reciprocal) x = ScaleLanesFor<Division::Reciprocal>(source.data(), count, out);
+    if (plan_.division == Division::Corrected) x = ScaleLanesFor<Division::Corrected>(source.data(), count, out);
+    for (; x < plan_.start.size(); ++x) ScaleOne(source.data(), x, out);
   }
 
  private:
-  std::array<uint64_t, kChannels> sums_{};
-  uint64_t total_ = 0;
+  // Enlarging (one tap, never of weight 0): every output pixel copies the source pixel under it.
+  void Copy(std::span<const uint8_t> source, uint8_t* out) const {
+    for (std::size_t x = 0; x < plan_.start.size(); ++x) {
+      std::memcpy(out + x * kLaneBytes, &source[std::size_t{plan_.start[x]} * bytes_], kChannels);
+    }
+  }
+
+  // `kPairs` 0: as many as the plan has.
+  template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
+  __m128i PixelQuotients(const uint8_t* row, std::size_t x) const {
+    const __m128i zero = _mm_setzero_si128();
+    const uint32_t pairs = kPairs != 0 ? kPairs : pairs_;
+    const uint8_t* pixel = row + offsets_[x];
+    const WeightLanes* weights = &pairWeights_[x * pairs];
+    __m128i sums = zero;
+    for (uint32_t k = 0; k < pairs; ++k, pixel += 2 * kBytes) {
+      const __m128i paired = _mm_unpacklo_epi8(LoadPixel(pixel), LoadPixel(pixel + kBytes));
+      sums = _mm_add_epi32(sums, _mm_madd_epi16(_mm_unpacklo_epi8(paired, zero), Load(weights[k])));
+    }
+    return Quotients<kDivision>(sums, divisors_[x]);
+  }
+
+  // Four output pixels at a time for the first `count`; returns where it stopped.
+  template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
+  std::size_t ScaleLanes(const uint8_t* row, std::size_t count, uint8_t* out) const {
+    std::size_t x = 0;
+    if constexpr (kPairs != 0) {
+      if (wide_) x = ScaleWideLanes<kDivision, kBytes, kPairs>(row, count, out);
+    }
+    for (; x + 4 <= count; x += 4) {
+      StoreBytes(out + x * kLaneBytes, PixelQuotients<kDivision, kBytes, kPairs>(row, x),
+                 PixelQuotients<kDivision, kBytes, kPairs>(row, x + 1), PixelQuotients<kDivision, kBytes, kPairs>(row, x + 2),
+                 PixelQuotients<kDivision, kBytes, kPairs>(row, x + 3));
+    }
+    return x;
+  }
+
+  // The weights and divisors of output pixels x + j and x + j + 4 (x a multiple of 8, j < 4)
+  // side by side, as WidePixelQuotients takes them.
+  void ArrangeWideLanes() {
+    const std::size_t groups = plan_.start.size() / 8;
+    wideLanes_.resize(groups * 4);
+    for (std::size_t g = 0; g < groups; ++g) {
+      for (std::size_t j = 0; j < 4; ++j) {
+        WideLanes& lanes = wideLanes_[g * 4 + j];
+        for (std::size_t half = 0; half < 2; ++half) {
+          const std::size_t x = g * 8 + j + 4 * half;
+          for (std::size_t k = 0; k < pairs_; ++k) {
+            const WeightLanes& pair = pairWeights_[x * pairs_ + k];
+            std::copy(pair.begin(), pair.end(), lanes.weights.begin() + static_cast<std::ptrdiff_t>(16 * k + 8 * half));
+          }
+          _mm_storeu_ps(&lanes.reciprocal[4 * half], divisors_[x].reciprocal);
+          _mm_storeu_ps(&lanes.total[4 * half], divisors_[x].total);
+        }
+      }
+    }
+  }
+
+  // Output pixels x + j (low half) and x + j + 4 (high half) of windows of up to 2 x kPairs
+  // taps, each pair of the window's pixels read as 8 bytes and paired channel by channel with one
+  // byte shuffle.
+  template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
+  REEL_AVX2 __m256i WidePixelQuotients(const uint8_t* row, std::size_t x, std::size_t j) const {
+    static_assert(kBytes == 3 || kBytes == 4);
+    // Bytes of the window's first pixel interleaved with its second's; the fourth pair is unused.
+    const __m128i pairing = kBytes == 3 ? _mm_setr_epi8(0, 3, 1, 4, 2, 5, 6, 7, 8, 11, 9, 12, 10, 13, 14, 15)
+                                        : _mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const uint8_t* low = row + offsets_[x + j];
+    const uint8_t* high = row + offsets_[x + j + 4];
+    const WideLanes& lanes = wideLanes_[x / 2 + j];
+    __m256i sums = _mm256_setzero_si256();
+    for (uint32_t k = 0; k < kPairs; ++k, low += 2 * kBytes, high += 2 * kBytes) {
+      const __m128i both = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(low)),
+                                              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(high)));
+      const __m256i values = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(both, pairing));
+      const __m256i weights = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&lanes.weights[16 * k]));
+      sums = _mm256_add_epi32(sums, _mm256_madd_epi16(values, weights));
+    }
+    return WideQuotients<kDivision>(sums, _mm256_loadu_ps(lanes.reciprocal.data()), _mm256_loadu_ps(lanes.total.data()));
+  }
+
+  // Eight output pixels at a time: the packed bytes of pixels x ... x + 3 land in the low half
+  // and those of x + 4 ... x + 7 in the high half, which is their order in memory.
+  template <Division kDivision, uint32_t kBytes, uint32_t kPairs>
+  REEL_AVX2 std::size_t ScaleWideLanes(const uint8_t* row, std::size_t count, uint8_t* out) const {
+    std::size_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+      const __m256i bytes = WidePackBytes(WidePixelQuotients<kDivision, kBytes, kPairs>(row, x, 0),
+                                          WidePixelQuotients<kDivision, kBytes, kPairs>(row, x, 1),
+                                          WidePixelQuotients<kDivision, kBytes, kPairs>(row, x, 2),
+                                          WidePixelQuotients<kDivision, kBytes, kPairs>(row, x, 3));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), bytes);
+    }
+    return x;
+  }
+
+  template <Division kDivision>
+  std::size_t ScaleLanesFor(const uint8_t* row, std::size_t count, uint8_t* out) const {
+    // Windows of up to four taps (steps up to 4 source pixels) have shapes of their own.
+    if (bytes_ == 3) {
+      if (pairs_ == 1) return ScaleLanes<kDivision, 3, 1>(row, count, out);
+      if (pairs_ == 2) return ScaleLanes<kDivision, 3, 2>(row, count, out);
+      return ScaleLanes<kDivision, 3, 0>(row, count, out);
+    }
+    if (pairs_ == 1) return ScaleLanes<kDivision, 4, 1>(row, count, out);
+    if (pairs_ == 2) return ScaleLanes<kDivision, 4, 2>(row, count, out);
+    return ScaleLanes<kDivision, 4, 0>(row, count, out);
+  }
+
+  // One output pixel in plain integers: the row's end, and totals too large for the lanes.
+  void ScaleOne(const uint8_t* row, std::size_t x, uint8_t* out) const {
+    const uint8_t* pixel = row + std::size_t{plan_.start[x]} * bytes_;
+    const uint32_t* weights = &plan_.weights[x * plan_.taps];
+    std::array<uint32_t, kChannels> sums{};
+    for (uint32_t t = 0; t < plan_.taps; ++t, pixel += bytes_) {
+      for (uint32_t c = 0; c < kChannels; ++c) sums[c] += weights[t] * pixel[c];
+    }
+    const uint32_t total = std::max(plan_.totals[x], 1u);
+    for (uint32_t c = 0; c < kChannels; ++c) out[x * kLaneBytes + c] = static_cast<uint8_t>(sums[c] / total);
+  }
+
+  const AxisPlan& plan_;
+  uint32_t bytes_;
+  uint32_t pairs_;
+  bool wide_;  // AVX2 lanes where they apply
+  std::vector<WeightLanes> pairWeights_;
+  std::vector<Divisor> divisors_;
+  struct WideLanes {
+    std::array<int16_t, 16 * kMaxWidePairs> weights;  // per pair: low half's 8, high half's 8
+    std::array<float, 8> reciprocal;
+    std::array<float, 8> total;
+  };
+  std::vector<WideLanes> wideLanes_;
+  std::vector<uint32_t> offsets_;     // byte offset of each window in its row
+  std::size_t laneCount_ = 0;         // output pixels whose windows can be read in lanes
+  std::size_t laneCountLastRow_ = 0;  // the same in the picture's last stored row
 };
+
+// Intermediate rows of 4-byte pixels by index counted from the last stored source row, made on
+// demand and held in a ring of `taps` rows: the windows of successive output rows only move
+// forward. Rows are padded with zeros to a whole number of vectors.
+class IntermediateRows {
+ public:
+  IntermediateRows(const BmpImage& picture, const AxisPlan& columns, uint32_t taps, bool wide)
+      : picture_(picture),
+        scaler_(columns, picture.BytesPerPixel(), picture.Stride(), wide),
+        rowBytes_((columns.start.size() * kLaneBytes + kVectorBytes - 1) / kVectorBytes * kVectorBytes),
+        ring_(rowBytes_ * taps, 0),
+        held_(taps, kNone) {}
+
+  std::size_t RowBytes() const { return rowBytes_; }
+
+  const uint8_t* Row(uint32_t index) {
+    const std::size_t slot = index % held_.size();
+    uint8_t* bytes = &ring_[slot * rowBytes_];
+    if (held_[slot] != index) {
+      const uint32_t row = picture_.Height() - 1 - index;
+      // The span reaches to the end of the picture: lanes may read on into the next row.
+      const std::size_t offset = BmpImage::kHeaderSize + std::size_t{row} * picture_.Stride();
+      scaler_.Scale(picture_.Bytes().subspan(offset), row + 1 == picture_.Height(), bytes);
+      held_[slot] = index;
+    }
+    return bytes;
+  }
+
+ private:
+  static constexpr uint32_t kNone = ~0u;
+  const BmpImage& picture_;
+  RowScaler scaler_;
+  std::size_t rowBytes_;
+  std::vector<uint8_t> ring_;
+  std::vector<uint32_t> held_;
+};
+
+// The vertical pass in AVX2 lanes, 32 bytes (8 pixels) at a time while the stores fit in the
+// row; returns the byte of the 4-byte pixel rows where it stopped.
+template <Division kDivision>
+REEL_AVX2 std::size_t SumAcrossRowsWide(std::span<const uint8_t* const> window, std::span<const WeightLanes> pairWeights,
+                                        const Divisor& divisor, std::size_t rowBytes, std::span<uint8_t> target) {
+  const __m256 reciprocal = _mm256_set_m128(divisor.reciprocal, divisor.reciprocal);
+  const __m256 total = _mm256_set_m128(divisor.total, divisor.total);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i lowMask = _mm256_set1_epi64x(0xFFFFFF);
+  const __m256i highMask = _mm256_set1_epi64x(0xFFFFFF000000);
+  std::size_t i = 0;
+  for (; i + 32 <= rowBytes && i / kLaneBytes * kChannels + 26 <= target.size(); i += 32) {
+    __m256i sums0 = zero;
+    __m256i sums1 = zero;
+    __m256i sums2 = zero;
+    __m256i sums3 = zero;
+    for (std::size_t k = 0; k < pairWeights.size(); ++k) {
+      const __m256i weight = _mm256_broadcastsi128_si256(Load(pairWeights[k]));
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window[2 * k] + i));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window[2 * k + 1] + i));
+      const __m256i low = _mm256_unpacklo_epi8(a, b);
+      const __m256i high = _mm256_unpackhi_epi8(a, b);
+      sums0 = _mm256_add_epi32(sums0, _mm256_madd_epi16(_mm256_unpacklo_epi8(low, zero), weight));
+      sums1 = _mm256_add_epi32(sums1, _mm256_madd_epi16(_mm256_unpackhi_epi8(low, zero), weight));
+      sums2 = _mm256_add_epi32(sums2, _mm256_madd_epi16(_mm256_unpacklo_epi8(high, zero), weight));
+      sums3 = _mm256_add_epi32(sums3, _mm256_madd_epi16(_mm256_unpackhi_epi8(high, zero), weight));
+    }
+    const __m256i bytes = WidePackBytes(WideQuotients<kDivision>(sums0, reciprocal, total),
+                                        WideQuotients<kDivision>(sums1, reciprocal, total),
+                                        WideQuotients<kDivision>(sums2, reciprocal, total),
+                                        WideQuotients<kDivision>(sums3, reciprocal, total));
+    // Each half holds four 4-byte pixels; as in StoreFourPixels, two 8-byte stores of 6 each.
+    const __m256i packed =
+        _mm256_or_si256(_mm256_and_si256(bytes, lowMask), _mm256_and_si256(_mm256_srli_epi64(bytes, 8), highMask));
+    const __m128i first = _mm256_castsi256_si128(packed);
+    const __m128i second = _mm256_extracti128_si256(packed, 1);
+    uint8_t* at = &target[i / kLaneBytes * kChannels];
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(at), first);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(at + 6), _mm_unpackhi_epi64(first, first));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(at + 12), second);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(at + 18), _mm_unpackhi_epi64(second, second));
+  }
+  return i;
+}
+
+// The vertical pass for one output row into 4-byte pixels: the window's rows weighted in pairs.
+template <Division kDivision>
+void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, std::span<uint8_t> target, uint32_t width,
+                   bool wide, uint8_t* spare) {
+  const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
+  const uint32_t pairs = (plan.taps + 1) / 2;
+  // An odd last row pairs with itself at weight 0. The ring keeps every row of the window.
+  std::vector<const uint8_t*> window(2 * std::size_t{pairs});
+  std::vector<WeightLanes> pairWeights(pairs);
+  for (uint32_t t = 0; t < plan.taps; ++t) window[t] = rows.Row(plan.start[y] + t);
+  if (plan.taps % 2 != 0) window[plan.taps] = window[plan.taps - 1];
+  for (uint32_t k = 0; k < pairs; ++k) {
+    pairWeights[k] = PairedWeights(weights[2 * k], 2 * k + 1 < plan.taps ? weights[2 * k + 1] : 0, 4);
+  }
+  const Divisor divisor = MakeDivisor(plan.totals[y], kDivision);
+  const __m128i zero = _mm_setzero_si128();
+  std::size_t i = 0;
+  if (wide) i = SumAcrossRowsWide<kDivision>(window, pairWeights, divisor, rows.RowBytes(), target);
+  for (; i < rows.RowBytes(); i += kVectorBytes) {
+    __m128i sums0 = zero;
+    __m128i sums1 = zero;
+    __m128i sums2 = zero;
+    __m128i sums3 = zero;
+    for (uint32_t k = 0; k < pairs; ++k) {
+      const __m128i weight = Load(pairWeights[k]);
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window[2 * k] + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window[2 * k + 1] + i));
+      const __m128i low = _mm_unpacklo_epi8(a, b);
+      const __m128i high = _mm_unpackhi_epi8(a, b);
+      sums0 = _mm_add_epi32(sums0, _mm_madd_epi16(_mm_unpacklo_epi8(low, zero), weight));
+      sums1 = _mm_add_epi32(sums1, _mm_madd_epi16(_mm_unpackhi_epi8(low, zero), weight));
+      sums2 = _mm_add_epi32(sums2, _mm_madd_epi16(_mm_unpacklo_epi8(high, zero), weight));
+      sums3 = _mm_add_epi32(sums3, _mm_madd_epi16(_mm_unpackhi_epi8(high, zero), weight));
+    }
+    const __m128i bytes = PackBytes(Quotients<kDivision>(sums0, divisor), Quotients<kDivision>(sums1, divisor),
+                                    Quotients<kDivision>(sums2, divisor), Quotients<kDivision>(sums3, divisor));
+    // Four pixels of 3 bytes, stored as two overlapping 8-byte halves of 6: while the 14 bytes
+    // written fit in the row; the rest goes through `spare`.
+    const std::size_t at = i / kLaneBytes * kChannels;
+    if (at + 14 <= target.size()) {
+      StoreFourPixels(&target[at], bytes);
+      continue;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(spare), bytes);
+    const std::size_t firstPixel = i / kLaneBytes;
+    for (std::size_t x = firstPixel; x < std::min<std::size_t>(width, firstPixel + 4); ++x) {
+      std::memcpy(&target[x * kChannels], spare + (x - firstPixel) * kLaneBytes, kChannels);
+    }
+  }
+}
+
+// The same in plain integers, for totals too large for the lanes.
+void SumAcrossRowsInIntegers(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
+  const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
+  std::vector<uint32_t> sums(rows.RowBytes(), 0);
+  for (uint32_t t = 0; t < plan.taps; ++t) {
+    const uint8_t* row = rows.Row(plan.start[y] + t);
+    for (std::size_t i = 0; i < sums.size(); ++i) sums[i] += weights[t] * row[i];
+  }
+  const uint32_t total = std::max(plan.totals[y], 1u);
+  for (std::size_t i = 0; i < sums.size(); ++i) out[i] = static_cast<uint8_t>(sums[i] / total);
+}
+
+// Drops the fourth byte of each 4-byte pixel, two pixels at a time while 8 bytes fit.
+void StorePixels(const uint8_t* pixels, std::span<uint8_t> target, uint32_t width) {
+  uint32_t x = 0;
+  for (; x + 2 <= width && std::size_t{x} * kChannels + 8 <= target.size(); x += 2) {
+    uint64_t two = 0;
+    std::memcpy(&two, pixels + std::size_t{x} * kLaneBytes, sizeof two);
+    two = (two & 0xFFFFFFu) | ((two >> 8) & 0xFFFFFF000000u);  // little-endian: blue first
+    std::memcpy(&target[std::size_t{x} * kChannels], &two, sizeof two);
+  }
+  for (; x < width; ++x) std::memcpy(&target[std::size_t{x} * kChannels], pixels + x * kLaneBytes, kChannels);
+}
 
 BmpImage CopyReversed(const BmpImage& picture, BmpImage out) {
   const uint32_t width = out.Width();
@@ -67,57 +514,44 @@ BmpImage CopyReversed(const BmpImage& picture, BmpImage out) {
   for (uint32_t row = 0; row < height; ++row) {
     const auto source = picture.Row(row);
     auto target = out.Row(height - 1 - row);
+    if (inStep == kChannels) {
+      std::memcpy(target.data(), source.data(), std::size_t{width} * kChannels);
+      continue;
+    }
     for (uint32_t x = 0; x < width; ++x) {
-      std::copy_n(source.begin() + std::size_t{x} * inStep, kChannels, target.begin() + std::size_t{x} * kChannels);
+      std::memcpy(&target[std::size_t{x} * kChannels], &source[std::size_t{x} * inStep], kChannels);
     }
   }
   return out;
 }
 
-BmpImage Resample(const BmpImage& picture, BmpImage out) {
-  const uint32_t inWidth = picture.Width();
-  const uint32_t inHeight = picture.Height();
-  const uint32_t width = out.Width();
-  const uint32_t height = out.Height();
-  const uint32_t inStep = picture.BytesPerPixel();
+BmpImage Resample(const BmpImage& picture, BmpImage out, ScalerLanes lanes) {
+  const bool wide = lanes == ScalerLanes::Widest && __builtin_cpu_supports("avx2");
+  const AxisPlan columns = PlanAxis(out.Width(), picture.Width());
+  const AxisPlan rows = PlanAxis(out.Height(), picture.Height());
+  // A step below one 1024th of a pixel collects no weight: the picture stays black.
+  if (columns.taps == 0 || rows.taps == 0) return out;
 
-  const uint64_t stepX = uint64_t{inWidth} * kOne / width;
-  const uint64_t stepY = uint64_t{inHeight} * kOne / height;
-  const uint32_t tapsX = TapCount(stepX);
-  const uint32_t tapsY = TapCount(stepY);
-  const std::vector<Tap> columnTaps = AreaTaps(width, inWidth, stepX, tapsX);
-  const std::vector<Tap> rowTaps = AreaTaps(height, inHeight, stepY, tapsY);
-
-  // Horizontal pass: input row r becomes intermediate row r, w pixels of 3 bytes, padded rows.
-  const std::size_t middleStride = BmpImage::RowStride(width, 24);
-  std::vector<uint8_t> middle(middleStride * inHeight, 0);
-  for (uint32_t row = 0; row < inHeight; ++row) {
-    const auto source = picture.Row(row);
-    const auto target = std::span<uint8_t>(middle).subspan(row * middleStride, middleStride);
-    for (uint32_t x = 0; x < width; ++x) {
-      WeightedPixel pixel;
-      for (uint32_t t = 0; t < tapsX; ++t) {
-        const Tap& tap = columnTaps[std::size_t{x} * tapsX + t];
-        if (tap.weight != 0) pixel.Add(source.subspan(std::size_t{tap.index} * inStep, kChannels), tap.weight);
-      }
-      pixel.Store(target.subspan(std::size_t{x} * kChannels, kChannels));
+  IntermediateRows middle(picture, columns, rows.taps, wide);
+  std::vector<uint8_t> pixels(middle.RowBytes());
+  std::array<uint8_t, kVectorBytes> spare{};
+  for (uint32_t y = 0; y < out.Height(); ++y) {
+    const std::span<uint8_t> target = out.Row(y);
+    if (rows.taps == 1) {
+      StorePixels(middle.Row(rows.start[y]), target, out.Width());
+      continue;
     }
-  }
-
-  // Vertical pass: intermediate rows are counted from the last stored one, which reverses the
-  // row order.
-  const std::span<const uint8_t> middleBytes(middle);
-  for (uint32_t y = 0; y < height; ++y) {
-    auto target = out.Row(y);
-    for (uint32_t x = 0; x < width; ++x) {
-      WeightedPixel pixel;
-      for (uint32_t t = 0; t < tapsY; ++t) {
-        const Tap& tap = rowTaps[std::size_t{y} * tapsY + t];
-        if (tap.weight == 0) continue;
-        const std::size_t middleRow = inHeight - 1 - tap.index;
-        pixel.Add(middleBytes.subspan(middleRow * middleStride + std::size_t{x} * kChannels, kChannels), tap.weight);
-      }
-      pixel.Store(target.subspan(std::size_t{x} * kChannels, kChannels));
+    switch (rows.division) {
+      case Division::Reciprocal:
+        SumAcrossRows<Division::Reciprocal>(middle, rows, y, target, out.Width(), wide, spare.data());
+        break;
+      case Division::Corrected:
+        SumAcrossRows<Division::Corrected>(middle, rows, y, target, out.Width(), wide, spare.data());
+        break;
+      case Division::Integer:
+        SumAcrossRowsInIntegers(middle, rows, y, pixels.data());
+        StorePixels(pixels.data(), target, out.Width());
+        break;
     }
   }
   return out;
@@ -125,11 +559,23 @@ BmpImage Resample(const BmpImage& picture, BmpImage out) {
 
 }  // namespace
 
-std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, uint32_t height) {
+std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, uint32_t height, ScalerLanes lanes) {
   std::optional<BmpImage> out = BmpImage::Create(width, height, 24);
   if (!out) return std::nullopt;
   if (picture.Width() == width && picture.Height() == height) return CopyReversed(picture, std::move(*out));
-  return Resample(picture, std::move(*out));
+  return Resample(picture, std::move(*out), lanes);
+}
+
+#else
+
+std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, uint32_t height, ScalerLanes) {
+  return ScalePictureReference(picture, width, height);
+}
+
+#endif
+
+std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, uint32_t height) {
+  return ScalePicture(picture, width, height, ScalerLanes::Widest);
 }
 
 }  // namespace reel

@@ -19,4 +19,9 @@ namespace reel {
 // the first three bytes (blue, green, red) of each pixel are used.
 std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, uint32_t height);
 
+// The vector lanes ScalePicture may use: the widest the processor offers, or SSE2 alone (for the
+// tests, which hold both to the same bytes).
+enum class ScalerLanes { Widest, Sse2 };
+std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, uint32_t height, ScalerLanes lanes);
+
 }  // namespace reel

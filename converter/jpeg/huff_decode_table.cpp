@@ -1,5 +1,6 @@
 #include "converter/jpeg/huff_decode_table.h"
 
+#include <algorithm>
 #include <numeric>
 
 namespace reel {
@@ -35,7 +36,16 @@ bool HuffDecodeTable::Build(std::span<const uint8_t, 16> counts, std::span<const
     }
     code <<= 1;
   }
+  std::array<uint16_t, kLookupSize> lookup{};
+  for (const Code& entry : codes) {
+    if (entry.length > CJpegBitReader::kPeekBits) break;  // lengths ascend
+    const int spare = CJpegBitReader::kPeekBits - entry.length;
+    const std::size_t first = std::size_t{entry.code} << spare;
+    std::fill_n(lookup.begin() + static_cast<std::ptrdiff_t>(first), std::size_t{1} << spare,
+                static_cast<uint16_t>((entry.length << 8) | entry.symbol));
+  }
   codes_ = std::move(codes);
+  lookup_ = lookup;
   maxCode_ = maxCode;
   minCode_ = minCode;
   firstIndex_ = firstIndex;
@@ -57,6 +67,15 @@ uint8_t HuffDecodeTable::DecodeLinear(CJpegBitReader& bits) const {
 }
 
 uint8_t HuffDecodeTable::Decode(CJpegBitReader& bits) const {
+  uint32_t next = 0;
+  if (!bits.PeekBits(next)) return DecodeByLength(bits);
+  const uint16_t entry = lookup_[next];
+  if (entry == 0) return DecodeByLength(bits);
+  bits.SkipBits(entry >> 8);
+  return static_cast<uint8_t>(entry);
+}
+
+uint8_t HuffDecodeTable::DecodeByLength(CJpegBitReader& bits) const {
   int32_t code = 0;
   for (int length = 1; length <= maxLength_; ++length) {
     code = code * 2 + bits.GetBit();

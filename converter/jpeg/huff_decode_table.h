@@ -4,9 +4,13 @@
 // are generated in canonical order (lengths ascending, codes ascending within a length) and the
 // table is validated as it is built, so decoding can trust it: at most 256 codes, no code that
 // outgrows its length, and DC symbols no larger than 15. DecodeLinear is the plain reference, a
-// linear search through the code list reading one bit at a time; Decode is the per-length search
-// of T.81 F.2.2.3 and yields exactly the same symbol after exactly the same bits. A bit sequence
-// that matches no code decodes as symbol 0 after as many bits as the longest code has.
+// linear search through the code list reading one bit at a time. Decode yields exactly the same
+// symbol after exactly the same bits: it looks the next 9 bits up in a 512-entry table that holds
+// the symbol and length of every code of up to 9 bits (nearly all codes a real stream uses), and
+// falls back to the per-length search of T.81 F.2.2.3 for longer codes, for bit sequences that
+// match no code, and where the bit reader cannot look ahead (a marker or the end of the data
+// near). A bit sequence that matches no code decodes as symbol 0 after as many bits as the
+// longest code has.
 #pragma once
 
 #include <array>
@@ -32,6 +36,8 @@ class HuffDecodeTable {
 
   uint8_t DecodeLinear(CJpegBitReader& bits) const;
   uint8_t Decode(CJpegBitReader& bits) const;
+  // The per-length search alone (Decode's fallback), for tests.
+  uint8_t DecodeByLength(CJpegBitReader& bits) const;
 
   int32_t Count() const { return static_cast<int32_t>(codes_.size()); }
   std::span<const Code> Codes() const { return codes_; }
@@ -44,6 +50,10 @@ class HuffDecodeTable {
   std::array<int32_t, 17> minCode_{};
   std::array<int32_t, 17> firstIndex_{};
   int maxLength_ = 0;
+  // Indexed by the next CJpegBitReader::kPeekBits bits: code length << 8 | symbol, or 0 when no
+  // code of up to that many bits is a prefix of them.
+  static constexpr std::size_t kLookupSize = std::size_t{1} << CJpegBitReader::kPeekBits;
+  std::array<uint16_t, kLookupSize> lookup_{};
 };
 
 // Number of codes a DHT group announces: the sum of its 16 counts.

@@ -83,6 +83,36 @@ int CJpegBitReader::GetBit() {
   return bit;
 }
 
+uint32_t CJpegBitReader::GetBits(int count) {
+  uint32_t value = 0;
+  while (count > 0) {
+    const int take = std::min(count, 8 - taken_);
+    if (currentPastEnd_) exhausted_ = true;
+    value = (value << take) | static_cast<uint32_t>(current_ >> (8 - take));
+    current_ = static_cast<uint8_t>(current_ << take);
+    count -= take;
+    taken_ += take;
+    if (taken_ == 8) LoadCurrent();
+  }
+  return value;
+}
+
+void CJpegBitReader::SkipBits(int count) { GetBits(count); }
+
+bool CJpegBitReader::PeekBits(uint32_t& bits) const {
+  // The current byte never holds more than 8 bits, so the look always reaches into the next byte.
+  static_assert(kPeekBits > 8 && kPeekBits <= 9, "the bits must span the current byte and one more");
+  // LoadCurrent would take the next byte from position_: it must be a data byte the window holds.
+  if (!active_ || left_ == 0 || position_ >= realEnd_) return false;
+  const uint8_t next = buffer_[position_];
+  if (next == 0xFF) return false;
+  // The bits left in current_ sit at its top (it is shifted left as bits are taken).
+  const int left = 8 - taken_;
+  const int fromNext = kPeekBits - left;
+  bits = ((uint32_t{current_} >> taken_) << fromNext) | (uint32_t{next} >> (8 - fromNext));
+  return true;
+}
+
 void CJpegBitReader::StopBits() {
   if (!active_) return;
   if (markerCode_ == 0 && taken_ == 0) StepBack(1);

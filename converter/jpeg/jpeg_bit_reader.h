@@ -7,6 +7,10 @@
 // header parser. Stepping back (two bytes at most) works across a window refill because the last
 // four bytes of the previous window are kept in a save area just before the window.
 //
+// For table-driven Huffman decoding the next few bits can be looked at without taking them, as
+// long as they lie in the current byte and the plain data byte after it; GetBits and SkipBits take
+// several bits with exactly the effects of as many GetBit calls.
+//
 // Past the end of the data (a truncated stream) the reader yields the bytes of EOI markers,
 // 0xFF 0xD9 repeated, and remembers that a bit was taken from them, so that every search for a
 // marker ends and the decoder can tell an incomplete stream.
@@ -41,6 +45,14 @@ class CJpegBitReader {
   // Bit operations (entropy-coded data).
   void StartBits();
   int GetBit();
+  // `count` (0 ... 16) bits as a number, first bit most significant; the same as `count` GetBit calls.
+  uint32_t GetBits(int count);
+  void SkipBits(int count);
+  // The next kPeekBits bits, first bit most significant, when they lie in the current byte and, if
+  // it has fewer bits left, the next byte of the window, itself plain data (not 0xFF, not past the
+  // end). False otherwise: the caller then reads bit by bit.
+  static constexpr int kPeekBits = 9;
+  bool PeekBits(uint32_t& bits) const;
   void StopBits();
   // The next marker if it is RST0 ... RST7 (consumed and returned); otherwise the reader steps back
   // over the marker and returns 0.

@@ -321,7 +321,11 @@ uint8_t CJpegCoefReader::DecodeSymbol(const HuffDecodeTable& table) {
 // Reads `size` bits, most significant first, and extends them to a signed value (T.81 F.2.2.1).
 int32_t CJpegCoefReader::ReceiveExtend(int size) {
   int32_t value = 0;
-  for (int i = 0; i < size; ++i) value = value * 2 + bits_.GetBit();
+  if (search_ == HuffmanSearch::Linear) {
+    for (int i = 0; i < size; ++i) value = value * 2 + bits_.GetBit();
+  } else {
+    value = static_cast<int32_t>(bits_.GetBits(size));
+  }
   if (value < (1 << (size - 1))) value += 1 - (1 << size);
   return value;
 }

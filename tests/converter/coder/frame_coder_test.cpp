@@ -104,6 +104,18 @@ TEST(BitWriter, FirstBitGoesToBitZeroAndFlushCompletesTheWord) {
   EXPECT_EQ(values.Bytes(), (std::vector<uint8_t>{0xFB, 0xFF, 0xFF, 0xFF, 0x07, 0, 0, 0}));
 }
 
+TEST(BitWriter, ReversingValueBitsMatchesTheBitByBitReversal) {
+  uint32_t state = 7;
+  for (uint32_t count = 0; count <= 32; ++count) {
+    for (int round = 0; round < 200; ++round) {
+      state = state * 1664525u + 1013904223u;
+      uint32_t expected = 0;
+      for (uint32_t i = 0; i < count; ++i) expected = (expected << 1) | ((state >> i) & 1u);
+      ASSERT_EQ(ReverseLowBits(state, count), expected) << count;
+    }
+  }
+}
+
 TEST(FrameSymbols, MagnitudeCategoriesAndValueBits) {
   EXPECT_EQ(MagnitudeSize(0), 0u);
   EXPECT_EQ(MagnitudeSize(-1), 1u);

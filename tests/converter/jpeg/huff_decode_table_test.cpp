@@ -1,5 +1,5 @@
-// The per-length Huffman decode against the plain linear search: same symbols after the same
-// bits, for random valid tables on random bit streams.
+// The table-driven Huffman decode (with its per-length fallback) against the plain linear search:
+// same symbols after the same bits, for random valid tables on random bit streams.
 #include "converter/jpeg/huff_decode_table.h"
 
 #include <gtest/gtest.h>
