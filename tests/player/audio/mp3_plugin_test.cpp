@@ -10,11 +10,15 @@
 #include "player/audio/mp3_stream.h"
 #include "player/audio/mp3_tags.h"
 #include "tests/player/audio/audio_test_support.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/mp3_decoding.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/shared_media.h"
 
 namespace reel {
 namespace {
 
-using test::DecodeWithMpg123;
 using test::MakeMp3;
 using test::ScratchFolder;
 
@@ -31,11 +35,11 @@ std::vector<int16_t> ReadAll(Mp3Stream& stream, std::size_t chunk = 4096) {
 
 void ExpectSameAsDirectDecode(const std::filesystem::path& path) {
   SCOPED_TRACE(path.string());
-  const std::optional<test::DirectDecode> direct = DecodeWithMpg123(path);
+  const std::optional<test::DecodedMp3> direct = test::DecodeMp3File(path, test::Mp3Decoding::kEveryFrame);
   ASSERT_TRUE(direct.has_value());
   for (const bool wholeFile : {false, true}) {
     Mp3Stream stream;
-    const std::vector<uint8_t> bytes = test::ReadBytes(path);
+    const std::vector<uint8_t> bytes = test::ReadAllBytes(path);
     ASSERT_TRUE(wholeFile ? stream.OpenMemory(bytes) : stream.OpenFile(path.string()));
     EXPECT_EQ(stream.Format().channels, direct->channels);
     EXPECT_EQ(stream.Format().sampleRate, direct->rate);
@@ -52,18 +56,18 @@ class Mp3PluginTest : public ::testing::Test {
 };
 
 TEST_F(Mp3PluginTest, RealFilesDecodeAsLibmpg123DecodesThem) {
-  if (!test::HaveSharedMedia()) GTEST_SKIP() << "shared media folder not present";
+  if (!test::HaveSharedMediaFolder()) GTEST_SKIP() << "shared media folder not present";
   for (const char* name :
        {"mp3_22050_mono_notags.mp3", "mp3_22050_mono_id3v23_id3v1.mp3",
         "mp3_32000_mono_notags.mp3", "mp3_32000_stereo_id3v23_id3v1.mp3",
         "mp3_44100_jstereo_id3v24_id3v1.mp3", "mp3_44100_jstereo_notags_lameinfo.mp3",
         "mp3_44100_mono_id3v24_xing.mp3"}) {
-    ExpectSameAsDirectDecode(test::SharedMedia(name));
+    ExpectSameAsDirectDecode(test::SharedMediaPath(name));
   }
 }
 
 TEST_F(Mp3PluginTest, MadeFilesDecodeAsLibmpg123DecodesThem) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   const struct {
     const char* name;
@@ -87,15 +91,15 @@ TEST_F(Mp3PluginTest, MadeFilesDecodeAsLibmpg123DecodesThem) {
 }
 
 TEST_F(Mp3PluginTest, TagsAreSkippedAndNeverDecoded) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   const auto plain = MakeMp3(folder.Path(), "plain.mp3", 22050, 1, 1.0,
                              "-id3v2_version 0 -write_xing 0");
   const auto tagged = MakeMp3(folder.Path(), "tagged.mp3", 22050, 1, 1.0,
                               "-write_xing 0 -id3v2_version 3 -write_id3v1 1 -metadata title=T");
   ASSERT_TRUE(plain && tagged);
-  const std::vector<uint8_t> plainBytes = test::ReadBytes(*plain);
-  const std::vector<uint8_t> taggedBytes = test::ReadBytes(*tagged);
+  const std::vector<uint8_t> plainBytes = test::ReadAllBytes(*plain);
+  const std::vector<uint8_t> taggedBytes = test::ReadAllBytes(*tagged);
   const AudioRange range = FindAudioRange(taggedBytes);
   EXPECT_GT(range.start, 10u);
   EXPECT_EQ(range.end, taggedBytes.size() - 128);
@@ -135,7 +139,7 @@ TEST(Mp3TagsTest, TagFieldsAndBounds) {
 }
 
 TEST_F(Mp3PluginTest, LoopingStartsOverAndNeverFinishes) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   const auto path = MakeMp3(folder.Path(), "short.mp3", 22050, 2, 0.3, "-id3v2_version 0");
   ASSERT_TRUE(path);
@@ -181,11 +185,11 @@ TEST_F(Mp3PluginTest, DataThatIsNotMp3IsRefused) {
 }
 
 TEST_F(Mp3PluginTest, DamagedDataEndsTheStream) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   const auto path = MakeMp3(folder.Path(), "cut.mp3", 44100, 2, 1.0, "-id3v2_version 0");
   ASSERT_TRUE(path);
-  std::vector<uint8_t> bytes = test::ReadBytes(*path);
+  std::vector<uint8_t> bytes = test::ReadAllBytes(*path);
   Mp3Stream whole;
   ASSERT_TRUE(whole.OpenMemory(bytes));
   const std::vector<int16_t> all = ReadAll(whole);
