@@ -1,17 +1,16 @@
 #include "audio_test_support.h"
 
-#include <mpg123.h>
-#include <stdlib.h>
 #include <vorbis/vorbisfile.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <numbers>
 
 #include "common/byte_io.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel::test {
 
@@ -83,33 +82,6 @@ double Rms(const std::vector<int16_t>& samples) {
   double sum = 0;
   for (const int16_t s : samples) sum += static_cast<double>(s) * s;
   return std::sqrt(sum / static_cast<double>(samples.size()));
-}
-
-ScopedRegistry::ScopedRegistry(const std::string& installPath) {
-  if (const char* previous = std::getenv("XDG_CONFIG_HOME")) previous_ = previous;
-  setenv("XDG_CONFIG_HOME", folder_.Path().c_str(), 1);
-  if (installPath.empty()) return;
-  std::filesystem::create_directories(folder_.Path() / "reelforge");
-  std::ofstream store(folder_.Path() / "reelforge" / "registry.ini");
-  store << "[Software\\MarineCat\\GOGO_DLL]\r\nINSTPATH=" << installPath << "\r\n";
-}
-
-ScopedRegistry::~ScopedRegistry() {
-  if (previous_) {
-    setenv("XDG_CONFIG_HOME", previous_->c_str(), 1);
-  } else {
-    unsetenv("XDG_CONFIG_HOME");
-  }
-}
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream file(path, std::ios::binary);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 namespace {
@@ -193,7 +165,7 @@ struct AviWalk {
 }  // namespace
 
 std::optional<CodedClip> ReadAviSoundtrack(const std::filesystem::path& path) {
-  const std::vector<uint8_t> file = ReadFile(path);
+  const std::vector<uint8_t> file = ReadAllBytes(path);
   if (!HasId(file, 0, "RIFF") || !HasId(file, 8, "AVI ")) return std::nullopt;
   AviWalk walk(file);
   walk.Walk(12, file.size());
@@ -203,49 +175,15 @@ std::optional<CodedClip> ReadAviSoundtrack(const std::filesystem::path& path) {
 
 std::optional<CodedClip> CodeWithFfmpeg(const std::vector<uint8_t>& pcm, uint32_t rate, uint16_t channels,
                                         const std::string& codecArguments) {
-  const TempDir folder;
+  const ScratchFolder folder;
   const auto input = folder.Path() / "in.raw";
   const auto output = folder.Path() / "out.wav";
-  WriteFile(input, pcm);
-  const std::string command = "ffmpeg -v error -nostdin -y -f s16le -ar " + std::to_string(rate) + " -ac " +
-                              std::to_string(channels) + " -i '" + input.string() + "' " + codecArguments + " '" +
-                              output.string() + "'";
-  if (std::system(command.c_str()) != 0) return std::nullopt;
-  return ParseWave(ReadFile(output));
-}
-
-DecodedStream DecodeMp3(const std::vector<uint8_t>& mp3) {
-  DecodedStream decoded;
-  const TempDir folder;
-  const auto path = folder.Path() / "stream.mp3";
-  WriteFile(path, mp3);
-  mpg123_handle* handle = mpg123_new(nullptr, nullptr);
-  if (handle == nullptr) return decoded;
-  mpg123_param(handle, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0);
-  if (mpg123_open(handle, path.c_str()) == MPG123_OK) {
-    int encoding = 0;
-    if (mpg123_getformat(handle, &decoded.rate, &decoded.channels, &encoding) == MPG123_OK) {
-      mpg123_format_none(handle);
-      mpg123_format(handle, decoded.rate, decoded.channels, MPG123_ENC_SIGNED_16);
-      std::vector<unsigned char> buffer(65536);
-      std::size_t done = 0;
-      int result = MPG123_OK;
-      while ((result = mpg123_read(handle, buffer.data(), buffer.size(), &done)) == MPG123_OK ||
-             result == MPG123_NEW_FORMAT) {
-        for (std::size_t i = 0; i + 1 < done; i += 2) {
-          decoded.samples.push_back(static_cast<int16_t>(buffer[i] | (buffer[i + 1] << 8)));
-        }
-      }
-      for (std::size_t i = 0; i + 1 < done; i += 2) {
-        decoded.samples.push_back(static_cast<int16_t>(buffer[i] | (buffer[i + 1] << 8)));
-      }
-      decoded.ok = result == MPG123_DONE;
-      decoded.frames = decoded.samples.size() / static_cast<std::size_t>(decoded.channels);
-    }
-    mpg123_close(handle);
+  if (!WriteAllBytes(input, pcm)) return std::nullopt;
+  if (!RunFfmpegTool("-f s16le -ar " + std::to_string(rate) + " -ac " + std::to_string(channels) + " -i " +
+                     ShellQuoted(input) + " " + codecArguments + " " + ShellQuoted(output))) {
+    return std::nullopt;
   }
-  mpg123_delete(handle);
-  return decoded;
+  return ParseWave(ReadAllBytes(output));
 }
 
 namespace {

@@ -1,5 +1,5 @@
-// Sound for the audio tests: generated tones, clips coded by the ffmpeg tool, and decoders that
-// read the encoders' streams back.
+// Sound for the audio tests: generated tones, clips coded by the ffmpeg tool, the soundtrack of an
+// AVI file, MP3 frame bit rates, and an Ogg Vorbis decoder that reads the encoder's streams back.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +8,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "tests/support/scratch_folder.h"
 
 #include "platform/acm/wave_format.h"
 
@@ -31,27 +29,6 @@ double CrossingsPerSecond(const std::vector<int16_t>& samples, uint32_t rate);
 std::size_t Crossings(const std::vector<int16_t>& samples);
 double Rms(const std::vector<int16_t>& samples);
 
-// A fresh folder for one test, removed with its contents afterwards.
-using TempDir = ScratchFolder;
-
-// Points XDG_CONFIG_HOME at a folder of its own for the test's lifetime; with a module path the
-// registry's INSTPATH names it.
-class ScopedRegistry {
- public:
-  explicit ScopedRegistry(const std::string& installPath = "");
-  ~ScopedRegistry();
-  ScopedRegistry(const ScopedRegistry&) = delete;
-  ScopedRegistry& operator=(const ScopedRegistry&) = delete;
-  const std::filesystem::path& ConfigHome() const { return folder_.Path(); }
-
- private:
-  TempDir folder_;
-  std::optional<std::string> previous_;
-};
-
-std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
-void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
-
 // Codes raw 16-bit PCM with the ffmpeg tool into a WAV file with the given codec and returns the
 // format block and data of that file; nothing when ffmpeg is missing or fails.
 struct CodedClip {
@@ -65,6 +42,10 @@ std::optional<CodedClip> CodeWithFfmpeg(const std::vector<uint8_t>& pcm, uint32_
 // whole-stream read gives them; nothing when the file has no audio stream.
 std::optional<CodedClip> ReadAviSoundtrack(const std::filesystem::path& path);
 
+// The bit rate of every frame of an MP3 stream, in order; empty when the stream is not frames
+// back to back.
+std::vector<uint32_t> Mp3FrameBitRates(const std::vector<uint8_t>& mp3);
+
 struct DecodedStream {
   bool ok = false;
   long rate = 0;
@@ -72,11 +53,6 @@ struct DecodedStream {
   std::size_t frames = 0;  // samples per channel
   std::vector<int16_t> samples;
 };
-// Decodes an MP3 stream with libmpg123 (which honours the stream's information frame).
-DecodedStream DecodeMp3(const std::vector<uint8_t>& mp3);
-// The bit rate of every frame of an MP3 stream, in order; empty when the stream is not frames
-// back to back.
-std::vector<uint32_t> Mp3FrameBitRates(const std::vector<uint8_t>& mp3);
 // Decodes an Ogg Vorbis stream with libvorbisfile.
 DecodedStream DecodeOgg(const std::vector<uint8_t>& ogg);
 

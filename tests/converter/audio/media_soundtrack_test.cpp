@@ -7,6 +7,9 @@
 #include "audio_test_support.h"
 #include "converter/audio/mp3_encoder.h"
 #include "converter/audio/pcm_conversion.h"
+#include "tests/support/mp3_decoding.h"
+#include "tests/support/scoped_registry.h"
+#include "tests/support/shared_media.h"
 
 namespace reel {
 namespace {
@@ -24,7 +27,7 @@ class MediaSoundtrack : public testing::TestWithParam<MediaCase> {
 
 TEST_P(MediaSoundtrack, BecomesACompanionMp3OfTheSameLength) {
   const MediaCase& media = GetParam();
-  const std::filesystem::path path = std::filesystem::path(REEL_SHARED_MEDIA_DIR) / media.file;
+  const std::filesystem::path path = test::SharedMediaPath(media.file);
   if (!std::filesystem::exists(path)) GTEST_SKIP() << "shared media file missing: " << path;
   const auto clip = test::ReadAviSoundtrack(path);
   ASSERT_TRUE(clip);
@@ -40,12 +43,12 @@ TEST_P(MediaSoundtrack, BecomesACompanionMp3OfTheSameLength) {
 
   const EncodedAudio mp3 = EncodeMp3(pcm.soundtrack.data, format, 3, false, true);
   ASSERT_EQ(mp3.outcome, AudioOutcome::kEncoded);
-  const test::DecodedStream decoded = test::DecodeMp3(mp3.bytes);
-  ASSERT_TRUE(decoded.ok);
-  EXPECT_EQ(decoded.rate, 22050);
-  EXPECT_EQ(decoded.channels, 2);
-  EXPECT_NEAR(static_cast<double>(decoded.frames), pcmSeconds * 22050, 576.0);
-  EXPECT_GT(test::Rms(decoded.samples), 100.0);  // sound, not silence
+  const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
+  ASSERT_TRUE(decoded && decoded->complete);
+  EXPECT_EQ(decoded->rate, 22050u);
+  EXPECT_EQ(decoded->channels, 2);
+  EXPECT_NEAR(static_cast<double>(decoded->Frames()), pcmSeconds * 22050, 576.0);
+  EXPECT_GT(test::Rms(decoded->samples), 100.0);  // sound, not silence
 }
 
 INSTANTIATE_TEST_SUITE_P(

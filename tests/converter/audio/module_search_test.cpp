@@ -4,6 +4,8 @@
 
 #include "audio_test_support.h"
 #include "converter/audio/mp3_encoder.h"
+#include "tests/support/mp3_decoding.h"
+#include "tests/support/scoped_registry.h"
 
 namespace reel {
 namespace {
@@ -15,9 +17,10 @@ TEST(Mp3ModuleSearch, LoadsFromBesideTheProgramWithoutTheRegistry) {
   EXPECT_EQ(encoder.Load(), kMp3LoadOk);
   const EncodedAudio mp3 = EncodeMp3(test::Tone16(22050, 2, 0.5), PcmWaveFormat(22050, 2, 16), 3, false, true);
   EXPECT_EQ(mp3.outcome, AudioOutcome::kEncoded);
-  const test::DecodedStream decoded = test::DecodeMp3(mp3.bytes);
-  EXPECT_TRUE(decoded.ok);
-  EXPECT_EQ(decoded.frames, 11025u);
+  const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
+  ASSERT_TRUE(decoded);
+  EXPECT_TRUE(decoded->complete);
+  EXPECT_EQ(decoded->Frames(), 11025u);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 #include "audio_test_support.h"
 #include "converter/audio/pcm_conversion.h"
+#include "tests/support/mp3_decoding.h"
+#include "tests/support/scoped_registry.h"
 
 namespace reel {
 namespace {
@@ -127,13 +129,13 @@ void CheckDialogSetting(int index, bool highRate, bool stereo) {
   const EncodedAudio mp3 = EncodeMp3(pcm, target, index, highRate, stereo);
   ASSERT_EQ(mp3.outcome, AudioOutcome::kEncoded);
   ASSERT_FALSE(mp3.bytes.empty());
-  const test::DecodedStream decoded = test::DecodeMp3(mp3.bytes);
-  ASSERT_TRUE(decoded.ok);
-  EXPECT_EQ(decoded.rate, static_cast<long>(target.samplesPerSec));
-  EXPECT_EQ(decoded.channels, target.channels);
+  const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
+  ASSERT_TRUE(decoded && decoded->complete);
+  EXPECT_EQ(decoded->rate, target.samplesPerSec);
+  EXPECT_EQ(decoded->channels, target.channels);
   const double frameSamples = highRate ? 1152 : 576;
   const double inputFrames = static_cast<double>(pcm.size() / target.blockAlign);
-  EXPECT_NEAR(static_cast<double>(decoded.frames), inputFrames, frameSamples);
+  EXPECT_NEAR(static_cast<double>(decoded->Frames()), inputFrames, frameSamples);
 
   // The first frame holds the stream information.
   const uint32_t asked = Mp3BitRate(index, stereo);
@@ -159,24 +161,26 @@ TEST_F(Mp3Test, ConvertsOtherFormatsFirstAndKeepsTheTone) {
   const std::vector<uint8_t> pcm = test::Tone8(11025, 1, 1.0, 500.0);
   const EncodedAudio mp3 = EncodeMp3(pcm, PcmWaveFormat(11025, 1, 8), 7, true, true);
   ASSERT_EQ(mp3.outcome, AudioOutcome::kEncoded);
-  const test::DecodedStream decoded = test::DecodeMp3(mp3.bytes);
-  ASSERT_TRUE(decoded.ok);
-  EXPECT_EQ(decoded.rate, 44100);
-  EXPECT_EQ(decoded.channels, 2);
-  EXPECT_NEAR(static_cast<double>(decoded.frames), 44100.0, 1152.0);
-  EXPECT_NEAR(test::CrossingsPerSecond(test::Channel(decoded.samples, 2, 0), 44100), 500.0, 10.0);
+  const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
+  ASSERT_TRUE(decoded && decoded->complete);
+  EXPECT_EQ(decoded->rate, 44100u);
+  EXPECT_EQ(decoded->channels, 2);
+  EXPECT_NEAR(static_cast<double>(decoded->Frames()), 44100.0, 1152.0);
+  EXPECT_NEAR(test::CrossingsPerSecond(test::Channel(decoded->samples, 2, 0), 44100), 500.0, 10.0);
 }
 
 TEST_F(Mp3Test, EmptyAndUnconvertibleInputsStillGiveAValidStream) {
   const EncodedAudio empty = EncodeMp3({}, CompanionTargetFormat(false, true), 3, false, true);
   EXPECT_EQ(empty.outcome, AudioOutcome::kEncoded);
-  EXPECT_LE(test::DecodeMp3(empty.bytes).frames, 576u);
+  const auto emptyDecoded = test::DecodeMp3Bytes(empty.bytes, test::Mp3Decoding::kGapless);
+  EXPECT_LE(emptyDecoded ? emptyDecoded->Frames() : 0u, 576u);
 
   WAVEFORMATEX unknown = PcmWaveFormat(8000, 1, 16);
   unknown.formatTag = 0x4242;
   const EncodedAudio unconvertible = EncodeMp3(std::vector<uint8_t>(1000, 7), unknown, 3, false, true);
   EXPECT_EQ(unconvertible.outcome, AudioOutcome::kUnconvertible);
-  EXPECT_LE(test::DecodeMp3(unconvertible.bytes).frames, 576u);
+  const auto unconvertibleDecoded = test::DecodeMp3Bytes(unconvertible.bytes, test::Mp3Decoding::kGapless);
+  EXPECT_LE(unconvertibleDecoded ? unconvertibleDecoded->Frames() : 0u, 576u);
 
   EXPECT_EQ(EncodeMp3({}, CompanionTargetFormat(false, true), 13, false, true).outcome, AudioOutcome::kBadSetting);
 }
@@ -268,9 +272,10 @@ TEST_F(GogoModule, PullsFixedRequestsUntilTheEndAndDeliversByEndCoder) {
   EXPECT_EQ(log_.callsAfterEnd, 0);
   close_();
   end_();
-  const test::DecodedStream decoded = test::DecodeMp3(log_.output);
-  EXPECT_TRUE(decoded.ok);
-  EXPECT_EQ(decoded.frames, 5760u);
+  const auto decoded = test::DecodeMp3Bytes(log_.output, test::Mp3Decoding::kGapless);
+  ASSERT_TRUE(decoded);
+  EXPECT_TRUE(decoded->complete);
+  EXPECT_EQ(decoded->Frames(), 5760u);
 }
 
 TEST_F(GogoModule, UsesTheNearestBitRateTheSampleRateAllows) {
@@ -311,7 +316,8 @@ TEST_F(GogoModule, WithoutTheInformationFrameBytesFlowAsTheyAreMade) {
   for (int i = 0; i < 20; ++i) ASSERT_EQ(process_(), kMpgeOk);
   EXPECT_FALSE(log_.output.empty());
   end_();  // closes the coder on the way
-  EXPECT_TRUE(test::DecodeMp3(log_.output).ok);
+  const auto decoded = test::DecodeMp3Bytes(log_.output, test::Mp3Decoding::kGapless);
+  EXPECT_TRUE(decoded && decoded->complete);
 }
 
 }  // namespace

@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <fstream>
+#include <filesystem>
 #include <thread>
 
-#include "job_test_support.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/qrx_movie_checks.h"
+#include "tests/support/scratch_folder.h"
 
 extern char** environ;
 
@@ -23,15 +26,10 @@ struct Result {
   std::string err;
 };
 
-std::string Slurp(const std::string& path) {
-  std::ifstream file(path);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 class CliProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   }
 
   // Starts the program in the scratch folder with its output captured; returns its process id.
@@ -55,7 +53,7 @@ class CliProgramTest : public ::testing::Test {
   Result Finish(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(Log("out")), Slurp(Log("err"))};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, logs_.ReadFile("out"), logs_.ReadFile("err")};
   }
 
   Result Run(const std::vector<std::string>& arguments) { return Finish(Start(arguments)); }
@@ -64,9 +62,9 @@ class CliProgramTest : public ::testing::Test {
 
   std::string MakeClip(const std::string& name, int frames) {
     const std::string path = folder_.File(name);
-    EXPECT_TRUE(test::RunFfmpeg("-f lavfi -i testsrc=size=640x480:rate=30000/1001 -f lavfi -i sine=frequency=440:duration=" +
-                                std::to_string(frames / 30.0 + 0.1) + " -frames:v " + std::to_string(frames) +
-                                " -c:v mjpeg -c:a pcm_s16le -f avi '" + path + "'"));
+    EXPECT_TRUE(test::RunFfmpegTool("-f lavfi -i testsrc=size=640x480:rate=30000/1001 -f lavfi -i sine=frequency=440:duration=" +
+                                    std::to_string(frames / 30.0 + 0.1) + " -frames:v " + std::to_string(frames) +
+                                    " -c:v mjpeg -c:a pcm_s16le -f avi '" + path + "'"));
     return path;
   }
 
@@ -115,11 +113,11 @@ TEST_F(CliProgramTest, OutputFolderAndOptionsReachTheJob) {
 
 TEST_F(CliProgramTest, RefusesToOverwriteTheSource) {
   const std::string source = MakeClip("movie.qrx", 10);
-  const auto before = test::ReadBytes(source);
+  const auto before = test::ReadAllBytes(source);
   const Result result = Run({"movie.qrx"});
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find("would replace the source"), std::string::npos) << result.err;
-  EXPECT_EQ(test::ReadBytes(source), before);
+  EXPECT_EQ(test::ReadAllBytes(source), before);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"movie.qrx"});
 }
 

@@ -2,31 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "common/qrx_format.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
 
-namespace fs = std::filesystem;
-
 class QrxWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(REEL_TEST_TMP_DIR) / "qrx_writer";
-    fs::create_directories(dir_);
-  }
-  std::string PathOf(const char* name) const { return (dir_ / name).string(); }
+  std::string PathOf(const char* name) const { return folder_.File(name); }
 
-  static std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   static QrxHeader HeaderOf(const std::vector<uint8_t>& bytes) {
     return ReadQrxHeader(std::span<const uint8_t>(bytes).first<kQrxHeaderSize>());
   }
@@ -34,14 +24,14 @@ class QrxWriterTest : public ::testing::Test {
     return ReadQrxIndexEntry(std::span<const uint8_t>(bytes).subspan(48 + 24 * k).first<kQrxIndexEntrySize>());
   }
 
-  fs::path dir_;
+  test::ScratchFolder folder_{"qrx-writer"};
 };
 
 TEST_F(QrxWriterTest, EmptyMovieIsJustTheHeader) {
   QrxOutput movie = CreateQrxFile(PathOf("empty.qrx"));
   ASSERT_TRUE(BeginQrx(movie, 0, 15, kPictureSize320x240));
   ASSERT_TRUE(FinishQrx(movie));
-  const auto bytes = ReadBytes(PathOf("empty.qrx"));
+  const auto bytes = test::ReadAllBytes(PathOf("empty.qrx"));
   ASSERT_EQ(bytes.size(), 48u);
   const QrxHeader h = HeaderOf(bytes);
   EXPECT_EQ(h.magic, kQrxMagic);
@@ -55,10 +45,7 @@ TEST_F(QrxWriterTest, EmptyMovieIsJustTheHeader) {
 
 TEST_F(QrxWriterTest, FramesAreStoredBackToBackWithTheirIndex) {
   const std::string path = PathOf("three.qrx");
-  {
-    std::ofstream old(path, std::ios::binary);  // an older, longer file of the same name
-    old << std::string(5000, 'x');
-  }
+  ASSERT_TRUE(test::WriteAllBytes(path, std::string(5000, 'x')));  // an older, longer file of the same name
   QrxOutput movie = CreateQrxFile(path);
   ASSERT_TRUE(BeginQrx(movie, 3, 15, kPictureSize320x240));
   SetQrxPictureSize(movie, 320, 218);
@@ -67,7 +54,7 @@ TEST_F(QrxWriterTest, FramesAreStoredBackToBackWithTheirIndex) {
   ASSERT_TRUE(AppendQrxFrame(movie, frames[0]));
   // Mid-job the file holds a header with file size 0 and a zero index.
   std::fflush(movie.file.get());
-  const auto partial = ReadBytes(path);
+  const auto partial = test::ReadAllBytes(path);
   EXPECT_EQ(HeaderOf(partial).fileSize, 0u);
   EXPECT_EQ(EntryOf(partial, 0), (QrxIndexEntry{0, 0, 0, 0, 0, 0}));
 
@@ -76,7 +63,7 @@ TEST_F(QrxWriterTest, FramesAreStoredBackToBackWithTheirIndex) {
   EXPECT_EQ(movie.framesAppended, 3u);
   ASSERT_TRUE(FinishQrx(movie));
 
-  const auto bytes = ReadBytes(path);
+  const auto bytes = test::ReadAllBytes(path);
   const QrxHeader h = HeaderOf(bytes);
   EXPECT_EQ(h.dataOffset, 120u);
   EXPECT_EQ(h.fileSize, 520u);

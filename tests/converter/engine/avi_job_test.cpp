@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
+#include <string>
 
 #include "job_test_support.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/qrx_movie_checks.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -24,7 +28,7 @@ std::string ToneInput(double seconds, int sampleRate) {
 class AviJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   }
   ScratchFolder folder_;
 };
@@ -42,7 +46,7 @@ class AviClipTest : public AviJobTest, public ::testing::WithParamInterface<Clip
 TEST_P(AviClipTest, ConvertsToTheExpectedMovieAndSound) {
   const ClipCase& c = GetParam();
   const std::string source = folder_.File(std::string(c.name) + ".avi");
-  ASSERT_TRUE(test::RunFfmpeg(c.ffmpegArguments + "'" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(c.ffmpegArguments + "'" + source + "'"));
   JobSettings settings = test::SettingsFor(source, folder_.Path().string());
   settings.frameRateChoice = static_cast<FrameRateChoice>(c.frameRateChoice);
   const JobReport report = test::RunJob(settings);
@@ -89,8 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(AviJobTest, TheSecondSoundStreamReplacesTheFirst) {
   const std::string source = folder_.File("two.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + ToneInput(2, 22050) + ToneInput(1, 22050) +
-                              "-map 0:v -map 1:a -map 2:a -frames:v 30 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + ToneInput(2, 22050) + ToneInput(1, 22050) +
+                                  "-map 0:v -map 1:a -map 2:a -frames:v 30 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
   const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()));
   ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
   const auto duration = test::AudioDuration(folder_.File("two.mp3"));
@@ -100,13 +104,13 @@ TEST_F(AviJobTest, TheSecondSoundStreamReplacesTheFirst) {
 
 TEST_F(AviJobTest, TheFramePipelineGivesTheSameMovieAsThePlainLoopByteForByte) {
   const std::string source = folder_.File("same.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("640x480", "25") + "-frames:v 50 -c:v mpeg4 -bf 2 '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("640x480", "25") + "-frames:v 50 -c:v mpeg4 -bf 2 '" + source + "'"));
   std::vector<uint8_t> plain;
   for (const unsigned coders : {0u, 1u, 3u}) {
     const std::string out = folder_.File("coders" + std::to_string(coders));
     std::filesystem::create_directory(out);
     ASSERT_EQ(test::RunJob(test::SettingsFor(source, out), std::nullopt, nullptr, coders).status, JobStatus::kSucceeded);
-    const auto movie = test::ReadBytes(out + "/same.qrx");
+    const auto movie = test::ReadAllBytes(out + "/same.qrx");
     if (coders == 0) {
       plain = movie;
       EXPECT_EQ(test::ReadHeader(out + "/same.qrx").frameCount, 24u);
@@ -119,8 +123,8 @@ TEST_F(AviJobTest, TheFramePipelineGivesTheSameMovieAsThePlainLoopByteForByte) {
 TEST_F(AviJobTest, TwoJobsInARowEachGetTheirOwnStreams) {
   const std::string first = folder_.File("first.avi");
   const std::string second = folder_.File("second.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("320x240", "15") + ToneInput(1, 22050) + "-frames:v 15 -c:v mjpeg -c:a pcm_s16le '" + first + "'"));
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("352x240", "10") + "-frames:v 10 -c:v mjpeg '" + second + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("320x240", "15") + ToneInput(1, 22050) + "-frames:v 15 -c:v mjpeg -c:a pcm_s16le '" + first + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("352x240", "10") + "-frames:v 10 -c:v mjpeg '" + second + "'"));
   EXPECT_EQ(test::RunJob(test::SettingsFor(first, folder_.Path().string())).status, JobStatus::kSucceeded);
   const JobReport report = test::RunJob(test::SettingsFor(second, folder_.Path().string()));
   ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
@@ -133,11 +137,11 @@ TEST_F(AviJobTest, TwoJobsInARowEachGetTheirOwnStreams) {
 
 TEST_F(AviJobTest, SourceShorterThanOneStepGivesAnEmptyMovieAndStillItsSound) {
   const std::string source = folder_.File("blink.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("320x240", "30") + ToneInput(0.5, 22050) +
-                              "-frames:v 1 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("320x240", "30") + ToneInput(0.5, 22050) +
+                                  "-frames:v 1 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
   const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()));
   ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
-  const auto movie = test::ReadBytes(folder_.File("blink.qrx"));
+  const auto movie = test::ReadAllBytes(folder_.File("blink.qrx"));
   ASSERT_EQ(movie.size(), 48u);
   const QrxHeader header = test::ReadHeader(folder_.File("blink.qrx"));
   EXPECT_EQ(header.frameCount, 0u);
@@ -148,8 +152,8 @@ TEST_F(AviJobTest, SourceShorterThanOneStepGivesAnEmptyMovieAndStillItsSound) {
 
 TEST_F(AviJobTest, AnOlderMovieOfTheSameNameIsReplacedWhole) {
   const std::string source = folder_.File("again.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("320x240", "15") + "-frames:v 15 -c:v mjpeg '" + source + "'"));
-  std::ofstream(folder_.File("again.qrx")) << std::string(1 << 20, 'x');
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("320x240", "15") + "-frames:v 15 -c:v mjpeg '" + source + "'"));
+  folder_.WriteFile("again.qrx", std::string(1 << 20, 'x'));
   ASSERT_EQ(test::RunJob(test::SettingsFor(source, folder_.Path().string())).status, JobStatus::kSucceeded);
   EXPECT_EQ(test::ReadHeader(folder_.File("again.qrx")).fileSize, std::filesystem::file_size(folder_.File("again.qrx")));
   EXPECT_TRUE(test::Verified(folder_.File("again.qrx")));
@@ -159,28 +163,28 @@ TEST_F(AviJobTest, OutputsThatWouldReplaceTheSourceAreRefusedBeforeAnythingIsWri
   // An AVI that happens to be named like the movie or the companion file it would become.
   for (const char* name : {"clip.qrx", "tune.mp3"}) {
     const std::string source = folder_.File(name);
-    ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + ToneInput(1, 22050) +
-                                "-frames:v 15 -c:v mjpeg -c:a pcm_s16le -f avi '" + source + "'"));
-    const auto original = test::ReadBytes(source);
+    ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + ToneInput(1, 22050) +
+                                    "-frames:v 15 -c:v mjpeg -c:a pcm_s16le -f avi '" + source + "'"));
+    const auto original = test::ReadAllBytes(source);
     const auto before = folder_.Names();
     const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()));
     EXPECT_EQ(report.status, JobStatus::kFailed);
     EXPECT_NE(report.error.find("would replace the source"), std::string::npos) << report.error;
-    EXPECT_EQ(test::ReadBytes(source), original);
+    EXPECT_EQ(test::ReadAllBytes(source), original);
     EXPECT_EQ(folder_.Names(), before);
   }
 }
 
 TEST_F(AviJobTest, SourcesThisBuildCannotReadEndWithAClearErrorAndNoFiles) {
   const std::string mp4 = folder_.File("clip.mp4");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + "-frames:v 5 '" + mp4 + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + "-frames:v 5 '" + mp4 + "'"));
   const auto before = folder_.Names();
   JobReport report = test::RunJob(test::SettingsFor(mp4, folder_.Path().string()));
   EXPECT_EQ(report.status, JobStatus::kFailed);
   EXPECT_EQ(report.error, mp4 + ": not an AVI file; this build reads AVI and .mj sources");
 
   const std::string avi = folder_.File("fine.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + "-frames:v 5 -c:v mjpeg '" + avi + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + "-frames:v 5 -c:v mjpeg '" + avi + "'"));
   const auto withAvi = folder_.Names();
   JobSettings forced = test::SettingsFor(avi, folder_.Path().string());
   forced.forceDirectShow = true;
@@ -214,10 +218,10 @@ TEST(JpegQualityTest, EntriesBecomeQualitiesFromOneHundredDownToFive) {
 
 TEST_F(AviJobTest, AVideoRateThatRoundsToZeroIsRefusedBeforeAnythingIsWritten) {
   const std::string source = folder_.File("slow.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + ToneInput(1, 22050) +
-                              "-frames:v 5 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + ToneInput(1, 22050) +
+                                  "-frames:v 5 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
   // The video stream header now says 400 / 1000 = 0.4 frames per second.
-  auto bytes = test::ReadBytes(source);
+  auto bytes = test::ReadAllBytes(source);
   std::size_t data = 0;
   for (std::size_t i = 0; i + 12 < bytes.size() && data == 0; ++i) {
     const std::string tag(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.begin() + static_cast<std::ptrdiff_t>(i) + 4);
@@ -227,7 +231,7 @@ TEST_F(AviJobTest, AVideoRateThatRoundsToZeroIsRefusedBeforeAnythingIsWritten) {
   ASSERT_NE(data, 0u);
   const uint8_t scaleAndRate[] = {0xE8, 0x03, 0, 0, 0x90, 0x01, 0, 0};
   std::copy(std::begin(scaleAndRate), std::end(scaleAndRate), bytes.begin() + static_cast<std::ptrdiff_t>(data + 20));
-  std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(test::WriteAllBytes(source, bytes));
   const auto before = folder_.Names();
   const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()));
   EXPECT_EQ(report.status, JobStatus::kFailed);
@@ -237,16 +241,16 @@ TEST_F(AviJobTest, AVideoRateThatRoundsToZeroIsRefusedBeforeAnythingIsWritten) {
 
 TEST_F(AviJobTest, AVideoCodecWithoutADecoderIsRefusedBeforeAnythingIsWritten) {
   const std::string source = folder_.File("odd.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + ToneInput(1, 22050) +
-                              "-frames:v 5 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + ToneInput(1, 22050) +
+                                  "-frames:v 5 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
   // Every mention of the codec becomes a made-up one.
-  auto bytes = test::ReadBytes(source);
+  auto bytes = test::ReadAllBytes(source);
   for (std::size_t i = 0; i + 4 <= bytes.size(); ++i) {
     if (bytes[i] == 'M' && bytes[i + 1] == 'J' && bytes[i + 2] == 'P' && bytes[i + 3] == 'G') {
       std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(i), 4, uint8_t{'Q'});
     }
   }
-  std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(test::WriteAllBytes(source, bytes));
   const auto before = folder_.Names();
   const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()));
   EXPECT_EQ(report.status, JobStatus::kFailed);
@@ -256,7 +260,7 @@ TEST_F(AviJobTest, AVideoCodecWithoutADecoderIsRefusedBeforeAnythingIsWritten) {
 
 TEST_F(AviJobTest, AnOutputFolderThatCannotBeWrittenStopsTheJob) {
   const std::string source = folder_.File("clip.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + "-frames:v 5 -c:v mjpeg '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + "-frames:v 5 -c:v mjpeg '" + source + "'"));
   const JobReport report = test::RunJob(test::SettingsFor(source, folder_.File("no/such/folder")));
   EXPECT_EQ(report.status, JobStatus::kFailed);
   EXPECT_NE(report.error.find("cannot create"), std::string::npos) << report.error;
@@ -264,8 +268,8 @@ TEST_F(AviJobTest, AnOutputFolderThatCannotBeWrittenStopsTheJob) {
 
 TEST_F(AviJobTest, AStoppedJobLeavesNoFilesBehind) {
   const std::string source = folder_.File("long.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("320x240", "30") + ToneInput(4, 22050) +
-                              "-frames:v 120 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("320x240", "30") + ToneInput(4, 22050) +
+                                  "-frames:v 120 -c:v mjpeg -c:a pcm_s16le '" + source + "'"));
   const auto before = folder_.Names();
   const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()), 3);
   EXPECT_EQ(report.status, JobStatus::kStopped);
@@ -274,9 +278,9 @@ TEST_F(AviJobTest, AStoppedJobLeavesNoFilesBehind) {
 
 TEST_F(AviJobTest, DamagedFramesRepeatTheOneBeforeThem) {
   const std::string source = folder_.File("hurt.avi");
-  ASSERT_TRUE(test::RunFfmpeg(VideoInput("160x120", "15") + "-frames:v 15 -c:v mjpeg '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + "-frames:v 15 -c:v mjpeg '" + source + "'"));
   // Spoil every picture after the first few: each JPEG is wiped.
-  auto bytes = test::ReadBytes(source);
+  auto bytes = test::ReadAllBytes(source);
   int pictures = 0;
   for (std::size_t i = 0; i + 10 < bytes.size(); ++i) {
     const bool chunk = bytes[i] == '0' && bytes[i + 1] == '0' && bytes[i + 2] == 'd' && bytes[i + 3] == 'c';
@@ -286,7 +290,7 @@ TEST_F(AviJobTest, DamagedFramesRepeatTheOneBeforeThem) {
     for (std::size_t j = i + 8; j < i + 8 + size && j < bytes.size(); ++j) bytes[j] = 0;
   }
   ASSERT_EQ(pictures, 15);
-  std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(test::WriteAllBytes(source, bytes));
   const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()));
   ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
   EXPECT_EQ(test::ReadHeader(folder_.File("hurt.qrx")).frameCount, 15u);

@@ -8,7 +8,7 @@
 #include "converter/jpeg/byte_source.h"
 #include "converter/jpeg/frame_jpeg.h"
 #include "converter/jpeg/jpeg_coef_reader.h"
-#include "jpeg_test_support.h"
+#include "tests/support/jpeg_pictures.h"
 
 namespace reel {
 namespace {

@@ -1,38 +1,27 @@
 #include "job_test_support.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <memory>
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
 
 #include "converter/engine/thread_master.h"
+#include "tests/support/external_tools.h"
 
 namespace reel::test {
 
-bool RunFfmpeg(const std::string& arguments) {
-  const std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -y " + arguments + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
-
-bool FfmpegAvailable() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
-
 std::optional<double> AudioDuration(const std::string& path) {
-  const std::string command = "ffprobe -v error -select_streams a:0 -show_entries stream=duration:format=duration "
-                              "-of default=noprint_wrappers=1:nokey=1 '" + path + "' 2>/dev/null";
-  struct PipeCloser {
-    void operator()(std::FILE* pipe) const { pclose(pipe); }
-  };
-  std::unique_ptr<std::FILE, PipeCloser> pipe(popen(command.c_str(), "r"));
-  if (!pipe) return std::nullopt;
-  std::array<char, 256> line{};
-  while (std::fgets(line.data(), static_cast<int>(line.size()), pipe.get()) != nullptr) {
+  const CommandResult probe = RunCommand(
+      "ffprobe -v error -select_streams a:0 -show_entries stream=duration:format=duration "
+      "-of default=noprint_wrappers=1:nokey=1 " + ShellQuoted(std::string_view(path)));
+  std::istringstream lines(probe.output);
+  std::string line;
+  while (std::getline(lines, line)) {
     char* end = nullptr;
-    const double value = std::strtod(line.data(), &end);
-    if (end != line.data() && value > 0.0) return value;
+    const double value = std::strtod(line.c_str(), &end);
+    if (end != line.c_str() && value > 0.0) return value;
   }
   return std::nullopt;
 }
@@ -59,22 +48,6 @@ JobReport RunJob(const JobSettings& settings, std::optional<int32_t> stopAfterFr
   EXPECT_EQ(control.Wait(kInfinite), 1);
   if (exitCode != nullptr) *exitCode = job.ExitCode();
   return job.Report();
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-QrxHeader ReadHeader(const std::string& moviePath) {
-  const auto bytes = ReadBytes(moviePath);
-  if (bytes.size() < kQrxHeaderSize) return {};
-  return ReadQrxHeader(std::span<const uint8_t>(bytes).first<kQrxHeaderSize>());
-}
-
-bool Verified(const std::string& moviePath) {
-  const std::string command = std::string(REEL_QRXTOOL) + " verify '" + moviePath + "' >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
 }
 
 }  // namespace reel::test

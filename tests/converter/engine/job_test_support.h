@@ -1,22 +1,14 @@
-// Helpers for the job tests: a scratch folder, clips made with the ffmpeg tool, a job run to its
-// end, and looks at what it wrote.
+// Helpers for the job tests: a job run to its end, its default settings, and the length of the
+// sound it wrote.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "common/qrx_format.h"
 #include "converter/engine/conversion_job.h"
-#include "tests/support/scratch_folder.h"
 
 namespace reel::test {
-
-// Runs the ffmpeg tool quietly with `arguments` (which name the output); true on success.
-bool RunFfmpeg(const std::string& arguments);
-bool FfmpegAvailable();
 
 // Seconds of the first audio stream of a file, from ffprobe; nothing when unknown.
 std::optional<double> AudioDuration(const std::string& path);
@@ -28,10 +20,5 @@ JobSettings SettingsFor(const std::string& source, const std::string& outputFold
 // is requested once that many frames are done; `frameCoders` overrides the job's default.
 JobReport RunJob(const JobSettings& settings, std::optional<int32_t> stopAfterFrames = std::nullopt,
                  uint32_t* exitCode = nullptr, std::optional<unsigned> frameCoders = std::nullopt);
-
-std::vector<uint8_t> ReadBytes(const std::string& path);
-QrxHeader ReadHeader(const std::string& moviePath);
-// qrxtool verify accepts the movie.
-bool Verified(const std::string& moviePath);
 
 }  // namespace reel::test

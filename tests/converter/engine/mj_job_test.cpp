@@ -3,13 +3,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 
 #include "common/byte_io.h"
 #include "converter/coder/bmp_image.h"
 #include "converter/engine/mj_file.h"
 #include "converter/jpeg/frame_jpeg.h"
 #include "job_test_support.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/qrx_movie_checks.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -93,7 +95,7 @@ void WriteMj(const std::string& path, const MjClip& clip) {
     writer.U32(pictureStart);
     for (int i = 0; i < 3; ++i) writer.U32(0);
   }
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  ASSERT_TRUE(test::WriteAllBytes(path, file));
 }
 
 TEST(MjJobTest, ConvertsPicturesAndSound) {
@@ -146,7 +148,7 @@ TEST(MjJobTest, AnUndecodablePictureRepeatsTheFrameBeforeIt) {
   EXPECT_NE(report.warnings[0].find("1 of 30 frames"), std::string::npos);
   EXPECT_TRUE(test::Verified(folder.File("hurt.qrx")));
   // Frame 3 is frame 2 again, byte for byte.
-  const auto movie = test::ReadBytes(folder.File("hurt.qrx"));
+  const auto movie = test::ReadAllBytes(folder.File("hurt.qrx"));
   const auto entry = [&](uint32_t k) {
     return ReadQrxIndexEntry(std::span<const uint8_t>(movie).subspan(48 + 24 * k).first<kQrxIndexEntrySize>());
   };
@@ -167,7 +169,7 @@ TEST(MjJobTest, BadSourcesAreRefusedAndWriteNothing) {
   WriteMj(folder.File("nodenominator.mj"), noDenominator);
   WriteMj(folder.File("cut.mj"), {});
   std::filesystem::resize_file(folder.File("cut.mj"), 5000);  // the index is gone
-  std::ofstream(folder.File("tiny.mj")) << "MJ";
+  folder.WriteFile("tiny.mj", "MJ");
   const std::vector<std::string> before = folder.Names();
   for (const char* name : {"zero.mj", "nodenominator.mj", "cut.mj", "tiny.mj", "missing.mj"}) {
     const JobReport report = test::RunJob(test::SettingsFor(folder.File(name), folder.Path().string()));

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "job_test_support.h"
+#include "tests/support/qrx_movie_checks.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/shared_media.h"
 
 namespace reel {
 namespace {
@@ -25,7 +28,7 @@ class SharedMediaJobTest : public ::testing::TestWithParam<MediaCase> {};
 
 TEST_P(SharedMediaJobTest, Converts) {
   const MediaCase& c = GetParam();
-  const std::filesystem::path source = std::filesystem::path(REEL_SHARED_MEDIA_DIR) / c.file;
+  const std::filesystem::path source = test::SharedMediaPath(c.file);
   if (!std::filesystem::exists(source)) GTEST_SKIP() << "shared media file " << source << " is not present";
   if (c.longClip && kSanitizerBuild) GTEST_SKIP() << "long clip; converted in the optimised build only";
   test::ScratchFolder folder;

@@ -8,11 +8,13 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
-#include <cstdlib>
 #include <set>
+#include <string_view>
 
 #include "front_test_support.h"
-#include "job_test_support.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/qrx_movie_checks.h"
 #include "tests/support/scratch_folder.h"
 
 namespace reel {
@@ -26,15 +28,15 @@ constexpr int kConversionTimeoutMs = 120'000;
 class DialogConversionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   }
 
   // An AVI of the test pattern with motion-JPEG pictures and a PCM tone.
   std::string MakeClip(const std::string& name, const std::string& size, int seconds) {
     const std::string path = sources_.File(name);
-    EXPECT_TRUE(test::RunFfmpeg("-f lavfi -i testsrc=size=" + size + ":rate=30 -f lavfi -i sine=frequency=440:duration=" +
-                                std::to_string(seconds) + " -t " + std::to_string(seconds) +
-                                " -c:v mjpeg -c:a pcm_s16le -f avi '" + path + "'"));
+    EXPECT_TRUE(test::RunFfmpegTool("-f lavfi -i testsrc=size=" + size + ":rate=30 -f lavfi -i sine=frequency=440:duration=" +
+                                    std::to_string(seconds) + " -t " + std::to_string(seconds) +
+                                    " -c:v mjpeg -c:a pcm_s16le -f avi '" + path + "'"));
     return path;
   }
 
@@ -109,10 +111,11 @@ TEST_F(DialogConversionTest, MakesTheSameFilesAsTheTerminalProgram) {
   ASSERT_EQ(output_.Names(), (std::vector<std::string>{"pattern.mp3", "pattern.qrx"}));
 
   test::ScratchFolder cli("front-cli");
-  const std::string command = std::string(REEL_CLI) +
-                              " --frame-rate max --quality 80 --bitrate 5 --rate 44.1 --mono --output-dir '" +
-                              cli.Path().string() + "' '" + clip + "' >/dev/null 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const test::CommandResult run =
+      test::RunCommand(test::ShellQuoted(std::string_view(REEL_CLI)) +
+                       " --frame-rate max --quality 80 --bitrate 5 --rate 44.1 --mono --output-dir " +
+                       test::ShellQuoted(cli.Path()) + " " + test::ShellQuoted(std::string_view(clip)));
+  ASSERT_EQ(run.status, 0) << run.output;
   ASSERT_EQ(cli.Names(), (std::vector<std::string>{"pattern.mp3", "pattern.qrx"}));
   EXPECT_EQ(test::ReadHeader(cli.File("pattern.qrx")).frameCount, 60u);
   EXPECT_TRUE(output_.ReadFile("pattern.qrx") == cli.ReadFile("pattern.qrx"));
@@ -121,7 +124,7 @@ TEST_F(DialogConversionTest, MakesTheSameFilesAsTheTerminalProgram) {
 
 TEST_F(DialogConversionTest, ClosingDuringAConversionStopsItAndLeavesNothingBehind) {
   const std::string clip = MakeClip("long.avi", "640x480", 20);
-  const std::vector<uint8_t> sourceBytes = test::ReadBytes(clip);
+  const std::vector<uint8_t> sourceBytes = test::ReadAllBytes(clip);
   const test::CurrentFolder current(output_.Path());
   test::WatchedDialog dialog;
   dialog.show();
@@ -136,7 +139,7 @@ TEST_F(DialogConversionTest, ClosingDuringAConversionStopsItAndLeavesNothingBehi
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.CurrentJob(), nullptr);
   EXPECT_TRUE(output_.Names().empty());
-  EXPECT_TRUE(test::ReadBytes(clip) == sourceBytes);
+  EXPECT_TRUE(test::ReadAllBytes(clip) == sourceBytes);
 }
 
 }  // namespace

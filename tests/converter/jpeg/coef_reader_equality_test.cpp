@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "converter/jpeg/jpeg_coef_reader.h"
-#include "jpeg_test_support.h"
+#include "tests/support/jpeg_pictures.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/shared_media.h"
 

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "common/zigzag.h"
-#include "jpeg_test_support.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/jpeg_pictures.h"
+#include "tests/support/shared_media.h"
 
 namespace reel {
 namespace {
@@ -175,14 +177,15 @@ TEST(CoefReader, TruncatedStreamStopsAtTheLastCompleteMcu) {
 }
 
 TEST(CoefReader, RealJpegFiles) {
-  const std::filesystem::path media = REEL_SHARED_MEDIA_DIR;
-  if (!std::filesystem::is_directory(media)) GTEST_SKIP() << "shared media folder not found: " << media;
+  if (!test::HaveSharedMediaFolder()) {
+    GTEST_SKIP() << "shared media folder not found: " << test::SharedMediaPath("");
+  }
   const std::vector<std::string> decoded = {"jpeg_420_227x149_testorig.jpg", "jpeg_420_dri10_150x150.jpg",
                                             "jpeg_420_q50_150x103.jpeg",     "jpeg_444_dri60_479x322.jpg",
                                             "jpeg_444_q50_150x103.jpeg",     "jpeg_camera_420_800x532.jpg"};
   for (const std::string& name : decoded) {
     SCOPED_TRACE(name);
-    const std::vector<uint8_t> jpeg = test::ReadFileBytes((media / name).string());
+    const std::vector<uint8_t> jpeg = test::ReadAllBytes(test::SharedMediaPath(name));
     ASSERT_FALSE(jpeg.empty());
     ExpectSameAsLibjpeg(jpeg);
   }
@@ -191,7 +194,7 @@ TEST(CoefReader, RealJpegFiles) {
                                             "jpeg_progressive_420_q50_150x103.jpeg",
                                             "jpeg_progressive_grey_150x103.jpeg"};
   for (const std::string& name : refused) {
-    const std::vector<uint8_t> jpeg = test::ReadFileBytes((media / name).string());
+    const std::vector<uint8_t> jpeg = test::ReadAllBytes(test::SharedMediaPath(name));
     ASSERT_FALSE(jpeg.empty()) << name;
     EXPECT_EQ(ReadOurs(jpeg).blockCount, 0) << name;
   }

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "jpeg_test_support.h"
+#include "tests/support/jpeg_pictures.h"
 
 namespace reel {
 namespace {

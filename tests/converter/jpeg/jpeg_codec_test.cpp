@@ -9,7 +9,7 @@
 
 #include "common/zigzag.h"
 #include "converter/jpeg/frame_jpeg.h"
-#include "jpeg_test_support.h"
+#include "tests/support/jpeg_pictures.h"
 
 namespace reel {
 namespace {

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <string_view>
 
 #include "common/byte_io.h"
-#include "job_test_support.h"
 #include "platform/acm/wave_format.h"
 #include "platform/avifile/avi_frame_reader.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -17,14 +19,14 @@ namespace {
 class AviFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   }
   // 64 x 64: red above, blue below, at 12.5 frames per second, with a second of 16-bit sound.
   std::string MakeClip(const std::string& name, const std::string& codec) {
     const std::string path = folder_.File(name);
-    EXPECT_TRUE(test::RunFfmpeg("-f lavfi -i color=c=red:s=64x64:r=25/2,drawbox=x=0:y=32:w=64:h=32:color=blue:t=fill "
-                                "-f lavfi -i sine=sample_rate=8000:duration=1 -frames:v 10 -c:v " + codec +
-                                " -c:a pcm_s16le '" + path + "'"));
+    EXPECT_TRUE(test::RunFfmpegTool("-f lavfi -i color=c=red:s=64x64:r=25/2,drawbox=x=0:y=32:w=64:h=32:color=blue:t=fill "
+                                    "-f lavfi -i sine=sample_rate=8000:duration=1 -frames:v 10 -c:v " + codec +
+                                    " -c:a pcm_s16le '" + path + "'"));
     return path;
   }
   test::ScratchFolder folder_;
@@ -134,13 +136,13 @@ TEST_F(AviFileTest, AnythingButAnAviIsRefused) {
   EXPECT_EQ(missing.kind(), ErrorKind::kCannotRead);
   EXPECT_EQ(missing.error().message, folder_.File("none.avi") + ": cannot open the file");
   const std::string wav = folder_.File("tone.wav");
-  ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i sine=duration=0.1 '" + wav + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i sine=duration=0.1 '" + wav + "'"));
   const auto notAvi = AviFile::Open(wav);
   ASSERT_FALSE(notAvi);
   EXPECT_EQ(notAvi.kind(), ErrorKind::kNotThisFormat);
   EXPECT_EQ(notAvi.error().message, wav + ": not an AVI file");
   // A RIFF AVI header with nothing behind it.
-  std::ofstream(folder_.File("stub.avi")) << std::string("RIFF\x04\0\0\0AVI ", 12);
+  ASSERT_TRUE(test::WriteAllBytes(folder_.File("stub.avi"), std::string_view("RIFF\x04\0\0\0AVI ", 12)));
   const auto stub = AviFile::Open(folder_.File("stub.avi"));
   ASSERT_FALSE(stub);
   EXPECT_EQ(stub.kind(), ErrorKind::kNotThisFormat);

@@ -1,16 +1,10 @@
 #include "clip_maker.h"
 
 #include <cmath>
-#include <cstdlib>
+
+#include "tests/support/external_tools.h"
 
 namespace reel::test {
-
-bool FfmpegAvailable() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
-
-bool RunFfmpeg(const std::string& arguments) {
-  const std::string command = "ffmpeg -hide_banner -loglevel error -nostdin -y " + arguments + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
 
 std::string IndexedPictures(int width, int height, const std::string& rate) {
   return "-f lavfi -i \"color=c=black:s=" + std::to_string(width) + "x" + std::to_string(height) + ":r=" + rate +
@@ -21,7 +15,7 @@ std::string MakeIndexedClip(const ScratchFolder& folder, const IndexedClip& clip
   const std::string path = folder.File(clip.name);
   const std::string arguments = IndexedPictures(clip.width, clip.height, clip.rate) + " " + extra + " -frames:v " +
                                 std::to_string(clip.frames) + " " + clip.videoOptions + " \"" + path + "\"";
-  return RunFfmpeg(arguments) ? path : "";
+  return RunFfmpegTool(arguments) ? path : "";
 }
 
 int IndexOf(const std::vector<uint8_t>& rows, const GrabberType& type) {

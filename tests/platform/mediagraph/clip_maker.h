@@ -11,10 +11,6 @@
 
 namespace reel::test {
 
-bool FfmpegAvailable();
-// Runs "ffmpeg -y <arguments>" quietly; true when it succeeded.
-bool RunFfmpeg(const std::string& arguments);
-
 struct IndexedClip {
   std::string name;          // file name, its extension choosing the container
   int width = 0;

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "clip_maker.h"
+#include "tests/support/external_tools.h"
 
 namespace reel {
 namespace {
@@ -41,7 +42,7 @@ std::string CaseName(const testing::TestParamInfo<ClipCase>& info) {
 class IndexedClips : public testing::TestWithParam<ClipCase> {
  protected:
   void SetUp() override {
-    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
     path_ = test::MakeIndexedClip(folder_, GetParam().clip);
     ASSERT_FALSE(path_.empty()) << "ffmpeg could not make " << GetParam().clip.name;
   }
@@ -140,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Containers, IndexedClips, testing::ValuesIn(kClips), Ca
 class MediaGraphTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   }
   std::string Make(const IndexedClip& clip, const std::string& extra = "") {
     const std::string path = test::MakeIndexedClip(folder_, clip, extra);
@@ -245,17 +246,17 @@ class Rotated : public testing::TestWithParam<TurnCase> {};
 std::string TurnName(const testing::TestParamInfo<TurnCase>& info) { return "By" + std::to_string(info.param.rotate); }
 
 TEST_P(Rotated, ComesUprightBottomRowFirstWithPaddedRows) {
-  if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   const TurnCase& turn = GetParam();
   test::ScratchFolder folder("mediagraph");
   const std::string plain = folder.File("plain.mp4");
   const std::string path = folder.File("turned.mp4");
-  ASSERT_TRUE(test::RunFfmpeg(
+  ASSERT_TRUE(test::RunFfmpegTool(
       "-f lavfi -i \"color=c=black:s=35x20:r=10,format=rgb24,geq=r='if(lt(X,17)*lt(Y,10),250,10)':"
       "g='if(lt(X,17)*lt(Y,10),250,10)':b='if(lt(X,17)*lt(Y,10),250,10)'\" -frames:v 3 -c:v libx264 -crf 5 "
       "-pix_fmt yuv444p \"" + plain + "\""));
-  ASSERT_TRUE(test::RunFfmpeg("-i \"" + plain + "\" -c copy -metadata:s:v:0 rotate=" + std::to_string(turn.rotate) +
-                              " \"" + path + "\""));
+  ASSERT_TRUE(test::RunFfmpegTool("-i \"" + plain + "\" -c copy -metadata:s:v:0 rotate=" + std::to_string(turn.rotate) +
+                                  " \"" + path + "\""));
   auto graph = MediaGraph::Render(path);
   ASSERT_TRUE(graph) << graph.error().message;
   const GrabberType& type = graph->ConnectedType();
@@ -323,7 +324,7 @@ TEST_F(Refusals, FilesThatAreNotVideoAreRefusedByKind) {
   EXPECT_EQ(KindFor(pipe), ErrorKind::kCannotRead);
 
   const std::string audioOnly = folder_.File("sound.m4a");
-  ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i sine=r=48000:d=1 -c:a aac \"" + audioOnly + "\""));
+  ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i sine=r=48000:d=1 -c:a aac \"" + audioOnly + "\""));
   EXPECT_EQ(KindFor(audioOnly), ErrorKind::kUnsupported);
 }
 

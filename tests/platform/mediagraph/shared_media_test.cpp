@@ -8,6 +8,7 @@
 
 #include "platform/mediagraph/media_graph.h"
 #include "platform/mediagraph/soundtrack_reader.h"
+#include "tests/support/shared_media.h"
 
 namespace reel {
 namespace {
@@ -33,7 +34,7 @@ std::string FileName(const testing::TestParamInfo<SharedFile>& info) {
 class SharedMedia : public testing::TestWithParam<SharedFile> {
  protected:
   void SetUp() override {
-    path_ = (std::filesystem::path(REEL_SHARED_MEDIA_DIR) / GetParam().name).string();
+    path_ = test::SharedMediaPath(GetParam().name).string();
     if (!std::filesystem::exists(path_)) GTEST_SKIP() << "shared media file missing: " << path_;
   }
   std::string path_;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "clip_maker.h"
+#include "tests/support/external_tools.h"
 
 namespace reel {
 namespace {
@@ -29,15 +30,15 @@ std::size_t Frames(const PcmSoundtrack& track) { return track.data.size() / trac
 class SoundtrackReaderTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (!test::FfmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+    if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   }
   // A clip with 1.5 s of 1 kHz tone on the left (or only) channel and silence on the right.
   std::string Make(const std::string& name, const std::string& layout, const std::string& options) {
     const std::string path = folder_.File(name);
     const std::string channels = layout == "mono" ? "0.5*sin(2*PI*1000*t)" : "0.5*sin(2*PI*1000*t)|0";
-    const bool ok = test::RunFfmpeg(test::IndexedPictures(32, 32, "25") + " -f lavfi -i \"aevalsrc=" + channels +
-                                    ":s=48000:c=" + layout + ":d=1.5\" -frames:v 50 -c:v mpeg4 " + options + " \"" +
-                                    path + "\"");
+    const bool ok = test::RunFfmpegTool(test::IndexedPictures(32, 32, "25") + " -f lavfi -i \"aevalsrc=" + channels +
+                                        ":s=48000:c=" + layout + ":d=1.5\" -frames:v 50 -c:v mpeg4 " + options + " \"" +
+                                        path + "\"");
     EXPECT_TRUE(ok) << "ffmpeg could not make " << name;
     return path;
   }
@@ -99,8 +100,8 @@ TEST_F(SoundtrackReaderTest, GivesTheRequestedRateAndChannelsStraightFromTheDeco
 
   // More than two channels are mixed down to stereo unless a count is asked for.
   const std::string surround = folder_.File("surround.mkv");
-  ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i \"aevalsrc=0.5*sin(2*PI*1000*t)|0|0|0|0|0:s=44100:c=5.1:d=1\" -c:a ac3 \"" +
-                              surround + "\""));
+  ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i \"aevalsrc=0.5*sin(2*PI*1000*t)|0|0|0|0|0:s=44100:c=5.1:d=1\" -c:a ac3 \"" +
+                                  surround + "\""));
   auto mixed = ReadSoundtrack(surround);
   ASSERT_TRUE(mixed) << mixed.error().message;
   ASSERT_TRUE(mixed->has_value());
@@ -145,8 +146,8 @@ TEST_F(SoundtrackReaderTest, ReportsProgressAndStopsWhenAsked) {
 // a tone after silence, must be there.
 TEST_F(SoundtrackReaderTest, ReadsALongTrackToItsEnd) {
   const std::string path = folder_.File("long.flac");
-  ASSERT_TRUE(test::RunFfmpeg("-f lavfi -i \"aevalsrc=if(gt(t\\,359)\\,0.5*sin(2*PI*1000*t)\\,0):s=48000:c=stereo:d=360\""
-                              " -c:a flac -compression_level 0 \"" + path + "\""));
+  ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i \"aevalsrc=if(gt(t\\,359)\\,0.5*sin(2*PI*1000*t)\\,0):s=48000:c=stereo:d=360\""
+                                  " -c:a flac -compression_level 0 \"" + path + "\""));
   auto track = ReadSoundtrack(path);
   ASSERT_TRUE(track) << track.error().message;
   ASSERT_TRUE(track->has_value());

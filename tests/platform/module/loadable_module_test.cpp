@@ -1,9 +1,10 @@
 // Loading a module and finding its entry points; what is not a module is refused.
 #include <gtest/gtest.h>
 
-#include "audio_test_support.h"
 #include "modules/mp3enc/mpge_interface.h"
 #include "platform/module/loadable_module.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -21,8 +22,8 @@ TEST(LoadableModule, FindsEntryPointsAndRefusesWhatIsNotAModule) {
   EXPECT_EQ(number, 100u);
   EXPECT_EQ(std::string(text).size(), 7u);  // cut to fit, still terminated
 
-  const test::TempDir folder;
-  test::WriteFile(folder.Path() / "fake.dll", {'n', 'o', 't', ' ', 'E', 'L', 'F'});
+  const test::ScratchFolder folder;
+  ASSERT_TRUE(test::WriteAllBytes(folder.Path() / "fake.dll", std::string_view("not ELF")));
   EXPECT_FALSE(LoadableModule::Load((folder.Path() / "fake.dll").string()));
   EXPECT_FALSE(LoadableModule::Load((folder.Path() / "missing.dll").string()));
   EXPECT_FALSE(LoadableModule::Load(""));

@@ -1,8 +1,8 @@
 // The per-user registry store: finding values, and where the store lives.
 #include <gtest/gtest.h>
 
-#include "audio_test_support.h"
 #include "platform/registry/user_registry.h"
+#include "tests/support/scoped_registry.h"
 
 namespace reel {
 namespace {

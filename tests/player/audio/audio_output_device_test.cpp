@@ -11,6 +11,8 @@
 #include "player/audio/audio_output.h"
 #include "player/audio/mp3_plugin.h"
 #include "tests/player/audio/audio_test_support.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -38,7 +40,7 @@ TEST(AudioOutputDeviceTest, WithoutADeviceStillHasARunningClock) {
 }
 
 TEST(AudioOutputDeviceTest, OnTheDummyDriverPlaysAndCloses) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   Mp3Plugin::SetModuleName(test::PluginPath());
   test::ScratchFolder folder;

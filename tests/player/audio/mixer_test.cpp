@@ -13,6 +13,9 @@
 #include "player/audio/mp3_stream.h"
 #include "player/audio/pcm_conversion.h"
 #include "tests/player/audio/audio_test_support.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -213,7 +216,7 @@ TEST_F(AudioOutputTest, StartsWithFourSilentBuffersQueued) {
 }
 
 TEST_F(AudioOutputTest, PositionIsZeroUntilTheFourthMixAndMinusOneForAFreeSlot) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 2.0));
   auto audio = MakeOutput();
@@ -240,7 +243,7 @@ TEST_F(AudioOutputTest, PositionIsZeroUntilTheFourthMixAndMinusOneForAFreeSlot) 
 }
 
 TEST_F(AudioOutputTest, PositionIsTheSoundHeardAndNeverGoesBackwards) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 2.0));
   auto audio = MakeOutput();
@@ -267,7 +270,7 @@ TEST_F(AudioOutputTest, PositionIsTheSoundHeardAndNeverGoesBackwards) {
 }
 
 TEST_F(AudioOutputTest, PositionRunsAcrossTheByteCounterWrap) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
   auto audio = MakeOutput();
@@ -279,7 +282,7 @@ TEST_F(AudioOutputTest, PositionRunsAcrossTheByteCounterWrap) {
 }
 
 TEST_F(AudioOutputTest, RefillMixesTheDecodedSoundScaledByTheVolume) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
   struct Case {
     const char* name;
@@ -321,7 +324,7 @@ TEST_F(AudioOutputTest, RefillMixesTheDecodedSoundScaledByTheVolume) {
 }
 
 TEST_F(AudioOutputTest, StopChannelWaitsForTheRefillToFreeTheSlot) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
   auto audio = MakeOutput();
@@ -335,7 +338,7 @@ TEST_F(AudioOutputTest, StopChannelWaitsForTheRefillToFreeTheSlot) {
 }
 
 TEST_F(AudioOutputTest, NamesAndVolumesOutOfRange) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
   const std::string longName(64, 'a');
   ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0, "-id3v2_version 0"));
@@ -360,7 +363,7 @@ TEST_F(AudioOutputTest, NamesAndVolumesOutOfRange) {
 
 TEST_F(AudioOutputTest, UnreadableMp3OrMissingPluginPlaysSilenceWithARunningClock) {
   test::ScratchFolder folder;
-  test::WriteBytes(folder.Path() / "junk.mp3", std::vector<uint8_t>(5000, 0x42));
+  ASSERT_TRUE(test::WriteAllBytes(folder.Path() / "junk.mp3", std::vector<uint8_t>(5000, 0x42)));
   auto audio = MakeOutput();
   for (const char* name : {"junk.mp3", "missing.mp3"}) {
     StopWhileRefilling(*audio, 0);
@@ -371,7 +374,7 @@ TEST_F(AudioOutputTest, UnreadableMp3OrMissingPluginPlaysSilenceWithARunningCloc
     EXPECT_EQ(Written(3), std::vector<int16_t>(4096, 0));
   }
   Mp3Plugin::SetModuleName("/nonexistent/Lodestar.ovl");
-  if (test::HaveFfmpeg()) {
+  if (test::FfmpegInstalled()) {
     ASSERT_TRUE(test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 1.0));
     StopWhileRefilling(*audio, 0);
     ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));

@@ -13,12 +13,15 @@
 #include "player/audio/mp3_stream.h"
 #include "player/audio/mp3_tags.h"
 #include "tests/player/audio/audio_test_support.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/mp3_decoding.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/shared_media.h"
 
 namespace reel {
 namespace {
 
-using test::DecodeWithMpg123;
 using test::MakeMp3;
 using test::ScratchFolder;
 
@@ -38,8 +41,8 @@ std::vector<int16_t> ReadAll(Mp3Stream& stream, std::size_t chunk = 4096) {
 // itself, the delays at the start and the padding at the end left out.
 void ExpectSameAsDirectDecode(const std::filesystem::path& path) {
   SCOPED_TRACE(path.string());
-  const std::vector<uint8_t> bytes = test::ReadBytes(path);
-  const std::optional<test::DirectDecode> direct = DecodeWithMpg123(path);
+  const std::vector<uint8_t> bytes = test::ReadAllBytes(path);
+  const std::optional<test::DecodedMp3> direct = test::DecodeMp3File(path, test::Mp3Decoding::kEveryFrame);
   ASSERT_TRUE(direct.has_value());
   const std::optional<test::DecodedMp3> gapless =
       test::DecodeMp3Bytes(bytes, test::Mp3Decoding::kGapless);
@@ -64,18 +67,18 @@ class Mp3PluginTest : public ::testing::Test {
 };
 
 TEST_F(Mp3PluginTest, RealFilesDecodeAsLibmpg123DecodesThem) {
-  if (!test::HaveSharedMedia()) GTEST_SKIP() << "shared media folder not present";
+  if (!test::HaveSharedMediaFolder()) GTEST_SKIP() << "shared media folder not present";
   for (const char* name :
        {"mp3_22050_mono_notags.mp3", "mp3_22050_mono_id3v23_id3v1.mp3",
         "mp3_32000_mono_notags.mp3", "mp3_32000_stereo_id3v23_id3v1.mp3",
         "mp3_44100_jstereo_id3v24_id3v1.mp3", "mp3_44100_jstereo_notags_lameinfo.mp3",
         "mp3_44100_mono_id3v24_xing.mp3"}) {
-    ExpectSameAsDirectDecode(test::SharedMedia(name));
+    ExpectSameAsDirectDecode(test::SharedMediaPath(name));
   }
 }
 
 TEST_F(Mp3PluginTest, MadeFilesDecodeAsLibmpg123DecodesThem) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   const struct {
     const char* name;
@@ -99,15 +102,15 @@ TEST_F(Mp3PluginTest, MadeFilesDecodeAsLibmpg123DecodesThem) {
 }
 
 TEST_F(Mp3PluginTest, TagsAreSkippedAndNeverDecoded) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   const auto plain = MakeMp3(folder.Path(), "plain.mp3", 22050, 1, 1.0,
                              "-id3v2_version 0 -write_xing 0");
   const auto tagged = MakeMp3(folder.Path(), "tagged.mp3", 22050, 1, 1.0,
                               "-write_xing 0 -id3v2_version 3 -write_id3v1 1 -metadata title=T");
   ASSERT_TRUE(plain && tagged);
-  const std::vector<uint8_t> plainBytes = test::ReadBytes(*plain);
-  const std::vector<uint8_t> taggedBytes = test::ReadBytes(*tagged);
+  const std::vector<uint8_t> plainBytes = test::ReadAllBytes(*plain);
+  const std::vector<uint8_t> taggedBytes = test::ReadAllBytes(*tagged);
   const AudioRange range = FindAudioRange(taggedBytes);
   EXPECT_GT(range.start, 10u);
   EXPECT_EQ(range.end, taggedBytes.size() - 128);
@@ -149,7 +152,7 @@ TEST(Mp3TagsTest, TagFieldsAndBounds) {
 // With an information frame a stream plays exactly the samples that were encoded; without one it
 // plays every frame whole, as before.
 TEST_F(Mp3PluginTest, InformationFrameGivesTheSourceLength) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   for (const uint32_t rate : {22050u, 44100u}) {
     for (const uint16_t channels : {uint16_t{1}, uint16_t{2}}) {
@@ -178,7 +181,7 @@ TEST_F(Mp3PluginTest, InformationFrameGivesTheSourceLength) {
 }
 
 TEST_F(Mp3PluginTest, RealFilesWithAnInformationFramePlayTheLengthItGives) {
-  if (!test::HaveSharedMedia()) GTEST_SKIP() << "shared media folder not present";
+  if (!test::HaveSharedMediaFolder()) GTEST_SKIP() << "shared media folder not present";
   const struct {
     const char* name;
     std::size_t frames;  // from the tag: frames x 1152 - delay - padding
@@ -188,7 +191,7 @@ TEST_F(Mp3PluginTest, RealFilesWithAnInformationFramePlayTheLengthItGives) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Mp3Stream stream;
-    ASSERT_TRUE(stream.OpenFile(test::SharedMedia(c.name).string()));
+    ASSERT_TRUE(stream.OpenFile(test::SharedMediaPath(c.name).string()));
     ASSERT_TRUE(stream.InfoFrame().has_value());
     EXPECT_EQ(stream.InfoFrame()->encoderDelay, 576u);
     EXPECT_EQ(ReadAll(stream).size(), c.frames * stream.Format().channels);
@@ -230,7 +233,7 @@ TEST(Mp3InfoFrameTest, FieldsAndRefusals) {
 }
 
 TEST_F(Mp3PluginTest, LoopingStartsOverAndNeverFinishes) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   for (const char* extra : {"-id3v2_version 0", "-id3v2_version 0 -write_xing 0"}) {
     SCOPED_TRACE(extra);
@@ -274,11 +277,11 @@ TEST_F(Mp3PluginTest, DataThatIsNotMp3IsRefused) {
 }
 
 TEST_F(Mp3PluginTest, DamagedDataEndsTheStream) {
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   ScratchFolder folder;
   const auto path = MakeMp3(folder.Path(), "cut.mp3", 44100, 2, 1.0, "-id3v2_version 0");
   ASSERT_TRUE(path);
-  std::vector<uint8_t> bytes = test::ReadBytes(*path);
+  std::vector<uint8_t> bytes = test::ReadAllBytes(*path);
   Mp3Stream whole;
   ASSERT_TRUE(whole.OpenMemory(bytes));
   const std::vector<int16_t> all = ReadAll(whole);

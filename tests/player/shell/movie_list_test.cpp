@@ -9,7 +9,7 @@
 #include "common/code_page.h"
 #include "player/shell/player_configuration.h"
 #include "player/shell/settings_document.h"
-#include "test_folder.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -22,7 +22,7 @@ std::vector<std::string> NamesOf(const MovieList& list) {
 
 TEST(MovieList, ListsMovieFilesOnly) {
   SetCodePage(CodePage::Utf8);
-  test::TestFolder folder;
+  test::ScratchFolder folder;
   folder.WriteFile("a.qrx", "x");
   folder.WriteFile("B.QRX", "x");
   folder.WriteFile("c.qrx.txt", "x");
@@ -59,7 +59,7 @@ class ConfigurationTest : public ::testing::Test {
  protected:
   void SetUp() override { SetCodePage(CodePage::Utf8); }
   void TearDown() override { EXPECT_TRUE(SaveSettings()); }
-  test::TestFolder folder_;
+  test::ScratchFolder folder_;
 };
 
 TEST_F(ConfigurationTest, DefaultsWithoutSettingsOrMovies) {

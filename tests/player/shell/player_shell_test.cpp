@@ -7,7 +7,7 @@
 
 #include "common/code_page.h"
 #include "player/shell/settings_document.h"
-#include "test_folder.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -67,7 +67,7 @@ class ShellTest : public ::testing::Test {
     shell_.HandleMessage(Key(WindowMessageType::KeyUp, key));
   }
 
-  test::TestFolder folder_;
+  test::ScratchFolder folder_;
   NullPresenter presenter_;
   Display display_;
   SilentSound sound_;

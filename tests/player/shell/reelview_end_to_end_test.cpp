@@ -9,8 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,15 +16,15 @@
 
 #include "converter/coder/frame_coder.h"
 #include "converter/coder/qrx_writer.h"
-#include "test_folder.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 #include "tools/samplegen/sample_coefficients.h"
 
 namespace reel {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
 
 void WriteSampleMovie(const std::string& path, uint32_t frames, uint32_t rate) {
   QrxOutput movie = CreateQrxFile(path);
@@ -37,11 +35,10 @@ void WriteSampleMovie(const std::string& path, uint32_t frames, uint32_t rate) {
 }
 
 std::vector<int16_t> ReadSamples(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<uint8_t> bytes = test::ReadAllBytes(path);
   std::vector<int16_t> samples(bytes.size() / 2);
   for (std::size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+    samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
   return samples;
 }
@@ -114,15 +111,13 @@ int32_t BestMatch(const std::vector<int16_t>& played, const std::vector<int16_t>
 }
 
 TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
-  if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
-  test::TestFolder folder;
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
   WriteSampleMovie(folder.Slash() + "clip.qrx", 30, 15);
-  const std::string make = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=2 -ar 22050 -ac 2 -b:a 64k '" +
-                           folder.Slash() + "clip.mp3'";
-  ASSERT_EQ(std::system(make.c_str()), 0);
-  const std::string decode = "ffmpeg -loglevel error -y -i '" + folder.Slash() + "clip.mp3' -f s16le -ar 22050 -ac 2 '" +
-                             folder.Slash() + "reference.raw'";
-  ASSERT_EQ(std::system(decode.c_str()), 0);
+  ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i sine=frequency=440:duration=2 -ar 22050 -ac 2 -b:a 64k " +
+                                  test::ShellQuoted(folder.Path() / "clip.mp3")));
+  ASSERT_TRUE(test::RunFfmpegTool("-i " + test::ShellQuoted(folder.Path() / "clip.mp3") + " -f s16le -ar 22050 -ac 2 " +
+                                  test::ShellQuoted(folder.Path() / "reference.raw")));
   folder.WriteFile("video.cfg", "; settings\r\n[VIDEO_CONFIG]\r\nFILE_NAME=clip.qrx\r\n");
 
   Player player(folder.Slash(), "out.raw");
@@ -148,7 +143,7 @@ TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
 }
 
 TEST(ReelviewEndToEnd, AWindowThatCannotBeMadeIsReportedWithANonZeroExit) {
-  test::TestFolder folder;
+  test::ScratchFolder folder;
   Player player(folder.Slash(), "out.raw", "no-such-video-driver", "dummy");
   EXPECT_EQ(player.Wait(15s), std::optional<int>(1));
   const std::string errors = folder.ReadFile("out.raw.err");
@@ -157,7 +152,7 @@ TEST(ReelviewEndToEnd, AWindowThatCannotBeMadeIsReportedWithANonZeroExit) {
 }
 
 TEST(ReelviewEndToEnd, ASoundDeviceThatCannotBeOpenedIsReportedAndThePlayerRunsOn) {
-  test::TestFolder folder;
+  test::ScratchFolder folder;
   Player player(folder.Slash(), "out.raw", "dummy", "no-such-audio-driver");
   std::this_thread::sleep_for(1000ms);
   player.Signal(SIGTERM);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/code_page.h"
-#include "test_folder.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -26,7 +26,7 @@ class SettingsTest : public ::testing::Test {
     return ReadSettingInt("MUSIC_CONFIG", "MUSIC_VOL", 100, folder_.Slash() + "video.cfg");
   }
 
-  test::TestFolder folder_;
+  test::ScratchFolder folder_;
 };
 
 TEST(SettingIntegerSyntax, DecimalCountsEveryCharacterAsAPlace) {

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "common/qrx_format.h"
@@ -61,11 +60,6 @@ std::vector<LaidFrame> BackToBack(uint32_t count, uint32_t size) {
     frames.push_back(LaidFrame{size, k * size, std::vector<uint8_t>(size, static_cast<uint8_t>(k + 1))});
   }
   return frames;
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace reel::test

@@ -6,12 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/scratch_folder.h"
-
 namespace reel::test {
-
-// A fresh folder for one test, removed afterwards.
-using TempFolder = ScratchFolder;
 
 // The coded frames of a generated clip.
 std::vector<std::vector<uint8_t>> CodedFrames(uint32_t width, uint32_t height, uint32_t count);
@@ -35,7 +30,5 @@ std::vector<uint8_t> LayContainer(uint32_t frameCount, uint32_t rate, uint32_t w
 
 // `count` frames of `size` bytes each, back to back; frame k is filled with the byte k + 1.
 std::vector<LaidFrame> BackToBack(uint32_t count, uint32_t size);
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace reel::test

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "movie_files.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -68,7 +70,7 @@ class MovieTest : public ::testing::Test {
   std::vector<uint16_t> Shown() const { return {display_.Bits().begin(), display_.Bits().end()}; }
 
   static std::vector<std::vector<uint8_t>> frames_;
-  test::TempFolder folder_;
+  test::ScratchFolder folder_;
   NullPresenter presenter_;
   Display display_;
   FakeSound sound_;
@@ -91,7 +93,7 @@ TEST_F(MovieTest, OpeningShowsFrameZero) {
 TEST_F(MovieTest, MissingOrDamagedMoviesLeaveNothingOpen) {
   EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "missing.qrx", 80, false).kind(), ErrorKind::kNotFound);
   EXPECT_FALSE(slot_.IsMovieOpen());
-  test::WriteBytes(folder_.Slash() + "bad.qrx", std::vector<uint8_t>(20, 0xFF));
+  test::WriteAllBytes(folder_.Slash() + "bad.qrx", std::vector<uint8_t>(20, 0xFF));
   const Status bad = slot_.OpenMovie(folder_.Slash(), "bad.qrx", 80, false);
   ASSERT_FALSE(bad);
   EXPECT_EQ(bad.kind(), ErrorKind::kNotThisFormat);
@@ -124,7 +126,7 @@ TEST_F(MovieTest, TickClockWithoutSound) {
 }
 
 TEST_F(MovieTest, SoundPositionDrivesThePicture) {
-  test::WriteBytes(folder_.Slash() + "clip.mp3", {0xFF, 0xFB});
+  test::WriteAllBytes(folder_.Slash() + "clip.mp3", std::vector<uint8_t>{0xFF, 0xFB});
   ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 70, true).ok());
   EXPECT_EQ(sound_.started, std::vector<std::string>{folder_.Slash() + "clip.mp3"});
   EXPECT_EQ(sound_.lastVolume, 70);
@@ -153,7 +155,7 @@ TEST_F(MovieTest, SoundPositionDrivesThePicture) {
 }
 
 TEST_F(MovieTest, SoundThatStopsEndsTheMovie) {
-  test::WriteBytes(folder_.Slash() + "clip.mp3", {0xFF, 0xFB});
+  test::WriteAllBytes(folder_.Slash() + "clip.mp3", std::vector<uint8_t>{0xFF, 0xFB});
   ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 100, false).ok());
   sound_.position = 200;
   EXPECT_TRUE(slot_.TickMovie());
@@ -200,7 +202,7 @@ class ResizingPresenter : public WindowPresenter {
 TEST(LargeMovieTest, A640x480MovieIsDrawnWholeAndTheScreenFollowsEachMovie) {
   const std::vector<std::vector<uint8_t>> large = test::CodedFrames(640, 480, 3);
   const std::vector<std::vector<uint8_t>> small = test::CodedFrames(64, 48, 2);
-  test::TempFolder folder;
+  test::ScratchFolder folder;
   test::WriteMovie(folder.Slash() + "large.qrx", large, 15, 640, 480);
   test::WriteMovie(folder.Slash() + "small.qrx", small, 15, 64, 48);
   ResizingPresenter presenter;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "movie_files.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {
@@ -19,7 +21,7 @@ using test::LayContainer;
 class QrxReaderTest : public ::testing::Test {
  protected:
   std::unique_ptr<QrxReader> OpenLaid(const std::vector<uint8_t>& bytes, std::string& error) {
-    test::WriteBytes(Path(), bytes);
+    test::WriteAllBytes(Path(), bytes);
     return Take(QrxReader::Open(Path()), error);
   }
   // The reader, or null with the error's message in `error`.
@@ -33,7 +35,7 @@ class QrxReaderTest : public ::testing::Test {
   }
   std::string Path() const { return folder_.Slash() + "movie.qrx"; }
 
-  test::TempFolder folder_;
+  test::ScratchFolder folder_;
 };
 
 std::vector<uint8_t> Bytes(std::span<const uint8_t> span) { return {span.begin(), span.end()}; }
@@ -154,7 +156,7 @@ TEST_F(QrxReaderTest, AFileCutShortWhilePlayingEndsWithoutWaiting) {
 
 TEST_F(QrxReaderTest, ClosingWhileTheLoaderWorksDoesNotHang) {
   const auto frames = BackToBack(200, 20000);
-  test::WriteBytes(Path(), LayContainer(200, 15, 320, 240, frames));
+  test::WriteAllBytes(Path(), LayContainer(200, 15, 320, 240, frames));
   for (uint32_t round = 0; round < 20; ++round) {
     std::string error;
     auto reader = Take(QrxReader::Open(Path()), error);

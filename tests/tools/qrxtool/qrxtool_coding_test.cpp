@@ -2,59 +2,51 @@
 // frame format defines for the JPEG's coefficients, taken here from libjpeg's own reading;
 // code-picture's frame must decode to a picture close to the scaled source.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "converter/coder/frame_coder.h"
 #include "converter/coder/picture_scaler.h"
-#include "jpeg_test_support.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/jpeg_pictures.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/shared_media.h"
 
 namespace reel {
 namespace {
-
-namespace fs = std::filesystem;
 
 class QrxtoolCoding : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::string(REEL_QRXTOOL_PATH).empty()) GTEST_SKIP() << "qrxtool is not part of this build";
-    dir_ = fs::path(REEL_TEST_TMP_DIR) / ("qrxtool_coding_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  void WriteFile(const std::string& name, std::span<const uint8_t> bytes) const {
-    std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
-  }
+  std::string Path(const std::string& name) const { return folder_.File(name); }
 
   // Exit status of qrxtool with the given arguments; its error output goes to `lastError_`.
   int Run(const std::string& arguments) {
-    const std::string errors = Path("stderr.txt");
-    const int status = std::system((std::string(REEL_QRXTOOL_PATH) + " " + arguments + " 2>" + errors).c_str());
-    std::ifstream in(errors);
-    lastError_.assign(std::istreambuf_iterator<char>(in), {});
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    // Standard output is dropped inside the group, so only the errors reach the pipe.
+    test::CommandResult result = test::RunCommand("{ " + std::string(REEL_QRXTOOL_PATH) + " " + arguments + " >/dev/null; }");
+    lastError_ = std::move(result.output);
+    return result.status;
   }
 
   // code-jpeg's frame against the frame coded from libjpeg's coefficients of the same JPEG.
   void ExpectFrameOfLibjpegCoefficients(const std::vector<uint8_t>& jpeg, int quality) {
-    WriteFile("in.jpg", jpeg);
+    ASSERT_TRUE(test::WriteAllBytes(Path("in.jpg"), jpeg));
     ASSERT_EQ(Run("code-jpeg " + Path("in.jpg") + " " + Path("out.jbp1") + " --quality " + std::to_string(quality)), 0)
         << lastError_;
     const std::optional<CoefficientSet> coefficients = test::ReadWithLibjpeg(jpeg);
     ASSERT_TRUE(coefficients.has_value());
     const auto expected = CodeCoefficients(*coefficients, quality);
     ASSERT_TRUE(expected.has_value());
-    EXPECT_EQ(test::ReadFileBytes(Path("out.jbp1")), *expected);
+    EXPECT_EQ(test::ReadAllBytes(Path("out.jbp1")), *expected);
   }
 
-  fs::path dir_;
+  test::ScratchFolder folder_{"qrxtool-coding"};
   std::string lastError_;
 };
 
@@ -69,11 +61,12 @@ TEST_F(QrxtoolCoding, CodeJpegGivesTheFrameOfTheJpegsCoefficients) {
     options.restartInterval = restart;
     ExpectFrameOfLibjpegCoefficients(test::MakeTestJpeg(options, test::NaturalRgb(width, height, 21)), quality);
   }
-  const fs::path media = REEL_SHARED_MEDIA_DIR;
-  if (!fs::is_directory(media)) GTEST_SKIP() << "shared media folder not found: " << media;
+  if (!test::HaveSharedMediaFolder()) {
+    GTEST_SKIP() << "shared media folder not found: " << test::SharedMediaPath("");
+  }
   for (const char* name : {"jpeg_420_227x149_testorig.jpg", "jpeg_420_dri10_150x150.jpg", "jpeg_camera_420_800x532.jpg"}) {
     SCOPED_TRACE(name);
-    ExpectFrameOfLibjpegCoefficients(test::ReadFileBytes((media / name).string()), 50);
+    ExpectFrameOfLibjpegCoefficients(test::ReadAllBytes(test::SharedMediaPath(name)), 50);
   }
 }
 
@@ -105,11 +98,11 @@ TEST_F(QrxtoolCoding, CodeJpegRefusesJpegsTheFrameCannotHold) {
       swapped, std::vector<uint8_t>(goodJpeg.begin(), goodJpeg.begin() + static_cast<long>(goodJpeg.size() * 2 / 3)),
       {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'}};
   for (std::size_t i = 0; i < refused.size(); ++i) {
-    WriteFile("in.jpg", refused[i]);
+    ASSERT_TRUE(test::WriteAllBytes(Path("in.jpg"), refused[i]));
     EXPECT_EQ(Run("code-jpeg " + Path("in.jpg") + " " + Path("out.jbp1")), 1) << "case " << i;
     EXPECT_EQ(std::count(lastError_.begin(), lastError_.end(), '\n'), 1) << lastError_;
   }
-  WriteFile("in.jpg", goodJpeg);
+  ASSERT_TRUE(test::WriteAllBytes(Path("in.jpg"), goodJpeg));
   EXPECT_EQ(Run("code-jpeg " + Path("in.jpg") + " " + Path("out.jbp1")), 0) << lastError_;
   EXPECT_EQ(Run("code-jpeg " + Path("in.jpg") + " " + Path("out.jbp1") + " --quality 0"), 2);
   EXPECT_EQ(Run("code-jpeg " + Path("in.jpg")), 2);
@@ -122,11 +115,11 @@ TEST_F(QrxtoolCoding, CodePictureDecodesCloseToTheScaledSource) {
   const std::vector<uint8_t> rgb = test::NaturalRgb(width, height, 17);
   std::string ppm = "P6\n# natural test picture\n640 480\n255\n";
   ppm.append(rgb.begin(), rgb.end());
-  WriteFile("in.ppm", std::span(reinterpret_cast<const uint8_t*>(ppm.data()), ppm.size()));
+  ASSERT_TRUE(test::WriteAllBytes(Path("in.ppm"), ppm));
   ASSERT_EQ(Run("code-picture " + Path("in.ppm") + " " + Path("out.jbp1") + " --quality 50 --size 320x240"), 0)
       << lastError_;
   ASSERT_EQ(Run("decode-frame " + Path("out.jbp1") + " " + Path("out.ppm")), 0) << lastError_;
-  const std::vector<uint8_t> decoded = test::ReadFileBytes(Path("out.ppm"));
+  const std::vector<uint8_t> decoded = test::ReadAllBytes(Path("out.ppm"));
   ASSERT_GT(decoded.size(), 320u * 240u * 3u);
   const std::span<const uint8_t> pixels = std::span(decoded).last(320u * 240u * 3u);
 
@@ -143,7 +136,7 @@ TEST_F(QrxtoolCoding, CodePictureDecodesCloseToTheScaledSource) {
 
   EXPECT_EQ(Run("code-picture " + Path("in.ppm") + " " + Path("out.jbp1")), 2);  // --quality is required
   EXPECT_EQ(Run("code-picture " + Path("in.ppm") + " " + Path("out.jbp1") + " --quality 50 --size 320"), 2);
-  WriteFile("bad.ppm", std::span(reinterpret_cast<const uint8_t*>(ppm.data()), 40));
+  ASSERT_TRUE(test::WriteAllBytes(Path("bad.ppm"), std::string_view(ppm).substr(0, 40)));
   EXPECT_EQ(Run("code-picture " + Path("bad.ppm") + " " + Path("out.jbp1") + " --quality 50"), 1);
 }
 

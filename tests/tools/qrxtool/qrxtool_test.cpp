@@ -1,60 +1,34 @@
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "common/byte_io.h"
 #include "common/qrx_format.h"
 #include "converter/coder/frame_coder.h"
 #include "converter/coder/qrx_writer.h"
 #include "tools/qrxtool/movie_file.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 #include "tools/samplegen/sample_coefficients.h"
 
 namespace reel {
 namespace {
 
-namespace fs = std::filesystem;
 
-struct RunResult {
-  int status = -1;
-  std::string output;  // standard output and standard error together
-};
-
-RunResult RunQrxtool(const std::string& arguments) {
-  RunResult result;
-  const std::string command = std::string(QRXTOOL_PATH) + " " + arguments + " 2>&1";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::array<char, 512> buffer{};
-  while (std::fgets(buffer.data(), buffer.size(), pipe)) result.output += buffer.data();
-  const int raw = pclose(pipe);
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return result;
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+test::CommandResult RunQrxtool(const std::string& arguments) {
+  return test::RunCommand(std::string(QRXTOOL_PATH) + " " + arguments);
 }
 
 class QrxtoolTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // ctest runs each test in a process of its own, several at once: each gets its own folder.
-    dir_ = fs::path(REEL_TEST_TMP_DIR) / ("qrxtool-" + std::to_string(getpid()));
-    fs::create_directories(dir_);
+    folder_ = std::make_unique<test::ScratchFolder>("qrxtool");
     QrxOutput movie = CreateQrxFile(Path("good.qrx"));
     BeginQrx(movie, 4, 15, kPictureSize320x240);
     SetQrxPictureSize(movie, 320, 218);
@@ -62,9 +36,10 @@ class QrxtoolTest : public ::testing::Test {
       AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(320, 218, 50, k * 5), 50));
     }
     ASSERT_TRUE(FinishQrx(movie));
-    good_ = ReadBytes(Path("good.qrx"));
+    good_ = test::ReadAllBytes(Path("good.qrx"));
   }
-  static std::string Path(const std::string& name) { return (dir_ / name).string(); }
+  static void TearDownTestSuite() { folder_.reset(); }
+  static std::string Path(const std::string& name) { return folder_->File(name); }
 
   // The problems VerifyMovie finds in `bytes`, or the parse error as the only line.
   static std::vector<std::string> Problems(std::vector<uint8_t> bytes) {
@@ -82,13 +57,13 @@ class QrxtoolTest : public ::testing::Test {
     StoreU32(std::span<uint8_t>(bytes).subspan(at).first<4>(), value);
   }
 
-  static inline fs::path dir_;
+  static inline std::unique_ptr<test::ScratchFolder> folder_;
   static inline std::vector<uint8_t> good_;
 };
 
 TEST_F(QrxtoolTest, VerifyAcceptsWhatTheWriterProduces) {
   EXPECT_TRUE(Problems(good_).empty());
-  const RunResult r = RunQrxtool("verify " + Path("good.qrx"));
+  const test::CommandResult r = RunQrxtool("verify " + Path("good.qrx"));
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("sound"), std::string::npos);
 
@@ -131,26 +106,26 @@ TEST_F(QrxtoolTest, VerifyNamesEachDamage) {
   std::fill(unfinished.begin() + 48, unfinished.begin() + dataOffset, 0);
   EXPECT_FALSE(Problems(unfinished).empty());
 
-  WriteBytes(Path("bad.qrx"), gap);
-  const RunResult r = RunQrxtool("verify " + Path("bad.qrx"));
+  test::WriteAllBytes(Path("bad.qrx"), gap);
+  const test::CommandResult r = RunQrxtool("verify " + Path("bad.qrx"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find(Path("bad.qrx") + ": index entry 2"), std::string::npos) << r.output;
 }
 
 TEST_F(QrxtoolTest, BadInputGetsOneLineNamingTheFile) {
   const std::string missing = Path("missing.qrx");
-  RunResult r = RunQrxtool("info " + missing);
+  test::CommandResult r = RunQrxtool("info " + missing);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.output, "qrxtool: " + missing + ": cannot open the file\n");
 
-  WriteBytes(Path("short.qrx"), std::vector<uint8_t>(good_.begin(), good_.begin() + 20));
+  test::WriteAllBytes(Path("short.qrx"), std::vector<uint8_t>(good_.begin(), good_.begin() + 20));
   r = RunQrxtool("verify " + Path("short.qrx"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("shorter than the 48-byte movie header"), std::string::npos);
 
   auto hugeIndex = good_;
   Poke32(hugeIndex, 8, 0x7FFFFFFF);
-  WriteBytes(Path("huge.qrx"), hugeIndex);
+  test::WriteAllBytes(Path("huge.qrx"), hugeIndex);
   r = RunQrxtool("frame " + Path("huge.qrx") + " 0 " + Path("out.ppm"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("runs past the end of the file"), std::string::npos);
@@ -165,7 +140,7 @@ TEST_F(QrxtoolTest, BadInputGetsOneLineNamingTheFile) {
 }
 
 TEST_F(QrxtoolTest, InfoListsTheHeaderAndEveryEntry) {
-  RunResult r = RunQrxtool("info " + Path("good.qrx"));
+  test::CommandResult r = RunQrxtool("info " + Path("good.qrx"));
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.output.find("picture size:   320 x 218"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("frame 3: offset"), std::string::npos);
@@ -177,13 +152,13 @@ TEST_F(QrxtoolTest, InfoListsTheHeaderAndEveryEntry) {
 
 TEST_F(QrxtoolTest, FrameWritesThePictureAtItsOwnSize) {
   ASSERT_EQ(RunQrxtool("frame " + Path("good.qrx") + " 2 " + Path("f2.ppm")).status, 0);
-  const auto ppm = ReadBytes(Path("f2.ppm"));
+  const auto ppm = test::ReadAllBytes(Path("f2.ppm"));
   const std::string header = "P6\n320 218\n255\n";
   ASSERT_EQ(ppm.size(), header.size() + 320u * 218u * 3u);
   EXPECT_EQ(std::string(ppm.begin(), ppm.begin() + static_cast<std::ptrdiff_t>(header.size())), header);
 
   ASSERT_EQ(RunQrxtool("frame --raw565 " + Path("good.qrx") + " 2 " + Path("f2.raw")).status, 0);
-  const auto raw = ReadBytes(Path("f2.raw"));
+  const auto raw = test::ReadAllBytes(Path("f2.raw"));
   ASSERT_EQ(raw.size(), 320u * 224u * 2u);  // the padded picture
   // Every PPM sample is the bit-replicated widening of the 5-6-5 word.
   for (std::size_t y = 0; y < 218; y += 37) {
@@ -201,9 +176,9 @@ TEST_F(QrxtoolTest, FrameWritesThePictureAtItsOwnSize) {
   // A frame on its own decodes to the same picture.
   auto movie = ParseMovie(good_);
   const auto frame = movie->FrameBytes(2);
-  WriteBytes(Path("f2.jbp1"), std::vector<uint8_t>(frame->begin(), frame->end()));
+  test::WriteAllBytes(Path("f2.jbp1"), std::vector<uint8_t>(frame->begin(), frame->end()));
   ASSERT_EQ(RunQrxtool("decode-frame " + Path("f2.jbp1") + " " + Path("single.ppm")).status, 0);
-  EXPECT_EQ(ReadBytes(Path("single.ppm")), ppm);
+  EXPECT_EQ(test::ReadAllBytes(Path("single.ppm")), ppm);
   EXPECT_EQ(RunQrxtool("decode-frame " + Path("short.qrx") + " " + Path("x.ppm")).status, 1);
 }
 

@@ -1,11 +1,11 @@
-// Helpers for the JPEG stage tests: natural-looking test pictures, JPEGs made with libjpeg under
-// many settings, and libjpeg's own reading of a JPEG's coefficients as the reference.
+// Pictures for the tests of the JPEG stage and the coders around it: natural-looking test
+// pictures, JPEGs made with libjpeg under many settings, and libjpeg's own reading of a JPEG's
+// coefficients as the reference.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
 #include <vector>
 
 #include "common/coefficient_set.h"
@@ -42,8 +42,6 @@ std::vector<uint8_t> MergeQuantSegments(std::span<const uint8_t> jpeg);
 // libjpeg's coefficients as the frame coder's hand-over: blocks in MCU order, dequantised, natural
 // order; tables 0 and 1 in zig-zag order. None when libjpeg cannot read the stream.
 std::optional<CoefficientSet> ReadWithLibjpeg(std::span<const uint8_t> jpeg);
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // Packed RGB of a JPEG decoded by libjpeg.
 std::vector<uint8_t> DecodeWithLibjpeg(std::span<const uint8_t> jpeg, int& width, int& height);

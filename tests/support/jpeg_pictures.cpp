@@ -1,12 +1,10 @@
-#include "jpeg_test_support.h"
+#include "tests/support/jpeg_pictures.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <csetjmp>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include <jpeglib.h>
 
@@ -180,11 +178,6 @@ std::optional<CoefficientSet> ReadWithLibjpeg(std::span<const uint8_t> jpeg) {
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
   return set;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
 std::vector<uint8_t> DecodeWithLibjpeg(std::span<const uint8_t> jpeg, int& width, int& height) {
