@@ -107,43 +107,54 @@ const std::vector<OptionEntry>& OptionTable() {
        "320x240 or 640x480", SetEnum<PictureSizeChoice>(&JobSettings::pictureSizeChoice)},
       {"Picture", "-q", "--quality", "PERCENT", "picture quality, 100 down to 5 in steps of 5. Default: 50\n",
        ParseQuality, "a percentage from 100 down to 5 in steps of 5", SetInt(&JobSettings::pictureQuality)},
-      {"Sound (MP3)", "-b", "--bitrate", "INDEX|LABEL", bitRateHelp.c_str(), ParseBitRate,
+      {"Sound (the companion file)", "-b", "--bitrate", "INDEX|LABEL", bitRateHelp.c_str(), ParseBitRate,
        "an index 0-12 or a label such as 64/32kbit (see --help)", SetInt(&JobSettings::audioBitRateIndex)},
-      {"Sound (MP3)", "", "--rate", "22.05|44.1", "sample rate in kHz. Default: 22.05\n",
+      {"Sound (the companion file)", "", "--rate", "22.05|44.1", "sample rate in kHz. Default: 22.05\n",
        [](const std::string& text) {
          return Choice(text, {{"22.05", 0}, {"22.05kHz", 0}, {"22050", 0}, {"44.1", 1}, {"44.10", 1},
                               {"44.10kHz", 1}, {"44.1kHz", 1}, {"44100", 1}});
        },
        "22.05 or 44.1", SetEnum<AudioRate>(&JobSettings::audioRate)},
-      {"Sound (MP3)", "", "--stereo", "", "two channels. Default\n", nullptr, "",
+      {"Sound (the companion file)", "", "--stereo", "", "two channels. Default\n", nullptr, "",
        [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
          options.settings.channels = Channels::kStereo;
          return {};
        }},
-      {"Sound (MP3)", "", "--mono", "", "one channel\n", nullptr, "",
+      {"Sound (the companion file)", "", "--mono", "", "one channel\n", nullptr, "",
        [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
          options.settings.channels = Channels::kMono;
          return {};
        }},
-      {"Other sources (not in this build; accepted so that scripts written for them run)", "",
-       "--force-media-framework", "", "read the source through the media framework\n", nullptr, "",
+      {"Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)", "",
+       "--force-media-framework", "",
+       "read every source, AVI files too, through the media framework; the\n"
+       "source's rate is then always measured (--original-frame is ignored)\n", nullptr, "",
        [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
          options.settings.forceDirectShow = true;
          return {};
        }},
-      {"Other sources (not in this build; accepted so that scripts written for them run)", "", "--playback-mode",
-       "frame|time", "Default: frame\n",
+      {"Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)", "", "--playback-mode",
+       "frame|time",
+       "how kept frames are taken: frame steps through the pictures and\n"
+       "keeps pictures N, 2N, 3N, ...; time keeps the picture on screen at\n"
+       "the times of frames 0, N, 2N, ..., as a player would show it.\n"
+       "Default: frame\n",
        [](const std::string& text) { return Choice(text, {{"frame", 0}, {"time", 1}, {"0", 0}, {"1", 1}}); },
        "frame or time", SetEnum<PlaybackMode>(&JobSettings::playbackMode)},
-      {"Other sources (not in this build; accepted so that scripts written for them run)", "", "--original-frame",
-       "auto|30|24|15", "Default: auto\n",
+      {"Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)", "", "--original-frame",
+       "auto|30|24|15",
+       "take the source's rate as this instead of the measured one (not\n"
+       "with --force-media-framework). Default: auto\n",
        [](const std::string& text) { return Choice(text, {{"auto", 0}, {"30", 1}, {"24", 2}, {"15", 3}}); },
        "auto, 30, 24 or 15", SetEnum<FrameRateOverride>(&JobSettings::frameRateOverride)},
-      {"Other sources (not in this build; accepted so that scripts written for them run)", "", "--encoder",
-       "mp3|ogg", "companion format for such sources. Default: mp3\n",
+      {"Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)", "", "--encoder",
+       "mp3|ogg",
+       "companion format for such sources (AVI and .mj always give MP3);\n"
+       "with ogg the three lowest bit rates share the lowest quality.\n"
+       "Default: mp3\n",
        [](const std::string& text) { return Choice(text, {{"mp3", 0}, {"ogg", 1}}); }, "mp3 or ogg",
        SetEnum<AudioEncoder>(&JobSettings::encoderChoice)},
-      {"Output", "-o", "--output-dir", "DIR", "where the movie and its MP3 go. Default: the current folder\n", nullptr,
+      {"Output", "-o", "--output-dir", "DIR", "where the movie and its companion go. Default: the current folder\n", nullptr,
        "a folder",
        [](CliOptions& options, int32_t, const std::string& text, const std::string& option) -> Status {
          if (text.empty()) return MakeError(ErrorKind::kUsage, "", option + " needs a folder");
@@ -232,8 +243,9 @@ std::string CliHelpText() {
   std::string text =
       "Usage: reelforge-cli [OPTIONS] SOURCE...\n"
       "\n"
-      "Converts AVI and .mj motion-JPEG files into QRX movies, each with a companion MP3 file of\n"
-      "the same name (clip.avi gives clip.qrx and clip.mp3) in the output folder. Several sources\n"
+      "Converts video files (AVI, .mj motion-JPEG, and whatever the media framework reads: MPEG-1,\n"
+      "MP4, MOV, MKV, WebM, Ogg, 3GP, FLV) into QRX movies, each with a companion MP3 or Ogg file\n"
+      "of the same name (clip.avi gives clip.qrx and clip.mp3) in the output folder. Several sources\n"
       "are converted one after another. Files appear only when complete; Ctrl-C stops the running\n"
       "job and leaves none of its files behind.\n";
   std::string section;

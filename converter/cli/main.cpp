@@ -1,4 +1,4 @@
-// reelforge-cli: converts AVI and ".mj" sources into QRX movies with companion MP3 files, one job
+// reelforge-cli: converts video files into QRX movies with companion MP3 or Ogg files, one job
 // after another, each on the job's own worker thread.
 //
 // The main thread plays the part of the dialog's timer: every 100 ms it reads the job's progress

@@ -44,14 +44,12 @@ std::optional<FrameTiming> StreamTiming(const AviStreamInfo& info, FrameRateChoi
 Status CWavFileMake::Run::RunVideoFile() {
   job_.framesDone.store(0);
   job_.framesTotal.store(0);
-  if (settings_.forceDirectShow) {
-    return SourceError(ErrorKind::kUnsupported,
-                       std::string("reading through the media framework is not available; ") + kSourcesWeRead);
-  }
+  if (settings_.forceDirectShow) return RunMediaGraph();
   Result<AviFile> file = AviFile::Open(settings_.sourcePath);
   if (!file) {
-    if (file.kind() != ErrorKind::kNotThisFormat) return file.error();
-    return Error{ErrorKind::kNotThisFormat, file.error().message + "; " + kSourcesWeRead};
+    // Anything that is not an AVI file goes to the media framework.
+    if (file.kind() == ErrorKind::kNotThisFormat) return RunMediaGraph();
+    return file.error();
   }
   std::vector<StreamEntry> streams = StreamTable(*file);
   if (streams.empty()) return SourceError(ErrorKind::kDamaged, "the AVI file has no streams");

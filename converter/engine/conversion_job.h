@@ -1,5 +1,5 @@
-// CWavFileMake: one conversion job, from an AVI or ".mj" source to a QRX movie and its companion
-// MP3 file, run on a worker thread of its own.
+// CWavFileMake: one conversion job, from an AVI, ".mj" or other video file (read through the media
+// framework) to a QRX movie and its companion MP3 or Ogg file, run on a worker thread of its own.
 //
 // A front end fills the job settings, starts the job through CThreadCtrl and reads the progress
 // fields while it runs (plain 32-bit atomics, no lock). The job sets `finished` as its last step,
@@ -84,7 +84,7 @@ class CWavFileMake : public CWinThreadMaster {
   ~CWavFileMake() override { JoinThread(); }
 
   // The job body. 0 when the job ran to its end, 1 when it ended without its output (the source
-  // could not be read as an AVI or ".mj" file, it was refused, failed or was stopped).
+  // could not be read, it was refused, failed or was stopped).
   uint32_t RunThread() override;
 
   const JobSettings& Settings() const { return settings_; }

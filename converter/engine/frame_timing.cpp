@@ -43,6 +43,47 @@ std::optional<FrameTiming> ComputeFrameTiming(uint32_t sourceRate, uint32_t sour
   return timing;
 }
 
+FrameTiming MediaFrameTiming::AsFrameTiming() const {
+  return {sourceRate, targetRate, step * 100, frameCount};
+}
+
+Result<MediaFrameTiming> ComputeMediaFrameTiming(const MediaLength& length, uint32_t fixedRate,
+                                                 FrameRateChoice frameRateChoice) {
+  constexpr int64_t kMostStatedFrames = 1'000'000;
+  constexpr int64_t kMediaTimePerMillisecond = 10'000;
+  constexpr uint32_t kCountsAsThirty = 28;
+  MediaFrameTiming timing;
+  int64_t frames = length.frames;
+  if (frames > kMostStatedFrames || frames > INT32_MAX) {
+    frames = length.avgTimePerFrame > 0 ? length.duration / length.avgTimePerFrame : 0;
+  }
+  if (frames <= 0) return MakeError(ErrorKind::kDamaged, "", "its video has no readable frame count");
+  if (static_cast<uint64_t>(frames) > kMaxFrames) return MakeError(ErrorKind::kRefused, "", "its video is too long for one movie");
+  const int64_t milliseconds = length.duration / kMediaTimePerMillisecond;
+  if (milliseconds <= 0) {
+    return MakeError(ErrorKind::kRefused, "", "its video lasts under one millisecond; there is nothing to convert");
+  }
+  const int64_t measured = (frames * 1000 + 500) / milliseconds;
+  if (measured == 0) {
+    return MakeError(ErrorKind::kRefused, "", "its video measures 0 frames per second; there is nothing to convert");
+  }
+  timing.sourceFrames = frames;
+  timing.measuredRate = measured >= kCountsAsThirty ? 30u : static_cast<uint32_t>(measured);
+  timing.sourceRate = fixedRate != 0 ? fixedRate : timing.measuredRate;
+  timing.targetRate = TargetRate(timing.sourceRate, frameRateChoice);
+  timing.step = timing.sourceRate / timing.targetRate;
+  const int64_t count = (frames - 1) / timing.step;
+  if (static_cast<uint64_t>(count) > kMaxFrames) {
+    return MakeError(ErrorKind::kRefused, "", "its video is too long for one movie");
+  }
+  timing.frameCount = static_cast<uint32_t>(count);
+  return timing;
+}
+
+int64_t MediaSourceFrameFor(uint32_t outputFrame, uint32_t step, bool stepped) {
+  return (int64_t{outputFrame} + (stepped ? 1 : 0)) * step;
+}
+
 uint32_t SourceFrameFor(uint32_t outputFrame, uint32_t step) {
   return static_cast<uint32_t>(uint64_t{outputFrame} * step / 100);
 }

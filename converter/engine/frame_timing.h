@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "common/result.h"
+
 namespace reel {
 
 // The frame-rate choices: at most 15, at most 30 and at most 10 frames per second (the numbers are
@@ -40,6 +42,41 @@ std::optional<FrameTiming> ComputeFrameTiming(uint32_t sourceRate, uint32_t sour
 
 // The source frame that output frame k shows.
 uint32_t SourceFrameFor(uint32_t outputFrame, uint32_t step);
+
+// What a media-framework source states about its length: D in 100-ns units, its frame count F and
+// the average time per frame of its pictures.
+struct MediaLength {
+  int64_t duration = 0;         // D
+  int64_t frames = 0;           // F as the graph states it
+  int64_t avgTimePerFrame = 0;  // 100-ns units
+};
+
+// A media-framework source's timing: the measured rate r, the source rate X (a fixed rate the
+// user chose, or r), the movie's rate T, the step N between kept frames and the frame count K.
+struct MediaFrameTiming {
+  int64_t sourceFrames = 0;  // F after the sanity check
+  uint32_t measuredRate = 0;
+  uint32_t sourceRate = 0;
+  uint32_t targetRate = 0;
+  uint32_t step = 0;
+  uint32_t frameCount = 0;
+
+  // The same figures in the terms of the movie writer (step in hundredths of a source frame).
+  FrameTiming AsFrameTiming() const;
+};
+
+// The timing of a media-framework source. A frame count above a million (or beyond 32 bits) is
+// taken from the duration and the time per frame instead. The measured rate is rounded to the
+// nearest whole rate from F and the duration in milliseconds, and anything from 28 up counts as
+// 30. `fixedRate` (30, 24 or 15; 0 for none) replaces the measured rate. Refused (kRefused or
+// kDamaged, no subject in the message): no frame count, a duration under 1 ms, a measured rate of
+// 0, a movie too long for its index.
+Result<MediaFrameTiming> ComputeMediaFrameTiming(const MediaLength& length, uint32_t fixedRate,
+                                                 FrameRateChoice frameRateChoice);
+
+// The source frame that output frame k of a media-framework movie shows: (k + 1) x N when the
+// graph is stepped, k x N when it runs to each frame's time.
+int64_t MediaSourceFrameFor(uint32_t outputFrame, uint32_t step, bool stepped);
 
 struct PictureSize {
   uint32_t width = 0;

@@ -1,7 +1,7 @@
 // One run of the conversion job's body, internal to the engine: the job's settings and progress,
 // and the report being built. Its stages live in the files named for them: conversion_job.cpp
-// (the first steps and the choice of source), avi_job.cpp, mj_job.cpp and movie_writing.cpp (the
-// frame loops and the companion file).
+// (the first steps and the choice of source), avi_job.cpp, mj_job.cpp, media_graph_job.cpp and
+// movie_writing.cpp (the frame loops and the companion file).
 //
 // Every stage returns a Status; the first error ends the run and becomes the report's text.
 #pragma once
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "converter/audio/audio_outcome.h"
 #include "converter/audio/pcm_conversion.h"
 #include "converter/coder/bmp_image.h"
 #include "converter/engine/conversion_job.h"
@@ -24,18 +25,22 @@ namespace reel {
 class MjFile;
 class MovieBuilder;
 
-// The sources this build reads, said when a source is of another kind.
-inline constexpr const char* kSourcesWeRead = "this build reads AVI and .mj sources";
+// Thrown by a picture source whose source can give no more pictures at all (a wait that ran out):
+// the movie being written is abandoned and the error becomes the job's.
+struct PictureSourceFailure {
+  Error error;
+};
 
 class CWavFileMake::Run {
  public:
   Run(CWavFileMake& job, JobReport& report) : job_(job), settings_(job.settings_), report_(report) {}
 
-  // The whole job: the quality step, then the AVI or ".mj" job.
+  // The whole job: the quality step, then the AVI, ".mj" or media-framework job.
   Status Execute();
 
  private:
-  // The source picture of output frame k, none when it cannot be read or decoded.
+  // The source picture of output frame k, none when it cannot be read or decoded. Called for
+  // k = 0, 1, ... in order, never two at once; it may throw PictureSourceFailure.
   using PictureSource = std::function<std::optional<BmpImage>(uint32_t)>;
   // The movie's size from the first picture (none when it was missing).
   using SizeFit = std::function<PictureSize(const std::optional<BmpImage>&)>;
@@ -64,6 +69,10 @@ class CWavFileMake::Run {
   Status RunMj();
   PcmSoundtrack MjSound(MjFile& mj);
 
+  // media_graph_job.cpp
+  Status RunMediaGraph();
+  Status MediaSoundtrack();
+
   // movie_writing.cpp
   Status WriteMovie(const FrameTiming& timing, std::optional<PictureSize> size, const PictureSource& picture,
                     const SizeFit& fit);
@@ -72,6 +81,7 @@ class CWavFileMake::Run {
   Status ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
   void ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const std::string& path);
   Status WriteCompanion(const PcmSoundtrack& pcm);
+  Status WriteEncodedCompanion(const EncodedAudio& encoded, const char* extension, const char* encoderName);
 
   CWavFileMake& job_;
   JobSettings& settings_;

@@ -1,6 +1,6 @@
 // Writing a job's outputs: the movie through the frame loop (the first frame, whose picture fixes
 // the movie's size, then the plain loop on the job's thread or the threaded loop over the frame
-// pipeline, then the report's figures), and the companion MP3 file. Both are staged, so they
+// pipeline, then the report's figures), and the companion MP3 or Ogg file. Both are staged, so they
 // appear under their real names only when complete.
 #include <filesystem>
 #include <string>
@@ -42,11 +42,15 @@ Status CWavFileMake::Run::WriteMovie(const FrameTiming& timing, std::optional<Pi
   if (!movie) return movie.error();
   if (size) movie->SetSize(*size);
   if (timing.frameCount > 0) {
-    if (Status first = AddFirstFrame(*movie, picture, fit); !first) return first;
-    const bool threaded = job_.frameCoders_ != 0;
-    Status rest = threaded ? ThreadedLoop(*movie, 1, timing.frameCount, picture)
-                           : PlainLoop(*movie, 1, timing.frameCount, picture);
-    if (!rest) return rest;
+    try {
+      if (Status first = AddFirstFrame(*movie, picture, fit); !first) return first;
+      const bool threaded = job_.frameCoders_ != 0;
+      Status rest = threaded ? ThreadedLoop(*movie, 1, timing.frameCount, picture)
+                             : PlainLoop(*movie, 1, timing.frameCount, picture);
+      if (!rest) return rest;
+    } catch (const PictureSourceFailure& failure) {
+      return failure.error;  // the unfinished movie goes with its stage
+    }
   }
   if (Status finished = movie->Finish(); !finished) return finished;
   if (Status committed = staged->Commit(); !committed) return committed;
@@ -110,13 +114,19 @@ void CWavFileMake::Run::ReportMovie(const MovieBuilder& movie, const FrameTiming
 
 // Encodes the soundtrack to MP3 and writes it as the companion file in one write.
 Status CWavFileMake::Run::WriteCompanion(const PcmSoundtrack& pcm) {
-  EncodedAudio encoded = EncodeMp3(pcm.data, pcm.format, settings_.audioBitRateIndex,
-                                   settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo);
-  if (encoded.outcome != AudioOutcome::kEncoded) {
-    report_.warnings.push_back(std::string("MP3: ") + DescribeAudioOutcome(encoded.outcome));
-  }
+  const EncodedAudio encoded = EncodeMp3(pcm.data, pcm.format, settings_.audioBitRateIndex,
+                                         settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo);
   job_.CheckKilled();
-  Result<StagedOutput> staged = StagedOutput::Create(OutputName(".mp3"));
+  return WriteEncodedCompanion(encoded, ".mp3", "MP3");
+}
+
+// Writes an encoded soundtrack as the companion file with `extension`, in one write.
+Status CWavFileMake::Run::WriteEncodedCompanion(const EncodedAudio& encoded, const char* extension,
+                                                const char* encoderName) {
+  if (encoded.outcome != AudioOutcome::kEncoded) {
+    report_.warnings.push_back(std::string(encoderName) + ": " + DescribeAudioOutcome(encoded.outcome));
+  }
+  Result<StagedOutput> staged = StagedOutput::Create(OutputName(extension));
   if (!staged) return staged.error();
   const std::size_t written = WriteWholeFile(staged->TemporaryPath(), encoded.bytes, kWriteFromStart, 0, true);
   if (written != encoded.bytes.size()) {

@@ -3,7 +3,10 @@
 // PCM sources of 8 or 16 bits go straight to the resampler; every other source is first decoded by
 // the libavcodec decoder that its format tag names. MPEG audio and AC-3 are cut into frames by the
 // codec's parser, since a stream header gives no frame size for them; block codecs (ADPCM) get one
-// block per packet and sample codecs (A-law, mu-law, float) a run of whole blocks. The resampler
+// block per packet and sample codecs (A-law, mu-law, float) a run of whole blocks. Any other codec
+// the libraries know for the tag is cut by its parser when its frames carry headers, by block when
+// it has blocks, and otherwise (raw AAC frames) handed over whole, the decoder taking one frame
+// after another. The resampler
 // then brings whatever the decoder delivers (planar or packed, any sample type, any layout) to
 // packed PCM of the destination's width, channel count and rate, and its tail is flushed at the
 // end so the last samples of the track are not lost.
@@ -11,6 +14,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
@@ -79,9 +83,14 @@ AVCodecID DecoderFor(const AudioFormat& format) {
     case kWaveFormatMpeg: return AV_CODEC_ID_MP2;
     case kWaveFormatMpegLayer3: return AV_CODEC_ID_MP3;
     case kWaveFormatAc3: return AV_CODEC_ID_AC3;
-    default: return AV_CODEC_ID_NONE;
+    default: break;
   }
+  // Any other tag: whatever decoder the media libraries register for it (AAC, WMA, GSM, ...).
+  const AVCodecTag* const tags[] = {avformat_get_riff_audio_tags(), nullptr};
+  const AVCodecID codec = av_codec_get_id(tags, EffectiveTag(format));
+  return avcodec_find_decoder(codec) != nullptr ? codec : AV_CODEC_ID_NONE;
 }
+
 
 bool IsSampleCodec(AVCodecID codec) {
   return codec == AV_CODEC_ID_PCM_ALAW || codec == AV_CODEC_ID_PCM_MULAW || codec == AV_CODEC_ID_PCM_S24LE ||
@@ -108,6 +117,38 @@ using ParserPtr = std::unique_ptr<AVCodecParserContext, ParserDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
+
+// Tags the switch above names; their decoders are fed as they always were.
+bool IsNamedCodec(AVCodecID codec) {
+  switch (codec) {
+    case AV_CODEC_ID_PCM_S24LE: case AV_CODEC_ID_PCM_S32LE: case AV_CODEC_ID_PCM_F32LE:
+    case AV_CODEC_ID_PCM_F64LE: case AV_CODEC_ID_ADPCM_MS: case AV_CODEC_ID_ADPCM_IMA_WAV:
+    case AV_CODEC_ID_PCM_ALAW: case AV_CODEC_ID_PCM_MULAW: case AV_CODEC_ID_MP2:
+    case AV_CODEC_ID_MP3: case AV_CODEC_ID_AC3:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// How the bytes of a soundtrack read whole reach the decoder.
+enum class Framing {
+  kParser,  // cut into frames by the codec's parser (frames that carry their own headers)
+  kBlocks,  // one block (block align bytes) per packet, or runs of blocks for sample codecs
+  kWhole,   // all in one packet: the decoder takes frame after frame from it
+};
+
+Framing FramingFor(const AudioFormat& format, AVCodecID codec) {
+  if (codec == AV_CODEC_ID_MP2 || codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_AC3) return Framing::kParser;
+  if (IsNamedCodec(codec)) return Framing::kBlocks;
+  // Raw frames of a codec whose set-up travels in the format's codec data (AAC with its
+  // configuration) have no headers to cut them by; frames with headers (ADTS AAC) do.
+  if (format.extra.empty()) {
+    if (ParserPtr parser(av_parser_init(codec)); parser) return Framing::kParser;
+  }
+  if (format.wave.blockAlign > 1 && codec != AV_CODEC_ID_AAC) return Framing::kBlocks;
+  return Framing::kWhole;
+}
 
 // A decoder opened for the source format, or null when none exists or it refuses the parameters.
 CodecContextPtr OpenDecoder(const AudioFormat& source, AVCodecID codecId) {
@@ -137,9 +178,7 @@ bool SourceIsConvertible(const AudioFormat& source) {
   if (wave.channels == 0 || wave.channels > 8) return false;
   const AVCodecID codec = DecoderFor(source);
   if (codec == AV_CODEC_ID_NONE) return false;
-  if (codec != AV_CODEC_ID_MP2 && codec != AV_CODEC_ID_MP3 && codec != AV_CODEC_ID_AC3 && wave.blockAlign == 0) {
-    return false;
-  }
+  if (FramingFor(source, codec) == Framing::kBlocks && wave.blockAlign == 0) return false;
   return OpenDecoder(source, codec) != nullptr;
 }
 
@@ -336,6 +375,15 @@ void ParseAndDecode(AVCodecContext* context, std::span<const uint8_t> data, Deco
   }
 }
 
+// One packet holding the whole soundtrack, on a padded copy; the decoder takes one frame after
+// another from it.
+void DecodeWhole(std::span<const uint8_t> data, DecodeLoop& loop) {
+  if (data.empty() || data.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return;
+  std::vector<uint8_t> padded(data.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+  std::copy(data.begin(), data.end(), padded.begin());
+  loop.Send(padded.data(), data.size());
+}
+
 void ChunkAndDecode(const WAVEFORMATEX& source, AVCodecID codec, std::span<const uint8_t> data, DecodeLoop& loop) {
   const std::size_t blockBytes = source.blockAlign;
   std::size_t packetBytes = blockBytes;
@@ -417,11 +465,10 @@ std::size_t AcmStream::Convert(std::span<const uint8_t> source, std::vector<uint
     if (!context) return 0;
     DecodeLoop loop(context.get(), resampler, sink);
     if (!loop.Ready()) return 0;
-    if ((state_->codec == AV_CODEC_ID_MP2 || state_->codec == AV_CODEC_ID_MP3 ||
-                                      state_->codec == AV_CODEC_ID_AC3)) {
-      ParseAndDecode(context.get(), source, loop);
-    } else {
-      ChunkAndDecode(state_->source.wave, state_->codec, source, loop);
+    switch (FramingFor(state_->source, state_->codec)) {
+      case Framing::kParser: ParseAndDecode(context.get(), source, loop); break;
+      case Framing::kBlocks: ChunkAndDecode(state_->source.wave, state_->codec, source, loop); break;
+      case Framing::kWhole: DecodeWhole(source, loop); break;
     }
     loop.Send(nullptr, 0);
   }

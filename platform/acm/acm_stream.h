@@ -3,8 +3,8 @@
 //
 // A conversion turns PCM of 8 or 16 bits, 1 or 2 channels and any rate, or a compressed format
 // that the media libraries decode (chosen by the format tag: MPEG audio layers 1-3, IMA and MS
-// ADPCM, A-law, mu-law, IEEE float, 24- and 32-bit PCM, AC-3), into PCM of 8 or 16 bits with 1 or 2
-// channels at any rate. Changing the rate resamples; two channels become one by averaging, one
+// ADPCM, A-law, mu-law, IEEE float, 24- and 32-bit PCM, AC-3, and any other tag the libraries
+// know a decoder for, such as AAC), into PCM of 8 or 16 bits with 1 or 2 channels at any rate. Changing the rate resamples; two channels become one by averaging, one
 // becomes two by copying.
 #pragma once
 

@@ -259,6 +259,11 @@ const GrabberType& MediaGraph::ConnectedType() const { return graph_->type; }
 VideoSize MediaGraph::NativeVideoSize() const { return {graph_->type.width, graph_->type.height}; }
 GraphState MediaGraph::State() const { return graph_->state; }
 int64_t MediaGraph::CurrentPictureIndex() const { return graph_->onScreen ? graph_->onScreen->index : 0; }
+bool MediaGraph::EndOfPictures() const {
+  const Graph& graph = *graph_;
+  return graph.endOfPictures && !graph.ahead && graph.onScreen &&
+         graph.clock >= graph.onScreen->time + graph.type.avgTimePerFrame;
+}
 int32_t MediaGraph::Volume() const { return graph_->volume; }
 
 int64_t MediaGraph::Duration(TimeFormat format) const {

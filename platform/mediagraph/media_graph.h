@@ -126,6 +126,9 @@ class MediaGraph {
   Result<std::vector<uint8_t>> GetCurrentBuffer(uint32_t leadingBytes = 0);
   // The picture on screen's place in presentation order.
   int64_t CurrentPictureIndex() const;
+  // True when the video holds no picture after the one on screen and the clock has passed that
+  // picture's frame: a video that ended before its stated length.
+  bool EndOfPictures() const;
 
   // The audio volume, in hundredths of a decibel from -10000 (silent) to 0. Nothing is played:
   // the value is only kept.

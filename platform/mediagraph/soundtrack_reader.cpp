@@ -213,7 +213,7 @@ Result<std::optional<PcmFormat>> ProbeSoundtrack(const std::string& path, const 
   return std::optional<PcmFormat>(DefaultFormat(*opened.source->Stream(opened.stream)->codecpar));
 }
 
-Result<std::optional<PcmSoundtrack>> ReadSoundtrack(const std::string& path, const PcmRequest& request,
+Result<std::optional<DecodedSoundtrack>> ReadSoundtrack(const std::string& path, const PcmRequest& request,
                                                     const SoundtrackProgress& progress,
                                                     const SoundtrackLimits& limits) {
   if (request.channels > kWidestOutput) {
@@ -221,7 +221,7 @@ Result<std::optional<PcmSoundtrack>> ReadSoundtrack(const std::string& path, con
   }
   auto track = OpenTrack(path, limits);
   if (!track) return track.error();
-  if (!*track) return std::optional<PcmSoundtrack>();
+  if (!*track) return std::optional<DecodedSoundtrack>();
   OpenedTrack& opened = **track;
   MediaSource& source = *opened.source;
   const AVCodecParameters& parameters = *source.Stream(opened.stream)->codecpar;
@@ -280,10 +280,10 @@ Result<std::optional<PcmSoundtrack>> ReadSoundtrack(const std::string& path, con
   if (Status flushed = decoder.Flush(); !flushed) return flushed.error();
   if (progress) progress(1.0);
 
-  PcmSoundtrack soundtrack;
+  DecodedSoundtrack soundtrack;
   soundtrack.format = format;
   soundtrack.data = std::move(decoder.Data());
-  return std::optional<PcmSoundtrack>(std::move(soundtrack));
+  return std::optional<DecodedSoundtrack>(std::move(soundtrack));
 }
 
 }  // namespace reel

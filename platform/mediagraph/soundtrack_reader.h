@@ -29,7 +29,7 @@ struct PcmFormat {
   uint16_t bitsPerSample = 16;
 };
 
-struct PcmSoundtrack {
+struct DecodedSoundtrack {
   PcmFormat format;
   std::vector<uint8_t> data;  // whole sample frames
 };
@@ -54,7 +54,7 @@ Result<std::optional<PcmFormat>> ProbeSoundtrack(const std::string& path, const 
 // Reads the primary audio stream of `path` whole. Nothing when the file has no audio stream; an
 // error when the file cannot be opened, the stream has no decoder, or the PCM would exceed 4 GiB
 // (the length fields of the audio records are 32-bit). Packets that do not decode are passed over.
-Result<std::optional<PcmSoundtrack>> ReadSoundtrack(const std::string& path, const PcmRequest& request = {},
+Result<std::optional<DecodedSoundtrack>> ReadSoundtrack(const std::string& path, const PcmRequest& request = {},
                                                     const SoundtrackProgress& progress = {},
                                                     const SoundtrackLimits& limits = {});
 

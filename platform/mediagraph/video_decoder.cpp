@@ -126,7 +126,11 @@ int64_t VideoDecoder::PresentationTime(const AVFrame& frame) {
     if (!origin_) origin_ = frame.best_effort_timestamp;
     time = av_rescale_q(frame.best_effort_timestamp - *origin_, timeBase, kMediaTimeBase);
   }
-  if (lastTime_ >= 0 && time <= lastTime_) time = lastTime_ + std::max<int64_t>(declaredFrameTime_, 1);
+  // A picture without a time follows the one before it by a frame. One whose time repeats or goes
+  // back (a muxer's slip: a stamp written one picture late) follows it by the least step, so the
+  // slip does not push every later picture a frame late.
+  if (lastTime_ >= 0 && time < 0) time = lastTime_ + std::max<int64_t>(declaredFrameTime_, 1);
+  if (lastTime_ >= 0 && time <= lastTime_) time = lastTime_ + 1;
   if (time < 0) time = 0;
   lastTime_ = time;
   return time;

@@ -111,6 +111,24 @@ TEST_F(CliProgramTest, OutputFolderAndOptionsReachTheJob) {
   EXPECT_TRUE(std::filesystem::exists(folder_.File("out/clip.mp3")));
 }
 
+// The media-framework options reach the job: forced, the AVI is read through the media
+// framework (30 fps measured, so the fixed 24 fps rate is ignored), and the companion is Ogg.
+TEST_F(CliProgramTest, MediaFrameworkOptionsTakeEffect) {
+  MakeClip("clip.avi", 30);
+  Result result = Run({"--force-media-framework", "--original-frame", "24", "--playback-mode", "time", "--encoder",
+                       "ogg", "clip.avi"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("14 frames at 15 fps (source 30 fps)"), std::string::npos) << result.out;
+  EXPECT_TRUE(std::filesystem::exists(folder_.File("clip.ogg")));
+  EXPECT_FALSE(std::filesystem::exists(folder_.File("clip.mp3")));
+  const std::string mpeg = folder_.File("clip.mpg");
+  ASSERT_TRUE(test::RunFfmpegTool("-i '" + folder_.File("clip.avi") + "' -c:v mpeg1video -c:a mp2 '" + mpeg + "'"));
+  result = Run({"--original-frame", "24", "clip.mpg"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("14 frames at 12 fps (source 24 fps)"), std::string::npos) << result.out;
+  EXPECT_TRUE(std::filesystem::exists(folder_.File("clip.mp3")));
+}
+
 TEST_F(CliProgramTest, RefusesToOverwriteTheSource) {
   const std::string source = MakeClip("movie.qrx", 10);
   const auto before = test::ReadAllBytes(source);

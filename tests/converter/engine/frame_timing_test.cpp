@@ -106,3 +106,77 @@ TEST(BoxFitTest, HeaderFitKeepsTheBoxWidth) {
 
 }  // namespace
 }  // namespace reel
+
+namespace reel {
+namespace {
+
+constexpr int64_t kSecond = 10'000'000;  // media time units
+
+struct MediaTimingCase {
+  const char* name;
+  MediaLength length;
+  uint32_t fixedRate;
+  FrameRateChoice choice;
+  uint32_t measured, source, target, step, frames;
+};
+
+class MediaFrameRateArithmetic : public ::testing::TestWithParam<MediaTimingCase> {};
+
+TEST_P(MediaFrameRateArithmetic, GivesRatesStepAndFrameCount) {
+  const MediaTimingCase& c = GetParam();
+  const Result<MediaFrameTiming> timing = ComputeMediaFrameTiming(c.length, c.fixedRate, c.choice);
+  ASSERT_TRUE(timing) << timing.error().message;
+  EXPECT_EQ(timing->measuredRate, c.measured);
+  EXPECT_EQ(timing->sourceRate, c.source);
+  EXPECT_EQ(timing->targetRate, c.target);
+  EXPECT_EQ(timing->step, c.step);
+  EXPECT_EQ(timing->frameCount, c.frames);
+  const FrameTiming movie = timing->AsFrameTiming();
+  EXPECT_EQ(movie.frameCount, c.frames);
+  EXPECT_EQ(movie.targetRate, c.target);
+}
+
+// 2,997 frames in 100 s measure 29 (>= 28 counts as 30); 2,398 in 100 s measure 23; a 25 fps
+// source kept at every second frame is labelled 12; a stated count above a million is taken from
+// the duration instead.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, MediaFrameRateArithmetic,
+    ::testing::Values(
+        MediaTimingCase{"ntsc_standard", {100 * kSecond, 2997, 333667}, 0, FrameRateChoice::kStandard, 30, 30, 15, 2, 1498},
+        MediaTimingCase{"ntsc_lowest", {100 * kSecond, 2997, 333667}, 0, FrameRateChoice::kLowest, 30, 30, 10, 3, 998},
+        MediaTimingCase{"ntsc_highest", {100 * kSecond, 2997, 333667}, 0, FrameRateChoice::kHighest, 30, 30, 30, 1, 2996},
+        MediaTimingCase{"film", {100 * kSecond, 2398, 417083}, 0, FrameRateChoice::kHighest, 23, 23, 23, 1, 2397},
+        MediaTimingCase{"pal_standard", {12 * kSecond, 300, 400000}, 0, FrameRateChoice::kStandard, 25, 25, 12, 2, 149},
+        MediaTimingCase{"twenty_lowest", {15 * kSecond, 300, 500000}, 0, FrameRateChoice::kLowest, 20, 20, 6, 3, 99},
+        MediaTimingCase{"fixed_24", {100 * kSecond, 2997, 333667}, 24, FrameRateChoice::kStandard, 30, 24, 12, 2, 1498},
+        MediaTimingCase{"huge_count", {10 * kSecond, 5'000'000'000, 400000}, 0, FrameRateChoice::kStandard, 25, 25, 12, 2, 124},
+        MediaTimingCase{"one_step", {kSecond / 15, 2, 333667}, 0, FrameRateChoice::kStandard, 30, 30, 15, 2, 0}),
+    [](const ::testing::TestParamInfo<MediaTimingCase>& timing) { return std::string(timing.param.name); });
+
+// Frame sync keeps source frames (k + 1) x N, time sync k x N: a 300-frame source with N = 2 gives
+// 149 frames, 2 ... 298 or 0 ... 296.
+TEST(MediaFrameRateArithmeticTest, TheTwoModesKeepNeighbouringFrames) {
+  const auto timing = ComputeMediaFrameTiming({10 * kSecond, 300, 333333}, 0, FrameRateChoice::kStandard);
+  ASSERT_TRUE(timing);
+  ASSERT_EQ(timing->frameCount, 149u);
+  EXPECT_EQ(MediaSourceFrameFor(0, timing->step, true), 2);
+  EXPECT_EQ(MediaSourceFrameFor(148, timing->step, true), 298);
+  EXPECT_EQ(MediaSourceFrameFor(0, timing->step, false), 0);
+  EXPECT_EQ(MediaSourceFrameFor(148, timing->step, false), 296);
+}
+
+// No frame count, a duration under a millisecond and a measured rate of 0 are refused.
+TEST(MediaFrameRateArithmeticTest, SourcesWithoutARateAreRefused) {
+  const auto none = ComputeMediaFrameTiming({kSecond, 0, 0}, 0, FrameRateChoice::kStandard);
+  ASSERT_FALSE(none);
+  EXPECT_EQ(none.kind(), ErrorKind::kDamaged);
+  const auto instant = ComputeMediaFrameTiming({9999, 1, 333333}, 0, FrameRateChoice::kStandard);
+  ASSERT_FALSE(instant);
+  EXPECT_EQ(instant.kind(), ErrorKind::kRefused);
+  const auto still = ComputeMediaFrameTiming({1000 * kSecond, 1, 333333}, 0, FrameRateChoice::kStandard);
+  ASSERT_FALSE(still);
+  EXPECT_EQ(still.kind(), ErrorKind::kRefused);
+}
+
+}  // namespace
+}  // namespace reel

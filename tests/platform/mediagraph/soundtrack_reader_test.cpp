@@ -13,19 +13,19 @@
 namespace reel {
 namespace {
 
-int16_t SampleAt(const PcmSoundtrack& track, std::size_t frame, std::size_t channel) {
+int16_t SampleAt(const DecodedSoundtrack& track, std::size_t frame, std::size_t channel) {
   const std::size_t at = frame * track.format.blockAlign + channel * 2;
   return static_cast<int16_t>(track.data[at] | (track.data[at + 1] << 8));
 }
 
 // The loudest sample of `channel` over `frames` sample frames from `first`.
-int Peak(const PcmSoundtrack& track, std::size_t channel, std::size_t first, std::size_t frames) {
+int Peak(const DecodedSoundtrack& track, std::size_t channel, std::size_t first, std::size_t frames) {
   int peak = 0;
   for (std::size_t frame = first; frame < first + frames; ++frame) peak = std::max(peak, std::abs(SampleAt(track, frame, channel)));
   return peak;
 }
 
-std::size_t Frames(const PcmSoundtrack& track) { return track.data.size() / track.format.blockAlign; }
+std::size_t Frames(const DecodedSoundtrack& track) { return track.data.size() / track.format.blockAlign; }
 
 class SoundtrackReaderTest : public testing::Test {
  protected:
@@ -50,7 +50,7 @@ struct Expected {
   uint32_t rate;
 };
 
-void ExpectTone(const PcmSoundtrack& track, Expected expected, double seconds) {
+void ExpectTone(const DecodedSoundtrack& track, Expected expected, double seconds) {
   EXPECT_EQ(track.format.formatTag, 1);
   EXPECT_EQ(track.format.channels, expected.channels);
   EXPECT_EQ(track.format.samplesPerSec, expected.rate);

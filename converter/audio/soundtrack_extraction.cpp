@@ -1,0 +1,61 @@
+#include "converter/audio/soundtrack_extraction.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "converter/audio/mp3_encoder.h"
+#include "converter/audio/ogg_encoder.h"
+#include "converter/audio/pcm_conversion.h"
+#include "platform/mediagraph/soundtrack_reader.h"
+
+namespace reel {
+namespace {
+
+constexpr uint32_t kHighRate = 44100;
+constexpr uint32_t kLowRate = 22050;
+
+}  // namespace
+
+WAVEFORMATEX IntermediateSoundtrackFormat(uint32_t sourceRate) {
+  const uint32_t rate = sourceRate == kHighRate || sourceRate == kLowRate ? sourceRate : kLowRate;
+  WAVEFORMATEX format = PcmWaveFormat(rate, 2, 16);
+  format.extraSize = 18;  // as the extracted track's record says; PCM ignores it
+  return format;
+}
+
+WAVEFORMATEX DecodedSoundtrackFormat(const PcmFormat& source, const SoundtrackSettings& settings) {
+  const WAVEFORMATEX intermediate = IntermediateSoundtrackFormat(source.samplesPerSec);
+  const WAVEFORMATEX target = CompanionTargetFormat(settings.highRate, settings.stereo);
+  const uint32_t rate = std::min(intermediate.samplesPerSec, target.samplesPerSec);
+  const uint16_t channels = source.channels == 1 && target.channels == 1 ? 1 : intermediate.channels;
+  WAVEFORMATEX format = PcmWaveFormat(rate, channels, 16);
+  format.extraSize = intermediate.extraSize;
+  return format;
+}
+
+std::optional<const char*> CompanionExtension(int32_t encoderChoice) {
+  if (encoderChoice == kEncoderMp3) return ".mp3";
+  if (encoderChoice == kEncoderOgg) return ".ogg";
+  return std::nullopt;
+}
+
+Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings) {
+  if (!CompanionExtension(settings.encoderChoice)) return std::optional<EncodedAudio>();
+  const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path);
+  if (!probed) return probed.error();
+  if (!*probed) return std::optional<EncodedAudio>();
+  const WAVEFORMATEX decoded = DecodedSoundtrackFormat(**probed, settings);
+  Result<std::optional<DecodedSoundtrack>> track =
+      ReadSoundtrack(path, PcmRequest{decoded.samplesPerSec, decoded.channels});
+  if (!track) return track.error();
+  if (!*track) return std::optional<EncodedAudio>();
+  const std::vector<uint8_t>& pcm = (*track)->data;
+  if (settings.encoderChoice == kEncoderOgg) {
+    return std::optional<EncodedAudio>(EncodeOgg(pcm, decoded, OggQualityIndex(settings.bitRateIndex),
+                                                 settings.highRate, settings.stereo));
+  }
+  return std::optional<EncodedAudio>(
+      EncodeMp3(pcm, decoded, settings.bitRateIndex, settings.highRate, settings.stereo));
+}
+
+}  // namespace reel

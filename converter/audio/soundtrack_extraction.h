@@ -1,0 +1,56 @@
+// The soundtrack of a media-framework source, extracted whole and encoded to the companion format
+// the job chose.
+//
+// The primary audio stream is brought to the intermediate format, 16-bit stereo PCM at the
+// source's rate when that is 44100 or 22050 Hz and at 22050 Hz otherwise, and the encoder then
+// brings it to the companion target format and encodes it: MP3 at the job's bit rate, or Ogg
+// Vorbis at the quality the bit rate maps to, so that the three lowest bit rates share Ogg's
+// lowest quality.
+//
+// A long track is large in PCM (half an hour at 44100 Hz stereo is 318 MB), so the decoder
+// delivers it already as far towards the target as the two stages would take it together: at the
+// lower of the intermediate and the target rate (a track the intermediate format halves to
+// 22050 Hz keeps that band limit when the target is 44100 Hz), and a mono track stays mono when
+// the target is mono. Only what is left (doubling the rate, two channels to one) is converted
+// after, and no full-size intermediate copy is held beside it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/result.h"
+#include "converter/audio/audio_outcome.h"
+#include "platform/acm/wave_format.h"
+#include "platform/mediagraph/soundtrack_reader.h"
+
+namespace reel {
+
+// The companion encoders, numbered as the job record numbers them.
+inline constexpr int32_t kEncoderMp3 = 0;
+inline constexpr int32_t kEncoderOgg = 1;
+
+struct SoundtrackSettings {
+  int32_t encoderChoice = kEncoderMp3;
+  int32_t bitRateIndex = 3;
+  bool highRate = false;
+  bool stereo = true;
+};
+
+// The intermediate format for a source stream of `sourceRate` Hz: stereo 16-bit PCM at 44100 or
+// 22050 Hz.
+WAVEFORMATEX IntermediateSoundtrackFormat(uint32_t sourceRate);
+
+// The format the soundtrack is decoded to for a source stream of format `source` (see above).
+WAVEFORMATEX DecodedSoundtrackFormat(const PcmFormat& source, const SoundtrackSettings& settings);
+
+// The companion file's extension for an encoder choice: ".mp3" or ".ogg"; none for another value,
+// which encodes nothing.
+std::optional<const char*> CompanionExtension(int32_t encoderChoice);
+
+// The encoded soundtrack of `path`. Nothing when the file has no audio stream or the encoder
+// choice is neither MP3 nor Ogg; an error (naming the file) when the file or its audio stream
+// cannot be read.
+Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings);
+
+}  // namespace reel
