@@ -126,7 +126,7 @@ struct AviFrameReader::State {
   FramePtr waitingFrame{av_frame_alloc()};
   bool haveWaiting = false;
   int64_t waitingPosition = 0;
-  int64_t nextCount = 0;  // position of a frame that carries no time stamp
+  int64_t nextCount = 0;  // position given to a packet that carries no time stamp
   bool endOfPackets = false;
   bool drained = false;
   int64_t lastRequest = -1;
