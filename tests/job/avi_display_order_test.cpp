@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include "common/byte_io.h"
@@ -70,6 +71,8 @@ struct CodecCase {
   const char* encoder;  // as ffmpeg -encoders lists it
   const char* arguments;
 };
+
+void PrintTo(const CodecCase& c, std::ostream* out) { *out << c.name; }
 
 bool EncoderAvailable(const std::string& encoder) {
   return std::system(("ffmpeg -hide_banner -encoders 2>/dev/null | grep -q ' " + encoder + " '").c_str()) == 0;
