@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,6 +44,12 @@ uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate);
 // The companion sound's path: the movie path with everything from the file name's last "." on
 // replaced by ".mp3" (or ".mp3" appended when the file name has no ".").
 std::string CompanionSoundPath(const std::string& moviePath);
+
+// The companion sound file of a movie: CompanionSoundPath when that file exists, else a file of
+// the movie's folder whose name differs from it only in the case of ASCII letters ("A.MP3" beside
+// "A.qrx", as files copied from a system that ignores case keep them; the first by byte order if
+// several do); none when there is neither.
+std::optional<std::string> FindCompanionSound(const std::string& moviePath);
 
 // The screen-sized picture buffer and the decoder that writes into it.
 class PictureHolder {
