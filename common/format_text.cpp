@@ -138,12 +138,14 @@ std::optional<Conversion> ParseConversion(FormatCursor& cursor, CodePage page) {
     if (cursor.AtEnd()) return std::nullopt;
     letter = cursor.Next();
     if (std::string_view("dDuUxXoO").find(letter) == std::string_view::npos) return Conversion{};
-  } else if (const std::size_t length =
-                 CharacterLength(cursor.Text(), cursor.Position() - 1, page);
-             length > 1) {
-    // A multibyte character after "%" is consumed whole, so no half of it is left behind.
-    cursor.Advance(length - 1);
-    return Conversion{};
+  } else if (page == CodePage::Utf8) {
+    // Under Shift-JIS the byte after "%" is the letter whatever it is: a lead byte there is an
+    // unknown letter and the byte after it stays as text. A UTF-8 continuation byte is no text on
+    // its own, so under UTF-8 a whole character after "%" is the unknown letter.
+    if (const std::size_t length = CharacterLength(cursor.Text(), cursor.Position() - 1, page); length > 1) {
+      cursor.Advance(length - 1);
+      return Conversion{};
+    }
   }
   Conversion conversion = ClassifyLetter(letter);
   if (IsNumericLetter(conversion.letter)) {

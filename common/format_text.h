@@ -11,6 +11,10 @@
 //   %r  keeps what the destination already holds and appends after it
 //   %l  before d D u U x X o O is ignored; before anything else it swallows that byte
 //
+// Any other byte after "%" is an unknown letter: it is consumed and writes nothing. Under
+// Shift-JIS that is the one byte even when it starts a double-byte character, whose second byte
+// then stays as text; under UTF-8 it is the whole character.
+//
 // The numeric letters take a flag "+" or "-" (only d and f use it: "+" writes "+" or "-", "-"
 // writes " " or "-"; without a flag no sign is written at all) and a width of one or two digits;
 // s and S take a width only; c takes neither. Integer, character and text conversions take the

@@ -1,11 +1,24 @@
 #include "common/string_search.h"
 
+#include <string>
+
 #include "common/code_page.h"
 
 namespace reel {
 namespace {
 
 char FoldToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// The text with its ASCII letters in upper case; multibyte characters are kept as they are.
+std::string FoldedText(std::string_view text, CodePage page) {
+  std::string folded(text);
+  for (std::size_t pos = 0; pos < folded.size();) {
+    const std::size_t length = CharacterLength(folded, pos, page);
+    if (length == 1) folded[pos] = FoldToUpper(folded[pos]);
+    pos += length;
+  }
+  return folded;
+}
 
 }  // namespace
 
@@ -36,6 +49,16 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     pos += length;
   }
   return pos == b.size();
+}
+
+bool LessNoCase(std::string_view a, std::string_view b) {
+  const CodePage page = CurrentCodePage();
+  a = UpToZero(a);
+  b = UpToZero(b);
+  const std::string foldedA = FoldedText(a, page);
+  const std::string foldedB = FoldedText(b, page);
+  if (foldedA != foldedB) return std::string_view(foldedA) < std::string_view(foldedB);
+  return a < b;
 }
 
 }  // namespace reel

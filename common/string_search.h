@@ -19,4 +19,9 @@ std::optional<std::size_t> FindLastChar(std::string_view text, char wanted);
 // character of `a` must be matched byte for byte by `b`; `b` must end where `a` ends.
 bool EqualNoCase(std::string_view a, std::string_view b);
 
+// Orders texts as a folder listing does: ASCII letters compared regardless of case (as upper
+// case), multibyte characters by their bytes; texts equal that way are ordered by their bytes, so
+// that different texts never compare equal.
+bool LessNoCase(std::string_view a, std::string_view b);
+
 }  // namespace reel

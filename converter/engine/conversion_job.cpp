@@ -7,8 +7,10 @@
 // that cannot be written stops the job.
 #include "converter/engine/conversion_job.h"
 
+#include <exception>
 #include <filesystem>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "common/string_search.h"
@@ -66,6 +68,28 @@ Status CWavFileMake::Run::RefuseOutputOverSource(const char* extension) const {
 CWavFileMake::CWavFileMake(JobSettings settings)
     : settings_(std::move(settings)), frameCoders_(FramePipeline::DefaultCoders()) {}
 
+// Ends the report of a job that did not run to its end: every output the job completed is removed
+// too (unfinished ones went with their stages), so nothing is left that is half of a conversion.
+// Nothing here may throw: the job's thread must always reach its finished flag.
+void CWavFileMake::EndWithoutOutput(JobReport& report, JobStatus status, const char* why,
+                                    const char* detail) const noexcept {
+  try {
+    std::error_code ignored;
+    if (!report.moviePath.empty()) std::filesystem::remove(report.moviePath, ignored);
+    if (!report.audioPath.empty()) std::filesystem::remove(report.audioPath, ignored);
+  } catch (...) {
+    // A name that cannot even be held in memory names no file that could be removed.
+  }
+  report = JobReport();
+  report.status = status;
+  try {
+    report.error = settings_.sourcePath + ": " + why;
+    if (detail != nullptr && *detail != '\0') report.error += std::string(" (") + detail + ")";
+  } catch (...) {
+    report.error.clear();
+  }
+}
+
 uint32_t CWavFileMake::RunThread() {
   if (finished.load() == 1) return 0;
   JobReport report;
@@ -80,19 +104,14 @@ uint32_t CWavFileMake::RunThread() {
       report.error = outcome.error().message;
     }
   } catch (const CExKilledByCtrl&) {
-    // Unfinished files went with their stages; files this job already completed go too, so a
-    // stopped job leaves no half of its output behind.
-    std::error_code ignored;
-    if (!report.moviePath.empty()) std::filesystem::remove(report.moviePath, ignored);
-    if (!report.audioPath.empty()) std::filesystem::remove(report.audioPath, ignored);
-    report = JobReport();
-    report.status = JobStatus::kStopped;
-    report.error = settings_.sourcePath + ": stopped; no output was kept";
-    code = 1;
+    EndWithoutOutput(report, JobStatus::kStopped, "stopped; no output was kept");
   } catch (const std::bad_alloc&) {
-    report.status = JobStatus::kFailed;
-    report.error = settings_.sourcePath + ": out of memory";
-    code = 1;
+    EndWithoutOutput(report, JobStatus::kFailed, "out of memory; no output was kept");
+  } catch (const std::exception& failure) {
+    // For instance a thread of the frame loop that could not be started (std::system_error).
+    EndWithoutOutput(report, JobStatus::kFailed, "the conversion failed; no output was kept", failure.what());
+  } catch (...) {
+    EndWithoutOutput(report, JobStatus::kFailed, "the conversion failed; no output was kept");
   }
   report_ = std::move(report);
   finished.store(1, std::memory_order_release);

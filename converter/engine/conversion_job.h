@@ -84,7 +84,8 @@ class CWavFileMake : public CWinThreadMaster {
   ~CWavFileMake() override { JoinThread(); }
 
   // The job body. 0 when the job ran to its end, 1 when it ended without its output (the source
-  // could not be read, it was refused, failed or was stopped).
+  // could not be read, it was refused, failed or was stopped). Whatever is thrown inside the job,
+  // it ends with a report and `finished` set.
   uint32_t RunThread() override;
 
   const JobSettings& Settings() const { return settings_; }
@@ -104,6 +105,8 @@ class CWavFileMake : public CWinThreadMaster {
 
  private:
   class Run;
+
+  void EndWithoutOutput(JobReport& report, JobStatus status, const char* why, const char* detail = nullptr) const noexcept;
 
   JobSettings settings_;
   JobReport report_;

@@ -10,6 +10,7 @@ namespace {
 // A movie's index must fit below 4 GiB together with its 48-byte header.
 constexpr uint64_t kMaxFrames = (uint64_t{UINT32_MAX} - 48) / 24;
 
+// trunc(factor x side), but never 0: a movie side of 0 could not be coded (see FitBoxToSource).
 uint32_t TruncatedProduct(double factor, uint32_t side) {
   const double product = std::trunc(factor * static_cast<double>(side));
   return static_cast<uint32_t>(std::clamp(product, 1.0, static_cast<double>(UINT32_MAX)));

@@ -90,11 +90,22 @@ PictureSize BoxForChoice(PictureSizeChoice pictureSizeChoice);
 // The fit on a video file's first frame: the side that would overflow the box is kept and the
 // other shrinks to keep the source's shape (truncated, at least 1). A source size of 0 leaves the
 // box as it is.
+//
+// Why at least 1: a source far wider than tall (2,000 x 1 into 320 x 240 gives 320 x 0.16) would
+// truncate to a side of 0, and a picture without rows or columns can be neither scaled, nor
+// JPEG-compressed, nor coded, so every frame of the movie would fail. One row (or column) keeps a
+// movie that plays. The fit never grows a side beyond the box, so it needs no upper limit.
 PictureSize FitBoxToSource(PictureSize box, PictureSize source);
 
 // The fit a ".mj" job makes from its header: the width stays the box width and the height follows
 // the source's shape whenever the two scale factors differ (so a portrait source gives a movie
-// taller than the box). Nothing when a source side is 0.
+// taller than the box). Nothing when a source side is 0. Truncated to at least 1, as above.
+//
+// Unlike the video-file fit, this one can grow the height without bound: a source narrower than
+// the box is enlarged to the box width, so a 4 x 480 header asks for 320 x 38,400. The job refuses
+// a height above BmpImage::kMaxDimension (16,384) before writing anything: no scaled picture of
+// that size can be made, the frame header holds sides of 16 bits, and each such frame would take
+// tens of megabytes to no purpose: the job would only fail on its first frame.
 std::optional<PictureSize> FitBoxFromHeader(PictureSize box, PictureSize source);
 
 }  // namespace reel

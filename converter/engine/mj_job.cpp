@@ -22,6 +22,8 @@ Status CWavFileMake::Run::RunMj() {
   if (!timing) return SourceError(ErrorKind::kRefused, "the .mj file is too long for one movie");
   const auto size = FitBoxFromHeader(BoxForChoice(settings_.pictureSizeChoice), {header.width, header.height});
   if (!size) return SourceError(ErrorKind::kDamaged, "the .mj header gives a picture size of 0");
+  // The fit enlarges a source narrower than the box; a height beyond the largest picture the
+  // scaler makes could never be coded (see FitBoxFromHeader), so nothing is written at all.
   if (size->height > BmpImage::kMaxDimension) {
     return SourceError(ErrorKind::kUnsupported, "the .mj picture is too narrow for its height to fit a movie");
   }

@@ -181,6 +181,30 @@ class StreamEncoder {
   uint32_t OutputRate() const { return config_.outputRate != 0 ? config_.outputRate : config_.input.samplesPerSecond; }
   uint32_t ActualBitRate() const { return NearestAllowedBitRate(config_.bitRate, OutputRate()); }
 
+  // The highest bit rate a frame of a constant-rate stream with an information frame may take.
+  //
+  // Such a stream is encoded at an average rate pinned at the bit rate. The encoder gives a
+  // granule it finds below the threshold of hearing a fixed allowance (its share of a frame at the
+  // lowest MPEG-1 rate, 32 kbit/s), which may be more than the rate left for it; with the reservoir
+  // empty, the frame then holds more than a frame at the bit rate can carry, and with no higher rate
+  // allowed the encoder stops the process. That happens at the lowest MPEG-1 rates, 32 and
+  // 40 kbit/s, where the allowance is most of a frame. There a frame may step up as far as it takes
+  // to carry a whole allowance more: the lowest rate whose frames are larger by a frame at
+  // 32 kbit/s less its header and side information. Every other frame stays at the bit rate, and
+  // every other setting keeps every frame at it (and its stream exactly as before).
+  uint32_t HighestFrameRate() const {
+    const uint32_t rate = ActualBitRate();
+    const uint32_t sampleRate = OutputRate();
+    if (sampleRate < 32000 || rate > kMpeg1BitRates[1]) return rate;
+    const auto frameBits = [sampleRate](uint32_t kbps) { return 144000u * kbps / sampleRate * 8u; };
+    const uint32_t headerBits = (config_.mode == 0 ? 4u + 17u : 4u + 32u) * 8u;
+    const uint32_t allowance = frameBits(kMpeg1BitRates[0]) - headerBits;
+    for (const uint32_t higher : kMpeg1BitRates) {
+      if (higher > rate && frameBits(higher) - frameBits(rate) >= allowance) return higher;
+    }
+    return kMpeg1BitRates.back();
+  }
+
   bool ApplyParameters() {
     lame_global_flags* flags = lame_.get();
     lame_set_num_channels(flags, static_cast<int>(config_.input.channels));
@@ -188,13 +212,14 @@ class StreamEncoder {
     lame_set_out_samplerate(flags, static_cast<int>(OutputRate()));
     lame_set_mode(flags, config_.mode == 0 ? MONO : JOINT_STEREO);
     if (config_.constantRate && config_.infoFrame) {
-      // Every audio frame at the bit rate, pinned as an average rate whose lowest and highest
-      // are that rate: in this mode the information frame may use a larger frame of its own,
-      // which it needs at low bit rates, where a frame is too small to hold it.
+      // Every audio frame at the bit rate, pinned as an average rate whose lowest (and, but for
+      // the lowest MPEG-1 rates, highest) is that rate: in this mode the information frame may
+      // use a larger frame of its own, which it needs at low bit rates, where a frame is too
+      // small to hold it.
       lame_set_VBR(flags, vbr_abr);
       lame_set_VBR_mean_bitrate_kbps(flags, static_cast<int>(ActualBitRate()));
       lame_set_VBR_min_bitrate_kbps(flags, static_cast<int>(ActualBitRate()));
-      lame_set_VBR_max_bitrate_kbps(flags, static_cast<int>(ActualBitRate()));
+      lame_set_VBR_max_bitrate_kbps(flags, static_cast<int>(HighestFrameRate()));
       lame_set_VBR_hard_min(flags, 1);
     } else if (config_.constantRate) {
       lame_set_VBR(flags, vbr_off);

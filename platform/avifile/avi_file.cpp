@@ -1,5 +1,9 @@
 #include "platform/avifile/avi_file.h"
 
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <span>
 #include <utility>
 
 #include "common/byte_io.h"
@@ -57,6 +61,75 @@ std::vector<uint8_t> WaveFormatBlock(const AVCodecParameters& parameters) {
   return bytes;
 }
 
+// A stream header's own time scale and rate (dwScale, dwRate).
+struct HeaderRate {
+  uint32_t scale = 0;
+  uint32_t rate = 0;
+};
+
+// The header list of an AVI is a few kilobytes (more with an OpenDML index); nothing sound
+// comes near this.
+constexpr uint32_t kMaxHeaderListBytes = 64u << 20;
+constexpr std::size_t kChunkHeaderSize = 8;
+// dwScale and dwRate lie at bytes 20 and 24 of a stream header.
+constexpr std::size_t kStreamHeaderRateEnd = 28;
+
+bool IsFourCc(std::span<const uint8_t> bytes, const char* code) {
+  return bytes.size() >= 4 && std::equal(bytes.begin(), bytes.begin() + 4, code);
+}
+
+// Calls `visit(id, body)` for each chunk in `list`, in order; chunks are padded to even sizes. A
+// chunk that claims more than is left is cut to what is there.
+template <typename Visit>
+void ForEachChunk(std::span<const uint8_t> list, Visit visit) {
+  std::size_t at = 0;
+  while (list.size() - at >= kChunkHeaderSize) {
+    const std::span<const uint8_t> header = list.subspan(at, kChunkHeaderSize);
+    const std::size_t size = std::min<std::size_t>(LoadU32(header.subspan<4, 4>()), list.size() - at - kChunkHeaderSize);
+    visit(header.first(4), list.subspan(at + kChunkHeaderSize, size));
+    at += kChunkHeaderSize + size + (size & 1);
+    at = std::min(at, list.size());
+  }
+}
+
+// The body of the file's header list ("LIST" "hdrl"), or nothing when there is none.
+std::optional<std::vector<uint8_t>> ReadHeaderList(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::array<uint8_t, 12> chunk{};
+  if (!file.read(reinterpret_cast<char*>(chunk.data()), 12)) return std::nullopt;  // "RIFF" size "AVI "
+  while (file.read(reinterpret_cast<char*>(chunk.data()), 12)) {  // id, size, list type
+    const uint32_t size = LoadU32(std::span<const uint8_t>(chunk).subspan<4, 4>());
+    const bool isList = IsFourCc(chunk, "LIST");
+    if (isList && IsFourCc(std::span<const uint8_t>(chunk).subspan(8), "hdrl")) {
+      if (size < 4) return std::nullopt;
+      std::vector<uint8_t> body(std::min(size - 4, kMaxHeaderListBytes));
+      file.read(reinterpret_cast<char*>(body.data()), static_cast<std::streamsize>(body.size()));
+      body.resize(static_cast<std::size_t>(file.gcount()));
+      return body;
+    }
+    // Past this chunk: 8 header bytes and its padded body, of which 4 bytes were read.
+    file.seekg(static_cast<std::streamoff>(uint64_t{size} + (size & 1)) - 4, std::ios::cur);
+  }
+  return std::nullopt;
+}
+
+// Every stream header's scale and rate, in file order (one per stream list "strl").
+std::vector<HeaderRate> StreamHeaderRates(const std::string& path) {
+  std::vector<HeaderRate> rates;
+  const auto headerList = ReadHeaderList(path);
+  if (!headerList) return rates;
+  ForEachChunk(*headerList, [&rates](std::span<const uint8_t> id, std::span<const uint8_t> body) {
+    if (!IsFourCc(id, "LIST") || !IsFourCc(body, "strl")) return;
+    bool found = false;
+    ForEachChunk(body.subspan(4), [&](std::span<const uint8_t> innerId, std::span<const uint8_t> inner) {
+      if (found || !IsFourCc(innerId, "strh") || inner.size() < kStreamHeaderRateEnd) return;
+      found = true;
+      rates.push_back({LoadU32(inner.subspan<20, 4>()), LoadU32(inner.subspan<24, 4>())});
+    });
+  });
+  return rates;
+}
+
 struct PacketDeleter {
   void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
@@ -89,9 +162,18 @@ AviStreamInfo AviFile::StreamInfo(uint32_t stream) const {
   if (stream >= StreamCount()) return info;
   const AVStream& avStream = *demuxer_->Stream(stream);
   info.fccType = StreamType(*avStream.codecpar);
-  // The demuxer keeps a stream's scale and rate as its time base (scale / rate seconds per unit).
-  info.scale = ClampToU32(avStream.time_base.num);
-  info.rate = ClampToU32(avStream.time_base.den);
+  // The scale and rate are the stream header's own: the demuxer's time base is their fraction
+  // reduced, and stands in 25 frames per second for a rate or scale of 0. The header is read
+  // afresh (it is small); the time base serves only when the stream headers cannot be matched
+  // with the demuxer's streams.
+  const std::vector<HeaderRate> rates = StreamHeaderRates(path_);
+  if (rates.size() == StreamCount()) {
+    info.scale = rates[stream].scale;
+    info.rate = rates[stream].rate;
+  } else {
+    info.scale = ClampToU32(avStream.time_base.num);
+    info.rate = ClampToU32(avStream.time_base.den);
+  }
   info.length = StreamLength(avStream);
   return info;
 }

@@ -1,20 +1,42 @@
 // Frame reading on libavcodec and libswscale.
 //
+// Source frame p is the picture an AVI player shows at position p: the p-th picture in display
+// order. Chunks hold pictures in the order they were coded, which differs from display order once
+// a codec sends a later picture ahead of the B-frames that refer to it.
+//
 // Two ways to reach source frame p. A codec whose every frame stands alone (Motion-JPEG,
-// uncompressed DIBs) needs only the last packet at or before p decoded: the packets in between are
-// read and dropped, which is most of a job's saving when it keeps one frame in two or three. Any
-// other codec is decoded frame by frame, and the last decoded picture at or before p is kept. In
-// both cases one picture read past p waits for the next request.
+// uncompressed DIBs) never reorders, so chunk p holds picture p and only the last packet at or
+// before p needs decoding: the packets in between are read and dropped, which is most of a job's
+// saving when it keeps one frame in two or three. Any other codec is decoded frame by frame, and
+// the last decoded picture at or before p is kept. In both cases one picture read past p waits for
+// the next request.
+//
+// Where a decoded picture stands. Every packet is stamped with its chunk's position before it is
+// decoded, and the decoder hands the stamp on with the picture it coded. A decoder that holds no
+// picture back for reordering delivers pictures in chunk order, so each stands at its own stamp,
+// and a chunk whose picture does not decode leaves its position to the picture before. A decoder
+// that reorders delivers pictures in display order, so the n-th picture it delivers takes the n-th
+// position that carried a packet: the positions of the packets sent are queued and each picture
+// takes the first. (The n-th picture cannot come out before n packets went in, so the queue
+// always holds its position by then.) A chunk left empty (a dropped frame) queues nothing and
+// shows the picture before it either way.
+//
+// MPEG-4 part 2 written with "packed" B-frames (a reference picture and the B-frame shown before
+// it in one chunk, then a few-byte placeholder chunk where the reference picture is shown) is
+// unpacked first: the B-frame moves into the placeholder's chunk, after which the stream is an
+// ordinary reordering one, one picture per chunk.
 #include "platform/avifile/avi_frame_reader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
+#include <deque>
 #include <span>
 #include <utility>
 
@@ -42,6 +64,9 @@ struct FrameDeleter {
 struct PacketDeleter {
   void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
+struct FilterDeleter {
+  void operator()(AVBSFContext* filter) const { av_bsf_free(&filter); }
+};
 struct ScalerDeleter {
   void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
@@ -49,6 +74,7 @@ struct ScalerDeleter {
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using FilterPtr = std::unique_ptr<AVBSFContext, FilterDeleter>;
 
 bool IsIntraOnly(AVCodecID id) {
   const AVCodecDescriptor* descriptor = avcodec_descriptor_get(id);
@@ -60,6 +86,22 @@ int64_t PacketPosition(const AVPacket& packet) {
   return packet.pts;
 }
 
+// The filter that moves packed B-frames into their placeholder chunks, for MPEG-4 part 2 (it passes
+// an unpacked stream through unchanged). Nothing for other codecs, or when the filter is missing
+// from the libraries or cannot start.
+FilterPtr PackedFrameFilter(const AVStream& stream) {
+  if (stream.codecpar->codec_id != AV_CODEC_ID_MPEG4) return nullptr;
+  const AVBitStreamFilter* unpack = av_bsf_get_by_name("mpeg4_unpack_bframes");
+  if (unpack == nullptr) return nullptr;
+  AVBSFContext* raw = nullptr;
+  if (av_bsf_alloc(unpack, &raw) < 0) return nullptr;
+  FilterPtr filter(raw);
+  if (avcodec_parameters_copy(filter->par_in, stream.codecpar) < 0) return nullptr;
+  filter->time_base_in = stream.time_base;
+  if (av_bsf_init(filter.get()) < 0) return nullptr;
+  return filter;
+}
+
 }  // namespace
 
 struct AviFrameReader::State {
@@ -67,6 +109,10 @@ struct AviFrameReader::State {
   unsigned stream = 0;
   CodecContextPtr codec;
   bool intraOnly = false;
+  FilterPtr unpacker;  // MPEG-4 part 2 only
+  bool unpackerFlushed = false;  // the end of the stream was signalled to the unpacker
+  std::deque<int64_t> sentPositions;  // of the packets sent and not yet matched with a picture
+  int64_t lastPosition = -1;  // of the last picture placed
   PacketPtr packet{av_packet_alloc()};
   FramePtr decoded{av_frame_alloc()};
   std::unique_ptr<SwsContext, ScalerDeleter> scaler;
@@ -80,7 +126,7 @@ struct AviFrameReader::State {
   FramePtr waitingFrame{av_frame_alloc()};
   bool haveWaiting = false;
   int64_t waitingPosition = 0;
-  int64_t nextCount = 0;  // position of a frame that carries no time stamp
+  int64_t nextCount = 0;  // position given to a packet that carries no time stamp
   bool endOfPackets = false;
   bool drained = false;
   int64_t lastRequest = -1;
@@ -95,6 +141,12 @@ struct AviFrameReader::State {
     nextCount = 0;
     endOfPackets = false;
     drained = false;
+    sentPositions.clear();
+    lastPosition = -1;
+    if (unpacker) {
+      av_bsf_flush(unpacker.get());
+      unpackerFlushed = false;
+    }
     av_frame_unref(current.get());
     av_packet_unref(waitingPacket.get());
     av_frame_unref(waitingFrame.get());
@@ -172,9 +224,10 @@ struct AviFrameReader::State {
       }
       if (received != AVERROR(EAGAIN)) return false;
       if (drained) return false;
-      if (ReadPacket()) {
+      if (NextCodedPacket()) {
         // A packet the decoder refuses is a damaged frame: the picture before it stands in.
-        avcodec_send_packet(codec.get(), packet.get());
+        const int64_t position = packet->pts;
+        if (avcodec_send_packet(codec.get(), packet.get()) >= 0) sentPositions.push_back(position);
         continue;
       }
       avcodec_send_packet(codec.get(), nullptr);
@@ -182,11 +235,54 @@ struct AviFrameReader::State {
     }
   }
 
+  // The next packet for the decoder, stamped with its chunk's position, through the unpacker
+  // when there is one; false at the end of the stream.
+  bool NextCodedPacket() {
+    if (!unpacker) {
+      if (!ReadPacket()) return false;
+      StampPosition(*packet);
+      return true;
+    }
+    while (true) {
+      const int filtered = av_bsf_receive_packet(unpacker.get(), packet.get());
+      if (filtered >= 0) {
+        if (packet->size > 0) return true;
+        continue;
+      }
+      if (filtered != AVERROR(EAGAIN) || unpackerFlushed) return false;
+      if (ReadPacket()) {
+        StampPosition(*packet);
+        // A packet the unpacker refuses is dropped like a damaged frame.
+        if (av_bsf_send_packet(unpacker.get(), packet.get()) < 0) av_packet_unref(packet.get());
+      } else {
+        av_bsf_send_packet(unpacker.get(), nullptr);
+        unpackerFlushed = true;
+      }
+    }
+  }
+
+  // The demuxer dates each chunk by its position (its decoding time); the stamp goes into the
+  // presentation time, which the decoder copies onto the picture decoded from the packet.
+  void StampPosition(AVPacket& coded) {
+    const int64_t position = PacketPosition(coded);
+    coded.pts = position == AV_NOPTS_VALUE ? nextCount : position;
+    nextCount = coded.pts + 1;
+  }
+
+  // Where a decoded picture stands (see the top of the file).
   int64_t FramePosition(const AVFrame& frame) {
-    int64_t position = frame.best_effort_timestamp;
-    if (position == AV_NOPTS_VALUE) position = frame.pkt_dts;
-    if (position == AV_NOPTS_VALUE) position = nextCount;
-    nextCount = position + 1;
+    int64_t position = frame.pts;
+    if (codec->has_b_frames == 0 && position != AV_NOPTS_VALUE) {
+      while (!sentPositions.empty() && sentPositions.front() <= position) sentPositions.pop_front();
+    } else if (!sentPositions.empty()) {
+      position = sentPositions.front();
+      sentPositions.pop_front();
+    } else {
+      position = lastPosition + 1;
+    }
+    // Positions only rise, whatever a damaged stream does.
+    position = std::max(position, lastPosition + 1);
+    lastPosition = position;
     return position;
   }
 
@@ -253,8 +349,11 @@ Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer,
   }
   const AVCodec* decoder = avcodec_find_decoder(parameters.codec_id);
   if (decoder == nullptr) return refuse("no decoder");
+  state->unpacker = PackedFrameFilter(*state->demuxer->Stream(stream));
+  // The unpacker also clears the "packed" mark from the stream's codec data.
+  const AVCodecParameters& coded = state->unpacker ? *state->unpacker->par_out : parameters;
   state->codec.reset(avcodec_alloc_context3(decoder));
-  if (!state->codec || avcodec_parameters_to_context(state->codec.get(), &parameters) < 0) return refuse("no decoder");
+  if (!state->codec || avcodec_parameters_to_context(state->codec.get(), &coded) < 0) return refuse("no decoder");
   state->intraOnly = IsIntraOnly(parameters.codec_id);
   // Slice threads never hold a picture back, which the one-packet-one-picture path relies on.
   state->codec->thread_count = 0;

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -56,7 +57,9 @@ int Listen(const std::string& socketPath) {
 }  // namespace
 
 InstanceLock::Acquisition InstanceLock::Acquire(const std::string& name) {
-  const std::string base = RuntimeFolder() + "/" + name + "-" + std::to_string(::getuid());
+  std::string fileName = name;
+  std::replace(fileName.begin(), fileName.end(), '/', '_');  // a display may be named by its path
+  const std::string base = RuntimeFolder() + "/" + fileName + "-" + std::to_string(::getuid());
   const int lockDescriptor = ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (lockDescriptor < 0) return {Outcome::Unavailable, nullptr};
   if (::flock(lockDescriptor, LOCK_EX | LOCK_NB) != 0) {

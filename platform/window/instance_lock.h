@@ -16,7 +16,8 @@ class InstanceLock {
     std::unique_ptr<InstanceLock> lock;  // set only with Acquired
   };
 
-  // Tries to become the one instance named `name` (files in $XDG_RUNTIME_DIR, else /tmp). With
+  // Tries to become the one instance named `name` (files in $XDG_RUNTIME_DIR, else /tmp; a "/" in
+  // the name becomes "_"). With
   // AnotherRunning the running one has been asked to come to the front. Unavailable means the lock
   // could not be made at all; the player then runs without the check.
   static Acquisition Acquire(const std::string& name);

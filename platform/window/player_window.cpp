@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "platform/window/close_signals.h"
@@ -69,12 +70,36 @@ WindowSize DesktopWindowSize(uint32_t width, uint32_t height) {
                            static_cast<uint32_t>(std::max(usable.h, 0)));
 }
 
+// True for SDL's drivers that show nothing; SDL falls back to one of them when no display answers.
+bool IsInvisibleDriver(std::string_view driver) { return driver == "offscreen" || driver == "dummy"; }
+
+// True when SDL_VIDEODRIVER names `driver` (it may list several, separated by commas).
+bool DriverAskedFor(std::string_view driver) {
+  const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+  std::string_view list = asked != nullptr ? asked : "";
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    const std::string_view entry = list.substr(0, comma);
+    if (entry.size() == driver.size() && SDL_strncasecmp(entry.data(), driver.data(), driver.size()) == 0) return true;
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<PlayerWindow>> PlayerWindow::Create(const std::string& title, uint32_t clientWidth,
                                                            uint32_t clientHeight) {
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     return MakeError(ErrorKind::kDevice, "", std::string("the window system cannot be started: ") + SDL_GetError());
+  }
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver == nullptr || (IsInvisibleDriver(driver) && !DriverAskedFor(driver))) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return MakeError(ErrorKind::kDevice, "",
+                     "there is no display to open the window on (set DISPLAY or WAYLAND_DISPLAY, or "
+                     "SDL_VIDEODRIVER=dummy to run without one)");
   }
   auto resources = std::make_unique<Resources>();
   const WindowSize size = DesktopWindowSize(clientWidth, clientHeight);
@@ -219,6 +244,28 @@ std::optional<WindowMessage> PlayerWindow::PeekMessage() {
   if (std::optional<WindowMessage> message = TranslateEvent()) return message;
   if (TakeCloseSignal()) return WindowMessage{WindowMessageType::Close, 0, 0};
   return std::nullopt;
+}
+
+std::string PlayerWindow::DisplayName() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  std::string name = driver != nullptr ? driver : "none";
+  const char* display = nullptr;
+  if (name == "x11") display = SDL_getenv("DISPLAY");
+  if (name == "wayland") display = SDL_getenv("WAYLAND_DISPLAY");
+  if (display != nullptr) name += std::string(":") + display;
+  return name;
+}
+
+std::optional<WindowMessage> PlayerWindow::WaitMessage(std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (std::optional<WindowMessage> message = PeekMessage()) return message;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    // Wakes on the next event, which stays queued for PeekMessage. A close signal is noticed on
+    // waking, so no single wait is longer than a tenth of a second.
+    SDL_WaitEventTimeout(nullptr, static_cast<int>(std::min<int64_t>(left.count(), 100)));
+  }
 }
 
 std::optional<WindowMessage> PlayerWindow::TranslateEvent() {

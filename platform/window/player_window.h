@@ -1,6 +1,7 @@
 // The player's one window: a client area of the picture's size, a message pump that delivers the
 // window's events (keys as virtual-key codes) and the messages posted to it, and a 16-bit 5-6-5
-// surface shown through a texture. Headless with SDL's dummy video driver.
+// surface shown through a texture. Headless only when SDL_VIDEODRIVER asks for the dummy or
+// offscreen driver.
 //
 // On a desktop the window opens at twice the picture's size when there is room, can be resized,
 // and F11 switches it between full screen and a window (F11 reaches no one else). The surface is
@@ -8,6 +9,7 @@
 // size the window reports is the picture's: the scaling is the window's own business.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -24,7 +26,8 @@ class PlayerWindow {
  public:
   // Creates the window, hidden, with a client area of the given size and the title. An error of
   // kind kDevice, with the window system's reason, when it cannot be started or the window cannot
-  // be made.
+  // be made, and when no display answers: an invisible driver (dummy, offscreen) is used only when
+  // SDL_VIDEODRIVER asks for it.
   static Result<std::unique_ptr<PlayerWindow>> Create(const std::string& title, uint32_t clientWidth,
                                                       uint32_t clientHeight);
   struct Resources;
@@ -37,6 +40,10 @@ class PlayerWindow {
   ~PlayerWindow();
   PlayerWindow(const PlayerWindow&) = delete;
   PlayerWindow& operator=(const PlayerWindow&) = delete;
+
+  // The display the window system runs on, such as "x11::0" or "wayland:wayland-0" (the driver
+  // alone for others); valid while a window exists.
+  static std::string DisplayName();
 
   uint32_t ClientWidth() const;
   uint32_t ClientHeight() const;
@@ -60,6 +67,9 @@ class PlayerWindow {
   // The next waiting message (posted ones first, then the window's events, then a close request
   // for a received SIGINT or SIGTERM); none when nothing is waiting.
   std::optional<WindowMessage> PeekMessage();
+  // The next waiting message, waiting up to `timeout` for one to come (without spinning); none when
+  // the time ran out.
+  std::optional<WindowMessage> WaitMessage(std::chrono::milliseconds timeout);
   void PostMessage(const WindowMessage& message);
   void PostQuit(int32_t code);
 

@@ -13,7 +13,6 @@
 namespace reel {
 namespace {
 
-constexpr std::size_t kMaxNameLength = 63;
 constexpr uint16_t kFullDeviceVolume = 0xFFFF;
 constexpr auto kCloseDrainLimit = std::chrono::milliseconds(1000);
 constexpr auto kCloseRetryPause = std::chrono::milliseconds(100);
@@ -141,10 +140,6 @@ Status AudioOutput::OpenChannel(int32_t index, const std::string& name, const st
     return MakeError(ErrorKind::kUsage, "sound channel " + std::to_string(index), "there is no such channel");
   }
   StopChannel(index);
-  if (name.size() > kMaxNameLength) {
-    return MakeError(ErrorKind::kRefused, name,
-                     "the name is longer than " + std::to_string(kMaxNameLength) + " characters");
-  }
   std::shared_ptr<SoundChannel> channel =
       makeChannel_ ? makeChannel_(name, bufferBytes_, rate_)
                    : std::make_shared<SoundChannel>(name, bufferBytes_, rate_);

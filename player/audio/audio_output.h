@@ -7,8 +7,8 @@
 //                                         // clock still runs at real-time pace
 //   audio.OpenChannel(0, "movie.mp3", "/path/to/folder/", volume, /*loop=*/false,
 //                     /*start=*/true, wholeFile);   // stops whatever channel 0 played, opens the
-//                                         // MP3 (folder ends with "/"), starts it; returns 0 only
-//                                         // for a name longer than 63 characters. An MP3 that
+//                                         // MP3 (folder ends with "/"; a name of any length),
+//                                         // starts it. An MP3 that
 //                                         // cannot be decoded (or a missing "Lodestar.ovl")
 //                                         // still gives a playing channel that plays silence.
 //   audio.ChannelPosition(0)              // milliseconds of the channel's sound heard (what was
@@ -82,8 +82,9 @@ class AudioOutput {
   ~AudioOutput();
 
   // Succeeds when the channel was put into the slot, even when its MP3 cannot be read (the
-  // channel then plays silence and its clock runs). kRefused for a name longer than 63
-  // characters, kUsage for a slot index outside 0..63; nothing is put into a slot then.
+  // channel then plays silence and its clock runs), whatever the length of its name: a movie
+  // whose sound has a long name must still have a clock. kUsage for a slot index outside 0..63;
+  // nothing is put into a slot then.
   Status OpenChannel(int32_t index, const std::string& name, const std::string& folder,
                      int32_t volume, bool loop, bool start, bool wholeFile);
   void StartChannel(int32_t index, bool loop);

@@ -23,6 +23,8 @@ MovieList MovieList::Build(const std::string& folder) {
     if (it->is_directory(typeError) || !IsMovieFileName(name) || name.size() > kMovieNameMaximum) continue;
     names.push_back(std::move(name));
   }
+  // The directory's own order is no order at all (a hash order on many file systems).
+  names.sort([](const std::string& a, const std::string& b) { return LessNoCase(a, b); });
   return FromNames(std::move(names));
 }
 

@@ -1,5 +1,5 @@
-// The movies the player can show: every "*.qrx" file of its folder, in the order the directory
-// gives them, and the choice of the first one from the configured name.
+// The movies the player can show: every "*.qrx" file of its folder, sorted by name as a folder
+// listing shows them (ASCII case ignored), and the choice of the first one from the configured name.
 #pragma once
 
 #include <cstddef>
@@ -15,8 +15,8 @@ inline constexpr std::size_t kMovieNameMaximum = 511;
 
 class MovieList {
  public:
-  // Lists the files (not folders) of `folder` whose names end in ".qrx", in any case. A folder
-  // that cannot be read gives an empty list.
+  // Lists the files (not folders) of `folder` whose names end in ".qrx", in any case, sorted by
+  // name (LessNoCase). A folder that cannot be read gives an empty list.
   static MovieList Build(const std::string& folder);
   static MovieList FromNames(std::list<std::string> names);
 

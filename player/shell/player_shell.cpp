@@ -1,22 +1,19 @@
 #include "player/shell/player_shell.h"
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
+#include <utility>
 
 namespace reel {
 namespace {
-
-// After a movie could not be opened the next attempt waits this long, so that a missing or
-// damaged movie does not keep the processor busy retrying.
-constexpr std::chrono::milliseconds kRetryPause{10};
 
 bool IsArrow(std::size_t key) { return key <= kNext; }
 
 }  // namespace
 
 PlayerShell::PlayerShell(std::string folder, MovieSlot& movies, Display& display, MusicControl& music,
-                         ShellWindow& window)
-    : folder_(std::move(folder)), movies_(movies), display_(display), music_(music), window_(window) {
+                         ShellWindow& window, TickSource ticks)
+    : folder_(std::move(folder)), movies_(movies), display_(display), music_(music), window_(window),
+      ticks_(std::move(ticks)) {
   const DisplayKeys keys = GetDefaultKeys();
   keys_ = {keys.up, keys.down, keys.left, keys.right, keys.buttonA, keys.buttonB, keys.buttonC};
 }
@@ -96,13 +93,34 @@ void PlayerShell::SwitchMovie(std::size_t index) {
   movieIndex_ = index;
   movies_.CloseMovie();
   currentName_ = movieList_.At(movieIndex_);
+  retryPause_ = 0;  // the user's choice is tried at once
   OpenCurrentMovie();
 }
 
 void PlayerShell::OpenCurrentMovie() {
-  if (!movies_.OpenMovie(folder_, currentName_, volume_, wholeFile_)) {
-    std::this_thread::sleep_for(kRetryPause);
+  const Status opened = movies_.OpenMovie(folder_, currentName_, volume_, wholeFile_);
+  if (opened) {
+    retryPause_ = 0;
+    lastRefusal_.clear();
+    return;
   }
+  if (opened.error().message != lastRefusal_) {
+    lastRefusal_ = opened.error().message;
+    if (report_) report_("cannot play " + lastRefusal_);
+  }
+  const auto first = static_cast<uint32_t>(kFirstRetryPause.count());
+  const auto longest = static_cast<uint32_t>(kLongestRetryPause.count());
+  retryPause_ = retryPause_ == 0 ? first : std::min(2 * retryPause_, longest);
+  nextRetry_ = ticks_() + retryPause_;
+}
+
+bool PlayerShell::RetryDue() const {
+  return retryPause_ == 0 || static_cast<int32_t>(ticks_() - nextRetry_) >= 0;
+}
+
+std::chrono::milliseconds PlayerShell::IdleWait() const {
+  if (movies_.IsMovieOpen() || RetryDue()) return std::chrono::milliseconds(0);
+  return std::chrono::milliseconds(nextRetry_ - ticks_());
 }
 
 void PlayerShell::Tick() {
@@ -118,8 +136,21 @@ void PlayerShell::Tick() {
   }
   if (movies_.IsMovieOpen()) {
     if (!movies_.TickMovie()) movies_.CloseMovie();
-  } else {
+  } else if (RetryDue()) {
     OpenCurrentMovie();
+  }
+}
+
+int32_t RunMessageLoop(MessageSource& messages, PlayerShell& shell, const std::function<void()>& beforeTick) {
+  for (;;) {
+    if (const std::optional<WindowMessage> message = messages.WaitMessage(shell.IdleWait())) {
+      if (message->type == WindowMessageType::Quit) return message->code;
+      shell.HandleMessage(*message);
+      // A key's release must not reach the shell before its press has been acted on.
+      if (message->type != WindowMessageType::KeyDown) continue;
+    }
+    if (beforeTick) beforeTick();
+    shell.Tick();
   }
 }
 

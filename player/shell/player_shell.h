@@ -6,11 +6,20 @@
 // 100, at least 5), left and right switch to the previous or next movie with wrap-around, and Z, X,
 // C or a click close the player. Each tick then advances the open movie, or opens the current one
 // again when none is open, so a movie repeats until the user switches or quits.
+//
+// A movie that cannot be opened (missing or damaged) is said once, with the file and the reason,
+// and tried again after a pause that doubles up to a second, so that it costs next to nothing.
+// The message loop waits on the window's queue through that pause instead of sleeping, and acts on
+// a key-down before it takes the next message, so a press and release that come together are never
+// lost.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/window/window_message.h"
@@ -47,10 +56,30 @@ inline constexpr int32_t kVolumeStep = 5;
 inline constexpr int32_t kVolumeMaximum = 100;
 inline constexpr int32_t kVolumeMinimumByKeys = 5;
 
+// Where the message loop takes the window's messages from.
+class MessageSource {
+ public:
+  virtual ~MessageSource() = default;
+  // The next waiting message, waiting for one up to `timeout`; none when none came.
+  virtual std::optional<WindowMessage> WaitMessage(std::chrono::milliseconds timeout) = 0;
+};
+
+// After a movie could not be opened the next attempt waits this long, doubled after each failure
+// up to the longest pause.
+inline constexpr std::chrono::milliseconds kFirstRetryPause{10};
+inline constexpr std::chrono::milliseconds kLongestRetryPause{1000};
+
 class PlayerShell {
  public:
-  // `folder` ends with "/". The shell works through the given parts, which outlive it.
-  PlayerShell(std::string folder, MovieSlot& movies, Display& display, MusicControl& music, ShellWindow& window);
+  using ProblemReporter = std::function<void(const std::string&)>;
+
+  // `folder` ends with "/". The shell works through the given parts, which outlive it; `ticks`
+  // times the retries of a movie that cannot be opened.
+  PlayerShell(std::string folder, MovieSlot& movies, Display& display, MusicControl& music, ShellWindow& window,
+              TickSource ticks = SystemTickCount);
+
+  // Where a movie that cannot be opened is said (once per movie and reason); nowhere by default.
+  void SetProblemReporter(ProblemReporter report) { report_ = std::move(report); }
 
   // Takes over the configuration read at start-up: volume, whole-file flag, list, current movie.
   void Configure(PlayerConfiguration configuration);
@@ -59,6 +88,9 @@ class PlayerShell {
   int32_t HandleMessage(const WindowMessage& message);
   // One idle step: keys, movie switching, close requests, the movie's tick.
   void Tick();
+  // How long the loop may wait for a message before the next tick: 0 while a movie plays or one
+  // is to be opened, the rest of the retry pause while the current movie cannot be opened.
+  std::chrono::milliseconds IdleWait() const;
 
   int32_t Volume() const { return volume_; }
   std::size_t MovieIndex() const { return movieIndex_; }
@@ -73,6 +105,7 @@ class PlayerShell {
   void ChangeVolume(int32_t step);
   void SwitchMovie(std::size_t index);
   void OpenCurrentMovie();
+  bool RetryDue() const;
 
   std::string folder_;
   MovieSlot& movies_;
@@ -87,6 +120,16 @@ class PlayerShell {
   int32_t volume_ = kDefaultVolume;
   bool wholeFile_ = false;
   bool buttonDown_ = false;
+  TickSource ticks_;
+  ProblemReporter report_;
+  std::string lastRefusal_;     // the failure said last; cleared when a movie opens
+  uint32_t retryPause_ = 0;     // milliseconds; 0 while nothing has failed
+  uint32_t nextRetry_ = 0;      // tick count of the next attempt
 };
+
+// Runs the message loop until the quit message and returns its code: each waiting message goes to
+// the shell, and whenever none is waiting (or right after a key-down) `beforeTick` runs and then
+// the shell's tick.
+int32_t RunMessageLoop(MessageSource& messages, PlayerShell& shell, const std::function<void()>& beforeTick = {});
 
 }  // namespace reel

@@ -2,9 +2,11 @@
 // shell does the work in between.
 //
 // Exit status: the quit message's code (0) after a normal close, and after finding another player
-// running; 1 when the window or the display cannot be opened, which the player cannot do without
-// (the reason goes to standard error). A sound device that cannot be opened or fails while playing
+// running on the same display; 1 when there is no display, or the window or the display cannot be
+// opened, which the player cannot do without (the reason goes to standard error). A movie that
+// cannot be played is said once on standard error. A sound device that cannot be opened or fails while playing
 // is reported on standard error and the player goes on without sound.
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,7 +42,6 @@ class MusicChannel : public MovieSound, public MusicControl {
  public:
   explicit MusicChannel(AudioOutput& audio) : audio_(audio) {}
   void StartMusic(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile) override {
-    // A refused name (longer than 63 characters) leaves channel 0 empty.
     static_cast<void>(audio_.OpenChannel(0, fileName, folder, volume, false, true, wholeFile));
   }
   int32_t MusicPosition() override { return audio_.ChannelPosition(0); }
@@ -117,35 +118,36 @@ std::string ProgramFolder() {
   return folder;
 }
 
-int32_t RunLoop(PlayerWindow& window, PlayerShell& shell, InstanceLock* instance) {
-  for (;;) {
-    if (const std::optional<WindowMessage> message = window.PeekMessage()) {
-      if (message->type == WindowMessageType::Quit) return message->code;
-      shell.HandleMessage(*message);
-      continue;
-    }
-    if (instance != nullptr && instance->FrontRequested()) window.BringToFront();
-    shell.Tick();
+class WindowMessages : public MessageSource {
+ public:
+  explicit WindowMessages(PlayerWindow& window) : window_(window) {}
+  std::optional<WindowMessage> WaitMessage(std::chrono::milliseconds timeout) override {
+    return window_.WaitMessage(timeout);
   }
-}
+
+ private:
+  PlayerWindow& window_;
+};
 
 int RunPlayer() {
   const std::string folder = ProgramFolder();
   AudioOutput audio([](const Error& error) { ReportProblem(error.message); });
   MusicChannel music(audio);
 
-  const InstanceLock::Acquisition instance = InstanceLock::Acquire(kWindowClass);
+  // The window (still hidden) first: the one player allowed is one per display.
+  Result<std::unique_ptr<PlayerWindow>> created = PlayerWindow::Create(kWindowTitle, kScreenWidth, kScreenHeight);
+  if (!created) {
+    ReportProblem(created.error().message);
+    audio.CloseAudio();
+    return kExitDeviceFailure;
+  }
+  const std::unique_ptr<PlayerWindow> window = std::move(*created);
+  const InstanceLock::Acquisition instance =
+      InstanceLock::Acquire(std::string(kWindowClass) + "@" + PlayerWindow::DisplayName());
   if (instance.outcome == InstanceLock::Outcome::AnotherRunning) {
     audio.CloseAudio();
     return 0;
   }
-
-  Result<std::unique_ptr<PlayerWindow>> created = PlayerWindow::Create(kWindowTitle, kScreenWidth, kScreenHeight);
-  if (!created) {
-    ReportProblem(created.error().message);
-    return kExitDeviceFailure;
-  }
-  const std::unique_ptr<PlayerWindow> window = std::move(*created);
   InstallCloseSignalHandlers();
 
   WindowSurface surface(*window);
@@ -168,9 +170,14 @@ int RunPlayer() {
   ShellWindowLink link(*window);
   PlayerShell shell(folder, movies, display, music, link);
   link.Attach(shell);
+  shell.SetProblemReporter(ReportProblem);
   shell.Configure(LoadPlayerConfiguration(folder));
 
-  const int32_t exitCode = RunLoop(*window, shell, instance.lock.get());
+  WindowMessages messages(*window);
+  InstanceLock* const lock = instance.lock.get();
+  const int32_t exitCode = RunMessageLoop(messages, shell, [&window, lock] {
+    if (lock != nullptr && lock->FrontRequested()) window->BringToFront();
+  });
 
   display.Close();
   if (Status saved = SaveSettings(); !saved) ReportProblem(saved.error().message);

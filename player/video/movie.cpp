@@ -41,6 +41,24 @@ std::string CompanionSoundPath(const std::string& moviePath) {
   return base + ".mp3";
 }
 
+std::optional<std::string> FindCompanionSound(const std::string& moviePath) {
+  std::string exact = CompanionSoundPath(moviePath);
+  if (IsExistingFile(exact)) return exact;
+  const auto slash = FindLastChar(exact, '/');
+  const std::string folder = slash ? exact.substr(0, *slash + 1) : std::string();
+  const std::string name = exact.substr(folder.size());
+  std::optional<std::string> found;
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder.empty() ? "." : folder, error);
+  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    const std::string candidate = it->path().filename().string();
+    if (!EqualNoCase(candidate, name) || (found && candidate >= *found)) continue;
+    if (IsExistingFile(folder + candidate)) found = candidate;
+  }
+  if (!found) return std::nullopt;
+  return folder + *found;
+}
+
 namespace {
 
 // Room for a picture of the movie's size, padded to whole macroblocks, and at least the screen's.
@@ -151,12 +169,11 @@ Status MovieSlot::OpenMovie(const std::string& folder, const std::string& fileNa
 
   std::string soundFolder;
   std::string soundName;
-  const std::string soundPath = CompanionSoundPath(path);
-  if (IsExistingFile(soundPath)) {
-    const auto slash = FindLastChar(soundPath, '/');
+  if (const std::optional<std::string> soundPath = FindCompanionSound(path)) {
+    const auto slash = FindLastChar(*soundPath, '/');
     const std::size_t nameStart = slash ? *slash + 1 : 0;
-    soundFolder = soundPath.substr(0, nameStart);
-    soundName = soundPath.substr(nameStart);
+    soundFolder = soundPath->substr(0, nameStart);
+    soundName = soundPath->substr(nameStart);
   }
   movie_->Start(soundFolder, soundName, volume, wholeFile);
   return {};

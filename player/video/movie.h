@@ -48,6 +48,12 @@ uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate);
 // replaced by ".mp3" (or ".mp3" appended when the file name has no ".").
 std::string CompanionSoundPath(const std::string& moviePath);
 
+// The companion sound file of a movie: CompanionSoundPath when that file exists, else a file of
+// the movie's folder whose name differs from it only in the case of ASCII letters ("A.MP3" beside
+// "A.qrx", as files copied from a system that ignores case keep them; the first by byte order if
+// several do); none when there is neither.
+std::optional<std::string> FindCompanionSound(const std::string& moviePath);
+
 // Told about every picture a movie presents (the movie's frame index and the clock in milliseconds
 // at that moment) and, once a movie's sound has started, where its first sample plays.
 struct PlaybackObserver {

@@ -110,6 +110,15 @@ TEST_F(FormatTextTest, Syntax) {
   EXPECT_EQ(FormatText("a\0%d"s, 5), "a");
 }
 
+TEST_F(FormatTextTest, ShiftJisLeadByteAfterPercentIsTheLetterAlone) {
+  const ScopedCodePage cp932(CodePage::Cp932);
+  // The lead byte is an unknown letter; the byte after it stays as text.
+  EXPECT_EQ(FormatText("[%\x88\x9f]"), "[\x9f]");
+  EXPECT_EQ(FormatText("%\x82\xA0%d", 7), "\xA0" "7");  // takes no argument
+  EXPECT_EQ(FormatText("[%l\x88\x9f]"), "[\x9f]");
+  EXPECT_EQ(FormatText("[%\x88"), "[");
+}
+
 TEST_F(FormatTextTest, ProgressText) {
   EXPECT_EQ(FormatText("変換データ数：%d / %d", 120, 3000), "変換データ数：120 / 3000");
   const ScopedCodePage cp932(CodePage::Cp932);

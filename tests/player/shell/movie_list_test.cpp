@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/code_page.h"
+#include "common/string_search.h"
 #include "player/shell/player_configuration.h"
 #include "player/shell/settings_document.h"
 #include "tests/support/scratch_folder.h"
@@ -34,6 +35,22 @@ TEST(MovieList, ListsMovieFilesOnly) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"B.QRX", "a.qrx", "\xE3\x81\x81.qrx"}));
   EXPECT_TRUE(BuildMovieList(folder.Slash() + "missing/").Empty());
+}
+
+TEST(MovieList, MoviesAreListedByNameWhateverTheDirectoryOrder) {
+  SetCodePage(CodePage::Cp932);
+  test::TestFolder folder;
+  // Enough names that a directory's hash order is almost never the sorted one.
+  const std::vector<std::string> sorted = {"01.qrx", "A.qrx", "a_b.qrx", "B.qrx", "c.QRX", "D.qrx", "e.qrx",
+                                           "F.qrx", "g.qrx", "H.qrx", "i.qrx", "J.qrx", "\x83\x41.qrx"};
+  for (auto name = sorted.rbegin(); name != sorted.rend(); ++name) folder.WriteFile(*name, "x");
+  EXPECT_EQ(NamesOf(BuildMovieList(folder.Slash())), sorted);
+  // Names equal but for case still have one order.
+  EXPECT_TRUE(LessNoCase("A.qrx", "a.qrx"));
+  EXPECT_FALSE(LessNoCase("a.qrx", "A.qrx"));
+  EXPECT_FALSE(LessNoCase("a.qrx", "a.qrx"));
+  // A second byte in the range of the ASCII letters is not folded: 0x83 0x61 sorts after 0x83 0x41.
+  EXPECT_TRUE(LessNoCase("\x83\x41", "\x83\x61"));
 }
 
 TEST(MovieList, MovieNamesStepOverMultibyteCharacters) {

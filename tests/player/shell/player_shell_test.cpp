@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,7 +76,24 @@ class ShellTest : public ::testing::Test {
   MovieSlot movies_{display_, sound_};
   FakeMusic music_;
   FakeWindow window_;
-  PlayerShell shell_{folder_.Slash(), movies_, display_, music_, window_};
+  uint32_t now_ = 1000;
+  PlayerShell shell_{folder_.Slash(), movies_, display_, music_, window_, [this] { return now_; }};
+};
+
+// Hands out the messages given, then the quit message; records how long the loop waited each time.
+class ScriptedMessages : public MessageSource {
+ public:
+  explicit ScriptedMessages(std::vector<WindowMessage> messages) : messages_(std::move(messages)) {}
+  std::optional<WindowMessage> WaitMessage(std::chrono::milliseconds timeout) override {
+    waits.push_back(timeout);
+    if (next_ < messages_.size()) return messages_[next_++];
+    return WindowMessage{WindowMessageType::Quit, 0, 3};
+  }
+  std::vector<std::chrono::milliseconds> waits;
+
+ private:
+  std::vector<WindowMessage> messages_;
+  std::size_t next_ = 0;
 };
 
 TEST_F(ShellTest, VolumeStaysWithinItsLimits) {
@@ -175,12 +194,53 @@ TEST_F(ShellTest, DestroyWritesTheVolumeAndQuits) {
   EXPECT_EQ(folder_.ReadFile("video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=95\r\n");
 }
 
-TEST_F(ShellTest, MissingMovieIsTriedAgainEachTick) {
-  Configure({}, 0, 100);
+TEST_F(ShellTest, QuickTapsAreNeverLost) {
+  // A press and its release waiting together in the queue, for each of these keys in turn.
+  Configure({"a.qrx", "b.qrx", "c.qrx"}, 0, 50);
+  std::vector<WindowMessage> taps;
+  for (const uint32_t key : {kKeyRight, kKeyRight, kKeyLeft, kKeyUp, kKeyUp, kKeyDown, kKeyRight}) {
+    taps.push_back(Key(WindowMessageType::KeyDown, key));
+    taps.push_back(Key(WindowMessageType::KeyUp, key));
+  }
+  taps.push_back(Key(WindowMessageType::KeyDown, 'Z'));
+  taps.push_back(Key(WindowMessageType::KeyUp, 'Z'));
+  ScriptedMessages messages(taps);
+  int ticks = 0;
+  EXPECT_EQ(RunMessageLoop(messages, shell_, [&ticks] { ++ticks; }), 3);
+  EXPECT_EQ(shell_.MovieIndex(), 2u);  // right, right, left, right
+  EXPECT_EQ(music_.volumes, (std::vector<int32_t>{55, 60, 55}));
+  EXPECT_EQ(window_.closeRequests, 1);
+  EXPECT_EQ(ticks, 8);  // one after each press
+}
+
+TEST_F(ShellTest, AMovieThatCannotBeOpenedIsRetriedLessAndLessOftenAndSaidOnce) {
+  std::vector<std::string> said;
+  shell_.SetProblemReporter([&said](const std::string& text) { said.push_back(text); });
+  folder_.WriteFile("bad.qrx", std::string(20, '\xFF'));
+  Configure({"bad.qrx", "good.qrx"}, 0, 100);
   shell_.Tick();
   EXPECT_FALSE(movies_.IsMovieOpen());
-  shell_.Tick();
-  EXPECT_FALSE(movies_.IsMovieOpen());
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find(folder_.Slash() + "bad.qrx"), std::string::npos) << said[0];
+  EXPECT_NE(said[0].find("not a movie file"), std::string::npos) << said[0];
+  // The loop may wait on the window's queue until the next attempt; the pauses double up to a second.
+  std::vector<int64_t> pauses;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const auto wait = shell_.IdleWait();
+    pauses.push_back(wait.count());
+    now_ += static_cast<uint32_t>(wait.count()) - 1;
+    shell_.Tick();  // not yet
+    EXPECT_EQ(shell_.IdleWait().count(), 1);
+    ++now_;
+    shell_.Tick();
+  }
+  EXPECT_EQ(pauses, (std::vector<int64_t>{10, 20, 40, 80, 160, 320, 640, 1000, 1000, 1000}));
+  EXPECT_EQ(said.size(), 1u);  // said once, however often it is tried
+  // Switching tries the new choice at once: a missing movie is said too, once.
+  Press(kKeyRight);
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_NE(said[1].find(folder_.Slash() + "good.qrx"), std::string::npos) << said[1];
+  EXPECT_EQ(shell_.IdleWait().count(), 10);
 }
 
 }  // namespace

@@ -53,7 +53,13 @@ class Player {
       if (::chdir(folder.c_str()) != 0) ::_exit(127);
       const int errors = ::open((folder + soundFile + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (errors < 0 || ::dup2(errors, 2) < 0) ::_exit(127);
-      ::setenv("SDL_VIDEODRIVER", videoDriver, 1);
+      if (videoDriver != nullptr) {
+        ::setenv("SDL_VIDEODRIVER", videoDriver, 1);
+      } else {  // no display at all
+        ::unsetenv("SDL_VIDEODRIVER");
+        ::unsetenv("DISPLAY");
+        ::unsetenv("WAYLAND_DISPLAY");
+      }
       ::setenv("SDL_AUDIODRIVER", audioDriver, 1);
       ::setenv("SDL_DISKAUDIOFILE", (folder + soundFile).c_str(), 1);
       ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
@@ -140,6 +146,54 @@ TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
   EXPECT_LE(BestMatch(played, reference, 22050 * 2), 64);
   // Nothing went wrong, so the player reported nothing (SDL's disk driver speaks for itself).
   EXPECT_EQ(folder.ReadFile("out.raw.err").find("reelview:"), std::string::npos);
+}
+
+TEST(ReelviewEndToEnd, AMovieWithALongNamePlaysWithItsSound) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::TestFolder folder;
+  const std::string base(60, 'm');  // its sound's name passes 64 bytes
+  WriteSampleMovie(folder.Slash() + base + ".qrx", 30, 15);
+  const std::string make = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=2 -ar 22050 -ac 2 -b:a 64k '" +
+                           folder.Slash() + base + ".mp3'";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const std::string decode = "ffmpeg -loglevel error -y -i '" + folder.Slash() + base + ".mp3' -f s16le -ar 22050 -ac 2 '" +
+                             folder.Slash() + "reference.raw'";
+  ASSERT_EQ(std::system(decode.c_str()), 0);
+  Player player(folder.Slash(), "out.raw");
+  std::this_thread::sleep_for(2500ms);
+  player.Signal(SIGTERM);
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0));
+  const auto played = ReadSamples(folder.Slash() + "out.raw");
+  const auto reference = ReadSamples(folder.Slash() + "reference.raw");
+  ASSERT_GT(reference.size(), 22050u * 2);
+  EXPECT_LE(BestMatch(played, reference, 22050 * 2), 64);
+}
+
+TEST(ReelviewEndToEnd, WithoutADisplayThePlayerSaysSoAndEnds) {
+  test::TestFolder folder;
+  Player player(folder.Slash(), "out.raw", nullptr, "dummy");
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(1));
+  const std::string errors = folder.ReadFile("out.raw.err");
+  EXPECT_EQ(errors.rfind("reelview: there is no display to open the window on", 0), 0u) << errors;
+}
+
+TEST(ReelviewEndToEnd, OnePlayerPerDisplayAndARefusedMovieIsSaidOnce) {
+  test::TestFolder folder;
+  folder.WriteFile("bad.qrx", std::string(20, '\xFF'));
+  Player dummy(folder.Slash(), "dummy.raw", "dummy", "dummy");
+  std::this_thread::sleep_for(1000ms);
+  // Another display (here the off-screen one, asked for explicitly) gets a player of its own.
+  Player offscreen(folder.Slash(), "offscreen.raw", "offscreen", "dummy");
+  EXPECT_EQ(offscreen.Wait(1500ms), std::nullopt);
+  offscreen.Signal(SIGTERM);
+  EXPECT_EQ(offscreen.Wait(15s), std::optional<int>(0));
+  dummy.Signal(SIGTERM);
+  EXPECT_EQ(dummy.Wait(15s), std::optional<int>(0));
+  const std::string errors = folder.ReadFile("dummy.raw.err");
+  const std::string said = "reelview: cannot play " + folder.Slash() + "bad.qrx: not a movie file";
+  const std::size_t first = errors.find(said);
+  EXPECT_NE(first, std::string::npos) << errors;
+  EXPECT_EQ(errors.find(said, first + 1), std::string::npos) << errors;
 }
 
 TEST(ReelviewEndToEnd, AWindowThatCannotBeMadeIsReportedWithANonZeroExit) {

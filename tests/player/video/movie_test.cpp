@@ -154,6 +154,24 @@ TEST_F(MovieTest, SoundPositionDrivesThePicture) {
   EXPECT_FALSE(slot_.TickMovie());
 }
 
+TEST_F(MovieTest, ACompanionThatDiffersOnlyInCaseIsTaken) {
+  // Copied from a system that ignores case: "clip.qrx" beside "CLIP.MP3".
+  test::WriteBytes(folder_.Slash() + "CLIP.MP3", {0xFF, 0xFB});
+  test::WriteBytes(folder_.Slash() + "clip.mp3.txt", {0xFF, 0xFB});
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 70, false).ok());
+  EXPECT_TRUE(slot_.Current()->HasSound());
+  EXPECT_EQ(sound_.started, std::vector<std::string>{folder_.Slash() + "CLIP.MP3"});
+  // The exact name wins when it is there too.
+  test::WriteBytes(folder_.Slash() + "clip.mp3", {0xFF, 0xFB});
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 70, false).ok());
+  EXPECT_EQ(sound_.started.back(), folder_.Slash() + "clip.mp3");
+  // A folder of that name is no sound.
+  std::filesystem::remove(folder_.Slash() + "clip.mp3");
+  std::filesystem::remove(folder_.Slash() + "CLIP.MP3");
+  std::filesystem::create_directory(folder_.Slash() + "Clip.Mp3");
+  EXPECT_EQ(FindCompanionSound(folder_.Slash() + "clip.qrx"), std::nullopt);
+}
+
 TEST_F(MovieTest, SoundThatStopsEndsTheMovie) {
   test::WriteAllBytes(folder_.Slash() + "clip.mp3", std::vector<uint8_t>{0xFF, 0xFB});
   ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 100, false).ok());
