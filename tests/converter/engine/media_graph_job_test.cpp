@@ -15,6 +15,7 @@
 #include "tests/support/external_tools.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/qrx_movie_checks.h"
+#include "tests/support/scratch_folder.h"
 
 namespace reel {
 namespace {

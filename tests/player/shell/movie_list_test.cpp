@@ -39,7 +39,7 @@ TEST(MovieList, ListsMovieFilesOnly) {
 
 TEST(MovieList, MoviesAreListedByNameWhateverTheDirectoryOrder) {
   SetCodePage(CodePage::Cp932);
-  test::TestFolder folder;
+  test::ScratchFolder folder;
   // Enough names that a directory's hash order is almost never the sorted one.
   const std::vector<std::string> sorted = {"01.qrx", "A.qrx", "a_b.qrx", "B.qrx", "c.QRX", "D.qrx", "e.qrx",
                                            "F.qrx", "g.qrx", "H.qrx", "i.qrx", "J.qrx", "\x83\x41.qrx"};

@@ -149,8 +149,8 @@ TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
 }
 
 TEST(ReelviewEndToEnd, AMovieWithALongNamePlaysWithItsSound) {
-  if (!HaveFfmpeg()) GTEST_SKIP() << "the ffmpeg tool is not installed";
-  test::TestFolder folder;
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
   const std::string base(60, 'm');  // its sound's name passes 64 bytes
   WriteSampleMovie(folder.Slash() + base + ".qrx", 30, 15);
   const std::string make = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:duration=2 -ar 22050 -ac 2 -b:a 64k '" +
@@ -170,7 +170,7 @@ TEST(ReelviewEndToEnd, AMovieWithALongNamePlaysWithItsSound) {
 }
 
 TEST(ReelviewEndToEnd, WithoutADisplayThePlayerSaysSoAndEnds) {
-  test::TestFolder folder;
+  test::ScratchFolder folder;
   Player player(folder.Slash(), "out.raw", nullptr, "dummy");
   EXPECT_EQ(player.Wait(15s), std::optional<int>(1));
   const std::string errors = folder.ReadFile("out.raw.err");
@@ -178,7 +178,7 @@ TEST(ReelviewEndToEnd, WithoutADisplayThePlayerSaysSoAndEnds) {
 }
 
 TEST(ReelviewEndToEnd, OnePlayerPerDisplayAndARefusedMovieIsSaidOnce) {
-  test::TestFolder folder;
+  test::ScratchFolder folder;
   folder.WriteFile("bad.qrx", std::string(20, '\xFF'));
   Player dummy(folder.Slash(), "dummy.raw", "dummy", "dummy");
   std::this_thread::sleep_for(1000ms);

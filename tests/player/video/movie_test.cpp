@@ -155,14 +155,15 @@ TEST_F(MovieTest, SoundPositionDrivesThePicture) {
 }
 
 TEST_F(MovieTest, ACompanionThatDiffersOnlyInCaseIsTaken) {
+  const std::vector<uint8_t> kMp3Start = {0xFF, 0xFB};
   // Copied from a system that ignores case: "clip.qrx" beside "CLIP.MP3".
-  test::WriteBytes(folder_.Slash() + "CLIP.MP3", {0xFF, 0xFB});
-  test::WriteBytes(folder_.Slash() + "clip.mp3.txt", {0xFF, 0xFB});
+  ASSERT_TRUE(test::WriteAllBytes(folder_.Slash() + "CLIP.MP3", kMp3Start));
+  ASSERT_TRUE(test::WriteAllBytes(folder_.Slash() + "clip.mp3.txt", kMp3Start));
   ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 70, false).ok());
   EXPECT_TRUE(slot_.Current()->HasSound());
   EXPECT_EQ(sound_.started, std::vector<std::string>{folder_.Slash() + "CLIP.MP3"});
   // The exact name wins when it is there too.
-  test::WriteBytes(folder_.Slash() + "clip.mp3", {0xFF, 0xFB});
+  ASSERT_TRUE(test::WriteAllBytes(folder_.Slash() + "clip.mp3", kMp3Start));
   ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 70, false).ok());
   EXPECT_EQ(sound_.started.back(), folder_.Slash() + "clip.mp3");
   // A folder of that name is no sound.
