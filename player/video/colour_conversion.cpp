@@ -1,6 +1,7 @@
 #include "player/video/colour_conversion.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 
 #if defined(__SSE2__)
@@ -60,6 +61,34 @@ SampleRange RangeOf(std::span<const DecodedBlock> blocks) {
   return {lowest, highest};
 }
 
+#if defined(__SSE2__)
+// The same range eight samples at a time.
+SampleRange RangeOfSse2(std::span<const DecodedBlock> blocks) {
+  __m128i lowest = _mm_set1_epi16(blocks[0][0]);
+  __m128i highest = lowest;
+  for (const DecodedBlock& block : blocks) {
+    for (std::size_t i = 0; i < block.size(); i += 8) {
+      const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&block[i]));
+      lowest = _mm_min_epi16(lowest, samples);
+      highest = _mm_max_epi16(highest, samples);
+    }
+  }
+  alignas(16) std::array<int16_t, 8> low{};
+  alignas(16) std::array<int16_t, 8> high{};
+  _mm_store_si128(reinterpret_cast<__m128i*>(low.data()), lowest);
+  _mm_store_si128(reinterpret_cast<__m128i*>(high.data()), highest);
+  return {*std::min_element(low.begin(), low.end()), *std::max_element(high.begin(), high.end())};
+}
+#endif
+
+// The sample range of `blocks`, by the plain loop or, with Kernels::kFastest, by SSE2.
+SampleRange RangeOf(std::span<const DecodedBlock> blocks, [[maybe_unused]] Kernels kernels) {
+#if defined(__SSE2__)
+  if (kernels == Kernels::kFastest) return RangeOfSse2(blocks);
+#endif
+  return RangeOf(blocks);
+}
+
 // Chroma samples within this bound never wrap the 32-bit terms (16,384 x 116,129 < 2^31), so the
 // terms then grow with the samples and the extreme samples give the extreme terms.
 constexpr int32_t kUnwrappedChroma = 16384;
@@ -69,11 +98,11 @@ bool Unwrapped(const SampleRange& range) {
 }
 
 // True when every index the macroblock can form lies inside the tables, so no pixel needs a clamp.
-bool StaysInsideTables(std::span<const DecodedBlock, 6> blocks) {
-  const SampleRange cb = RangeOf(blocks.subspan(kCbBlock, 1));
-  const SampleRange cr = RangeOf(blocks.subspan(kCrBlock, 1));
+bool StaysInsideTables(std::span<const DecodedBlock, 6> blocks, Kernels kernels) {
+  const SampleRange cb = RangeOf(blocks.subspan(kCbBlock, 1), kernels);
+  const SampleRange cr = RangeOf(blocks.subspan(kCrBlock, 1), kernels);
   if (!Unwrapped(cb) || !Unwrapped(cr)) return false;
-  const SampleRange luma = RangeOf(blocks.first(4));
+  const SampleRange luma = RangeOf(blocks.first(4), kernels);
   const ChromaTerms low = TermsOf(static_cast<int16_t>(cb.lowest), static_cast<int16_t>(cr.lowest));
   const ChromaTerms high =
       TermsOf(static_cast<int16_t>(cb.highest), static_cast<int16_t>(cr.highest));
@@ -206,8 +235,8 @@ uint16_t ConvertPixel(const ColourTables& tables, int16_t luma, const ChromaTerm
 
 void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables,
                        std::span<uint16_t> picture, uint32_t rowPixels, uint32_t x, uint32_t y,
-                       [[maybe_unused]] Kernels kernels) {
-  if (!StaysInsideTables(blocks)) {
+                       Kernels kernels) {
+  if (!StaysInsideTables(blocks, kernels)) {
     WritePixels<true>(blocks, tables, picture, rowPixels, x, y);
     return;
   }

@@ -192,8 +192,15 @@ struct Lanes8 {
   return _mm256_srai_epi32(_mm256_slli_epi32(a, 16), 16);
 }
 
+// With kUpperZero the inputs 4 .. 7 are known to be 0, and the compiler drops the products and sums
+// they feed, as in the plain path.
+template <bool kUpperZero>
 [[gnu::target("avx2"), gnu::always_inline]] inline Lanes8 Transform1dAvx2(const Lanes8& x) {
-  const auto& v = x.v;
+  Lanes8 input = x;
+  if constexpr (kUpperZero) {
+    for (std::size_t k = 4; k < 8; ++k) input.v[k] = _mm256_setzero_si256();
+  }
+  const auto& v = input.v;
   const __m256i z = MulAvx2(_mm256_add_epi32(v[2], v[6]), kF0541);
   const __m256i t2 = _mm256_add_epi32(z, MulAvx2(v[6], kFm1847));
   const __m256i t3 = _mm256_add_epi32(z, MulAvx2(v[2], kF0765));
@@ -245,19 +252,22 @@ struct Lanes8 {
                  _mm256_permute2x128_si256(u2, u6, 0x31), _mm256_permute2x128_si256(u3, u7, 0x31)}};
 }
 
+// kLowerRowsZero: rows 4 .. 7 of the coefficients are 0; kRightColumnsZero: columns 4 .. 7 are,
+// and stay so after pass 1, which works column by column.
+template <bool kLowerRowsZero, bool kRightColumnsZero>
 [[gnu::target("avx2")]] void InverseTransformBlockAvx2(std::span<int16_t, 64> block,
                                                         const DequantTable& quant) {
   Lanes8 rows{};
-  for (std::size_t r = 0; r < 8; ++r) {
+  for (std::size_t r = 0; r < (kLowerRowsZero ? 4 : 8); ++r) {
     const __m256i coefficients = _mm256_cvtepi16_epi32(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block.data() + r * 8)));
     const __m256i factors = _mm256_cvtepu16_epi32(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant.data() + r * 8)));
     rows.v[r] = _mm256_mullo_epi32(coefficients, factors);
   }
-  Lanes8 columnPass = Transform1dAvx2(rows);
+  Lanes8 columnPass = Transform1dAvx2<kLowerRowsZero>(rows);
   for (__m256i& lane : columnPass.v) lane = Truncate16Avx2(lane);
-  Lanes8 rowPass = Transform1dAvx2(TransposeAvx2(columnPass));
+  Lanes8 rowPass = Transform1dAvx2<kRightColumnsZero>(TransposeAvx2(columnPass));
   for (__m256i& lane : rowPass.v) lane = Truncate16Avx2(_mm256_srai_epi32(lane, 3));
   const Lanes8 out = TransposeAvx2(rowPass);
   for (std::size_t r = 0; r < 8; r += 2) {
@@ -280,10 +290,27 @@ uint64_t NonZeroMask(std::span<const int16_t, 64> block) {
 
 void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant,
                            uint64_t nonZeroMask, [[maybe_unused]] Kernels kernels) {
+  if (kernels == Kernels::kFastest && (nonZeroMask & ~uint64_t{1}) == 0) {
+    // Only the DC term: pass 1 spreads its product down column 0 and pass 2 spreads each row's
+    // first value, shifted, along the row; every sample is the same.
+    const int16_t dc = Truncate16(Dequantise(block[0], quant[0]));
+    std::fill(block.begin(), block.end(), RowOutput(static_cast<U32>(int32_t{dc})));
+    return;
+  }
 #if defined(REEL_HAVE_AVX2_TRANSFORM)
-  // A block with only its DC term is cheaper on the plain path (one product, one fill).
-  if (kernels == Kernels::kFastest && (nonZeroMask & ~uint64_t{1}) != 0 && CpuHasAvx2()) {
-    InverseTransformBlockAvx2(block, quant);
+  if (kernels == Kernels::kFastest && CpuHasAvx2()) {
+    constexpr uint64_t kRightColumns = 0xF0F0F0F0F0F0F0F0ull;
+    const bool lowerRowsZero = (nonZeroMask & kLowerRows) == 0;
+    const bool rightColumnsZero = (nonZeroMask & kRightColumns) == 0;
+    if (lowerRowsZero && rightColumnsZero) {
+      InverseTransformBlockAvx2<true, true>(block, quant);
+    } else if (lowerRowsZero) {
+      InverseTransformBlockAvx2<true, false>(block, quant);
+    } else if (rightColumnsZero) {
+      InverseTransformBlockAvx2<false, true>(block, quant);
+    } else {
+      InverseTransformBlockAvx2<false, false>(block, quant);
+    }
     return;
   }
 #endif
