@@ -5,7 +5,10 @@
 // the group. A pixel is the OR of the red, green and blue table entries at Y + 384 + r,
 // Y + 384 - g and Y + 384 + b. The terms use 32-bit signed arithmetic with wrap-around; an index
 // outside the tables, which only hostile data produces, is clamped to the nearest end. A macroblock
-// whose sample ranges show that no index can leave the tables is written without the clamps.
+// whose sample ranges show that no index can leave the tables is written without the clamps; on
+// x86-64 such a macroblock is converted eight pixels at a time with SSE2 in 16-bit lanes, where the
+// table lookups become a clamp to 0 .. 255 and two masks and shifts (the very values the tables
+// hold), and the terms use the same products split so that each factor fits 16 bits.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +16,7 @@
 
 #include "player/video/colour_tables.h"
 #include "player/video/frame_entropy_decoder.h"
+#include "player/video/kernel_choice.h"
 
 namespace reel {
 
@@ -29,8 +33,9 @@ uint16_t ConvertPixel(const ColourTables& tables, int16_t luma, const ChromaTerm
 
 // Writes the 16 x 16 pixels of `blocks` (6 sample blocks) into `picture`, whose rows are
 // `rowPixels` pixels long, with the macroblock's top-left pixel at (x, y). The caller guarantees
-// the macroblock lies inside the picture.
+// the macroblock lies inside the picture. Kernels::kPlain forces the per-pixel table lookups.
 void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables,
-                       std::span<uint16_t> picture, uint32_t rowPixels, uint32_t x, uint32_t y);
+                       std::span<uint16_t> picture, uint32_t rowPixels, uint32_t x, uint32_t y,
+                       Kernels kernels = Kernels::kFastest);
 
 }  // namespace reel

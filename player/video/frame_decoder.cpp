@@ -18,7 +18,8 @@ constexpr std::size_t kLumaBlocks = 4;
 
 }  // namespace
 
-FrameDecoder::FrameDecoder() : colourTables_(ProcessColourTables()) {}
+FrameDecoder::FrameDecoder(Kernels kernels)
+    : colourTables_(ProcessColourTables()), kernels_(kernels) {}
 
 void FrameDecoder::SetPictureBuffer(std::span<uint16_t> pixels) {
   ownerPixels_ = pixels;
@@ -92,9 +93,9 @@ void FrameDecoder::RenderPicture() {
           std::span(blocks_).subspan(first).first<kBlocksPerFrameMacroblock>();
       for (std::size_t b = 0; b < six.size(); ++b) {
         InverseTransformBlock(six[b], b < kLumaBlocks ? lumaQuant_ : chromaQuant_,
-                              placed_[first + b]);
+                              placed_[first + b], kernels_);
       }
-      ConvertMacroblock(six, colourTables_, picture, rowPixels, 16 * column, 16 * row);
+      ConvertMacroblock(six, colourTables_, picture, rowPixels, 16 * column, 16 * row, kernels_);
       first += kBlocksPerFrameMacroblock;
     }
   }

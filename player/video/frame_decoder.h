@@ -16,12 +16,15 @@
 #include "player/video/frame_entropy_decoder.h"
 #include "player/video/frame_layout.h"
 #include "player/video/inverse_transform.h"
+#include "player/video/kernel_choice.h"
 
 namespace reel {
 
 class FrameDecoder {
  public:
-  FrameDecoder();  // makes sure the process-wide colour tables are filled
+  // Makes sure the process-wide colour tables are filled. Kernels::kPlain renders with the plain
+  // C++ transform and colour conversion only (the reference the fast kernels are tested against).
+  explicit FrameDecoder(Kernels kernels = Kernels::kFastest);
 
   // Hands the decoder the owner's picture buffer (the player's holds 320 x 240 pixels), which must
   // outlive the decoder. Any previous picture is forgotten. Without one, the decoder allocates
@@ -47,6 +50,7 @@ class FrameDecoder {
   void RenderPicture();
 
   const ColourTables& colourTables_;
+  Kernels kernels_;
   std::span<uint16_t> ownerPixels_;
   std::vector<uint16_t> ownPixels_;
   bool hasOwnerBuffer_ = false;

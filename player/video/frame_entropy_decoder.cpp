@@ -45,19 +45,20 @@ class TreeWalkSymbols {
   const CodeTree& tree_;
 };
 
+// The DC values go to a small list of their own; each block is cleared and given its DC value only
+// when the AC stream fills it, so the (large) block area is walked once, not twice.
 template <typename Symbols>
 bool DecodeDcValues(const CodeTree& tree, std::span<const uint8_t> stream,
-                    std::span<DecodedBlock> blocks) {
+                    std::span<int16_t> dcValues) {
   const Symbols symbols(tree);
   BitReader reader(stream);
   int16_t dc = 0;
-  for (DecodedBlock& block : blocks) {
+  for (int16_t& value : dcValues) {
     // A DC tree has 16 leaves, so the symbol (the number of value bits) is at most 15.
     const auto size = static_cast<uint32_t>(symbols.Read(reader));
     const int32_t difference = ExtendValue(reader.ReadValue(size), size);
     dc = Truncate16(dc + difference);
-    block.fill(0);
-    block[0] = dc;
+    value = dc;
   }
   return !reader.Overrun();
 }
@@ -88,10 +89,13 @@ bool DecodeAcBlock(const Symbols& symbols, BitReader& reader, DecodedBlock& bloc
 
 template <typename Symbols>
 bool DecodeAcValues(const CodeTree& tree, std::span<const uint8_t> stream,
-                    std::span<DecodedBlock> blocks, std::span<uint64_t> placed) {
+                    std::span<const int16_t> dcValues, std::span<DecodedBlock> blocks,
+                    std::span<uint64_t> placed) {
   const Symbols symbols(tree);
   BitReader reader(stream);
   for (std::size_t b = 0; b < blocks.size(); ++b) {
+    blocks[b].fill(0);
+    blocks[b][0] = dcValues[b];
     placed[b] = 1;  // the DC value
     if (!DecodeAcBlock(symbols, reader, blocks[b], placed[b])) return false;
   }
@@ -102,12 +106,14 @@ template <typename Symbols>
 bool DecodeStreams(const FrameLayout& layout, std::span<DecodedBlock> blocks,
                    std::span<uint64_t> placed) {
   // The DC tree is built, used up, and only then the AC tree built.
+  std::vector<int16_t> dcValues(blocks.size());
   const CodeTree dcTree = BuildCodeTree(layout.dcCounts);
-  if (!CanDecode(dcTree) || !DecodeDcValues<Symbols>(dcTree, layout.dcStream, blocks)) {
+  if (!CanDecode(dcTree) || !DecodeDcValues<Symbols>(dcTree, layout.dcStream, dcValues)) {
     return false;
   }
   const CodeTree acTree = BuildCodeTree(layout.acCounts);
-  return CanDecode(acTree) && DecodeAcValues<Symbols>(acTree, layout.acStream, blocks, placed);
+  return CanDecode(acTree) &&
+         DecodeAcValues<Symbols>(acTree, layout.acStream, dcValues, blocks, placed);
 }
 
 }  // namespace

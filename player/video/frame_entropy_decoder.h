@@ -32,8 +32,9 @@ enum class SymbolDecoding {
 };
 
 // Decodes the coefficients of `blocks.size()` blocks (6 per macroblock of the frame) from the
-// streams of `layout`. Every block is cleared first. False when the frame is refused; the blocks
-// then hold partial results.
+// streams of `layout`. Every block is cleared before its values are placed. False when the frame
+// is refused; the blocks then hold partial results, and those the AC stream did not reach hold
+// whatever they held before.
 bool DecodeFrameBlocks(const FrameLayout& layout, std::span<DecodedBlock> blocks,
                        SymbolDecoding decoding = SymbolDecoding::kLookupTable);
 

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define REEL_HAVE_AVX2_TRANSFORM 1
+#endif
+
 namespace reel {
 namespace {
 
@@ -169,6 +174,112 @@ void SpreadRows(std::span<int16_t, 64> block) {
   }
 }
 
+#if defined(REEL_HAVE_AVX2_TRANSFORM)
+// The AVX2 transform: eight 32-bit lanes, one per column in pass 1 and one per row in pass 2.
+// _mm256_mullo_epi32 keeps the low 32 bits of each product, which is the plain arithmetic's
+// wrap-around, and _mm256_srai_epi32 is its arithmetic shift; adds and subtracts wrap alike. A
+// column without AC terms needs no shortcut: the transform of (x0, 0, ..., 0) is x0 in every row.
+struct Lanes8 {
+  __m256i v[8];
+};
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i MulAvx2(__m256i a, int32_t factor) {
+  return _mm256_srai_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(factor)), 16);
+}
+
+// The low 16 bits of each lane, sign-extended: the truncation to 16 bits of a stored value.
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i Truncate16Avx2(__m256i a) {
+  return _mm256_srai_epi32(_mm256_slli_epi32(a, 16), 16);
+}
+
+// With kUpperZero the inputs 4 .. 7 are known to be 0, and the compiler drops the products and sums
+// they feed, as in the plain path.
+template <bool kUpperZero>
+[[gnu::target("avx2"), gnu::always_inline]] inline Lanes8 Transform1dAvx2(const Lanes8& x) {
+  Lanes8 input = x;
+  if constexpr (kUpperZero) {
+    for (std::size_t k = 4; k < 8; ++k) input.v[k] = _mm256_setzero_si256();
+  }
+  const auto& v = input.v;
+  const __m256i z = MulAvx2(_mm256_add_epi32(v[2], v[6]), kF0541);
+  const __m256i t2 = _mm256_add_epi32(z, MulAvx2(v[6], kFm1847));
+  const __m256i t3 = _mm256_add_epi32(z, MulAvx2(v[2], kF0765));
+  const __m256i t0 = _mm256_add_epi32(v[0], v[4]);
+  const __m256i t1 = _mm256_sub_epi32(v[0], v[4]);
+  const __m256i t10 = _mm256_add_epi32(t0, t3);
+  const __m256i t13 = _mm256_sub_epi32(t0, t3);
+  const __m256i t11 = _mm256_add_epi32(t1, t2);
+  const __m256i t12 = _mm256_sub_epi32(t1, t2);
+
+  const __m256i z5 = MulAvx2(
+      _mm256_add_epi32(_mm256_add_epi32(v[1], v[3]), _mm256_add_epi32(v[5], v[7])), kF1175);
+  const __m256i z1 = MulAvx2(_mm256_add_epi32(v[1], v[7]), kFm0899);
+  const __m256i z2 = MulAvx2(_mm256_add_epi32(v[3], v[5]), kFm2562);
+  const __m256i z3 = _mm256_add_epi32(z5, MulAvx2(_mm256_add_epi32(v[3], v[7]), kFm1961));
+  const __m256i z4 = _mm256_add_epi32(z5, MulAvx2(_mm256_add_epi32(v[1], v[5]), kFm0390));
+  const __m256i o0 = _mm256_add_epi32(_mm256_add_epi32(MulAvx2(v[7], kF0298), z1), z3);
+  const __m256i o1 = _mm256_add_epi32(_mm256_add_epi32(MulAvx2(v[5], kF2053), z2), z4);
+  const __m256i o2 = _mm256_add_epi32(_mm256_add_epi32(MulAvx2(v[3], kF3072), z2), z3);
+  const __m256i o3 = _mm256_add_epi32(_mm256_add_epi32(MulAvx2(v[1], kF1501), z1), z4);
+
+  return Lanes8{{_mm256_add_epi32(t10, o3), _mm256_add_epi32(t11, o2), _mm256_add_epi32(t12, o1),
+                 _mm256_add_epi32(t13, o0), _mm256_sub_epi32(t13, o0), _mm256_sub_epi32(t12, o1),
+                 _mm256_sub_epi32(t11, o2), _mm256_sub_epi32(t10, o3)}};
+}
+
+// Rows become columns: lane r of result k is lane k of input r.
+[[gnu::target("avx2"), gnu::always_inline]] inline Lanes8 TransposeAvx2(const Lanes8& r) {
+  const auto& v = r.v;
+  const __m256i t0 = _mm256_unpacklo_epi32(v[0], v[1]);
+  const __m256i t1 = _mm256_unpackhi_epi32(v[0], v[1]);
+  const __m256i t2 = _mm256_unpacklo_epi32(v[2], v[3]);
+  const __m256i t3 = _mm256_unpackhi_epi32(v[2], v[3]);
+  const __m256i t4 = _mm256_unpacklo_epi32(v[4], v[5]);
+  const __m256i t5 = _mm256_unpackhi_epi32(v[4], v[5]);
+  const __m256i t6 = _mm256_unpacklo_epi32(v[6], v[7]);
+  const __m256i t7 = _mm256_unpackhi_epi32(v[6], v[7]);
+  const __m256i u0 = _mm256_unpacklo_epi64(t0, t2);
+  const __m256i u1 = _mm256_unpackhi_epi64(t0, t2);
+  const __m256i u2 = _mm256_unpacklo_epi64(t1, t3);
+  const __m256i u3 = _mm256_unpackhi_epi64(t1, t3);
+  const __m256i u4 = _mm256_unpacklo_epi64(t4, t6);
+  const __m256i u5 = _mm256_unpackhi_epi64(t4, t6);
+  const __m256i u6 = _mm256_unpacklo_epi64(t5, t7);
+  const __m256i u7 = _mm256_unpackhi_epi64(t5, t7);
+  return Lanes8{{_mm256_permute2x128_si256(u0, u4, 0x20), _mm256_permute2x128_si256(u1, u5, 0x20),
+                 _mm256_permute2x128_si256(u2, u6, 0x20), _mm256_permute2x128_si256(u3, u7, 0x20),
+                 _mm256_permute2x128_si256(u0, u4, 0x31), _mm256_permute2x128_si256(u1, u5, 0x31),
+                 _mm256_permute2x128_si256(u2, u6, 0x31), _mm256_permute2x128_si256(u3, u7, 0x31)}};
+}
+
+// kLowerRowsZero: rows 4 .. 7 of the coefficients are 0; kRightColumnsZero: columns 4 .. 7 are,
+// and stay so after pass 1, which works column by column.
+template <bool kLowerRowsZero, bool kRightColumnsZero>
+[[gnu::target("avx2")]] void InverseTransformBlockAvx2(std::span<int16_t, 64> block,
+                                                        const DequantTable& quant) {
+  Lanes8 rows{};
+  for (std::size_t r = 0; r < (kLowerRowsZero ? 4 : 8); ++r) {
+    const __m256i coefficients = _mm256_cvtepi16_epi32(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block.data() + r * 8)));
+    const __m256i factors = _mm256_cvtepu16_epi32(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant.data() + r * 8)));
+    rows.v[r] = _mm256_mullo_epi32(coefficients, factors);
+  }
+  Lanes8 columnPass = Transform1dAvx2<kLowerRowsZero>(rows);
+  for (__m256i& lane : columnPass.v) lane = Truncate16Avx2(lane);
+  Lanes8 rowPass = Transform1dAvx2<kRightColumnsZero>(TransposeAvx2(columnPass));
+  for (__m256i& lane : rowPass.v) lane = Truncate16Avx2(_mm256_srai_epi32(lane, 3));
+  const Lanes8 out = TransposeAvx2(rowPass);
+  for (std::size_t r = 0; r < 8; r += 2) {
+    // packs works within each 128-bit half; the permute puts row r before row r + 1. The values
+    // were truncated to 16 bits already, so the saturating pack changes none of them.
+    const __m256i packed =
+        _mm256_permute4x64_epi64(_mm256_packs_epi32(out.v[r], out.v[r + 1]), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(block.data() + r * 8), packed);
+  }
+}
+#endif
+
 }  // namespace
 
 uint64_t NonZeroMask(std::span<const int16_t, 64> block) {
@@ -178,7 +289,31 @@ uint64_t NonZeroMask(std::span<const int16_t, 64> block) {
 }
 
 void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant,
-                           uint64_t nonZeroMask) {
+                           uint64_t nonZeroMask, [[maybe_unused]] Kernels kernels) {
+  if (kernels == Kernels::kFastest && (nonZeroMask & ~uint64_t{1}) == 0) {
+    // Only the DC term: pass 1 spreads its product down column 0 and pass 2 spreads each row's
+    // first value, shifted, along the row; every sample is the same.
+    const int16_t dc = Truncate16(Dequantise(block[0], quant[0]));
+    std::fill(block.begin(), block.end(), RowOutput(static_cast<U32>(int32_t{dc})));
+    return;
+  }
+#if defined(REEL_HAVE_AVX2_TRANSFORM)
+  if (kernels == Kernels::kFastest && CpuHasAvx2()) {
+    constexpr uint64_t kRightColumns = 0xF0F0F0F0F0F0F0F0ull;
+    const bool lowerRowsZero = (nonZeroMask & kLowerRows) == 0;
+    const bool rightColumnsZero = (nonZeroMask & kRightColumns) == 0;
+    if (lowerRowsZero && rightColumnsZero) {
+      InverseTransformBlockAvx2<true, true>(block, quant);
+    } else if (lowerRowsZero) {
+      InverseTransformBlockAvx2<true, false>(block, quant);
+    } else if (rightColumnsZero) {
+      InverseTransformBlockAvx2<false, true>(block, quant);
+    } else {
+      InverseTransformBlockAvx2<false, false>(block, quant);
+    }
+    return;
+  }
+#endif
   const uint32_t usedColumns = ColumnPass(block, quant, nonZeroMask);
   if ((usedColumns & ~1u) == 0) {
     SpreadRows(block);

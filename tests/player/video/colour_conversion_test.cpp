@@ -95,8 +95,10 @@ TEST(ColourConversion, IndexAtEachEndOfTheTables) {
   std::vector<uint16_t> picture(16 * 16);
   for (int16_t luma : {int16_t{383}, int16_t{384}, int16_t{-384}, int16_t{-385}}) {
     for (std::size_t b = 0; b < 4; ++b) blocks[b].fill(luma);
-    ConvertMacroblock(blocks, tables, picture, 16, 0, 0);
-    for (uint16_t pixel : picture) ASSERT_EQ(pixel, ReferencePixel(luma, 0, 0)) << luma;
+    for (Kernels kernels : {Kernels::kPlain, Kernels::kFastest}) {
+      ConvertMacroblock(blocks, tables, picture, 16, 0, 0, kernels);
+      for (uint16_t pixel : picture) ASSERT_EQ(pixel, ReferencePixel(luma, 0, 0)) << luma;
+    }
   }
 }
 
@@ -106,12 +108,13 @@ TEST(ColourConversion, MacroblockMatchesPerPixelFormula) {
   const ColourTables& tables = ProcessColourTables();
   std::mt19937 rng(5);
   constexpr uint32_t kRowPixels = 48;
-  for (int trial = 0; trial < 400; ++trial) {
-    const auto blocks = RandomMacroblock(rng, trial % 4);
+  for (int trial = 0; trial < 800; ++trial) {
+    const auto blocks = RandomMacroblock(rng, trial / 2 % 4);
     std::vector<uint16_t> picture(kRowPixels * 32, 0x1234);
     const uint32_t x = 16 * (trial % 3);
-    const uint32_t y = 16 * (trial % 2);
-    ConvertMacroblock(blocks, tables, picture, kRowPixels, x, y);
+    const uint32_t y = 16 * (trial / 2 % 2);
+    ConvertMacroblock(blocks, tables, picture, kRowPixels, x, y,
+                      trial % 2 == 0 ? Kernels::kPlain : Kernels::kFastest);
     for (uint32_t py = 0; py < 32; ++py) {
       for (uint32_t px = 0; px < kRowPixels; ++px) {
         const uint16_t got = picture[py * kRowPixels + px];

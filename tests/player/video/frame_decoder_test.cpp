@@ -46,7 +46,7 @@ std::vector<uint16_t> ExpectedPicture(const std::vector<uint8_t>& frame, const D
     const auto x = static_cast<uint32_t>(m % (paddedWidth / 16) * 16);
     const auto y = static_cast<uint32_t>(m / (paddedWidth / 16) * 16);
     ConvertMacroblock(std::span(decoded->blocks).subspan(m * 6).first<6>(), ProcessColourTables(),
-                      picture, paddedWidth, x, y);
+                      picture, paddedWidth, x, y, Kernels::kPlain);
   }
   return picture;
 }
