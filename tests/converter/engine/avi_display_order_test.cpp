@@ -101,17 +101,10 @@ class AviDisplayOrderTest : public ::testing::TestWithParam<CodecCase> {
 
   // The index of the picture in a movie frame, from its top half (qrxtool writes rows top first).
   int MovieFrameIndex(const std::string& movie, uint32_t k) {
-    const std::string picture = folder_.File("frame.ppm");
-    const std::string command =
-        std::string(REEL_QRXTOOL) + " frame '" + movie + "' " + std::to_string(k) + " '" + picture + "' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) return -2;
-    const std::vector<uint8_t> ppm = test::ReadAllBytes(picture);
-    const QrxHeader header = test::ReadHeader(movie);
-    // "P6\n<w> <h>\n255\n" then rows of RGB; the pixel a quarter down, in the middle.
-    const std::string text = "P6\n" + std::to_string(header.width) + " " + std::to_string(header.height) + "\n255\n";
-    const std::size_t at = text.size() + (std::size_t{header.height} / 4 * header.width + header.width / 2) * 3;
-    if (ppm.size() < at + 3) return -3;
-    return IndexOfLevel(ppm[at + 1]);  // green has the finest steps in the movie's pixels
+    const std::optional<test::RgbPicture> picture = test::DecodeMovieFrame(movie, k, folder_.File("frame.ppm"));
+    if (!picture) return -2;
+    // The pixel a quarter down, in the middle; green has the finest steps in the movie's pixels.
+    return IndexOfLevel(picture->At(picture->width / 2, picture->height / 4, 1));
   }
 
   test::ScratchFolder folder_;

@@ -35,23 +35,14 @@ std::string Tone(int channels, int rate, double seconds) {
 
 // The index shown by frame k of a movie, from the frame qrxtool decodes.
 int MovieFrameIndex(const std::string& movie, uint32_t k, const std::string& scratch) {
-  const std::string picture = scratch + "/frame.ppm";
-  const test::CommandResult decoded = test::RunCommand(std::string(REEL_QRXTOOL) + " frame " + test::ShellQuoted(std::string_view(movie)) +
-                                                       " " + std::to_string(k) + " " + test::ShellQuoted(std::string_view(picture)));
-  if (decoded.status != 0) return -1;
-  std::ifstream in(picture, std::ios::binary);
-  std::string magic;
-  int width = 0;
-  int height = 0;
-  int maximum = 0;
-  in >> magic >> width >> height >> maximum;
-  in.get();
-  std::vector<unsigned char> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-  in.read(reinterpret_cast<char*>(pixels.data()), static_cast<std::streamsize>(pixels.size()));
+  const std::optional<test::RgbPicture> picture = test::DecodeMovieFrame(movie, k, scratch + "/frame.ppm");
+  if (!picture) return -1;
+  const int width = picture->width;
+  const int height = picture->height;
   auto digit = [&](int centreX) {
     double sum = 0;
     for (int y = height / 2 - 4; y < height / 2 + 4; ++y) {
-      for (int x = centreX - 4; x < centreX + 4; ++x) sum += pixels[(static_cast<std::size_t>(y) * width + x) * 3 + 1];
+      for (int x = centreX - 4; x < centreX + 4; ++x) sum += picture->At(x, y, 1);
     }
     return static_cast<int>(std::lround(sum / 64 / 16));
   };

@@ -18,6 +18,7 @@
 #include "player/audio/mp3_plugin.h"
 #include "player/audio/mp3_stream.h"
 #include "tests/support/external_tools.h"
+#include "tests/support/qrx_movie_checks.h"
 #include "tests/support/scratch_folder.h"
 
 namespace reel {
@@ -87,22 +88,11 @@ std::vector<int16_t> ReadLeftSamples(const std::filesystem::path& path) {
 // The mean level of picture K (a binary PPM), 0..255.
 std::optional<double> PictureLevel(const std::filesystem::path& movie, uint32_t frame,
                                    const std::filesystem::path& out) {
-  const test::CommandResult result = test::RunCommand(
-      test::ShellQuoted(std::string_view(QRXTOOL_PATH)) + " frame " + test::ShellQuoted(movie) + " " +
-      std::to_string(frame) + " " + test::ShellQuoted(out));
-  if (result.status != 0) return std::nullopt;
-  std::ifstream in(out, std::ios::binary);
-  std::string magic;
-  int width = 0;
-  int height = 0;
-  int maximum = 0;
-  in >> magic >> width >> height >> maximum;
-  in.get();
-  const std::string pixels((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (pixels.empty()) return std::nullopt;
+  const std::optional<test::RgbPicture> picture = test::DecodeMovieFrame(movie, frame, out);
+  if (!picture) return std::nullopt;
   double sum = 0;
-  for (const char byte : pixels) sum += static_cast<uint8_t>(byte);
-  return sum / static_cast<double>(pixels.size());
+  for (const uint8_t byte : picture->rgb) sum += byte;
+  return sum / static_cast<double>(picture->rgb.size());
 }
 
 class SyncEndToEndTest : public ::testing::TestWithParam<Combination> {};
