@@ -28,22 +28,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/exception_text.h"
+
 namespace reel {
 namespace {
 
 constexpr uint16_t kFullVolume = 0xFFFF;
 constexpr uint16_t kDeviceFrames = 1024;  // frames per pull: about 46 ms at 22050 Hz
-
-// What the exception being handled says, for a failure message.
-std::string CurrentExceptionText() {
-  try {
-    throw;
-  } catch (const std::exception& exception) {
-    return exception.what();
-  } catch (...) {
-    return "an unknown error";
-  }
-}
 
 // The bytes heard at `now`, given the last pull: it handed over `chunk` bytes, ending at `written`,
 // at `pulledAt`; the device plays `bytesPerSecond`. Whole sample frames of 4 bytes.

@@ -10,6 +10,8 @@
 #include <iostream>
 #include <thread>
 
+#include "common/exception_text.h"
+
 namespace reel {
 namespace {
 
@@ -25,17 +27,6 @@ constexpr auto kStopWaitLimit = std::chrono::milliseconds(2000);
 std::size_t BufferBytesFor(uint32_t rate) { return rate == AudioOutput::kRate ? 8192 : 16384; }
 
 void ReportOnStandardError(const Error& error) { std::cerr << error.message << std::endl; }
-
-// What the exception being handled says, for a failure message.
-std::string CurrentExceptionText() {
-  try {
-    throw;
-  } catch (const std::exception& exception) {
-    return exception.what();
-  } catch (...) {
-    return "an unknown error";
-  }
-}
 
 }  // namespace
 
