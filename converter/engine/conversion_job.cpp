@@ -8,7 +8,6 @@
 #include "converter/engine/conversion_job.h"
 
 #include <exception>
-#include <filesystem>
 #include <new>
 #include <string>
 #include <utility>
@@ -37,8 +36,9 @@ Result<int32_t> JpegQualityForLevel(int32_t qualityIndex) {
 Status CWavFileMake::Run::Execute() {
   if (Status quality = TakeJpegQuality(); !quality) return quality;
   if (settings_.outputFolder.empty()) return MakeError(ErrorKind::kUsage, "", "no output folder was given");
-  if (settings_.sourceKind == SourceKind::kMj) return RunMj();
-  return RunVideoFile();
+  const Status body = settings_.sourceKind == SourceKind::kMj ? RunMj() : RunVideoFile();
+  if (!body) return outputs_.InRealNames(body.error());
+  return outputs_.CommitAll();
 }
 
 // The record's quality field holds the entry's index until here and the JPEG quality from here on.
@@ -68,18 +68,11 @@ Status CWavFileMake::Run::RefuseOutputOverSource(const char* extension) const {
 CWavFileMake::CWavFileMake(JobSettings settings)
     : settings_(std::move(settings)), frameCoders_(FramePipeline::DefaultCoders()) {}
 
-// Ends the report of a job that did not run to its end: every output the job completed is removed
-// too (unfinished ones went with their stages), so nothing is left that is half of a conversion.
-// Nothing here may throw: the job's thread must always reach its finished flag.
+// Ends the report of a job that did not run to its end. Its outputs are stored under their real
+// names only at the very end, so its staged files went with the run and older files of the same
+// names are untouched. Nothing here may throw: the job's thread must always reach its finished flag.
 void CWavFileMake::EndWithoutOutput(JobReport& report, JobStatus status, const char* why,
                                     const char* detail) const noexcept {
-  try {
-    std::error_code ignored;
-    if (!report.moviePath.empty()) std::filesystem::remove(report.moviePath, ignored);
-    if (!report.audioPath.empty()) std::filesystem::remove(report.audioPath, ignored);
-  } catch (...) {
-    // A name that cannot even be held in memory names no file that could be removed.
-  }
   report = JobReport();
   report.status = status;
   try {
@@ -102,6 +95,8 @@ uint32_t CWavFileMake::RunThread() {
     } else {
       report.status = JobStatus::kFailed;
       report.error = outcome.error().message;
+      report.moviePath.clear();  // nothing was stored
+      report.audioPath.clear();
     }
   } catch (const CExKilledByCtrl&) {
     EndWithoutOutput(report, JobStatus::kStopped, "stopped; no output was kept");

@@ -18,6 +18,7 @@
 #include "converter/coder/bmp_image.h"
 #include "converter/engine/conversion_job.h"
 #include "converter/engine/frame_timing.h"
+#include "converter/engine/staged_output.h"
 #include "platform/avifile/avi_file.h"
 
 namespace reel {
@@ -79,13 +80,15 @@ class CWavFileMake::Run {
   Status AddFirstFrame(MovieBuilder& movie, const PictureSource& picture, const SizeFit& fit);
   Status PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
   Status ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
-  void ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const std::string& path);
+  void ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const StagedOutput& file);
   Status WriteCompanion(const PcmSoundtrack& pcm);
   Status WriteEncodedCompanion(const EncodedAudio& encoded, const char* extension, const char* encoderName);
 
   CWavFileMake& job_;
   JobSettings& settings_;
   JobReport& report_;
+  // Every output of the run, stored under its real name only when the whole run has succeeded.
+  StagedOutputs outputs_;
 };
 
 }  // namespace reel

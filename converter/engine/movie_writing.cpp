@@ -2,6 +2,8 @@
 // the movie's size, then the plain loop on the job's thread or the threaded loop over the frame
 // pipeline, then the report's figures), and the companion MP3 or Ogg file. Both are staged, so they
 // appear under their real names only when complete.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -35,10 +37,10 @@ Status CWavFileMake::Run::WriteMovie(const FrameTiming& timing, std::optional<Pi
                                      const PictureSource& picture, const SizeFit& fit) {
   job_.framesTotal.store(static_cast<int32_t>(timing.frameCount));
   job_.framesDone.store(0);
-  Result<StagedOutput> staged = StagedOutput::Create(OutputName(".qrx"));
+  Result<StagedOutput*> staged = outputs_.Stage(OutputName(".qrx"));
   if (!staged) return staged.error();
   Result<MovieBuilder> movie =
-      MovieBuilder::Begin(staged->TemporaryPath(), timing, settings_.pictureSizeChoice, settings_.pictureQuality);
+      MovieBuilder::Begin((*staged)->TemporaryPath(), timing, settings_.pictureSizeChoice, settings_.pictureQuality);
   if (!movie) return movie.error();
   if (size) movie->SetSize(*size);
   if (timing.frameCount > 0) {
@@ -53,8 +55,8 @@ Status CWavFileMake::Run::WriteMovie(const FrameTiming& timing, std::optional<Pi
     }
   }
   if (Status finished = movie->Finish(); !finished) return finished;
-  if (Status committed = staged->Commit(); !committed) return committed;
-  ReportMovie(*movie, timing, staged->FinalPath());
+  outputs_.Keep(*staged, StagedOutputs::Role::kMovie);
+  ReportMovie(*movie, timing, **staged);
   return {};
 }
 
@@ -96,20 +98,20 @@ Status CWavFileMake::Run::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint
   return {};
 }
 
-void CWavFileMake::Run::ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const std::string& path) {
+void CWavFileMake::Run::ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const StagedOutput& file) {
   if (movie.MissingPictures() > 0) {
     report_.warnings.push_back(FrameWarning(movie.MissingPictures(), timing.frameCount, "could not be read or decoded"));
   }
   if (movie.UncodablePictures() > 0) {
     report_.warnings.push_back(FrameWarning(movie.UncodablePictures(), timing.frameCount, "could not be coded"));
   }
-  report_.moviePath = path;
+  report_.moviePath = file.FinalPath();
   report_.frames = timing.frameCount;
   report_.width = movie.Size().width;
   report_.height = movie.Size().height;
   report_.sourceRate = timing.sourceRate;
   report_.movieRate = timing.targetRate;
-  report_.movieBytes = FileSize(report_.moviePath);
+  report_.movieBytes = FileSize(file.TemporaryPath());
 }
 
 // Encodes the soundtrack to MP3 and writes it as the companion file in one write.
@@ -126,14 +128,17 @@ Status CWavFileMake::Run::WriteEncodedCompanion(const EncodedAudio& encoded, con
   if (encoded.outcome != AudioOutcome::kEncoded) {
     report_.warnings.push_back(std::string(encoderName) + ": " + DescribeAudioOutcome(encoded.outcome));
   }
-  Result<StagedOutput> staged = StagedOutput::Create(OutputName(extension));
+  Result<StagedOutput*> staged = outputs_.Stage(OutputName(extension));
   if (!staged) return staged.error();
-  const std::size_t written = WriteWholeFile(staged->TemporaryPath(), encoded.bytes, kWriteFromStart, 0, true);
+  errno = 0;
+  const std::size_t written = WriteWholeFile((*staged)->TemporaryPath(), encoded.bytes, kWriteFromStart, 0, true);
   if (written != encoded.bytes.size()) {
-    return MakeError(ErrorKind::kCannotWrite, staged->FinalPath(), "cannot write the companion file");
+    const int cause = errno;
+    return MakeError(ErrorKind::kCannotWrite, (*staged)->FinalPath(),
+                     std::string("cannot write the companion file") + (cause != 0 ? std::string(": ") + std::strerror(cause) : ""));
   }
-  if (Status committed = staged->Commit(); !committed) return committed;
-  report_.audioPath = staged->FinalPath();
+  outputs_.Keep(*staged, StagedOutputs::Role::kCompanion);
+  report_.audioPath = (*staged)->FinalPath();
   report_.audioBytes = encoded.bytes.size();
   return {};
 }

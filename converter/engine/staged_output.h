@@ -7,6 +7,7 @@
 // ready.
 #pragma once
 
+#include <list>
 #include <optional>
 #include <string>
 
@@ -17,7 +18,7 @@ namespace reel {
 class StagedOutput {
  public:
   // Reserves a temporary name beside `finalPath` (an empty file is created there), or a
-  // kCannotWrite error when the folder cannot take it.
+  // kCannotWrite error when the folder cannot take it or the name is too long for its file system.
   static Result<StagedOutput> Create(const std::string& finalPath);
 
   StagedOutput(StagedOutput&& other) noexcept;
@@ -41,6 +42,39 @@ class StagedOutput {
   std::string finalPath_;
   std::string temporaryPath_;
 };
+
+// The outputs of one job, stored together at its end: none appears under its real name before the
+// job has written all of them, so a job that fails or is stopped at any point leaves the folder as
+// it was, older files of the same names included. Companion files are stored first and the movie
+// last, so a movie never shows up without its companion.
+class StagedOutputs {
+ public:
+  enum class Role { kCompanion, kMovie };
+
+  // A new staged output, owned by the set (the pointer stays valid while the set lives).
+  Result<StagedOutput*> Stage(const std::string& finalPath);
+  // Marks a staged output complete. A complete output of the same real name staged before it is
+  // dropped: the later one replaces it, as writing the file twice would.
+  void Keep(const StagedOutput* output, Role role);
+  // Renames every complete output to its real name and removes the others. When a rename fails,
+  // the outputs already renamed are removed again and the error names the file that failed.
+  Status CommitAll();
+  // `error` with each temporary name in its message replaced by the real name it stands for.
+  Error InRealNames(Error error) const;
+
+ private:
+  struct Entry {
+    StagedOutput output;
+    bool kept = false;
+    Role role = Role::kCompanion;
+  };
+  std::list<Entry> entries_;
+};
+
+// Removes the temporary files of outputs named `finalPath` that a process killed outright left
+// behind; for a program whose job process died without cleaning up. Only names of the form that
+// StagedOutput::Create makes are touched.
+void RemoveStagedLeftovers(const std::string& finalPath);
 
 // True when the two paths name the same file: the same existing file (however it is spelled,
 // hard links included) or, when one does not exist, the same normalised absolute path.

@@ -126,6 +126,26 @@ TEST_F(JobFailureTest, AnyExceptionEndsTheJobWithAFailureAndNoOutput) {
   }
 }
 
+// Files of the same names from an earlier conversion stay whole until a new job has written all
+// of its own: a job stopped anywhere, even between its movie and its companion, leaves them as
+// they were.
+TEST_F(JobFailureTest, AJobThatDoesNotFinishKeepsOlderFilesOfItsNames) {
+  FailingJob counting(test::SettingsFor(source_, folder_.Path().string()), 0, [] {});
+  ASSERT_EQ(RunToEnd(counting).status, JobStatus::kSucceeded);
+  const uint32_t checks = counting.Checks();
+  const auto movie = test::ReadAllBytes(folder_.File("clip.qrx"));
+  const auto sound = test::ReadAllBytes(folder_.File("clip.mp3"));
+  for (uint32_t failAt = 1; failAt <= checks; ++failAt) {
+    SCOPED_TRACE("stopped at check " + std::to_string(failAt));
+    FailingJob job(test::SettingsFor(source_, folder_.Path().string()), failAt, [] { throw CExKilledByCtrl(); });
+    job.SetFrameCoders(0);
+    EXPECT_EQ(RunToEnd(job).status, JobStatus::kStopped);
+    EXPECT_EQ(test::ReadAllBytes(folder_.File("clip.qrx")), movie);
+    EXPECT_EQ(test::ReadAllBytes(folder_.File("clip.mp3")), sound);
+    EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"clip.avi", "clip.mp3", "clip.qrx"}));
+  }
+}
+
 TEST_F(JobFailureTest, AFrameLoopThatCannotStartItsThreadsFailsTheJob) {
   NoThreadsJob job(test::SettingsFor(source_, folder_.Path().string()));
   job.SetFrameCoders(2);
