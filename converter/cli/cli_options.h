@@ -14,6 +14,10 @@ namespace reel {
 struct CliOptions {
   JobSettings settings;  // everything but the source path and kind
   std::vector<std::string> sources;
+  // The arguments that make `settings`, as given, for running one job in a process of its own.
+  std::vector<std::string> jobArguments;
+  int32_t jobs = 0;                 // 0: as many as the machine takes
+  int32_t progressDescriptor = -1;  // where "DONE TOTAL" lines go instead of a display; -1 for none
   bool help = false;
 };
 

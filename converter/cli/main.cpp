@@ -1,27 +1,24 @@
-// reelforge-cli: converts video files into QRX movies with companion MP3 or Ogg files, one job
-// after another, each on the job's own worker thread.
+// reelforge-cli: converts video files into QRX movies with companion MP3 or Ogg files.
 //
-// The main thread plays the part of the dialog's timer: every 100 ms it reads the job's progress
-// fields and redraws the progress, until the job reports it has finished. SIGINT and SIGTERM are
-// blocked on every thread and taken here with sigtimedwait, so an interrupt becomes a stop request
-// to the running job, which then removes its unfinished output.
-#include <signal.h>
+// One source, or --jobs 1, runs each job in this process, one after another (job_runner.h);
+// several sources with more than one job allowed run each job in a process of its own
+// (batch_run.h). The stop signals are blocked on every thread from the start and taken where
+// the program waits for its jobs (stop_signals.h).
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "common/format_text.h"
+#include "converter/cli/batch_run.h"
 #include "converter/cli/cli_options.h"
-#include "converter/cli/progress_display.h"
+#include "converter/cli/job_count.h"
+#include "converter/cli/job_runner.h"
+#include "converter/cli/stop_signals.h"
 #include "converter/engine/job_memory.h"
-#include "converter/engine/thread_master.h"
-#include "converter/engine/conversion_job.h"
 
 namespace reel {
 namespace {
@@ -29,86 +26,31 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr long kTimerNanoseconds = 100'000'000;
 
-sigset_t StopSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  return signals;
-}
-
-// Waits up to one timer period for a stop signal; true when one came.
-bool StopSignalArrived(const sigset_t& signals) {
-  const timespec period{0, kTimerNanoseconds};
-  return sigtimedwait(&signals, nullptr, &period) > 0;
-}
-
-std::string Thousands(uint64_t value) {
-  const std::string digits = std::to_string(value);
-  std::string grouped;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
-    grouped += digits[i];
-  }
-  return grouped;
-}
-
-void PrintSummary(const CWavFileMake& job) {
-  const JobReport& report = job.Report();
-  const std::string& source = job.Settings().sourcePath;
-  if (report.status != JobStatus::kSucceeded) {
-    std::cerr << "reelforge-cli: " << report.error << "\n";
-  } else {
-    std::cout << source << ": done\n";
-    if (!report.moviePath.empty()) {
-      std::cout << FormatText("  movie:    %s\n", report.moviePath)
-                << FormatText("            %d frames at %d fps (source %d fps), %d x %d, ", report.frames,
-                              report.movieRate, report.sourceRate, report.width, report.height)
-                << Thousands(report.movieBytes) << " bytes\n";
-    }
-    if (!report.audioPath.empty()) {
-      std::cout << FormatText("  sound:    %s, ", report.audioPath) << Thousands(report.audioBytes) << " bytes\n";
+int RunOneAfterAnother(const CliOptions& options) {
+  const JobProgressTarget progress{options.progressDescriptor, isatty(STDERR_FILENO) != 0};
+  int status = kExitOk;
+  int stopSignal = 0;
+  std::size_t started = 0;
+  for (const std::string& source : options.sources) {
+    if (stopSignal != 0) break;
+    ++started;
+    if (RunJobHere(SettingsForSource(options.settings, source), progress, stopSignal) != JobEnd::kSucceeded) {
+      status = kExitFailed;
     }
   }
-  for (const std::string& warning : report.warnings) std::cout << "  warning:  " << warning << "\n";
-  std::cout.flush();
-}
-
-// Runs one job to its end; false when it did not succeed. `stopped` is set when a stop signal
-// came during the job.
-bool RunJob(JobSettings settings, const sigset_t& signals, bool& stopped) {
-  CWavFileMake job(std::move(settings));
-  try {
-    CThreadCtrl(&job).Start();
-  } catch (const CCtrlFailed&) {
-    std::cerr << "reelforge-cli: " << job.Settings().sourcePath << ": cannot start the conversion thread\n";
-    return false;
+  if (stopSignal == 0) return status;
+  if (started < options.sources.size()) {
+    std::cerr << FormatText("reelforge-cli: stopped; %d sources were not started\n",
+                            static_cast<int32_t>(options.sources.size() - started));
   }
-  ProgressDisplay display(isatty(STDERR_FILENO) != 0);
-  const auto start = std::chrono::steady_clock::now();
-  while (job.finished.load(std::memory_order_acquire) == 0) {
-    if (StopSignalArrived(signals) && !stopped) {
-      stopped = true;
-      CThreadCtrl(&job).Stop();
-    }
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    std::cerr << display.Update(job.framesDone.load(), job.framesTotal.load(), elapsed.count());
-  }
-  std::cerr << display.Finish();
-  try {
-    CThreadCtrl control(&job);
-    control.Stop();
-    control.Wait(kInfinite);
-  } catch (const CCtrlFailed&) {
-    std::cerr << "reelforge-cli: the conversion thread could not be collected\n";
-  }
-  PrintSummary(job);
-  return job.Report().status == JobStatus::kSucceeded;
+  // A signal that came too late to stop anything left every job's files complete.
+  if (status == kExitOk && started == options.sources.size()) return kExitOk;
+  return ExitStatusForSignal(stopSignal);
 }
 
 int Main(int argc, char** argv) {
+  TakeOverSignals();
   std::vector<std::string> arguments(argv + 1, argv + argc);
   std::error_code failure;
   const std::string current = std::filesystem::current_path(failure).string();
@@ -121,19 +63,14 @@ int Main(int argc, char** argv) {
     std::cout << CliHelpText();
     return kExitOk;
   }
-  KeepFreedMemoryForReuse();
-  const sigset_t signals = StopSignals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  int status = kExitOk;
-  bool stopped = false;
-  for (const std::string& source : options->sources) {
-    if (stopped) break;
-    JobSettings settings = options->settings;
-    settings.sourcePath = source;
-    settings.sourceKind = IsMjPath(source) ? SourceKind::kMj : SourceKind::kVideoFile;
-    if (!RunJob(std::move(settings), signals, stopped)) status = kExitFailed;
+  if (options->progressDescriptor >= 0 && fcntl(options->progressDescriptor, F_GETFD) < 0) {
+    std::cerr << "reelforge-cli: --progress-fd: descriptor " << options->progressDescriptor << " is not open\n";
+    return kExitUsage;
   }
-  return status;
+  const int32_t jobs = options->jobs > 0 ? options->jobs : MachineJobCount();
+  if (jobs > 1 && options->sources.size() > 1) return RunBatch(*options, jobs);
+  KeepFreedMemoryForReuse();
+  return RunOneAfterAnother(*options);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace reel {
 
@@ -29,5 +30,44 @@ class ProgressDisplay {
   int32_t lastTenth_ = -1;
   std::string lastLine_;
 };
+
+// Progress of several jobs at once. On a terminal: a heading ("2 of 7 sources done") and one line
+// per running job (its file name, a short bar and the counts), redrawn in place; a finished job's
+// summary is printed above them by clearing, printing and drawing again. Otherwise: a line
+// "NAME: 変換データ数：done / total (percent%)" at every tenth of each job's way.
+class BatchProgressDisplay {
+ public:
+  BatchProgressDisplay(bool terminal, int32_t sources) : terminal_(terminal), sources_(sources) {}
+
+  void Add(int32_t id, const std::string& source);
+  // The text to print for a job's new counts (empty on a terminal: Draw shows them).
+  std::string Update(int32_t id, int32_t done, int32_t total);
+  // Forgets a finished job and counts it as done.
+  void Remove(int32_t id);
+  // Removes the drawn lines from a terminal (empty text otherwise).
+  std::string Clear();
+  // The heading and the running jobs' lines, on a terminal (empty text otherwise).
+  std::string Draw();
+
+ private:
+  struct Job {
+    int32_t id;
+    std::string name;
+    int32_t done;
+    int32_t total;
+    ProgressDisplay plain;
+  };
+  Job* Find(int32_t id);
+
+  bool terminal_;
+  int32_t sources_;
+  int32_t finished_ = 0;
+  int32_t linesDrawn_ = 0;
+  std::vector<Job> jobs_;
+};
+
+// The last part of `path`, shortened to at most `limit` bytes (whole UTF-8 characters, "..." marks
+// the cut).
+std::string ShortName(const std::string& path, std::size_t limit);
 
 }  // namespace reel

@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "converter/cli/job_count.h"
 #include "converter/cli/progress_display.h"
 
 namespace reel {
@@ -114,17 +115,88 @@ TEST(CliOptionsTest, HelpListsExactlyTheOptionsTheParserTakes) {
       if (value == "PERCENT") value = "60";
       if (value == "INDEX") value = "3";
       if (value == "DIR") value = "/out";
+      if (value == "N") value = "2";
+      if (value == "FD") value = "3";
       arguments.push_back(value);
     }
     arguments.push_back("clip.avi");
     EXPECT_TRUE(Parse(arguments)) << line;
   }
-  EXPECT_EQ(listed, 13);
+  EXPECT_EQ(listed, 15);
   for (const char* name : {"--frame-rate", "--size", "--quality", "--bitrate", "--rate", "--stereo", "--mono",
                            "--force-media-framework", "--playback-mode", "--original-frame", "--encoder",
-                           "--output-dir", "--help", "64/32kbit (default)"}) {
+                           "--output-dir", "--help", "--jobs", "--progress-fd", "64/32kbit (default)",
+                           "256 MiB"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
+}
+
+// --jobs and --progress-fd concern the run; every other option given is a job's setting and is
+// handed on, as given, to a job run in a process of its own.
+TEST(CliOptionsTest, JobsAndTheArgumentsHandedToEachJob) {
+  const auto options = Parse({"-j", "3", "--quality=60", "a.avi", "-o", "/out", "--jobs", "4", "--mono",
+                              "--progress-fd", "5", "b.avi", "--", "-c.avi"});
+  ASSERT_TRUE(options);
+  EXPECT_EQ(options->jobs, 4);
+  EXPECT_EQ(options->progressDescriptor, 5);
+  EXPECT_EQ(options->jobArguments, (std::vector<std::string>{"--quality=60", "-o", "/out", "--mono"}));
+  EXPECT_EQ(options->sources, (std::vector<std::string>{"a.avi", "b.avi", "-c.avi"}));
+  EXPECT_EQ(Parse({"x"})->jobs, 0);  // decided by the machine
+
+  std::string error;
+  for (const char* bad : {"0", "-1", "two", "2x", "", "99999999999"}) {
+    EXPECT_FALSE(Parse({"--jobs", bad, "x"}, &error)) << bad;
+    EXPECT_EQ(error, "--jobs: expected a number of jobs, 1 or more") << bad;
+  }
+  EXPECT_FALSE(Parse({"x", "--jobs"}, &error));
+  EXPECT_EQ(error, "--jobs needs a value");
+  for (const char* bad : {"0", "1", "2", "-3", "fd"}) EXPECT_FALSE(Parse({"--progress-fd", bad, "x"})) << bad;
+}
+
+TEST(JobCountTest, ProcessorsBoundedByMemoryAndAtLeastOne) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  EXPECT_EQ(DefaultJobCount(8, std::nullopt), 8);
+  EXPECT_EQ(DefaultJobCount(8, 1024 * kMiB), 4);
+  EXPECT_EQ(DefaultJobCount(2, 64 * 1024 * kMiB), 2);
+  EXPECT_EQ(DefaultJobCount(8, 100 * kMiB), 1);
+  EXPECT_EQ(DefaultJobCount(0, std::nullopt), 1);
+  EXPECT_GE(MachineJobCount(), 1);
+
+  EXPECT_EQ(ParseMemAvailable("MemTotal:       16000000 kB\nMemFree:  100 kB\nMemAvailable:    2097152 kB\n"),
+            2048 * kMiB);
+  EXPECT_EQ(ParseMemAvailable("MemTotal: 5 kB\n"), std::nullopt);
+  EXPECT_EQ(ParseMemAvailable("XMemAvailable: 5 kB\n"), std::nullopt);
+  EXPECT_EQ(ParseMemAvailable("MemAvailable: lots\n"), std::nullopt);
+  EXPECT_EQ(ParseMemAvailable("MemAvailable: 99999999999999999999 kB\n"), std::nullopt);
+}
+
+TEST(ProgressDisplayTest, SeveralJobs) {
+  EXPECT_EQ(ShortName("/films/holiday.avi", 24), "holiday.avi");
+  EXPECT_EQ(ShortName("a-rather-long-name-for-a-clip.avi", 12), "a-rather-...");
+  // "ééééé" is two bytes a character: the cut never splits one.
+  EXPECT_EQ(ShortName("\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", 8), "\xc3\xa9\xc3\xa9...");
+
+  BatchProgressDisplay plain(false, 3);
+  plain.Add(0, "/in/one.avi");
+  plain.Add(1, "/in/two.avi");
+  EXPECT_EQ(plain.Update(0, 0, 10), "one.avi: 変換データ数：0 / 10 (0%)\n");
+  EXPECT_EQ(plain.Update(1, 5, 10), "two.avi: 変換データ数：5 / 10 (50%)\n");
+  EXPECT_EQ(plain.Update(1, 5, 10), "");
+  EXPECT_EQ(plain.Draw(), "");
+  EXPECT_EQ(plain.Clear(), "");
+
+  BatchProgressDisplay terminal(true, 3);
+  terminal.Add(0, "/in/one.avi");
+  terminal.Add(1, "/in/two.avi");
+  EXPECT_EQ(terminal.Update(0, 3, 12), "");
+  const std::string drawn = terminal.Draw();
+  EXPECT_EQ(drawn.substr(0, drawn.find('\x1b')), "0 of 3 sources done, 2 running");
+  EXPECT_NE(drawn.find("one.avi                  [###.........] 変換データ数：3 / 12  25%"), std::string::npos) << drawn;
+  EXPECT_EQ(terminal.Clear(), "\x1b[3A\r\x1b[J");
+  terminal.Remove(0);
+  EXPECT_EQ(terminal.Draw().substr(0, 30), "1 of 3 sources done, 1 running");
+  EXPECT_EQ(terminal.Clear(), "\x1b[2A\r\x1b[J");
+  EXPECT_EQ(terminal.Clear(), "");
 }
 
 TEST(ProgressDisplayTest, BarAndPlainLines) {

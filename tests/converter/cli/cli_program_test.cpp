@@ -149,7 +149,7 @@ TEST_F(CliProgramTest, AnInterruptedJobLeavesNoPartialFiles) {
   }
   kill(pid, SIGINT);
   const Result result = Finish(pid);
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 130);  // 128 + SIGINT
   EXPECT_NE(result.err.find("stopped"), std::string::npos) << result.err;
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"long.avi"});
 }

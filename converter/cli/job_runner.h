@@ -1,0 +1,28 @@
+// One conversion job run in this process on the job's own worker thread.
+//
+// The calling thread plays the part of the dialog's timer: every 100 ms it takes a waiting stop
+// signal (which becomes the job's stop request), reads the job's progress fields and shows them,
+// until the job reports it has finished; then it prints the job's summary.
+#pragma once
+
+#include <string>
+
+#include "converter/engine/conversion_job.h"
+
+namespace reel {
+
+enum class JobEnd { kSucceeded, kFailed, kStopped };
+
+struct JobProgressTarget {
+  int descriptor = -1;    // where "DONE TOTAL" lines go, -1 for the display on the error output
+  bool terminal = false;  // the display is a bar redrawn in place
+};
+
+// `stopSignal` is the number of the stop signal taken during the job, left as it was when none
+// came. A job that ran to its end in spite of a late signal is kSucceeded, its files complete.
+JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& stopSignal);
+
+// The settings of the job for `source`: its kind is taken from its name.
+JobSettings SettingsForSource(const JobSettings& common, const std::string& source);
+
+}  // namespace reel
