@@ -3,7 +3,12 @@
 // tells that one failed.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "cli_process.h"
 #include "tests/support/external_tools.h"
@@ -65,6 +70,32 @@ TEST_F(CliBatchTest, SourcesWithTheSameOutputNamesKeepTheirOrder) {
   ASSERT_EQ(batch.status, 0) << batch.err;
   EXPECT_EQ(test::ReadAllBytes(folder_.File("clip.qrx")), test::ReadAllBytes(folder_.File("alone/clip.qrx")));
   EXPECT_EQ(test::ReadAllBytes(folder_.File("clip.mp3")), test::ReadAllBytes(folder_.File("alone/clip.mp3")));
+}
+
+// A job process killed outright (as the system's out-of-memory killer would) cannot clean up: the
+// run reports it, removes its temporary files and lets the other job finish.
+TEST_F(CliBatchTest, AJobProcessKilledOutrightIsReportedAndItsTemporaryFilesRemoved) {
+  ASSERT_TRUE(test::MakeClip(folder_.File("a.avi"), 300, "320x240", "testsrc"));
+  ASSERT_TRUE(test::MakeClip(folder_.File("b.avi"), 300, "320x240", "testsrc2"));
+  test::CliProcess process({"-j", "2", "a.avi", "b.avi"}, folder_.Path(), logs_.Path());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (test::HiddenNames(folder_.Path()).size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::ifstream childrenFile("/proc/" + std::to_string(process.Pid()) + "/task/" + std::to_string(process.Pid()) +
+                             "/children");
+  pid_t child = 0;
+  ASSERT_TRUE(childrenFile >> child) << "no job process found";
+  kill(child, SIGKILL);
+  const test::CliResult result = process.Finish();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find(".avi: the job's process ended by signal 9"), std::string::npos) << result.err;
+  EXPECT_EQ(test::HiddenNames(folder_.Path()), std::vector<std::string>{});
+  const bool a = std::filesystem::exists(folder_.File("a.qrx"));
+  const bool b = std::filesystem::exists(folder_.File("b.qrx"));
+  EXPECT_NE(a, b) << "the other job runs to its end";
+  EXPECT_EQ(std::filesystem::exists(folder_.File("a.mp3")), a);
+  EXPECT_EQ(std::filesystem::exists(folder_.File("b.mp3")), b);
 }
 
 TEST_F(CliBatchTest, JobCountUsageErrors) {
