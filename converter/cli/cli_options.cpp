@@ -185,7 +185,8 @@ const std::vector<OptionEntry>& OptionTable() {
       {"Several sources", Scope::kRun, "", "--progress-fd", "FD",
        "for programs that run this one: instead of drawing progress, write\n"
        "a line \"DONE TOTAL\" (frames) to the open file descriptor FD\n"
-       "whenever the counts change\n",
+       "whenever the counts change (with several jobs at once, the sums\n"
+       "over the jobs started so far)\n",
        ParseDescriptor, "an open file descriptor number",
        [](CliOptions& options, int32_t entry, const std::string&, const std::string&) -> Status {
          options.progressDescriptor = entry;
@@ -313,7 +314,8 @@ std::string CliHelpText() {
          "stopped the run (130 for Ctrl-C, 143 for a termination request).\n"
          "\n"
          "Example:\n"
-         "  reelforge-cli --quality 60 --output-dir ~/movies holiday.avi trip.mj\n";
+         "  reelforge-cli --quality 60 --output-dir ~/movies holiday.avi trip.mj\n"
+         "  reelforge-cli --jobs 2 *.avi\n";
 }
 
 }  // namespace reel
