@@ -218,7 +218,13 @@ class BatchRun {
       if (notStarted_ > 0) std::cerr << FormatText("reelforge-cli: stopped; %d sources were not started\n", notStarted_);
       return ExitStatusForSignal(stopSignal_);
     }
-    return failed_ ? kExitFailed : kExitOk;
+    if (!failedSources_.empty()) {
+      std::string names;
+      for (const std::string& source : failedSources_) names += (names.empty() ? "" : ", ") + source;
+      std::cerr << FormatText("reelforge-cli: %d of %d sources failed: %s\n", static_cast<int32_t>(failedSources_.size()),
+                              static_cast<int32_t>(options_.sources.size()), names);
+    }
+    return failedSources_.empty() ? kExitOk : kExitFailed;
   }
 
  private:
@@ -237,7 +243,7 @@ class BatchRun {
         running_.push_back(std::move(*job));
         changed_ = true;
       } else {
-        failed_ = true;
+        failedSources_.push_back(job->source);
       }
       job = waiting_.erase(job);
     }
@@ -300,10 +306,10 @@ class BatchRun {
       const int code = WEXITSTATUS(status);
       if (code == kExitOk) return;
       // A job stopped by the signal passed on (or by its own) has said so itself.
-      if (!(code > 128 && IsStopSignal(code - 128))) failed_ = true;
+      if (!(code > 128 && IsStopSignal(code - 128))) failedSources_.push_back(job.source);
       return;
     }
-    failed_ = true;
+    failedSources_.push_back(job.source);
     const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     for (const std::string& output : job.outputs) RemoveStagedLeftovers(output);
     std::cerr << "reelforge-cli: " << job.source << ": the job's process ended by signal " << signal << " ("
@@ -337,7 +343,7 @@ class BatchRun {
   std::vector<JobProcess> running_;
   int stopSignal_ = 0;
   int32_t notStarted_ = 0;
-  bool failed_ = false;
+  std::vector<std::string> failedSources_;
   bool changed_ = false;
   int64_t finishedDone_ = 0;
   int64_t finishedTotal_ = 0;

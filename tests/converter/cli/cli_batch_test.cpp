@@ -43,6 +43,7 @@ TEST_F(CliBatchTest, EachJobsFilesAreThoseOfConvertingItAlone) {
                                              folder_.Path(), logs_.Path());
   EXPECT_EQ(batch.status, 1);
   EXPECT_NE(batch.err.find("missing.avi: cannot open the file"), std::string::npos) << batch.err;
+  EXPECT_NE(batch.err.find("reelforge-cli: 1 of 4 sources failed: missing.avi\n"), std::string::npos) << batch.err;
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     EXPECT_NE(batch.out.find(name + ".avi: done"), std::string::npos) << batch.out;
