@@ -28,9 +28,13 @@ std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t q
 }
 
 std::optional<std::vector<uint8_t>> FrameCoding::Code(const BmpImage& picture, int32_t quality) {
-  const std::optional<CoefficientSet> coefficients = CoefficientsOf(picture, quality);
-  if (!coefficients) return std::nullopt;
-  return coder_.Code(*coefficients, quality);
+  const std::optional<std::size_t> length = EncodeFrameJpegInto(picture, quality, jpeg_);
+  if (!length) return std::nullopt;
+  CByteSource source(std::span<const uint8_t>(jpeg_).first(*length));
+  CJpegCoefReader reader;
+  reader.Decode(source);
+  if (reader.BlockCount() == 0) return std::nullopt;
+  return coder_.Code(reader.TakeCoefficients(), quality);
 }
 
 }  // namespace reel

@@ -18,13 +18,14 @@ namespace reel {
 // Codes with the plain CodeCoefficients, the reference for FrameCoding.
 std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t quality);
 
-// The same steps for frame after frame: the frame coder's buffers are kept between frames. The
-// frames are CodeFrame's, byte for byte. One FrameCoding serves one thread.
+// The same steps for frame after frame: the JPEG's buffer and the frame coder's are kept between
+// frames. The frames are CodeFrame's, byte for byte. One FrameCoding serves one thread.
 class FrameCoding {
  public:
   std::optional<std::vector<uint8_t>> Code(const BmpImage& picture, int32_t quality);
 
  private:
+  std::vector<uint8_t> jpeg_;  // the JPEG in its first bytes; never shrunk
   FrameCoder coder_;
 };
 
