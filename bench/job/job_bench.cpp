@@ -1,19 +1,15 @@
 // A 30-second 640 x 480 29.97 fps clip with sound, converted at the default settings (15 fps,
 // 320 x 240, quality 50, MP3 at 64 kbit/s, 22050 Hz stereo), and the same clip put through the
-// ffmpeg tool doing the nearest equivalent job: decode, keep every second frame, scale to
-// 320 x 240, Motion-JPEG, MP3 at 64 kbit/s. Both are timed by the wall clock.
+// ffmpeg tool doing the nearest equivalent job (FfmpegEquivalent): decode, keep every second
+// frame, scale to 320 x 240, Motion-JPEG, MP3 at 64 kbit/s, 22050 Hz stereo.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
-#include "converter/engine/job_memory.h"
-#include "converter/engine/thread_master.h"
-#include "converter/engine/conversion_job.h"
+#include "bench/job/job_beside_tool.h"
 
 namespace reel {
 namespace {
@@ -39,36 +35,15 @@ std::string Clip() {
   return path;
 }
 
+// Each iteration runs the job and the tool once; the time shown is both together.
 void BM_ConvertJob(benchmark::State& state) {
-  const std::string clip = Clip();
-  KeepFreedMemoryForReuse();  // as reelforge-cli does
   JobSettings settings;
-  settings.sourcePath = clip;
+  settings.sourcePath = Clip();
   settings.outputFolder = (Folder() / "out").string();
   std::filesystem::create_directories(settings.outputFolder);
-  for (auto _ : state) {
-    CWavFileMake job(settings);
-    job.SetFrameCoders(static_cast<unsigned>(state.range(0)));
-    CThreadCtrl(&job).Start();
-    CThreadCtrl(&job).Wait(kInfinite);
-    if (job.Report().status != JobStatus::kSucceeded) state.SkipWithError(job.Report().error.c_str());
-    state.counters["frames"] = job.Report().frames;
-  }
+  ConvertBesideFfmpeg(state, settings, static_cast<int>(state.range(0)), true, (Folder() / "ffmpeg").string());
 }
 BENCHMARK(BM_ConvertJob)->ArgName("coders")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
-
-void BM_FfmpegEquivalent(benchmark::State& state) {
-  const std::string clip = Clip();
-  const std::string out = (Folder() / "ffmpeg").string();
-  const std::string command = "ffmpeg -nostdin -loglevel error -y -i '" + clip +
-                              "' -vf \"select='not(mod(n\\,2))',setpts=N/15/TB,scale=320:240\" -r 15 "
-                              "-c:v mjpeg -q:v 4 -an '" + out + ".avi' -vn -c:a libmp3lame -b:a 64k -ar 22050 -ac 2 '" +
-                              out + ".mp3'";
-  for (auto _ : state) {
-    if (std::system(command.c_str()) != 0) state.SkipWithError("the ffmpeg tool failed");
-  }
-}
-BENCHMARK(BM_FfmpegEquivalent)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
 }  // namespace reel

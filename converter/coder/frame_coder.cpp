@@ -10,7 +10,12 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <bit>
 #include <span>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/byte_io.h"
 #include "common/code_tree.h"
@@ -139,9 +144,9 @@ void AppendTable(std::vector<uint8_t>& out, const NaturalTable& table) {
   for (uint32_t q : table) out.push_back(static_cast<uint8_t>(q));
 }
 
-std::vector<uint8_t> LayOutFrame(const CoefficientSet& set, int32_t quality, const FrameSymbols& symbols,
-                                 const NaturalTable& luma, const NaturalTable& chroma,
-                                 const std::vector<uint8_t>& dcStream, const std::vector<uint8_t>& acStream) {
+std::vector<uint8_t> LayOutFrame(const CoefficientSet& set, int32_t quality, const DcCounts& dcCounts,
+                                 const AcCounts& acCounts, const NaturalTable& luma, const NaturalTable& chroma,
+                                 std::span<const uint8_t> dcStream, std::span<const uint8_t> acStream) {
   QrxFrameHeader header;
   header.quality = quality;
   header.width = static_cast<uint16_t>(set.width);
@@ -150,11 +155,13 @@ std::vector<uint8_t> LayOutFrame(const CoefficientSet& set, int32_t quality, con
   header.dcStreamSize = static_cast<uint32_t>(dcStream.size());
   header.acStreamSize = static_cast<uint32_t>(acStream.size());
 
-  std::vector<uint8_t> frame(kQrxFrameHeaderSize);
+  std::vector<uint8_t> frame;
+  frame.reserve(kQrxFrameHeaderSize + kDcSymbolCount * 4 + kAcCountBytes + 2 * 64 + dcStream.size() + acStream.size());
+  frame.resize(kQrxFrameHeaderSize);
   WriteQrxFrameHeader(header, std::span<uint8_t>(frame).first<kQrxFrameHeaderSize>());
   ByteWriter out(frame);
-  for (int32_t count : symbols.dcCounts) out.I32(count);
-  out.Bytes(PackAcCounts(symbols.acCounts));
+  for (int32_t count : dcCounts) out.I32(count);
+  out.Bytes(PackAcCounts(acCounts));
   AppendTable(frame, luma);
   AppendTable(frame, chroma);
   out.Bytes(dcStream);
@@ -162,29 +169,233 @@ std::vector<uint8_t> LayOutFrame(const CoefficientSet& set, int32_t quality, con
   return frame;
 }
 
-}  // namespace
+// The set's tables in natural order, or none when the set is beyond the format's limits.
+struct FrameTables {
+  uint32_t macroblocks = 0;
+  NaturalTable luma{};
+  NaturalTable chroma{};
+};
 
-std::optional<std::vector<uint8_t>> CodeCoefficients(const CoefficientSet& set, int32_t quality) {
+std::optional<FrameTables> CheckSet(const CoefficientSet& set) {
   if (set.width == 0 || set.height == 0 || set.width > kMaxFrameSide || set.height > kMaxFrameSide) {
     return std::nullopt;
   }
-  const uint32_t macroblocks = MacroblockColumns(set.width) * MacroblockRows(set.height);
-  if (macroblocks > kMaxFrameMacroblocks || set.blocks.size() < std::size_t{macroblocks} * kBlocksPerMacroblock) {
+  FrameTables tables;
+  tables.macroblocks = MacroblockColumns(set.width) * MacroblockRows(set.height);
+  if (tables.macroblocks > kMaxFrameMacroblocks ||
+      set.blocks.size() < std::size_t{tables.macroblocks} * kBlocksPerMacroblock) {
     return std::nullopt;
   }
-  const NaturalTable luma = ToNaturalOrder(set.quantTables[0]);
-  const NaturalTable chroma = ToNaturalOrder(set.quantTables[1]);
-  if (!TableUsable(luma) || !TableUsable(chroma)) return std::nullopt;
+  tables.luma = ToNaturalOrder(set.quantTables[0]);
+  tables.chroma = ToNaturalOrder(set.quantTables[1]);
+  if (!TableUsable(tables.luma) || !TableUsable(tables.chroma)) return std::nullopt;
+  return tables;
+}
 
-  const FrameSymbols symbols = CollectSymbols(set, macroblocks, luma, chroma);
+// The streams' working buffers hold width x height bytes (DC) and three times that (AC); streams
+// longer than that are beyond the format's working limits.
+bool StreamsFit(const CoefficientSet& set, std::size_t dcBytes, std::size_t acBytes) {
+  const uint64_t pixels = uint64_t{set.width} * set.height;
+  return dcBytes <= pixels && acBytes <= 3 * pixels;
+}
+
+// ---- The reusable coder's pieces.
+
+using PackedSymbol = FrameCoder::PackedSymbol;
+
+constexpr uint8_t kEndOfBlock = 0x00;
+constexpr uint8_t kThirtyZeros = 0xFF;
+constexpr uint8_t kFifteenZeros = 0xF0;
+constexpr uint32_t kLongestShortRun = 14;
+constexpr uint32_t kLongestRunSymbol = 30;
+// Symbols one block can give: 63 values, each after a run that needs at most one extra symbol
+// once the run is past 14 (two runs of 30 fill a block), and the end of block.
+constexpr std::size_t kMostAcSymbolsPerBlock = 128;
+
+PackedSymbol PackValue(uint32_t run, int32_t value) {
+  const uint32_t size = MagnitudeSize(value);
+  return {static_cast<uint8_t>(run * 16 + size), static_cast<uint8_t>(size),
+          static_cast<uint16_t>(ReverseLowBits(MagnitudeBits(value), size))};
+}
+
+// Zig-zag position of each natural-order index.
+constexpr std::array<uint8_t, 64> kZigZagPosition = [] {
+  std::array<uint8_t, 64> positions{};
+  for (std::size_t i = 0; i < 64; ++i) positions[kZigZag[i]] = static_cast<uint8_t>(i);
+  return positions;
+}();
+
+// The non-zero coefficients of a block, one bit per natural-order index. Narrowing with signed
+// saturation keeps every non-zero value non-zero.
+uint64_t NaturalNonZeroMask(const CoefficientBlock& block) {
+#if defined(__SSE2__)
+  uint64_t zeros = 0;
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t part = 0; part < 4; ++part) {
+    const auto* at = reinterpret_cast<const __m128i*>(block.data() + part * 16);
+    const __m128i low = _mm_packs_epi32(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
+    const __m128i high = _mm_packs_epi32(_mm_loadu_si128(at + 2), _mm_loadu_si128(at + 3));
+    const __m128i bytes = _mm_packs_epi16(low, high);
+    zeros |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)))} << (part * 16);
+  }
+  return ~zeros;
+#else
+  uint64_t mask = 0;
+  for (std::size_t i = 0; i < 64; ++i) mask |= uint64_t{block[i] != 0} << i;
+  return mask;
+#endif
+}
+
+// The non-zero AC coefficients of a block, one bit per zig-zag position (bit i for position i).
+uint64_t AcNonZeroMask(const CoefficientBlock& block) {
+  uint64_t natural = NaturalNonZeroMask(block) & ~uint64_t{1};
+  uint64_t zigZag = 0;
+  while (natural != 0) {
+    zigZag |= uint64_t{1} << kZigZagPosition[static_cast<std::size_t>(std::countr_zero(natural))];
+    natural &= natural - 1;
+  }
+  return zigZag;
+}
+
+// Appends one block's AC symbols at `out` and returns the end; the counts follow along.
+PackedSymbol* AcSymbolsOfBlock(const CoefficientBlock& block, const NaturalTable& table, PackedSymbol* out,
+                               AcCounts& counts) {
+  uint64_t mask = AcNonZeroMask(block);
+  uint32_t last = 0;  // zig-zag position of the last non-zero value written
+  while (mask != 0) {
+    const auto position = static_cast<uint32_t>(std::countr_zero(mask));
+    mask &= mask - 1;
+    const std::size_t natural = kZigZag[position];
+    const int32_t value = block[natural] / static_cast<int32_t>(table[natural]);
+    if (value == 0) continue;  // below its table entry: a zero after all
+    uint32_t run = position - last - 1;
+    last = position;
+    while (run > kLongestRunSymbol) {
+      *out++ = {kThirtyZeros, 0, 0};
+      ++counts[kThirtyZeros];
+      run -= kLongestRunSymbol;
+    }
+    if (run > kLongestShortRun) {
+      const auto symbol = static_cast<uint8_t>(kFifteenZeros + (run - 15));
+      *out++ = {symbol, 0, 0};
+      ++counts[symbol];
+      run = 0;
+    }
+    *out = PackValue(run, value);
+    ++counts[out->symbol];
+    ++out;
+  }
+  if (last < 63) {
+    *out++ = {kEndOfBlock, 0, 0};
+    ++counts[kEndOfBlock];
+  }
+  return out;
+}
+
+// A code word that fits one write, first bit lowest; lengths of 32 and more go the long way.
+struct ShortCode {
+  uint32_t word = 0;
+  uint32_t length = 0;
+};
+
+// Writes the symbols' code words and value bits, 32-bit words stored little-endian, into `out`
+// (resized to fit); returns the stream's length in bytes. When `branchFree`, every code word and
+// its value bits fit 32 bits, and each symbol is one unconditional store.
+template <std::size_t N>
+std::size_t WritePacked(std::span<const PackedSymbol> symbols, const std::array<CodeWord, N>& codes,
+                        bool branchFree, std::vector<uint8_t>& out) {
+  std::array<ShortCode, N> shortCodes{};
+  for (std::size_t s = 0; s < N; ++s) shortCodes[s] = {codes[s].words[0], codes[s].length};
+  if (branchFree) {
+    out.resize(symbols.size() * 4 + 8);
+    uint8_t* at = out.data();
+    uint64_t pending = 0;
+    uint32_t pendingCount = 0;
+    for (const PackedSymbol& s : symbols) {
+      const ShortCode code = shortCodes[s.symbol];
+      pending |= (uint64_t{code.word} | (uint64_t{s.bitsLsbFirst} << code.length)) << pendingCount;
+      pendingCount += code.length + s.bitCount;
+      StoreU32(std::span<uint8_t, 4>(at, 4), static_cast<uint32_t>(pending));
+      const uint32_t full = pendingCount >> 5;
+      at += full * 4;
+      pending >>= full * 32;
+      pendingCount &= 31;
+    }
+    if (pendingCount > 0) {
+      StoreU32(std::span<uint8_t, 4>(at, 4), static_cast<uint32_t>(pending));
+      at += 4;
+    }
+    return static_cast<std::size_t>(at - out.data());
+  }
+  BitWriter writer;
+  writer.Reserve(symbols.size() * 2 + 4);
+  for (const PackedSymbol& s : symbols) {
+    const CodeWord& code = codes[s.symbol];
+    for (uint32_t written = 0; written < code.length; written += 32) {
+      writer.PutLsbFirst(code.words[written / 32], std::min<uint32_t>(32, code.length - written));
+    }
+    writer.PutLsbFirst(s.bitsLsbFirst, s.bitCount);
+  }
+  writer.Flush();
+  out = writer.Bytes();
+  return out.size();
+}
+
+// The value bits a symbol carries: its size for a DC symbol, the low four bits for an AC value
+// symbol, none for the end of block and the long runs.
+uint32_t AcValueBits(std::size_t symbol) { return symbol < kFifteenZeros ? symbol & 15 : 0; }
+
+// Every symbol that occurs has a code word that fits one 32-bit write with its value bits.
+template <std::size_t N>
+bool AllFit(const std::array<int32_t, N>& counts, const std::array<CodeWord, N>& codes, bool dc) {
+  for (std::size_t s = 0; s < N; ++s) {
+    if (counts[s] != 0 && codes[s].length + (dc ? s : AcValueBits(s)) > 32) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> CodeCoefficients(const CoefficientSet& set, int32_t quality) {
+  const std::optional<FrameTables> tables = CheckSet(set);
+  if (!tables) return std::nullopt;
+  const FrameSymbols symbols = CollectSymbols(set, tables->macroblocks, tables->luma, tables->chroma);
   const std::vector<uint8_t> dcStream = WriteStream(symbols.dc, CodeWords(symbols.dcCounts));
   const std::vector<uint8_t> acStream = WriteStream(symbols.ac, CodeWords(symbols.acCounts));
+  if (!StreamsFit(set, dcStream.size(), acStream.size())) return std::nullopt;
+  return LayOutFrame(set, quality, symbols.dcCounts, symbols.acCounts, tables->luma, tables->chroma, dcStream,
+                     acStream);
+}
 
-  // The streams' working buffers hold width x height bytes (DC) and three times that (AC); streams
-  // longer than that are beyond the format's working limits.
-  const uint64_t pixels = uint64_t{set.width} * set.height;
-  if (dcStream.size() > pixels || acStream.size() > 3 * pixels) return std::nullopt;
-  return LayOutFrame(set, quality, symbols, luma, chroma, dcStream, acStream);
+std::optional<std::vector<uint8_t>> FrameCoder::Code(const CoefficientSet& set, int32_t quality) {
+  const std::optional<FrameTables> tables = CheckSet(set);
+  if (!tables) return std::nullopt;
+  const std::size_t blocks = std::size_t{tables->macroblocks} * kBlocksPerMacroblock;
+  if (dc_.size() < blocks) dc_.resize(blocks);
+  if (ac_.size() < blocks * kMostAcSymbolsPerBlock) ac_.resize(blocks * kMostAcSymbolsPerBlock);
+  DcCounts dcCounts{};
+  AcCounts acCounts{};
+  PackedSymbol* acEnd = ac_.data();
+  int32_t previousDc = 0;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const CoefficientBlock& block = set.blocks[b];
+    const NaturalTable& table = b % kBlocksPerMacroblock < 4 ? tables->luma : tables->chroma;
+    const int32_t dc = block[0] / static_cast<int32_t>(table[0]);
+    const int32_t difference = b == 0 ? dc : WrappingDifference(dc, previousDc);
+    previousDc = dc;
+    dc_[b] = PackValue(0, difference);
+    ++dcCounts[dc_[b].symbol];
+    acEnd = AcSymbolsOfBlock(block, table, acEnd, acCounts);
+  }
+  const std::span<const PackedSymbol> dcSymbols(dc_.data(), blocks);
+  const std::span<const PackedSymbol> acSymbols(ac_.data(), static_cast<std::size_t>(acEnd - ac_.data()));
+  const auto dcCodes = CodeWords(dcCounts);
+  const auto acCodes = CodeWords(acCounts);
+  const std::size_t dcBytes = WritePacked(dcSymbols, dcCodes, AllFit(dcCounts, dcCodes, true), dcStream_);
+  const std::size_t acBytes = WritePacked(acSymbols, acCodes, AllFit(acCounts, acCodes, false), acStream_);
+  if (!StreamsFit(set, dcBytes, acBytes)) return std::nullopt;
+  return LayOutFrame(set, quality, dcCounts, acCounts, tables->luma, tables->chroma,
+                     std::span<const uint8_t>(dcStream_).first(dcBytes), std::span<const uint8_t>(acStream_).first(acBytes));
 }
 
 }  // namespace reel

@@ -22,4 +22,29 @@ inline constexpr uint32_t kMaxFrameMacroblocks = 5000;
 // table entry of 0, or streams too long for the coder's buffers. `quality` is only stored.
 std::optional<std::vector<uint8_t>> CodeCoefficients(const CoefficientSet& coefficients, int32_t quality);
 
+// The same coder for a stream of frames: byte for byte CodeCoefficients' result, with its working
+// buffers kept from one frame to the next. Blocks are scanned for their non-zero coefficients
+// through a bit mask rather than coefficient by coefficient, and when every code word of the frame
+// fits a 32-bit write together with its value bits (all but degenerate trees), the streams are
+// written without a branch per symbol. CodeCoefficients stays as the reference it is tested
+// against. One coder serves one thread.
+class FrameCoder {
+ public:
+  std::optional<std::vector<uint8_t>> Code(const CoefficientSet& coefficients, int32_t quality);
+
+  // A symbol as the streams need it: the symbol, its count of value bits and the value bits in
+  // writing order (first bit lowest).
+  struct PackedSymbol {
+    uint8_t symbol;
+    uint8_t bitCount;
+    uint16_t bitsLsbFirst;
+  };
+
+ private:
+  std::vector<PackedSymbol> dc_;
+  std::vector<PackedSymbol> ac_;
+  std::vector<uint8_t> dcStream_;
+  std::vector<uint8_t> acStream_;
+};
+
 }  // namespace reel

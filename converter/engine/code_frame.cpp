@@ -1,20 +1,40 @@
 #include "converter/engine/code_frame.h"
 
-#include "converter/coder/frame_coder.h"
 #include "converter/jpeg/byte_source.h"
 #include "converter/jpeg/frame_jpeg.h"
 #include "converter/jpeg/jpeg_coef_reader.h"
 
 namespace reel {
+namespace {
 
-std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t quality) {
+// The picture's JPEG parsed back into its coefficients; none when the encoding fails or the reader
+// yields no blocks.
+std::optional<CoefficientSet> CoefficientsOf(const BmpImage& picture, int32_t quality) {
   const std::optional<std::vector<uint8_t>> jpeg = EncodeFrameJpeg(picture, quality);
   if (!jpeg) return std::nullopt;
   CByteSource source(*jpeg);
   CJpegCoefReader reader;
   reader.Decode(source);
   if (reader.BlockCount() == 0) return std::nullopt;
-  return CodeCoefficients(reader.TakeCoefficients(), quality);
+  return reader.TakeCoefficients();
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t quality) {
+  const std::optional<CoefficientSet> coefficients = CoefficientsOf(picture, quality);
+  if (!coefficients) return std::nullopt;
+  return CodeCoefficients(*coefficients, quality);
+}
+
+std::optional<std::vector<uint8_t>> FrameCoding::Code(const BmpImage& picture, int32_t quality) {
+  const std::optional<std::size_t> length = EncodeFrameJpegInto(picture, quality, jpeg_);
+  if (!length) return std::nullopt;
+  CByteSource source(std::span<const uint8_t>(jpeg_).first(*length));
+  CJpegCoefReader reader;
+  reader.Decode(source);
+  if (reader.BlockCount() == 0) return std::nullopt;
+  return coder_.Code(reader.TakeCoefficients(), quality);
 }
 
 }  // namespace reel

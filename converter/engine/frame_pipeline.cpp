@@ -18,8 +18,8 @@ unsigned FramePipeline::DefaultCoders() {
   return processors > 2 ? processors - 1 : 1;
 }
 
-FramePipeline::FramePipeline(uint32_t first, uint32_t end, Reader read, Coder code, unsigned coders)
-    : end_(end), read_(std::move(read)), code_(std::move(code)),
+FramePipeline::FramePipeline(uint32_t first, uint32_t end, Reader read, CoderMaker makeCoder, unsigned coders)
+    : end_(end), read_(std::move(read)), makeCoder_(std::move(makeCoder)),
       depth_(kPicturesAheadPerCoder * std::max(1u, coders) + 1), nextFrame_(first) {
   threads_.emplace_back([this, first](std::stop_token stop) { ReadFrames(first, stop); });
   for (unsigned i = 0; i < std::max(1u, coders); ++i) {
@@ -29,7 +29,9 @@ FramePipeline::FramePipeline(uint32_t first, uint32_t end, Reader read, Coder co
 
 FramePipeline::~FramePipeline() {
   for (auto& thread : threads_) thread.request_stop();
-  changed_.notify_all();
+  roomToRead_.notify_all();
+  pictureWaiting_.notify_all();
+  frameCoded_.notify_all();
   threads_.clear();  // joins
 }
 
@@ -38,7 +40,9 @@ void FramePipeline::Fail(std::exception_ptr failure) {
     std::lock_guard lock(mutex_);
     if (!failure_) failure_ = failure;
   }
-  changed_.notify_all();
+  roomToRead_.notify_all();
+  pictureWaiting_.notify_all();
+  frameCoded_.notify_all();
 }
 
 void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
@@ -46,14 +50,14 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
     for (uint32_t k = first; k < end_; ++k) {
       {
         std::unique_lock lock(mutex_);
-        if (!changed_.wait(lock, stop, [&] { return k - nextFrame_ < depth_ || failure_; }) || failure_) return;
+        if (!roomToRead_.wait(lock, stop, [&] { return k - nextFrame_ < depth_ || failure_; }) || failure_) return;
       }
       std::optional<BmpImage> picture = read_(k);
       {
         std::lock_guard lock(mutex_);
         pictures_.emplace_back(k, std::move(picture));
       }
-      changed_.notify_all();
+      pictureWaiting_.notify_one();
     }
   } catch (...) {
     Fail(std::current_exception());
@@ -63,28 +67,29 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
     std::lock_guard lock(mutex_);
     readingDone_ = true;
   }
-  changed_.notify_all();
+  pictureWaiting_.notify_all();
 }
 
 void FramePipeline::CodeFrames(std::stop_token stop) {
   try {
+    const Coder code = makeCoder_();
     while (true) {
       std::pair<uint32_t, std::optional<BmpImage>> work;
       {
         std::unique_lock lock(mutex_);
-        if (!changed_.wait(lock, stop, [&] { return !pictures_.empty() || readingDone_ || failure_; })) return;
+        if (!pictureWaiting_.wait(lock, stop, [&] { return !pictures_.empty() || readingDone_ || failure_; })) return;
         if (failure_ || pictures_.empty()) return;
         work = std::move(pictures_.front());
         pictures_.pop_front();
       }
       Frame frame;
       frame.pictureMissing = !work.second;
-      if (work.second) frame.coded = code_(*work.second);
+      if (work.second) frame.coded = code(*work.second);
       {
         std::lock_guard lock(mutex_);
         frames_.emplace(work.first, std::move(frame));
       }
-      changed_.notify_all();
+      frameCoded_.notify_one();
     }
   } catch (...) {
     Fail(std::current_exception());
@@ -93,12 +98,12 @@ void FramePipeline::CodeFrames(std::stop_token stop) {
 
 FramePipeline::Frame FramePipeline::Next() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return frames_.contains(nextFrame_) || failure_; });
+  frameCoded_.wait(lock, [this] { return frames_.contains(nextFrame_) || failure_; });
   if (failure_) std::rethrow_exception(failure_);
   auto node = frames_.extract(nextFrame_);
   ++nextFrame_;
   lock.unlock();
-  changed_.notify_all();
+  roomToRead_.notify_one();
   return std::move(node.mapped());
 }
 

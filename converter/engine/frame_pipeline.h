@@ -28,6 +28,9 @@ class FramePipeline {
  public:
   using Reader = std::function<std::optional<BmpImage>(uint32_t)>;
   using Coder = std::function<std::optional<std::vector<uint8_t>>(const BmpImage&)>;
+  // Makes the coder of one coder thread, called once on that thread: a coder may keep working
+  // buffers of its own from frame to frame.
+  using CoderMaker = std::function<Coder()>;
 
   struct Frame {
     bool pictureMissing = false;                // the reader had no picture
@@ -35,7 +38,7 @@ class FramePipeline {
   };
 
   // Reads and codes frames first ... end - 1 with `coders` coder threads (at least one).
-  FramePipeline(uint32_t first, uint32_t end, Reader read, Coder code, unsigned coders);
+  FramePipeline(uint32_t first, uint32_t end, Reader read, CoderMaker makeCoder, unsigned coders);
   // Stops every thread (pictures being read or coded are finished first) and waits for them.
   ~FramePipeline();
   FramePipeline(const FramePipeline&) = delete;
@@ -55,10 +58,13 @@ class FramePipeline {
 
   uint32_t end_;
   Reader read_;
-  Coder code_;
+  CoderMaker makeCoder_;
   std::size_t depth_;
   std::mutex mutex_;
-  std::condition_variable_any changed_;
+  // Each kind of thread waits on its own condition, so a change wakes only the threads it concerns.
+  std::condition_variable_any roomToRead_;      // the reader: the appender moved on
+  std::condition_variable_any pictureWaiting_;  // the coders: a picture was read, or reading ended
+  std::condition_variable_any frameCoded_;      // the appender: a frame was coded
   std::deque<std::pair<uint32_t, std::optional<BmpImage>>> pictures_;  // read, waiting for a coder
   std::map<uint32_t, Frame> frames_;                                   // coded, waiting to be appended
   uint32_t nextFrame_;   // the next frame Next() hands out

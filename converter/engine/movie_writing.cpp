@@ -10,6 +10,8 @@
 
 #include "converter/audio/audio_file_writer.h"
 #include "converter/audio/mp3_encoder.h"
+#include "converter/coder/picture_scaler.h"
+#include "converter/engine/code_frame.h"
 #include "converter/engine/frame_pipeline.h"
 #include "converter/engine/job_run.h"
 #include "converter/engine/movie_builder.h"
@@ -86,8 +88,15 @@ Status CWavFileMake::Run::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint
   if (first >= end) return {};
   const PictureSize movieSize = movie.Size();
   const int32_t quality = movie.Quality();
-  FramePipeline frames(first, end, picture, [movieSize, quality](const BmpImage& source) {
-    return CodeSourcePicture(source, movieSize, quality);
+  // Each coder thread keeps its own frame coding, whose buffers serve frame after frame; the frames
+  // are CodeSourcePicture's.
+  FramePipeline frames(first, end, picture, [movieSize, quality]() -> FramePipeline::Coder {
+    return [movieSize, quality, coding = FrameCoding()](const BmpImage& source) mutable
+               -> std::optional<std::vector<uint8_t>> {
+      const std::optional<BmpImage> scaled = ScalePicture(source, movieSize.width, movieSize.height);
+      if (!scaled) return std::nullopt;
+      return coding.Code(*scaled, quality);
+    };
   }, job_.frameCoders_);
   for (uint32_t k = first; k < end; ++k) {
     job_.CheckKilled();

@@ -60,28 +60,31 @@ BmpImage ToBottomUpBgr(std::span<const uint8_t> decoded, uint32_t channels, BmpI
 }  // namespace
 
 std::optional<std::vector<uint8_t>> EncodeFrameJpeg(const BmpImage& picture, int32_t quality) {
+  std::vector<uint8_t> output;
+  const std::optional<std::size_t> length = EncodeFrameJpegInto(picture, quality, output);
+  if (!length) return std::nullopt;
+  output.resize(*length);
+  return output;
+}
+
+std::optional<std::size_t> EncodeFrameJpegInto(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer) {
   if (picture.BitsPerPixel() != 24) return std::nullopt;
   const uint32_t width = picture.Width();
   const uint32_t height = picture.Height();
   const uint32_t stride = picture.Stride();
-  // Working copy, stored row k as working row k; the codec reads it top-down.
-  std::vector<uint8_t> working(std::size_t{stride} * height);
-  for (uint32_t row = height; row-- > 0;) {
-    std::ranges::copy(picture.Row(row), working.begin() + std::ptrdiff_t{row} * stride);
-  }
-
   CodecSession session;
   if (!session.Initialised()) return std::nullopt;
   const uint32_t capacity = 3 * width * height + kJpegHeaderAllowance;
-  std::vector<uint8_t> output(capacity);
+  if (buffer.size() < capacity) buffer.resize(capacity);
   JpegCoreProperties& p = session.Properties();
-  p.dibBytes = working;
+  // Stored row k goes to the codec as row k: the stored rows are read in place, top-down.
+  p.dibSource = std::span<const uint8_t>(picture.Row(0).data(), std::size_t{stride} * height);
   p.dibWidth = static_cast<int32_t>(width);
   p.dibHeight = static_cast<int32_t>(height);
   p.dibPadBytes = static_cast<int32_t>(stride - 3 * width);
   p.dibChannels = 3;
   p.dibColor = ColorBgr;
-  p.jpgBytes = output;
+  p.jpgBytes = buffer;
   p.jpgSizeBytes = capacity;
   p.jpgWidth = static_cast<int32_t>(width);
   p.jpgHeight = static_cast<int32_t>(height);
@@ -90,8 +93,7 @@ std::optional<std::vector<uint8_t>> EncodeFrameJpeg(const BmpImage& picture, int
   p.jpgSubsampling = Subsample2x2;
   p.jpgQuality = quality;
   if (CodecWrite(p, WriteWholeImageToMemory) != CodecOk) return std::nullopt;
-  output.resize(p.jpgSizeBytes);
-  return output;
+  return std::size_t{p.jpgSizeBytes};
 }
 
 std::optional<BmpImage> DecodeFrameJpeg(std::span<const uint8_t> jpeg) {

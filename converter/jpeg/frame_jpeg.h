@@ -6,6 +6,7 @@
 // BmpImage for the scaler. Each call sets up and releases its own codec context.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -27,6 +28,11 @@ inline constexpr uint64_t kMaxDecodedPixels = uint64_t{BmpImage::kMaxDimension} 
 // stream that does not fit into 3 x width x height + kJpegHeaderAllowance bytes or a picture that
 // is not 24 bits per pixel. The picture is not changed.
 std::optional<std::vector<uint8_t>> EncodeFrameJpeg(const BmpImage& picture, int32_t quality);
+
+// The same stream written into the first bytes of `buffer`, which grows as needed and is never
+// shrunk, so one buffer serves frame after frame without being cleared: the stream's length, or
+// none on the same failures.
+std::optional<std::size_t> EncodeFrameJpegInto(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer);
 
 // The decoded picture, or none when the parameters or the data cannot be read (warnings about
 // damaged data count as failure), when the JPEG has other than 1, 3 or 4 components, or when it is

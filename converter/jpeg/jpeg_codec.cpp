@@ -87,11 +87,17 @@ std::size_t RowBytes(const JpegCoreProperties& p) {
          static_cast<std::size_t>(p.dibPadBytes);
 }
 
-bool DibFits(const JpegCoreProperties& p) {
+// The picture CodecWrite compresses.
+std::span<const uint8_t> PictureToWrite(const JpegCoreProperties& p) {
+  return p.dibSource.empty() ? std::span<const uint8_t>(p.dibBytes) : p.dibSource;
+}
+
+bool DibFits(const JpegCoreProperties& p, std::span<const uint8_t> bytes) {
   if (p.dibWidth <= 0 || p.dibHeight <= 0 || p.dibChannels <= 0 || p.dibPadBytes < 0) return false;
   if (p.dibWidth > kMaxJpegDimension || p.dibHeight > kMaxJpegDimension) return false;
-  return p.dibBytes.size() >= RowBytes(p) * static_cast<std::size_t>(p.dibHeight);
+  return bytes.size() >= RowBytes(p) * static_cast<std::size_t>(p.dibHeight);
 }
+bool DibFits(const JpegCoreProperties& p) { return DibFits(p, p.dibBytes); }
 
 // Library input colour space for the picture bytes we compress.
 J_COLOR_SPACE InputSpace(const JpegCoreProperties& p) {
@@ -101,7 +107,7 @@ J_COLOR_SPACE InputSpace(const JpegCoreProperties& p) {
 }
 
 bool WriteArgumentsValid(const JpegCoreProperties& p) {
-  if (!p.state || !DibFits(p) || InputSpace(p) == JCS_UNKNOWN) return false;
+  if (!p.state || !DibFits(p, PictureToWrite(p)) || InputSpace(p) == JCS_UNKNOWN) return false;
   if (p.jpgColor != ColorYCbCr || p.jpgChannels != 3) return false;
   if (p.jpgSubsampling != Subsample2x2 && p.jpgSubsampling != SubsampleNone) return false;
   if (p.jpgWidth != p.dibWidth || p.jpgHeight != p.dibHeight) return false;
@@ -156,8 +162,10 @@ int32_t Compress(JpegCodecState& state, const JpegCoreProperties& p) {
   jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(kComment.data()),
                     static_cast<unsigned int>(kComment.size()));
   const std::size_t rowBytes = RowBytes(p);
+  const std::span<const uint8_t> picture = PictureToWrite(p);
   while (info.next_scanline < info.image_height) {
-    JSAMPROW row = p.dibBytes.data() + std::size_t{info.next_scanline} * rowBytes;
+    // The library's row type is not const, but compression only reads the rows.
+    JSAMPROW row = const_cast<uint8_t*>(picture.data() + std::size_t{info.next_scanline} * rowBytes);
     jpeg_write_scanlines(&info, &row, 1);
   }
   jpeg_finish_compress(&info);

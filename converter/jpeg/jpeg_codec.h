@@ -52,6 +52,9 @@ struct JpegCoreProperties {
   // Picture side. Rows are dibWidth x dibChannels bytes followed by dibPadBytes of padding; a
   // positive dibHeight means the rows are stored top-down.
   std::span<uint8_t> dibBytes;
+  // CodecWrite reads the picture from here when it is set, else from dibBytes: a caller's picture
+  // needs no writable copy.
+  std::span<const uint8_t> dibSource;
   int32_t dibWidth = 0;
   int32_t dibHeight = 0;
   int32_t dibPadBytes = 0;

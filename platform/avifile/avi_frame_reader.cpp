@@ -305,13 +305,18 @@ struct AviFrameReader::State {
     const auto rowBytes = static_cast<std::size_t>(width) * 3;
     const auto stride = static_cast<uint32_t>((width * 3 + 3) & ~3);
     const auto imageSize = stride * static_cast<uint32_t>(height);
-    std::vector<uint8_t> buffer(std::size_t{leadingBytes} + kBitmapInfoHeaderSize + std::size_t{imageSize}, 0);
-    const std::span<uint8_t> dib = std::span<uint8_t>(buffer).subspan(leadingBytes);
-    WriteInfoHeader(dib, static_cast<uint32_t>(width), static_cast<uint32_t>(height), imageSize);
-    for (int row = 0; row < height; ++row) {
+    // The DIB is built front to back by appending, so no byte of it is written twice: the room in
+    // front, the header, then the rows bottom row first, each with its zero padding.
+    std::vector<uint8_t> buffer;
+    buffer.reserve(std::size_t{leadingBytes} + kBitmapInfoHeaderSize + std::size_t{imageSize});
+    buffer.resize(std::size_t{leadingBytes} + kBitmapInfoHeaderSize, 0);
+    WriteInfoHeader(std::span<uint8_t>(buffer).subspan(leadingBytes), static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), imageSize);
+    const std::size_t padding = stride - rowBytes;
+    for (int row = height; row-- > 0;) {
       const uint8_t* from = converted.data() + static_cast<std::size_t>(alignedStride) * static_cast<std::size_t>(row);
-      uint8_t* to = dib.data() + kBitmapInfoHeaderSize + std::size_t{stride} * static_cast<std::size_t>(height - 1 - row);
-      std::copy(from, from + rowBytes, to);
+      buffer.insert(buffer.end(), from, from + rowBytes);
+      buffer.insert(buffer.end(), padding, 0);
     }
     return buffer;
   }

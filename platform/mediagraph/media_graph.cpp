@@ -349,8 +349,11 @@ Result<GraphEvent> MediaGraph::WaitForCompletion(std::chrono::milliseconds /*tim
 Result<std::vector<uint8_t>> MediaGraph::GetCurrentBuffer(uint32_t leadingBytes) {
   Graph& graph = *graph_;
   if (!graph.onScreen) return MakeError(ErrorKind::kDamaged, graph.path, "no picture is on screen");
-  std::vector<uint8_t> buffer(std::size_t{leadingBytes} + graph.type.sampleSize, 0);
-  if (!graph.converter->Convert(*graph.onScreen->frame, std::span<uint8_t>(buffer).subspan(leadingBytes))) {
+  std::vector<uint8_t> buffer;
+  buffer.reserve(std::size_t{leadingBytes} + graph.type.sampleSize);
+  buffer.resize(leadingBytes, 0);
+  if (!graph.converter->Convert(*graph.onScreen->frame, buffer) ||
+      buffer.size() != std::size_t{leadingBytes} + graph.type.sampleSize) {
     return MakeError(ErrorKind::kUnsupported, graph.path,
                      "picture " + std::to_string(graph.onScreen->index) + " cannot be converted to 24-bit RGB");
   }

@@ -55,9 +55,7 @@ PictureConverter::PictureConverter(int storedWidth, int storedHeight, Rotation r
 
 PictureConverter::~PictureConverter() { sws_freeContext(scaler_); }
 
-bool PictureConverter::Convert(const AVFrame& frame, std::span<uint8_t> out) {
-  const UprightSize upright = TurnedSize(width_, height_, rotation_);
-  if (out.size() != std::size_t{PaddedRowBytes(upright.width)} * static_cast<std::size_t>(upright.height)) return false;
+bool PictureConverter::Convert(const AVFrame& frame, std::vector<uint8_t>& out) {
   if (frame.width <= 0 || frame.height <= 0) return false;
   scaler_ = sws_getCachedContext(scaler_, frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), width_,
                                  height_, AV_PIX_FMT_BGR24, kConversionFlags, nullptr, nullptr, nullptr);
@@ -65,8 +63,27 @@ bool PictureConverter::Convert(const AVFrame& frame, std::span<uint8_t> out) {
   uint8_t* planes[4] = {topDown_.data(), nullptr, nullptr, nullptr};
   const int strides[4] = {stride_, 0, 0, 0};
   if (sws_scale(scaler_, frame.data, frame.linesize, 0, frame.height, planes, strides) != height_) return false;
-  Place(out);
+  if (rotation_ == Rotation::kNone) {
+    AppendUnturned(out);
+    return true;
+  }
+  const UprightSize upright = TurnedSize(width_, height_, rotation_);
+  const std::size_t start = out.size();
+  out.resize(start + std::size_t{PaddedRowBytes(upright.width)} * static_cast<std::size_t>(upright.height), 0);
+  Place(std::span<uint8_t>(out).subspan(start));
   return true;
+}
+
+// The rows bottom row first, appended so that no byte is written twice.
+void PictureConverter::AppendUnturned(std::vector<uint8_t>& out) const {
+  const auto rowBytes = static_cast<std::size_t>(width_) * 3;
+  const std::size_t padding = PaddedRowBytes(width_) - rowBytes;
+  out.reserve(out.size() + std::size_t{PaddedRowBytes(width_)} * static_cast<std::size_t>(height_));
+  for (int y = height_; y-- > 0;) {
+    const uint8_t* from = topDown_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_);
+    out.insert(out.end(), from, from + rowBytes);
+    out.insert(out.end(), padding, 0);
+  }
 }
 
 // Copies the converted rows into the output bottom row first, turning the picture on the way.

@@ -44,12 +44,13 @@ class PictureConverter {
   PictureConverter(const PictureConverter&) = delete;
   PictureConverter& operator=(const PictureConverter&) = delete;
 
-  // Writes `frame` into `out`, which holds exactly the padded rows of the upright picture.
-  // False when the colour conversion fails.
-  bool Convert(const AVFrame& frame, std::span<uint8_t> out);
+  // Appends the padded rows of the upright picture of `frame` to `out`. False when the colour
+  // conversion fails (`out` may then have grown).
+  bool Convert(const AVFrame& frame, std::vector<uint8_t>& out);
 
  private:
   void Place(std::span<uint8_t> out) const;
+  void AppendUnturned(std::vector<uint8_t>& out) const;
 
   int width_;
   int height_;

@@ -39,6 +39,19 @@ TEST(CodeFrame, PictureBeyondTheStoreGivesNone) {
   // 1280 x 1024 needs 5,120 macroblocks, 30,720 blocks: more than the reader stores.
   const BmpImage picture = *BmpImage::Create(1280, 1024, 24);
   EXPECT_FALSE(CodeFrame(picture, 50).has_value());
+  FrameCoding coding;
+  EXPECT_FALSE(coding.Code(picture, 50).has_value());
+}
+
+// One FrameCoding for a run of frames of changing sizes and qualities gives CodeFrame's bytes.
+TEST(CodeFrame, FrameCodingKeepsCodeFramesBytesFrameAfterFrame) {
+  FrameCoding coding;
+  uint32_t frame = 0;
+  for (const auto& [width, height, quality] : {std::tuple{640, 480, 50}, std::tuple{1, 1, 50}, std::tuple{321, 181, 100},
+                                               std::tuple{320, 240, 5}, std::tuple{17, 9, 50}, std::tuple{320, 240, 50}}) {
+    const BmpImage picture = test::BottomUpPicture(test::NaturalRgb(width, height, frame++), width, height);
+    EXPECT_EQ(coding.Code(picture, quality), CodeFrame(picture, quality)) << width << " x " << height;
+  }
 }
 
 }  // namespace

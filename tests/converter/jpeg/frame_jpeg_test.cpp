@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "tests/support/jpeg_pictures.h"
@@ -78,6 +80,27 @@ TEST(EncodeFrameJpeg, TinyPicturesAndRefusals) {
   EXPECT_TRUE(EncodeFrameJpeg(test::BottomUpPicture(rgb, 8, 8), 100).has_value());
   EXPECT_TRUE(EncodeFrameJpeg(*BmpImage::Create(1, 1, 24), 50).has_value());
   EXPECT_FALSE(EncodeFrameJpeg(*BmpImage::Create(8, 8, 32), 50).has_value());  // not 24-bit
+}
+
+// One buffer for frames of changing sizes, never cleared: each stream is EncodeFrameJpeg's, and
+// the buffer keeps its size for the next frame.
+TEST(EncodeFrameJpeg, IntoAReusedBufferGivesTheSameStreams) {
+  std::vector<uint8_t> buffer(50, 0xAB);
+  std::size_t largest = 0;
+  uint32_t seed = 1;
+  for (const auto& [width, height] : {std::pair{320, 240}, std::pair{1, 1}, std::pair{321, 181}, std::pair{17, 9},
+                                      std::pair{640, 480}, std::pair{320, 240}}) {
+    const BmpImage picture = test::BottomUpPicture(test::NaturalRgb(width, height, seed++), width, height);
+    const std::optional<std::vector<uint8_t>> plain = EncodeFrameJpeg(picture, 50);
+    ASSERT_TRUE(plain);
+    const std::optional<std::size_t> length = EncodeFrameJpegInto(picture, 50, buffer);
+    ASSERT_TRUE(length);
+    ASSERT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*length)), *plain)
+        << width << " x " << height;
+    EXPECT_GE(buffer.size(), largest);
+    largest = buffer.size();
+  }
+  EXPECT_FALSE(EncodeFrameJpegInto(*BmpImage::Create(16, 16, 32), 50, buffer));
 }
 
 TEST(DecodeFrameJpeg, ColourPictureComesBackBottomUp) {
