@@ -1,5 +1,6 @@
-// The MP3 encoder front end: gogo.dll, loaded at run time for each encoding, fed from a PCM block
-// in memory through two callbacks, its output collected in memory.
+// The MP3 encoder front end: gogo.dll, loaded at run time for each encoding, fed through two
+// callbacks from a PCM block in memory, its output collected in memory; or fed from a soundtrack
+// in pieces, pulled as the module asks for input, its output handed on as the module gives it.
 //
 // The module's callbacks carry no context, so the block being encoded and the output collected
 // from it live in one process-wide encoder state. Encodings therefore take turns: the state's lock

@@ -1,5 +1,6 @@
-// The soundtrack of a media-framework source, extracted whole and encoded to the companion format
-// the job chose.
+// The soundtrack of a media-framework source, extracted and encoded to the companion format the
+// job chose: whole (ExtractSoundtrackDShow), or in pieces for a track of any length
+// (OpenSoundtrackDShow and EncodeSoundtrackPieces), with the same bytes.
 //
 // The primary audio stream is brought to the intermediate format, 16-bit stereo PCM at the
 // source's rate when that is 44100 or 22050 Hz and at 22050 Hz otherwise, and the encoder then
