@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace reel {
 namespace {
@@ -57,6 +58,35 @@ std::size_t WriteWholeFile(const std::string& path, std::span<const uint8_t> dat
   if (!file.Valid()) return 0;
   MoveTo(file.Get(), origin, offset);
   return WriteAll(file.Get(), data);
+}
+
+std::optional<AudioFileStream> AudioFileStream::Create(const std::string& path) {
+  const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_TRUNC, 0666);
+  if (descriptor < 0) return std::nullopt;
+  return AudioFileStream(descriptor);
+}
+
+AudioFileStream::AudioFileStream(AudioFileStream&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)), written_(other.written_) {}
+
+AudioFileStream& AudioFileStream::operator=(AudioFileStream&& other) noexcept {
+  if (this != &other) {
+    if (descriptor_ >= 0) ::close(descriptor_);
+    descriptor_ = std::exchange(other.descriptor_, -1);
+    written_ = other.written_;
+  }
+  return *this;
+}
+
+AudioFileStream::~AudioFileStream() {
+  if (descriptor_ >= 0) ::close(descriptor_);
+}
+
+bool AudioFileStream::Write(std::span<const uint8_t> piece) {
+  if (descriptor_ < 0) return false;
+  const std::size_t written = WriteAll(descriptor_, piece);
+  written_ += written;
+  return written == piece.size();
 }
 
 }  // namespace reel

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -20,5 +21,29 @@ inline constexpr int32_t kWriteFromEnd = 2;
 // the number of bytes written, or 0 when the file cannot be opened.
 std::size_t WriteWholeFile(const std::string& path, std::span<const uint8_t> data, int32_t origin, int64_t offset,
                            bool create);
+
+// A companion file written piece by piece as an encoder hands its stream over, for a stream too long
+// to collect in memory first: created anew (replacing any file of that name), then each piece
+// appended in full.
+class AudioFileStream {
+ public:
+  // Nothing when the file cannot be created.
+  static std::optional<AudioFileStream> Create(const std::string& path);
+
+  AudioFileStream(AudioFileStream&& other) noexcept;
+  AudioFileStream& operator=(AudioFileStream&& other) noexcept;
+  AudioFileStream(const AudioFileStream&) = delete;
+  AudioFileStream& operator=(const AudioFileStream&) = delete;
+  ~AudioFileStream();
+
+  // False when the piece could not be written whole.
+  bool Write(std::span<const uint8_t> piece);
+  uint64_t Written() const { return written_; }
+
+ private:
+  explicit AudioFileStream(int descriptor) : descriptor_(descriptor) {}
+  int descriptor_ = -1;
+  uint64_t written_ = 0;
+};
 
 }  // namespace reel

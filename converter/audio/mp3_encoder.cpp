@@ -46,6 +46,28 @@ void Mp3EncoderState::Begin(std::span<const uint8_t> input) {
   output_.reserve(Mp3OutputBlockSize(input.size()));
 }
 
+void Mp3EncoderState::BeginPieces(SoundPieces& input, const EncodedOutput& output) {
+  DiscardOutput();
+  pieces_ = &input;
+  pieceOutput_ = &output;
+}
+
+void Mp3EncoderState::PullPieces(std::size_t length) {
+  if (queueStart_ > 0 && queueStart_ >= queue_.size() / 2) {
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(queueStart_));
+    queueStart_ = 0;
+  }
+  while (!piecesEnded_ && queue_.size() - queueStart_ < length) {
+    const Result<bool> more = pieces_->Next(queue_);
+    if (!more) {
+      piecesStatus_ = more.error();
+      piecesEnded_ = true;
+    } else if (!*more) {
+      piecesEnded_ = true;
+    }
+  }
+}
+
 std::vector<uint8_t> Mp3EncoderState::TakeOutput() {
   std::vector<uint8_t> output = std::move(output_);
   output_ = {};
@@ -57,9 +79,27 @@ void Mp3EncoderState::DiscardOutput() {
   input_ = {};
   consumed_ = 0;
   std::vector<uint8_t>().swap(output_);
+  pieces_ = nullptr;
+  pieceOutput_ = nullptr;
+  std::vector<uint8_t>().swap(queue_);
+  queueStart_ = 0;
+  piecesEnded_ = false;
+  piecesStatus_ = {};
 }
 
 int32_t Mp3EncoderState::ReadInput(void* buffer, uint32_t length) {
+  if (pieces_ != nullptr) {
+    PullPieces(length);
+    if (!piecesStatus_) return 2;  // an error: the module ends the stream
+    const std::size_t queued = queue_.size() - queueStart_;
+    if (queued == 0 || buffer == nullptr) return 1;
+    auto* out = static_cast<uint8_t*>(buffer);
+    const std::size_t available = std::min<std::size_t>(length, queued);
+    std::memcpy(out, queue_.data() + queueStart_, available);
+    std::memset(out + available, 0, length - available);
+    queueStart_ += available;
+    return 0;
+  }
   if (consumed_ >= input_.size()) return 1;
   if (buffer == nullptr) return 1;
   auto* out = static_cast<uint8_t*>(buffer);
@@ -73,6 +113,11 @@ int32_t Mp3EncoderState::ReadInput(void* buffer, uint32_t length) {
 int32_t Mp3EncoderState::WriteOutput(const void* buffer, uint32_t length) {
   if (buffer == nullptr) return 0;
   const auto* bytes = static_cast<const uint8_t*>(buffer);
+  if (pieceOutput_ != nullptr) {
+    if (!piecesStatus_) return 1;
+    piecesStatus_ = (*pieceOutput_)(std::span<const uint8_t>(bytes, length));
+    return piecesStatus_ ? 0 : 1;
+  }
   output_.insert(output_.end(), bytes, bytes + length);
   return 0;
 }
@@ -149,6 +194,30 @@ std::optional<std::vector<uint8_t>> Mp3EncoderLib::Encode(std::span<const uint8_
   return state.TakeOutput();
 }
 
+Result<bool> Mp3EncoderLib::EncodePieces(SoundPieces& pcm, uint64_t size, const WAVEFORMATEX& format,
+                                         const EncodedOutput& output) {
+  if (!module_ || size > std::numeric_limits<uint32_t>::max()) return false;
+  Mp3EncoderState& state = Mp3EncoderState::Instance();
+  const std::lock_guard hold(state.Lock());
+  state.BeginPieces(pcm, output);
+  entries_.initializeWork();
+  state.Description() = {&Mp3ReadInput, static_cast<uint32_t>(size), format.bitsPerSample, format.samplesPerSec,
+                         format.channels};
+  Configure(format);
+  if (entries_.detectConfigure() != kMpgeOk) {
+    state.DiscardOutput();
+    return false;
+  }
+  while (entries_.processFrame() == kMpgeOk) {
+  }
+  entries_.closeCoder();
+  entries_.endCoder();
+  const Status result = state.PiecesStatus();
+  state.DiscardOutput();
+  if (!result) return result.error();
+  return true;
+}
+
 void Mp3EncoderLib::Release() {
   if (module_) {
     Mp3EncoderState& state = Mp3EncoderState::Instance();
@@ -180,6 +249,46 @@ EncodedAudio EncodeMp3(std::span<const uint8_t> pcm, const WAVEFORMATEX& format,
   auto encoded = encoder.Encode(input, inputFormat);
   if (!encoded) return {AudioOutcome::kEncoderRefused, {}};
   return {outcome, std::move(*encoded)};
+}
+
+}  // namespace reel
+
+namespace reel {
+
+Result<AudioOutcome> EncodeMp3Pieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, int32_t bitRateIndex,
+                                     bool highRate, bool stereo, const EncodedOutput& output) {
+  const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
+  const uint32_t bitRate = Mp3BitRate(bitRateIndex, stereo);
+  if (bitRate == 0) return AudioOutcome::kBadSetting;
+  Mp3EncoderLib encoder(bitRate);
+  if (!encoder.Loaded()) return AudioOutcome::kEncoderMissing;
+
+  AudioOutcome outcome = AudioOutcome::kEncoded;
+  bool convertible = true;
+  // The soundtrack as the module takes it: converted on the way when its format differs.
+  const auto input = [&]() -> Result<std::unique_ptr<SoundPieces>> {
+    Result<std::unique_ptr<SoundPieces>> pieces = open();
+    if (!pieces || !NeedsSecondStage(format, target)) return pieces;
+    std::unique_ptr<SoundPieces> converted = ConvertPieces(AcmVariant::kMp3Preparation, format, target, std::move(*pieces));
+    if (!converted) {
+      convertible = false;
+      return MemoryPieces({}, 1);
+    }
+    return converted;
+  };
+  const WAVEFORMATEX inputFormat = NeedsSecondStage(format, target) ? target : format;
+  Result<std::unique_ptr<SoundPieces>> counted = input();
+  if (!counted) return counted.error();
+  const Result<uint64_t> size = CountPieces(**counted);
+  if (!size) return size.error();
+  counted->reset();
+  if (!convertible) outcome = AudioOutcome::kUnconvertible;
+  Result<std::unique_ptr<SoundPieces>> pieces = input();
+  if (!pieces) return pieces.error();
+  const Result<bool> encoded = encoder.EncodePieces(**pieces, *size, inputFormat, output);
+  if (!encoded) return encoded.error();
+  if (!*encoded) return AudioOutcome::kEncoderRefused;
+  return outcome;
 }
 
 }  // namespace reel

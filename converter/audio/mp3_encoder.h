@@ -1,5 +1,6 @@
-// The MP3 encoder front end: gogo.dll, loaded at run time for each encoding, fed from a PCM block
-// in memory through two callbacks, its output collected in memory.
+// The MP3 encoder front end: gogo.dll, loaded at run time for each encoding, fed through two
+// callbacks from a PCM block in memory, its output collected in memory; or fed from a soundtrack
+// in pieces, pulled as the module asks for input, its output handed on as the module gives it.
 //
 // The module's callbacks carry no context, so the block being encoded and the output collected
 // from it live in one process-wide encoder state. Encodings therefore take turns: the state's lock
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "converter/audio/audio_outcome.h"
+#include "converter/audio/sound_pieces.h"
 #include "modules/mp3enc/mpge_interface.h"
 #include "platform/acm/wave_format.h"
 #include "platform/module/loadable_module.h"
@@ -49,6 +51,11 @@ class Mp3EncoderState {
 
   // Starts an encoding of `input` (which must outlive it): nothing consumed, a fresh output block.
   void Begin(std::span<const uint8_t> input);
+  // Starts an encoding of a soundtrack in pieces, pulled as the module asks for input, whose bytes
+  // go to `output` as the module hands them over (no output block). Both must outlive it.
+  void BeginPieces(SoundPieces& input, const EncodedOutput& output);
+  // The first error of the pieces or the output in this encoding, if any.
+  const Status& PiecesStatus() const { return piecesStatus_; }
   // Hands the output over and forgets it.
   std::vector<uint8_t> TakeOutput();
   // Forgets the input and frees an output block that was not handed over.
@@ -62,9 +69,18 @@ class Mp3EncoderState {
 
  private:
   std::mutex lock_;
+  // Fills the queue from the pieces until it holds `length` bytes or the sound has ended.
+  void PullPieces(std::size_t length);
+
   std::span<const uint8_t> input_;
   std::size_t consumed_ = 0;
   std::vector<uint8_t> output_;
+  SoundPieces* pieces_ = nullptr;
+  const EncodedOutput* pieceOutput_ = nullptr;
+  std::vector<uint8_t> queue_;  // pulled from the pieces, not yet asked for
+  std::size_t queueStart_ = 0;
+  bool piecesEnded_ = false;
+  Status piecesStatus_;
   MpgeInputDescription description_{};
 };
 
@@ -93,6 +109,10 @@ class Mp3EncoderLib {
   // rate. Nothing when the module is not loaded or refuses the configuration; otherwise the whole
   // stream, even when the module stopped early on an error.
   std::optional<std::vector<uint8_t>> Encode(std::span<const uint8_t> pcm, const WAVEFORMATEX& format);
+  // The same over a soundtrack in pieces of `size` bytes in all, the stream's bytes handed to
+  // `output` as they come. False when the module is not loaded or refuses the configuration; an
+  // error of the pieces or the output ends the encoding with that error.
+  Result<bool> EncodePieces(SoundPieces& pcm, uint64_t size, const WAVEFORMATEX& format, const EncodedOutput& output);
 
   // Unloads the module and frees an output block the encoder state still holds.
   void Release();
@@ -126,5 +146,12 @@ class Mp3EncoderLib {
 // the caller's. When the module cannot be loaded nothing is converted or encoded.
 EncodedAudio EncodeMp3(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, int32_t bitRateIndex,
                        bool highRate, bool stereo);
+
+// EncodeMp3 over a soundtrack in pieces (in `format`), which is read twice: once for its length,
+// which the module is told first, and once to encode it. The stream's bytes go to `output` as they
+// come: joined, they are what EncodeMp3 gives for the whole soundtrack. The outcome as EncodeMp3
+// would report it, or the first error of the pieces or the output.
+Result<AudioOutcome> EncodeMp3Pieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, int32_t bitRateIndex,
+                                     bool highRate, bool stereo, const EncodedOutput& output);
 
 }  // namespace reel

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "converter/audio/audio_outcome.h"
+#include "converter/audio/sound_pieces.h"
 #include "platform/acm/wave_format.h"
 
 namespace reel {
@@ -23,5 +24,11 @@ int32_t OggQualityIndex(int32_t bitRateIndex);
 // `qualityIndex`. The PCM block stays the caller's.
 EncodedAudio EncodeOgg(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, int32_t qualityIndex, bool highRate,
                        bool stereo);
+
+// EncodeOgg over a soundtrack in pieces (in `format`), the stream's bytes handed to `output` as
+// they come: joined, they are what EncodeOgg gives for the whole soundtrack. The outcome as
+// EncodeOgg would report it, or the first error of the pieces or the output.
+Result<AudioOutcome> EncodeOggPieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, int32_t qualityIndex,
+                                     bool highRate, bool stereo, const EncodedOutput& output);
 
 }  // namespace reel

@@ -7,6 +7,8 @@
 //   Ogg preparation  (second stage before Ogg encoding)            estimate
 // where the estimate is the converter's expected output size for the whole source. Should a
 // conversion produce more than its destination holds, the destination grows: no sound is lost.
+// A long soundtrack goes through the same conversion in pieces (ConvertPieces, sound_pieces.h),
+// which gives these functions' bytes without holding the track.
 #pragma once
 
 #include <cstddef>

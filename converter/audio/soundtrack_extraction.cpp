@@ -1,6 +1,8 @@
 #include "converter/audio/soundtrack_extraction.h"
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <utility>
 
 #include "converter/audio/mp3_encoder.h"
@@ -13,6 +15,23 @@ namespace {
 
 constexpr uint32_t kHighRate = 44100;
 constexpr uint32_t kLowRate = 22050;
+
+// The decoded track's pieces, read until `stopped` says otherwise.
+class TrackPieces : public SoundPieces {
+ public:
+  TrackPieces(SoundtrackPieces track, std::function<bool()> stopped, std::string path)
+      : track_(std::move(track)), stopped_(std::move(stopped)), path_(std::move(path)) {}
+
+  Result<bool> Next(std::vector<uint8_t>& out) override {
+    if (stopped_ && stopped_()) return MakeError(ErrorKind::kStopped, path_, "reading the soundtrack was stopped");
+    return track_.Next(out);
+  }
+
+ private:
+  SoundtrackPieces track_;
+  std::function<bool()> stopped_;
+  std::string path_;
+};
 
 }  // namespace
 
@@ -56,6 +75,36 @@ Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& pa
   }
   return std::optional<EncodedAudio>(
       EncodeMp3(pcm, decoded, settings.bitRateIndex, settings.highRate, settings.stereo));
+}
+
+Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings,
+                                                            std::function<bool()> stopped) {
+  if (!CompanionExtension(settings.encoderChoice)) return std::optional<SoundtrackSource>();
+  const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path);
+  if (!probed) return probed.error();
+  if (!*probed) return std::optional<SoundtrackSource>();
+  const WAVEFORMATEX decoded = DecodedSoundtrackFormat(**probed, settings);
+  const PcmRequest request{decoded.samplesPerSec, decoded.channels};
+  // The decoder is started once here, so that a track that cannot be read is known at once.
+  const Result<std::optional<SoundtrackPieces>> first = SoundtrackPieces::Open(path, request);
+  if (!first) return first.error();
+  if (!*first) return std::optional<SoundtrackSource>();
+  SoundPiecesOpener open = [path, request, stopped]() -> Result<std::unique_ptr<SoundPieces>> {
+    Result<std::optional<SoundtrackPieces>> track = SoundtrackPieces::Open(path, request);
+    if (!track) return track.error();
+    if (!*track) return MakeError(ErrorKind::kCannotRead, path, "its soundtrack is gone");
+    return std::unique_ptr<SoundPieces>(std::make_unique<TrackPieces>(std::move(**track), stopped, path));
+  };
+  return std::optional<SoundtrackSource>(SoundtrackSource{decoded, std::move(open)});
+}
+
+Result<AudioOutcome> EncodeSoundtrackPieces(const SoundtrackSource& source, const SoundtrackSettings& settings,
+                                            const EncodedOutput& output) {
+  if (settings.encoderChoice == kEncoderOgg) {
+    return EncodeOggPieces(source.open, source.format, OggQualityIndex(settings.bitRateIndex), settings.highRate,
+                           settings.stereo, output);
+  }
+  return EncodeMp3Pieces(source.open, source.format, settings.bitRateIndex, settings.highRate, settings.stereo, output);
 }
 
 }  // namespace reel

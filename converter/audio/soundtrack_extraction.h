@@ -1,5 +1,6 @@
-// The soundtrack of a media-framework source, extracted whole and encoded to the companion format
-// the job chose.
+// The soundtrack of a media-framework source, extracted and encoded to the companion format the
+// job chose: whole (ExtractSoundtrackDShow), or in pieces for a track of any length
+// (OpenSoundtrackDShow and EncodeSoundtrackPieces), with the same bytes.
 //
 // The primary audio stream is brought to the intermediate format, 16-bit stereo PCM at the
 // source's rate when that is 44100 or 22050 Hz and at 22050 Hz otherwise, and the encoder then
@@ -21,6 +22,7 @@
 
 #include "common/result.h"
 #include "converter/audio/audio_outcome.h"
+#include "converter/audio/sound_pieces.h"
 #include "platform/acm/wave_format.h"
 #include "platform/mediagraph/soundtrack_reader.h"
 
@@ -52,5 +54,21 @@ std::optional<const char*> CompanionExtension(int32_t encoderChoice);
 // choice is neither MP3 nor Ogg; an error (naming the file) when the file or its audio stream
 // cannot be read.
 Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings);
+
+// The same soundtrack in pieces, for a track too long to hold whole: its decoded format and a way
+// to read it from the start (as often as the encoder needs). Nothing and the errors as for
+// ExtractSoundtrackDShow, found before any sound is decoded. Reading stops with a kStopped error
+// once `stopped` returns true.
+struct SoundtrackSource {
+  WAVEFORMATEX format;
+  SoundPiecesOpener open;
+};
+Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings,
+                                                            std::function<bool()> stopped);
+
+// Encodes a soundtrack in pieces with the chosen encoder, as ExtractSoundtrackDShow would, the
+// stream's bytes handed to `output` as they come.
+Result<AudioOutcome> EncodeSoundtrackPieces(const SoundtrackSource& source, const SoundtrackSettings& settings,
+                                            const EncodedOutput& output);
 
 }  // namespace reel

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "common/byte_io.h"
-#include "converter/audio/pcm_conversion.h"
 #include "converter/engine/job_run.h"
 #include "platform/acm/wave_format.h"
 #include "platform/avifile/avi_file.h"
@@ -54,12 +53,34 @@ Status CWavFileMake::Run::RunVideoFile() {
   std::vector<StreamEntry> streams = StreamTable(*file);
   if (streams.empty()) return SourceError(ErrorKind::kDamaged, "the AVI file has no streams");
   if (Status checked = CheckStreams(*file, streams); !checked) return checked;
-  for (StreamEntry& stream : streams) {
+  // The sound streams' companions are made on the sound task, one after another, each started as
+  // soon as the one before it was taken, so the first is encoded while the frames are coded. Each
+  // is taken, and its file appears, in its stream's turn.
+  SoundTask sound([this] { return JobStopped(); });
+  const AviFile& source = *file;
+  std::size_t nextSound = 0;
+  const auto startSound = [&](std::size_t from, bool overlap) {
+    for (nextSound = from; nextSound < streams.size(); ++nextSound) {
+      const StreamEntry& stream = streams[nextSound];
+      if (stream.info.fccType != kStreamTypeAudio) continue;
+      sound.Start([this, &source, &stream](const SoundTask::StopCheck& stopped) {
+        return AviCompanion(source, stream, stopped);
+      }, overlap);
+      return;
+    }
+  };
+  if (SoundOverlaps()) startSound(0, true);
+  for (std::size_t i = 0; i < streams.size(); ++i) {
+    StreamEntry& stream = streams[i];
     job_.CheckKilled();
     Status result;
     if (stream.info.fccType == kStreamTypeVideo) result = VideoSteps(stream);
-    if (stream.info.fccType == kStreamTypeAudio) result = AudioSteps(*file, stream);
-    if (!result) return result;
+    if (stream.info.fccType == kStreamTypeAudio) {
+      if (!sound.Running()) startSound(i, false);
+      result = TakeCompanion(sound);
+      if (result && SoundOverlaps()) startSound(i + 1, true);
+    }
+    if (!result) return result;  // the sound task stops with the run
   }
   return {};
 }
@@ -122,28 +143,6 @@ Status CWavFileMake::Run::VideoSteps(StreamEntry& stream) {
     const PictureSize source = first ? PictureSize{first->Width(), first->Height()} : formatSize;
     return FitBoxToSource(BoxForChoice(settings_.pictureSizeChoice), source);
   });
-}
-
-Status CWavFileMake::Run::AudioSteps(const AviFile& file, const StreamEntry& stream) {
-  const auto format = ReadAudioFormat(stream.format);
-  const std::string label = "sound stream " + std::to_string(stream.index);
-  PcmSoundtrack pcm{CompanionTargetFormat(settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo), {}};
-  if (!format) {
-    report_.warnings.push_back(label + " has no usable format; its companion file is empty");
-  } else if (auto data = file.ReadWholeStream(stream.index); !data) {
-    report_.warnings.push_back(label + " cannot be read; its companion file is empty");
-  } else if (format->wave.formatTag == kWaveFormatPcm) {
-    pcm = {format->wave, std::move(*data)};
-  } else {
-    FirstStageResult first = ConvertSoundtrackToPcm(*format, std::move(*data));
-    if (!first.decoded) {
-      report_.warnings.push_back(label + " cannot be converted to PCM; its companion file is empty");
-      first.soundtrack.data.clear();
-    }
-    pcm = std::move(first.soundtrack);
-  }
-  job_.CheckKilled();
-  return WriteCompanion(pcm);
 }
 
 }  // namespace reel

@@ -18,7 +18,9 @@
 #include "converter/coder/bmp_image.h"
 #include "converter/engine/conversion_job.h"
 #include "converter/engine/frame_timing.h"
+#include "converter/engine/sound_task.h"
 #include "converter/engine/staged_output.h"
+#include "platform/acm/wave_format.h"
 #include "platform/avifile/avi_file.h"
 
 namespace reel {
@@ -64,7 +66,6 @@ class CWavFileMake::Run {
   std::vector<StreamEntry> StreamTable(const AviFile& file);
   Status CheckStreams(AviFile& file, std::vector<StreamEntry>& streams);
   Status VideoSteps(StreamEntry& stream);
-  Status AudioSteps(const AviFile& file, const StreamEntry& stream);
 
   // mj_job.cpp
   Status RunMj();
@@ -72,7 +73,6 @@ class CWavFileMake::Run {
 
   // media_graph_job.cpp
   Status RunMediaGraph();
-  Status MediaSoundtrack();
 
   // movie_writing.cpp
   Status WriteMovie(const FrameTiming& timing, std::optional<PictureSize> size, const PictureSource& picture,
@@ -81,8 +81,19 @@ class CWavFileMake::Run {
   Status PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
   Status ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
   void ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const StagedOutput& file);
+  // The whole-block companion, for the ".mj" job.
   Status WriteCompanion(const PcmSoundtrack& pcm);
   Status WriteEncodedCompanion(const EncodedAudio& encoded, const char* extension, const char* encoderName);
+
+  // companion_writing.cpp: the companions made in pieces, on the sound task. The work functions
+  // touch nothing of the run but its settings, so they may run beside the frame loop.
+  CompanionResult AviCompanion(const AviFile& file, const StreamEntry& stream, const SoundTask::StopCheck& stopped) const;
+  CompanionResult EmptyAviCompanion(CompanionResult result, const WAVEFORMATEX& format) const;
+  CompanionResult MediaCompanion(const SoundTask::StopCheck& stopped) const;
+  Status TakeCompanion(SoundTask& task);
+  // Whether the sound is encoded on a thread of its own while the frames are coded.
+  bool SoundOverlaps() const;
+  bool JobStopped() const;
 
   CWavFileMake& job_;
   JobSettings& settings_;

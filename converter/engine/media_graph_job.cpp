@@ -11,6 +11,7 @@
 
 #include "common/byte_io.h"
 #include "converter/audio/soundtrack_extraction.h"
+#include "converter/engine/sound_task.h"
 #include "converter/engine/job_run.h"
 #include "platform/mediagraph/media_graph.h"
 
@@ -142,27 +143,17 @@ Status CWavFileMake::Run::RunMediaGraph() {
     if (Status paused = graph.Pause(); !paused) return paused;
     if (Status placed = graph.SetPositions(0, lastFrame); !placed) return placed;
   }
+  // The soundtrack is encoded on the sound task while the frames are coded; its companion is taken
+  // once the movie is done.
+  SoundTask sound([this] { return JobStopped(); });
+  const SoundTask::Work makeCompanion = [this](const SoundTask::StopCheck& stopped) { return MediaCompanion(stopped); };
+  if (SoundOverlaps()) sound.Start(makeCompanion, true);
   GraphPictures pictures(graph, stepped, timing->step, timing->frameCount);
   const Status movie = WriteMovie(timing->AsFrameTiming(), size, std::ref(pictures), nullptr);
-  if (!movie) return movie;
+  if (!movie) return movie;  // the sound task stops with the run
   job_.CheckKilled();
-  return MediaSoundtrack();
-}
-
-// The companion: none when the source has no sound; a soundtrack that cannot be read leaves the
-// movie standing with a warning.
-Status CWavFileMake::Run::MediaSoundtrack() {
-  const SoundtrackSettings sound{static_cast<int32_t>(settings_.encoderChoice), settings_.audioBitRateIndex,
-                                 settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo};
-  const Result<std::optional<EncodedAudio>> encoded = ExtractSoundtrackDShow(settings_.sourcePath, sound);
-  if (!encoded) {
-    report_.warnings.push_back("no companion file: " + encoded.error().message);
-    return {};
-  }
-  if (!*encoded) return {};
-  const bool ogg = sound.encoderChoice == kEncoderOgg;
-  job_.CheckKilled();
-  return WriteEncodedCompanion(**encoded, ogg ? ".ogg" : ".mp3", ogg ? "Ogg" : "MP3");
+  if (!sound.Running()) sound.Start(makeCompanion, false);
+  return TakeCompanion(sound);
 }
 
 }  // namespace reel

@@ -105,7 +105,11 @@ Status StagedOutput::Commit() {
 Result<StagedOutput*> StagedOutputs::Stage(const std::string& finalPath) {
   Result<StagedOutput> staged = StagedOutput::Create(finalPath);
   if (!staged) return staged.error();
-  entries_.push_back(Entry{std::move(*staged), false, Role::kCompanion});
+  return Adopt(std::move(*staged));
+}
+
+StagedOutput* StagedOutputs::Adopt(StagedOutput output) {
+  entries_.push_back(Entry{std::move(output), false, Role::kCompanion});
   return &entries_.back().output;
 }
 

@@ -53,6 +53,8 @@ class StagedOutputs {
 
   // A new staged output, owned by the set (the pointer stays valid while the set lives).
   Result<StagedOutput*> Stage(const std::string& finalPath);
+  // A staged output made elsewhere (on another thread), owned by the set from now on.
+  StagedOutput* Adopt(StagedOutput output);
   // Marks a staged output complete. A complete output of the same real name staged before it is
   // dropped: the later one replaces it, as writing the file twice would.
   void Keep(const StagedOutput* output, Role role);

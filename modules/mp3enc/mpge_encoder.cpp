@@ -25,6 +25,8 @@ namespace {
 
 constexpr uint32_t kVersion = 100;  // 1.00
 constexpr std::size_t kDeliveryChunk = 1 << 20;
+// A stream held back in memory goes to the spill file once it reaches this size.
+constexpr std::size_t kSpillBytes = 8 << 20;
 constexpr std::array<uint32_t, 14> kMpeg1BitRates = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
 constexpr std::array<uint32_t, 14> kMpeg2BitRates = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
 constexpr std::array<uint32_t, 9> kMpegSampleRates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
@@ -54,6 +56,10 @@ struct Configuration {
   bool protection = false;
   bool infoFrame = true;
   bool constantRate = true;
+};
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 struct LameDeleter {
@@ -272,9 +278,10 @@ class StreamEncoder {
     if (!config_.infoFrame) return !failed_;
     std::array<uint8_t, 2880> info{};
     const std::size_t infoSize = lame_get_lametag_frame(lame_.get(), info.data(), info.size());
-    if (infoSize > 0 && infoSize <= info.size() && infoSize <= held_.size()) {
-      std::copy(info.begin(), info.begin() + static_cast<std::ptrdiff_t>(infoSize), held_.begin());
+    if (infoSize > 0 && infoSize <= info.size() && infoSize <= spilled_ + held_.size()) {
+      PlaceInfoFrame(std::span<const uint8_t>(info.data(), infoSize));
     }
+    DeliverSpilled();
     for (std::size_t offset = 0; offset < held_.size() && !failed_; offset += kDeliveryChunk) {
       const std::size_t length = std::min(kDeliveryChunk, held_.size() - offset);
       Deliver(std::span<uint8_t>(held_.data() + offset, length));
@@ -284,11 +291,59 @@ class StreamEncoder {
     return !failed_;
   }
 
+  // The information frame over the start of the stream, wherever that start is held.
+  void PlaceInfoFrame(std::span<const uint8_t> info) {
+    if (!spill_) {
+      std::copy(info.begin(), info.end(), held_.begin());
+      return;
+    }
+    if (std::fseek(spill_.get(), 0, SEEK_SET) != 0 || std::fwrite(info.data(), 1, info.size(), spill_.get()) != info.size()) {
+      failed_ = true;
+    }
+  }
+
+  // Hands over what was spilled, in order, and forgets the spill file.
+  void DeliverSpilled() {
+    if (!spill_) return;
+    if (std::fflush(spill_.get()) != 0 || std::fseek(spill_.get(), 0, SEEK_SET) != 0) failed_ = true;
+    std::vector<uint8_t> chunk(kDeliveryChunk);
+    for (uint64_t left = spilled_; left > 0 && !failed_;) {
+      const std::size_t length = static_cast<std::size_t>(std::min<uint64_t>(kDeliveryChunk, left));
+      if (std::fread(chunk.data(), 1, length, spill_.get()) != length) {
+        failed_ = true;
+        break;
+      }
+      Deliver(std::span<uint8_t>(chunk.data(), length));
+      left -= length;
+    }
+    spill_.reset();
+    spilled_ = 0;
+  }
+
+  // A long stream held back for its information frame goes to an unnamed temporary file, a
+  // piece at a time, so the module's memory stays small whatever the length; when no such file
+  // can be made it stays in memory.
+  void Hold(std::span<const uint8_t> bytes) {
+    held_.insert(held_.end(), bytes.begin(), bytes.end());
+    if (held_.size() < kSpillBytes || failed_) return;
+    if (!spill_ && !spillRefused_) {
+      spill_.reset(std::tmpfile());
+      spillRefused_ = !spill_;
+    }
+    if (!spill_) return;
+    if (std::fwrite(held_.data(), 1, held_.size(), spill_.get()) != held_.size()) {
+      failed_ = true;
+      return;
+    }
+    spilled_ += held_.size();
+    held_.clear();
+  }
+
   bool Emit(std::span<const uint8_t> bytes) {
     if (bytes.empty()) return !failed_;
     if (config_.infoFrame) {
-      held_.insert(held_.end(), bytes.begin(), bytes.end());
-      return true;
+      Hold(bytes);
+      return !failed_;
     }
     outgoing_.assign(bytes.begin(), bytes.end());
     return Deliver(outgoing_);
@@ -311,6 +366,9 @@ class StreamEncoder {
   std::vector<uint8_t> encoded_;
   std::vector<uint8_t> outgoing_;
   std::vector<uint8_t> held_;
+  std::unique_ptr<std::FILE, FileCloser> spill_;
+  uint64_t spilled_ = 0;  // bytes of the stream in the spill file, ahead of held_
+  bool spillRefused_ = false;
 };
 
 StreamEncoder& TheStream() {

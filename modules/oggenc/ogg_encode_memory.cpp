@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -57,9 +58,17 @@ class VorbisSession {
   }
 
   void Encode(std::span<const uint8_t> pcm, int channels) {
+    EncodeSlices(pcm, channels, true);
+    End();
+  }
+
+  // Encodes whole slices of kSliceFrames from `pcm`, and with `last` the whole frames left too.
+  // Returns the number of bytes used.
+  std::size_t EncodeSlices(std::span<const uint8_t> pcm, int channels, bool last) {
     const std::size_t frameBytes = static_cast<std::size_t>(channels) * 2;
     const std::size_t frames = pcm.size() / frameBytes;
-    for (std::size_t done = 0; done < frames;) {
+    std::size_t done = 0;
+    while (done < frames && (last || frames - done >= kSliceFrames)) {
       const std::size_t count = std::min(kSliceFrames, frames - done);
       float** buffers = vorbis_analysis_buffer(&dsp_, static_cast<int>(count));
       for (std::size_t i = 0; i < count; ++i) {
@@ -73,11 +82,22 @@ class VorbisSession {
       Drain();
       done += count;
     }
+    return done * frameBytes;
+  }
+
+  void End() {
     vorbis_analysis_wrote(&dsp_, 0);
     Drain();
   }
 
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
+  // Pages go to `output` as they are made instead of collecting in Bytes().
+  void SendTo(OggOutputFunction output, void* context) {
+    output_ = output;
+    context_ = context;
+  }
+  bool Failed() const { return failed_; }
 
  private:
   bool WriteHeaders() {
@@ -112,6 +132,12 @@ class VorbisSession {
   }
 
   void Append(const ogg_page& page) {
+    if (output_ != nullptr) {
+      if (failed_) return;
+      failed_ = output_(context_, page.header, static_cast<int32_t>(page.header_len)) != 0 ||
+                output_(context_, page.body, static_cast<int32_t>(page.body_len)) != 0;
+      return;
+    }
     bytes_.insert(bytes_.end(), page.header, page.header + page.header_len);
     bytes_.insert(bytes_.end(), page.body, page.body + page.body_len);
   }
@@ -124,6 +150,16 @@ class VorbisSession {
   bool analysisReady_ = false;
   bool streamReady_ = false;
   std::vector<uint8_t> bytes_;
+  OggOutputFunction output_ = nullptr;
+  void* context_ = nullptr;
+  bool failed_ = false;
+};
+
+// A session fed in pieces: the part of a slice not yet complete waits here.
+struct PieceSession {
+  VorbisSession session;
+  int channels = 0;
+  std::vector<uint8_t> pending;
 };
 
 void* Refuse(int32_t* length) {
@@ -152,4 +188,39 @@ extern "C" OGGENC_API void* GetOggEncodeProcessMemory(float quality, const reel:
   std::memcpy(stream, bytes.data(), bytes.size());
   *length = static_cast<int32_t>(bytes.size());
   return stream;
+}
+
+extern "C" OGGENC_API void* OggEncodeBegin(float quality, const reel::WAVEFORMATEX* format, OggOutputFunction output,
+                                           void* context) {
+  if (format == nullptr || output == nullptr || !FormatAccepted(*format) || !std::isfinite(quality) ||
+      quality < kLowestQuality || quality > kHighestQuality) {
+    return nullptr;
+  }
+  auto piece = std::make_unique<PieceSession>();
+  piece->channels = format->channels;
+  piece->session.SendTo(output, context);
+  if (!piece->session.Start(format->channels, static_cast<long>(format->samplesPerSec), quality) ||
+      piece->session.Failed()) {
+    return nullptr;
+  }
+  return piece.release();
+}
+
+extern "C" OGGENC_API int32_t OggEncodeWrite(void* session, const void* pcm, int32_t length) {
+  if (session == nullptr || length < 0 || (pcm == nullptr && length > 0)) return 1;
+  auto* piece = static_cast<PieceSession*>(session);
+  const auto* bytes = static_cast<const uint8_t*>(pcm);
+  piece->pending.insert(piece->pending.end(), bytes, bytes + length);
+  const std::size_t used = piece->session.EncodeSlices(piece->pending, piece->channels, false);
+  piece->pending.erase(piece->pending.begin(), piece->pending.begin() + static_cast<std::ptrdiff_t>(used));
+  return piece->session.Failed() ? 1 : 0;
+}
+
+extern "C" OGGENC_API int32_t OggEncodeEnd(void* session, int32_t complete) {
+  if (session == nullptr) return 1;
+  const std::unique_ptr<PieceSession> piece(static_cast<PieceSession*>(session));
+  if (complete == 0) return 0;
+  piece->session.EncodeSlices(piece->pending, piece->channels, true);
+  piece->session.End();
+  return piece->session.Failed() ? 1 : 0;
 }

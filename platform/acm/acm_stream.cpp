@@ -24,6 +24,8 @@ extern "C" {
 #include <array>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace reel {
 namespace {
@@ -189,16 +191,25 @@ class OutputSink {
 
   // Room for `bytes` more at the write position; nothing when the 32-bit limit would be passed.
   uint8_t* Reserve(std::size_t bytes) {
-    if (bytes > kLargestOutput - produced_) return nullptr;
+    if (bytes > kLargestOutput - passed_ - produced_) return nullptr;
     if (destination_.size() < produced_ + bytes) destination_.resize(produced_ + bytes);
     return destination_.data() + produced_;
   }
   void Commit(std::size_t bytes) { produced_ += bytes; }
-  std::size_t Produced() const { return produced_; }
+  std::size_t Produced() const { return passed_ + produced_; }
+
+  // Hands what was written so far to `output` and writes from the start of the destination again.
+  void PassOn(const AcmStream::Output& output) {
+    if (produced_ == 0) return;
+    output(std::span<const uint8_t>(destination_.data(), produced_));
+    passed_ += produced_;
+    produced_ = 0;
+  }
 
  private:
   std::vector<uint8_t>& destination_;
   std::size_t produced_ = 0;
+  std::size_t passed_ = 0;  // bytes already handed on
 };
 
 // The resampler for one input shape; rebuilt when the decoder's output shape changes mid-stream.
@@ -348,6 +359,9 @@ class DecodeLoop {
   FramePtr frame_;
 };
 
+// Bytes the parser is given per call.
+constexpr std::size_t kParseStep = 1 << 20;
+
 void ParseAndDecode(AVCodecContext* context, std::span<const uint8_t> data, DecodeLoop& loop) {
   ParserPtr parser(av_parser_init(context->codec_id));
   if (!parser) return;
@@ -356,7 +370,6 @@ void ParseAndDecode(AVCodecContext* context, std::span<const uint8_t> data, Deco
   std::copy(data.begin(), data.end(), padded.begin());
   const uint8_t* position = padded.data();
   std::size_t remaining = data.size();
-  constexpr std::size_t kParseStep = 1 << 20;
   for (bool draining = false;;) {
     uint8_t* frame = nullptr;
     int frameSize = 0;
@@ -397,12 +410,171 @@ void ChunkAndDecode(const WAVEFORMATEX& source, AVCodecID codec, std::span<const
   }
 }
 
+// A conversion over a source that arrives in pieces. It makes exactly the calls the whole-buffer
+// conversion makes, in the same order and over the same bytes (PCM in chunks of kPcmChunkFrames
+// from the start, one block per packet, the parser's steps of kParseStep with real bytes past each
+// step), so the output is the same; it holds back only what the next call needs.
+class PieceConverter {
+ public:
+  PieceConverter(const AudioFormat& source, const WAVEFORMATEX& destination, AVCodecID codec, AcmStream::Output output)
+      : source_(source.wave), codec_(codec), output_(std::move(output)), resampler_(destination) {
+    if (codec_ == AV_CODEC_ID_NONE) return;
+    context_ = OpenDecoder(source, codec_);
+    if (!context_) return;
+    loop_.emplace(context_.get(), resampler_, sink_);
+    if (!loop_->Ready()) {
+      loop_.reset();
+      return;
+    }
+    framing_ = FramingFor(source, codec_);
+    if (framing_ == Framing::kParser) parser_.reset(av_parser_init(context_->codec_id));
+  }
+
+  void Feed(std::span<const uint8_t> piece) {
+    if (codec_ != AV_CODEC_ID_NONE && !loop_) return;  // no decoder: nothing is produced
+    pending_.insert(pending_.end(), piece.begin(), piece.end());
+    if (codec_ == AV_CODEC_ID_NONE) {
+      FeedPcm(false);
+    } else if (framing_ == Framing::kBlocks) {
+      FeedBlocks(false);
+    } else if (framing_ == Framing::kParser) {
+      FeedParser(false);
+    }
+    Compact();
+    sink_.PassOn(output_);
+  }
+
+  std::size_t Finish() {
+    if (codec_ == AV_CODEC_ID_NONE) {
+      FeedPcm(true);
+    } else {
+      if (!loop_) return 0;
+      switch (framing_) {
+        case Framing::kParser: FeedParser(true); break;
+        case Framing::kBlocks: FeedBlocks(true); break;
+        case Framing::kWhole: DecodeWhole(Pending(), *loop_); break;
+      }
+      loop_->Send(nullptr, 0);
+    }
+    resampler_.Flush(sink_);
+    sink_.PassOn(output_);
+    pending_.clear();
+    start_ = 0;
+    return sink_.Produced();
+  }
+
+ private:
+  std::span<const uint8_t> Pending() const {
+    return std::span<const uint8_t>(pending_).subspan(start_);
+  }
+
+  void Compact() {
+    if (start_ < kParseStep) return;
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(start_));
+    start_ = 0;
+  }
+
+  // Whole chunks of kPcmChunkFrames; at the end the whole frames left.
+  void FeedPcm(bool last) {
+    const std::size_t frameBytes = FrameBytes(source_);
+    const std::size_t chunkBytes = kPcmChunkFrames * frameBytes;
+    while (Pending().size() >= chunkBytes || (last && Pending().size() >= frameBytes)) {
+      const std::size_t frames = std::min(kPcmChunkFrames, Pending().size() / frameBytes);
+      if (!pcmFailed_) {
+        AVChannelLayout layout{};
+        av_channel_layout_default(&layout, source_.channels);
+        const uint8_t* plane = Pending().data();
+        pcmFailed_ = !resampler_.Feed(&plane, static_cast<int>(frames), layout, PcmSampleFormat(source_.bitsPerSample),
+                                      static_cast<int>(source_.samplesPerSec), sink_);
+        av_channel_layout_uninit(&layout);
+      }
+      start_ += frames * frameBytes;
+    }
+  }
+
+  void FeedBlocks(bool last) {
+    const std::size_t blockBytes = source_.blockAlign;
+    std::size_t packetBytes = blockBytes;
+    if (IsSampleCodec(codec_)) packetBytes = std::max<std::size_t>(1, kSampleCodecPacketBytes / blockBytes) * blockBytes;
+    while (Pending().size() >= packetBytes || (last && !Pending().empty())) {
+      std::size_t length = std::min(packetBytes, Pending().size());
+      const std::size_t taken = length;
+      if (IsSampleCodec(codec_)) length -= length % blockBytes;
+      if (length > 0) loop_->Send(Pending().data(), length);
+      start_ += taken;
+    }
+  }
+
+  // The parser's calls as the whole-buffer loop makes them. Before the end a step is taken only
+  // when the bytes past it are there too, so the parser reads the bytes it would have read.
+  void FeedParser(bool last) {
+    if (!parser_) return;
+    if (!last) {
+      while (Pending().size() >= kParseStep + AV_INPUT_BUFFER_PADDING_SIZE) {
+        if (!ParseOnce(kParseStep, false)) return;
+      }
+      return;
+    }
+    const std::size_t remaining = Pending().size();
+    pending_.resize(pending_.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    std::size_t left = remaining;
+    for (bool draining = false;;) {
+      const std::size_t step = std::min(left, kParseStep);
+      const int used = ParseCall(draining ? nullptr : pending_.data() + start_, draining ? 0 : step);
+      if (used < 0) break;
+      if (draining) {
+        if (lastFrameSize_ == 0) break;
+        continue;
+      }
+      start_ += static_cast<std::size_t>(used);
+      left -= static_cast<std::size_t>(used);
+      if (left == 0) draining = true;
+    }
+  }
+
+  bool ParseOnce(std::size_t step, bool /*draining*/) {
+    const int used = ParseCall(Pending().data(), step);
+    if (used < 0) {
+      parser_.reset();  // the whole-buffer loop stops here too
+      return false;
+    }
+    start_ += static_cast<std::size_t>(used);
+    return true;
+  }
+
+  int ParseCall(const uint8_t* data, std::size_t size) {
+    uint8_t* frame = nullptr;
+    int frameSize = 0;
+    const int used = av_parser_parse2(parser_.get(), context_.get(), &frame, &frameSize, data, static_cast<int>(size),
+                                      AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    lastFrameSize_ = frameSize;
+    if (used >= 0 && frameSize > 0) loop_->Send(frame, static_cast<std::size_t>(frameSize));
+    return used;
+  }
+
+  WAVEFORMATEX source_;
+  AVCodecID codec_;
+  AcmStream::Output output_;
+  std::vector<uint8_t> scratch_;
+  OutputSink sink_{scratch_};
+  Resampler resampler_;
+  CodecContextPtr context_;
+  std::optional<DecodeLoop> loop_;
+  ParserPtr parser_;
+  Framing framing_ = Framing::kWhole;
+  std::vector<uint8_t> pending_;
+  std::size_t start_ = 0;
+  bool pcmFailed_ = false;
+  int lastFrameSize_ = 0;
+};
+
 }  // namespace
 
 struct AcmStream::State {
   AudioFormat source;
   WAVEFORMATEX destination;
   AVCodecID codec = AV_CODEC_ID_NONE;  // none: the source is plain PCM
+  std::unique_ptr<PieceConverter> pieces;
 };
 
 uint32_t AcmFormatSuggest(const AudioFormat& source, WAVEFORMATEX& destination, uint32_t flags) {
@@ -474,6 +646,25 @@ std::size_t AcmStream::Convert(std::span<const uint8_t> source, std::vector<uint
   }
   resampler.Flush(sink);
   return sink.Produced();
+}
+
+}  // namespace reel
+
+namespace reel {
+
+void AcmStream::Begin(Output output) {
+  state_->pieces = std::make_unique<PieceConverter>(state_->source, state_->destination, state_->codec, std::move(output));
+}
+
+void AcmStream::Feed(std::span<const uint8_t> piece) {
+  if (state_->pieces) state_->pieces->Feed(piece);
+}
+
+std::size_t AcmStream::Finish() {
+  if (!state_->pieces) return 0;
+  const std::size_t produced = state_->pieces->Finish();
+  state_->pieces.reset();
+  return produced;
 }
 
 }  // namespace reel

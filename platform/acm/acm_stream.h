@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -54,6 +55,16 @@ class AcmStream {
   // produced. When the output would outgrow the destination, the destination grows: nothing is
   // dropped. Bytes past the returned count keep their contents.
   std::size_t Convert(std::span<const uint8_t> source, std::vector<uint8_t>& destination);
+
+  // The same conversion over a source that arrives in pieces: Begin, Feed each piece in order,
+  // Finish. The bytes handed to `output` along the way, joined, are exactly what Convert gives for
+  // the pieces joined, wherever the pieces are cut; at most a little over a megabyte of source is
+  // held between calls (a source without frame headers or blocks, such as raw AAC frames, is held
+  // whole, as its decoder takes it in one piece). Finish returns the number of bytes produced.
+  using Output = std::function<void(std::span<const uint8_t>)>;
+  void Begin(Output output);
+  void Feed(std::span<const uint8_t> piece);
+  std::size_t Finish();
 
  private:
   struct State;

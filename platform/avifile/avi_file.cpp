@@ -206,4 +206,37 @@ std::optional<std::vector<uint8_t>> AviFile::ReadWholeStream(uint32_t stream) co
   return data;
 }
 
+struct AviStreamPieces::State {
+  std::unique_ptr<AviDemuxer> reader;
+  std::unique_ptr<AVPacket, PacketDeleter> packet;
+  unsigned stream = 0;
+};
+
+AviStreamPieces::AviStreamPieces(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AviStreamPieces::AviStreamPieces(AviStreamPieces&&) noexcept = default;
+AviStreamPieces& AviStreamPieces::operator=(AviStreamPieces&&) noexcept = default;
+AviStreamPieces::~AviStreamPieces() = default;
+
+std::optional<std::span<const uint8_t>> AviStreamPieces::Next() {
+  av_packet_unref(state_->packet.get());
+  if (!state_->reader->NextPacket(state_->stream, state_->packet.get())) return std::nullopt;
+  return std::span<const uint8_t>(state_->packet->data, static_cast<std::size_t>(state_->packet->size));
+}
+
+// Touches nothing of this file but its path, so it may be called while a frame reader works on the
+// file's own demuxer on another thread.
+std::optional<AviStreamPieces> AviFile::ReadStreamPieces(uint32_t stream) const {
+  auto opened = AviDemuxer::Open(path_);
+  if (!opened || stream >= (*opened)->StreamCount()) return std::nullopt;
+  auto state = std::make_unique<AviStreamPieces::State>();
+  state->reader = std::move(*opened);
+  state->stream = stream;
+  for (unsigned i = 0; i < state->reader->StreamCount(); ++i) {
+    state->reader->Stream(i)->discard = i == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+  }
+  state->packet.reset(av_packet_alloc());
+  if (!state->packet) return std::nullopt;
+  return AviStreamPieces(std::move(state));
+}
+
 }  // namespace reel

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,24 @@ struct AviStreamInfo {
 
 class AviDemuxer;
 
+// One stream's raw data packet by packet, from its first block, on a reader of its own: joined,
+// the packets are what AviFile::ReadWholeStream gives, but only one is held at a time.
+class AviStreamPieces {
+ public:
+  AviStreamPieces(AviStreamPieces&&) noexcept;
+  AviStreamPieces& operator=(AviStreamPieces&&) noexcept;
+  ~AviStreamPieces();
+
+  // The next packet's bytes, valid until the next call; nothing at the end of the stream.
+  std::optional<std::span<const uint8_t>> Next();
+
+ private:
+  friend class AviFile;
+  struct State;
+  explicit AviStreamPieces(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
 class AviFile {
  public:
   // Opens an AVI file: an error of kind kNotThisFormat when it is not an AVI, kCannotRead when it
@@ -66,6 +85,9 @@ class AviFile {
   // The whole stream's raw data from its first block, or nothing when it cannot be read (or would
   // be larger than kMaxStreamBytes).
   std::optional<std::vector<uint8_t>> ReadWholeStream(uint32_t stream) const;
+  // The same data in pieces (no limit on its length), or nothing when it cannot be read. Safe to
+  // call while this file's frame reader is in use on another thread.
+  std::optional<AviStreamPieces> ReadStreamPieces(uint32_t stream) const;
 
   // Frame reading on a video stream (see AviFrameReader), an error of kind kUnsupported when the
   // stream is not video or has no decoder. The first reader takes over this file's own open

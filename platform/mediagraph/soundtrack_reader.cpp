@@ -98,6 +98,8 @@ class TrackDecoder {
   TrackDecoder& operator=(const TrackDecoder&) = delete;
 
   std::vector<uint8_t>& Data() { return data_; }
+  // Where converted bytes go from now on (the decoder's own block by default).
+  void SendTo(std::vector<uint8_t>& out) { out_ = &out; }
 
   // Converts one decoded frame and appends it.
   Status Append(const AVFrame& frame) {
@@ -156,17 +158,20 @@ class TrackDecoder {
     const int room = swr_get_out_samples(resampler_.get(), samples);
     if (room < 0) return MakeError(ErrorKind::kDamaged, path_, "its soundtrack cannot be converted");
     if (room == 0) return {};
-    const std::size_t before = data_.size();
+    std::vector<uint8_t>& data = *out_;
+    const std::size_t before = data.size();
     const std::size_t wanted = static_cast<std::size_t>(room) * format_.blockAlign;
-    data_.resize(before + wanted);
-    uint8_t* out[1] = {data_.data() + before};
+    data.resize(before + wanted);
+    uint8_t* out[1] = {data.data() + before};
     const int made = swr_convert(resampler_.get(), out, room, const_cast<const uint8_t**>(input), samples);
     if (made < 0) {
-      data_.resize(before);
+      data.resize(before);
       return MakeError(ErrorKind::kDamaged, path_, "its soundtrack cannot be converted");
     }
-    data_.resize(before + static_cast<std::size_t>(made) * format_.blockAlign);
-    if (data_.size() > kMaxPcmBytes) {
+    const std::size_t bytes = static_cast<std::size_t>(made) * format_.blockAlign;
+    data.resize(before + bytes);
+    total_ += bytes;
+    if (total_ > kMaxPcmBytes) {
       return MakeError(ErrorKind::kUnsupported, path_, "its soundtrack is longer than 4 GiB of 16-bit PCM");
     }
     return {};
@@ -180,6 +185,8 @@ class TrackDecoder {
   int inRate_ = 0;
   std::unique_ptr<SwrContext, ResamplerDeleter> resampler_;
   std::vector<uint8_t> data_;
+  std::vector<uint8_t>* out_ = &data_;
+  uint64_t total_ = 0;  // bytes converted so far, wherever they went
 };
 
 uint64_t ReserveBytes(const MediaSource& source, int stream, const PcmFormat& format) {
@@ -213,77 +220,170 @@ Result<std::optional<PcmFormat>> ProbeSoundtrack(const std::string& path, const 
   return std::optional<PcmFormat>(DefaultFormat(*opened.source->Stream(opened.stream)->codecpar));
 }
 
-Result<std::optional<DecodedSoundtrack>> ReadSoundtrack(const std::string& path, const PcmRequest& request,
-                                                    const SoundtrackProgress& progress,
-                                                    const SoundtrackLimits& limits) {
-  if (request.channels > kWidestOutput) {
-    return MakeError(ErrorKind::kUsage, path, "a soundtrack is read as mono or stereo");
-  }
-  auto track = OpenTrack(path, limits);
-  if (!track) return track.error();
-  if (!*track) return std::optional<DecodedSoundtrack>();
-  OpenedTrack& opened = **track;
-  MediaSource& source = *opened.source;
-  const AVCodecParameters& parameters = *source.Stream(opened.stream)->codecpar;
+namespace {
 
-  PcmFormat format = DefaultFormat(parameters);
-  if (request.samplesPerSec != 0 || request.channels != 0) {
-    format = MakePcmFormat(request.samplesPerSec != 0 ? request.samplesPerSec : format.samplesPerSec,
-                           request.channels != 0 ? request.channels : format.channels);
-  }
-
-  std::unique_ptr<AVCodecContext, CodecDeleter> codec(avcodec_alloc_context3(opened.codec));
-  std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-  if (!codec || !frame || !packet) return MakeError(ErrorKind::kOutOfMemory, path, "out of memory");
-  if (avcodec_parameters_to_context(codec.get(), &parameters) < 0) {
-    return MakeError(ErrorKind::kDamaged, path, "its soundtrack parameters cannot be read");
-  }
-  codec->pkt_timebase = source.Stream(opened.stream)->time_base;
-  if (const int started = avcodec_open2(codec.get(), opened.codec, nullptr); started < 0) {
-    return MakeError(ErrorKind::kUnsupported, path,
-                     std::string("its soundtrack decoder (") + opened.codec->name + ") does not start (" +
-                         AvErrorText(started) + ")");
+// One track being read: the source, its decoder and the conversion, a packet at a time.
+class TrackReading {
+ public:
+  static Result<std::optional<std::unique_ptr<TrackReading>>> Open(const std::string& path, const PcmRequest& request,
+                                                                  const SoundtrackLimits& limits) {
+    using Opened = std::optional<std::unique_ptr<TrackReading>>;
+    if (request.channels > kWidestOutput) {
+      return MakeError(ErrorKind::kUsage, path, "a soundtrack is read as mono or stereo");
+    }
+    auto track = OpenTrack(path, limits);
+    if (!track) return track.error();
+    if (!*track) return Opened();
+    OpenedTrack& opened = **track;
+    const AVCodecParameters& parameters = *opened.source->Stream(opened.stream)->codecpar;
+    PcmFormat format = DefaultFormat(parameters);
+    if (request.samplesPerSec != 0 || request.channels != 0) {
+      format = MakePcmFormat(request.samplesPerSec != 0 ? request.samplesPerSec : format.samplesPerSec,
+                             request.channels != 0 ? request.channels : format.channels);
+    }
+    auto reading = std::unique_ptr<TrackReading>(new TrackReading(path, std::move(opened), format));
+    if (Status started = reading->Start(); !started) return started.error();
+    return Opened(std::move(reading));
   }
 
-  TrackDecoder decoder(path, format);
-  decoder.Data().reserve(ReserveBytes(source, opened.stream, format));
+  const PcmFormat& Format() const { return format_; }
+  const MediaSource& Source() const { return *opened_.source; }
+  int Stream() const { return opened_.stream; }
+  TrackDecoder& Decoder() { return decoder_; }
+  const AVPacket& Packet() const { return *packet_; }
+
+  // Reads the next packet; false when there is none left.
+  Result<bool> ReadPacket() {
+    auto got = opened_.source->NextPacket(opened_.stream, packet_.get());
+    if (!got) return got.error();
+    return *got;
+  }
+
+  // Decodes the packet read last and converts what it gives.
+  Status DecodePacket() {
+    // A packet the decoder refuses is damaged; the sound goes on with the next one.
+    avcodec_send_packet(codec_.get(), packet_.get());
+    return Drain();
+  }
+
+  // The decoder's and the converter's last samples.
+  Status Finish() {
+    avcodec_send_packet(codec_.get(), nullptr);
+    if (Status drained = Drain(); !drained) return drained;
+    return decoder_.Flush();
+  }
+
+ private:
+  TrackReading(const std::string& path, OpenedTrack opened, PcmFormat format)
+      : path_(path), opened_(std::move(opened)), format_(format), decoder_(path, format) {}
+
+  Status Start() {
+    const AVCodecParameters& parameters = *opened_.source->Stream(opened_.stream)->codecpar;
+    codec_.reset(avcodec_alloc_context3(opened_.codec));
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!codec_ || !frame_ || !packet_) return MakeError(ErrorKind::kOutOfMemory, path_, "out of memory");
+    if (avcodec_parameters_to_context(codec_.get(), &parameters) < 0) {
+      return MakeError(ErrorKind::kDamaged, path_, "its soundtrack parameters cannot be read");
+    }
+    codec_->pkt_timebase = opened_.source->Stream(opened_.stream)->time_base;
+    if (const int started = avcodec_open2(codec_.get(), opened_.codec, nullptr); started < 0) {
+      return MakeError(ErrorKind::kUnsupported, path_,
+                       std::string("its soundtrack decoder (") + opened_.codec->name + ") does not start (" +
+                           AvErrorText(started) + ")");
+    }
+    return {};
+  }
+
   // Takes every frame the decoder has ready; frames that fail to decode are passed over.
-  const auto drain = [&]() -> Status {
+  Status Drain() {
     for (int failures = 0; failures < kFailuresInARow;) {
-      const int received = avcodec_receive_frame(codec.get(), frame.get());
+      const int received = avcodec_receive_frame(codec_.get(), frame_.get());
       if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return {};
       if (received < 0) {
         ++failures;
         continue;
       }
       failures = 0;
-      const Status appended = decoder.Append(*frame);
-      av_frame_unref(frame.get());
+      const Status appended = decoder_.Append(*frame_);
+      av_frame_unref(frame_.get());
       if (!appended) return appended;
     }
     return {};
-  };
+  }
+
+  std::string path_;
+  OpenedTrack opened_;
+  PcmFormat format_;
+  TrackDecoder decoder_;
+  std::unique_ptr<AVCodecContext, CodecDeleter> codec_;
+  std::unique_ptr<AVFrame, FrameDeleter> frame_;
+  std::unique_ptr<AVPacket, PacketDeleter> packet_;
+};
+
+}  // namespace
+
+Result<std::optional<DecodedSoundtrack>> ReadSoundtrack(const std::string& path, const PcmRequest& request,
+                                                    const SoundtrackProgress& progress,
+                                                    const SoundtrackLimits& limits) {
+  auto opened = TrackReading::Open(path, request, limits);
+  if (!opened) return opened.error();
+  if (!*opened) return std::optional<DecodedSoundtrack>();
+  TrackReading& reading = ***opened;
+  reading.Decoder().Data().reserve(ReserveBytes(reading.Source(), reading.Stream(), reading.Format()));
   for (int64_t packets = 0;; ++packets) {
-    auto got = source.NextPacket(opened.stream, packet.get());
+    auto got = reading.ReadPacket();
     if (!got) return got.error();
     if (!*got) break;
-    if (progress && packets % kProgressEveryPackets == 0 && !progress(Share(source, *packet))) {
+    if (progress && packets % kProgressEveryPackets == 0 && !progress(Share(reading.Source(), reading.Packet()))) {
       return MakeError(ErrorKind::kStopped, path, "reading the soundtrack was stopped");
     }
-    // A packet the decoder refuses is damaged; the sound goes on with the next one.
-    avcodec_send_packet(codec.get(), packet.get());
-    if (Status drained = drain(); !drained) return drained.error();
+    if (Status decoded = reading.DecodePacket(); !decoded) return decoded.error();
   }
-  avcodec_send_packet(codec.get(), nullptr);
-  if (Status drained = drain(); !drained) return drained.error();
-  if (Status flushed = decoder.Flush(); !flushed) return flushed.error();
+  if (Status finished = reading.Finish(); !finished) return finished.error();
   if (progress) progress(1.0);
 
   DecodedSoundtrack soundtrack;
-  soundtrack.format = format;
-  soundtrack.data = std::move(decoder.Data());
+  soundtrack.format = reading.Format();
+  soundtrack.data = std::move(reading.Decoder().Data());
   return std::optional<DecodedSoundtrack>(std::move(soundtrack));
+}
+
+struct SoundtrackPieces::State {
+  std::unique_ptr<TrackReading> reading;
+  bool ended = false;
+};
+
+SoundtrackPieces::SoundtrackPieces(std::unique_ptr<State> state) : state_(std::move(state)) {}
+SoundtrackPieces::SoundtrackPieces(SoundtrackPieces&&) noexcept = default;
+SoundtrackPieces& SoundtrackPieces::operator=(SoundtrackPieces&&) noexcept = default;
+SoundtrackPieces::~SoundtrackPieces() = default;
+
+Result<std::optional<SoundtrackPieces>> SoundtrackPieces::Open(const std::string& path, const PcmRequest& request,
+                                                               const SoundtrackLimits& limits) {
+  auto opened = TrackReading::Open(path, request, limits);
+  if (!opened) return opened.error();
+  if (!*opened) return std::optional<SoundtrackPieces>();
+  auto state = std::make_unique<State>();
+  state->reading = std::move(**opened);
+  return std::optional<SoundtrackPieces>(SoundtrackPieces(std::move(state)));
+}
+
+const PcmFormat& SoundtrackPieces::Format() const { return state_->reading->Format(); }
+
+Result<bool> SoundtrackPieces::Next(std::vector<uint8_t>& out) {
+  if (state_->ended) return false;
+  TrackReading& reading = *state_->reading;
+  reading.Decoder().SendTo(out);
+  auto got = reading.ReadPacket();
+  if (!got) return got.error();
+  if (*got) {
+    if (Status decoded = reading.DecodePacket(); !decoded) return decoded.error();
+    return true;
+  }
+  state_->ended = true;
+  if (Status finished = reading.Finish(); !finished) return finished.error();
+  return false;
 }
 
 }  // namespace reel

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,5 +58,29 @@ Result<std::optional<PcmFormat>> ProbeSoundtrack(const std::string& path, const 
 Result<std::optional<DecodedSoundtrack>> ReadSoundtrack(const std::string& path, const PcmRequest& request = {},
                                                     const SoundtrackProgress& progress = {},
                                                     const SoundtrackLimits& limits = {});
+
+// The same track read piece by piece, so that only a little of it is in memory at a time: joined,
+// the pieces are exactly what ReadSoundtrack gives for the same request.
+class SoundtrackPieces {
+ public:
+  // Nothing when the file has no audio stream; the errors of ReadSoundtrack's start.
+  static Result<std::optional<SoundtrackPieces>> Open(const std::string& path, const PcmRequest& request = {},
+                                                      const SoundtrackLimits& limits = {});
+
+  SoundtrackPieces(SoundtrackPieces&&) noexcept;
+  SoundtrackPieces& operator=(SoundtrackPieces&&) noexcept;
+  ~SoundtrackPieces();
+
+  const PcmFormat& Format() const;
+
+  // Appends the PCM of the next packet to `out` (possibly nothing). False once the track has
+  // ended: that call appends the last samples. An error as ReadSoundtrack reports it.
+  Result<bool> Next(std::vector<uint8_t>& out);
+
+ private:
+  struct State;
+  explicit SoundtrackPieces(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace reel

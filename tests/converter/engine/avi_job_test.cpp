@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <string>
 
+#include "converter/audio/mp3_encoder.h"
+#include "converter/audio/pcm_conversion.h"
 #include "job_test_support.h"
+#include "platform/avifile/avi_file.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/qrx_movie_checks.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/support/shared_media.h"
 
 namespace reel {
 namespace {
@@ -102,21 +106,86 @@ TEST_F(AviJobTest, TheSecondSoundStreamReplacesTheFirst) {
   EXPECT_NEAR(*duration, 1.0, 0.15);
 }
 
-TEST_F(AviJobTest, TheFramePipelineGivesTheSameMovieAsThePlainLoopByteForByte) {
+// The companion as the whole-block path makes it: the stream read whole, converted whole and
+// encoded whole.
+std::vector<uint8_t> WholeBlockCompanion(const std::string& source, uint32_t stream, const JobSettings& settings) {
+  Result<AviFile> file = AviFile::Open(source);
+  EXPECT_TRUE(file);
+  if (!file) return {};
+  const auto format = ReadAudioFormat(file->ReadFormat(stream));
+  auto data = file->ReadWholeStream(stream);
+  EXPECT_TRUE(format && data);
+  if (!format || !data) return {};
+  const FirstStageResult pcm = ConvertSoundtrackToPcm(*format, std::move(*data));
+  return EncodeMp3(pcm.soundtrack.data, pcm.soundtrack.format, settings.audioBitRateIndex,
+                   settings.audioRate == AudioRate::k44100, settings.channels == Channels::kStereo).bytes;
+}
+
+// One thread (the plain loop, the sound after the video) against the frame pipeline with the
+// sound encoded beside it: the movie and the companion are the same bytes, and the companion is
+// the whole-block path's.
+TEST_F(AviJobTest, ThreadsGiveTheSameMovieAndCompanionAsOneThreadByteForByte) {
   const std::string source = folder_.File("same.avi");
-  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("640x480", "25") + "-frames:v 50 -c:v mpeg4 -bf 2 '" + source + "'"));
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("640x480", "25") + ToneInput(3, 44100) +
+                                  "-frames:v 50 -c:v mpeg4 -bf 2 -c:a adpcm_ms -ac 2 '" + source + "'"));
+  JobSettings settings = test::SettingsFor(source, folder_.Path().string());
+  const std::vector<uint8_t> reference = WholeBlockCompanion(source, 1, settings);
+  ASSERT_GT(reference.size(), 1000u);
   std::vector<uint8_t> plain;
   for (const unsigned coders : {0u, 1u, 3u}) {
     const std::string out = folder_.File("coders" + std::to_string(coders));
     std::filesystem::create_directory(out);
-    ASSERT_EQ(test::RunJob(test::SettingsFor(source, out), std::nullopt, nullptr, coders).status, JobStatus::kSucceeded);
+    settings.outputFolder = out;
+    const JobReport report = test::RunJob(settings, std::nullopt, nullptr, coders);
+    ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
+    EXPECT_TRUE(report.warnings.empty()) << report.warnings.front();
+    EXPECT_EQ(report.audioPath, out + "/same.mp3");
+    EXPECT_EQ(report.audioBytes, reference.size());
     const auto movie = test::ReadAllBytes(out + "/same.qrx");
+    EXPECT_TRUE(test::ReadAllBytes(out + "/same.mp3") == reference) << coders << " coders";
     if (coders == 0) {
       plain = movie;
       EXPECT_EQ(test::ReadHeader(out + "/same.qrx").frameCount, 24u);
     } else {
       EXPECT_TRUE(movie == plain) << coders << " coders";
     }
+  }
+}
+
+// A stream read in pieces is the stream read whole, on the shared media's AVIs.
+TEST_F(AviJobTest, SoundStreamPiecesJoinToTheWholeStream) {
+  if (!test::HaveSharedMediaFolder()) GTEST_SKIP() << "the shared media folder is not present";
+  int compared = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(test::SharedMediaPath(""))) {
+    if (entry.path().extension() != ".avi") continue;
+    Result<AviFile> file = AviFile::Open(entry.path().string());
+    ASSERT_TRUE(file) << entry.path();
+    for (uint32_t stream = 0; stream < file->StreamCount(); ++stream) {
+      if (file->StreamInfo(stream).fccType != kStreamTypeAudio) continue;
+      const auto whole = file->ReadWholeStream(stream);
+      auto pieces = file->ReadStreamPieces(stream);
+      ASSERT_TRUE(whole && pieces) << entry.path();
+      std::vector<uint8_t> joined;
+      while (const auto piece = pieces->Next()) joined.insert(joined.end(), piece->begin(), piece->end());
+      EXPECT_TRUE(joined == *whole) << entry.path();
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 0);
+}
+
+// A stop that comes while only the sound is still being encoded ends the job at once, with no
+// file left behind.
+TEST_F(AviJobTest, AStopWhileTheSoundIsEncodedLeavesNoFilesBehind) {
+  const std::string source = folder_.File("talk.avi");
+  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + ToneInput(240, 44100) +
+                                  "-frames:v 2 -c:v mjpeg -c:a pcm_s16le -ac 2 '" + source + "'"));
+  const auto before = folder_.Names();
+  for (const unsigned coders : {0u, 2u}) {
+    uint32_t exitCode = 0;
+    const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()), 1, &exitCode, coders);
+    EXPECT_EQ(report.status, JobStatus::kStopped) << coders << " coders";
+    EXPECT_EQ(folder_.Names(), before) << coders << " coders";
   }
 }
 

@@ -232,6 +232,36 @@ TEST_F(MediaGraphJobTest, CompanionFollowsTheEncoderChoice) {
   EXPECT_NE(lowest[0], lowest[3]);
 }
 
+// The soundtrack encoded beside the frame loop gives the movie and the companion of a run on one
+// thread, and the companion is the whole-block extraction's, for both encoders.
+TEST_F(MediaGraphJobTest, ThreadsGiveTheSameMovieAndCompanionAsOneThreadByteForByte) {
+  const std::string source = Make("both.mp4", IndexedVideo("160x120", "15") + Tone(2, 48000, 3) +
+                                                  "-frames:v 45 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest");
+  ASSERT_FALSE(source.empty());
+  for (const AudioEncoder encoder : {AudioEncoder::kMp3, AudioEncoder::kOgg}) {
+    JobSettings settings = test::SettingsFor(source, folder_.Path().string());
+    settings.encoderChoice = encoder;
+    settings.audioRate = encoder == AudioEncoder::kOgg ? AudioRate::k44100 : AudioRate::k22050;
+    settings.channels = encoder == AudioEncoder::kOgg ? Channels::kMono : Channels::kStereo;
+    const auto whole = ExtractSoundtrackDShow(source, {static_cast<int32_t>(encoder), settings.audioBitRateIndex,
+                                                       settings.audioRate == AudioRate::k44100,
+                                                       settings.channels == Channels::kStereo});
+    ASSERT_TRUE(whole && *whole);
+    std::vector<uint8_t> movie;
+    for (const unsigned coders : {0u, 2u}) {
+      const std::string out = folder_.File("coders" + std::to_string(coders) + std::to_string(static_cast<int>(encoder)));
+      std::filesystem::create_directory(out);
+      settings.outputFolder = out;
+      const JobReport report = test::RunJob(settings, std::nullopt, nullptr, coders);
+      ASSERT_EQ(report.status, JobStatus::kSucceeded) << report.error;
+      EXPECT_TRUE(test::ReadAllBytes(report.audioPath) == (*whole)->bytes) << coders << " coders";
+      const auto bytes = test::ReadAllBytes(report.moviePath);
+      if (coders == 0) movie = bytes;
+      EXPECT_TRUE(bytes == movie) << coders << " coders";
+    }
+  }
+}
+
 // AAC in an AVI (read by the AVI job; tags 0x00FF and 0x706D) decodes to a companion as long as
 // the sound, without a warning.
 TEST_F(MediaGraphJobTest, AviWithAacSoundGetsAFullCompanion) {

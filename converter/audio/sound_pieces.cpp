@@ -1,0 +1,83 @@
+#include "converter/audio/sound_pieces.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "platform/acm/acm_stream.h"
+
+namespace reel {
+namespace {
+
+class ConvertedPieces : public SoundPieces {
+ public:
+  ConvertedPieces(AcmStream stream, std::unique_ptr<SoundPieces> source)
+      : stream_(std::move(stream)), source_(std::move(source)) {
+    stream_.Begin([this](std::span<const uint8_t> bytes) { out_->insert(out_->end(), bytes.begin(), bytes.end()); });
+  }
+
+  Result<bool> Next(std::vector<uint8_t>& out) override {
+    if (ended_) return false;
+    out_ = &out;
+    piece_.clear();
+    const Result<bool> more = source_->Next(piece_);
+    if (!more) return more.error();
+    stream_.Feed(piece_);
+    if (*more) return true;
+    stream_.Finish();
+    ended_ = true;
+    return false;
+  }
+
+ private:
+  AcmStream stream_;
+  std::unique_ptr<SoundPieces> source_;
+  std::vector<uint8_t> piece_;
+  std::vector<uint8_t>* out_ = nullptr;
+  bool ended_ = false;
+};
+
+class BlockPieces : public SoundPieces {
+ public:
+  BlockPieces(std::span<const uint8_t> block, std::size_t sliceBytes) : block_(block), sliceBytes_(std::max<std::size_t>(1, sliceBytes)) {}
+
+  Result<bool> Next(std::vector<uint8_t>& out) override {
+    const std::size_t length = std::min(sliceBytes_, block_.size() - offset_);
+    out.insert(out.end(), block_.begin() + static_cast<std::ptrdiff_t>(offset_),
+               block_.begin() + static_cast<std::ptrdiff_t>(offset_ + length));
+    offset_ += length;
+    return offset_ < block_.size();
+  }
+
+ private:
+  std::span<const uint8_t> block_;
+  std::size_t sliceBytes_;
+  std::size_t offset_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SoundPieces> ConvertPieces(AcmVariant variant, const AudioFormat& from, const WAVEFORMATEX& to,
+                                           std::unique_ptr<SoundPieces> source) {
+  auto stream = AcmStream::Open(from, to, variant == AcmVariant::kDecoding ? kAcmStreamOpenNonRealtime : 0);
+  if (!stream) return nullptr;
+  return std::make_unique<ConvertedPieces>(std::move(*stream), std::move(source));
+}
+
+std::unique_ptr<SoundPieces> MemoryPieces(std::span<const uint8_t> block, std::size_t sliceBytes) {
+  return std::make_unique<BlockPieces>(block, sliceBytes);
+}
+
+Result<uint64_t> CountPieces(SoundPieces& pieces) {
+  uint64_t total = 0;
+  std::vector<uint8_t> piece;
+  for (;;) {
+    piece.clear();
+    const Result<bool> more = pieces.Next(piece);
+    if (!more) return more.error();
+    total += piece.size();
+    if (!*more) return total;
+  }
+}
+
+}  // namespace reel

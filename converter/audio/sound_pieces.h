@@ -1,0 +1,43 @@
+// A soundtrack that arrives in pieces, so that a long one is never held whole: the source's raw
+// data packet by packet, or PCM converted as it comes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "common/result.h"
+#include "converter/audio/pcm_conversion.h"
+#include "platform/acm/wave_format.h"
+
+namespace reel {
+
+class SoundPieces {
+ public:
+  virtual ~SoundPieces() = default;
+  // Appends the next bytes to `out` (possibly none). False once the sound has ended; that call
+  // appends the last bytes. An error (a source that cannot be read, a stop) ends the sound.
+  virtual Result<bool> Next(std::vector<uint8_t>& out) = 0;
+};
+
+// Opens the soundtrack afresh, from its start: an encoder may read it twice.
+using SoundPiecesOpener = std::function<Result<std::unique_ptr<SoundPieces>>()>;
+
+// Bytes made by an encoder, handed on as they come; an error stops the encoding.
+using EncodedOutput = std::function<Status(std::span<const uint8_t>)>;
+
+// `source`'s bytes, in `from`'s format, converted to the PCM format `to` as they come: joined,
+// the same bytes as AcmConvertBuffer(variant, from, to, the whole source) gives. Nothing when the
+// pair of formats cannot be converted.
+std::unique_ptr<SoundPieces> ConvertPieces(AcmVariant variant, const AudioFormat& from, const WAVEFORMATEX& to,
+                                           std::unique_ptr<SoundPieces> source);
+
+// The pieces of a block held in memory, in slices of `sliceBytes`.
+std::unique_ptr<SoundPieces> MemoryPieces(std::span<const uint8_t> block, std::size_t sliceBytes);
+
+// Pulls every piece through and returns the number of bytes, or the first error.
+Result<uint64_t> CountPieces(SoundPieces& pieces);
+
+}  // namespace reel

@@ -1,0 +1,216 @@
+// The companion file of an AVI or media-framework source, made in pieces: the sound stream is read,
+// converted and encoded a little at a time and the encoder's stream is written as it comes, so a
+// soundtrack of any length takes the same small amount of memory. The bytes are those the
+// whole-block path (read whole, convert whole, encode whole, one write) gives. The work runs on the
+// sound task's thread while the frames are coded; the job's thread takes its result in turn.
+#include <string>
+#include <utility>
+
+#include "converter/audio/audio_file_writer.h"
+#include "converter/audio/mp3_encoder.h"
+#include "converter/audio/soundtrack_extraction.h"
+#include "converter/engine/job_run.h"
+#include "platform/acm/acm_stream.h"
+#include "platform/acm/wave_format.h"
+
+namespace reel {
+namespace {
+
+// An AVI sound stream's packets, read until the work is asked to stop.
+class AviPieces : public SoundPieces {
+ public:
+  AviPieces(AviStreamPieces pieces, SoundTask::StopCheck stopped, std::string path)
+      : pieces_(std::move(pieces)), stopped_(std::move(stopped)), path_(std::move(path)) {}
+
+  Result<bool> Next(std::vector<uint8_t>& out) override {
+    if (stopped_()) return MakeError(ErrorKind::kStopped, path_, "reading the soundtrack was stopped");
+    const auto piece = pieces_.Next();
+    if (!piece) return false;
+    out.insert(out.end(), piece->begin(), piece->end());
+    return true;
+  }
+
+ private:
+  AviStreamPieces pieces_;
+  SoundTask::StopCheck stopped_;
+  std::string path_;
+};
+
+// The staged companion file and its writer; a failed write is remembered, so that it is told apart
+// from a failure of the source.
+class CompanionWriter {
+ public:
+  static Result<CompanionWriter> Create(const std::string& finalPath) {
+    Result<StagedOutput> staged = StagedOutput::Create(finalPath);
+    if (!staged) return staged.error();
+    std::optional<AudioFileStream> file = AudioFileStream::Create(staged->TemporaryPath());
+    if (!file) return MakeError(ErrorKind::kCannotWrite, finalPath, "cannot write the companion file");
+    return CompanionWriter(std::move(*staged), std::move(*file));
+  }
+
+  EncodedOutput Output(const SoundTask::StopCheck& stopped) {
+    return [this, &stopped](std::span<const uint8_t> bytes) -> Status {
+      if (stopped()) return MakeError(ErrorKind::kStopped, staged_.FinalPath(), "encoding the soundtrack was stopped");
+      if (!file_.Write(bytes)) {
+        writeFailed_ = true;
+        return MakeError(ErrorKind::kCannotWrite, staged_.FinalPath(), "cannot write the companion file");
+      }
+      return {};
+    };
+  }
+
+  bool WriteFailed() const { return writeFailed_; }
+
+  // The finished file into the result.
+  void Finish(CompanionResult& result) {
+    result.bytes = file_.Written();
+    result.staged = std::move(staged_);
+  }
+
+ private:
+  CompanionWriter(StagedOutput staged, AudioFileStream file) : staged_(std::move(staged)), file_(std::move(file)) {}
+
+  StagedOutput staged_;
+  AudioFileStream file_;
+  bool writeFailed_ = false;
+};
+
+void AddOutcomeWarning(CompanionResult& result, AudioOutcome outcome, const char* encoderName) {
+  if (outcome != AudioOutcome::kEncoded) {
+    result.warnings.push_back(std::string(encoderName) + ": " + DescribeAudioOutcome(outcome));
+  }
+}
+
+}  // namespace
+
+// A soundtrack that cannot be read or decoded at all: its (empty) MP3 through the whole-block path.
+CompanionResult CWavFileMake::Run::EmptyAviCompanion(CompanionResult result, const WAVEFORMATEX& format) const {
+  const EncodedAudio encoded = EncodeMp3({}, format, settings_.audioBitRateIndex,
+                                         settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo);
+  AddOutcomeWarning(result, encoded.outcome, "MP3");
+  Result<StagedOutput> staged = StagedOutput::Create(OutputName(".mp3"));
+  if (!staged) {
+    result.status = staged.error();
+    return result;
+  }
+  if (WriteWholeFile(staged->TemporaryPath(), encoded.bytes, kWriteFromStart, 0, true) != encoded.bytes.size()) {
+    result.status = MakeError(ErrorKind::kCannotWrite, staged->FinalPath(), "cannot write the companion file");
+    return result;
+  }
+  result.bytes = encoded.bytes.size();
+  result.staged = std::move(*staged);
+  return result;
+}
+
+CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const StreamEntry& stream,
+                                                const SoundTask::StopCheck& stopped) const {
+  CompanionResult result;
+  const auto format = ReadAudioFormat(stream.format);
+  const std::string label = "sound stream " + std::to_string(stream.index);
+  const bool highRate = settings_.audioRate == AudioRate::k44100;
+  const bool stereo = settings_.channels == Channels::kStereo;
+  const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
+  if (!format) {
+    result.warnings.push_back(label + " has no usable format; its companion file is empty");
+    return EmptyAviCompanion(std::move(result), target);
+  }
+  if (!file.ReadStreamPieces(stream.index)) {
+    result.warnings.push_back(label + " cannot be read; its companion file is empty");
+    return EmptyAviCompanion(std::move(result), target);
+  }
+  // A PCM stream passes as it is; any other is decoded to the PCM format the converter suggests.
+  const bool decode = format->wave.formatTag != kWaveFormatPcm;
+  WAVEFORMATEX pcmFormat = format->wave;
+  if (decode) {
+    WAVEFORMATEX suggested;
+    suggested.formatTag = kWaveFormatPcm;
+    AcmFormatSuggest(*format, suggested, kAcmFormatSuggestTag);
+    pcmFormat = suggested;
+    if (!AcmStream::Open(*format, suggested, kAcmStreamOpenNonRealtime)) {
+      result.warnings.push_back(label + " cannot be converted to PCM; its companion file is empty");
+      return EmptyAviCompanion(std::move(result), suggested);
+    }
+  }
+  const uint32_t index = stream.index;
+  const std::string path = file.Path();
+  const AudioFormat streamFormat = *format;
+  const SoundPiecesOpener open = [&file, index, path, decode, streamFormat, pcmFormat,
+                                  &stopped]() -> Result<std::unique_ptr<SoundPieces>> {
+    std::optional<AviStreamPieces> pieces = file.ReadStreamPieces(index);
+    if (!pieces) return MakeError(ErrorKind::kCannotRead, path, "its sound stream cannot be read again");
+    std::unique_ptr<SoundPieces> raw = std::make_unique<AviPieces>(std::move(*pieces), stopped, path);
+    if (!decode) return raw;
+    std::unique_ptr<SoundPieces> decoded = ConvertPieces(AcmVariant::kDecoding, streamFormat, pcmFormat, std::move(raw));
+    if (!decoded) return MakeError(ErrorKind::kUnsupported, path, "its sound stream cannot be converted again");
+    return decoded;
+  };
+
+  Result<CompanionWriter> writer = CompanionWriter::Create(OutputName(".mp3"));
+  if (!writer) {
+    result.status = writer.error();
+    return result;
+  }
+  const Result<AudioOutcome> outcome =
+      EncodeMp3Pieces(open, pcmFormat, settings_.audioBitRateIndex, highRate, stereo, writer->Output(stopped));
+  if (!outcome) {
+    result.status = outcome.error();
+    return result;
+  }
+  AddOutcomeWarning(result, *outcome, "MP3");
+  writer->Finish(result);
+  return result;
+}
+
+CompanionResult CWavFileMake::Run::MediaCompanion(const SoundTask::StopCheck& stopped) const {
+  CompanionResult result;
+  const SoundtrackSettings sound{static_cast<int32_t>(settings_.encoderChoice), settings_.audioBitRateIndex,
+                                 settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo};
+  const Result<std::optional<SoundtrackSource>> source = OpenSoundtrackDShow(settings_.sourcePath, sound, stopped);
+  if (!source) {
+    result.warnings.push_back("no companion file: " + source.error().message);
+    return result;
+  }
+  if (!*source) return result;
+  const bool ogg = sound.encoderChoice == kEncoderOgg;
+  Result<CompanionWriter> writer = CompanionWriter::Create(OutputName(ogg ? ".ogg" : ".mp3"));
+  if (!writer) {
+    result.status = writer.error();
+    return result;
+  }
+  const Result<AudioOutcome> outcome = EncodeSoundtrackPieces(**source, sound, writer->Output(stopped));
+  if (!outcome) {
+    // A soundtrack that fails on the way leaves no companion, as one that cannot be read at all.
+    if (writer->WriteFailed() || outcome.kind() == ErrorKind::kStopped) {
+      result.status = outcome.error();
+    } else {
+      result.warnings.push_back("no companion file: " + outcome.error().message);
+    }
+    return result;
+  }
+  AddOutcomeWarning(result, *outcome, ogg ? "Ogg" : "MP3");
+  writer->Finish(result);
+  return result;
+}
+
+// The sound task's companion, taken in its stream's turn: its warnings, then its file under the
+// real name.
+Status CWavFileMake::Run::TakeCompanion(SoundTask& task) {
+  CompanionResult result = task.Take();
+  report_.warnings.insert(report_.warnings.end(), result.warnings.begin(), result.warnings.end());
+  if (!result.status) {
+    if (result.status.error().kind == ErrorKind::kStopped) job_.CheckKilled();
+    return result.status;
+  }
+  if (!result.staged) return {};
+  const StagedOutput* staged = outputs_.Adopt(std::move(*result.staged));
+  outputs_.Keep(staged, StagedOutputs::Role::kCompanion);
+  report_.audioPath = staged->FinalPath();
+  report_.audioBytes = result.bytes;
+  return {};
+}
+
+bool CWavFileMake::Run::SoundOverlaps() const { return job_.frameCoders_ != 0; }
+
+bool CWavFileMake::Run::JobStopped() const { return job_.ControlState() == kControlStopRequested; }
+
+}  // namespace reel
