@@ -154,6 +154,49 @@ TEST_F(MovieTest, SoundPositionDrivesThePicture) {
   EXPECT_FALSE(slot_.TickMovie());
 }
 
+// The player sleeps until the next frame is due: waking at the time asked for shows that frame,
+// waking a millisecond earlier would not.
+TEST_F(MovieTest, TheWaitEndsWhenTheNextFrameIsDue) {
+  EXPECT_EQ(TimeOfFrame(0, 15), 0u);
+  EXPECT_EQ(TimeOfFrame(1, 15), 67u);
+  EXPECT_EQ(TimeOfFrame(15, 15), 1000u);
+  EXPECT_EQ(TimeOfFrame(7, 0), UINT64_MAX);
+  for (uint32_t rate : {1u, 7u, 15u, 24u, 30u, 1000u, 3000u}) {
+    for (uint32_t frame = 1; frame < 200; ++frame) {
+      const auto at = static_cast<uint32_t>(TimeOfFrame(frame, rate));
+      EXPECT_GE(FrameAtTime(at, rate), frame) << rate << " " << frame;
+      EXPECT_LT(FrameAtTime(at - 1, rate), frame) << rate << " " << frame;
+    }
+  }
+
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 67);
+  now_ += 60;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 7);
+  now_ += 7;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+  EXPECT_TRUE(slot_.TickMovie());
+  EXPECT_EQ(slot_.Current()->CurrentFrame(), 1u);
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 67);  // frame 2 at 134 ms
+  now_ += 1000;  // late: the frame is due at once, and the wait never exceeds a tenth of a second
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+  EXPECT_TRUE(slot_.TickMovie());
+  now_ -= 1000;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 100);
+
+  // On the sound's clock: a few milliseconds while it has not started, then until the next frame.
+  test::WriteAllBytes(folder_.Slash() + "clip.mp3", std::vector<uint8_t>{0xFF, 0xFB});
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 5);
+  sound_.position = 50;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 17);
+  sound_.position = -1;  // the sound stopped: the next tick ends the movie
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+  EXPECT_FALSE(slot_.TickMovie());
+  EXPECT_TRUE(slot_.CloseMovie());
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+}
+
 TEST_F(MovieTest, ACompanionThatDiffersOnlyInCaseIsTaken) {
   const std::vector<uint8_t> kMp3Start = {0xFF, 0xFB};
   // Copied from a system that ignores case: "clip.qrx" beside "CLIP.MP3".
