@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/qrx_format.h"
 #include "movie_files.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/scratch_folder.h"
@@ -195,6 +196,30 @@ TEST_F(MovieTest, TheWaitEndsWhenTheNextFrameIsDue) {
   EXPECT_FALSE(slot_.TickMovie());
   EXPECT_TRUE(slot_.CloseMovie());
   EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+}
+
+// A movie cut short while it plays ends when a frame it needs is gone; one removed plays on from
+// its open file to the end. Reopening then fails without harm.
+TEST_F(MovieTest, AMovieCutOrRemovedWhilePlayingEndsCleanly) {
+  const std::string path = folder_.Slash() + "clip.qrx";
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
+  std::filesystem::resize_file(path, QrxDataOffset(static_cast<uint32_t>(frames_.size())) + 10);
+  now_ += 1000;  // frame 15, long gone from the file
+  EXPECT_FALSE(slot_.TickMovie());
+  EXPECT_TRUE(slot_.CloseMovie());
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).kind(), ErrorKind::kDamaged);
+
+  test::WriteMovie(path, frames_, 15, 64, 48);
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
+  std::filesystem::remove(path);
+  for (uint32_t frame = 1; frame < frames_.size(); ++frame) {
+    now_ += 67;
+    ASSERT_TRUE(slot_.TickMovie());
+    EXPECT_EQ(Shown(), ExpectedPicture(slot_.Current()->CurrentFrame()));
+  }
+  now_ += 100;
+  EXPECT_FALSE(slot_.TickMovie());
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).kind(), ErrorKind::kNotFound);
 }
 
 TEST_F(MovieTest, ACompanionThatDiffersOnlyInCaseIsTaken) {
