@@ -199,8 +199,11 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
                                        static_cast<uint32_t>(std::max(outputHeight, 0)));
   const SDL_Rect target{static_cast<int>(fitted.left), static_cast<int>(fitted.top),
                         static_cast<int>(fitted.width), static_cast<int>(fitted.height)};
-  SDL_SetRenderDrawColor(r.renderer, 0, 0, 0, 255);
-  SDL_RenderClear(r.renderer);
+  // Black bars beside the picture; a picture that fills the window leaves nothing to clear.
+  if (fitted.width != static_cast<uint32_t>(outputWidth) || fitted.height != static_cast<uint32_t>(outputHeight)) {
+    SDL_SetRenderDrawColor(r.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(r.renderer);
+  }
   SDL_RenderCopy(r.renderer, r.texture, nullptr, &target);
   SDL_RenderPresent(r.renderer);
 }
@@ -263,7 +266,8 @@ std::optional<WindowMessage> PlayerWindow::WaitMessage(std::chrono::milliseconds
   const auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     if (std::optional<WindowMessage> message = PeekMessage()) return message;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    // Rounded up: a wait of less than a millisecond left is a millisecond, not none.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
     // Wakes on the next event, which stays queued for PeekMessage. A close signal is noticed on
     // waking, so no single wait is longer than a tenth of a second. SDL waits for the invisible
