@@ -18,6 +18,11 @@ constexpr std::chrono::milliseconds kSoundStartPoll{5};
 // The longest wait a movie asks for, so that a clock that jumps (a sound device that stalled and
 // caught up) is followed soon.
 constexpr std::chrono::milliseconds kLongestWait{100};
+// The sound's clock stands still when the device takes its next sound late, and then jumps ahead;
+// while it lags behind the tick count by more than the slack, the movie looks again this often,
+// so that the jump is followed at once.
+constexpr uint32_t kStallSlackMs = 3;
+constexpr std::chrono::milliseconds kStallPoll{2};
 
 bool IsExistingFile(const std::string& path) {
   std::error_code error;
@@ -171,7 +176,17 @@ std::chrono::milliseconds Movie::TimeToNextFrame() {
   const uint32_t next = currentFrame_ == kNoFrame ? 0 : currentFrame_ + 1;
   const uint64_t due = TimeOfFrame(next, reader_->FrameRate());
   if (due <= *clock) return std::chrono::milliseconds(0);
-  return std::min<std::chrono::milliseconds>(std::chrono::milliseconds(due - *clock), kLongestWait);
+  const auto wait = std::min<std::chrono::milliseconds>(std::chrono::milliseconds(due - *clock), kLongestWait);
+  return hasSound_ && SoundClockLags(*clock) ? std::min(wait, kStallPoll) : wait;
+}
+
+// Compares the sound's clock with the tick count since the previous look.
+bool Movie::SoundClockLags(uint32_t clockMs) {
+  const uint32_t now = ticks_();
+  const bool lags = lastLook_ && static_cast<int32_t>((now - lastLook_->tick) - (clockMs - lastLook_->clock)) >
+                                     static_cast<int32_t>(kStallSlackMs);
+  lastLook_ = ClockLook{clockMs, now};
+  return lags;
 }
 
 MovieSlot::MovieSlot(Display& display, MovieSound& sound, TickSource ticks)

@@ -108,6 +108,7 @@ class Movie {
   // The clock in milliseconds; none while channel 0 plays nothing.
   std::optional<uint32_t> ClockMs();
   bool ShowFrame(uint32_t index, uint32_t clockMs);
+  bool SoundClockLags(uint32_t clockMs);
   void DrawCurrentPicture();
 
   std::unique_ptr<QrxReader> reader_;
@@ -121,6 +122,11 @@ class Movie {
   uint32_t startTick_ = 0;
   uint32_t framesShown_ = 0;
   bool hasSound_ = false;
+  struct ClockLook {
+    uint32_t clock = 0;
+    uint32_t tick = 0;
+  };
+  std::optional<ClockLook> lastLook_;  // the sound's clock and the tick count at the last wait
 };
 
 // The shell's movie slot: at most one open movie.

@@ -191,6 +191,13 @@ TEST_F(MovieTest, TheWaitEndsWhenTheNextFrameIsDue) {
   EXPECT_EQ(slot_.TimeToNextFrame().count(), 5);
   sound_.position = 50;
   EXPECT_EQ(slot_.TimeToNextFrame().count(), 17);
+  // A clock that stands still while time passes (the device took its sound late) is looked at
+  // again soon; once it moves on with time the wait is the whole time to the frame again.
+  now_ += 10;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 2);
+  now_ += 10;
+  sound_.position = 61;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 6);
   sound_.position = -1;  // the sound stopped: the next tick ends the movie
   EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
   EXPECT_FALSE(slot_.TickMovie());
