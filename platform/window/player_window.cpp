@@ -20,8 +20,8 @@ struct PlayerWindow::Resources {
   uint32_t clientHeight = 0;
   uint32_t surfaceWidth = 0;
   uint32_t surfaceHeight = 0;
+  bool invisible = false;  // a driver that shows nothing and delivers no events
   std::vector<uint16_t> shown;  // top row first
-  std::vector<uint16_t> rows;   // one rectangle's rows, top row first, for the texture
 
   ~Resources() {
     if (texture != nullptr) SDL_DestroyTexture(texture);
@@ -102,7 +102,9 @@ Result<std::unique_ptr<PlayerWindow>> PlayerWindow::Create(const std::string& ti
                      "SDL_VIDEODRIVER=dummy to run without one)");
   }
   auto resources = std::make_unique<Resources>();
-  const WindowSize size = DesktopWindowSize(clientWidth, clientHeight);
+  // A window nobody sees is not enlarged: scaling the picture for it would be work for nothing.
+  const WindowSize size = IsInvisibleDriver(driver) ? WindowSize{clientWidth, clientHeight}
+                                                   : DesktopWindowSize(clientWidth, clientHeight);
   resources->window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                        static_cast<int>(size.width), static_cast<int>(size.height),
                                        SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
@@ -111,6 +113,7 @@ Result<std::unique_ptr<PlayerWindow>> PlayerWindow::Create(const std::string& ti
   }
   resources->clientWidth = clientWidth;
   resources->clientHeight = clientHeight;
+  resources->invisible = IsInvisibleDriver(driver);
   return std::make_unique<PlayerWindow>(ConstructionKey(), std::move(resources));
 }
 
@@ -153,7 +156,7 @@ Status PlayerWindow::OpenSurface(uint32_t width, uint32_t height) {
 void PlayerWindow::FitToPicture(uint32_t width, uint32_t height) {
   SDL_Window* window = resources_->window;
   if (window == nullptr || (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0) return;
-  const WindowSize size = DesktopWindowSize(width, height);
+  const WindowSize size = resources_->invisible ? WindowSize{width, height} : DesktopWindowSize(width, height);
   SDL_SetWindowSize(window, static_cast<int>(size.width), static_cast<int>(size.height));
 }
 
@@ -177,17 +180,17 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
   bottom = std::clamp<int32_t>(bottom, top, static_cast<int32_t>(height));
   if (left == right || top == bottom) return;
   const auto columns = static_cast<std::size_t>(right - left);
-  r.rows.resize(columns * static_cast<std::size_t>(bottom - top));
   for (int32_t row = top; row < bottom; ++row) {
     const std::size_t from = (std::size_t{height} - 1 - static_cast<std::size_t>(row)) * width +
                              static_cast<std::size_t>(left);
     const auto source = bottomUpPixels.subspan(from, columns);
-    std::copy(source.begin(), source.end(), r.rows.begin() + static_cast<std::ptrdiff_t>(columns * (row - top)));
     std::copy(source.begin(), source.end(),
               r.shown.begin() + static_cast<std::ptrdiff_t>(std::size_t{width} * static_cast<std::size_t>(row) + left));
   }
+  // The texture takes the rectangle straight from the shown copy, which is top row first as well.
   const SDL_Rect rect{left, top, right - left, bottom - top};
-  SDL_UpdateTexture(r.texture, &rect, r.rows.data(), static_cast<int>(columns * sizeof(uint16_t)));
+  const uint16_t* first = r.shown.data() + std::size_t{width} * static_cast<std::size_t>(top) + static_cast<std::size_t>(left);
+  SDL_UpdateTexture(r.texture, &rect, first, static_cast<int>(std::size_t{width} * sizeof(uint16_t)));
   // The renderer scales the whole surface to fit the window, keeping its shape.
   int outputWidth = 0;
   int outputHeight = 0;
@@ -196,8 +199,11 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
                                        static_cast<uint32_t>(std::max(outputHeight, 0)));
   const SDL_Rect target{static_cast<int>(fitted.left), static_cast<int>(fitted.top),
                         static_cast<int>(fitted.width), static_cast<int>(fitted.height)};
-  SDL_SetRenderDrawColor(r.renderer, 0, 0, 0, 255);
-  SDL_RenderClear(r.renderer);
+  // Black bars beside the picture; a picture that fills the window leaves nothing to clear.
+  if (fitted.width != static_cast<uint32_t>(outputWidth) || fitted.height != static_cast<uint32_t>(outputHeight)) {
+    SDL_SetRenderDrawColor(r.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(r.renderer);
+  }
   SDL_RenderCopy(r.renderer, r.texture, nullptr, &target);
   SDL_RenderPresent(r.renderer);
 }
@@ -260,11 +266,18 @@ std::optional<WindowMessage> PlayerWindow::WaitMessage(std::chrono::milliseconds
   const auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     if (std::optional<WindowMessage> message = PeekMessage()) return message;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    // Rounded up: a wait of less than a millisecond left is a millisecond, not none.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
     // Wakes on the next event, which stays queued for PeekMessage. A close signal is noticed on
-    // waking, so no single wait is longer than a tenth of a second.
-    SDL_WaitEventTimeout(nullptr, static_cast<int>(std::min<int64_t>(left.count(), 100)));
+    // waking, so no single wait is longer than a tenth of a second. SDL waits for the invisible
+    // drivers' events by looking every millisecond; they have none, so a plain sleep does.
+    const auto wait = static_cast<int>(std::min<int64_t>(left.count(), 100));
+    if (resources_->invisible) {
+      SDL_Delay(static_cast<Uint32>(wait));
+    } else {
+      SDL_WaitEventTimeout(nullptr, wait);
+    }
   }
 }
 

@@ -25,23 +25,34 @@ Mp3Stream::~Mp3Stream() { Close(); }
 Status Mp3Stream::OpenMemory(std::span<const uint8_t> data, const std::string& name) {
   Close();
   std::lock_guard guard(Mp3Plugin::Lock());
-  data_ = data;
+  source_ = Mp3Source(data);
   return OpenData(name);
 }
 
 Status Mp3Stream::OpenFile(const std::string& path) {
   Close();
-  Result<MappedFile> mapping = MappedFile::Open(path);
-  if (!mapping) return mapping.error();
+  Result<Mp3Source> source = Mp3Source::OpenFile(path);
+  if (!source) return source.error();
   std::lock_guard guard(Mp3Plugin::Lock());
-  mapping_ = std::move(*mapping);
-  data_ = mapping_.Bytes();
+  source_ = std::move(*source);
   return OpenData(path);
 }
 
 // Under the lock: find the audio between the tags and let the decoder look at the first frame.
+bool Mp3Stream::HeaderAt(std::size_t offset, std::array<uint8_t, 4>& header) {
+  const std::span<const uint8_t> bytes = source_.View(offset, header.size());
+  if (bytes.size() < header.size()) return false;
+  std::copy(bytes.begin(), bytes.end(), header.begin());
+  return true;
+}
+
 Status Mp3Stream::OpenData(const std::string& name) {
-  const AudioRange range = FindAudioRange(data_);
+  const std::span<const uint8_t> head = source_.View(0, kAudioRangeHeadBytes);
+  const std::vector<uint8_t> headCopy(head.begin(), head.end());
+  const std::size_t size = source_.Size();
+  const std::size_t tailStart = size - std::min(size, kAudioRangeTailBytes);
+  const std::span<const uint8_t> tail = source_.View(tailStart, size - tailStart);
+  const AudioRange range = FindAudioRange(headCopy, tail, size);
   dataStart_ = range.start;
   dataEnd_ = range.end;
   readPos_ = dataStart_;
@@ -52,8 +63,11 @@ Status Mp3Stream::OpenData(const std::string& name) {
   if (entries == nullptr) {
     return MakeError(ErrorKind::kUnsupported, name, "the MP3 decoder plug-in is not available");
   }
-  if (range.Size() < kHeaderBytes) return MakeError(ErrorKind::kNotThisFormat, name, "no MP3 audio");
-  void* decoder = entries->create(data_.data() + dataStart_);
+  std::array<uint8_t, kHeaderBytes> header{};
+  if (range.Size() < kHeaderBytes || !HeaderAt(dataStart_, header)) {
+    return MakeError(ErrorKind::kNotThisFormat, name, "no MP3 audio");
+  }
+  void* decoder = entries->create(header.data());
   if (decoder == nullptr) {
     return MakeError(ErrorKind::kNotThisFormat, name, "the decoder refuses the first frame");
   }
@@ -75,10 +89,13 @@ void Mp3Stream::FindInfoFrame(const Mp3PluginEntries& entries, void* decoder) {
   info_.reset();
   audioStart_ = dataStart_;
   passSample_ = 0;
-  if (entries.predecode(decoder, data_.data() + dataStart_) != 0) return;
+  std::array<uint8_t, kHeaderBytes> header{};
+  if (!HeaderAt(dataStart_, header) || entries.predecode(decoder, header.data()) != 0) return;
   const std::size_t frameLength = LodestarFrameLength(decoder);
   if (frameLength < kHeaderBytes || frameLength > dataEnd_ - dataStart_) return;
-  info_ = ReadMp3InfoFrame(data_.subspan(dataStart_, frameLength));
+  const std::span<const uint8_t> frame = source_.View(dataStart_, frameLength);
+  if (frame.size() < frameLength) return;
+  info_ = ReadMp3InfoFrame(frame);
   if (!info_) return;
   audioStart_ = dataStart_ + frameLength;
   readPos_ = audioStart_;
@@ -91,8 +108,9 @@ bool Mp3Stream::Restart() {
   readPos_ = audioStart_;
   passSample_ = 0;
   // A stream of nothing but its information frame has no frame to start a decoder on.
-  if (dataEnd_ - audioStart_ < kHeaderBytes) return false;
-  decoder_ = entries.create(data_.data() + audioStart_);
+  std::array<uint8_t, kHeaderBytes> header{};
+  if (dataEnd_ - audioStart_ < kHeaderBytes || !HeaderAt(audioStart_, header)) return false;
+  decoder_ = entries.create(header.data());
   return decoder_ != nullptr;
 }
 
@@ -101,14 +119,13 @@ void Mp3Stream::Close() {
     std::lock_guard guard(Mp3Plugin::Lock());
     if (decoder_ != nullptr) plugin_.Entries()->destroy(decoder_);
     decoder_ = nullptr;
-    data_ = {};
     dataStart_ = dataEnd_ = readPos_ = audioStart_ = 0;
     passSample_ = 0;
     info_.reset();
     overflow_.clear();
     overflowPos_ = 0;
   }
-  mapping_ = MappedFile();
+  source_ = Mp3Source();
 }
 
 std::size_t Mp3Stream::TakeOverflow(std::span<int16_t> samples) {
@@ -129,14 +146,17 @@ Mp3Stream::Decoded Mp3Stream::DecodeNextFrame() {
   if (dataEnd_ - readPos_ < kHeaderBytes) return ended;
   const uint64_t soundEnd = info_ ? info_->EndSample().value_or(UINT64_MAX) : UINT64_MAX;
   if (passSample_ >= soundEnd) return ended;  // the rest is padding
-  if (entries.predecode(decoder_, data_.data() + readPos_) != 0) return ended;
+  std::array<uint8_t, kHeaderBytes> header{};
+  // A file cut short while it plays ends the data where it now ends.
+  if (!HeaderAt(readPos_, header) || entries.predecode(decoder_, header.data()) != 0) return ended;
   const std::size_t frameLength = LodestarFrameLength(decoder_);
   if (frameLength < kHeaderBytes || frameLength > frameCopy_.size()) return ended;
   // The last frame may be cut short by the end of the data; the rest of its copy is zeros rather
   // than whatever the previous frame left there.
   const std::size_t available = std::min(frameLength, dataEnd_ - readPos_);
-  std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(readPos_), available,
-              frameCopy_.begin());
+  const std::span<const uint8_t> bytes = source_.View(readPos_, available);
+  if (bytes.size() < available) return ended;
+  std::copy(bytes.begin(), bytes.end(), frameCopy_.begin());
   std::fill(frameCopy_.begin() + static_cast<std::ptrdiff_t>(available), frameCopy_.end(),
             uint8_t{0});
   readPos_ += available;

@@ -1,7 +1,7 @@
 // Mp3Stream: the PCM of one MP3 file, decoded frame by frame through the plug-in.
 //
 // The bytes come from a block in memory (not owned; it must outlive the stream) or from a file
-// mapped read-only. Audio starts after any ID3v2 tag and ends before any ID3v1 tag. Each read
+// read as the stream plays (mp3_source.h); a file cut short while it plays ends the data there. Audio starts after any ID3v2 tag and ends before any ID3v1 tag. Each read
 // decodes whole frames until the request is met; what a frame gives beyond the request is kept for
 // the next read. At the end of the data a looping read starts again from the first frame with a
 // fresh decoder, so every pass sounds the same; a read that does not loop marks the stream finished.
@@ -12,6 +12,7 @@
 // every sample every frame gives.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,9 +21,9 @@
 #include <vector>
 
 #include "common/result.h"
-#include "player/audio/mapped_file.h"
 #include "player/audio/mp3_info_frame.h"
 #include "player/audio/mp3_plugin.h"
+#include "player/audio/mp3_source.h"
 
 namespace reel {
 
@@ -62,6 +63,8 @@ class Mp3Stream {
  private:
   Status OpenData(const std::string& name);
   std::size_t TakeOverflow(std::span<int16_t> samples);
+  // The four bytes of a frame header at `offset`; false when the data holds fewer there.
+  bool HeaderAt(std::size_t offset, std::array<uint8_t, 4>& header);
   // Under the lock: takes the information frame, if the data starts with one, out of the audio.
   void FindInfoFrame(const Mp3PluginEntries& entries, void* decoder);
   // What one frame gave: the samples of pcmOut_ that are sound, or the end of the data.
@@ -77,8 +80,7 @@ class Mp3Stream {
   Mp3Plugin plugin_;
   bool finished_ = false;
   void* decoder_ = nullptr;
-  MappedFile mapping_;
-  std::span<const uint8_t> data_;
+  Mp3Source source_;
   std::size_t dataStart_ = 0;
   std::size_t dataEnd_ = 0;
   std::size_t readPos_ = 0;

@@ -28,13 +28,17 @@ std::size_t Id3v2TagBytes(std::span<const uint8_t> file) {
 
 }  // namespace
 
-AudioRange FindAudioRange(std::span<const uint8_t> file) {
-  AudioRange range{0, file.size()};
-  if (file.size() >= kId3v1Bytes && StartsWith(file.last(kId3v1Bytes), "TAG")) {
-    range.end = file.size() - kId3v1Bytes;
+AudioRange FindAudioRange(std::span<const uint8_t> head, std::span<const uint8_t> tail, std::size_t fileSize) {
+  AudioRange range{0, fileSize};
+  if (fileSize >= kId3v1Bytes && tail.size() >= kId3v1Bytes && StartsWith(tail.last(kId3v1Bytes), "TAG")) {
+    range.end = fileSize - kId3v1Bytes;
   }
-  range.start = std::min(Id3v2TagBytes(file), range.end);
+  range.start = std::min(Id3v2TagBytes(head), range.end);
   return range;
+}
+
+AudioRange FindAudioRange(std::span<const uint8_t> file) {
+  return FindAudioRange(file.first(std::min(file.size(), kAudioRangeHeadBytes)), file, file.size());
 }
 
 }  // namespace reel

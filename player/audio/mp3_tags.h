@@ -20,4 +20,10 @@ struct AudioRange {
 
 AudioRange FindAudioRange(std::span<const uint8_t> file);
 
+// The same from the file's first kAudioRangeHeadBytes, its last kAudioRangeTailBytes (or fewer
+// when the file is shorter) and its size.
+inline constexpr std::size_t kAudioRangeHeadBytes = 10;
+inline constexpr std::size_t kAudioRangeTailBytes = 128;
+AudioRange FindAudioRange(std::span<const uint8_t> head, std::span<const uint8_t> tail, std::size_t fileSize);
+
 }  // namespace reel

@@ -29,8 +29,8 @@ class SoundChannel {
   SoundChannel& operator=(const SoundChannel&) = delete;
   virtual ~SoundChannel() = default;
 
-  // Opens the MP3 at path, either read whole into memory or mapped. An error naming the file when
-  // it cannot be read or its first frame is refused; the channel then plays silence.
+  // Opens the MP3 at path, either read whole into memory or read as it plays. An error naming the
+  // file when it cannot be read or its first frame is refused; the channel then plays silence.
   Status Open(const std::string& path, bool wholeFile);
 
   void Start(bool loop);

@@ -119,7 +119,8 @@ bool PlayerShell::RetryDue() const {
 }
 
 std::chrono::milliseconds PlayerShell::IdleWait() const {
-  if (movies_.IsMovieOpen() || RetryDue()) return std::chrono::milliseconds(0);
+  if (movies_.IsMovieOpen()) return movies_.TimeToNextFrame();
+  if (RetryDue()) return std::chrono::milliseconds(0);
   return std::chrono::milliseconds(nextRetry_ - ticks_());
 }
 

@@ -88,8 +88,9 @@ class PlayerShell {
   int32_t HandleMessage(const WindowMessage& message);
   // One idle step: keys, movie switching, close requests, the movie's tick.
   void Tick();
-  // How long the loop may wait for a message before the next tick: 0 while a movie plays or one
-  // is to be opened, the rest of the retry pause while the current movie cannot be opened.
+  // How long the loop may wait for a message before the next tick: until the playing movie's next
+  // frame is due, 0 when a movie is to be opened, the rest of the retry pause while the current
+  // movie cannot be opened.
   std::chrono::milliseconds IdleWait() const;
 
   int32_t Volume() const { return volume_; }

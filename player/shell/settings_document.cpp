@@ -1,6 +1,13 @@
 #include "player/shell/settings_document.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -182,12 +189,54 @@ std::string SettingsDocument::Text() const {
   return text;
 }
 
+namespace {
+
+// The file the document goes to: a symbolic link's target, so that the link stays a link.
+std::string SaveTarget(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_symlink(path, error)) return path;
+  const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
+  return error ? path : target.string();
+}
+
+// Writes all of `text` to the descriptor; false on any failure (errno tells which).
+bool WriteAll(int descriptor, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(descriptor, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+Error CannotWrite(const std::string& path, const std::string& what) {
+  return MakeError(ErrorKind::kCannotWrite, path, what + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+// The text goes to a temporary file beside the old one, which is renamed over it only once the
+// whole text is on the disk: a failure at any point leaves the old file whole and no temporary.
 Status SettingsDocument::Save() const {
-  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-  if (!out) return MakeError(ErrorKind::kCannotWrite, path_, "cannot be created");
-  const std::string text = Text();
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!out.flush()) return MakeError(ErrorKind::kCannotWrite, path_, "cannot be written");
+  const std::string target = SaveTarget(path_);
+  const std::string temporary = target + ".saving-" + std::to_string(::getpid());
+  ::unlink(temporary.c_str());  // left over by a player of this number that was killed
+  const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (descriptor < 0) return CannotWrite(path_, "cannot be created");
+  // The new file keeps the old one's permissions; a new one gets the usual ones.
+  struct stat old {};
+  const bool keepMode = ::stat(target.c_str(), &old) == 0;
+  bool written = WriteAll(descriptor, Text()) && (!keepMode || ::fchmod(descriptor, old.st_mode & 07777) == 0) &&
+                 ::fsync(descriptor) == 0;
+  const int writeErrno = errno;
+  written = (::close(descriptor) == 0) && written;
+  if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int failure = written ? errno : writeErrno;
+    ::unlink(temporary.c_str());
+    errno = failure;
+    return CannotWrite(path_, written ? "cannot be replaced" : "cannot be written");
+  }
   return {};
 }
 

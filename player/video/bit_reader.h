@@ -76,7 +76,7 @@ class BitReader {
   // Tops the buffer up to at least 56 bits. Inside the stream one little-endian 64-bit load does
   // it; near and past the end the bytes come one at a time, zeros past the end.
   void Refill() {
-    if (nextByte_ + 8 <= stream_.size()) {
+    if (stream_.size() >= 8 && nextByte_ <= stream_.size() - 8) {
       buffer_ |= LoadWindow(nextByte_) << buffered_;
       nextByte_ += (63 - buffered_) >> 3;
       buffered_ |= 56;
@@ -102,6 +102,39 @@ class BitReader {
   uint64_t buffer_ = 0;    // the next bits, the next one in bit 0
   uint32_t buffered_ = 0;  // how many bits of buffer_ are loaded
   uint64_t nextByte_ = 0;  // the next byte to load (counts on past the end)
+};
+
+// The same reader one bit at a time: each bit is taken from its byte where it stands. Slow, and
+// plainly right; BitReader must give the same answers for the same calls.
+class PlainBitReader {
+ public:
+  explicit PlainBitReader(std::span<const uint8_t> stream)
+      : stream_(stream), bitCount_(static_cast<uint64_t>(stream.size()) * 8) {}
+
+  uint32_t Peek32() const {
+    uint32_t bits = 0;
+    for (uint32_t i = 0; i < 32; ++i) bits |= BitAt(position_ + i) << i;
+    return bits;
+  }
+  void Skip(uint32_t bits) { position_ += bits; }
+  uint32_t ReadBit() { return BitAt(position_++); }
+  uint32_t ReadValue(uint32_t count) {
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < count; ++i) value = (value << 1) | ReadBit();
+    return value;
+  }
+  bool Overrun() const { return position_ > bitCount_; }
+  uint64_t Position() const { return position_; }
+
+ private:
+  uint32_t BitAt(uint64_t bit) const {
+    const uint64_t byte = bit >> 3;
+    return byte < stream_.size() ? (stream_[byte] >> (bit & 7)) & 1u : 0;
+  }
+
+  std::span<const uint8_t> stream_;
+  uint64_t bitCount_;
+  uint64_t position_ = 0;
 };
 
 }  // namespace reel

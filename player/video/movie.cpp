@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "common/string_search.h"
 
@@ -13,8 +12,17 @@ namespace {
 // A frame index no movie has: the clock's answer while channel 0 plays nothing.
 constexpr uint32_t kNoFrame = 0xFFFFFFFF;
 
-// Each tick yields the processor for this long, so the idle loop does not spin.
-constexpr std::chrono::milliseconds kTickPause{1};
+// While the sound has not started its clock stands at 0 and cannot tell when it will move: the
+// movie looks again after this long.
+constexpr std::chrono::milliseconds kSoundStartPoll{5};
+// The longest wait a movie asks for, so that a clock that jumps (a sound device that stalled and
+// caught up) is followed soon.
+constexpr std::chrono::milliseconds kLongestWait{100};
+// The sound's clock stands still when the device takes its next sound late, and then jumps ahead;
+// while it lags behind the tick count by more than the slack, the movie looks again this often,
+// so that the jump is followed at once.
+constexpr uint32_t kStallSlackMs = 3;
+constexpr std::chrono::milliseconds kStallPoll{2};
 
 bool IsExistingFile(const std::string& path) {
   std::error_code error;
@@ -31,6 +39,12 @@ uint32_t SystemTickCount() {
 // The product is taken in 64 bits, so a long position at a high rate cannot wrap to an early frame.
 uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate) {
   return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{milliseconds} * frameRate / 1000, kNoFrame));
+}
+
+// FrameAtTime(t, rate) >= frame exactly when t * rate >= 1000 * frame.
+uint64_t TimeOfFrame(uint32_t frame, uint32_t frameRate) {
+  if (frameRate == 0) return UINT64_MAX;
+  return (uint64_t{frame} * 1000 + frameRate - 1) / frameRate;
 }
 
 std::string CompanionSoundPath(const std::string& moviePath) {
@@ -152,8 +166,27 @@ bool Movie::Tick() {
     if (currentFrame_ >= reader_->FrameCount()) return false;
     if (!ShowFrame(currentFrame_, *clock)) return false;
   }
-  std::this_thread::sleep_for(kTickPause);
   return true;
+}
+
+std::chrono::milliseconds Movie::TimeToNextFrame() {
+  const std::optional<uint32_t> clock = ClockMs();
+  if (!clock) return std::chrono::milliseconds(0);  // the sound stopped: the next tick ends the movie
+  if (hasSound_ && *clock == 0) return kSoundStartPoll;
+  const uint32_t next = currentFrame_ == kNoFrame ? 0 : currentFrame_ + 1;
+  const uint64_t due = TimeOfFrame(next, reader_->FrameRate());
+  if (due <= *clock) return std::chrono::milliseconds(0);
+  const auto wait = std::min<std::chrono::milliseconds>(std::chrono::milliseconds(due - *clock), kLongestWait);
+  return hasSound_ && SoundClockLags(*clock) ? std::min(wait, kStallPoll) : wait;
+}
+
+// Compares the sound's clock with the tick count since the previous look.
+bool Movie::SoundClockLags(uint32_t clockMs) {
+  const uint32_t now = ticks_();
+  const bool lags = lastLook_ && static_cast<int32_t>((now - lastLook_->tick) - (clockMs - lastLook_->clock)) >
+                                     static_cast<int32_t>(kStallSlackMs);
+  lastLook_ = ClockLook{clockMs, now};
+  return lags;
 }
 
 MovieSlot::MovieSlot(Display& display, MovieSound& sound, TickSource ticks)
@@ -180,6 +213,10 @@ Status MovieSlot::OpenMovie(const std::string& folder, const std::string& fileNa
 }
 
 bool MovieSlot::TickMovie() { return movie_ ? movie_->Tick() : false; }
+
+std::chrono::milliseconds MovieSlot::TimeToNextFrame() {
+  return movie_ ? movie_->TimeToNextFrame() : std::chrono::milliseconds(0);
+}
 
 bool MovieSlot::CloseMovie() {
   if (!movie_) return false;

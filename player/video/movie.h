@@ -7,6 +7,7 @@
 // sound channel stops playing; the shell then opens it again.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,8 @@ uint32_t SystemTickCount();
 
 // The frame index for a clock reading: elapsed milliseconds x frames per second / 1000, truncated.
 uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate);
+// The first clock reading in milliseconds at which FrameAtTime gives `frame` or more.
+uint64_t TimeOfFrame(uint32_t frame, uint32_t frameRate);
 
 // The companion sound's path: the movie path with everything from the file name's last "." on
 // replaced by ".mp3" (or ".mp3" appended when the file name has no ".").
@@ -91,6 +94,10 @@ class Movie {
   void Start(const std::string& soundFolder, const std::string& soundName, int32_t volume, bool wholeFile);
   // One clock step: true while the movie goes on, false when it has ended.
   bool Tick();
+  // How long, by the clock as it stands now, until the next frame is due (0 when it is due or the
+  // movie is to end); at most a tenth of a second, and a few milliseconds while the sound has not
+  // started. The player may sleep that long before the next Tick without showing anything later.
+  std::chrono::milliseconds TimeToNextFrame();
 
   uint32_t CurrentFrame() const { return currentFrame_; }
   uint32_t FramesShown() const { return framesShown_; }
@@ -101,6 +108,7 @@ class Movie {
   // The clock in milliseconds; none while channel 0 plays nothing.
   std::optional<uint32_t> ClockMs();
   bool ShowFrame(uint32_t index, uint32_t clockMs);
+  bool SoundClockLags(uint32_t clockMs);
   void DrawCurrentPicture();
 
   std::unique_ptr<QrxReader> reader_;
@@ -114,6 +122,11 @@ class Movie {
   uint32_t startTick_ = 0;
   uint32_t framesShown_ = 0;
   bool hasSound_ = false;
+  struct ClockLook {
+    uint32_t clock = 0;
+    uint32_t tick = 0;
+  };
+  std::optional<ClockLook> lastLook_;  // the sound's clock and the tick count at the last wait
 };
 
 // The shell's movie slot: at most one open movie.
@@ -131,6 +144,8 @@ class MovieSlot {
   Status OpenMovie(const std::string& folder, const std::string& fileName, int32_t volume, bool wholeFile);
   // Advances the open movie: true while it goes on, false when it has ended (or none is open).
   bool TickMovie();
+  // The open movie's TimeToNextFrame; 0 when none is open.
+  std::chrono::milliseconds TimeToNextFrame();
   // True if a movie was open.
   bool CloseMovie();
   bool IsMovieOpen() const { return movie_ != nullptr; }

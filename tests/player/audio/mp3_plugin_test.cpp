@@ -304,6 +304,44 @@ TEST_F(Mp3PluginTest, DamagedDataEndsTheStream) {
   EXPECT_TRUE(std::equal(spoiledPcm.begin(), spoiledPcm.end(), all.begin()));
 }
 
+// A file cut short, emptied or removed while it plays: the stream ends where the data now ends (a
+// removed file's data stays readable through the open file and plays to its end), never a fault.
+TEST_F(Mp3PluginTest, AFileCutOrRemovedWhilePlayingEndsItsStreamCleanly) {
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  ScratchFolder folder;
+  const auto path = MakeMp3(folder.Path(), "long.mp3", 22050, 2, 16.0, "-id3v2_version 0");
+  ASSERT_TRUE(path);
+  const std::vector<uint8_t> bytes = test::ReadAllBytes(*path);
+  ASSERT_GT(bytes.size(), 3 * Mp3Source::kWindowBytes);
+  Mp3Stream whole;
+  ASSERT_TRUE(whole.OpenMemory(bytes));
+  const std::vector<int16_t> all = ReadAll(whole);
+
+  enum class Change { kCutInHalf, kEmptied, kRemoved };
+  for (const Change change : {Change::kCutInHalf, Change::kEmptied, Change::kRemoved}) {
+    SCOPED_TRACE(static_cast<int>(change));
+    test::WriteAllBytes(path->string(), bytes);
+    Mp3Stream stream;
+    ASSERT_TRUE(stream.OpenFile(path->string()));
+    std::vector<int16_t> played(22050 * 2);  // one second
+    ASSERT_EQ(stream.ReadPcm(played, false), played.size());
+    if (change == Change::kCutInHalf) std::filesystem::resize_file(*path, bytes.size() / 2);
+    if (change == Change::kEmptied) std::filesystem::resize_file(*path, 0);
+    if (change == Change::kRemoved) std::filesystem::remove(*path);
+    const std::vector<int16_t> rest = ReadAll(stream);
+    played.insert(played.end(), rest.begin(), rest.end());
+    ASSERT_LE(played.size(), all.size());
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), all.begin()));
+    if (change == Change::kRemoved) {
+      EXPECT_EQ(played.size(), all.size());
+    } else if (change == Change::kCutInHalf) {
+      EXPECT_LT(played.size(), all.size() * 6 / 10);
+    } else {  // emptied: at most what was read ahead before the cut still plays
+      EXPECT_LT(played.size(), all.size() / 2);
+    }
+  }
+}
+
 TEST(Mp3PluginMissingTest, MissingModuleOrEntryPointsLeaveTheStreamWithoutDecoder) {
   for (const char* name : {"/nonexistent/Lodestar.ovl", "libm.so.6"}) {
     SCOPED_TRACE(name);

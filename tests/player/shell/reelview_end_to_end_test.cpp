@@ -201,6 +201,32 @@ TEST(ReelviewEndToEnd, OnePlayerPerDisplayAndARefusedMovieIsSaidOnce) {
   EXPECT_EQ(errors.find(said, first + 1), std::string::npos) << errors;
 }
 
+// Movies and their sound cut short, emptied or removed while they play: each ends that movie
+// (the player goes on, says what it cannot play and closes normally), never a fault.
+TEST(ReelviewEndToEnd, MoviesAndSoundCutOrRemovedWhilePlayingEndCleanly) {
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  for (const char* name : {"a", "b"}) {
+    WriteSampleMovie(folder.Slash() + name + ".qrx", 90, 15);
+    ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i sine=frequency=440:duration=6 -ar 22050 -ac 2 -b:a 64k " +
+                                    test::ShellQuoted(folder.Path() / (std::string(name) + ".mp3"))));
+  }
+  folder.WriteFile("video.cfg", "[VIDEO_CONFIG]\r\nFILE_NAME=a.qrx\r\n");
+  Player player(folder.Slash(), "out.raw", "dummy", "dummy");
+  std::this_thread::sleep_for(1500ms);
+  std::filesystem::resize_file(folder.Path() / "a.mp3", 0);
+  std::filesystem::resize_file(folder.Path() / "a.qrx", 2000);
+  std::this_thread::sleep_for(1500ms);
+  std::filesystem::remove(folder.Path() / "a.mp3");
+  std::filesystem::remove(folder.Path() / "a.qrx");
+  std::this_thread::sleep_for(1000ms);
+  EXPECT_EQ(player.Wait(10ms), std::nullopt);  // still running
+  player.Signal(SIGTERM);
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0));
+  const std::string errors = folder.ReadFile("out.raw.err");
+  EXPECT_NE(errors.find("reelview: cannot play " + folder.Slash() + "a.qrx"), std::string::npos) << errors;
+}
+
 TEST(ReelviewEndToEnd, AWindowThatCannotBeMadeIsReportedWithANonZeroExit) {
   test::ScratchFolder folder;
   Player player(folder.Slash(), "out.raw", "no-such-video-driver", "dummy");

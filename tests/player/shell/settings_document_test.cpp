@@ -1,6 +1,13 @@
 #include "player/shell/settings_document.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <string>
 #include <vector>
@@ -160,8 +167,51 @@ TEST_F(SettingsTest, AFileThatCannotBeWrittenIsReportedByKindAndName) {
   const Status saved = SaveSettings();
   ASSERT_FALSE(saved);
   EXPECT_EQ(saved.kind(), ErrorKind::kCannotWrite);
-  EXPECT_EQ(saved.error().message, file + ": cannot be created");
+  EXPECT_EQ(saved.error().message.rfind(file + ": cannot be created", 0), 0u) << saved.error().message;
   EXPECT_TRUE(SaveSettings());  // the document was dropped all the same
+}
+
+// The old file stays whole and no temporary is left when the new one cannot be written: here the
+// folder is a file, and then the file size is limited below the new text's length.
+TEST_F(SettingsTest, AFailedSaveLeavesTheOldFileWholeAndNoTemporary) {
+  folder_.WriteFile("folder", "not a folder");
+  WriteSetting("MUSIC_CONFIG", "MUSIC_VOL", "80", folder_.Slash() + "folder/video.cfg");
+  const Status intoFile = SaveSettings();
+  ASSERT_FALSE(intoFile);
+  EXPECT_EQ(intoFile.kind(), ErrorKind::kCannotWrite);
+
+  const std::string old = "[MUSIC_CONFIG]\r\nMUSIC_VOL=20\r\n";
+  folder_.WriteFile("video.cfg", old);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+    const rlimit limit{64, 64};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+    const std::string file = folder_.Slash() + "video.cfg";
+    WriteSetting("VIDEO_CONFIG", "FILE_NAME", std::string(200, 'x') + ".qrx", file);
+    const Status saved = SaveSettings();
+    ::_exit(saved ? 0 : saved.kind() == ErrorKind::kCannotWrite ? 1 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(folder_.ReadFile("video.cfg"), old);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"folder", "video.cfg"}));
+}
+
+TEST_F(SettingsTest, SavingKeepsTheFilesPermissionsAndALinkStaysALink) {
+  folder_.WriteFile("real.cfg", "[MUSIC_CONFIG]\r\nMUSIC_VOL=20\r\n");
+  ::chmod(folder_.File("real.cfg").c_str(), 0640);
+  std::filesystem::create_symlink("real.cfg", folder_.Path() / "video.cfg");
+  WriteSetting("MUSIC_CONFIG", "MUSIC_VOL", "55", folder_.Slash() + "video.cfg");
+  EXPECT_TRUE(SaveSettings());
+  EXPECT_TRUE(std::filesystem::is_symlink(folder_.Path() / "video.cfg"));
+  EXPECT_EQ(folder_.ReadFile("real.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=55\r\n");
+  struct stat info {};
+  ASSERT_EQ(::stat(folder_.File("real.cfg").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"real.cfg", "video.cfg"}));
 }
 
 TEST_F(SettingsTest, AnotherFileDropsTheCachedOneUnsaved) {

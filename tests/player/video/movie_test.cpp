@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/qrx_format.h"
 #include "movie_files.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/scratch_folder.h"
@@ -152,6 +153,80 @@ TEST_F(MovieTest, SoundPositionDrivesThePicture) {
   // Past the last frame the movie ends.
   sound_.position = 1334;
   EXPECT_FALSE(slot_.TickMovie());
+}
+
+// The player sleeps until the next frame is due: waking at the time asked for shows that frame,
+// waking a millisecond earlier would not.
+TEST_F(MovieTest, TheWaitEndsWhenTheNextFrameIsDue) {
+  EXPECT_EQ(TimeOfFrame(0, 15), 0u);
+  EXPECT_EQ(TimeOfFrame(1, 15), 67u);
+  EXPECT_EQ(TimeOfFrame(15, 15), 1000u);
+  EXPECT_EQ(TimeOfFrame(7, 0), UINT64_MAX);
+  for (uint32_t rate : {1u, 7u, 15u, 24u, 30u, 1000u, 3000u}) {
+    for (uint32_t frame = 1; frame < 200; ++frame) {
+      const auto at = static_cast<uint32_t>(TimeOfFrame(frame, rate));
+      EXPECT_GE(FrameAtTime(at, rate), frame) << rate << " " << frame;
+      EXPECT_LT(FrameAtTime(at - 1, rate), frame) << rate << " " << frame;
+    }
+  }
+
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 67);
+  now_ += 60;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 7);
+  now_ += 7;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+  EXPECT_TRUE(slot_.TickMovie());
+  EXPECT_EQ(slot_.Current()->CurrentFrame(), 1u);
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 67);  // frame 2 at 134 ms
+  now_ += 1000;  // late: the frame is due at once, and the wait never exceeds a tenth of a second
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+  EXPECT_TRUE(slot_.TickMovie());
+  now_ -= 1000;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 100);
+
+  // On the sound's clock: a few milliseconds while it has not started, then until the next frame.
+  test::WriteAllBytes(folder_.Slash() + "clip.mp3", std::vector<uint8_t>{0xFF, 0xFB});
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 5);
+  sound_.position = 50;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 17);
+  // A clock that stands still while time passes (the device took its sound late) is looked at
+  // again soon; once it moves on with time the wait is the whole time to the frame again.
+  now_ += 10;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 2);
+  now_ += 10;
+  sound_.position = 61;
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 6);
+  sound_.position = -1;  // the sound stopped: the next tick ends the movie
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+  EXPECT_FALSE(slot_.TickMovie());
+  EXPECT_TRUE(slot_.CloseMovie());
+  EXPECT_EQ(slot_.TimeToNextFrame().count(), 0);
+}
+
+// A movie cut short while it plays ends when a frame it needs is gone; one removed plays on from
+// its open file to the end. Reopening then fails without harm.
+TEST_F(MovieTest, AMovieCutOrRemovedWhilePlayingEndsCleanly) {
+  const std::string path = folder_.Slash() + "clip.qrx";
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
+  std::filesystem::resize_file(path, QrxDataOffset(static_cast<uint32_t>(frames_.size())) + 10);
+  now_ += 1000;  // frame 15, long gone from the file
+  EXPECT_FALSE(slot_.TickMovie());
+  EXPECT_TRUE(slot_.CloseMovie());
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).kind(), ErrorKind::kDamaged);
+
+  test::WriteMovie(path, frames_, 15, 64, 48);
+  ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).ok());
+  std::filesystem::remove(path);
+  for (uint32_t frame = 1; frame < frames_.size(); ++frame) {
+    now_ += 67;
+    ASSERT_TRUE(slot_.TickMovie());
+    EXPECT_EQ(Shown(), ExpectedPicture(slot_.Current()->CurrentFrame()));
+  }
+  now_ += 100;
+  EXPECT_FALSE(slot_.TickMovie());
+  EXPECT_EQ(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 80, false).kind(), ErrorKind::kNotFound);
 }
 
 TEST_F(MovieTest, ACompanionThatDiffersOnlyInCaseIsTaken) {
