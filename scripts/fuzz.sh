@@ -7,7 +7,9 @@
 #   scripts/fuzz.sh [--time SECONDS] [--merge] [NAME...]
 #
 # SECONDS is the time per harness (60 by default). NAMEs pick harnesses (the folder names under
-# tests/fuzz: frame_decoder, qrx_reader, ...); without any, every harness runs.
+# tests/fuzz: frame_decoder, qrx_reader, ...); without any, every harness runs. The table gives
+# executions per second of the run and per second of processor time (user and system, all threads):
+# on a machine shared with other work the second is the harness's own speed.
 #
 # Each harness starts from its seeds (tests/fuzz/NAME/corpus) and its working corpus
 # (build/fuzz/corpus/fuzz_NAME), which grows from run to run. A file tests/fuzz/NAME/fuzz.options
@@ -20,7 +22,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-  sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -91,15 +93,18 @@ for name in "${names[@]}"; do
   [[ -f "tests/fuzz/$name/fuzz.options" ]] && read -r -a options <"tests/fuzz/$name/fuzz.options"
   echo "== fuzz_$name for ${seconds}s (load: $(cut -d' ' -f1-3 /proc/loadavg))"
   result=ok
-  if ! "$harness" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=10 "${options[@]}" \
-      -artifact_prefix=build/fuzz/finds/fuzz_"$name"- -print_final_stats=1 "$corpus" "$seeds" 2>"$log"; then
+  TIMEFORMAT='%U %S'
+  if ! { time "$harness" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=10 "${options[@]}" \
+      -artifact_prefix=build/fuzz/finds/fuzz_"$name"- -print_final_stats=1 "$corpus" "$seeds" 2>"$log"; } \
+      2>"$log.cpu"; then
     tail -n 60 "$log"
     result=FOUND
     status=1
   fi
   runs=$(final_stat "$log" number_of_executed_units)
   speed=$(final_stat "$log" average_exec_per_sec)
-  summary+=("$(printf '%-16s %12s %10s %8s %8s %8s  %s' "$name" "${runs:-?}" "${speed:-?}" \
+  cpu=$(awk -v runs="${runs:-0}" '{t = $1 + $2; if (t > 0) printf "%d", runs / t; else print "?"}' "$log.cpu")
+  summary+=("$(printf '%-16s %12s %10s %10s %8s %8s %8s  %s' "$name" "${runs:-?}" "${speed:-?}" "${cpu:-?}" \
     "$(last "$log" cov)" "$(last "$log" ft)" "$(find "$corpus" -type f | wc -l)" "$result")")
   if ((merge)) && [[ $result == ok ]]; then
     "$harness" -merge=1 "${options[@]}" "$seeds" "$corpus" 2>>"$log" >/dev/null
@@ -107,6 +112,6 @@ for name in "${names[@]}"; do
 done
 
 echo
-printf '%-16s %12s %10s %8s %8s %8s  %s\n' harness executions exec/s cov ft corpus result
+printf '%-16s %12s %10s %10s %8s %8s %8s  %s\n' harness executions exec/s exec/cpu-s cov ft corpus result
 printf '%s\n' "${summary[@]}"
 exit $status
