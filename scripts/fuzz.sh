@@ -15,14 +15,15 @@
 # (build/fuzz/corpus/fuzz_NAME), which grows from run to run. A file tests/fuzz/NAME/fuzz.options
 # adds libFuzzer flags for that harness (one line). Finds go to build/fuzz/finds, logs to
 # build/fuzz/fuzz_NAME.log. With --merge, after its run each harness's working corpus is merged
-# into its seeds: only inputs that add coverage are copied into tests/fuzz/NAME/corpus.
+# into its seeds: only inputs that reach code the seeds do not are copied into
+# tests/fuzz/NAME/corpus.
 #
 # The exit status is 1 when any harness found a fault.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-  sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
   exit 2
 }
 
@@ -107,7 +108,8 @@ for name in "${names[@]}"; do
   summary+=("$(printf '%-16s %12s %10s %10s %8s %8s %8s  %s' "$name" "${runs:-?}" "${speed:-?}" "${cpu:-?}" \
     "$(last "$log" cov)" "$(last "$log" ft)" "$(find "$corpus" -type f | wc -l)" "$result")")
   if ((merge)) && [[ $result == ok ]]; then
-    "$harness" -merge=1 "${options[@]}" "$seeds" "$corpus" 2>>"$log" >/dev/null
+    # Edges only (no hit counts), so that the seeds stay few.
+    "$harness" -merge=1 -use_counters=0 "${options[@]}" "$seeds" "$corpus" 2>>"$log" >/dev/null
   fi
 done
 
