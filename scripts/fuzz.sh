@@ -1,30 +1,119 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer harnesses with clang and runs each for a bounded time (default 60 s).
-# Seed inputs live in tests/fuzz/NAME/corpus; finds are written to build/fuzz/finds.
+# Builds the libFuzzer harnesses with clang (AddressSanitizer and UndefinedBehaviorSanitizer, in
+# build/fuzz) and runs each in turn for a bounded time, then prints a table of executions, speed
+# and coverage per harness.
+#
+#   scripts/fuzz.sh [SECONDS] [NAME...]
+#   scripts/fuzz.sh [--time SECONDS] [--merge] [NAME...]
+#
+# SECONDS is the time per harness (60 by default). NAMEs pick harnesses (the folder names under
+# tests/fuzz: frame_decoder, qrx_reader, ...); without any, every harness runs. The table gives
+# executions per second of the run and per second of processor time (user and system, all threads):
+# on a machine shared with other work the second is the harness's own speed.
+#
+# Each harness starts from its seeds (tests/fuzz/NAME/corpus) and its working corpus
+# (build/fuzz/corpus/fuzz_NAME), which grows from run to run. A file tests/fuzz/NAME/fuzz.options
+# adds libFuzzer flags for that harness (one line). Finds go to build/fuzz/finds, logs to
+# build/fuzz/fuzz_NAME.log. With --merge, after its run each harness's working corpus is merged
+# into its seeds: only inputs that reach code the seeds do not are copied into
+# tests/fuzz/NAME/corpus.
+#
+# The exit status is 1 when any harness found a fault.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-60}
+
+usage() {
+  sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
+  exit 2
+}
+
+seconds=60
+merge=0
+names=()
+while (($#)); do
+  case "$1" in
+    -t | --time)
+      [[ $# -ge 2 ]] || usage
+      seconds=$2
+      shift 2
+      ;;
+    --merge)
+      merge=1
+      shift
+      ;;
+    -h | --help) usage ;;
+    -*) usage ;;
+    *)
+      if [[ ${#names[@]} -eq 0 && "$1" =~ ^[0-9]+$ ]]; then
+        seconds=$1
+      else
+        names+=("$1")
+      fi
+      shift
+      ;;
+  esac
+done
+[[ "$seconds" =~ ^[0-9]+$ && "$seconds" -gt 0 ]] || { echo "fuzz.sh: the time must be a whole number of seconds" >&2; exit 2; }
+
+every=()
+for folder in tests/fuzz/*/; do
+  [[ -f "$folder/CMakeLists.txt" ]] && every+=("$(basename "$folder")")
+done
+if [[ ${#names[@]} -eq 0 ]]; then
+  names=("${every[@]}")
+fi
+targets=()
+for name in "${names[@]}"; do
+  if [[ ! -f "tests/fuzz/$name/CMakeLists.txt" ]]; then
+    echo "fuzz.sh: no harness named $name (harnesses: ${every[*]})" >&2
+    exit 2
+  fi
+  targets+=("fuzz_$name")
+done
 
 scripts/install-deps.sh --fuzz
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DREEL_FUZZ=ON -DREEL_TESTS=OFF -DREEL_BENCH=OFF >/dev/null
-cmake --build build/fuzz
+cmake --build build/fuzz --target "${targets[@]}"
+
+# The last value of a "stat::NAME: VALUE" line, and the last "cov: N ft: M" of the status lines.
+final_stat() { grep -E "^stat::$2:" "$1" | tail -n 1 | awk '{print $2}'; }
+last() { grep -oE "$2: [0-9]+" "$1" | tail -n 1 | awk '{print $2}'; }
 
 mkdir -p build/fuzz/finds
 status=0
-for harness in $(find build/fuzz/tests/fuzz -type f -name 'fuzz_*' -perm -u+x | sort); do
-  name=$(basename "$harness")
-  corpus=build/fuzz/corpus/$name
+summary=()
+for name in "${names[@]}"; do
+  harness=$(find build/fuzz/tests/fuzz -type f -name "fuzz_$name" -perm -u+x | head -n 1)
+  [[ -n "$harness" ]] || { echo "fuzz.sh: fuzz_$name was not built" >&2; exit 1; }
+  corpus=build/fuzz/corpus/fuzz_$name
+  seeds=tests/fuzz/$name/corpus
+  log=build/fuzz/fuzz_$name.log
   mkdir -p "$corpus"
-  seeds=tests/fuzz/${name#fuzz_}/corpus
-  [[ -d "$seeds" ]] || seeds=""
-  echo "== $name for ${seconds}s"
-  if ! "$harness" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=10 \
-      -artifact_prefix=build/fuzz/finds/"$name"- -print_final_stats=1 "$corpus" $seeds 2>build/fuzz/"$name".log; then
-    tail -n 60 build/fuzz/"$name".log
+  options=()
+  [[ -f "tests/fuzz/$name/fuzz.options" ]] && read -r -a options <"tests/fuzz/$name/fuzz.options"
+  echo "== fuzz_$name for ${seconds}s (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+  result=ok
+  TIMEFORMAT='%U %S'
+  if ! { time "$harness" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=10 "${options[@]}" \
+      -artifact_prefix=build/fuzz/finds/fuzz_"$name"- -print_final_stats=1 "$corpus" "$seeds" 2>"$log"; } \
+      2>"$log.cpu"; then
+    tail -n 60 "$log"
+    result=FOUND
     status=1
-  else
-    grep -E 'stat::number_of_executed_units|Done' build/fuzz/"$name".log | tail -n 2 || true
+  fi
+  runs=$(final_stat "$log" number_of_executed_units)
+  speed=$(final_stat "$log" average_exec_per_sec)
+  cpu=$(awk -v runs="${runs:-0}" '{t = $1 + $2; if (t > 0) printf "%d", runs / t; else print "?"}' "$log.cpu")
+  summary+=("$(printf '%-16s %12s %10s %10s %8s %8s %8s  %s' "$name" "${runs:-?}" "${speed:-?}" "${cpu:-?}" \
+    "$(last "$log" cov)" "$(last "$log" ft)" "$(find "$corpus" -type f | wc -l)" "$result")")
+  if ((merge)) && [[ $result == ok ]]; then
+    # Edges only (no hit counts), so that the seeds stay few.
+    "$harness" -merge=1 -use_counters=0 "${options[@]}" "$seeds" "$corpus" 2>>"$log" >/dev/null
   fi
 done
+
+echo
+printf '%-16s %12s %10s %10s %8s %8s %8s  %s\n' harness executions exec/s exec/cpu-s cov ft corpus result
+printf '%s\n' "${summary[@]}"
 exit $status

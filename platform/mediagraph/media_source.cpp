@@ -28,8 +28,12 @@ struct ProbeOutcome {
 ProbeOutcome ProbeFormat(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return {};
-  std::vector<uint8_t> bytes(kProbeBytes + AVPROBE_PADDING_SIZE, 0);
-  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(kProbeBytes));
+  // No larger than the file: a small file needs no megabyte of zeroes.
+  std::error_code error;
+  const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
+  const std::size_t wanted = error ? kProbeBytes : static_cast<std::size_t>(std::min<std::uintmax_t>(fileSize, kProbeBytes));
+  std::vector<uint8_t> bytes(wanted + AVPROBE_PADDING_SIZE, 0);
+  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(wanted));
   const std::streamsize got = file.gcount();
   if (got < 0 || file.bad()) return {};
   AVProbeData probe{};
@@ -40,6 +44,15 @@ ProbeOutcome ProbeFormat(const std::string& path) {
   const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
   if (score < kProbeScoreNeeded) format = nullptr;
   return {format, true};
+}
+
+// Opens the source file itself and nothing else. Playlists and lists of files (HLS, concat and the
+// like) name other files or network addresses that their demuxers would open: a source must not
+// make the converter read whatever it names.
+int OpenOnlyTheSource(AVFormatContext* context, AVIOContext** pb, const char* url, int flags, AVDictionary** options) {
+  const auto* source = static_cast<const MediaSource*>(context->opaque);
+  if (source == nullptr || url == nullptr || source->Path() != url) return AVERROR(EPERM);
+  return avio_open2(pb, url, flags, &context->interrupt_callback, options);
 }
 
 }  // namespace
@@ -77,6 +90,8 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
   source->context_ = avformat_alloc_context();
   if (source->context_ == nullptr) return MakeError(ErrorKind::kOutOfMemory, path, "out of memory");
   source->context_->interrupt_callback = AVIOInterruptCB{&MediaSource::Interrupt, source.get()};
+  source->context_->opaque = source.get();
+  source->context_->io_open = &OpenOnlyTheSource;
   source->Feed();
   const std::string formatName = probe.format->name;
   int result = avformat_open_input(&source->context_, path.c_str(), probe.format, nullptr);

@@ -1,16 +1,20 @@
 // Arbitrary bytes opened as a movie through the player's reader: the header and index checks,
 // frames fetched forwards, backwards and at random through the loader thread, each decoded and
 // drawn. Nothing may crash, hang or read outside a buffer.
-#include <unistd.h>
-
+//
+// Each distinct frame is decoded and drawn once, at its first visit: decoding the same bytes again
+// would only repeat the work (the frame decoder has a harness of its own). The display is opened
+// once, as the player opens it once for every movie it plays; the picture is the movie's own.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "player/video/display.h"
 #include "player/video/movie.h"
 #include "player/video/qrx_reader.h"
+#include "tests/fuzz/input_file.h"
 
 namespace {
 
@@ -21,30 +25,27 @@ class NullPresenter : public reel::WindowPresenter {
   void CopyToWindow(std::span<const uint16_t>, uint32_t, uint32_t, const reel::WindowRect&) override {}
 };
 
-std::string MoviePath() {
-  const char* folder = std::getenv("TMPDIR");
-  return std::string(folder != nullptr ? folder : "/tmp") + "/fuzz-qrx-reader-" + std::to_string(::getpid()) + ".qrx";
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  static const std::string path = MoviePath();
-  if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-  }
-  auto opened = reel::QrxReader::Open(path);
+  static const reel::fuzz::InputFile input;  // in memory: no file is left behind
+  if (!input.Write(std::span(data, size))) return 0;
+  auto opened = reel::QrxReader::Open(input.Path());
   if (!opened) return 0;
   std::unique_ptr<reel::QrxReader> reader = std::move(*opened);
-  NullPresenter presenter;
-  reel::Display display;
-  display.Open(&presenter);
+  static NullPresenter presenter;
+  static reel::Display display;
+  static const bool displayOpen = display.Open(&presenter);
+  (void)displayOpen;
   reel::PictureHolder picture;
   const uint32_t count = reader->FrameCount();
   const uint32_t visits[] = {0, 1, 2, 5, 3, count - 1, count / 2, 0, count};
+  std::vector<uint32_t> decoded;
   for (const uint32_t k : visits) {
-    if (picture.Decode(reader->GetFrame(k)) || picture.HasPicture()) {
+    const auto frame = reader->GetFrame(k);
+    if (std::find(decoded.begin(), decoded.end(), k) != decoded.end()) continue;
+    decoded.push_back(k);
+    if (picture.Decode(frame) || picture.HasPicture()) {
       reel::DrawPicture(display, picture.View(reader->Width(), reader->Height()));
     }
   }

@@ -328,6 +328,16 @@ TEST_F(Refusals, FilesThatAreNotVideoAreRefusedByKind) {
   EXPECT_EQ(KindFor(audioOnly), ErrorKind::kUnsupported);
 }
 
+// A playlist or a list of files names other files; none of them is opened, so nothing plays.
+TEST_F(Refusals, FilesNamedInsideASourceAreNotOpened) {
+  const std::string clip = Make({"named.mkv", 32, 32, "25", 5, "-c:v mpeg4 -q:v 2"});
+  ASSERT_TRUE(MediaGraph::Render(clip));
+  WriteBytes("list.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + clip + "\n#EXT-X-ENDLIST\n");
+  EXPECT_FALSE(MediaGraph::Render(folder_.File("list.m3u8")));
+  WriteBytes("list.ffconcat", "ffconcat version 1.0\nfile '" + clip + "'\n");
+  EXPECT_FALSE(MediaGraph::Render(folder_.File("list.ffconcat")));
+}
+
 // Every wait is bounded: a stream that gives no picture within its packet allowance is damaged.
 TEST_F(Refusals, AStreamThatGivesNoPictureWithinItsAllowanceIsDamaged) {
   const std::string path = Make({"late.mp4", 32, 32, "25", 10, "-c:v libx264 -bf 3 -pix_fmt yuv420p"});
