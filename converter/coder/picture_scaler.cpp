@@ -86,6 +86,16 @@ AxisPlan PlanAxis(uint32_t outCount, uint32_t inCount) {
   return plan;
 }
 
+// Every output position the mean of two whole source samples, 2x and 2x + 1 (weights 1024 and
+// 1024 of a total 2048): then floor(sum / total) is floor((a + b) / 2).
+bool IsHalving(const AxisPlan& plan) {
+  if (plan.taps != 2) return false;
+  for (std::size_t x = 0; x < plan.start.size(); ++x) {
+    if (plan.start[x] != 2 * x || plan.weights[2 * x] != kOne || plan.weights[2 * x + 1] != kOne) return false;
+  }
+  return true;
+}
+
 // A weight total in lanes. A total of 0 becomes 1: its sums are all 0, so the quotient stays 0.
 struct Divisor {
   __m128 reciprocal;
@@ -200,11 +210,20 @@ class RowScaler {
       if (lastByte < 2 * sourceStride) laneCount_ = x + 1;
     }
     if (wide_ && pairs_ <= kMaxWidePairs) ArrangeWideLanes();
+    halves_ = wide_ && bytesPerPixel == kChannels && IsHalving(plan);
   }
 
-  // `lastRow`: no bytes of the picture follow the row's.
-  void Scale(std::span<const uint8_t> source, bool lastRow, uint8_t* out) const {
+  // `lastRow`: no bytes of the picture follow the row's. `outBytes`: the intermediate row's size.
+  void Scale(std::span<const uint8_t> source, bool lastRow, uint8_t* out, std::size_t outBytes) const {
     if (plan_.taps == 1) return Copy(source, out);
+    if (halves_) {
+      for (std::size_t x = HalveWide(source, out, outBytes); x < plan_.start.size(); ++x) {
+        for (uint32_t c = 0; c < kChannels; ++c) {
+          out[x * kLaneBytes + c] = static_cast<uint8_t>((source[6 * x + c] + source[6 * x + 3 + c]) >> 1);
+        }
+      }
+      return;
+    }
     const std::size_t count = lastRow ? laneCountLastRow_ : laneCount_;
     std::size_t x = 0;
     if (plan_.division == Division::Reciprocal) x = ScaleLanesFor<Division::Reciprocal>(source.data(), count, out);
@@ -218,6 +237,32 @@ class RowScaler {
     for (std::size_t x = 0; x < plan_.start.size(); ++x) {
       std::memcpy(out + x * kLaneBytes, &source[std::size_t{plan_.start[x]} * bytes_], kChannels);
     }
+  }
+
+  // Halving: each output pixel is floor((a + b) / 2) of two neighbouring source pixels, computed
+  // bytewise as (a & b) + ((a ^ b) >> 1). Each half of the vector averages 16 source bytes with
+  // the 16 that start one pixel later and keeps pixels 0, 2 and 4 of the result: six output
+  // pixels per step, stored as 4-byte pixels with a 0 fourth byte (the last 4 bytes of each 16
+  // written are 0 too, and the next store or the row's padding takes them). Returns where it
+  // stopped.
+  REEL_AVX2 std::size_t HalveWide(std::span<const uint8_t> source, uint8_t* out, std::size_t outBytes) const {
+    const __m256i pick = _mm256_setr_epi8(0, 1, 2, -128, 6, 7, 8, -128, 12, 13, 14, -128, -128, -128, -128, -128,  //
+                                          0, 1, 2, -128, 6, 7, 8, -128, 12, 13, 14, -128, -128, -128, -128, -128);
+    const __m256i low7 = _mm256_set1_epi8(0x7F);
+    const std::size_t width = plan_.start.size();
+    const uint8_t* row = source.data();
+    std::size_t x = 0;
+    for (; x + 6 <= width && 6 * x + 37 <= source.size() && 4 * x + 28 <= outBytes; x += 6) {
+      const uint8_t* pixel = row + 6 * x;
+      const __m256i a = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(pixel + 18), reinterpret_cast<const __m128i*>(pixel));
+      const __m256i b =
+          _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(pixel + 21), reinterpret_cast<const __m128i*>(pixel + 3));
+      const __m256i half = _mm256_and_si256(_mm256_srli_epi16(_mm256_xor_si256(a, b), 1), low7);
+      const __m256i pixels = _mm256_shuffle_epi8(_mm256_add_epi8(_mm256_and_si256(a, b), half), pick);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm256_castsi256_si128(pixels));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x + 12), _mm256_extracti128_si256(pixels, 1));
+    }
+    return x;
   }
 
   // `kPairs` 0: as many as the plan has.
@@ -338,6 +383,7 @@ class RowScaler {
   uint32_t bytes_;
   uint32_t pairs_;
   bool wide_;  // AVX2 lanes where they apply
+  bool halves_ = false;  // AVX2 lanes, 3-byte pixels, every output pixel the mean of two
   std::vector<WeightLanes> pairWeights_;
   std::vector<Divisor> divisors_;
   struct WideLanes {
@@ -372,7 +418,7 @@ class IntermediateRows {
       const uint32_t row = picture_.Height() - 1 - index;
       // The span reaches to the end of the picture: lanes may read on into the next row.
       const std::size_t offset = BmpImage::kHeaderSize + std::size_t{row} * picture_.Stride();
-      scaler_.Scale(picture_.Bytes().subspan(offset), row + 1 == picture_.Height(), bytes);
+      scaler_.Scale(picture_.Bytes().subspan(offset), row + 1 == picture_.Height(), bytes, rowBytes_);
       held_[slot] = index;
     }
     return bytes;
@@ -483,6 +529,30 @@ void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, std
   }
 }
 
+// The vertical pass when every output row is the mean of two intermediate rows: bytewise
+// floor((a + b) / 2), eight 4-byte pixels at a time stored as 24 bytes (each half's 12 and then
+// 4 zeros, which the next store, the rest of the row or its padding takes), the rest one by one.
+REEL_AVX2 void MeanOfRowsWide(const uint8_t* first, const uint8_t* second, std::span<uint8_t> target, uint32_t width) {
+  const __m256i pick = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128,  //
+                                        0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+  const __m256i low7 = _mm256_set1_epi8(0x7F);
+  std::size_t x = 0;
+  for (; x + 8 <= width && x * kChannels + 28 <= target.size(); x += 8) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + x * kLaneBytes));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + x * kLaneBytes));
+    const __m256i half = _mm256_and_si256(_mm256_srli_epi16(_mm256_xor_si256(a, b), 1), low7);
+    const __m256i pixels = _mm256_shuffle_epi8(_mm256_add_epi8(_mm256_and_si256(a, b), half), pick);
+    uint8_t* at = &target[x * kChannels];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(pixels));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 12), _mm256_extracti128_si256(pixels, 1));
+  }
+  for (; x < width; ++x) {
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      target[x * kChannels + c] = static_cast<uint8_t>((first[x * kLaneBytes + c] + second[x * kLaneBytes + c]) >> 1);
+    }
+  }
+}
+
 // The same in plain integers, for totals too large for the lanes.
 void SumAcrossRowsInIntegers(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
   const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
@@ -533,12 +603,18 @@ BmpImage Resample(const BmpImage& picture, BmpImage out, ScalerLanes lanes) {
   if (columns.taps == 0 || rows.taps == 0) return out;
 
   IntermediateRows middle(picture, columns, rows.taps, wide);
+  const bool halveRows = wide && IsHalving(rows);
   std::vector<uint8_t> pixels(middle.RowBytes());
   std::array<uint8_t, kVectorBytes> spare{};
   for (uint32_t y = 0; y < out.Height(); ++y) {
     const std::span<uint8_t> target = out.Row(y);
     if (rows.taps == 1) {
       StorePixels(middle.Row(rows.start[y]), target, out.Width());
+      continue;
+    }
+    if (halveRows) {
+      const uint8_t* first = middle.Row(rows.start[y]);
+      MeanOfRowsWide(first, middle.Row(rows.start[y] + 1), target, out.Width());
       continue;
     }
     switch (rows.division) {

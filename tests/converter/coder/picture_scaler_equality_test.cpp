@@ -140,6 +140,24 @@ TEST(ScalePictureEquality, RandomPixelsAndOddSizes) {
   }
 }
 
+// Exact halving of an axis averages bytes directly: every width's tail, pictures too small for a
+// single vector step, the picture's last row read up to its final byte, and sizes one pixel off.
+TEST(ScalePictureEquality, HalvingAndItsNearMisses) {
+  uint32_t seed = 100;
+  for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
+    for (const auto& [w, h] : std::vector<Size>{{2, 2}, {4, 2}, {12, 4}, {14, 6}, {24, 2}, {26, 3}, {36, 8}, {38, 9}, {50, 2},
+                                                {640, 480}, {642, 482}, {644, 360}, {1280, 720}}) {
+      const BmpImage picture = RandomPicture(w, h, bits, seed++);
+      for (const auto& [tw, th] : std::vector<Size>{{w / 2, h / 2}, {w / 2, h}, {w, h / 2}, {w / 2, (h + 1) / 2 + 1},
+                                                    {w / 2 + 1, h / 2}, {std::max(w / 2 - 1, 1u), h / 2}}) {
+        ExpectSameScaling(picture, tw, th, Describe(picture));
+      }
+    }
+  }
+  ExpectSameScaling(RandomPicture(641, 480, 24, 7), 320, 240, "641x480");
+  ExpectSameScaling(RandomPicture(640, 481, 24, 8), 320, 240, "640x481");
+}
+
 TEST(ScalePictureEquality, EdgeSizes) {
   // Enlargement: one pixel filling the movie, a quarter-size picture doubled.
   ExpectSameScaling(RandomPicture(1, 1, 24, 5), 320, 240, "1x1");
