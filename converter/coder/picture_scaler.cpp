@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <numeric>
 #include <span>
 #include <vector>
 
@@ -211,11 +212,16 @@ class RowScaler {
     }
     if (wide_ && pairs_ <= kMaxWidePairs) ArrangeWideLanes();
     halves_ = wide_ && bytesPerPixel == kChannels && IsHalving(plan);
+    if (wide_ && !halves_ && pairs_ <= kMaxWidePairs && plan.division == Division::Reciprocal) ArrangeSmallLanes();
   }
 
   // `lastRow`: no bytes of the picture follow the row's. `outBytes`: the intermediate row's size.
   void Scale(std::span<const uint8_t> source, bool lastRow, uint8_t* out, std::size_t outBytes) const {
     if (plan_.taps == 1) return Copy(source, out);
+    if (!smallGroups_.empty()) {
+      for (std::size_t x = ScaleSmallWide(source, out); x < plan_.start.size(); ++x) ScaleSmallOne(source.data(), x, out);
+      return;
+    }
     if (halves_) {
       for (std::size_t x = HalveWide(source, out, outBytes); x < plan_.start.size(); ++x) {
         for (uint32_t c = 0; c < kChannels; ++c) {
@@ -263,6 +269,99 @@ class RowScaler {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x + 12), _mm256_extracti128_si256(pixels, 1));
     }
     return x;
+  }
+
+  // Small weights: when every position's weights, divided by their greatest common divisor,
+  // total at most kSmallTotalHigh (steps with a short period such as 1.5 or 2.25 source pixels),
+  // they are scaled to a total of kSmallTotalLow ... kSmallTotalHigh, so that sums fit 16-bit
+  // lanes, byte weights multiply the pixel bytes directly and the division is a 16-bit multiply
+  // (area_quotient.h). Each group of eight output pixels gets its weights and divisors laid out
+  // as ScaleSmallWide reads them: vector v, half h, slot s holds pixel 8g + 2v + 4h + s.
+  void ArrangeSmallLanes() {
+    const std::size_t width = plan_.start.size();
+    std::vector<std::array<int8_t, 4>> weights(width);
+    std::vector<uint16_t> magic(width, 0);
+    for (std::size_t x = 0; x < width; ++x) {
+      const uint32_t* taps = &plan_.weights[x * plan_.taps];
+      const uint32_t common = std::accumulate(taps, taps + plan_.taps, 0u, [](uint32_t a, uint32_t b) { return std::gcd(a, b); });
+      if (common == 0) continue;  // no weight collected: sums and quotients 0
+      const uint32_t reduced = plan_.totals[x] / common;
+      if (reduced > kSmallTotalHigh) return;
+      const uint32_t scale = reduced == 1 ? kSmallTotalHigh - 1 : kSmallTotalHigh / reduced;
+      for (uint32_t t = 0; t < plan_.taps; ++t) weights[x][t] = static_cast<int8_t>(taps[t] / common * scale);
+      magic[x] = SmallQuotientMagic(reduced * scale);
+    }
+    smallWeights_ = weights;
+    smallMagic_ = magic;
+    smallGroups_.resize(width / 8);
+    for (std::size_t g = 0; g < smallGroups_.size(); ++g) {
+      SmallGroup& group = smallGroups_[g];
+      for (std::size_t v = 0; v < 2; ++v) {
+        for (std::size_t h = 0; h < 2; ++h) {
+          for (std::size_t slot = 0; slot < 2; ++slot) {
+            const std::size_t x = 8 * g + 2 * v + 4 * h + slot;
+            for (std::size_t c = 0; c < kChannels; ++c) {
+              group.magic[16 * v + 8 * h + 4 * slot + c] = magic[x];
+              for (std::size_t k = 0; k < kMaxWidePairs; ++k) {
+                for (std::size_t j = 0; j < 2; ++j) {
+                  group.weights[64 * v + 32 * k + 16 * h + 8 * slot + 2 * c + j] = weights[x][2 * k + j];
+                }
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+
+  // Pixels x, x + 1 (low half) and x + 4, x + 5 (high half) as 16-bit quotients, 4 lanes each.
+  template <uint32_t kBytes>
+  REEL_AVX2 __m256i SmallQuotients(const uint8_t* row, std::size_t x, const int8_t* weights, const uint16_t* magic) const {
+    const __m256i pairing = kBytes == 3 ? _mm256_setr_epi8(0, 3, 1, 4, 2, 5, 6, 7, 8, 11, 9, 12, 10, 13, 14, 15,  //
+                                                           0, 3, 1, 4, 2, 5, 6, 7, 8, 11, 9, 12, 10, 13, 14, 15)
+                                        : _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                                           0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i first = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets_[x + 4]),
+                                              reinterpret_cast<const __m128i*>(row + offsets_[x]));
+    const __m256i second = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets_[x + 5]),
+                                               reinterpret_cast<const __m128i*>(row + offsets_[x + 1]));
+    const __m256i taps01 = _mm256_shuffle_epi8(_mm256_unpacklo_epi64(first, second), pairing);
+    __m256i sums = _mm256_maddubs_epi16(taps01, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
+    if (pairs_ == 2) {
+      const __m256i taps23 = _mm256_shuffle_epi8(
+          _mm256_unpacklo_epi64(_mm256_srli_si256(first, 2 * kBytes), _mm256_srli_si256(second, 2 * kBytes)), pairing);
+      sums = _mm256_add_epi16(
+          sums, _mm256_maddubs_epi16(taps23, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 32))));
+    }
+    const __m256i quotients = _mm256_mulhi_epu16(sums, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(magic)));
+    return _mm256_srli_epi16(quotients, kSmallQuotientShift);
+  }
+
+  // Eight output pixels at a time while their windows' 16-byte reads stay in the picture.
+  template <uint32_t kBytes>
+  REEL_AVX2 std::size_t ScaleSmallWideFor(std::span<const uint8_t> source, uint8_t* out) const {
+    std::size_t x = 0;
+    for (; x + 8 <= plan_.start.size() && offsets_[x + 7] + 16 <= source.size(); x += 8) {
+      const SmallGroup& group = smallGroups_[x / 8];
+      const __m256i low = SmallQuotients<kBytes>(source.data(), x, &group.weights[0], &group.magic[0]);
+      const __m256i high = SmallQuotients<kBytes>(source.data(), x + 2, &group.weights[64], &group.magic[16]);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
+    }
+    return x;
+  }
+
+  std::size_t ScaleSmallWide(std::span<const uint8_t> source, uint8_t* out) const {
+    return bytes_ == 3 ? ScaleSmallWideFor<3>(source, out) : ScaleSmallWideFor<4>(source, out);
+  }
+
+  // One output pixel with the same scaled weights and divisor.
+  void ScaleSmallOne(const uint8_t* row, std::size_t x, uint8_t* out) const {
+    const uint8_t* pixel = row + offsets_[x];
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      uint32_t sum = 0;
+      for (uint32_t t = 0; t < plan_.taps; ++t) sum += static_cast<uint32_t>(smallWeights_[x][t]) * pixel[t * bytes_ + c];
+      out[x * kLaneBytes + c] = static_cast<uint8_t>(QuotientBySmallMagic(sum, smallMagic_[x]));
+    }
   }
 
   // `kPairs` 0: as many as the plan has.
@@ -384,6 +483,13 @@ class RowScaler {
   uint32_t pairs_;
   bool wide_;  // AVX2 lanes where they apply
   bool halves_ = false;  // AVX2 lanes, 3-byte pixels, every output pixel the mean of two
+  struct SmallGroup {
+    std::array<int8_t, 2 * 32 * kMaxWidePairs> weights{};  // per vector, per pair of taps: 32 bytes
+    std::array<uint16_t, 2 * 16> magic{};                 // per vector: 16 lanes
+  };
+  std::vector<SmallGroup> smallGroups_;  // empty: the small-weight lanes do not apply
+  std::vector<std::array<int8_t, 4>> smallWeights_;
+  std::vector<uint16_t> smallMagic_;
   std::vector<WeightLanes> pairWeights_;
   std::vector<Divisor> divisors_;
   struct WideLanes {

@@ -103,6 +103,13 @@ TEST(ScalePictureEquality, ReciprocalQuotientsAreExact) {
   }
 }
 
+TEST(ScalePictureEquality, SmallTotalQuotientsAreExact) {
+  for (uint32_t total = kSmallTotalLow; total <= kSmallTotalHigh; ++total) {
+    const uint16_t magic = SmallQuotientMagic(total);
+    for (uint32_t sum = 0; sum <= 255 * total; ++sum) ASSERT_EQ(QuotientBySmallMagic(sum, magic), sum / total) << sum << " / " << total;
+  }
+}
+
 TEST(ScalePictureEquality, RealPhotographs) {
   if (!test::HaveSharedMediaFolder()) GTEST_SKIP() << "shared media folder absent";
   for (const char* name : {"jpeg_camera_420_800x532.jpg", "jpeg_camera_422_1280x960.jpg", "jpeg_420_227x149_testorig.jpg",
@@ -156,6 +163,22 @@ TEST(ScalePictureEquality, HalvingAndItsNearMisses) {
   }
   ExpectSameScaling(RandomPicture(641, 480, 24, 7), 320, 240, "641x480");
   ExpectSameScaling(RandomPicture(640, 481, 24, 8), 320, 240, "640x481");
+}
+
+// Widths whose weights reduce to small totals (steps of 1.5, 2.25, 2.5, 3, 4 source pixels, and
+// windows cut short at the right edge) take 16-bit lanes; widths a pixel off take the general
+// lanes. Short pictures read their last row up to its end.
+TEST(ScalePictureEquality, ShortPeriodStepsAndTheirNearMisses) {
+  uint32_t seed = 200;
+  for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
+    for (const auto& [w, tw] : std::vector<Size>{{480, 320}, {481, 320}, {479, 320}, {720, 320}, {721, 320}, {800, 320},
+                                                 {960, 320}, {1280, 320}, {24, 16}, {27, 12}, {45, 20}, {100, 37}, {30, 8}}) {
+      for (const uint32_t h : {1u, 2u, 5u}) {
+        const BmpImage picture = RandomPicture(w, h, bits, seed++);
+        ExpectSameScaling(picture, tw, std::max(h / 2, 1u), Describe(picture));
+      }
+    }
+  }
 }
 
 TEST(ScalePictureEquality, EdgeSizes) {
