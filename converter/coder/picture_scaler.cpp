@@ -97,6 +97,30 @@ bool IsHalving(const AxisPlan& plan) {
   return true;
 }
 
+// A position's weights brought to a total of kSmallTotalLow ... kSmallTotalHigh, each fitting
+// a signed byte, with the divisor's 16-bit multiplier (area_quotient.h). floor(sum / total) does
+// not change when the weights and their total are scaled alike. Taps past the window's are 0.
+struct SmallWeights {
+  std::array<int8_t, 4> weights{};
+  uint16_t magic = 0;  // 0 for a position that collects no weight: its sums are 0
+};
+
+// None when there are more than 4 taps or the weights divided by their greatest common divisor
+// total more than kSmallTotalHigh. A reduced total of 1 (a single weight) is scaled to 127, any
+// other to reduced x floor(128 / reduced), which is above 64 and keeps every weight below 128.
+std::optional<SmallWeights> ReduceWeights(const uint32_t* taps, uint32_t count, uint32_t total) {
+  if (count > 4) return std::nullopt;
+  SmallWeights small;
+  const uint32_t common = std::accumulate(taps, taps + count, 0u, [](uint32_t a, uint32_t b) { return std::gcd(a, b); });
+  if (common == 0) return small;
+  const uint32_t reduced = total / common;
+  if (reduced > kSmallTotalHigh) return std::nullopt;
+  const uint32_t scale = reduced == 1 ? kSmallTotalHigh - 1 : kSmallTotalHigh / reduced;
+  for (uint32_t t = 0; t < count; ++t) small.weights[t] = static_cast<int8_t>(taps[t] / common * scale);
+  small.magic = SmallQuotientMagic(reduced * scale);
+  return small;
+}
+
 // A weight total in lanes. A total of 0 becomes 1: its sums are all 0, so the quotient stays 0.
 struct Divisor {
   __m128 reciprocal;
@@ -282,14 +306,10 @@ class RowScaler {
     std::vector<std::array<int8_t, 4>> weights(width);
     std::vector<uint16_t> magic(width, 0);
     for (std::size_t x = 0; x < width; ++x) {
-      const uint32_t* taps = &plan_.weights[x * plan_.taps];
-      const uint32_t common = std::accumulate(taps, taps + plan_.taps, 0u, [](uint32_t a, uint32_t b) { return std::gcd(a, b); });
-      if (common == 0) continue;  // no weight collected: sums and quotients 0
-      const uint32_t reduced = plan_.totals[x] / common;
-      if (reduced > kSmallTotalHigh) return;
-      const uint32_t scale = reduced == 1 ? kSmallTotalHigh - 1 : kSmallTotalHigh / reduced;
-      for (uint32_t t = 0; t < plan_.taps; ++t) weights[x][t] = static_cast<int8_t>(taps[t] / common * scale);
-      magic[x] = SmallQuotientMagic(reduced * scale);
+      const std::optional<SmallWeights> small = ReduceWeights(&plan_.weights[x * plan_.taps], plan_.taps, plan_.totals[x]);
+      if (!small) return;
+      weights[x] = small->weights;
+      magic[x] = small->magic;
     }
     smallWeights_ = weights;
     smallMagic_ = magic;
@@ -659,6 +679,52 @@ REEL_AVX2 void MeanOfRowsWide(const uint8_t* first, const uint8_t* second, std::
   }
 }
 
+// The vertical pass for an output row whose weights reduce to a small total: the window's rows
+// interleaved byte by byte, multiplied by byte weights into 16-bit sums and divided with a 16-bit
+// multiply, eight 4-byte pixels at a time stored as 24 bytes as in MeanOfRowsWide; the rest one
+// by one with the same arithmetic.
+REEL_AVX2 void SumAcrossRowsSmall(std::span<const uint8_t* const> window, const SmallWeights& small, std::span<uint8_t> target,
+                                  uint32_t width) {
+  const __m256i pick = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128,  //
+                                        0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+  const __m256i magic = _mm256_set1_epi16(static_cast<int16_t>(small.magic));
+  const std::size_t pairs = window.size() / 2;
+  const auto pairWeights = [&small](std::size_t k) {
+    const auto first = static_cast<uint8_t>(small.weights[2 * k]);
+    const auto second = static_cast<uint8_t>(small.weights[2 * k + 1]);
+    return static_cast<int16_t>(first | (second << 8));
+  };
+  const __m256i weights01 = _mm256_set1_epi16(pairWeights(0));
+  const __m256i weights23 = _mm256_set1_epi16(pairWeights(1));
+  std::size_t x = 0;
+  for (; x + 8 <= width && x * kChannels + 28 <= target.size(); x += 8) {
+    __m256i low = _mm256_setzero_si256();
+    __m256i high = _mm256_setzero_si256();
+    for (std::size_t k = 0; k < pairs; ++k) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window[2 * k] + x * kLaneBytes));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window[2 * k + 1] + x * kLaneBytes));
+      const __m256i weights = k == 0 ? weights01 : weights23;
+      low = _mm256_add_epi16(low, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), weights));
+      high = _mm256_add_epi16(high, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), weights));
+    }
+    low = _mm256_srli_epi16(_mm256_mulhi_epu16(low, magic), kSmallQuotientShift);
+    high = _mm256_srli_epi16(_mm256_mulhi_epu16(high, magic), kSmallQuotientShift);
+    const __m256i pixels = _mm256_shuffle_epi8(_mm256_packus_epi16(low, high), pick);
+    uint8_t* at = &target[x * kChannels];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(pixels));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 12), _mm256_extracti128_si256(pixels, 1));
+  }
+  for (; x < width; ++x) {
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      uint32_t sum = 0;
+      for (std::size_t t = 0; t < window.size(); ++t) {
+        sum += static_cast<uint32_t>(small.weights[t]) * window[t][x * kLaneBytes + c];
+      }
+      target[x * kChannels + c] = static_cast<uint8_t>(QuotientBySmallMagic(sum, small.magic));
+    }
+  }
+}
+
 // The same in plain integers, for totals too large for the lanes.
 void SumAcrossRowsInIntegers(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
   const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
@@ -722,6 +788,17 @@ BmpImage Resample(const BmpImage& picture, BmpImage out, ScalerLanes lanes) {
       const uint8_t* first = middle.Row(rows.start[y]);
       MeanOfRowsWide(first, middle.Row(rows.start[y] + 1), target, out.Width());
       continue;
+    }
+    if (wide && rows.taps <= 2 * kMaxWidePairs) {
+      const std::optional<SmallWeights> small = ReduceWeights(&rows.weights[std::size_t{y} * rows.taps], rows.taps, rows.totals[y]);
+      if (small) {
+        // An odd last row pairs with itself at weight 0. The ring keeps every row of the window.
+        std::array<const uint8_t*, 2 * kMaxWidePairs> window{};
+        for (uint32_t t = 0; t < rows.taps; ++t) window[t] = middle.Row(rows.start[y] + t);
+        if (rows.taps % 2 != 0) window[rows.taps] = window[rows.taps - 1];
+        SumAcrossRowsSmall(std::span(window).first((rows.taps + 1) / 2 * 2), *small, target, out.Width());
+        continue;
+      }
     }
     switch (rows.division) {
       case Division::Reciprocal:

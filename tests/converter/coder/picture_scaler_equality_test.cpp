@@ -166,8 +166,8 @@ TEST(ScalePictureEquality, HalvingAndItsNearMisses) {
 }
 
 // Widths whose weights reduce to small totals (steps of 1.5, 2.25, 2.5, 3, 4 source pixels, and
-// windows cut short at the right edge) take 16-bit lanes; widths a pixel off take the general
-// lanes. Short pictures read their last row up to its end.
+// windows cut short at the far edge) take 16-bit lanes; sizes a pixel off take the general lanes.
+// Short pictures read their last row up to its end.
 TEST(ScalePictureEquality, ShortPeriodStepsAndTheirNearMisses) {
   uint32_t seed = 200;
   for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
@@ -176,6 +176,11 @@ TEST(ScalePictureEquality, ShortPeriodStepsAndTheirNearMisses) {
       for (const uint32_t h : {1u, 2u, 5u}) {
         const BmpImage picture = RandomPicture(w, h, bits, seed++);
         ExpectSameScaling(picture, tw, std::max(h / 2, 1u), Describe(picture));
+      }
+      // The same steps down the columns, in rows of 1, 8, 9 and 33 pixels.
+      for (const uint32_t h : {1u, 16u, 18u, 33u}) {
+        const BmpImage picture = RandomPicture(h, w, bits, seed++);
+        ExpectSameScaling(picture, std::max(h / 2, 1u), tw, Describe(picture));
       }
     }
   }
