@@ -314,12 +314,27 @@ class RowScaler {
     smallWeights_ = weights;
     smallMagic_ = magic;
     smallGroups_.resize(width / 8);
+    packedReads_ = true;
     for (std::size_t g = 0; g < smallGroups_.size(); ++g) {
       SmallGroup& group = smallGroups_[g];
       for (std::size_t v = 0; v < 2; ++v) {
         for (std::size_t h = 0; h < 2; ++h) {
+          const std::size_t pairStart = 8 * g + 2 * v + 4 * h;
           for (std::size_t slot = 0; slot < 2; ++slot) {
-            const std::size_t x = 8 * g + 2 * v + 4 * h + slot;
+            const std::size_t x = pairStart + slot;
+            // Where each tap's bytes sit in one 16-byte read from the pair's first window.
+            const std::size_t from = offsets_[x] - offsets_[pairStart];
+            for (std::size_t c = 0; c < 4; ++c) {
+              for (std::size_t k = 0; k < kMaxWidePairs; ++k) {
+                for (std::size_t j = 0; j < 2; ++j) {
+                  const std::size_t tap = 2 * k + j;
+                  const std::size_t byte = from + tap * bytes_ + c;
+                  const bool used = c < kChannels && tap < plan_.taps;
+                  if (used && byte >= kVectorBytes) packedReads_ = false;
+                  group.select[64 * v + 32 * k + 16 * h + 8 * slot + 2 * c + j] = used ? static_cast<int8_t>(byte & 15) : int8_t{-128};
+                }
+              }
+            }
             for (std::size_t c = 0; c < kChannels; ++c) {
               group.magic[16 * v + 8 * h + 4 * slot + c] = magic[x];
               for (std::size_t k = 0; k < kMaxWidePairs; ++k) {
@@ -357,12 +372,33 @@ class RowScaler {
     return _mm256_srli_epi16(quotients, kSmallQuotientShift);
   }
 
+  static REEL_AVX2 __m256i LoadLanes(const int8_t* at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)); }
+
+  // The same with one 16-byte read per pair of output pixels and the shuffles of the group.
+  REEL_AVX2 __m256i SmallQuotientsPacked(const uint8_t* row, std::size_t x, const int8_t* weights, const int8_t* select,
+                                         const uint16_t* magic) const {
+    const __m256i bytes = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets_[x + 4]),
+                                              reinterpret_cast<const __m128i*>(row + offsets_[x]));
+    __m256i sums = _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, LoadLanes(select)), LoadLanes(weights));
+    if (pairs_ == 2) {
+      sums = _mm256_add_epi16(sums, _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, LoadLanes(select + 32)), LoadLanes(weights + 32)));
+    }
+    const __m256i quotients = _mm256_mulhi_epu16(sums, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(magic)));
+    return _mm256_srli_epi16(quotients, kSmallQuotientShift);
+  }
+
   // Eight output pixels at a time while their windows' 16-byte reads stay in the picture.
   template <uint32_t kBytes>
   REEL_AVX2 std::size_t ScaleSmallWideFor(std::span<const uint8_t> source, uint8_t* out) const {
     std::size_t x = 0;
     for (; x + 8 <= plan_.start.size() && offsets_[x + 7] + 16 <= source.size(); x += 8) {
       const SmallGroup& group = smallGroups_[x / 8];
+      if (packedReads_) {
+        const __m256i low = SmallQuotientsPacked(source.data(), x, &group.weights[0], &group.select[0], &group.magic[0]);
+        const __m256i high = SmallQuotientsPacked(source.data(), x + 2, &group.weights[64], &group.select[64], &group.magic[16]);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
+        continue;
+      }
       const __m256i low = SmallQuotients<kBytes>(source.data(), x, &group.weights[0], &group.magic[0]);
       const __m256i high = SmallQuotients<kBytes>(source.data(), x + 2, &group.weights[64], &group.magic[16]);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
@@ -506,7 +542,9 @@ class RowScaler {
   struct SmallGroup {
     std::array<int8_t, 2 * 32 * kMaxWidePairs> weights{};  // per vector, per pair of taps: 32 bytes
     std::array<uint16_t, 2 * 16> magic{};                 // per vector: 16 lanes
+    std::array<int8_t, 2 * 32 * kMaxWidePairs> select{};   // shuffles laid out as the weights
   };
+  bool packedReads_ = false;  // each pair of output pixels' windows lies within 16 bytes
   std::vector<SmallGroup> smallGroups_;  // empty: the small-weight lanes do not apply
   std::vector<std::array<int8_t, 4>> smallWeights_;
   std::vector<uint16_t> smallMagic_;
