@@ -213,18 +213,8 @@ class RowScaler {
   RowScaler(const AxisPlan& plan, uint32_t bytesPerPixel, std::size_t sourceStride, bool wide)
       : plan_(plan), bytes_(bytesPerPixel), pairs_((plan.taps + 1) / 2), wide_(wide) {
     const std::size_t width = plan.start.size();
-    pairWeights_.resize(width * pairs_);
     offsets_.resize(width);
-    divisors_.reserve(width);
-    const Division lanes = plan.division == Division::Integer ? Division::Corrected : plan.division;
     for (std::size_t x = 0; x < width; ++x) {
-      const uint32_t* weights = &plan.weights[x * plan.taps];
-      for (uint32_t k = 0; k < pairs_; ++k) {
-        const uint32_t second = 2 * k + 1 < plan.taps ? weights[2 * k + 1] : 0;
-        // The fourth lane (the byte after the pixel) gets weight 0.
-        pairWeights_[x * pairs_ + k] = PairedWeights(weights[2 * k], second, 3);
-      }
-      divisors_.push_back(MakeDivisor(plan.totals[x], lanes));
       offsets_[x] = plan.start[x] * bytesPerPixel;
       // Lanes read 4 bytes from each of 2 x pairs pixels of the window, which may reach past the
       // row's end into the next row, but not past the picture's last row.
@@ -234,9 +224,11 @@ class RowScaler {
       if (lastByte < sourceStride) laneCountLastRow_ = x + 1;
       if (lastByte < 2 * sourceStride) laneCount_ = x + 1;
     }
-    if (wide_ && pairs_ <= kMaxWidePairs) ArrangeWideLanes();
     halves_ = wide_ && bytesPerPixel == kChannels && IsHalving(plan);
     if (wide_ && !halves_ && pairs_ <= kMaxWidePairs && plan.division == Division::Reciprocal) ArrangeSmallLanes();
+    if (halves_ || !smallGroups_.empty()) return;
+    ArrangeLanes();
+    if (wide_ && pairs_ <= kMaxWidePairs) ArrangeWideLanes();
   }
 
   // `lastRow`: no bytes of the picture follow the row's. `outBytes`: the intermediate row's size.
@@ -266,6 +258,23 @@ class RowScaler {
   void Copy(std::span<const uint8_t> source, uint8_t* out) const {
     for (std::size_t x = 0; x < plan_.start.size(); ++x) {
       std::memcpy(out + x * kLaneBytes, &source[std::size_t{plan_.start[x]} * bytes_], kChannels);
+    }
+  }
+
+  // The general lanes' weights, paired as a multiply-add takes them, and divisors.
+  void ArrangeLanes() {
+    const std::size_t width = plan_.start.size();
+    pairWeights_.resize(width * pairs_);
+    divisors_.reserve(width);
+    const Division lanes = plan_.division == Division::Integer ? Division::Corrected : plan_.division;
+    for (std::size_t x = 0; x < width; ++x) {
+      const uint32_t* weights = &plan_.weights[x * plan_.taps];
+      for (uint32_t k = 0; k < pairs_; ++k) {
+        const uint32_t second = 2 * k + 1 < plan_.taps ? weights[2 * k + 1] : 0;
+        // The fourth lane (the byte after the pixel) gets weight 0.
+        pairWeights_[x * pairs_ + k] = PairedWeights(weights[2 * k], second, 3);
+      }
+      divisors_.push_back(MakeDivisor(plan_.totals[x], lanes));
     }
   }
 
@@ -305,8 +314,21 @@ class RowScaler {
     const std::size_t width = plan_.start.size();
     std::vector<std::array<int8_t, 4>> weights(width);
     std::vector<uint16_t> magic(width, 0);
+    const uint32_t taps = plan_.taps;
     for (std::size_t x = 0; x < width; ++x) {
-      const std::optional<SmallWeights> small = ReduceWeights(&plan_.weights[x * plan_.taps], plan_.taps, plan_.totals[x]);
+      const uint32_t* own = &plan_.weights[x * taps];
+      // Short periods repeat their weights: reuse those of a position up to four back.
+      std::size_t same = 1;
+      while (same <= std::min<std::size_t>(4, x) &&
+             !(plan_.totals[x - same] == plan_.totals[x] && std::equal(own, own + taps, own - same * taps))) {
+        ++same;
+      }
+      if (same <= std::min<std::size_t>(4, x)) {
+        weights[x] = weights[x - same];
+        magic[x] = magic[x - same];
+        continue;
+      }
+      const std::optional<SmallWeights> small = ReduceWeights(own, taps, plan_.totals[x]);
       if (!small) return;
       weights[x] = small->weights;
       magic[x] = small->magic;
@@ -374,17 +396,37 @@ class RowScaler {
 
   static REEL_AVX2 __m256i LoadLanes(const int8_t* at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)); }
 
-  // The same with one 16-byte read per pair of output pixels and the shuffles of the group.
-  REEL_AVX2 __m256i SmallQuotientsPacked(const uint8_t* row, std::size_t x, const int8_t* weights, const int8_t* select,
-                                         const uint16_t* magic) const {
-    const __m256i bytes = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets_[x + 4]),
-                                              reinterpret_cast<const __m128i*>(row + offsets_[x]));
+  // The same with one 16-byte read per pair of output pixels and the shuffles of the group;
+  // `offsets` points at pixel x's.
+  template <uint32_t kPairs>
+  static REEL_AVX2 __m256i SmallQuotientsPacked(const uint8_t* row, const uint32_t* offsets, const int8_t* weights,
+                                                const int8_t* select, const uint16_t* magic) {
+    const __m256i bytes = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets[4]),
+                                              reinterpret_cast<const __m128i*>(row + offsets[0]));
     __m256i sums = _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, LoadLanes(select)), LoadLanes(weights));
-    if (pairs_ == 2) {
+    if constexpr (kPairs == 2) {
       sums = _mm256_add_epi16(sums, _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, LoadLanes(select + 32)), LoadLanes(weights + 32)));
     }
     const __m256i quotients = _mm256_mulhi_epu16(sums, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(magic)));
     return _mm256_srli_epi16(quotients, kSmallQuotientShift);
+  }
+
+  // Eight output pixels at a time with packed reads, while they stay in the picture.
+  template <uint32_t kPairs>
+  REEL_AVX2 std::size_t ScalePackedFor(std::span<const uint8_t> source, uint8_t* out) const {
+    const std::size_t width = plan_.start.size();
+    const uint32_t* offsets = offsets_.data();
+    const SmallGroup* groups = smallGroups_.data();
+    const uint8_t* row = source.data();
+    std::size_t x = 0;
+    for (; x + 8 <= width && offsets[x + 7] + 16 <= source.size(); x += 8) {
+      const SmallGroup& group = groups[x / 8];
+      const __m256i low = SmallQuotientsPacked<kPairs>(row, offsets + x, &group.weights[0], &group.select[0], &group.magic[0]);
+      const __m256i high =
+          SmallQuotientsPacked<kPairs>(row, offsets + x + 2, &group.weights[64], &group.select[64], &group.magic[16]);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
+    }
+    return x;
   }
 
   // Eight output pixels at a time while their windows' 16-byte reads stay in the picture.
@@ -393,12 +435,6 @@ class RowScaler {
     std::size_t x = 0;
     for (; x + 8 <= plan_.start.size() && offsets_[x + 7] + 16 <= source.size(); x += 8) {
       const SmallGroup& group = smallGroups_[x / 8];
-      if (packedReads_) {
-        const __m256i low = SmallQuotientsPacked(source.data(), x, &group.weights[0], &group.select[0], &group.magic[0]);
-        const __m256i high = SmallQuotientsPacked(source.data(), x + 2, &group.weights[64], &group.select[64], &group.magic[16]);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
-        continue;
-      }
       const __m256i low = SmallQuotients<kBytes>(source.data(), x, &group.weights[0], &group.magic[0]);
       const __m256i high = SmallQuotients<kBytes>(source.data(), x + 2, &group.weights[64], &group.magic[16]);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
@@ -407,6 +443,7 @@ class RowScaler {
   }
 
   std::size_t ScaleSmallWide(std::span<const uint8_t> source, uint8_t* out) const {
+    if (packedReads_) return pairs_ == 1 ? ScalePackedFor<1>(source, out) : ScalePackedFor<2>(source, out);
     return bytes_ == 3 ? ScaleSmallWideFor<3>(source, out) : ScaleSmallWideFor<4>(source, out);
   }
 
