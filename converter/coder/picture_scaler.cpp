@@ -14,7 +14,13 @@
 // pass reads them from a ring of `taps` rows filled as the output rows advance, so the
 // intermediate picture is never held whole, and drops the fourth byte as it stores a row.
 //
-// Where the processor has AVX2, the busiest loops run eight lanes wide with the same arithmetic.
+// Where the processor has AVX2, the busiest loops run eight lanes wide with the same arithmetic,
+// and two common shapes get passes of their own, chosen per axis (and per output row):
+// - exact halving (every output sample the mean of source samples 2x and 2x + 1): the quotient
+//   is floor((a + b) / 2), averaged bytewise with no multiplies at all;
+// - weights that divided by their greatest common divisor total at most 128 (steps with a short
+//   period such as 1.5 or 2.25 source pixels): scaled alike to a total of 65 ... 128, they fit
+//   signed bytes, the sums fit 16-bit lanes, and the division is a 16-bit multiply.
 // Without SSE2 the scaler is the reference one.
 #include "converter/coder/picture_scaler.h"
 
