@@ -1,5 +1,5 @@
-// The picture scaler, fast and reference, at the two sizes the jobs meet most: a 640 x 480 source
-// to a 320 x 240 movie (halving), a 480 x 272 source to 320 x 181 (fractional steps both ways)
+// The picture scaler, fast and reference, at the sizes the jobs meet most: a 640 x 480 source
+// to a 320 x 240 movie (halving), a 480 x 272 source to 320 x 181 (fractional steps both ways),
 // the shared 720 x 480 AVI to its 320 x 213 (three-tap windows) and a 480 x 360 AVI to 320 x 240
 // (steps of 1.5 both ways).
 // The fast scaler runs with the widest lanes the processor has and with SSE2 alone.
