@@ -1,6 +1,7 @@
-// The picture scaler, fast and reference, at the two sizes the jobs meet most: a 640 x 480 source
-// to a 320 x 240 movie (halving), a 480 x 272 source to 320 x 181 (fractional steps both ways)
-// and the shared 720 x 480 AVI to its 320 x 213 (three-tap windows).
+// The picture scaler, fast and reference, at the sizes the jobs meet most: a 640 x 480 source
+// to a 320 x 240 movie (halving), a 480 x 272 source to 320 x 181 (fractional steps both ways),
+// the shared 720 x 480 AVI to its 320 x 213 (three-tap windows) and a 480 x 360 AVI to 320 x 240
+// (steps of 1.5 both ways).
 // The fast scaler runs with the widest lanes the processor has and with SSE2 alone.
 // Sources are the generated natural scene, stored bottom-up as a decoded frame is.
 #include <benchmark/benchmark.h>
@@ -37,7 +38,7 @@ void BM_ScalePicture(benchmark::State& state) {
 }
 
 void JobSizes(benchmark::internal::Benchmark* benchmark) {
-  benchmark->Args({640, 480, 320, 240})->Args({480, 272, 320, 181})->Args({720, 480, 320, 213})->Unit(benchmark::kMicrosecond);
+  benchmark->Args({640, 480, 320, 240})->Args({480, 272, 320, 181})->Args({720, 480, 320, 213})->Args({480, 360, 320, 240})->Unit(benchmark::kMicrosecond);
 }
 
 std::optional<BmpImage> Widest(const BmpImage& picture, uint32_t width, uint32_t height) {

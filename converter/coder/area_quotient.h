@@ -30,4 +30,23 @@ inline uint32_t QuotientByReciprocal(uint32_t sum, float reciprocalAbove) {
   return static_cast<uint32_t>(static_cast<float>(sum) * reciprocalAbove);
 }
 
+// Division in 16-bit lanes, for weight totals brought into 65 ... 128 (kSmallTotalLow ...
+// kSmallTotalHigh) by scaling a position's weights: with m = ceil(2^22 / total), a 16-bit
+// multiply keeping the high half and a shift by 6 give floor(sum * m / 2^22), which is
+// floor(sum / total) for every sum up to 255 x total: m / 2^22 exceeds 1 / total by less than
+// 2^-22, so the estimate exceeds the true quotient by less than 255 x 128 / 2^22 < 1 / 128, less
+// than the gap of at least 1 / total to the next integer. m lies in 2^15 ... 2^16 - 1.
+inline constexpr uint32_t kSmallTotalLow = 65;
+inline constexpr uint32_t kSmallTotalHigh = 128;
+inline constexpr uint32_t kSmallQuotientShift = 6;
+
+inline uint16_t SmallQuotientMagic(uint32_t total) {
+  return static_cast<uint16_t>(((uint32_t{1} << (16 + kSmallQuotientShift)) + total - 1) / total);
+}
+
+// floor(sum / total) for a total in kSmallTotalLow ... kSmallTotalHigh and sum <= 255 x total.
+inline uint32_t QuotientBySmallMagic(uint32_t sum, uint16_t magic) {
+  return ((sum * magic) >> 16) >> kSmallQuotientShift;
+}
+
 }  // namespace reel

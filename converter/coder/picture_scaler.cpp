@@ -14,7 +14,13 @@
 // pass reads them from a ring of `taps` rows filled as the output rows advance, so the
 // intermediate picture is never held whole, and drops the fourth byte as it stores a row.
 //
-// Where the processor has AVX2, the busiest loops run eight lanes wide with the same arithmetic.
+// Where the processor has AVX2, the busiest loops run eight lanes wide with the same arithmetic,
+// and two common shapes get passes of their own, chosen per axis (and per output row):
+// - exact halving (every output sample the mean of source samples 2x and 2x + 1): the quotient
+//   is floor((a + b) / 2), averaged bytewise with no multiplies at all;
+// - weights that divided by their greatest common divisor total at most 128 (steps with a short
+//   period such as 1.5 or 2.25 source pixels): scaled alike to a total of 65 ... 128, they fit
+//   signed bytes, the sums fit 16-bit lanes, and the division is a 16-bit multiply.
 // Without SSE2 the scaler is the reference one.
 #include "converter/coder/picture_scaler.h"
 
@@ -26,6 +32,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <numeric>
 #include <span>
 #include <vector>
 
@@ -84,6 +91,40 @@ AxisPlan PlanAxis(uint32_t outCount, uint32_t inCount) {
                   : largest <= kCorrectedLimit ? Division::Corrected
                                                : Division::Integer;
   return plan;
+}
+
+// Every output position the mean of two whole source samples, 2x and 2x + 1 (weights 1024 and
+// 1024 of a total 2048): then floor(sum / total) is floor((a + b) / 2).
+bool IsHalving(const AxisPlan& plan) {
+  if (plan.taps != 2) return false;
+  for (std::size_t x = 0; x < plan.start.size(); ++x) {
+    if (plan.start[x] != 2 * x || plan.weights[2 * x] != kOne || plan.weights[2 * x + 1] != kOne) return false;
+  }
+  return true;
+}
+
+// A position's weights brought to a total of kSmallTotalLow ... kSmallTotalHigh, each fitting
+// a signed byte, with the divisor's 16-bit multiplier (area_quotient.h). floor(sum / total) does
+// not change when the weights and their total are scaled alike. Taps past the window's are 0.
+struct SmallWeights {
+  std::array<int8_t, 4> weights{};
+  uint16_t magic = 0;  // 0 for a position that collects no weight: its sums are 0
+};
+
+// None when there are more than 4 taps or the weights divided by their greatest common divisor
+// total more than kSmallTotalHigh. A reduced total of 1 (a single weight) is scaled to 127, any
+// other to reduced x floor(128 / reduced), which is above 64 and keeps every weight below 128.
+std::optional<SmallWeights> ReduceWeights(const uint32_t* taps, uint32_t count, uint32_t total) {
+  if (count > 4) return std::nullopt;
+  SmallWeights small;
+  const uint32_t common = std::accumulate(taps, taps + count, 0u, [](uint32_t a, uint32_t b) { return std::gcd(a, b); });
+  if (common == 0) return small;
+  const uint32_t reduced = total / common;
+  if (reduced > kSmallTotalHigh) return std::nullopt;
+  const uint32_t scale = reduced == 1 ? kSmallTotalHigh - 1 : kSmallTotalHigh / reduced;
+  for (uint32_t t = 0; t < count; ++t) small.weights[t] = static_cast<int8_t>(taps[t] / common * scale);
+  small.magic = SmallQuotientMagic(reduced * scale);
+  return small;
 }
 
 // A weight total in lanes. A total of 0 becomes 1: its sums are all 0, so the quotient stays 0.
@@ -178,18 +219,8 @@ class RowScaler {
   RowScaler(const AxisPlan& plan, uint32_t bytesPerPixel, std::size_t sourceStride, bool wide)
       : plan_(plan), bytes_(bytesPerPixel), pairs_((plan.taps + 1) / 2), wide_(wide) {
     const std::size_t width = plan.start.size();
-    pairWeights_.resize(width * pairs_);
     offsets_.resize(width);
-    divisors_.reserve(width);
-    const Division lanes = plan.division == Division::Integer ? Division::Corrected : plan.division;
     for (std::size_t x = 0; x < width; ++x) {
-      const uint32_t* weights = &plan.weights[x * plan.taps];
-      for (uint32_t k = 0; k < pairs_; ++k) {
-        const uint32_t second = 2 * k + 1 < plan.taps ? weights[2 * k + 1] : 0;
-        // The fourth lane (the byte after the pixel) gets weight 0.
-        pairWeights_[x * pairs_ + k] = PairedWeights(weights[2 * k], second, 3);
-      }
-      divisors_.push_back(MakeDivisor(plan.totals[x], lanes));
       offsets_[x] = plan.start[x] * bytesPerPixel;
       // Lanes read 4 bytes from each of 2 x pairs pixels of the window, which may reach past the
       // row's end into the next row, but not past the picture's last row.
@@ -199,12 +230,28 @@ class RowScaler {
       if (lastByte < sourceStride) laneCountLastRow_ = x + 1;
       if (lastByte < 2 * sourceStride) laneCount_ = x + 1;
     }
+    halves_ = wide_ && bytesPerPixel == kChannels && IsHalving(plan);
+    if (wide_ && !halves_ && pairs_ <= kMaxWidePairs && plan.division == Division::Reciprocal) ArrangeSmallLanes();
+    if (halves_ || !smallGroups_.empty()) return;
+    ArrangeLanes();
     if (wide_ && pairs_ <= kMaxWidePairs) ArrangeWideLanes();
   }
 
-  // `lastRow`: no bytes of the picture follow the row's.
-  void Scale(std::span<const uint8_t> source, bool lastRow, uint8_t* out) const {
+  // `lastRow`: no bytes of the picture follow the row's. `outBytes`: the intermediate row's size.
+  void Scale(std::span<const uint8_t> source, bool lastRow, uint8_t* out, std::size_t outBytes) const {
     if (plan_.taps == 1) return Copy(source, out);
+    if (!smallGroups_.empty()) {
+      for (std::size_t x = ScaleSmallWide(source, out); x < plan_.start.size(); ++x) ScaleSmallOne(source.data(), x, out);
+      return;
+    }
+    if (halves_) {
+      for (std::size_t x = HalveWide(source, out, outBytes); x < plan_.start.size(); ++x) {
+        for (uint32_t c = 0; c < kChannels; ++c) {
+          out[x * kLaneBytes + c] = static_cast<uint8_t>((source[6 * x + c] + source[6 * x + 3 + c]) >> 1);
+        }
+      }
+      return;
+    }
     const std::size_t count = lastRow ? laneCountLastRow_ : laneCount_;
     std::size_t x = 0;
     if (plan_.division == Division::Reciprocal) x = ScaleLanesFor<Division::Reciprocal>(source.data(), count, out);
@@ -217,6 +264,202 @@ class RowScaler {
   void Copy(std::span<const uint8_t> source, uint8_t* out) const {
     for (std::size_t x = 0; x < plan_.start.size(); ++x) {
       std::memcpy(out + x * kLaneBytes, &source[std::size_t{plan_.start[x]} * bytes_], kChannels);
+    }
+  }
+
+  // The general lanes' weights, paired as a multiply-add takes them, and divisors.
+  void ArrangeLanes() {
+    const std::size_t width = plan_.start.size();
+    pairWeights_.resize(width * pairs_);
+    divisors_.reserve(width);
+    const Division lanes = plan_.division == Division::Integer ? Division::Corrected : plan_.division;
+    for (std::size_t x = 0; x < width; ++x) {
+      const uint32_t* weights = &plan_.weights[x * plan_.taps];
+      for (uint32_t k = 0; k < pairs_; ++k) {
+        const uint32_t second = 2 * k + 1 < plan_.taps ? weights[2 * k + 1] : 0;
+        // The fourth lane (the byte after the pixel) gets weight 0.
+        pairWeights_[x * pairs_ + k] = PairedWeights(weights[2 * k], second, 3);
+      }
+      divisors_.push_back(MakeDivisor(plan_.totals[x], lanes));
+    }
+  }
+
+  // Halving: each output pixel is floor((a + b) / 2) of two neighbouring source pixels, computed
+  // bytewise as (a & b) + ((a ^ b) >> 1). Each half of the vector averages 16 source bytes with
+  // the 16 that start one pixel later and keeps pixels 0, 2 and 4 of the result: six output
+  // pixels per step, stored as 4-byte pixels with a 0 fourth byte (the last 4 bytes of each 16
+  // written are 0 too, and the next store or the row's padding takes them). Returns where it
+  // stopped.
+  REEL_AVX2 std::size_t HalveWide(std::span<const uint8_t> source, uint8_t* out, std::size_t outBytes) const {
+    const __m256i pick = _mm256_setr_epi8(0, 1, 2, -128, 6, 7, 8, -128, 12, 13, 14, -128, -128, -128, -128, -128,  //
+                                          0, 1, 2, -128, 6, 7, 8, -128, 12, 13, 14, -128, -128, -128, -128, -128);
+    const __m256i low7 = _mm256_set1_epi8(0x7F);
+    const std::size_t width = plan_.start.size();
+    const uint8_t* row = source.data();
+    std::size_t x = 0;
+    for (; x + 6 <= width && 6 * x + 37 <= source.size() && 4 * x + 28 <= outBytes; x += 6) {
+      const uint8_t* pixel = row + 6 * x;
+      const __m256i a = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(pixel + 18), reinterpret_cast<const __m128i*>(pixel));
+      const __m256i b =
+          _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(pixel + 21), reinterpret_cast<const __m128i*>(pixel + 3));
+      const __m256i half = _mm256_and_si256(_mm256_srli_epi16(_mm256_xor_si256(a, b), 1), low7);
+      const __m256i pixels = _mm256_shuffle_epi8(_mm256_add_epi8(_mm256_and_si256(a, b), half), pick);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm256_castsi256_si128(pixels));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x + 12), _mm256_extracti128_si256(pixels, 1));
+    }
+    return x;
+  }
+
+  // Small weights: when every position's weights, divided by their greatest common divisor,
+  // total at most kSmallTotalHigh (steps with a short period such as 1.5 or 2.25 source pixels),
+  // they are scaled to a total of kSmallTotalLow ... kSmallTotalHigh, so that sums fit 16-bit
+  // lanes, byte weights multiply the pixel bytes directly and the division is a 16-bit multiply
+  // (area_quotient.h). Each group of eight output pixels gets its weights and divisors laid out
+  // as ScaleSmallWide reads them: vector v, half h, slot s holds pixel 8g + 2v + 4h + s.
+  void ArrangeSmallLanes() {
+    const std::size_t width = plan_.start.size();
+    std::vector<std::array<int8_t, 4>> weights(width);
+    std::vector<uint16_t> magic(width, 0);
+    const uint32_t taps = plan_.taps;
+    for (std::size_t x = 0; x < width; ++x) {
+      const uint32_t* own = &plan_.weights[x * taps];
+      // Short periods repeat their weights: reuse those of a position up to four back.
+      std::size_t same = 1;
+      while (same <= std::min<std::size_t>(4, x) &&
+             !(plan_.totals[x - same] == plan_.totals[x] && std::equal(own, own + taps, own - same * taps))) {
+        ++same;
+      }
+      if (same <= std::min<std::size_t>(4, x)) {
+        weights[x] = weights[x - same];
+        magic[x] = magic[x - same];
+        continue;
+      }
+      const std::optional<SmallWeights> small = ReduceWeights(own, taps, plan_.totals[x]);
+      if (!small) return;
+      weights[x] = small->weights;
+      magic[x] = small->magic;
+    }
+    smallWeights_ = weights;
+    smallMagic_ = magic;
+    smallGroups_.resize(width / 8);
+    packedReads_ = true;
+    for (std::size_t g = 0; g < smallGroups_.size(); ++g) {
+      SmallGroup& group = smallGroups_[g];
+      for (std::size_t v = 0; v < 2; ++v) {
+        for (std::size_t h = 0; h < 2; ++h) {
+          const std::size_t pairStart = 8 * g + 2 * v + 4 * h;
+          for (std::size_t slot = 0; slot < 2; ++slot) {
+            const std::size_t x = pairStart + slot;
+            // Where each tap's bytes sit in one 16-byte read from the pair's first window.
+            const std::size_t from = offsets_[x] - offsets_[pairStart];
+            for (std::size_t c = 0; c < 4; ++c) {
+              for (std::size_t k = 0; k < kMaxWidePairs; ++k) {
+                for (std::size_t j = 0; j < 2; ++j) {
+                  const std::size_t tap = 2 * k + j;
+                  const std::size_t byte = from + tap * bytes_ + c;
+                  const bool used = c < kChannels && tap < plan_.taps;
+                  if (used && byte >= kVectorBytes) packedReads_ = false;
+                  group.select[64 * v + 32 * k + 16 * h + 8 * slot + 2 * c + j] = used ? static_cast<int8_t>(byte & 15) : int8_t{-128};
+                }
+              }
+            }
+            for (std::size_t c = 0; c < kChannels; ++c) {
+              group.magic[16 * v + 8 * h + 4 * slot + c] = magic[x];
+              for (std::size_t k = 0; k < kMaxWidePairs; ++k) {
+                for (std::size_t j = 0; j < 2; ++j) {
+                  group.weights[64 * v + 32 * k + 16 * h + 8 * slot + 2 * c + j] = weights[x][2 * k + j];
+                }
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+
+  // Pixels x, x + 1 (low half) and x + 4, x + 5 (high half) as 16-bit quotients, 4 lanes each.
+  template <uint32_t kBytes>
+  REEL_AVX2 __m256i SmallQuotients(const uint8_t* row, std::size_t x, const int8_t* weights, const uint16_t* magic) const {
+    const __m256i pairing = kBytes == 3 ? _mm256_setr_epi8(0, 3, 1, 4, 2, 5, 6, 7, 8, 11, 9, 12, 10, 13, 14, 15,  //
+                                                           0, 3, 1, 4, 2, 5, 6, 7, 8, 11, 9, 12, 10, 13, 14, 15)
+                                        : _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                                           0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i first = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets_[x + 4]),
+                                              reinterpret_cast<const __m128i*>(row + offsets_[x]));
+    const __m256i second = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets_[x + 5]),
+                                               reinterpret_cast<const __m128i*>(row + offsets_[x + 1]));
+    const __m256i taps01 = _mm256_shuffle_epi8(_mm256_unpacklo_epi64(first, second), pairing);
+    __m256i sums = _mm256_maddubs_epi16(taps01, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights)));
+    if (pairs_ == 2) {
+      const __m256i taps23 = _mm256_shuffle_epi8(
+          _mm256_unpacklo_epi64(_mm256_srli_si256(first, 2 * kBytes), _mm256_srli_si256(second, 2 * kBytes)), pairing);
+      sums = _mm256_add_epi16(
+          sums, _mm256_maddubs_epi16(taps23, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + 32))));
+    }
+    const __m256i quotients = _mm256_mulhi_epu16(sums, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(magic)));
+    return _mm256_srli_epi16(quotients, kSmallQuotientShift);
+  }
+
+  static REEL_AVX2 __m256i LoadLanes(const int8_t* at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)); }
+
+  // The same with one 16-byte read per pair of output pixels and the shuffles of the group;
+  // `offsets` points at pixel x's.
+  template <uint32_t kPairs>
+  static REEL_AVX2 __m256i SmallQuotientsPacked(const uint8_t* row, const uint32_t* offsets, const int8_t* weights,
+                                                const int8_t* select, const uint16_t* magic) {
+    const __m256i bytes = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets[4]),
+                                              reinterpret_cast<const __m128i*>(row + offsets[0]));
+    __m256i sums = _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, LoadLanes(select)), LoadLanes(weights));
+    if constexpr (kPairs == 2) {
+      sums = _mm256_add_epi16(sums, _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, LoadLanes(select + 32)), LoadLanes(weights + 32)));
+    }
+    const __m256i quotients = _mm256_mulhi_epu16(sums, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(magic)));
+    return _mm256_srli_epi16(quotients, kSmallQuotientShift);
+  }
+
+  // Eight output pixels at a time with packed reads, while they stay in the picture.
+  template <uint32_t kPairs>
+  REEL_AVX2 std::size_t ScalePackedFor(std::span<const uint8_t> source, uint8_t* out) const {
+    const std::size_t width = plan_.start.size();
+    const uint32_t* offsets = offsets_.data();
+    const SmallGroup* groups = smallGroups_.data();
+    const uint8_t* row = source.data();
+    std::size_t x = 0;
+    for (; x + 8 <= width && offsets[x + 7] + 16 <= source.size(); x += 8) {
+      const SmallGroup& group = groups[x / 8];
+      const __m256i low = SmallQuotientsPacked<kPairs>(row, offsets + x, &group.weights[0], &group.select[0], &group.magic[0]);
+      const __m256i high =
+          SmallQuotientsPacked<kPairs>(row, offsets + x + 2, &group.weights[64], &group.select[64], &group.magic[16]);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
+    }
+    return x;
+  }
+
+  // Eight output pixels at a time while their windows' 16-byte reads stay in the picture.
+  template <uint32_t kBytes>
+  REEL_AVX2 std::size_t ScaleSmallWideFor(std::span<const uint8_t> source, uint8_t* out) const {
+    std::size_t x = 0;
+    for (; x + 8 <= plan_.start.size() && offsets_[x + 7] + 16 <= source.size(); x += 8) {
+      const SmallGroup& group = smallGroups_[x / 8];
+      const __m256i low = SmallQuotients<kBytes>(source.data(), x, &group.weights[0], &group.magic[0]);
+      const __m256i high = SmallQuotients<kBytes>(source.data(), x + 2, &group.weights[64], &group.magic[16]);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
+    }
+    return x;
+  }
+
+  std::size_t ScaleSmallWide(std::span<const uint8_t> source, uint8_t* out) const {
+    if (packedReads_) return pairs_ == 1 ? ScalePackedFor<1>(source, out) : ScalePackedFor<2>(source, out);
+    return bytes_ == 3 ? ScaleSmallWideFor<3>(source, out) : ScaleSmallWideFor<4>(source, out);
+  }
+
+  // One output pixel with the same scaled weights and divisor.
+  void ScaleSmallOne(const uint8_t* row, std::size_t x, uint8_t* out) const {
+    const uint8_t* pixel = row + offsets_[x];
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      uint32_t sum = 0;
+      for (uint32_t t = 0; t < plan_.taps; ++t) sum += static_cast<uint32_t>(smallWeights_[x][t]) * pixel[t * bytes_ + c];
+      out[x * kLaneBytes + c] = static_cast<uint8_t>(QuotientBySmallMagic(sum, smallMagic_[x]));
     }
   }
 
@@ -338,6 +581,16 @@ class RowScaler {
   uint32_t bytes_;
   uint32_t pairs_;
   bool wide_;  // AVX2 lanes where they apply
+  bool halves_ = false;  // AVX2 lanes, 3-byte pixels, every output pixel the mean of two
+  struct SmallGroup {
+    std::array<int8_t, 2 * 32 * kMaxWidePairs> weights{};  // per vector, per pair of taps: 32 bytes
+    std::array<uint16_t, 2 * 16> magic{};                 // per vector: 16 lanes
+    std::array<int8_t, 2 * 32 * kMaxWidePairs> select{};   // shuffles laid out as the weights
+  };
+  bool packedReads_ = false;  // each pair of output pixels' windows lies within 16 bytes
+  std::vector<SmallGroup> smallGroups_;  // empty: the small-weight lanes do not apply
+  std::vector<std::array<int8_t, 4>> smallWeights_;
+  std::vector<uint16_t> smallMagic_;
   std::vector<WeightLanes> pairWeights_;
   std::vector<Divisor> divisors_;
   struct WideLanes {
@@ -372,7 +625,7 @@ class IntermediateRows {
       const uint32_t row = picture_.Height() - 1 - index;
       // The span reaches to the end of the picture: lanes may read on into the next row.
       const std::size_t offset = BmpImage::kHeaderSize + std::size_t{row} * picture_.Stride();
-      scaler_.Scale(picture_.Bytes().subspan(offset), row + 1 == picture_.Height(), bytes);
+      scaler_.Scale(picture_.Bytes().subspan(offset), row + 1 == picture_.Height(), bytes, rowBytes_);
       held_[slot] = index;
     }
     return bytes;
@@ -483,6 +736,76 @@ void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, std
   }
 }
 
+// The vertical pass when every output row is the mean of two intermediate rows: bytewise
+// floor((a + b) / 2), eight 4-byte pixels at a time stored as 24 bytes (each half's 12 and then
+// 4 zeros, which the next store, the rest of the row or its padding takes), the rest one by one.
+REEL_AVX2 void MeanOfRowsWide(const uint8_t* first, const uint8_t* second, std::span<uint8_t> target, uint32_t width) {
+  const __m256i pick = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128,  //
+                                        0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+  const __m256i low7 = _mm256_set1_epi8(0x7F);
+  std::size_t x = 0;
+  for (; x + 8 <= width && x * kChannels + 28 <= target.size(); x += 8) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + x * kLaneBytes));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(second + x * kLaneBytes));
+    const __m256i half = _mm256_and_si256(_mm256_srli_epi16(_mm256_xor_si256(a, b), 1), low7);
+    const __m256i pixels = _mm256_shuffle_epi8(_mm256_add_epi8(_mm256_and_si256(a, b), half), pick);
+    uint8_t* at = &target[x * kChannels];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(pixels));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 12), _mm256_extracti128_si256(pixels, 1));
+  }
+  for (; x < width; ++x) {
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      target[x * kChannels + c] = static_cast<uint8_t>((first[x * kLaneBytes + c] + second[x * kLaneBytes + c]) >> 1);
+    }
+  }
+}
+
+// The vertical pass for an output row whose weights reduce to a small total: the window's rows
+// interleaved byte by byte, multiplied by byte weights into 16-bit sums and divided with a 16-bit
+// multiply, eight 4-byte pixels at a time stored as 24 bytes as in MeanOfRowsWide; the rest one
+// by one with the same arithmetic.
+REEL_AVX2 void SumAcrossRowsSmall(std::span<const uint8_t* const> window, const SmallWeights& small, std::span<uint8_t> target,
+                                  uint32_t width) {
+  const __m256i pick = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128,  //
+                                        0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+  const __m256i magic = _mm256_set1_epi16(static_cast<int16_t>(small.magic));
+  const std::size_t pairs = window.size() / 2;
+  const auto pairWeights = [&small](std::size_t k) {
+    const auto first = static_cast<uint8_t>(small.weights[2 * k]);
+    const auto second = static_cast<uint8_t>(small.weights[2 * k + 1]);
+    return static_cast<int16_t>(first | (second << 8));
+  };
+  const __m256i weights01 = _mm256_set1_epi16(pairWeights(0));
+  const __m256i weights23 = _mm256_set1_epi16(pairWeights(1));
+  std::size_t x = 0;
+  for (; x + 8 <= width && x * kChannels + 28 <= target.size(); x += 8) {
+    __m256i low = _mm256_setzero_si256();
+    __m256i high = _mm256_setzero_si256();
+    for (std::size_t k = 0; k < pairs; ++k) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window[2 * k] + x * kLaneBytes));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window[2 * k + 1] + x * kLaneBytes));
+      const __m256i weights = k == 0 ? weights01 : weights23;
+      low = _mm256_add_epi16(low, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), weights));
+      high = _mm256_add_epi16(high, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), weights));
+    }
+    low = _mm256_srli_epi16(_mm256_mulhi_epu16(low, magic), kSmallQuotientShift);
+    high = _mm256_srli_epi16(_mm256_mulhi_epu16(high, magic), kSmallQuotientShift);
+    const __m256i pixels = _mm256_shuffle_epi8(_mm256_packus_epi16(low, high), pick);
+    uint8_t* at = &target[x * kChannels];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm256_castsi256_si128(pixels));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 12), _mm256_extracti128_si256(pixels, 1));
+  }
+  for (; x < width; ++x) {
+    for (uint32_t c = 0; c < kChannels; ++c) {
+      uint32_t sum = 0;
+      for (std::size_t t = 0; t < window.size(); ++t) {
+        sum += static_cast<uint32_t>(small.weights[t]) * window[t][x * kLaneBytes + c];
+      }
+      target[x * kChannels + c] = static_cast<uint8_t>(QuotientBySmallMagic(sum, small.magic));
+    }
+  }
+}
+
 // The same in plain integers, for totals too large for the lanes.
 void SumAcrossRowsInIntegers(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
   const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
@@ -533,6 +856,7 @@ BmpImage Resample(const BmpImage& picture, BmpImage out, ScalerLanes lanes) {
   if (columns.taps == 0 || rows.taps == 0) return out;
 
   IntermediateRows middle(picture, columns, rows.taps, wide);
+  const bool halveRows = wide && IsHalving(rows);
   std::vector<uint8_t> pixels(middle.RowBytes());
   std::array<uint8_t, kVectorBytes> spare{};
   for (uint32_t y = 0; y < out.Height(); ++y) {
@@ -540,6 +864,22 @@ BmpImage Resample(const BmpImage& picture, BmpImage out, ScalerLanes lanes) {
     if (rows.taps == 1) {
       StorePixels(middle.Row(rows.start[y]), target, out.Width());
       continue;
+    }
+    if (halveRows) {
+      const uint8_t* first = middle.Row(rows.start[y]);
+      MeanOfRowsWide(first, middle.Row(rows.start[y] + 1), target, out.Width());
+      continue;
+    }
+    if (wide && rows.taps <= 2 * kMaxWidePairs) {
+      const std::optional<SmallWeights> small = ReduceWeights(&rows.weights[std::size_t{y} * rows.taps], rows.taps, rows.totals[y]);
+      if (small) {
+        // An odd last row pairs with itself at weight 0. The ring keeps every row of the window.
+        std::array<const uint8_t*, 2 * kMaxWidePairs> window{};
+        for (uint32_t t = 0; t < rows.taps; ++t) window[t] = middle.Row(rows.start[y] + t);
+        if (rows.taps % 2 != 0) window[rows.taps] = window[rows.taps - 1];
+        SumAcrossRowsSmall(std::span(window).first((rows.taps + 1) / 2 * 2), *small, target, out.Width());
+        continue;
+      }
     }
     switch (rows.division) {
       case Division::Reciprocal:

@@ -103,6 +103,13 @@ TEST(ScalePictureEquality, ReciprocalQuotientsAreExact) {
   }
 }
 
+TEST(ScalePictureEquality, SmallTotalQuotientsAreExact) {
+  for (uint32_t total = kSmallTotalLow; total <= kSmallTotalHigh; ++total) {
+    const uint16_t magic = SmallQuotientMagic(total);
+    for (uint32_t sum = 0; sum <= 255 * total; ++sum) ASSERT_EQ(QuotientBySmallMagic(sum, magic), sum / total) << sum << " / " << total;
+  }
+}
+
 TEST(ScalePictureEquality, RealPhotographs) {
   if (!test::HaveSharedMediaFolder()) GTEST_SKIP() << "shared media folder absent";
   for (const char* name : {"jpeg_camera_420_800x532.jpg", "jpeg_camera_422_1280x960.jpg", "jpeg_420_227x149_testorig.jpg",
@@ -135,6 +142,45 @@ TEST(ScalePictureEquality, RandomPixelsAndOddSizes) {
       for (const auto& [tw, th] : std::vector<Size>{{1, 1}, {2, 3}, {5, 7}, {w, h}, {w + 1, h}, {w, h + 2}, {w * 3, h * 2},
                                                     {(w + 1) / 2, (h + 2) / 3}, {320, 240}, {320, 181}, {17, 240}}) {
         ExpectSameScaling(picture, tw, th, Describe(picture));
+      }
+    }
+  }
+}
+
+// Exact halving of an axis averages bytes directly: every width's tail, pictures too small for a
+// single vector step, the picture's last row read up to its final byte, and sizes one pixel off.
+TEST(ScalePictureEquality, HalvingAndItsNearMisses) {
+  uint32_t seed = 100;
+  for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
+    for (const auto& [w, h] : std::vector<Size>{{2, 2}, {4, 2}, {12, 4}, {14, 6}, {24, 2}, {26, 3}, {36, 8}, {38, 9}, {50, 2},
+                                                {640, 480}, {642, 482}, {644, 360}, {1280, 720}}) {
+      const BmpImage picture = RandomPicture(w, h, bits, seed++);
+      for (const auto& [tw, th] : std::vector<Size>{{w / 2, h / 2}, {w / 2, h}, {w, h / 2}, {w / 2, (h + 1) / 2 + 1},
+                                                    {w / 2 + 1, h / 2}, {std::max(w / 2 - 1, 1u), h / 2}}) {
+        ExpectSameScaling(picture, tw, th, Describe(picture));
+      }
+    }
+  }
+  ExpectSameScaling(RandomPicture(641, 480, 24, 7), 320, 240, "641x480");
+  ExpectSameScaling(RandomPicture(640, 481, 24, 8), 320, 240, "640x481");
+}
+
+// Widths whose weights reduce to small totals (steps of 1.5, 2.25, 2.5, 3, 4 source pixels, and
+// windows cut short at the far edge) take 16-bit lanes; sizes a pixel off take the general lanes.
+// Short pictures read their last row up to its end.
+TEST(ScalePictureEquality, ShortPeriodStepsAndTheirNearMisses) {
+  uint32_t seed = 200;
+  for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
+    for (const auto& [w, tw] : std::vector<Size>{{480, 320}, {481, 320}, {479, 320}, {720, 320}, {721, 320}, {800, 320},
+                                                 {960, 320}, {1280, 320}, {24, 16}, {27, 12}, {45, 20}, {100, 37}, {30, 8}}) {
+      for (const uint32_t h : {1u, 2u, 5u}) {
+        const BmpImage picture = RandomPicture(w, h, bits, seed++);
+        ExpectSameScaling(picture, tw, std::max(h / 2, 1u), Describe(picture));
+      }
+      // The same steps down the columns, in rows of 1, 8, 9 and 33 pixels.
+      for (const uint32_t h : {1u, 16u, 18u, 33u}) {
+        const BmpImage picture = RandomPicture(h, w, bits, seed++);
+        ExpectSameScaling(picture, std::max(h / 2, 1u), tw, Describe(picture));
       }
     }
   }
