@@ -137,13 +137,15 @@ void ClearSurface(Display& display) {
   display.EndDraw();
 }
 
+// A movie's header can state any size: edges beyond what 32 bits hold stop at the nearest value
+// they can hold, which lies far outside every screen.
 WindowRect PicturePlacement(uint32_t width, uint32_t height, ScreenSize screen) {
-  WindowRect rect;
-  rect.left = static_cast<int32_t>(screen.width / 2) - static_cast<int32_t>(width >> 1);
-  rect.top = static_cast<int32_t>(screen.height / 2) - static_cast<int32_t>(height / 2);
-  rect.right = rect.left + static_cast<int32_t>(width);
-  rect.bottom = rect.top + static_cast<int32_t>(height);
-  return rect;
+  const auto edge = [](int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+  };
+  const int64_t left = int64_t{screen.width / 2} - int64_t{width >> 1};
+  const int64_t top = int64_t{screen.height / 2} - int64_t{height / 2};
+  return WindowRect{edge(left), edge(top), edge(left + width), edge(top + height)};
 }
 
 // Each picture row goes to one window row, left to right. In the bottom-up bitmap a window row is

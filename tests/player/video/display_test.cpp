@@ -118,6 +118,16 @@ TEST(Display, ColumnsPastTheLastGroupOfEightAreNotDrawn) {
   }
 }
 
+TEST(Display, SizesNoScreenHoldsArePlacedWithoutOverflow) {
+  // A damaged header can state sizes up to 2^32 - 1; the edges stop at what 32 bits hold.
+  const WindowRect placed = PicturePlacement(0xFFFFFFFFu, 0x80000001u, ScreenSize{320, 240});
+  EXPECT_EQ(placed.left, 160 - 0x7FFFFFFF);
+  EXPECT_EQ(placed.right, INT32_MAX);
+  EXPECT_EQ(placed.top, 120 - 0x40000000);
+  EXPECT_EQ(placed.bottom, 120 + 0x40000001);
+  EXPECT_EQ(PicturePlacement(2, 2, ScreenSize{0xFFFFFFFFu, 0xFFFFFFFFu}).right, INT32_MAX);
+}
+
 TEST(Display, OversizedPicturesAreClippedToTheScreen) {
   RecordingPresenter presenter(320, 240);
   Display display;
