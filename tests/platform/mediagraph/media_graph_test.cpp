@@ -199,8 +199,9 @@ TEST_F(MediaGraphTest, OneDecoderThreadGivesTheSamePictures) {
     ASSERT_TRUE(many->SetPositions(frame, std::nullopt));
     ASSERT_TRUE(one->SetPositions(frame, std::nullopt));
     const auto expected = many->GetCurrentBuffer();
-    ASSERT_TRUE(expected);
-    EXPECT_EQ(one->GetCurrentBuffer(), expected) << frame;
+    const auto got = one->GetCurrentBuffer();
+    ASSERT_TRUE(expected && got);
+    EXPECT_EQ(*got, *expected) << frame;
   }
 }
 
