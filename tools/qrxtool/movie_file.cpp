@@ -53,13 +53,15 @@ void CheckIndex(const MovieFile& movie, Problems& p) {
   uint64_t expectedOffset = 0;
   for (std::size_t k = 0; k < movie.index.size(); ++k) {
     const QrxIndexEntry& e = movie.index[k];
-    const std::string at = "index entry " + Num(k) + ": ";
-    p.Check(e.frameNumber == k, at + "frame number is " + Num(e.frameNumber));
-    p.Check(e.constantTwo == 2 && e.reserved == 0, at + "constant fields are not 2 and 0");
-    p.Check(e.rawSize == rawSize, at + "raw size is " + Num(e.rawSize) + ", not " + Num(rawSize));
-    p.Check(e.frameOffset == expectedOffset,
-            at + "frame offset is " + Num(e.frameOffset) + ", not " + Num(expectedOffset) + " (frames must be back to back)");
-    p.Check(movie.FrameBytes(k).has_value(), at + "frame lies outside the file");
+    // The lines are made only for a fault: an index may hold many entries.
+    const auto fault = [&p, k](const std::string& what) { p.Check(false, "index entry " + Num(k) + ": " + what); };
+    if (e.frameNumber != k) fault("frame number is " + Num(e.frameNumber));
+    if (e.constantTwo != 2 || e.reserved != 0) fault("constant fields are not 2 and 0");
+    if (e.rawSize != rawSize) fault("raw size is " + Num(e.rawSize) + ", not " + Num(rawSize));
+    if (e.frameOffset != expectedOffset) {
+      fault("frame offset is " + Num(e.frameOffset) + ", not " + Num(expectedOffset) + " (frames must be back to back)");
+    }
+    if (!movie.FrameBytes(k).has_value()) fault("frame lies outside the file");
     expectedOffset = uint64_t{e.frameOffset} + e.codedSize;
   }
   const uint64_t end = uint64_t{h.dataOffset} + expectedOffset;
