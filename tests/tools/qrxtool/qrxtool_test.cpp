@@ -123,7 +123,9 @@ TEST_F(QrxtoolTest, VerifyReportsASharedFrameUnderEachEntry) {
     Poke32(shared, 48 + 24 * k + 16, first.frameOffset);
   }
   const auto problems = Problems(shared);
-  for (const char* label : {"frame 0: tag", "frame 2: tag", "frame 3: tag"}) EXPECT_TRUE(Mentions(problems, label)) << label;
+  for (const char* label : {"frame 0: tag", "frame 2: tag", "frame 3: tag"}) {
+    EXPECT_TRUE(Mentions(problems, label)) << label;
+  }
   EXPECT_FALSE(Mentions(problems, "frame 1: "));
 }
 
