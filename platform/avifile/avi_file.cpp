@@ -108,7 +108,8 @@ std::optional<std::vector<uint8_t>> ReadHeaderList(const std::string& path) {
       const std::streamoff end = file.tellg();
       file.seekg(here);
       const uint64_t left = here >= 0 && end > here ? static_cast<uint64_t>(end - here) : 0;
-      std::vector<uint8_t> body(static_cast<std::size_t>(std::min({uint64_t{size} - 4, uint64_t{kMaxHeaderListBytes}, left})));
+      const uint64_t length = std::min({uint64_t{size} - 4, uint64_t{kMaxHeaderListBytes}, left});
+      std::vector<uint8_t> body(static_cast<std::size_t>(length));
       file.read(reinterpret_cast<char*>(body.data()), static_cast<std::streamsize>(body.size()));
       body.resize(static_cast<std::size_t>(file.gcount()));
       return body;

@@ -59,7 +59,8 @@ void CheckIndex(const MovieFile& movie, Problems& p) {
     if (e.constantTwo != 2 || e.reserved != 0) fault("constant fields are not 2 and 0");
     if (e.rawSize != rawSize) fault("raw size is " + Num(e.rawSize) + ", not " + Num(rawSize));
     if (e.frameOffset != expectedOffset) {
-      fault("frame offset is " + Num(e.frameOffset) + ", not " + Num(expectedOffset) + " (frames must be back to back)");
+      fault("frame offset is " + Num(e.frameOffset) + ", not " + Num(expectedOffset) +
+            " (frames must be back to back)");
     }
     if (!movie.FrameBytes(k).has_value()) fault("frame lies outside the file");
     expectedOffset = uint64_t{e.frameOffset} + e.codedSize;
