@@ -102,7 +102,14 @@ std::optional<std::vector<uint8_t>> ReadHeaderList(const std::string& path) {
     const bool isList = IsFourCc(chunk, "LIST");
     if (isList && IsFourCc(std::span<const uint8_t>(chunk).subspan(8), "hdrl")) {
       if (size < 4) return std::nullopt;
-      std::vector<uint8_t> body(std::min(size - 4, kMaxHeaderListBytes));
+      // No more than the file holds: a damaged size must not cost a large cleared buffer.
+      const std::streamoff here = file.tellg();
+      file.seekg(0, std::ios::end);
+      const std::streamoff end = file.tellg();
+      file.seekg(here);
+      const uint64_t left = here >= 0 && end > here ? static_cast<uint64_t>(end - here) : 0;
+      const uint64_t length = std::min({uint64_t{size} - 4, uint64_t{kMaxHeaderListBytes}, left});
+      std::vector<uint8_t> body(static_cast<std::size_t>(length));
       file.read(reinterpret_cast<char*>(body.data()), static_cast<std::streamsize>(body.size()));
       body.resize(static_cast<std::size_t>(file.gcount()));
       return body;
@@ -142,11 +149,11 @@ Result<AviFile> AviFile::Open(const std::string& path) {
   return AviFile(path, std::move(*demuxer));
 }
 
-Result<AviFrameReader> AviFile::OpenFrameReader(uint32_t stream) {
-  if (demuxerLent_) return AviFrameReader::Open(path_, stream);
+Result<AviFrameReader> AviFile::OpenFrameReader(uint32_t stream, DecoderThreads threads) {
+  if (demuxerLent_) return AviFrameReader::Open(path_, stream, threads);
   // Nothing has read a packet from the file's own demuxer yet, so it stands where a fresh one would.
   demuxerLent_ = true;
-  return AviFrameReader::Open(demuxer_, stream);
+  return AviFrameReader::Open(demuxer_, stream, threads);
 }
 
 AviFile::AviFile(std::string path, std::shared_ptr<AviDemuxer> demuxer)

@@ -92,7 +92,7 @@ class AviFile {
   // Frame reading on a video stream (see AviFrameReader), an error of kind kUnsupported when the
   // stream is not video or has no decoder. The first reader takes over this file's own open
   // demuxer; read the stream headers and format blocks before asking for it.
-  Result<AviFrameReader> OpenFrameReader(uint32_t stream);
+  Result<AviFrameReader> OpenFrameReader(uint32_t stream, DecoderThreads threads = DecoderThreads::kAuto);
 
   static constexpr std::size_t kMaxStreamBytes = std::size_t{1} << 31;
 

@@ -332,13 +332,14 @@ struct AviFrameReader::State {
   }
 };
 
-Result<AviFrameReader> AviFrameReader::Open(const std::string& path, uint32_t stream) {
+Result<AviFrameReader> AviFrameReader::Open(const std::string& path, uint32_t stream, DecoderThreads threads) {
   auto demuxer = AviDemuxer::Open(path);
   if (!demuxer) return demuxer.error();
-  return Open(std::shared_ptr<AviDemuxer>(std::move(*demuxer)), stream);
+  return Open(std::shared_ptr<AviDemuxer>(std::move(*demuxer)), stream, threads);
 }
 
-Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream) {
+Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream,
+                                            DecoderThreads threads) {
   const std::string path = demuxer->Context()->url != nullptr ? demuxer->Context()->url : "";
   const auto refuse = [&](const char* what) {
     return MakeError(ErrorKind::kUnsupported, path, "video stream " + std::to_string(stream) + ": " + what);
@@ -361,7 +362,7 @@ Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer,
   if (!state->codec || avcodec_parameters_to_context(state->codec.get(), &coded) < 0) return refuse("no decoder");
   state->intraOnly = IsIntraOnly(parameters.codec_id);
   // Slice threads never hold a picture back, which the one-packet-one-picture path relies on.
-  state->codec->thread_count = 0;
+  state->codec->thread_count = threads == DecoderThreads::kOne ? 1 : 0;
   state->codec->thread_type = state->intraOnly ? FF_THREAD_SLICE : (FF_THREAD_FRAME | FF_THREAD_SLICE);
   if (avcodec_open2(state->codec.get(), decoder, nullptr) < 0) return refuse("no decoder");
   state->stream = stream;

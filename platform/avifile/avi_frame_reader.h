@@ -20,14 +20,20 @@ namespace reel {
 
 class AviDemuxer;
 
+// How many threads a frame reader's decoder may use: as many as the machine offers, or one (the
+// pictures are the same either way; one thread costs no thread start-up on each open).
+enum class DecoderThreads { kAuto, kOne };
+
 class AviFrameReader {
  public:
   // Opens frame reading on the stream of the file at `path`: an error of kind kUnsupported when the
   // stream is not video or has no decoder, the AVI layer's error when the file cannot be opened.
-  static Result<AviFrameReader> Open(const std::string& path, uint32_t stream);
+  static Result<AviFrameReader> Open(const std::string& path, uint32_t stream,
+                                     DecoderThreads threads = DecoderThreads::kAuto);
   // The same on a demuxer already open on the file (AviFile lends its own); it must not have read
   // any packets yet.
-  static Result<AviFrameReader> Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream);
+  static Result<AviFrameReader> Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream,
+                                     DecoderThreads threads = DecoderThreads::kAuto);
 
   AviFrameReader(AviFrameReader&&) noexcept;
   AviFrameReader& operator=(AviFrameReader&&) noexcept;

@@ -137,7 +137,7 @@ struct MediaGraph::Graph {
   int64_t StopTime() const { return FrameTime(stopFrame); }
 
   Status OpenDecoder() {
-    DecoderLimits decoderLimits{limits.quietFor, limits.packetsWithoutPicture};
+    DecoderLimits decoderLimits{limits.quietFor, limits.packetsWithoutPicture, limits.oneDecoderThread};
     auto opened = VideoDecoder::Open(path, decoderLimits);
     if (!opened) return opened.error();
     decoder = std::move(*opened);

@@ -60,7 +60,7 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::Open(const std::string& path
     return MakeError(ErrorKind::kDamaged, path, "its video parameters cannot be read");
   }
   decoder->codec_->pkt_timebase = video->time_base;
-  decoder->codec_->thread_count = 0;
+  decoder->codec_->thread_count = limits.oneDecoderThread ? 1 : 0;
   decoder->codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   const int opened = avcodec_open2(decoder->codec_, codec, nullptr);
   if (opened < 0) {

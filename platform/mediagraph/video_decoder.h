@@ -39,6 +39,9 @@ struct DecodedPicture {
 struct DecoderLimits {
   std::chrono::milliseconds quietFor{10000};  // longest a read may make no progress
   int64_t packetsWithoutPicture = 4096;       // longest run of packets that may give no picture
+  // One decoding thread instead of as many as the machine offers: the same pictures, without the
+  // threads' start-up on each opening.
+  bool oneDecoderThread = false;
 };
 
 class VideoDecoder {

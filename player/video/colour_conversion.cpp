@@ -24,9 +24,11 @@ int32_t ShiftedTerm(uint32_t wrapped) { return static_cast<int32_t>(wrapped) >> 
 
 uint32_t AsUnsigned(int16_t sample) { return static_cast<uint32_t>(int32_t{sample}); }
 
+// The clamp is written out rather than taken from std::clamp: an instrumented build may link
+// another file's copy of that template, with comparison tracing on every pixel.
 template <bool kClamp>
 std::size_t TableIndex(int32_t index) {
-  if constexpr (kClamp) index = std::clamp(index, 0, kColourTableSize - 1);
+  if constexpr (kClamp) index = index < 0 ? 0 : (index > kColourTableSize - 1 ? kColourTableSize - 1 : index);
   return static_cast<std::size_t>(index);
 }
 

@@ -29,6 +29,13 @@ void FrameDecoder::SetPictureBuffer(std::span<uint16_t> pixels) {
   height_ = 0;
 }
 
+void FrameDecoder::Reset() {
+  width_ = 0;
+  height_ = 0;
+  hasQuantTables_ = false;
+  ownPixels_.clear();  // keeps its memory; the next frame sizes it afresh, bounded as at first
+}
+
 std::span<const uint16_t> FrameDecoder::Pixels() const {
   const std::size_t count = std::size_t{PaddedWidth()} * PaddedHeight();
   if (count == 0) return {};

@@ -31,6 +31,11 @@ class FrameDecoder {
   // paddedWidth x paddedHeight pixels for its first decoded frame and never reallocates.
   void SetPictureBuffer(std::span<uint16_t> pixels);
 
+  // Forgets the picture, its size and the dequantisation tables, so that the next frame decodes
+  // exactly as on a new decoder (with the same picture buffer, if the owner gave one); the
+  // scratch memory is kept for it.
+  void Reset();
+
   // Decodes one whole coded frame. False when the frame is refused; the previous picture stays.
   bool DecodeFrame(std::span<const uint8_t> frame);
 

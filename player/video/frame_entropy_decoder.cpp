@@ -94,7 +94,7 @@ bool DecodeAcValues(const CodeTree& tree, std::span<const uint8_t> stream,
   const Symbols symbols(tree);
   BitReader reader(stream);
   for (std::size_t b = 0; b < blocks.size(); ++b) {
-    blocks[b].fill(0);
+    blocks[b] = DecodedBlock{};
     blocks[b][0] = dcValues[b];
     placed[b] = 1;  // the DC value
     if (!DecodeAcBlock(symbols, reader, blocks[b], placed[b])) return false;

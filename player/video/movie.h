@@ -75,6 +75,8 @@ class PictureHolder {
   // False when the decoder refused the frame; the previous picture stays.
   bool Decode(std::span<const uint8_t> frame) { return decoder_.DecodeFrame(frame); }
   bool HasPicture() const { return !decoder_.Pixels().empty(); }
+  // Forgets the picture and the decoder's tables, as a new holder would be; its memory is kept.
+  void Reset() { decoder_.Reset(); }
   // The picture as the movie header sizes it.
   PictureView View(uint32_t width, uint32_t height) const;
 

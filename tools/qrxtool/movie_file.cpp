@@ -5,6 +5,8 @@
 #include <iostream>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <utility>
 
 #include "common/byte_io.h"
 #include "common/symbol_counts.h"
@@ -51,13 +53,16 @@ void CheckIndex(const MovieFile& movie, Problems& p) {
   uint64_t expectedOffset = 0;
   for (std::size_t k = 0; k < movie.index.size(); ++k) {
     const QrxIndexEntry& e = movie.index[k];
-    const std::string at = "index entry " + Num(k) + ": ";
-    p.Check(e.frameNumber == k, at + "frame number is " + Num(e.frameNumber));
-    p.Check(e.constantTwo == 2 && e.reserved == 0, at + "constant fields are not 2 and 0");
-    p.Check(e.rawSize == rawSize, at + "raw size is " + Num(e.rawSize) + ", not " + Num(rawSize));
-    p.Check(e.frameOffset == expectedOffset,
-            at + "frame offset is " + Num(e.frameOffset) + ", not " + Num(expectedOffset) + " (frames must be back to back)");
-    p.Check(movie.FrameBytes(k).has_value(), at + "frame lies outside the file");
+    // The lines are made only for a fault: an index may hold many entries.
+    const auto fault = [&p, k](const std::string& what) { p.Check(false, "index entry " + Num(k) + ": " + what); };
+    if (e.frameNumber != k) fault("frame number is " + Num(e.frameNumber));
+    if (e.constantTwo != 2 || e.reserved != 0) fault("constant fields are not 2 and 0");
+    if (e.rawSize != rawSize) fault("raw size is " + Num(e.rawSize) + ", not " + Num(rawSize));
+    if (e.frameOffset != expectedOffset) {
+      fault("frame offset is " + Num(e.frameOffset) + ", not " + Num(expectedOffset) +
+            " (frames must be back to back)");
+    }
+    if (!movie.FrameBytes(k).has_value()) fault("frame lies outside the file");
     expectedOffset = uint64_t{e.frameOffset} + e.codedSize;
   }
   const uint64_t end = uint64_t{h.dataOffset} + expectedOffset;
@@ -108,6 +113,22 @@ void CheckFrameBody(std::span<const uint8_t> frame, const QrxFrameHeader& f, Pro
   const uint64_t expectedSize = kFrameFixedBytes + ac->paddedLength + uint64_t{f.dcStreamSize} + f.acStreamSize;
   p.Check(expectedSize == frame.size(),
           "parts add up to " + Num(expectedSize) + " bytes but the frame has " + Num(frame.size()));
+}
+
+// The problems of one frame as VerifyFrame gives them, decoded on `decoder` as on a new one.
+std::vector<std::string> CheckFrame(std::span<const uint8_t> frame, const std::string& label, uint32_t expectedWidth,
+                                    uint32_t expectedHeight, FrameDecoder& decoder) {
+  Problems p(label);
+  if (frame.size() < kQrxFrameHeaderSize) {
+    p.Check(false, "shorter than the 44-byte frame header (" + Num(frame.size()) + " bytes)");
+    return p.Take();
+  }
+  const QrxFrameHeader f = ReadQrxFrameHeader(frame.first<kQrxFrameHeaderSize>());
+  CheckFrameHeader(f, expectedWidth, expectedHeight, p);
+  CheckFrameBody(frame, f, p);
+  decoder.Reset();
+  p.Check(decoder.DecodeFrame(frame), "the frame does not decode");
+  return p.Take();
 }
 
 }  // namespace
@@ -168,17 +189,8 @@ std::optional<MovieFile> LoadMovieOrReport(const std::string& path) {
 
 std::vector<std::string> VerifyFrame(std::span<const uint8_t> frame, const std::string& label,
                                      uint32_t expectedWidth, uint32_t expectedHeight) {
-  Problems p(label);
-  if (frame.size() < kQrxFrameHeaderSize) {
-    p.Check(false, "shorter than the 44-byte frame header (" + Num(frame.size()) + " bytes)");
-    return p.Take();
-  }
-  const QrxFrameHeader f = ReadQrxFrameHeader(frame.first<kQrxFrameHeaderSize>());
-  CheckFrameHeader(f, expectedWidth, expectedHeight, p);
-  CheckFrameBody(frame, f, p);
   FrameDecoder decoder;
-  p.Check(decoder.DecodeFrame(frame), "the frame does not decode");
-  return p.Take();
+  return CheckFrame(frame, label, expectedWidth, expectedHeight, decoder);
 }
 
 std::vector<std::string> VerifyMovie(const MovieFile& movie) {
@@ -186,12 +198,17 @@ std::vector<std::string> VerifyMovie(const MovieFile& movie) {
   CheckMovieHeader(movie.header, movie.bytes.size(), movie.index.size(), p);
   CheckIndex(movie, p);
   std::vector<std::string> lines = p.Take();
+  // Entries that point at the same bytes have the same problems: each distinct frame is checked
+  // once (one decoder, reset before each frame) and its lines repeated under each entry's label.
+  std::map<std::pair<const uint8_t*, std::size_t>, std::vector<std::string>> checked;
+  FrameDecoder decoder;
   for (std::size_t k = 0; k < movie.index.size(); ++k) {
     const auto frame = movie.FrameBytes(k);
     if (!frame) continue;  // reported with the index
-    for (std::string& line : VerifyFrame(*frame, "frame " + Num(k) + ": ", movie.header.width, movie.header.height)) {
-      lines.push_back(std::move(line));
-    }
+    auto [found, isNew] = checked.try_emplace({frame->data(), frame->size()});
+    if (isNew) found->second = CheckFrame(*frame, "", movie.header.width, movie.header.height, decoder);
+    const std::string label = "frame " + Num(k) + ": ";
+    for (const std::string& line : found->second) lines.push_back(label + line);
   }
   return lines;
 }

@@ -41,7 +41,8 @@ void CheckDib(const std::vector<uint8_t>& dib, uint32_t leadingBytes) {
 }
 
 void ReadPictures(reel::AviFile& file, uint32_t stream) {
-  auto reader = file.OpenFrameReader(stream);
+  // One decoder thread: the pictures are the same, without threads started for every input.
+  auto reader = file.OpenFrameReader(stream, reel::DecoderThreads::kOne);
   if (!reader) return;
   constexpr uint32_t kVisits[] = {0, 1, 3, 2, 0};
   for (const uint32_t position : kVisits) {

@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr reel::GraphLimits kLimits{std::chrono::milliseconds(1000), 64};
+// One decoding thread: the same pictures, without threads started for every input.
+constexpr reel::GraphLimits kLimits{std::chrono::milliseconds(1000), 64, true};
 
 void TakePicture(reel::MediaGraph& graph) {
   const auto picture = graph.GetCurrentBuffer(4);

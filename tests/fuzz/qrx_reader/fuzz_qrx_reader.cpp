@@ -4,7 +4,8 @@
 //
 // Each distinct frame is decoded and drawn once, at its first visit: decoding the same bytes again
 // would only repeat the work (the frame decoder has a harness of its own). The display is opened
-// once, as the player opens it once for every movie it plays; the picture is the movie's own.
+// once, as the player opens it once for every movie it plays; the picture holder is reset for each
+// movie, so that no picture or table carries over from one input to the next.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   static reel::Display display;
   static const bool displayOpen = display.Open(&presenter);
   (void)displayOpen;
-  reel::PictureHolder picture;
+  static reel::PictureHolder picture;  // one for every movie, reset to be as new: its memory is reused
+  picture.Reset();
   const uint32_t count = reader->FrameCount();
   const uint32_t visits[] = {0, 1, 2, 5, 3, count - 1, count / 2, 0, count};
   std::vector<uint32_t> decoded;

@@ -105,6 +105,19 @@ TEST_F(AviFileTest, FramesAskedForOutOfOrderAndRoomInFront) {
   EXPECT_FALSE(AviFrameReader::Open(path, 1));  // the sound stream has no pictures
 }
 
+// One decoder thread gives the same pictures as many, in order and out of it.
+TEST_F(AviFileTest, OneDecoderThreadGivesTheSamePictures) {
+  const std::string path = MakeClip("threads.avi", "mpeg4 -bf 2");
+  auto many = AviFrameReader::Open(path, 0);
+  auto one = AviFrameReader::Open(path, 0, DecoderThreads::kOne);
+  ASSERT_TRUE(many && one);
+  for (const uint32_t position : {0u, 1u, 5u, 9u, 2u, 7u}) {
+    const auto expected = many->GetFrame(position);
+    ASSERT_TRUE(expected) << position;
+    EXPECT_EQ(one->GetFrame(position), expected) << position;
+  }
+}
+
 // The file opened for the stream headers serves the first frame reader; it must deliver exactly
 // the pictures of a reader opened afresh, and later readers open the file again.
 TEST_F(AviFileTest, TheFilesOwnReaderMatchesAFreshOne) {

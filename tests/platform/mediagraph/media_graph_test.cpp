@@ -187,6 +187,24 @@ TEST_F(MediaGraphTest, PositionsAbsolutelyForwardsAndBackwards) {
   EXPECT_EQ(graph->StopPosition(TimeFormat::kFrame), 29);
 }
 
+// One decoding thread gives the same pictures as many, wherever the graph is positioned.
+TEST_F(MediaGraphTest, OneDecoderThreadGivesTheSamePictures) {
+  const std::string path = Make({"threads.mp4", 66, 48, "25", 20, "-c:v libx264 -bf 3 -g 10 -crf 10 -pix_fmt yuv420p"});
+  GraphLimits oneThread;
+  oneThread.oneDecoderThread = true;
+  auto many = MediaGraph::Render(path);
+  auto one = MediaGraph::Render(path, oneThread);
+  ASSERT_TRUE(many && one);
+  for (const int64_t frame : {0, 13, 4, 19}) {
+    ASSERT_TRUE(many->SetPositions(frame, std::nullopt));
+    ASSERT_TRUE(one->SetPositions(frame, std::nullopt));
+    const auto expected = many->GetCurrentBuffer();
+    const auto got = one->GetCurrentBuffer();
+    ASSERT_TRUE(expected && got);
+    EXPECT_EQ(*got, *expected) << frame;
+  }
+}
+
 TEST_F(MediaGraphTest, RefusesCallsOutsideTheirRange) {
   const std::string path = Make({"small.mkv", 32, 32, "25", 5, "-c:v mpeg4 -q:v 2"});
   auto graph = MediaGraph::Render(path);

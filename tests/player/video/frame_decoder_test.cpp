@@ -243,6 +243,20 @@ TEST(FrameDecoder, OwnBufferIsSizedByTheFirstDecodedFrameAndNeverGrows) {
   EXPECT_EQ(fresh.Width(), 32u);
 }
 
+// A reset decoder decodes as a new one: no picture, no tables to lend a frame without its own,
+// and its own buffer sized afresh by the next frame, however large the last one was.
+TEST(FrameDecoder, ResetDecodesAsANewDecoder) {
+  FrameDecoder decoder;
+  ASSERT_TRUE(decoder.DecodeFrame(SampleFrame(32, 32)));
+  decoder.Reset();
+  EXPECT_TRUE(decoder.Pixels().empty());
+  EXPECT_EQ(decoder.Width(), 0u);
+  EXPECT_FALSE(decoder.DecodeFrame(WithoutTables(SampleFrame(32, 32))));
+  const auto larger = SampleFrame(64, 48, 3);
+  ASSERT_TRUE(decoder.DecodeFrame(larger));  // 3,072 pixels, more than the first frame's 1,024
+  EXPECT_TRUE(PixelsOf(decoder) == ExpectedPicture(larger));
+}
+
 TEST(FrameDecoder, HugeFrameWithoutOwnerBufferIsRefused) {
   // 4,080 x 16 pixels are 255 macroblocks; 65,535 x 1,024 would be 266,240.
   HandFrame frame = ValidHandFrame();

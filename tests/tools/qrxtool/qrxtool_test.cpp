@@ -112,6 +112,23 @@ TEST_F(QrxtoolTest, VerifyNamesEachDamage) {
   EXPECT_NE(r.output.find(Path("bad.qrx") + ": index entry 2"), std::string::npos) << r.output;
 }
 
+// Entries that point at one frame are each reported with that frame's problems.
+TEST_F(QrxtoolTest, VerifyReportsASharedFrameUnderEachEntry) {
+  auto shared = good_;
+  const uint32_t dataOffset = 48 + 24 * 4;
+  shared[dataOffset] = 'X';  // frame 0's tag
+  const QrxIndexEntry first = ReadQrxIndexEntry(std::span<const uint8_t>(good_).subspan(48).first<24>());
+  for (std::size_t k = 2; k < 4; ++k) {  // entries 2 and 3 point at frame 0 too
+    Poke32(shared, 48 + 24 * k + 4, first.codedSize);
+    Poke32(shared, 48 + 24 * k + 16, first.frameOffset);
+  }
+  const auto problems = Problems(shared);
+  for (const char* label : {"frame 0: tag", "frame 2: tag", "frame 3: tag"}) {
+    EXPECT_TRUE(Mentions(problems, label)) << label;
+  }
+  EXPECT_FALSE(Mentions(problems, "frame 1: "));
+}
+
 TEST_F(QrxtoolTest, BadInputGetsOneLineNamingTheFile) {
   const std::string missing = Path("missing.qrx");
   test::CommandResult r = RunQrxtool("info " + missing);
