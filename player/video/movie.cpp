@@ -16,8 +16,8 @@ constexpr uint32_t kNoFrame = 0xFFFFFFFF;
 // movie looks again after this long.
 constexpr std::chrono::milliseconds kSoundStartPoll{5};
 // The longest wait a movie asks for, so that a clock that jumps (a sound device that stalled and
-// caught up, a sleep that overran on a busy machine) is followed within a few milliseconds.
-constexpr std::chrono::milliseconds kLongestWait{10};
+// caught up) is followed soon.
+constexpr std::chrono::milliseconds kLongestWait{100};
 // The sound's clock stands still when the device takes its next sound late, and then jumps ahead;
 // while it lags behind the tick count by more than the slack, the movie looks again this often,
 // so that the jump is followed at once.
