@@ -28,7 +28,7 @@ case $# in
   0) ;;
   1)
     case "$1" in
-      --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+      --fuzz) packages+=(clang libclang-rt-14-dev time procps) ;;
       -h|--help) usage; exit 0 ;;
       *) echo "scripts/install-deps.sh: unknown argument: $1" >&2; usage; exit 2 ;;
     esac
