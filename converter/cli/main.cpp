@@ -17,7 +17,7 @@
 #include "converter/cli/cli_options.h"
 #include "converter/cli/job_count.h"
 #include "converter/cli/job_runner.h"
-#include "converter/cli/stop_signals.h"
+#include "converter/engine/stop_signals.h"
 #include "converter/engine/job_memory.h"
 
 namespace reel {

@@ -1,10 +1,33 @@
 #include "converter/front/reelpack_app.h"
 
+#include <QDialog>
+
 #include "converter/engine/job_memory.h"
+#include "converter/engine/stop_signals.h"
 #include "converter/front/app_icon.h"
 #include "converter/front/reelpack_dlg.h"
+#include "converter/front/stop_signal_watch.h"
 
 namespace reel {
+
+int RunDialog(CReelpackDlg& dialog) {
+  int caught = 0;
+  const StopSignalWatch watch([&dialog, &caught](int signal) {
+    if (caught != 0) return;
+    caught = signal;
+    // A window open over the dialog (the file chooser) closes first, so that its loop ends too;
+    // closing the dialog collects a running job.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      auto* other = qobject_cast<QDialog*>(window);
+      if (other != nullptr && other != &dialog && other->isVisible()) other->reject();
+    }
+    dialog.reject();
+  });
+  dialog.exec();
+  return caught != 0 ? ExitStatusForSignal(caught) : 0;
+}
+
+CReelpackApp::SignalsTakenOver::SignalsTakenOver() { TakeOverSignals(); }
 
 CReelpackApp::CReelpackApp(int& argc, char** argv) : application_(argc, argv) {
   QApplication::setApplicationName(QStringLiteral("reelforge"));
@@ -16,8 +39,7 @@ CReelpackApp::CReelpackApp(int& argc, char** argv) : application_(argc, argv) {
 
 int CReelpackApp::Run() {
   CReelpackDlg dialog;
-  dialog.exec();
-  return 0;
+  return RunDialog(dialog);
 }
 
 }  // namespace reel

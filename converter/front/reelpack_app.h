@@ -1,10 +1,21 @@
 // CReelpackApp: the Reelforge program. It runs the dialog as its main window and ends when the
 // dialog closes; nothing is read or remembered between runs.
+//
+// A stop signal (SIGINT, SIGTERM, SIGHUP) closes the dialog as Close would: a running job is
+// stopped and removes the files it had begun, and the program ends with status 128 + the signal's
+// number. A write past a file-size limit fails rather than killing the program (SIGXFSZ is
+// ignored), so the job reports it and leaves nothing behind.
 #pragma once
 
 #include <QApplication>
 
 namespace reel {
+
+class CReelpackDlg;
+
+// Shows `dialog` until it closes or a stop signal comes; 0, or 128 + the signal's number. The
+// stop signals must already be blocked (TakeOverSignals).
+int RunDialog(CReelpackDlg& dialog);
 
 class CReelpackApp {
  public:
@@ -15,6 +26,12 @@ class CReelpackApp {
   int Run();
 
  private:
+  // Blocks the stop signals before Qt starts any thread, so that every thread inherits the mask.
+  struct SignalsTakenOver {
+    SignalsTakenOver();
+  };
+
+  SignalsTakenOver signals_;
   QApplication application_;
 };
 

@@ -1,16 +1,24 @@
 // Real conversions started from the dialog: the progress it shows, the job collected on the tick
-// after it finishes, the same files as reelforge-cli makes, and a close in the middle that leaves
-// nothing behind.
+// after it finishes, the same files as reelforge-cli makes, and a close or a stop signal in the
+// middle that leaves nothing behind.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <set>
+#include <thread>
 #include <string_view>
 
+#include "converter/engine/stop_signals.h"
+#include "converter/front/reelpack_app.h"
 #include "front_test_support.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/file_bytes.h"
@@ -140,6 +148,85 @@ TEST_F(DialogConversionTest, ClosingDuringAConversionStopsItAndLeavesNothingBehi
   EXPECT_EQ(dialog.CurrentJob(), nullptr);
   EXPECT_TRUE(output_.Names().empty());
   EXPECT_TRUE(test::ReadAllBytes(clip) == sourceBytes);
+}
+
+// The stop signals blocked on this thread for a test, as the program blocks them on all of its.
+class BlockedStopSignals {
+ public:
+  BlockedStopSignals() {
+    const sigset_t stopSignals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous_);
+  }
+  ~BlockedStopSignals() {
+    // A signal still pending would be delivered once unblocked: take it first.
+    while (WaitForStopSignal(0) != 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  BlockedStopSignals(const BlockedStopSignals&) = delete;
+  BlockedStopSignals& operator=(const BlockedStopSignals&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
+TEST_F(DialogConversionTest, AStopSignalDuringAConversionStopsItAndLeavesNothingBehind) {
+  const std::string clip = MakeClip("long.avi", "640x480", 20);
+  const std::vector<uint8_t> sourceBytes = test::ReadAllBytes(clip);
+  const test::CurrentFolder current(output_.Path());
+  const BlockedStopSignals blocked;
+  test::WatchedDialog dialog;
+  dialog.ChooseSource(QString::fromStdString(clip));
+  bool sent = false;
+  int framesWhenSent = 0;
+  QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(Control<QPushButton>(dialog, kIdStart), Qt::LeftButton); });
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
+    if (sent || dialog.lastJob == nullptr || dialog.lastJob->framesDone.load() < 5) return;
+    sent = true;
+    framesWhenSent = static_cast<int>(dialog.lastJob->framesDone.load());
+    EXPECT_EQ(dialog.lastJob->finished.load(), 0) << "the clip converted too fast to be stopped in the middle";
+    EXPECT_FALSE(output_.Names().empty());  // the job's files under their temporary names
+    pthread_kill(pthread_self(), SIGTERM);
+  });
+  poll.start(20);
+
+  EXPECT_EQ(RunDialog(dialog), ExitStatusForSignal(SIGTERM));
+  EXPECT_TRUE(sent);
+  EXPECT_GE(framesWhenSent, 5);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.CurrentJob(), nullptr);
+  EXPECT_TRUE(output_.Names().empty());
+  EXPECT_TRUE(test::ReadAllBytes(clip) == sourceBytes);
+}
+
+TEST_F(DialogConversionTest, AStopSignalAlsoClosesAWindowOpenOverTheDialog) {
+  const BlockedStopSignals blocked;
+  test::WatchedDialog dialog;
+  QDialog chooser(&dialog);
+  bool chooserClosed = false;
+  QTimer::singleShot(0, &dialog, [&] {
+    QTimer::singleShot(20, &chooser, [] { pthread_kill(pthread_self(), SIGINT); });
+    chooser.exec();  // as the file chooser runs its own loop over the dialog
+    chooserClosed = true;
+  });
+  EXPECT_EQ(RunDialog(dialog), ExitStatusForSignal(SIGINT));
+  EXPECT_TRUE(chooserClosed);
+}
+
+// The program as a whole: the signal reaches no thread of Qt's that would let it kill the
+// process, and the program ends with the conventional status.
+TEST(ReelforgeProgram, EndsWithTheSignalsStatusOnSigterm) {
+  const std::string program = REEL_DIALOG;
+  char* arguments[] = {const_cast<char*>(program.c_str()), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, arguments, environ), 0) << program;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the window is up and idle
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), ExitStatusForSignal(SIGTERM));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-#include "converter/cli/stop_signals.h"
+#include "converter/engine/stop_signals.h"
 
 #include <pthread.h>
+#include <sys/signalfd.h>
 
 #include <ctime>
 
@@ -20,6 +21,11 @@ void TakeOverSignals() {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+}
+
+int OpenStopSignalDescriptor() {
+  const sigset_t signals = StopSignals();
+  return signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
 }
 
 int WaitForStopSignal(long milliseconds) {
