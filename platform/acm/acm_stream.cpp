@@ -16,6 +16,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 }
@@ -154,6 +155,9 @@ Framing FramingFor(const AudioFormat& format, AVCodecID codec) {
 
 // A decoder opened for the source format, or null when none exists or it refuses the parameters.
 CodecContextPtr OpenDecoder(const AudioFormat& source, AVCodecID codecId) {
+  // A damaged stream is reported as a failed conversion; the decoder's own messages would only
+  // interleave with the program's.
+  av_log_set_level(AV_LOG_QUIET);
   const AVCodec* codec = avcodec_find_decoder(codecId);
   if (codec == nullptr) return nullptr;
   CodecContextPtr context(avcodec_alloc_context3(codec));
