@@ -3,12 +3,15 @@
 // so a soundtrack of any length takes the same small amount of memory. The bytes are those the
 // whole-block path (read whole, convert whole, encode whole, one write) gives. The work runs on the
 // sound task's thread while the frames are coded; the job's thread takes its result in turn.
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <utility>
 
 #include "converter/audio/audio_file_writer.h"
 #include "converter/audio/mp3_encoder.h"
+#include "converter/audio/pcm_conversion.h"
 #include "converter/audio/soundtrack_extraction.h"
 #include "converter/engine/job_run.h"
 #include "converter/engine/mj_sound.h"
@@ -53,9 +56,12 @@ class CompanionWriter {
   EncodedOutput Output(const SoundTask::StopCheck& stopped) {
     return [this, &stopped](std::span<const uint8_t> bytes) -> Status {
       if (stopped()) return MakeError(ErrorKind::kStopped, staged_.FinalPath(), "encoding the soundtrack was stopped");
+      errno = 0;
       if (!file_.Write(bytes)) {
+        const int cause = errno;
         writeFailed_ = true;
-        return MakeError(ErrorKind::kCannotWrite, staged_.FinalPath(), "cannot write the companion file");
+        return MakeError(ErrorKind::kCannotWrite, staged_.FinalPath(),
+                         std::string("cannot write the companion file") + (cause != 0 ? std::string(": ") + std::strerror(cause) : ""));
       }
       return {};
     };
