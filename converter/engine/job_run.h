@@ -13,8 +13,6 @@
 #include <vector>
 
 #include "common/result.h"
-#include "converter/audio/audio_outcome.h"
-#include "converter/audio/pcm_conversion.h"
 #include "converter/coder/bmp_image.h"
 #include "converter/engine/conversion_job.h"
 #include "converter/engine/frame_timing.h"
