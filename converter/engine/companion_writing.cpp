@@ -1,15 +1,20 @@
-// The companion file of an AVI or media-framework source, made in pieces: the sound stream is read,
-// converted and encoded a little at a time and the encoder's stream is written as it comes, so a
-// soundtrack of any length takes the same small amount of memory. The bytes are those the
+// The companion file of every source, AVI, ".mj" or media-framework, made in pieces: the sound is
+// read, converted and encoded a little at a time and the encoder's stream is written as it comes,
+// so a soundtrack of any length takes the same small amount of memory. The bytes are those the
 // whole-block path (read whole, convert whole, encode whole, one write) gives. The work runs on the
 // sound task's thread while the frames are coded; the job's thread takes its result in turn.
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 
 #include "converter/audio/audio_file_writer.h"
 #include "converter/audio/mp3_encoder.h"
+#include "converter/audio/pcm_conversion.h"
 #include "converter/audio/soundtrack_extraction.h"
 #include "converter/engine/job_run.h"
+#include "converter/engine/mj_sound.h"
 #include "platform/acm/acm_stream.h"
 #include "platform/acm/wave_format.h"
 
@@ -51,9 +56,12 @@ class CompanionWriter {
   EncodedOutput Output(const SoundTask::StopCheck& stopped) {
     return [this, &stopped](std::span<const uint8_t> bytes) -> Status {
       if (stopped()) return MakeError(ErrorKind::kStopped, staged_.FinalPath(), "encoding the soundtrack was stopped");
+      errno = 0;
       if (!file_.Write(bytes)) {
+        const int cause = errno;
         writeFailed_ = true;
-        return MakeError(ErrorKind::kCannotWrite, staged_.FinalPath(), "cannot write the companion file");
+        return MakeError(ErrorKind::kCannotWrite, staged_.FinalPath(),
+                         std::string("cannot write the companion file") + (cause != 0 ? std::string(": ") + std::strerror(cause) : ""));
       }
       return {};
     };
@@ -81,10 +89,38 @@ void AddOutcomeWarning(CompanionResult& result, AudioOutcome outcome, const char
   }
 }
 
+// What an error of the sound's source (not a failed write, not a stop) does to the job.
+enum class SourceFailure { kEndsJob, kLeavesNoCompanion };
+
+using PiecesEncoding = std::function<Result<AudioOutcome>(const EncodedOutput& output)>;
+
+// Encodes into the staged companion file `finalPath` as the encoder's bytes come. On success the
+// file and the encoder's outcome go into `result`; otherwise its status or a warning says why.
+void EncodeCompanion(const std::string& finalPath, const char* encoderName, SourceFailure failure,
+                     const PiecesEncoding& encode, const SoundTask::StopCheck& stopped, CompanionResult& result) {
+  Result<CompanionWriter> writer = CompanionWriter::Create(finalPath);
+  if (!writer) {
+    result.status = writer.error();
+    return;
+  }
+  const Result<AudioOutcome> outcome = encode(writer->Output(stopped));
+  if (!outcome) {
+    if (failure == SourceFailure::kLeavesNoCompanion && !writer->WriteFailed() &&
+        outcome.kind() != ErrorKind::kStopped) {
+      result.warnings.push_back("no companion file: " + outcome.error().message);
+    } else {
+      result.status = outcome.error();
+    }
+    return;
+  }
+  AddOutcomeWarning(result, *outcome, encoderName);
+  writer->Finish(result);
+}
+
 }  // namespace
 
 // A soundtrack that cannot be read or decoded at all: its (empty) MP3 through the whole-block path.
-CompanionResult CWavFileMake::Run::EmptyAviCompanion(CompanionResult result, const WAVEFORMATEX& format) const {
+CompanionResult CWavFileMake::Run::EmptyCompanion(CompanionResult result, const WAVEFORMATEX& format) const {
   const EncodedAudio encoded = EncodeMp3({}, format, settings_.audioBitRateIndex,
                                          settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo);
   AddOutcomeWarning(result, encoded.outcome, "MP3");
@@ -112,11 +148,11 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
   const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
   if (!format) {
     result.warnings.push_back(label + " has no usable format; its companion file is empty");
-    return EmptyAviCompanion(std::move(result), target);
+    return EmptyCompanion(std::move(result), target);
   }
   if (!file.ReadStreamPieces(stream.index)) {
     result.warnings.push_back(label + " cannot be read; its companion file is empty");
-    return EmptyAviCompanion(std::move(result), target);
+    return EmptyCompanion(std::move(result), target);
   }
   // A PCM stream passes as it is; any other is decoded to the PCM format the converter suggests.
   const bool decode = format->wave.formatTag != kWaveFormatPcm;
@@ -128,7 +164,7 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
     pcmFormat = suggested;
     if (!AcmStream::Open(*format, suggested, kAcmStreamOpenNonRealtime)) {
       result.warnings.push_back(label + " cannot be converted to PCM; its companion file is empty");
-      return EmptyAviCompanion(std::move(result), suggested);
+      return EmptyCompanion(std::move(result), suggested);
     }
   }
   const uint32_t index = stream.index;
@@ -145,19 +181,27 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
     return decoded;
   };
 
-  Result<CompanionWriter> writer = CompanionWriter::Create(OutputName(".mp3"));
-  if (!writer) {
-    result.status = writer.error();
-    return result;
-  }
-  const Result<AudioOutcome> outcome =
-      EncodeMp3Pieces(open, pcmFormat, settings_.audioBitRateIndex, highRate, stereo, writer->Output(stopped));
-  if (!outcome) {
-    result.status = outcome.error();
-    return result;
-  }
-  AddOutcomeWarning(result, *outcome, "MP3");
-  writer->Finish(result);
+  EncodeCompanion(OutputName(".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
+    return EncodeMp3Pieces(open, pcmFormat, settings_.audioBitRateIndex, highRate, stereo, output);
+  }, stopped, result);
+  return result;
+}
+
+// The sound of a ".mj" file read again through a handle of its own, twice over: the MP3 module is
+// told the length of the sound it gets, which is known only once the sound has gone through the
+// rate and channel conversion. Only the sound bytes are read, and from the system's cache.
+CompanionResult CWavFileMake::Run::MjCompanion(const MjSoundPlan& plan, const SoundTask::StopCheck& stopped) const {
+  CompanionResult result;
+  result.warnings = plan.warnings;
+  const bool highRate = settings_.audioRate == AudioRate::k44100;
+  const bool stereo = settings_.channels == Channels::kStereo;
+  if (!plan.layout.format) return EmptyCompanion(std::move(result), CompanionTargetFormat(highRate, stereo));
+  const std::string& path = settings_.sourcePath;
+  const MjSoundLayout& layout = plan.layout;
+  const SoundPiecesOpener open = [&path, &layout, &stopped] { return OpenMjSoundPieces(path, layout, stopped); };
+  EncodeCompanion(OutputName(".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
+    return EncodeMp3Pieces(open, *layout.format, settings_.audioBitRateIndex, highRate, stereo, output);
+  }, stopped, result);
   return result;
 }
 
@@ -172,23 +216,10 @@ CompanionResult CWavFileMake::Run::MediaCompanion(const SoundTask::StopCheck& st
   }
   if (!*source) return result;
   const bool ogg = sound.encoderChoice == kEncoderOgg;
-  Result<CompanionWriter> writer = CompanionWriter::Create(OutputName(ogg ? ".ogg" : ".mp3"));
-  if (!writer) {
-    result.status = writer.error();
-    return result;
-  }
-  const Result<AudioOutcome> outcome = EncodeSoundtrackPieces(**source, sound, writer->Output(stopped));
-  if (!outcome) {
-    // A soundtrack that fails on the way leaves no companion, as one that cannot be read at all.
-    if (writer->WriteFailed() || outcome.kind() == ErrorKind::kStopped) {
-      result.status = outcome.error();
-    } else {
-      result.warnings.push_back("no companion file: " + outcome.error().message);
-    }
-    return result;
-  }
-  AddOutcomeWarning(result, *outcome, ogg ? "Ogg" : "MP3");
-  writer->Finish(result);
+  // A soundtrack that fails on the way leaves no companion, as one that cannot be read at all.
+  EncodeCompanion(OutputName(ogg ? ".ogg" : ".mp3"), ogg ? "Ogg" : "MP3", SourceFailure::kLeavesNoCompanion,
+                  [&](const EncodedOutput& output) { return EncodeSoundtrackPieces(**source, sound, output); },
+                  stopped, result);
   return result;
 }
 

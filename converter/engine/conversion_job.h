@@ -91,9 +91,9 @@ class CWavFileMake : public CWinThreadMaster {
   const JobSettings& Settings() const { return settings_; }
 
   // Frames are read on one thread and scaled and coded on `coders` others while the job's thread
-  // appends them, and the soundtrack of an AVI or media-framework source is encoded on one more
-  // meanwhile; 0 runs everything on the job's thread alone, the sound after the frames. The movie
-  // and the companion are the same either way. The default is FramePipeline::DefaultCoders().
+  // appends them, and the soundtrack is encoded on one more meanwhile; 0 runs everything on the
+  // job's thread alone, the sound after the frames. The movie and the companion are the same
+  // either way. The default is FramePipeline::DefaultCoders().
   void SetFrameCoders(unsigned coders) { frameCoders_ = coders; }
   // Valid once `finished` reads 1.
   const JobReport& Report() const { return report_; }

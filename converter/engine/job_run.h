@@ -1,7 +1,7 @@
 // One run of the conversion job's body, internal to the engine: the job's settings and progress,
 // and the report being built. Its stages live in the files named for them: conversion_job.cpp
-// (the first steps and the choice of source), avi_job.cpp, mj_job.cpp, media_graph_job.cpp and
-// movie_writing.cpp (the frame loops and the companion file).
+// (the first steps and the choice of source), avi_job.cpp, mj_job.cpp, media_graph_job.cpp,
+// movie_writing.cpp (the frame loops) and companion_writing.cpp (the companion files).
 //
 // Every stage returns a Status; the first error ends the run and becomes the report's text.
 #pragma once
@@ -13,11 +13,10 @@
 #include <vector>
 
 #include "common/result.h"
-#include "converter/audio/audio_outcome.h"
-#include "converter/audio/pcm_conversion.h"
 #include "converter/coder/bmp_image.h"
 #include "converter/engine/conversion_job.h"
 #include "converter/engine/frame_timing.h"
+#include "converter/engine/mj_sound.h"
 #include "converter/engine/sound_task.h"
 #include "converter/engine/staged_output.h"
 #include "platform/acm/wave_format.h"
@@ -25,7 +24,6 @@
 
 namespace reel {
 
-class MjFile;
 class MovieBuilder;
 
 // Thrown by a picture source whose source can give no more pictures at all (a wait that ran out):
@@ -68,8 +66,14 @@ class CWavFileMake::Run {
   Status VideoSteps(StreamEntry& stream);
 
   // mj_job.cpp
+  // What a ".mj" companion is made from: where the sound lies, and the warnings that gives, in
+  // the order the job reports them.
+  struct MjSoundPlan {
+    MjSoundLayout layout;
+    std::vector<std::string> warnings;
+  };
   Status RunMj();
-  PcmSoundtrack MjSound(MjFile& mj);
+  static MjSoundPlan PlanMjSound(const MjFile& mj);
 
   // media_graph_job.cpp
   Status RunMediaGraph();
@@ -81,15 +85,13 @@ class CWavFileMake::Run {
   Status PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
   Status ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
   void ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const StagedOutput& file);
-  // The whole-block companion, for the ".mj" job.
-  Status WriteCompanion(const PcmSoundtrack& pcm);
-  Status WriteEncodedCompanion(const EncodedAudio& encoded, const char* extension, const char* encoderName);
 
   // companion_writing.cpp: the companions made in pieces, on the sound task. The work functions
   // touch nothing of the run but its settings, so they may run beside the frame loop.
   CompanionResult AviCompanion(const AviFile& file, const StreamEntry& stream, const SoundTask::StopCheck& stopped) const;
-  CompanionResult EmptyAviCompanion(CompanionResult result, const WAVEFORMATEX& format) const;
+  CompanionResult MjCompanion(const MjSoundPlan& plan, const SoundTask::StopCheck& stopped) const;
   CompanionResult MediaCompanion(const SoundTask::StopCheck& stopped) const;
+  CompanionResult EmptyCompanion(CompanionResult result, const WAVEFORMATEX& format) const;
   Status TakeCompanion(SoundTask& task);
   // Whether the sound is encoded on a thread of its own while the frames are coded.
   bool SoundOverlaps() const;

@@ -93,13 +93,26 @@ std::optional<std::vector<uint8_t>> MjFile::Picture(uint32_t chunk) {
   return ReadRange(start, end);
 }
 
-std::optional<std::vector<uint8_t>> MjFile::Sound(uint32_t chunk) {
+std::optional<std::pair<uint64_t, uint64_t>> MjFile::SoundBounds(uint32_t chunk) const {
   if (chunk >= index_.size()) return std::nullopt;
   const MjIndexEntry& entry = index_[chunk];
   const int64_t length = int64_t{entry.pictureStart} - int64_t{entry.chunkStart} - int64_t{header_.gapSize};
   if (length < 0) return std::nullopt;
   const uint64_t start = uint64_t{header_.baseOffset} + entry.chunkStart;
-  return ReadRange(start, start + static_cast<uint64_t>(length));
+  if (start + static_cast<uint64_t>(length) > fileSize_) return std::nullopt;
+  return std::pair{start, static_cast<uint64_t>(length)};
+}
+
+std::optional<std::vector<uint8_t>> MjFile::Sound(uint32_t chunk) {
+  const auto bounds = SoundBounds(chunk);
+  if (!bounds) return std::nullopt;
+  return ReadRange(bounds->first, bounds->first + bounds->second);
+}
+
+std::optional<uint64_t> MjFile::SoundSize(uint32_t chunk) const {
+  const auto bounds = SoundBounds(chunk);
+  if (!bounds) return std::nullopt;
+  return bounds->second;
 }
 
 std::vector<uint8_t> MjHeaderBytes(const MjHeader& header) {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/result.h"
@@ -34,6 +35,8 @@ struct MjHeader {
   uint32_t baseOffset = 0;
   uint32_t indexOffset = 0;
   uint32_t gapSize = 0;  // bytes between a chunk's sound and its picture
+
+  friend bool operator==(const MjHeader&, const MjHeader&) = default;
 };
 
 struct MjIndexEntry {
@@ -59,10 +62,15 @@ class MjFile {
   // Chunk e's sound bytes (possibly none), or nothing when they lie outside the file or would
   // end after the picture starts.
   std::optional<std::vector<uint8_t>> Sound(uint32_t chunk);
+  // The number of chunk e's sound bytes, from the index alone; nothing when Sound(e) would find
+  // them out of bounds.
+  std::optional<uint64_t> SoundSize(uint32_t chunk) const;
 
  private:
   MjFile(std::ifstream file, uint64_t fileSize, MjHeader header, std::vector<MjIndexEntry> index);
   std::optional<std::vector<uint8_t>> ReadRange(uint64_t start, uint64_t end);
+  // Where chunk e's sound starts in the file, and its size; nothing when out of bounds.
+  std::optional<std::pair<uint64_t, uint64_t>> SoundBounds(uint32_t chunk) const;
 
   std::ifstream file_;
   uint64_t fileSize_ = 0;

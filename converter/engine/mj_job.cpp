@@ -1,5 +1,7 @@
-// The ".mj" job: header, index, the chunks' pictures through the frame loop, then the chunks'
-// sound as one companion file.
+// The ".mj" job: header, index, the chunks' pictures through the frame loop, and the chunks' sound
+// as the companion MP3 file. The sound is read, converted and encoded in pieces on the sound task
+// (companion_writing.cpp), beside the frame loop when the frames are coded on threads of their
+// own, else after it; either way its warnings and its file follow the movie's.
 #include <string>
 
 #include "converter/engine/job_run.h"
@@ -30,6 +32,13 @@ Status CWavFileMake::Run::RunMj() {
   if (Status free = RefuseOutputOverSource(".qrx"); !free) return free;
   if (Status free = RefuseOutputOverSource(".mp3"); !free) return free;
 
+  // The sound is read through a handle of its own: the frame loop keeps this one.
+  const MjSoundPlan sound = PlanMjSound(*mj);
+  SoundTask task([this] { return JobStopped(); });
+  const SoundTask::Work companion = [this, &sound](const SoundTask::StopCheck& stopped) {
+    return MjCompanion(sound, stopped);
+  };
+  if (SoundOverlaps()) task.Start(companion, true);
   MjFile& source = *mj;
   const uint32_t step = timing->step;
   const Status movie = WriteMovie(*timing, size, [&source, step](uint32_t k) -> std::optional<BmpImage> {
@@ -37,39 +46,27 @@ Status CWavFileMake::Run::RunMj() {
     if (!jpeg) return std::nullopt;
     return DecodeFrameJpeg(*jpeg);
   }, nullptr);
-  if (!movie) return movie;
+  if (!movie) return movie;  // the sound task stops with the run
   job_.CheckKilled();
-  return WriteCompanion(MjSound(source));
+  if (!task.Running()) task.Start(companion, false);
+  return TakeCompanion(task);
 }
 
-PcmSoundtrack CWavFileMake::Run::MjSound(MjFile& mj) {
-  const MjHeader& header = mj.Header();
-  PcmSoundtrack pcm{CompanionTargetFormat(settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo), {}};
-  if (header.channels < 1 || header.channels > 2 || header.sampleRate == 0) {
-    report_.warnings.push_back("the .mj sound has " + std::to_string(header.channels) + " channels at " +
-                               std::to_string(header.sampleRate) + " Hz, which cannot be converted; the companion file is empty");
-    return pcm;
+CWavFileMake::Run::MjSoundPlan CWavFileMake::Run::PlanMjSound(const MjFile& mj) {
+  MjSoundPlan plan{LayOutMjSound(mj), {}};
+  const MjSoundLayout& layout = plan.layout;
+  if (!layout.format) {
+    plan.warnings.push_back("the .mj sound has " + std::to_string(layout.header.channels) + " channels at " +
+                            std::to_string(layout.header.sampleRate) +
+                            " Hz, which cannot be converted; the companion file is empty");
   }
-  pcm.format = PcmWaveFormat(header.sampleRate, header.channels, 16);
-  uint32_t chunks = header.soundChunksPlusOne > 0 ? header.soundChunksPlusOne - 1u : 0u;
-  if (chunks > header.indexEntries) {
-    report_.warnings.push_back("the .mj header names more sound chunks than its index holds; the extra ones are ignored");
-    chunks = header.indexEntries;
+  if (layout.beyondIndex) {
+    plan.warnings.push_back("the .mj header names more sound chunks than its index holds; the extra ones are ignored");
   }
-  uint32_t damaged = 0;
-  for (uint32_t e = 0; e < chunks; ++e) {
-    const auto sound = mj.Sound(e);
-    if (!sound) {
-      ++damaged;
-      continue;
-    }
-    pcm.data.insert(pcm.data.end(), sound->begin(), sound->end());
+  if (layout.outOfBounds > 0) {
+    plan.warnings.push_back(std::to_string(layout.outOfBounds) + " .mj chunks have sound outside their bounds; it was left out");
   }
-  if (damaged > 0) {
-    report_.warnings.push_back(std::to_string(damaged) + " .mj chunks have sound outside their bounds; it was left out");
-  }
-  pcm.data.resize(pcm.data.size() - pcm.data.size() % pcm.format.blockAlign);
-  return pcm;
+  return plan;
 }
 
 }  // namespace reel

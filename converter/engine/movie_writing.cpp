@@ -1,15 +1,11 @@
-// Writing a job's outputs: the movie through the frame loop (the first frame, whose picture fixes
-// the movie's size, then the plain loop on the job's thread or the threaded loop over the frame
-// pipeline, then the report's figures), and the companion MP3 or Ogg file. Both are staged, so they
-// appear under their real names only when complete.
-#include <cerrno>
-#include <cstring>
+// Writing a job's movie through the frame loop: the first frame, whose picture fixes the movie's
+// size, then the plain loop on the job's thread or the threaded loop over the frame pipeline, then
+// the report's figures. The movie is staged, so it appears under its real name only when complete,
+// together with the companion file (companion_writing.cpp).
 #include <filesystem>
 #include <string>
 #include <utility>
 
-#include "converter/audio/audio_file_writer.h"
-#include "converter/audio/mp3_encoder.h"
 #include "converter/coder/picture_scaler.h"
 #include "converter/engine/code_frame.h"
 #include "converter/engine/frame_pipeline.h"
@@ -121,35 +117,6 @@ void CWavFileMake::Run::ReportMovie(const MovieBuilder& movie, const FrameTiming
   report_.sourceRate = timing.sourceRate;
   report_.movieRate = timing.targetRate;
   report_.movieBytes = FileSize(file.TemporaryPath());
-}
-
-// Encodes the soundtrack to MP3 and writes it as the companion file in one write.
-Status CWavFileMake::Run::WriteCompanion(const PcmSoundtrack& pcm) {
-  const EncodedAudio encoded = EncodeMp3(pcm.data, pcm.format, settings_.audioBitRateIndex,
-                                         settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo);
-  job_.CheckKilled();
-  return WriteEncodedCompanion(encoded, ".mp3", "MP3");
-}
-
-// Writes an encoded soundtrack as the companion file with `extension`, in one write.
-Status CWavFileMake::Run::WriteEncodedCompanion(const EncodedAudio& encoded, const char* extension,
-                                                const char* encoderName) {
-  if (encoded.outcome != AudioOutcome::kEncoded) {
-    report_.warnings.push_back(std::string(encoderName) + ": " + DescribeAudioOutcome(encoded.outcome));
-  }
-  Result<StagedOutput*> staged = outputs_.Stage(OutputName(extension));
-  if (!staged) return staged.error();
-  errno = 0;
-  const std::size_t written = WriteWholeFile((*staged)->TemporaryPath(), encoded.bytes, kWriteFromStart, 0, true);
-  if (written != encoded.bytes.size()) {
-    const int cause = errno;
-    return MakeError(ErrorKind::kCannotWrite, (*staged)->FinalPath(),
-                     std::string("cannot write the companion file") + (cause != 0 ? std::string(": ") + std::strerror(cause) : ""));
-  }
-  outputs_.Keep(*staged, StagedOutputs::Role::kCompanion);
-  report_.audioPath = (*staged)->FinalPath();
-  report_.audioBytes = encoded.bytes.size();
-  return {};
 }
 
 }  // namespace reel

@@ -30,34 +30,43 @@ class CliFailingDiskTest : public ::testing::Test {
   test::ScratchFolder logs_;
 };
 
+// A clip whose movie is larger than its sound, and one whose sound (two minutes) is larger than its
+// movie (four pictures), so that each of the two files is the one that fails.
 TEST_F(CliFailingDiskTest, AFileSizeLimitFailsTheJobCleanly) {
-  const auto source = MakeSource("clip.avi");
-  std::filesystem::create_directory(folder_.File("free"));
-  ASSERT_EQ(test::RunCli({"-o", "free", "clip.avi"}, folder_.Path(), logs_.Path()).status, 0);
-  const auto movieSize = std::filesystem::file_size(folder_.File("free/clip.qrx"));
-  const auto soundSize = std::filesystem::file_size(folder_.File("free/clip.mp3"));
-  std::filesystem::remove_all(folder_.File("free"));
-  // The first limit stops the movie at its start; the second lets the smaller file through and
-  // stops the larger one.
-  struct Case {
-    rlim_t limit;
-    const char* failing;
-  };
-  const Case cases[] = {{4096, "clip.qrx"},
-                        {std::max(movieSize, soundSize) - 1, movieSize > soundSize ? "clip.qrx" : "clip.mp3"}};
-  for (const Case& limit : cases) {
-    for (const bool ignored : {true, false}) {
-      SCOPED_TRACE("limit " + std::to_string(limit.limit) + (ignored ? ", SIGXFSZ ignored" : ", SIGXFSZ default"));
-      test::CliStart start;
-      start.fileSizeLimit = limit.limit;
-      start.ignoreFileSizeSignal = ignored;
-      const test::CliResult result = test::RunCli({"clip.avi"}, folder_.Path(), logs_.Path(), start);
-      EXPECT_EQ(result.signal, 0);
-      EXPECT_EQ(result.status, 1) << result.err;
-      EXPECT_NE(result.err.find(folder_.File(limit.failing)), std::string::npos) << result.err;
-      EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
-      EXPECT_EQ(folder_.Names(), std::vector<std::string>{"clip.avi"});
-      EXPECT_EQ(test::ReadAllBytes(folder_.File("clip.avi")), source);
+  const auto clip = MakeSource("clip.avi");
+  ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i testsrc=size=320x240:rate=30 -f lavfi -i sine=duration=120 "
+                                  "-frames:v 4 -c:v mjpeg -c:a pcm_s16le '" + folder_.File("talk.avi") + "'"));
+  const auto talk = test::ReadAllBytes(folder_.File("talk.avi"));
+  for (const std::string base : {"clip", "talk"}) {
+    const std::string name = base + ".avi";
+    const auto& source = base == "clip" ? clip : talk;
+    std::filesystem::create_directory(folder_.File("free"));
+    ASSERT_EQ(test::RunCli({"-o", "free", name}, folder_.Path(), logs_.Path()).status, 0);
+    const auto movieSize = std::filesystem::file_size(folder_.File("free/" + base + ".qrx"));
+    const auto soundSize = std::filesystem::file_size(folder_.File("free/" + base + ".mp3"));
+    std::filesystem::remove_all(folder_.File("free"));
+    // The first limit stops the movie at its start; the second lets the smaller file through and
+    // stops the larger one.
+    struct Case {
+      rlim_t limit;
+      std::string failing;
+    };
+    const Case cases[] = {{4096, base + ".qrx"},
+                          {std::max(movieSize, soundSize) - 1, base + (movieSize > soundSize ? ".qrx" : ".mp3")}};
+    for (const Case& limit : cases) {
+      for (const bool ignored : {true, false}) {
+        SCOPED_TRACE(name + ", limit " + std::to_string(limit.limit) + (ignored ? ", SIGXFSZ ignored" : ", SIGXFSZ default"));
+        test::CliStart start;
+        start.fileSizeLimit = limit.limit;
+        start.ignoreFileSizeSignal = ignored;
+        const test::CliResult result = test::RunCli({name}, folder_.Path(), logs_.Path(), start);
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_NE(result.err.find(folder_.File(limit.failing)), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+        EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"clip.avi", "talk.avi"}));
+        EXPECT_EQ(test::ReadAllBytes(folder_.File(name)), source);
+      }
     }
   }
 }

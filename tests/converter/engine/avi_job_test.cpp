@@ -174,21 +174,6 @@ TEST_F(AviJobTest, SoundStreamPiecesJoinToTheWholeStream) {
   EXPECT_GT(compared, 0);
 }
 
-// A stop that comes while only the sound is still being encoded ends the job at once, with no
-// file left behind.
-TEST_F(AviJobTest, AStopWhileTheSoundIsEncodedLeavesNoFilesBehind) {
-  const std::string source = folder_.File("talk.avi");
-  ASSERT_TRUE(test::RunFfmpegTool(VideoInput("160x120", "15") + ToneInput(240, 44100) +
-                                  "-frames:v 2 -c:v mjpeg -c:a pcm_s16le -ac 2 '" + source + "'"));
-  const auto before = folder_.Names();
-  for (const unsigned coders : {0u, 2u}) {
-    uint32_t exitCode = 0;
-    const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()), 1, &exitCode, coders);
-    EXPECT_EQ(report.status, JobStatus::kStopped) << coders << " coders";
-    EXPECT_EQ(folder_.Names(), before) << coders << " coders";
-  }
-}
-
 TEST_F(AviJobTest, TwoJobsInARowEachGetTheirOwnStreams) {
   const std::string first = folder_.File("first.avi");
   const std::string second = folder_.File("second.avi");

@@ -11,6 +11,7 @@
 
 #include "converter/engine/conversion_job.h"
 #include "job_test_support.h"
+#include "mj_test_files.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/qrx_movie_checks.h"
@@ -143,6 +144,30 @@ TEST_F(JobFailureTest, AJobThatDoesNotFinishKeepsOlderFilesOfItsNames) {
     EXPECT_EQ(test::ReadAllBytes(folder_.File("clip.qrx")), movie);
     EXPECT_EQ(test::ReadAllBytes(folder_.File("clip.mp3")), sound);
     EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"clip.avi", "clip.mp3", "clip.qrx"}));
+  }
+}
+
+// A stop that comes while only the sound is still being encoded (after the frame loop, or beside
+// it) ends the job at once, with no file left behind, for an AVI and a ".mj" source.
+TEST_F(JobFailureTest, AStopWhileTheSoundIsEncodedLeavesNoFilesBehind) {
+  const std::string avi = folder_.File("talk.avi");
+  ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i testsrc=size=160x120:rate=15 -f lavfi -i sine=sample_rate=44100:duration=240 "
+                                  "-frames:v 2 -c:v mjpeg -c:a pcm_s16le -ac 2 '" + avi + "'"));
+  test::MjClip clip;  // two chunks of two minutes' sound each
+  clip.sampleRate = 44100;
+  clip.chunks = 2;
+  clip.soundBytes = {120 * 44100 * 4};
+  const std::string mj = folder_.File("talk.mj");
+  ASSERT_TRUE(test::WriteMj(mj, clip));
+  const auto before = folder_.Names();
+  for (const std::string& source : {avi, mj}) {
+    for (const unsigned coders : {0u, 2u}) {
+      SCOPED_TRACE(source + ", " + std::to_string(coders) + " coders");
+      uint32_t exitCode = 0;
+      const JobReport report = test::RunJob(test::SettingsFor(source, folder_.Path().string()), 1, &exitCode, coders);
+      EXPECT_EQ(report.status, JobStatus::kStopped);
+      EXPECT_EQ(folder_.Names(), before);
+    }
   }
 }
 
