@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,7 +50,8 @@ std::vector<int16_t> ReadSamples(const std::string& path) {
 class Player {
  public:
   Player(const std::string& folder, const std::string& soundFile, const char* videoDriver = "dummy",
-         const char* audioDriver = "disk") {
+         const char* audioDriver = "disk")
+      : errorsPath_(folder + soundFile + ".err") {
     pid_ = ::fork();
     if (pid_ == 0) {
       if (::chdir(folder.c_str()) != 0) ::_exit(127);
@@ -79,6 +82,11 @@ class Player {
     }
   }
   void Signal(int signal) const { ::kill(pid_, signal); }
+  // What the player wrote to its standard error (a sanitizer's report among it), for failures.
+  std::string Errors() const {
+    std::ifstream file(errorsPath_);
+    return "reelview's standard error:\n" + std::string(std::istreambuf_iterator<char>(file), {});
+  }
   // The exit status, or none when the player has not ended within `limit`.
   std::optional<int> Wait(std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -94,6 +102,7 @@ class Player {
   }
 
  private:
+  std::string errorsPath_;
   pid_t pid_ = -1;
   bool exited_ = false;
 };
@@ -140,7 +149,7 @@ TEST(ReelviewEndToEnd, PlaysHeadlessAndClosesOnSignal) {
   }
   std::this_thread::sleep_for(2000ms);
   player.Signal(SIGTERM);
-  EXPECT_EQ(player.Wait(15s), std::optional<int>(0));
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0)) << player.Errors();
 
   EXPECT_EQ(folder.ReadFile("video.cfg"),
             "; settings\r\n[VIDEO_CONFIG]\r\nFILE_NAME=clip.qrx\r\n[MUSIC_CONFIG]\r\nMUSIC_VOL=100\r\n");
@@ -167,7 +176,7 @@ TEST(ReelviewEndToEnd, AMovieWithALongNamePlaysWithItsSound) {
   Player player(folder.Slash(), "out.raw");
   std::this_thread::sleep_for(2500ms);
   player.Signal(SIGTERM);
-  EXPECT_EQ(player.Wait(15s), std::optional<int>(0));
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0)) << player.Errors();
   const auto played = ReadSamples(folder.Slash() + "out.raw");
   const auto reference = ReadSamples(folder.Slash() + "reference.raw");
   ASSERT_GT(reference.size(), 22050u * 2);
@@ -177,7 +186,7 @@ TEST(ReelviewEndToEnd, AMovieWithALongNamePlaysWithItsSound) {
 TEST(ReelviewEndToEnd, WithoutADisplayThePlayerSaysSoAndEnds) {
   test::ScratchFolder folder;
   Player player(folder.Slash(), "out.raw", nullptr, "dummy");
-  EXPECT_EQ(player.Wait(15s), std::optional<int>(1));
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(1)) << player.Errors();
   const std::string errors = folder.ReadFile("out.raw.err");
   EXPECT_EQ(errors.rfind("reelview: there is no display to open the window on", 0), 0u) << errors;
 }
@@ -191,9 +200,9 @@ TEST(ReelviewEndToEnd, OnePlayerPerDisplayAndARefusedMovieIsSaidOnce) {
   Player offscreen(folder.Slash(), "offscreen.raw", "offscreen", "dummy");
   EXPECT_EQ(offscreen.Wait(1500ms), std::nullopt);
   offscreen.Signal(SIGTERM);
-  EXPECT_EQ(offscreen.Wait(15s), std::optional<int>(0));
+  EXPECT_EQ(offscreen.Wait(15s), std::optional<int>(0)) << offscreen.Errors();
   dummy.Signal(SIGTERM);
-  EXPECT_EQ(dummy.Wait(15s), std::optional<int>(0));
+  EXPECT_EQ(dummy.Wait(15s), std::optional<int>(0)) << dummy.Errors();
   const std::string errors = folder.ReadFile("dummy.raw.err");
   const std::string said = "reelview: cannot play " + folder.Slash() + "bad.qrx: not a movie file";
   const std::size_t first = errors.find(said);
@@ -222,7 +231,7 @@ TEST(ReelviewEndToEnd, MoviesAndSoundCutOrRemovedWhilePlayingEndCleanly) {
   std::this_thread::sleep_for(1000ms);
   EXPECT_EQ(player.Wait(10ms), std::nullopt);  // still running
   player.Signal(SIGTERM);
-  EXPECT_EQ(player.Wait(15s), std::optional<int>(0));
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0)) << player.Errors();
   const std::string errors = folder.ReadFile("out.raw.err");
   EXPECT_NE(errors.find("reelview: cannot play " + folder.Slash() + "a.qrx"), std::string::npos) << errors;
 }
@@ -230,7 +239,7 @@ TEST(ReelviewEndToEnd, MoviesAndSoundCutOrRemovedWhilePlayingEndCleanly) {
 TEST(ReelviewEndToEnd, AWindowThatCannotBeMadeIsReportedWithANonZeroExit) {
   test::ScratchFolder folder;
   Player player(folder.Slash(), "out.raw", "no-such-video-driver", "dummy");
-  EXPECT_EQ(player.Wait(15s), std::optional<int>(1));
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(1)) << player.Errors();
   const std::string errors = folder.ReadFile("out.raw.err");
   EXPECT_EQ(errors.rfind("reelview: the window system cannot be started: ", 0), 0u) << errors;
   EXPECT_NE(errors.find("no-such-video-driver"), std::string::npos) << errors;
@@ -241,7 +250,7 @@ TEST(ReelviewEndToEnd, ASoundDeviceThatCannotBeOpenedIsReportedAndThePlayerRunsO
   Player player(folder.Slash(), "out.raw", "dummy", "no-such-audio-driver");
   std::this_thread::sleep_for(1000ms);
   player.Signal(SIGTERM);
-  EXPECT_EQ(player.Wait(15s), std::optional<int>(0));
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0)) << player.Errors();
   const std::string errors = folder.ReadFile("out.raw.err");
   EXPECT_EQ(errors.rfind("reelview: sound device: cannot be opened at 22050 Hz: ", 0), 0u) << errors;
   EXPECT_NE(errors.find("; playing without sound\n"), std::string::npos) << errors;
