@@ -131,21 +131,19 @@ class WindowMessages : public MessageSource {
 
 int RunPlayer() {
   const std::string folder = ProgramFolder();
-  AudioOutput audio([](const Error& error) { ReportProblem(error.message); });
-  MusicChannel music(audio);
 
-  // The window (still hidden) first: the one player allowed is one per display.
+  // The window (still hidden) first: the one player allowed is one per display. The sound output
+  // comes after the window and its surface: the graphics library's settings are not guarded
+  // against its own sound thread, which reads them while the window's set-up writes them.
   Result<std::unique_ptr<PlayerWindow>> created = PlayerWindow::Create(kWindowTitle, kScreenWidth, kScreenHeight);
   if (!created) {
     ReportProblem(created.error().message);
-    audio.CloseAudio();
     return kExitDeviceFailure;
   }
   const std::unique_ptr<PlayerWindow> window = std::move(*created);
   const InstanceLock::Acquisition instance =
       InstanceLock::Acquire(std::string(kWindowClass) + "@" + PlayerWindow::DisplayName());
   if (instance.outcome == InstanceLock::Outcome::AnotherRunning) {
-    audio.CloseAudio();
     return 0;
   }
   InstallCloseSignalHandlers();
@@ -158,9 +156,10 @@ int RunPlayer() {
   if (!displayOpen) {
     ReportProblem(displayOpen.error().message);
     ShowErrorBox(kDisplayFailureCaption, kDisplayFailure);
-    audio.CloseAudio();
     return kExitDeviceFailure;
   }
+  AudioOutput audio([](const Error& error) { ReportProblem(error.message); });
+  MusicChannel music(audio);
   MovieSlot movies(display, music);
   movies.SetDisplayProperties(display.GetDisplayProperties());
   movies.SetObserver(OpenPlaybackTrace());
