@@ -8,6 +8,8 @@ extern "C" {
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string_view>
 #include <vector>
 
 namespace reel {
@@ -19,6 +21,16 @@ constexpr std::size_t kProbeBytes = 1 << 20;
 // A probe score below this is a guess from a few matching bytes, not a recognised format; it is
 // the threshold libavformat itself uses before it reads more.
 constexpr int kProbeScoreNeeded = AVPROBE_SCORE_RETRY;
+
+// Formats whose files only name other files or addresses to read (playlists, lists of parts,
+// session descriptions). Only the source itself may be opened, so such a file can give no picture;
+// a live playlist would wait for new entries until the quiet time ran out.
+constexpr std::string_view kListFormats[] = {"concat", "dash", "hls", "imf", "sdp"};
+
+bool IsListFormat(const AVInputFormat& format) {
+  return std::find(std::begin(kListFormats), std::end(kListFormats), std::string_view(format.name)) !=
+         std::end(kListFormats);
+}
 
 struct ProbeOutcome {
   const AVInputFormat* format = nullptr;
@@ -84,6 +96,11 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
   if (!probe.readable) return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");
   if (probe.format == nullptr) {
     return MakeError(ErrorKind::kNotThisFormat, path, "not a media file: no reader recognises its contents");
+  }
+
+  if (IsListFormat(*probe.format)) {
+    return MakeError(ErrorKind::kNotThisFormat, path,
+                     std::string("a list of other files (") + probe.format->name + "), not a media file itself");
   }
 
   auto source = std::make_unique<MediaSource>(Key(), path, quietFor);

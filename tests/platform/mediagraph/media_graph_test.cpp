@@ -351,9 +351,18 @@ TEST_F(Refusals, FilesNamedInsideASourceAreNotOpened) {
   const std::string clip = Make({"named.mkv", 32, 32, "25", 5, "-c:v mpeg4 -q:v 2"});
   ASSERT_TRUE(MediaGraph::Render(clip));
   WriteBytes("list.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + clip + "\n#EXT-X-ENDLIST\n");
-  EXPECT_FALSE(MediaGraph::Render(folder_.File("list.m3u8")));
+  EXPECT_EQ(MediaGraph::Render(folder_.File("list.m3u8")).kind(), ErrorKind::kNotThisFormat);
   WriteBytes("list.ffconcat", "ffconcat version 1.0\nfile '" + clip + "'\n");
-  EXPECT_FALSE(MediaGraph::Render(folder_.File("list.ffconcat")));
+  EXPECT_EQ(MediaGraph::Render(folder_.File("list.ffconcat")).kind(), ErrorKind::kNotThisFormat);
+  // A live playlist (no end mark) is refused at once, not after waiting for new entries.
+  WriteBytes("live.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + clip + "\n");
+  GraphLimits limits;
+  limits.quietFor = std::chrono::seconds(30);
+  const auto started = std::chrono::steady_clock::now();
+  const auto live = MediaGraph::Render(folder_.File("live.m3u8"), limits);
+  EXPECT_EQ(live.kind(), ErrorKind::kNotThisFormat);
+  EXPECT_NE(live.error().message.find("live.m3u8"), std::string::npos) << live.error().message;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
 // Every wait is bounded: a stream that gives no picture within its packet allowance is damaged.
