@@ -10,13 +10,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/qrx_format.h"
+
 namespace reel {
 
 using CoefficientBlock = std::array<int32_t, 64>;
 using QuantTable = std::array<uint16_t, 64>;
 
 inline constexpr uint32_t kMaxCoefficientBlocks = 30000;
-inline constexpr uint32_t kBlocksPerMacroblock = 6;
 
 struct CoefficientSet {
   uint32_t width = 0;   // picture width from the JPEG's frame header

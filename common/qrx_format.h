@@ -19,6 +19,11 @@ inline constexpr std::size_t kQrxFrameHeaderSize = 44;
 inline constexpr std::array<uint8_t, 4> kQrxMagic = {'Q', 'R', 'X', '1'};
 inline constexpr std::array<uint8_t, 4> kQrxFrameTag = {'J', 'B', 'P', '1'};
 
+// A coded frame's picture is cut into 16 x 16 macroblocks of six 8 x 8 blocks each: four
+// luminance blocks (top-left, top-right, bottom-left, bottom-right), then Cb, then Cr.
+inline constexpr uint32_t kBlocksPerMacroblock = 6;
+inline constexpr uint32_t kLumaBlocksPerMacroblock = 4;
+
 // Bit 27 of a frame's flags: the frame carries its two quantisation tables. Bit 0 is always set
 // by the writer and means nothing to readers.
 inline constexpr uint32_t kFrameFlagHasTables = 0x08000000;

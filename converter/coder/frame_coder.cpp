@@ -19,6 +19,7 @@
 
 #include "common/byte_io.h"
 #include "common/code_tree.h"
+#include "common/frame_alphabet.h"
 #include "common/qrx_format.h"
 #include "common/symbol_counts.h"
 #include "common/zigzag.h"
@@ -81,7 +82,7 @@ FrameSymbols CollectSymbols(const CoefficientSet& set, uint32_t macroblocks,
   symbols.ac.reserve(macroblocks * kBlocksPerMacroblock * 8);
   int32_t previousDc = 0;
   for (std::size_t b = 0; b < std::size_t{macroblocks} * kBlocksPerMacroblock; ++b) {
-    const bool isLuma = b % kBlocksPerMacroblock < 4;
+    const bool isLuma = b % kBlocksPerMacroblock < kLumaBlocksPerMacroblock;
     const std::array<int32_t, 64> quantised = Quantise(set.blocks[b], isLuma ? luma : chroma);
     const int32_t difference = b == 0 ? quantised[0] : WrappingDifference(quantised[0], previousDc);
     previousDc = quantised[0];
@@ -203,19 +204,13 @@ bool StreamsFit(const CoefficientSet& set, std::size_t dcBytes, std::size_t acBy
 
 using PackedSymbol = FrameCoder::PackedSymbol;
 
-constexpr uint8_t kEndOfBlock = 0x00;
-constexpr uint8_t kThirtyZeros = 0xFF;
-constexpr uint8_t kFifteenZeros = 0xF0;
-constexpr uint32_t kLongestShortRun = 14;
-constexpr uint32_t kLongestRunSymbol = 30;
 // Symbols one block can give: 63 values, each after a run that needs at most one extra symbol
 // once the run is past 14 (two runs of 30 fill a block), and the end of block.
 constexpr std::size_t kMostAcSymbolsPerBlock = 128;
 
-PackedSymbol PackValue(uint32_t run, int32_t value) {
+PackedSymbol PackValue(uint8_t symbol, int32_t value) {
   const uint32_t size = MagnitudeSize(value);
-  return {static_cast<uint8_t>(run * 16 + size), static_cast<uint8_t>(size),
-          static_cast<uint16_t>(ReverseLowBits(MagnitudeBits(value), size))};
+  return {symbol, static_cast<uint8_t>(size), static_cast<uint16_t>(ReverseLowBits(MagnitudeBits(value), size))};
 }
 
 // Zig-zag position of each natural-order index.
@@ -268,26 +263,18 @@ PackedSymbol* AcSymbolsOfBlock(const CoefficientBlock& block, const NaturalTable
     const std::size_t natural = kZigZag[position];
     const int32_t value = block[natural] / static_cast<int32_t>(table[natural]);
     if (value == 0) continue;  // below its table entry: a zero after all
-    uint32_t run = position - last - 1;
+    const uint32_t run = position - last - 1;
     last = position;
-    while (run > kLongestRunSymbol) {
-      *out++ = {kThirtyZeros, 0, 0};
-      ++counts[kThirtyZeros];
-      run -= kLongestRunSymbol;
-    }
-    if (run > kLongestShortRun) {
-      const auto symbol = static_cast<uint8_t>(kFifteenZeros + (run - 15));
-      *out++ = {symbol, 0, 0};
-      ++counts[symbol];
-      run = 0;
-    }
-    *out = PackValue(run, value);
-    ++counts[out->symbol];
-    ++out;
+    const uint8_t symbol = RunAndValueSymbols(run, MagnitudeSize(value), [&](uint8_t zeroRun) {
+      *out++ = {zeroRun, 0, 0};
+      ++counts[zeroRun];
+    });
+    *out++ = PackValue(symbol, value);
+    ++counts[symbol];
   }
-  if (last < 63) {
-    *out++ = {kEndOfBlock, 0, 0};
-    ++counts[kEndOfBlock];
+  if (last < kAcPositions) {
+    *out++ = {kEndOfBlockSymbol, 0, 0};
+    ++counts[kEndOfBlockSymbol];
   }
   return out;
 }
@@ -341,15 +328,13 @@ std::size_t WritePacked(std::span<const PackedSymbol> symbols, const std::array<
   return out.size();
 }
 
-// The value bits a symbol carries: its size for a DC symbol, the low four bits for an AC value
-// symbol, none for the end of block and the long runs.
-uint32_t AcValueBits(std::size_t symbol) { return symbol < kFifteenZeros ? symbol & 15 : 0; }
-
-// Every symbol that occurs has a code word that fits one 32-bit write with its value bits.
+// Every symbol that occurs has a code word that fits one 32-bit write with its value bits (as
+// many as a DC symbol says, or as AcValueBitCount says for an AC symbol).
 template <std::size_t N>
 bool AllFit(const std::array<int32_t, N>& counts, const std::array<CodeWord, N>& codes, bool dc) {
   for (std::size_t s = 0; s < N; ++s) {
-    if (counts[s] != 0 && codes[s].length + (dc ? s : AcValueBits(s)) > 32) return false;
+    const uint32_t valueBits = dc ? static_cast<uint32_t>(s) : AcValueBitCount(static_cast<uint32_t>(s));
+    if (counts[s] != 0 && codes[s].length + valueBits > 32) return false;
   }
   return true;
 }
@@ -379,11 +364,11 @@ std::optional<std::vector<uint8_t>> FrameCoder::Code(const CoefficientSet& set, 
   int32_t previousDc = 0;
   for (std::size_t b = 0; b < blocks; ++b) {
     const CoefficientBlock& block = set.blocks[b];
-    const NaturalTable& table = b % kBlocksPerMacroblock < 4 ? tables->luma : tables->chroma;
+    const NaturalTable& table = b % kBlocksPerMacroblock < kLumaBlocksPerMacroblock ? tables->luma : tables->chroma;
     const int32_t dc = block[0] / static_cast<int32_t>(table[0]);
     const int32_t difference = b == 0 ? dc : WrappingDifference(dc, previousDc);
     previousDc = dc;
-    dc_[b] = PackValue(0, difference);
+    dc_[b] = PackValue(static_cast<uint8_t>(MagnitudeSize(difference)), difference);
     ++dcCounts[dc_[b].symbol];
     acEnd = AcSymbolsOfBlock(block, table, acEnd, acCounts);
   }

@@ -14,8 +14,6 @@ DequantTable Widen(const FrameQuantTable& table) {
   return widened;
 }
 
-constexpr std::size_t kLumaBlocks = 4;
-
 }  // namespace
 
 FrameDecoder::FrameDecoder(Kernels kernels)
@@ -65,7 +63,7 @@ bool FrameDecoder::DecodeFrame(std::span<const uint8_t> frame) {
   if (!PictureFits(pixelCount)) return false;
 
   const uint64_t macroblocks = FrameMacroblocks(layout->width, layout->height);
-  const auto blockCount = static_cast<std::size_t>(macroblocks * kBlocksPerFrameMacroblock);
+  const auto blockCount = static_cast<std::size_t>(macroblocks * kBlocksPerMacroblock);
   blocks_.resize(blockCount);
   placed_.resize(blockCount);
   if (!DecodeFrameBlocks(*layout, blocks_, placed_)) return false;
@@ -97,13 +95,13 @@ void FrameDecoder::RenderPicture() {
   for (uint32_t row = 0; row < rows; ++row) {
     for (uint32_t column = 0; column < columns; ++column) {
       const auto six =
-          std::span(blocks_).subspan(first).first<kBlocksPerFrameMacroblock>();
+          std::span(blocks_).subspan(first).first<kBlocksPerMacroblock>();
       for (std::size_t b = 0; b < six.size(); ++b) {
-        InverseTransformBlock(six[b], b < kLumaBlocks ? lumaQuant_ : chromaQuant_,
+        InverseTransformBlock(six[b], b < kLumaBlocksPerMacroblock ? lumaQuant_ : chromaQuant_,
                               placed_[first + b], kernels_);
       }
       ConvertMacroblock(six, colourTables_, picture, rowPixels, 16 * column, 16 * row, kernels_);
-      first += kBlocksPerFrameMacroblock;
+      first += kBlocksPerMacroblock;
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "common/code_tree.h"
+#include "common/frame_alphabet.h"
 #include "common/zigzag.h"
 #include "player/video/bit_reader.h"
 #include "player/video/huffman_lookup.h"
@@ -10,19 +11,7 @@
 namespace reel {
 namespace {
 
-constexpr uint32_t kLastPosition = 62;  // AC positions count 0 .. 62 (zig-zag entries 1 .. 63)
-constexpr int32_t kEndOfBlock = 0;
-constexpr int32_t kFirstSkipSymbol = 240;
-constexpr uint32_t kShortestSkip = 15;
-
-// The magnitude category's value bits back to a signed value: `size` bits v below 2^(size-1) stand
-// for the negative value v - 2^size + 1.
-int32_t ExtendValue(uint32_t bits, uint32_t size) {
-  if (size == 0) return 0;
-  const auto value = static_cast<int32_t>(bits);
-  if (bits < (1u << (size - 1))) return value - (1 << size) + 1;
-  return value;
-}
+constexpr uint32_t kLastPosition = kAcPositions - 1;  // AC positions count 0 .. 62 (zig-zag entries 1 .. 63)
 
 int16_t Truncate16(int32_t value) { return static_cast<int16_t>(value); }
 
@@ -68,16 +57,15 @@ bool DecodeAcBlock(const Symbols& symbols, BitReader& reader, DecodedBlock& bloc
                    uint64_t& placed) {
   uint32_t position = 0;
   while (position <= kLastPosition) {
-    const int32_t symbol = symbols.Read(reader);
-    if (symbol == kEndOfBlock) break;
-    const auto code = static_cast<uint32_t>(symbol);
-    if (symbol >= kFirstSkipSymbol) {
-      position += (code & 15u) + kShortestSkip;
+    const auto symbol = static_cast<uint32_t>(symbols.Read(reader));
+    if (symbol == kEndOfBlockSymbol) break;
+    if (IsZeroRunSymbol(symbol)) {
+      position += ZerosOfRunSymbol(symbol);
       continue;
     }
-    position += code >> 4;
+    position += RunOfValueSymbol(symbol);
     if (position > kLastPosition) return false;
-    const uint32_t size = code & 15u;
+    const uint32_t size = AcValueBitCount(symbol);
     const int32_t value = ExtendValue(reader.ReadValue(size), size);
     const uint32_t natural = kZigZag[position + 1];
     block[natural] = Truncate16(value);
@@ -143,7 +131,7 @@ std::optional<FrameCoefficients> DecodeFrameCoefficients(std::span<const uint8_t
   FrameCoefficients result;
   result.width = layout->width;
   result.height = layout->height;
-  result.blocks.resize(static_cast<std::size_t>(macroblocks * kBlocksPerFrameMacroblock));
+  result.blocks.resize(static_cast<std::size_t>(macroblocks * kBlocksPerMacroblock));
   if (!DecodeFrameBlocks(*layout, result.blocks, decoding)) return std::nullopt;
   result.hasTables = layout->hasTables;
   if (layout->hasTables) {

@@ -3,9 +3,9 @@
 //
 // The DC stream is read first, all of it: one chain of differences runs through every block of the
 // frame in stream order, across components, and is added with 16-bit wrap-around. Then the AC
-// stream fills each block in zig-zag order: symbol 0 ends a block, symbols 240 .. 255 skip 15 .. 30
-// positions, and any other symbol skips its high nibble and places one value of as many bits as its
-// low nibble says. The stage refuses a frame whose trees cannot decode, whose streams run out, or
+// stream fills each block in zig-zag order, symbol by symbol in the frame's alphabet
+// (common/frame_alphabet.h): the end of block, a run of 15 ... 30 zeros, or a shorter run and one
+// value. The stage refuses a frame whose trees cannot decode, whose streams run out, or
 // whose AC run would place a coefficient past the last position; nothing is written outside the
 // blocks it is given.
 #pragma once
@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+#include "common/qrx_format.h"
 #include "player/video/frame_layout.h"
 
 namespace reel {
@@ -23,8 +24,6 @@ namespace reel {
 // One block of 64 signed 16-bit values in natural (row-major) order: quantised coefficients after
 // the entropy stage, samples after the inverse transform.
 using DecodedBlock = std::array<int16_t, 64>;
-
-inline constexpr uint32_t kBlocksPerFrameMacroblock = 6;
 
 enum class SymbolDecoding {
   kLookupTable,  // the fast table-driven decode
