@@ -1,11 +1,21 @@
 // The frame bit writer: bits are gathered into 32-bit words, the first bit of a word in its least
 // significant bit, and each full word is stored little-endian. Seen as bytes, the first bit of a
 // stream is bit 0 of byte 0 and the ninth bit is bit 0 of byte 1.
+//
+// Two ways in, giving the same bytes: PutLsbFirst checks for a full word on every call, and is
+// the plain reference; PutShortPieces is the fast path for a run of pieces of at most 32 bits,
+// each stored with one unconditional 4-byte write into room made for the whole run beforehand
+// (the word written may be only partly filled; the next write or the flush completes it).
 #pragma once
 
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <span>
 #include <vector>
+
+#include "common/byte_io.h"
 
 namespace reel {
 
@@ -22,8 +32,15 @@ inline uint32_t ReverseLowBits(uint32_t value, uint32_t count) {
 
 class BitWriter {
  public:
-  // Room for `bytes` bytes of stream without reallocating.
-  void Reserve(std::size_t bytes) { bytes_.reserve(bytes); }
+  // Room for `bytes` more bytes of stream without reallocating.
+  void Reserve(std::size_t bytes) { MakeRoom(bytes); }
+
+  // Empties the stream and keeps its storage, so one writer serves frame after frame.
+  void Clear() {
+    length_ = 0;
+    pending_ = 0;
+    pendingCount_ = 0;
+  }
 
   // Writes the low `count` bits of `bits` (count <= 32), bit 0 first.
   void PutLsbFirst(uint32_t bits, uint32_t count) {
@@ -41,6 +58,32 @@ class BitWriter {
   // the value bits that follow a symbol.
   void PutMsbFirst(uint32_t value, uint32_t count) { PutLsbFirst(ReverseLowBits(value, count), count); }
 
+  // The fast path: `pieces(put)` makes at most `count` calls put(bits, n), each writing n <= 32
+  // bits, bit 0 first, where `bits` holds nothing above its n bits. The same bytes as PutLsbFirst
+  // with the same pieces, without a branch per piece.
+  template <typename Pieces>
+  void PutShortPieces(std::size_t count, Pieces pieces) {
+    MakeRoom(count * 4 + 4);
+    uint8_t* const start = bytes_.data();
+    uint8_t* at = start + length_;
+    uint64_t pending = pending_;
+    uint32_t pendingCount = pendingCount_;
+    [[maybe_unused]] std::size_t made = 0;
+    pieces([&](uint32_t bits, uint32_t n) {
+      assert(++made <= count && n <= 32 && (n == 32 || bits >> n == 0));
+      pending |= uint64_t{bits} << pendingCount;
+      pendingCount += n;
+      StoreU32(std::span<uint8_t, 4>(at, 4), static_cast<uint32_t>(pending));
+      const uint32_t full = pendingCount >> 5;
+      at += full * 4;
+      pending >>= full * 32;
+      pendingCount &= 31;
+    });
+    length_ = static_cast<std::size_t>(at - start);
+    pending_ = pending;
+    pendingCount_ = pendingCount;
+  }
+
   // Completes a word that holds at least one bit with zeros; a stream without pending bits stores
   // nothing. Every stream is thereby a whole number of 32-bit words.
   void Flush() {
@@ -49,17 +92,23 @@ class BitWriter {
     pendingCount_ = 0;
   }
 
-  const std::vector<uint8_t>& Bytes() const { return bytes_; }
+  std::span<const uint8_t> Bytes() const { return std::span<const uint8_t>(bytes_).first(length_); }
 
  private:
-  void StoreWord(uint32_t word) {
-    const uint8_t little[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16),
-                               static_cast<uint8_t>(word >> 24)};
-    bytes_.insert(bytes_.end(), little, little + 4);
+  // The storage runs ahead of the stream by at least `bytes`.
+  void MakeRoom(std::size_t bytes) {
+    if (bytes_.size() - length_ < bytes) bytes_.resize(std::max(length_ + bytes, 2 * bytes_.size()));
   }
 
-  std::vector<uint8_t> bytes_;
-  uint64_t pending_ = 0;
+  void StoreWord(uint32_t word) {
+    MakeRoom(4);
+    StoreU32(std::span<uint8_t, 4>(bytes_.data() + length_, 4), word);
+    length_ += 4;
+  }
+
+  std::vector<uint8_t> bytes_;  // the stream in its first length_ bytes, then room for writing
+  std::size_t length_ = 0;
+  uint64_t pending_ = 0;  // bits not yet in a full word, the first in bit 0
   uint32_t pendingCount_ = 0;
 };
 

@@ -138,7 +138,7 @@ std::vector<uint8_t> WriteStream(const std::vector<FrameSymbol>& symbols,
     writer.PutMsbFirst(s.bits, s.bitCount);
   }
   writer.Flush();
-  return writer.Bytes();
+  return {writer.Bytes().begin(), writer.Bytes().end()};
 }
 
 void AppendTable(std::vector<uint8_t>& out, const NaturalTable& table) {
@@ -285,47 +285,32 @@ struct ShortCode {
   uint32_t length = 0;
 };
 
-// Writes the symbols' code words and value bits, 32-bit words stored little-endian, into `out`
-// (resized to fit); returns the stream's length in bytes. When `branchFree`, every code word and
-// its value bits fit 32 bits, and each symbol is one unconditional store.
+// Writes the symbols' code words and value bits into `writer`, emptied first. When `branchFree`,
+// every code word and its value bits fit 32 bits and go through the writer's fast path.
 template <std::size_t N>
-std::size_t WritePacked(std::span<const PackedSymbol> symbols, const std::array<CodeWord, N>& codes,
-                        bool branchFree, std::vector<uint8_t>& out) {
-  std::array<ShortCode, N> shortCodes{};
-  for (std::size_t s = 0; s < N; ++s) shortCodes[s] = {codes[s].words[0], codes[s].length};
+void WritePacked(std::span<const PackedSymbol> symbols, const std::array<CodeWord, N>& codes, bool branchFree,
+                 BitWriter& writer) {
+  writer.Clear();
   if (branchFree) {
-    out.resize(symbols.size() * 4 + 8);
-    uint8_t* at = out.data();
-    uint64_t pending = 0;
-    uint32_t pendingCount = 0;
+    std::array<ShortCode, N> shortCodes{};
+    for (std::size_t s = 0; s < N; ++s) shortCodes[s] = {codes[s].words[0], codes[s].length};
+    writer.PutShortPieces(symbols.size(), [&](auto put) {
+      for (const PackedSymbol& s : symbols) {
+        const ShortCode code = shortCodes[s.symbol];
+        put(static_cast<uint32_t>(code.word | (uint64_t{s.bitsLsbFirst} << code.length)), code.length + s.bitCount);
+      }
+    });
+  } else {
+    writer.Reserve(symbols.size() * 2 + 4);
     for (const PackedSymbol& s : symbols) {
-      const ShortCode code = shortCodes[s.symbol];
-      pending |= (uint64_t{code.word} | (uint64_t{s.bitsLsbFirst} << code.length)) << pendingCount;
-      pendingCount += code.length + s.bitCount;
-      StoreU32(std::span<uint8_t, 4>(at, 4), static_cast<uint32_t>(pending));
-      const uint32_t full = pendingCount >> 5;
-      at += full * 4;
-      pending >>= full * 32;
-      pendingCount &= 31;
+      const CodeWord& code = codes[s.symbol];
+      for (uint32_t written = 0; written < code.length; written += 32) {
+        writer.PutLsbFirst(code.words[written / 32], std::min<uint32_t>(32, code.length - written));
+      }
+      writer.PutLsbFirst(s.bitsLsbFirst, s.bitCount);
     }
-    if (pendingCount > 0) {
-      StoreU32(std::span<uint8_t, 4>(at, 4), static_cast<uint32_t>(pending));
-      at += 4;
-    }
-    return static_cast<std::size_t>(at - out.data());
-  }
-  BitWriter writer;
-  writer.Reserve(symbols.size() * 2 + 4);
-  for (const PackedSymbol& s : symbols) {
-    const CodeWord& code = codes[s.symbol];
-    for (uint32_t written = 0; written < code.length; written += 32) {
-      writer.PutLsbFirst(code.words[written / 32], std::min<uint32_t>(32, code.length - written));
-    }
-    writer.PutLsbFirst(s.bitsLsbFirst, s.bitCount);
   }
   writer.Flush();
-  out = writer.Bytes();
-  return out.size();
 }
 
 // Every symbol that occurs has a code word that fits one 32-bit write with its value bits (as
@@ -376,11 +361,11 @@ std::optional<std::vector<uint8_t>> FrameCoder::Code(const CoefficientSet& set, 
   const std::span<const PackedSymbol> acSymbols(ac_.data(), static_cast<std::size_t>(acEnd - ac_.data()));
   const auto dcCodes = CodeWords(dcCounts);
   const auto acCodes = CodeWords(acCounts);
-  const std::size_t dcBytes = WritePacked(dcSymbols, dcCodes, AllFit(dcCounts, dcCodes, true), dcStream_);
-  const std::size_t acBytes = WritePacked(acSymbols, acCodes, AllFit(acCounts, acCodes, false), acStream_);
-  if (!StreamsFit(set, dcBytes, acBytes)) return std::nullopt;
-  return LayOutFrame(set, quality, dcCounts, acCounts, tables->luma, tables->chroma,
-                     std::span<const uint8_t>(dcStream_).first(dcBytes), std::span<const uint8_t>(acStream_).first(acBytes));
+  WritePacked(dcSymbols, dcCodes, AllFit(dcCounts, dcCodes, true), dcStream_);
+  WritePacked(acSymbols, acCodes, AllFit(acCounts, acCodes, false), acStream_);
+  if (!StreamsFit(set, dcStream_.Bytes().size(), acStream_.Bytes().size())) return std::nullopt;
+  return LayOutFrame(set, quality, dcCounts, acCounts, tables->luma, tables->chroma, dcStream_.Bytes(),
+                     acStream_.Bytes());
 }
 
 }  // namespace reel

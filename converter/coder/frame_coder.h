@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/coefficient_set.h"
+#include "converter/coder/bit_writer.h"
 
 namespace reel {
 
@@ -25,8 +26,8 @@ std::optional<std::vector<uint8_t>> CodeCoefficients(const CoefficientSet& coeff
 // The same coder for a stream of frames: byte for byte CodeCoefficients' result, with its working
 // buffers kept from one frame to the next. Blocks are scanned for their non-zero coefficients
 // through a bit mask rather than coefficient by coefficient, and when every code word of the frame
-// fits a 32-bit write together with its value bits (all but degenerate trees), the streams are
-// written without a branch per symbol. CodeCoefficients stays as the reference it is tested
+// fits a 32-bit write together with its value bits (all but degenerate trees), the streams go
+// through the bit writer's fast path, without a branch per symbol. CodeCoefficients stays as the reference it is tested
 // against. One coder serves one thread.
 class FrameCoder {
  public:
@@ -43,8 +44,8 @@ class FrameCoder {
  private:
   std::vector<PackedSymbol> dc_;
   std::vector<PackedSymbol> ac_;
-  std::vector<uint8_t> dcStream_;
-  std::vector<uint8_t> acStream_;
+  BitWriter dcStream_;
+  BitWriter acStream_;
 };
 
 }  // namespace reel

@@ -5,6 +5,7 @@
 #include <array>
 #include <climits>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "common/byte_io.h"
@@ -87,13 +88,15 @@ CoefficientSet FlatSet(uint32_t width, uint32_t height, int32_t dc) {
   return set;
 }
 
+std::vector<uint8_t> BytesOf(const BitWriter& writer) { return {writer.Bytes().begin(), writer.Bytes().end()}; }
+
 TEST(BitWriter, FirstBitGoesToBitZeroAndFlushCompletesTheWord) {
   BitWriter w;
   w.PutLsbFirst(1, 1);
   w.PutLsbFirst(0, 1);
   w.PutLsbFirst(1, 1);
   w.Flush();
-  EXPECT_EQ(w.Bytes(), (std::vector<uint8_t>{0x05, 0, 0, 0}));
+  EXPECT_EQ(BytesOf(w), (std::vector<uint8_t>{0x05, 0, 0, 0}));
   w.Flush();  // nothing pending: nothing stored
   EXPECT_EQ(w.Bytes().size(), 4u);
 
@@ -101,7 +104,36 @@ TEST(BitWriter, FirstBitGoesToBitZeroAndFlushCompletesTheWord) {
   values.PutMsbFirst(0b110, 3);  // value bits go most significant first
   values.PutLsbFirst(0xFFFFFFFF, 32);
   values.Flush();
-  EXPECT_EQ(values.Bytes(), (std::vector<uint8_t>{0xFB, 0xFF, 0xFF, 0xFF, 0x07, 0, 0, 0}));
+  EXPECT_EQ(BytesOf(values), (std::vector<uint8_t>{0xFB, 0xFF, 0xFF, 0xFF, 0x07, 0, 0, 0}));
+}
+
+// The fast path against the plain one on the same pieces: runs of pieces of every length 0 ... 32
+// (none, one, crossing words, ending on a word boundary), between plain writes, on a writer
+// emptied and used again.
+TEST(BitWriter, FastPathWritesWhatThePlainOneWrites) {
+  uint32_t state = 11;
+  const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+  BitWriter fast;
+  for (const std::size_t pieces : {0u, 1u, 2u, 31u, 32u, 33u, 500u}) {
+    std::vector<std::pair<uint32_t, uint32_t>> run(pieces);
+    for (auto& [bits, count] : run) {
+      count = pieces == 32 ? 32 : next() % 33;  // 32 pieces of 32 bits end on a word boundary
+      bits = count == 32 ? next() : next() & ((1u << count) - 1);
+    }
+    const uint32_t before = pieces == 32 ? 0 : next() % 32;
+    BitWriter plain;
+    fast.Clear();
+    for (BitWriter* w : {&plain, &fast}) w->PutLsbFirst(0x2AAAAAAAu, before);
+    for (const auto& [bits, count] : run) plain.PutLsbFirst(bits, count);
+    fast.PutShortPieces(run.size(), [&](auto put) {
+      for (const auto& [bits, count] : run) put(bits, count);
+    });
+    for (BitWriter* w : {&plain, &fast}) {
+      w->PutLsbFirst(1, 1);
+      w->Flush();
+    }
+    ASSERT_EQ(BytesOf(fast), BytesOf(plain)) << pieces << " pieces after " << before << " bits";
+  }
 }
 
 TEST(BitWriter, ReversingValueBitsMatchesTheBitByBitReversal) {
