@@ -59,8 +59,7 @@ void Parse(benchmark::State& state, CJpegCoefReader::HuffmanSearch search) {
   for (auto _ : state) {
     CByteSource source(jpeg);
     CJpegCoefReader reader(search);
-    reader.Decode(source);
-    benchmark::DoNotOptimize(reader.BlockCount());
+    benchmark::DoNotOptimize(reader.Decode(source).ok());
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -72,7 +71,7 @@ void BM_Code(benchmark::State& state) {
   const std::vector<uint8_t> jpeg = *EncodeFrameJpeg(picture, kQuality);
   CByteSource source(jpeg);
   CJpegCoefReader reader;
-  reader.Decode(source);
+  if (!reader.Decode(source)) state.SkipWithError("the reader refused the JPEG");
   const CoefficientSet coefficients = reader.TakeCoefficients();
   for (auto _ : state) benchmark::DoNotOptimize(CodeCoefficients(coefficients, kQuality));
   state.SetItemsProcessed(state.iterations());

@@ -82,8 +82,7 @@ std::optional<BothForms> MakeBothForms(Picture which, uint32_t width, uint32_t h
   if (!jpeg) return std::nullopt;
   CByteSource bytes(*jpeg);
   CJpegCoefReader reader;
-  reader.Decode(bytes);
-  if (reader.BlockCount() == 0) return std::nullopt;
+  if (!reader.Decode(bytes)) return std::nullopt;
   auto frame = CodeCoefficients(reader.TakeCoefficients(), kQuality);
   if (!frame) return std::nullopt;
   return BothForms{std::move(*jpeg), std::move(*frame)};

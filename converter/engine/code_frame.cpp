@@ -8,14 +8,13 @@ namespace reel {
 namespace {
 
 // The picture's JPEG parsed back into its coefficients; none when the encoding fails or the reader
-// yields no blocks.
+// refuses the stream.
 std::optional<CoefficientSet> CoefficientsOf(const BmpImage& picture, int32_t quality) {
   const std::optional<std::vector<uint8_t>> jpeg = EncodeFrameJpeg(picture, quality);
   if (!jpeg) return std::nullopt;
   CByteSource source(*jpeg);
   CJpegCoefReader reader;
-  reader.Decode(source);
-  if (reader.BlockCount() == 0) return std::nullopt;
+  if (!reader.Decode(source)) return std::nullopt;
   return reader.TakeCoefficients();
 }
 
@@ -32,8 +31,7 @@ std::optional<std::vector<uint8_t>> FrameCoding::Code(const BmpImage& picture, i
   if (!length) return std::nullopt;
   CByteSource source(std::span<const uint8_t>(jpeg_).first(*length));
   CJpegCoefReader reader;
-  reader.Decode(source);
-  if (reader.BlockCount() == 0) return std::nullopt;
+  if (!reader.Decode(source)) return std::nullopt;
   return coder_.Code(reader.TakeCoefficients(), quality);
 }
 

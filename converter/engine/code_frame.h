@@ -13,7 +13,7 @@
 
 namespace reel {
 
-// The coded frame, or none when the JPEG encoding fails, the reader yields no blocks or the frame
+// The coded frame, or none when the JPEG encoding fails, the reader refuses the JPEG or the frame
 // coder refuses the coefficients. What a job stores for a frame that failed is its own decision.
 // Codes with the plain CodeCoefficients, the reference for FrameCoding.
 std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t quality);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 #include "common/zigzag.h"
 
@@ -68,20 +69,47 @@ int32_t Dequantise(int32_t value, int32_t quant) {
 
 }  // namespace
 
-void CJpegCoefReader::Decode(CByteSource& source) {
+Status CJpegCoefReader::Decode(CByteSource& source) {
   header_ = JpegHeaderInfo();
   store_.clear();
   bits_.Open(source);
-  ParseHeader();
-  const bool frameKnown = header_.frameMarker == kSof0 || header_.frameMarker == kSof1;
-  if ((header_.flags & kHeaderComplete) == kHeaderComplete && frameKnown && SetUpComponents() &&
-      header_.precision == 8 && header_.scanComponentCount == 3) {
-    DecodeAllMcus();
-  }
+  const Status decoded = DecodeStream();
   width_ = header_.width;
   height_ = header_.height;
   quant0_ = header_.quantTables[0];
   quant1_ = header_.quantTables[1];
+  return decoded;
+}
+
+Status CJpegCoefReader::DecodeStream() {
+  if (!ParseHeader()) return Error{ErrorKind::kNotThisFormat, "not a JPEG stream: no start-of-image marker"};
+  if ((header_.flags & kHeaderHasSos) == 0 && bits_.PastEnd()) {
+    return Error{ErrorKind::kDamaged, "the stream ends before its scan"};
+  }
+  if (const Status header = CheckHeader(); !header) return header;
+  if (const Status components = SetUpComponents(); !components) return components;
+  if (header_.precision != 8) {
+    return Error{ErrorKind::kUnsupported, std::to_string(header_.precision) + "-bit samples, not 8-bit"};
+  }
+  if (header_.scanComponentCount != 3) {
+    const int count = header_.scanComponentCount;
+    return Error{ErrorKind::kUnsupported,
+                 "its scan holds " + std::to_string(count) + (count == 1 ? " component" : " components") + ", not 3"};
+  }
+  return DecodeAllMcus();
+}
+
+// Every segment the scan needs was read, and the frame is one the reader decodes.
+Status CJpegCoefReader::CheckHeader() const {
+  const uint32_t flags = header_.flags;
+  if ((flags & kHeaderHasSof) == 0) {
+    return Error{ErrorKind::kUnsupported, "no usable baseline frame header (SOF0 or SOF1)"};
+  }
+  if (header_.frameMarker == kSof2) return Error{ErrorKind::kUnsupported, "a progressive JPEG"};
+  if ((flags & kHeaderHasDqt) == 0) return Error{ErrorKind::kDamaged, "no usable quantisation tables"};
+  if ((flags & kHeaderHasDht) == 0) return Error{ErrorKind::kDamaged, "no usable Huffman tables"};
+  if ((flags & kHeaderHasSos) == 0) return Error{ErrorKind::kDamaged, "no usable scan header"};
+  return {};
 }
 
 CoefficientSet CJpegCoefReader::TakeCoefficients() {
@@ -97,12 +125,13 @@ CoefficientSet CJpegCoefReader::TakeCoefficients() {
   return set;
 }
 
-void CJpegCoefReader::ParseHeader() {
+bool CJpegCoefReader::ParseHeader() {
   // Everything before the SOI is ignored; a stream without one ends at its end.
   while (bits_.NextMarker() != kSoi) {
-    if (bits_.PastEnd()) return;
+    if (bits_.PastEnd()) return false;
   }
   while ((header_.flags & (kHeaderHasSos | kHeaderEnded)) == 0) ReadSegment(bits_.NextMarker());
+  return true;
 }
 
 void CJpegCoefReader::ReadSegment(uint8_t marker) {
@@ -227,7 +256,7 @@ void CJpegCoefReader::ReadScanHeader(std::span<const uint8_t> body) {
 
 // Joins each scan component to its frame component and checks that the MCU layout is one we
 // decode: every component sampled at the full or at half the largest rate in both directions.
-bool CJpegCoefReader::SetUpComponents() {
+Status CJpegCoefReader::SetUpComponents() {
   largestH_ = 0;
   largestV_ = 0;
   int32_t blocksPerMcu = 0;
@@ -236,28 +265,30 @@ bool CJpegCoefReader::SetUpComponents() {
     const auto frameEnd = header_.frameComponents.begin() + header_.frameComponentCount;
     const auto frame = std::find_if(header_.frameComponents.begin(), frameEnd,
                                     [&](const JpegFrameComponent& c) { return c.id == scan.id; });
-    if (frame == frameEnd) return false;
+    if (frame == frameEnd) return Error{ErrorKind::kDamaged, "a scan component that is not in the frame header"};
     scan.h = frame->h;
     scan.v = frame->v;
     scan.quantTable = frame->quantTable;
-    if (scan.h == 0 || scan.v == 0 || scan.h > kMaxSamplingFactor || scan.v > kMaxSamplingFactor) return false;
+    if (scan.h == 0 || scan.v == 0 || scan.h > kMaxSamplingFactor || scan.v > kMaxSamplingFactor) {
+      return Error{ErrorKind::kDamaged, "a sampling factor outside 1 ... 4"};
+    }
     largestH_ = std::max<int32_t>(largestH_, scan.h);
     largestV_ = std::max<int32_t>(largestV_, scan.v);
     blocksPerMcu += scan.h * scan.v;
   }
-  if (blocksPerMcu > kMaxBlocksPerMcu) return false;
+  if (blocksPerMcu > kMaxBlocksPerMcu) return Error{ErrorKind::kDamaged, "more than ten blocks in an MCU"};
   for (int i = 0; i < header_.scanComponentCount; ++i) {
     const JpegScanComponent& scan = header_.scanComponents[static_cast<std::size_t>(i)];
     const bool full = largestH_ == scan.h && largestV_ == scan.v;
     const bool half = largestH_ == 2 * scan.h && largestV_ == 2 * scan.v;
-    if (!full && !half) return false;
+    if (!full && !half) return Error{ErrorKind::kUnsupported, "sampling other than 4:2:0 and 4:4:4"};
   }
   mcuWidth_ = 8 * largestH_;
   mcuHeight_ = 8 * largestV_;
-  return true;
+  return {};
 }
 
-void CJpegCoefReader::DecodeAllMcus() {
+Status CJpegCoefReader::DecodeAllMcus() {
   const int64_t across = (int64_t{header_.width} + mcuWidth_ - 1) / mcuWidth_;
   const int64_t down = (int64_t{header_.height} + mcuHeight_ - 1) / mcuHeight_;
   int64_t blocksPerMcu = 0;
@@ -265,8 +296,12 @@ void CJpegCoefReader::DecodeAllMcus() {
     const JpegScanComponent& scan = header_.scanComponents[static_cast<std::size_t>(c)];
     blocksPerMcu += scan.h * scan.v;
   }
-  if (across * down * blocksPerMcu > kMaxCoefficientBlocks) return;  // refused: beyond the store
-  store_.assign(static_cast<std::size_t>(across * down * blocksPerMcu), CoefficientBlock{});
+  const int64_t blocks = across * down * blocksPerMcu;
+  if (blocks == 0) return Error{ErrorKind::kDamaged, "its frame header gives a picture of no pixels"};
+  if (blocks > kMaxCoefficientBlocks) {
+    return Error{ErrorKind::kRefused, std::to_string(blocks) + " blocks, more than the 30,000 the reader holds"};
+  }
+  store_.assign(static_cast<std::size_t>(blocks), CoefficientBlock{});
 
   dcPredictors_ = {};
   restartCounter_ = 0;
@@ -290,6 +325,11 @@ void CJpegCoefReader::DecodeAllMcus() {
     bits_.StartBits();
   }
   store_.resize(filled);
+  if (static_cast<int64_t>(filled) < blocks) {
+    return Error{ErrorKind::kDamaged,
+                 "the stream ends after " + std::to_string(filled) + " of its " + std::to_string(blocks) + " blocks"};
+  }
+  return {};
 }
 
 void CJpegCoefReader::DecodeBlock(int component, CoefficientBlock& block) {

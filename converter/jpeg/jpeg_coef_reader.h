@@ -6,13 +6,13 @@
 // dequantised (coefficient x its quantisation value) in natural order with an absolute DC. For the
 // encoder's 4:2:0 streams that is six blocks per 16 x 16 macroblock: the frame coder's
 // CoefficientSet. Restart intervals, DNL, 16-bit and multi-table DQT, 4:4:4 sampling and bytes
-// before the SOI are accepted; anything else is refused with a block count of 0 rather than
-// decoded wrongly: progressive or lossless frames, precision other than 8, scans of other than 3
-// components, sampling other than 1:1 or 2:1 in both directions, a scan component without a frame
-// component, a zero sampling factor, or more than 30,000 blocks. A segment whose table ids,
-// classes, component count or length are out of range is ignored as a whole. A stream that ends
-// early stops decoding at the first MCU that would need bytes past its end: the block count then
-// falls short of the picture.
+// before the SOI are accepted; anything else is refused with an error and a block count of 0
+// rather than decoded wrongly: progressive or lossless frames, precision other than 8, scans of
+// other than 3 components, sampling other than 1:1 or 2:1 in both directions, a scan component
+// without a frame component, a zero sampling factor, or more than 30,000 blocks. A segment whose
+// table ids, classes, component count or length are out of range is ignored as a whole. A stream
+// that ends early stops decoding at the first MCU that would need bytes past its end: the block
+// count then falls short of the picture, and Decode says so.
 //
 // The reader keeps no error state beyond that: damaged entropy-coded data gives damaged blocks.
 #pragma once
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/coefficient_set.h"
+#include "common/result.h"
 #include "converter/jpeg/byte_source.h"
 #include "converter/jpeg/jpeg_bit_reader.h"
 #include "converter/jpeg/jpeg_header_info.h"
@@ -37,8 +38,11 @@ class CJpegCoefReader {
 
   explicit CJpegCoefReader(HuffmanSearch search = HuffmanSearch::Fast) : search_(search) {}
 
-  // Parses one whole stream; the outcome is read from the accessors below.
-  void Decode(CByteSource& source);
+  // Parses one whole stream. The blocks, the two quantisation tables, the width and the height
+  // are read from the accessors below whatever the result: a refused stream keeps no blocks (but
+  // still reports its frame header), and a stream cut short keeps the whole MCUs before the cut.
+  // The result says why a stream was refused or cut short; its messages name no file.
+  Status Decode(CByteSource& source);
 
   int32_t BlockCount() const { return static_cast<int32_t>(store_.size()); }
   std::span<const CoefficientBlock> Blocks() const { return store_; }
@@ -51,14 +55,16 @@ class CJpegCoefReader {
   CoefficientSet TakeCoefficients();
 
  private:
-  void ParseHeader();
+  Status DecodeStream();
+  bool ParseHeader();
+  Status CheckHeader() const;
   void ReadSegment(uint8_t marker);
   void ReadFrameHeader(uint8_t marker, std::span<const uint8_t> body);
   void ReadHuffmanTables(std::span<const uint8_t> body);
   void ReadQuantTables(std::span<const uint8_t> body);
   void ReadScanHeader(std::span<const uint8_t> body);
-  bool SetUpComponents();
-  void DecodeAllMcus();
+  Status SetUpComponents();
+  Status DecodeAllMcus();
   void DecodeBlock(int component, CoefficientBlock& block);
   uint8_t DecodeSymbol(const HuffDecodeTable& table);
   int32_t ReceiveExtend(int size);

@@ -56,17 +56,10 @@ int RunCodeJpeg(const std::vector<std::string>& args) {
 
   CByteSource source(*jpeg);
   CJpegCoefReader reader;
-  reader.Decode(source);
-  if (reader.BlockCount() == 0) {
-    return Fail(path, "not a baseline JPEG the reader decodes (progressive, grey, damaged or unusual sampling)");
+  if (const Status decoded = reader.Decode(source); !decoded) {
+    return Fail(path, "cannot be coded: " + decoded.error().message);
   }
   if (const auto problem = LayoutProblem(reader.Header())) return Fail(path, "cannot be coded: " + *problem);
-  const auto needed = 6 * MacroblockColumns(static_cast<uint32_t>(reader.Width())) *
-                      MacroblockRows(static_cast<uint32_t>(reader.Height()));
-  if (static_cast<uint32_t>(reader.BlockCount()) != needed) {
-    return Fail(path, "the JPEG is truncated: " + std::to_string(reader.BlockCount()) + " of " +
-                          std::to_string(needed) + " blocks");
-  }
   const auto frame = CodeCoefficients(reader.TakeCoefficients(), quality);
   if (!frame) return Fail(path, "beyond the frame format's limits (size, table entries of 0 or stream length)");
   if (Status written = WriteBytesToFile(parsed->positional[1], *frame); !written) return Fail(written.error());

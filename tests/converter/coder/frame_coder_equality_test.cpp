@@ -40,7 +40,7 @@ void ExpectSameFrame(FrameCoder& coder, const CoefficientSet& set, int32_t quali
 CoefficientSet CoefficientsOfJpeg(const std::vector<uint8_t>& jpeg) {
   CByteSource source(jpeg);
   CJpegCoefReader reader;
-  reader.Decode(source);
+  EXPECT_TRUE(reader.Decode(source));
   return reader.TakeCoefficients();
 }
 

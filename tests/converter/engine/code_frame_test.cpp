@@ -29,7 +29,7 @@ TEST(CodeFrame, CodesTheCoefficientsOfItsOwnJpeg) {
     ASSERT_TRUE(jpeg.has_value());
     CByteSource source(*jpeg);
     CJpegCoefReader reader;
-    reader.Decode(source);
+    ASSERT_TRUE(reader.Decode(source));
     EXPECT_EQ(reader.BlockCount(), static_cast<int32_t>(6 * MacroblockColumns(width) * MacroblockRows(height)));
     EXPECT_EQ(CodeCoefficients(reader.TakeCoefficients(), quality), frame);
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 #include "common/zigzag.h"
@@ -73,16 +74,18 @@ Bytes Stream(const Bytes& huffmanBody, const Bytes& data, uint8_t quant = 2) {
 // DC table 0: one 1-bit code "0" for size 0 (DC difference 0).
 Bytes ZeroDcTable() { return HuffmanGroup(0x00, {1}, {0x00}); }
 
-struct Result {
+struct ReadBack {
   int32_t blockCount;
   std::vector<CoefficientBlock> blocks;
+  std::optional<ErrorKind> refusal;  // none when the stream was decoded whole
 };
 
-Result Read(const Bytes& stream) {
+ReadBack Read(const Bytes& stream) {
   CByteSource source(stream);
   CJpegCoefReader reader;
-  reader.Decode(source);
-  return {reader.BlockCount(), std::vector<CoefficientBlock>(reader.Blocks().begin(), reader.Blocks().end())};
+  const Status decoded = reader.Decode(source);
+  return {reader.BlockCount(), std::vector<CoefficientBlock>(reader.Blocks().begin(), reader.Blocks().end()),
+          decoded ? std::nullopt : std::optional<ErrorKind>(decoded.kind())};
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
@@ -96,7 +99,7 @@ TEST(CoefReaderFixture, ZeroRunThenValueLandsSixteenPositionsOn) {
   const Bytes tables = Concat({ZeroDcTable(), HuffmanGroup(0x10, {1, 2}, {0xF0, 0x01, 0x00})});
   // Per block: DC "0"; ZRL "0"; size 1 "10" + value bit "1" (+1); EOB "11" -> 0 0 10 1 11 = 7 bits.
   // Three blocks: 0010111 0010111 0010111, padded with 1-bits: 00101110 01011100 10111111.
-  const Result result = Read(Stream(tables, {0x2E, 0x5C, 0xBF}));
+  const ReadBack result = Read(Stream(tables, {0x2E, 0x5C, 0xBF}));
   ASSERT_EQ(result.blockCount, 3);
   CoefficientBlock expected{};
   expected[kZigZag[17]] = 2;  // value 1 times the quantisation value 2
@@ -108,7 +111,7 @@ TEST(CoefReaderFixture, ZeroRunPastTheLastPositionEndsTheBlock) {
   const Bytes tables = Concat({ZeroDcTable(), HuffmanGroup(0x10, {2}, {0xF0, 0xF1})});
   // Per block: DC "0"; ZRL x3 (k = 49); 0xF1 "1" + value bit "1": 49 + 15 > 63 ends the block.
   // 000011 000011 000011 + padding: 00001100 00110000 11111111.
-  const Result result = Read(Stream(tables, {0x0C, 0x30, 0xFF, 0x00}));
+  const ReadBack result = Read(Stream(tables, {0x0C, 0x30, 0xFF, 0x00}));
   ASSERT_EQ(result.blockCount, 3);
   for (const CoefficientBlock& block : result.blocks) EXPECT_EQ(block, CoefficientBlock{});
 }
@@ -129,7 +132,7 @@ TEST(CoefReaderFixture, BlockEndingAtPosition63NeedsNoEndOfBlock) {
     data.push_back(byte);
     if (byte == 0xFF) data.push_back(0x00);
   }
-  const Result result = Read(Stream(tables, data));
+  const ReadBack result = Read(Stream(tables, data));
   ASSERT_EQ(result.blockCount, 3);
   CoefficientBlock full;
   full.fill(2);
@@ -142,43 +145,52 @@ TEST(CoefReaderFixture, BlockEndingAtPosition63NeedsNoEndOfBlock) {
 TEST(CoefReaderFixture, RefusedSegmentsAndLayoutsGiveNoBlocks) {
   const Bytes goodTables = Concat({ZeroDcTable(), HuffmanGroup(0x10, {1}, {0x00})});
   const Bytes data = {0x0F};  // DC 0, EOB per block ("00" x 3, then 1-bits)
-  ASSERT_EQ(Read(Stream(goodTables, data)).blockCount, 3);
-
-  // Table class 2 and table id 4 are outside the data model: the DHT segment is ignored.
-  EXPECT_EQ(Read(Stream(Concat({goodTables, HuffmanGroup(0x20, {1}, {0})}), data)).blockCount, 0);
-  EXPECT_EQ(Read(Stream(Concat({goodTables, HuffmanGroup(0x04, {1}, {0})}), data)).blockCount, 0);
-  // Over-subscribed code lengths (three 1-bit codes) and a DC size above 15.
-  EXPECT_EQ(Read(Stream(Concat({goodTables, HuffmanGroup(0x11, {3}, {0, 1, 2})}), data)).blockCount, 0);
-  EXPECT_EQ(Read(Stream(Concat({goodTables, HuffmanGroup(0x01, {1}, {16})}), data)).blockCount, 0);
-  // A group that claims more symbols than the segment holds.
-  Bytes shortGroup = HuffmanGroup(0x01, {0, 4}, {0});
-  EXPECT_EQ(Read(Stream(Concat({goodTables, shortGroup}), data)).blockCount, 0);
-
   const auto build = [&](const Bytes& sof, const Bytes& sos, const Bytes& extra = {}) {
     return Concat({{0xFF, 0xD8}, Dqt(0, 1), Dqt(1, 1), extra, sof, Segment(0xC4, goodTables), sos, data, {0xFF, 0xD9}});
   };
   const Bytes sos3 = Sos({1, 0x00, 2, 0x00, 3, 0x00});
-  EXPECT_EQ(Read(build(Sof(8, 8, 0x11), sos3)).blockCount, 3);
-  // Five scan components; a DC table id of 4; a scan component without a frame component.
-  EXPECT_EQ(Read(build(Sof(8, 8, 0x11), Sos({1, 0, 2, 0, 3, 0, 1, 0, 2, 0}))).blockCount, 0);
-  EXPECT_EQ(Read(build(Sof(8, 8, 0x11), Sos({1, 0x40, 2, 0x00, 3, 0x00}))).blockCount, 0);
-  EXPECT_EQ(Read(build(Sof(8, 8, 0x11), Sos({1, 0x00, 2, 0x00, 9, 0x00}))).blockCount, 0);
-  // Zero sampling factors, 4:2:2, 3:1 ratios.
-  EXPECT_EQ(Read(build(Sof(8, 8, 0x01), sos3)).blockCount, 0);
-  EXPECT_EQ(Read(build(Sof(8, 8, 0x21), sos3)).blockCount, 0);
-  EXPECT_EQ(Read(build(Sof(8, 8, 0x33), sos3)).blockCount, 0);
-  // A quantisation table id of 4 in a DQT refuses the segment (table 0 and 1 stay as defined).
-  EXPECT_EQ(Read(build(Sof(8, 8, 0x11), sos3, Segment(0xDB, Bytes(65, 4)))).blockCount, 3);
-  // More than 30,000 blocks (8,000 x 8,000 at 4:2:0 needs 1.5 million): refused before decoding.
-  EXPECT_EQ(Read(build(Sof(8000, 8000, 0x22), sos3)).blockCount, 0);
-  // A height of 0 in the frame header with a DNL segment before the scan takes the DNL's lines.
-  EXPECT_EQ(Read(build(Sof(8, 0, 0x11), sos3, Segment(0xDC, {0, 8}))).blockCount, 0);  // DNL before SOF
-  EXPECT_EQ(Read(Concat({{0xFF, 0xD8}, Dqt(0, 1), Dqt(1, 1), Sof(8, 0, 0x11), Segment(0xDC, {0, 8}),
-                         Segment(0xC4, goodTables), sos3, data, {0xFF, 0xD9}}))
-                .blockCount,
-            3);
-  // 4:2:0 at 16 x 16 is one MCU of six blocks.
-  EXPECT_EQ(Read(build(Sof(16, 16, 0x22), sos3)).blockCount, 6);
+  const auto withTables = [&](const Bytes& more) { return Stream(Concat({goodTables, more}), data); };
+  struct Case {
+    const char* what;
+    Bytes stream;
+    int32_t blocks;
+    std::optional<ErrorKind> refusal;
+  };
+  const std::vector<Case> cases = {
+      {"good tables", Stream(goodTables, data), 3, std::nullopt},
+      {"4:4:4 at 8 x 8", build(Sof(8, 8, 0x11), sos3), 3, std::nullopt},
+      {"4:2:0 at 16 x 16: one MCU of six blocks", build(Sof(16, 16, 0x22), sos3), 6, std::nullopt},
+      // Table class 2 and table id 4 are outside the data model: the DHT segment is ignored.
+      {"table class 2", withTables(HuffmanGroup(0x20, {1}, {0})), 0, ErrorKind::kDamaged},
+      {"table id 4", withTables(HuffmanGroup(0x04, {1}, {0})), 0, ErrorKind::kDamaged},
+      {"three 1-bit codes", withTables(HuffmanGroup(0x11, {3}, {0, 1, 2})), 0, ErrorKind::kDamaged},
+      {"a DC size above 15", withTables(HuffmanGroup(0x01, {1}, {16})), 0, ErrorKind::kDamaged},
+      {"more symbols than the segment holds", withTables(HuffmanGroup(0x01, {0, 4}, {0})), 0, ErrorKind::kDamaged},
+      {"five scan components", build(Sof(8, 8, 0x11), Sos({1, 0, 2, 0, 3, 0, 1, 0, 2, 0})), 0, ErrorKind::kDamaged},
+      {"a DC table id of 4", build(Sof(8, 8, 0x11), Sos({1, 0x40, 2, 0x00, 3, 0x00})), 0, ErrorKind::kDamaged},
+      {"a scan component without a frame component", build(Sof(8, 8, 0x11), Sos({1, 0x00, 2, 0x00, 9, 0x00})), 0,
+       ErrorKind::kDamaged},
+      {"a zero sampling factor", build(Sof(8, 8, 0x01), sos3), 0, ErrorKind::kDamaged},
+      {"4:2:2", build(Sof(8, 8, 0x21), sos3), 0, ErrorKind::kUnsupported},
+      {"a 3:1 ratio", build(Sof(8, 8, 0x31), sos3), 0, ErrorKind::kUnsupported},
+      {"eleven blocks in an MCU", build(Sof(8, 8, 0x33), sos3), 0, ErrorKind::kDamaged},
+      // A quantisation table id of 4 in a DQT refuses the segment (tables 0 and 1 stay as defined).
+      {"a DQT id of 4", build(Sof(8, 8, 0x11), sos3, Segment(0xDB, Bytes(65, 4))), 3, std::nullopt},
+      // 8,000 x 8,000 at 4:2:0 needs 1.5 million blocks: refused before decoding.
+      {"more than 30,000 blocks", build(Sof(8000, 8000, 0x22), sos3), 0, ErrorKind::kRefused},
+      // A height of 0 in the frame header takes the lines of a DNL segment read after it.
+      {"a DNL before the SOF", build(Sof(8, 0, 0x11), sos3, Segment(0xDC, {0, 8})), 0, ErrorKind::kDamaged},
+      {"a DNL after the SOF",
+       Concat({{0xFF, 0xD8}, Dqt(0, 1), Dqt(1, 1), Sof(8, 0, 0x11), Segment(0xDC, {0, 8}), Segment(0xC4, goodTables),
+               sos3, data, {0xFF, 0xD9}}),
+       3, std::nullopt},
+      {"no start of image", Bytes{0x00, 0x11, 0xFF, 0xD9}, 0, ErrorKind::kNotThisFormat},
+  };
+  for (const Case& c : cases) {
+    const ReadBack read = Read(c.stream);
+    EXPECT_EQ(read.blockCount, c.blocks) << c.what;
+    EXPECT_EQ(read.refusal, c.refusal) << c.what;
+  }
 }
 
 TEST(CoefReaderFixture, RestartIntervalResetsPredictorsAndToleratesMissingMarkers) {
@@ -191,11 +203,11 @@ TEST(CoefReaderFixture, RestartIntervalResetsPredictorsAndToleratesMissingMarker
                    Segment(0xC4, tables), Sos({1, 0x00, 2, 0x00, 3, 0x00}), {0xDB, 0x7F}, middle, {0xDB, 0x7F},
                    {0xFF, 0xD9}});
   };
-  const Result restarted = Read(build({0xFF, 0xD0}));
+  const ReadBack restarted = Read(build({0xFF, 0xD0}));
   ASSERT_EQ(restarted.blockCount, 6);
   for (const CoefficientBlock& block : restarted.blocks) EXPECT_EQ(block[0], 1);
   // Fill bytes before the restart marker are skipped.
-  const Result filled = Read(build({0xFF, 0xFF, 0xFF, 0xD3}));
+  const ReadBack filled = Read(build({0xFF, 0xFF, 0xFF, 0xD3}));
   for (const CoefficientBlock& block : filled.blocks) EXPECT_EQ(block[0], 1);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "common/zigzag.h"
@@ -21,13 +22,15 @@ using test::TestJpegOptions;
 struct Decoded {
   CoefficientSet set;
   int32_t blockCount = 0;
+  std::optional<ErrorKind> refusal;  // none when the stream was decoded whole
 };
 
 Decoded ReadOurs(std::span<const uint8_t> jpeg, CJpegCoefReader::HuffmanSearch search = CJpegCoefReader::HuffmanSearch::Fast) {
   CByteSource source(jpeg);
   CJpegCoefReader reader(search);
-  reader.Decode(source);
+  const Status decoded = reader.Decode(source);
   Decoded result;
+  if (!decoded) result.refusal = decoded.kind();
   result.blockCount = reader.BlockCount();
   result.set = reader.TakeCoefficients();
   return result;
@@ -40,6 +43,7 @@ void ExpectSameAsLibjpeg(std::span<const uint8_t> jpeg) {
   EXPECT_EQ(ours.set.width, expected->width);
   EXPECT_EQ(ours.set.height, expected->height);
   EXPECT_EQ(ours.set.quantTables, expected->quantTables);
+  EXPECT_FALSE(ours.refusal);
   ASSERT_EQ(ours.blockCount, static_cast<int32_t>(expected->blocks.size()));
   for (std::size_t i = 0; i < expected->blocks.size(); ++i) {
     ASSERT_EQ(ours.set.blocks[i], expected->blocks[i]) << "block " << i;
@@ -154,6 +158,7 @@ TEST(CoefReader, RefusesStreamsItDoesNotDecode) {
   for (const TestJpegOptions& refused : {progressive, grey, sampled422}) {
     const std::vector<uint8_t> samples(static_cast<std::size_t>(64 * 32 * (refused.grey ? 1 : 3)), 90);
     const Decoded ours = ReadOurs(test::MakeTestJpeg(refused, samples));
+    EXPECT_EQ(ours.refusal, ErrorKind::kUnsupported);
     EXPECT_EQ(ours.blockCount, 0);
     EXPECT_EQ(ours.set.width, 64u);  // the frame header is still reported
     EXPECT_EQ(ours.set.height, 32u);
@@ -167,9 +172,12 @@ TEST(CoefReader, TruncatedStreamStopsAtTheLastCompleteMcu) {
   const std::vector<uint8_t> jpeg = MakeJpeg(options);
   const Decoded whole = ReadOurs(jpeg);
   // Without its EOI the stream is still complete.
-  EXPECT_EQ(ReadOurs(std::span(jpeg).first(jpeg.size() - 2)).blockCount, 1800);
+  const Decoded noEnd = ReadOurs(std::span(jpeg).first(jpeg.size() - 2));
+  EXPECT_FALSE(noEnd.refusal);
+  EXPECT_EQ(noEnd.blockCount, 1800);
   for (std::size_t keep : {jpeg.size() / 2, jpeg.size() - 40, std::size_t{700}, std::size_t{20}}) {
     const Decoded cut = ReadOurs(std::span(jpeg).first(keep));
+    EXPECT_EQ(cut.refusal, ErrorKind::kDamaged) << keep;
     EXPECT_LT(cut.blockCount, 1800);
     EXPECT_EQ(cut.blockCount % 6, 0);
     for (int32_t i = 0; i < cut.blockCount; ++i) ASSERT_EQ(cut.set.blocks[i], whole.set.blocks[i]);

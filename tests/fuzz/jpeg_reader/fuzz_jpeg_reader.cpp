@@ -13,10 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
   reel::CByteSource fastSource(bytes);
   reel::CJpegCoefReader fast(reel::CJpegCoefReader::HuffmanSearch::Fast);
-  fast.Decode(fastSource);
+  const reel::Status fastResult = fast.Decode(fastSource);
   reel::CByteSource linearSource(bytes);
   reel::CJpegCoefReader linear(reel::CJpegCoefReader::HuffmanSearch::Linear);
-  linear.Decode(linearSource);
+  const reel::Status linearResult = linear.Decode(linearSource);
+  if (fastResult.ok() != linearResult.ok()) std::abort();
+  if (!fastResult.ok() && fastResult.kind() != linearResult.kind()) std::abort();
   if (fast.BlockCount() != linear.BlockCount()) std::abort();
   for (int32_t i = 0; i < fast.BlockCount(); ++i) {
     if (fast.Blocks()[static_cast<std::size_t>(i)] != linear.Blocks()[static_cast<std::size_t>(i)]) std::abort();

@@ -137,7 +137,7 @@ std::vector<uint8_t> ConverterFrame(const BmpImage& picture, int32_t quality) {
   if (!jpeg) return {};
   CByteSource source(*jpeg);
   CJpegCoefReader reader;
-  reader.Decode(source);
+  EXPECT_TRUE(reader.Decode(source));
   const auto frame = CodeCoefficients(reader.TakeCoefficients(), quality);
   EXPECT_TRUE(frame);
   return frame ? *frame : std::vector<uint8_t>{};
