@@ -74,7 +74,7 @@ void BM_DecodeFrame(benchmark::State& state) {
   PictureHolder picture;
   uint32_t k = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(picture.Decode(Frames()[k]));
+    benchmark::DoNotOptimize(picture.Decode(Frames()[k]).ok());
     k = (k + 1) % kFrames;
   }
 }
@@ -86,7 +86,7 @@ void BM_Draw(benchmark::State& state) {
   Display display;
   display.Open(&presenter);
   PictureHolder picture;
-  picture.Decode(Frames()[0]);
+  if (!picture.Decode(Frames()[0])) state.SkipWithError("the first frame does not decode");
   const PictureView view = picture.View(320, 240);
   for (auto _ : state) {
     Draw(display, view);
@@ -104,7 +104,7 @@ void BM_ReadDecodeDraw(benchmark::State& state) {
   std::unique_ptr<QrxReader> reader = OpenMovieFile();
   uint32_t k = 0;
   for (auto _ : state) {
-    picture.Decode(reader->GetFrame(k));
+    benchmark::DoNotOptimize(picture.Decode(reader->GetFrame(k)).ok());
     DrawPicture(display, picture.View(320, 240));
     if (++k == kFrames) {
       state.PauseTiming();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
 
 #include "player/video/colour_conversion.h"
 
@@ -54,23 +55,30 @@ std::span<uint16_t> FrameDecoder::PictureBuffer() {
   return ownPixels_;
 }
 
-bool FrameDecoder::DecodeFrame(std::span<const uint8_t> frame) {
+Status FrameDecoder::DecodeFrame(std::span<const uint8_t> frame) {
   const auto layout = ReadFrameLayout(frame);
-  if (!layout) return false;
-  if (!layout->hasTables && !hasQuantTables_) return false;  // nothing to dequantise with yet
-
+  if (!layout) {
+    return Error{ErrorKind::kDamaged, "a frame whose size is 0 or whose parts do not fit its " +
+                                          std::to_string(frame.size()) + " bytes"};
+  }
+  if (!layout->hasTables && !hasQuantTables_) {
+    return Error{ErrorKind::kDamaged, "a frame without quantisation tables, and no frame before it had any"};
+  }
   const uint64_t pixelCount = uint64_t{PaddedSize(layout->width)} * PaddedSize(layout->height);
-  if (!PictureFits(pixelCount)) return false;
-
+  if (!PictureFits(pixelCount)) {
+    return Error{ErrorKind::kRefused, "a picture of " + std::to_string(layout->width) + " x " +
+                                          std::to_string(layout->height) + " is larger than the picture buffer"};
+  }
   const uint64_t macroblocks = FrameMacroblocks(layout->width, layout->height);
   const auto blockCount = static_cast<std::size_t>(macroblocks * kBlocksPerMacroblock);
   blocks_.resize(blockCount);
   placed_.resize(blockCount);
-  if (!DecodeFrameBlocks(*layout, blocks_, placed_)) return false;
-
+  if (!DecodeFrameBlocks(*layout, blocks_, placed_)) {
+    return Error{ErrorKind::kDamaged, "a frame whose code trees or bit streams do not decode"};
+  }
   Commit(*layout);
   RenderPicture();
-  return true;
+  return {};
 }
 
 void FrameDecoder::Commit(const FrameLayout& layout) {

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "common/result.h"
 #include "player/video/colour_tables.h"
 #include "player/video/frame_entropy_decoder.h"
 #include "player/video/frame_layout.h"
@@ -36,8 +37,9 @@ class FrameDecoder {
   // scratch memory is kept for it.
   void Reset();
 
-  // Decodes one whole coded frame. False when the frame is refused; the previous picture stays.
-  bool DecodeFrame(std::span<const uint8_t> frame);
+  // Decodes one whole coded frame. A refused frame leaves the previous picture, its size and the
+  // tables as they were; the error says why it was refused (and names no file).
+  Status DecodeFrame(std::span<const uint8_t> frame);
 
   uint32_t Width() const { return width_; }
   uint32_t Height() const { return height_; }

@@ -114,7 +114,8 @@ void Movie::Start(const std::string& soundFolder, const std::string& soundName, 
   ClearSurface(display_);
   if (reader_->FrameCount() != 0) {
     const auto frame = reader_->GetFrame(0);
-    if (!frame.empty()) picture_.Decode(frame);
+    // A frame that is refused leaves no picture; the screen stays clear until one decodes.
+    if (!frame.empty()) static_cast<void>(picture_.Decode(frame));
   }
   DrawCurrentPicture();
   if (observer_.framePresented && picture_.HasPicture()) observer_.framePresented(0, 0);
@@ -151,7 +152,7 @@ void Movie::DrawCurrentPicture() {
 bool Movie::ShowFrame(uint32_t index, uint32_t clockMs) {
   const auto frame = reader_->GetFrame(index);
   if (frame.empty() && reader_->Failed()) return false;
-  picture_.Decode(frame);
+  static_cast<void>(picture_.Decode(frame));  // a refused frame leaves the previous picture shown
   const uint32_t shownBefore = framesShown_;
   DrawCurrentPicture();
   if (observer_.framePresented && framesShown_ != shownBefore) observer_.framePresented(index, clockMs);

@@ -72,8 +72,8 @@ class PictureHolder {
   PictureHolder(const PictureHolder&) = delete;
   PictureHolder& operator=(const PictureHolder&) = delete;
 
-  // False when the decoder refused the frame; the previous picture stays.
-  bool Decode(std::span<const uint8_t> frame) { return decoder_.DecodeFrame(frame); }
+  // The decoder's result; after a refused frame the previous picture stays.
+  Status Decode(std::span<const uint8_t> frame) { return decoder_.DecodeFrame(frame); }
   bool HasPicture() const { return !decoder_.Pixels().empty(); }
   // Forgets the picture and the decoder's tables, as a new holder would be; its memory is kept.
   void Reset() { decoder_.Reset(); }

@@ -23,14 +23,16 @@ bool CarriesTables(std::span<const uint8_t> frame) {
 
 // Decodes frame k. A frame without its own quantisation tables takes them from the last frame
 // before it that has them, as the player does when it plays the movie through.
-bool DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder) {
+Status DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder) {
   std::size_t first = k;
   while (first > 0 && !CarriesTables(movie.FrameBytes(first).value_or(std::span<const uint8_t>{}))) --first;
   for (std::size_t i = first; i < k; ++i) {
-    if (const auto frame = movie.FrameBytes(i)) decoder.DecodeFrame(*frame);
+    // A frame on the way that does not decode lends no tables; frame k's own result tells.
+    if (const auto frame = movie.FrameBytes(i)) static_cast<void>(decoder.DecodeFrame(*frame));
   }
   const auto frame = movie.FrameBytes(k);
-  return frame && decoder.DecodeFrame(*frame);
+  if (!frame) return Error{ErrorKind::kDamaged, "the frame lies outside the file"};
+  return decoder.DecodeFrame(*frame);
 }
 
 }  // namespace
@@ -54,7 +56,9 @@ int RunFrame(const std::vector<std::string>& args) {
   }
   if (!movie->FrameBytes(k)) return Fail(path, "frame " + number + " lies outside the file");
   FrameDecoder decoder;
-  if (!DecodeMovieFrame(*movie, k, decoder)) return Fail(path, "frame " + number + " cannot be decoded");
+  if (const Status decoded = DecodeMovieFrame(*movie, k, decoder); !decoded) {
+    return Fail(path, "frame " + number + " cannot be decoded: " + decoded.error().message);
+  }
   return WritePicture(decoder, parsed->positional[2], parsed->switches.contains("--raw565"));
 }
 
@@ -66,7 +70,9 @@ int RunDecodeFrame(const std::vector<std::string>& args) {
   const auto bytes = ReadWholeFile(path);
   if (!bytes) return Fail(bytes.error());
   FrameDecoder decoder;
-  if (!decoder.DecodeFrame(*bytes)) return Fail(path, "not a frame that can be decoded");
+  if (const Status decoded = decoder.DecodeFrame(*bytes); !decoded) {
+    return Fail(path, "not a frame that can be decoded: " + decoded.error().message);
+  }
   return WritePicture(decoder, parsed->positional[1], parsed->switches.contains("--raw565"));
 }
 

@@ -127,7 +127,9 @@ std::vector<std::string> CheckFrame(std::span<const uint8_t> frame, const std::s
   CheckFrameHeader(f, expectedWidth, expectedHeight, p);
   CheckFrameBody(frame, f, p);
   decoder.Reset();
-  p.Check(decoder.DecodeFrame(frame), "the frame does not decode");
+  if (const Status decoded = decoder.DecodeFrame(frame); !decoded) {
+    p.Check(false, "the frame does not decode: " + decoded.error().message);
+  }
   return p.Take();
 }
 

@@ -219,7 +219,9 @@ TEST(FrameDecoder, FirstFrameWithoutTablesIsRefused) {
   FrameDecoder decoder;
   HandFrame frame = ValidHandFrame();
   frame.withTables = false;
-  EXPECT_FALSE(decoder.DecodeFrame(test::BuildFrame(frame)));
+  const Status decoded = decoder.DecodeFrame(test::BuildFrame(frame));
+  ASSERT_FALSE(decoded);
+  EXPECT_EQ(decoded.kind(), ErrorKind::kDamaged);
   EXPECT_TRUE(decoder.Pixels().empty());
   EXPECT_EQ(decoder.Width(), 0u);
   frame.withTables = true;
@@ -263,7 +265,9 @@ TEST(FrameDecoder, HugeFrameWithoutOwnerBufferIsRefused) {
   frame.width = 65535;
   frame.height = 1024;
   FrameDecoder decoder;
-  EXPECT_FALSE(decoder.DecodeFrame(test::BuildFrame(frame)));
+  const Status decoded = decoder.DecodeFrame(test::BuildFrame(frame));
+  ASSERT_FALSE(decoded);
+  EXPECT_EQ(decoded.kind(), ErrorKind::kRefused);
   EXPECT_FALSE(DecodeFrameCoefficients(test::BuildFrame(frame)));
 }
 
