@@ -1,0 +1,133 @@
+#include "platform/acm/piece_conversion.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace reel::acm {
+
+PieceConverter::PieceConverter(const AudioFormat& source, const WAVEFORMATEX& destination, AVCodecID codec,
+                               AcmStream::Output output)
+    : source_(source.wave), codec_(codec), output_(std::move(output)), resampler_(destination) {
+  if (codec_ == AV_CODEC_ID_NONE) return;
+  context_ = OpenDecoder(source, codec_);
+  if (!context_) return;
+  loop_.emplace(context_.get(), resampler_, sink_);
+  if (!loop_->Ready()) {
+    loop_.reset();
+    return;
+  }
+  framing_ = FramingFor(source, codec_);
+  if (framing_ == Framing::kParser) parser_.reset(av_parser_init(context_->codec_id));
+}
+
+void PieceConverter::Feed(std::span<const uint8_t> piece) {
+  if (codec_ != AV_CODEC_ID_NONE && !loop_) return;  // no decoder: nothing is produced
+  pending_.insert(pending_.end(), piece.begin(), piece.end());
+  if (codec_ == AV_CODEC_ID_NONE) {
+    FeedPcm(false);
+  } else if (framing_ == Framing::kBlocks) {
+    FeedBlocks(false);
+  } else if (framing_ == Framing::kParser) {
+    FeedParser(false);
+  }
+  Compact();
+  sink_.PassOn(output_);
+}
+
+std::size_t PieceConverter::Finish() {
+  if (codec_ == AV_CODEC_ID_NONE) {
+    FeedPcm(true);
+  } else {
+    if (!loop_) return 0;
+    switch (framing_) {
+      case Framing::kParser: FeedParser(true); break;
+      case Framing::kBlocks: FeedBlocks(true); break;
+      case Framing::kWhole: DecodeWhole(Pending(), *loop_); break;
+    }
+    loop_->Send(nullptr, 0);
+  }
+  resampler_.Flush(sink_);
+  sink_.PassOn(output_);
+  pending_.clear();
+  start_ = 0;
+  return sink_.Produced();
+}
+
+std::span<const uint8_t> PieceConverter::Pending() const { return std::span<const uint8_t>(pending_).subspan(start_); }
+
+void PieceConverter::Compact() {
+  if (start_ < kParseStep) return;
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(start_));
+  start_ = 0;
+}
+
+// Whole chunks of kPcmChunkFrames; at the end the whole frames left.
+void PieceConverter::FeedPcm(bool last) {
+  const std::size_t frameBytes = FrameBytes(source_);
+  const std::size_t chunkBytes = kPcmChunkFrames * frameBytes;
+  while (Pending().size() >= chunkBytes || (last && Pending().size() >= frameBytes)) {
+    const std::size_t frames = std::min(kPcmChunkFrames, Pending().size() / frameBytes);
+    if (!pcmFailed_) pcmFailed_ = !acm::FeedPcm(resampler_, source_, Pending().data(), frames, sink_);
+    start_ += frames * frameBytes;
+  }
+}
+
+void PieceConverter::FeedBlocks(bool last) {
+  const std::size_t packetBytes = PacketBytes(source_, codec_);
+  while (Pending().size() >= packetBytes || (last && !Pending().empty())) {
+    std::size_t length = std::min(packetBytes, Pending().size());
+    const std::size_t taken = length;
+    if (TakesWholeBlocksOnly(codec_)) length -= length % source_.blockAlign;
+    if (length > 0) loop_->Send(Pending().data(), length);
+    start_ += taken;
+  }
+}
+
+// The parser's calls as the whole-buffer loop makes them. Before the end a step is taken only
+// when the bytes past it are there too, so the parser reads the bytes it would have read.
+void PieceConverter::FeedParser(bool last) {
+  if (!parser_) return;
+  if (!last) {
+    while (Pending().size() >= kParseStep + AV_INPUT_BUFFER_PADDING_SIZE) {
+      if (!ParseOnce(kParseStep)) return;
+    }
+    return;
+  }
+  const std::size_t remaining = Pending().size();
+  pending_.resize(pending_.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+  std::size_t left = remaining;
+  for (bool draining = false;;) {
+    const std::size_t step = std::min(left, kParseStep);
+    const int used = ParseCall(draining ? nullptr : pending_.data() + start_, draining ? 0 : step);
+    if (used < 0) break;
+    if (draining) {
+      if (lastFrameSize_ == 0) break;
+      continue;
+    }
+    start_ += static_cast<std::size_t>(used);
+    left -= static_cast<std::size_t>(used);
+    if (left == 0) draining = true;
+  }
+}
+
+bool PieceConverter::ParseOnce(std::size_t step) {
+  const int used = ParseCall(Pending().data(), step);
+  if (used < 0) {
+    parser_.reset();  // the whole-buffer loop stops here too
+    return false;
+  }
+  start_ += static_cast<std::size_t>(used);
+  return true;
+}
+
+int PieceConverter::ParseCall(const uint8_t* data, std::size_t size) {
+  uint8_t* frame = nullptr;
+  int frameSize = 0;
+  const int used = av_parser_parse2(parser_.get(), context_.get(), &frame, &frameSize, data, static_cast<int>(size),
+                                    AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+  lastFrameSize_ = frameSize;
+  if (used >= 0 && frameSize > 0) loop_->Send(frame, static_cast<std::size_t>(frameSize));
+  return used;
+}
+
+}  // namespace reel::acm

@@ -1,0 +1,57 @@
+// The whole-buffer audio conversion over a source that arrives in pieces (AcmStream::Begin, Feed,
+// Finish).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/acm/acm_stream.h"
+#include "platform/acm/codec_choice.h"
+#include "platform/acm/decoding.h"
+#include "platform/acm/resampling.h"
+
+namespace reel::acm {
+
+// It makes exactly the calls the whole-buffer conversion makes, in the same order and over the same
+// bytes (PCM in chunks of kPcmChunkFrames from the start, one block per packet, the parser's steps
+// of kParseStep with real bytes past each step), so the output is the same; it holds back only
+// what the next call needs.
+class PieceConverter {
+ public:
+  // `codec` AV_CODEC_ID_NONE: the source is plain PCM.
+  PieceConverter(const AudioFormat& source, const WAVEFORMATEX& destination, AVCodecID codec, AcmStream::Output output);
+
+  void Feed(std::span<const uint8_t> piece);
+  // Converts what is held back, drains the decoder and the resampler; returns the bytes produced
+  // in all.
+  std::size_t Finish();
+
+ private:
+  std::span<const uint8_t> Pending() const;
+  void Compact();
+  void FeedPcm(bool last);
+  void FeedBlocks(bool last);
+  void FeedParser(bool last);
+  bool ParseOnce(std::size_t step);
+  int ParseCall(const uint8_t* data, std::size_t size);
+
+  WAVEFORMATEX source_;
+  AVCodecID codec_;
+  AcmStream::Output output_;
+  std::vector<uint8_t> scratch_;
+  OutputSink sink_{scratch_};
+  Resampler resampler_;
+  CodecContextPtr context_;
+  std::optional<DecodeLoop> loop_;
+  ParserPtr parser_;
+  Framing framing_ = Framing::kWhole;
+  std::vector<uint8_t> pending_;
+  std::size_t start_ = 0;
+  bool pcmFailed_ = false;
+  int lastFrameSize_ = 0;
+};
+
+}  // namespace reel::acm
