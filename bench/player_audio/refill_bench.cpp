@@ -10,7 +10,7 @@
 
 #include "player/audio/audio_output.h"
 #include "player/audio/mp3_plugin.h"
-#include "player/audio/pcm_conversion.h"
+#include "player/audio/mixer.h"
 
 namespace reel {
 namespace {

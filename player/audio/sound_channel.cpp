@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "player/audio/pcm_conversion.h"
+#include "player/audio/mixer.h"
 
 namespace reel {
 namespace {

@@ -11,7 +11,7 @@
 #include "player/audio/audio_output.h"
 #include "player/audio/mp3_plugin.h"
 #include "player/audio/mp3_stream.h"
-#include "player/audio/pcm_conversion.h"
+#include "player/audio/mixer.h"
 #include "tests/player/audio/audio_test_support.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/file_bytes.h"

@@ -1,5 +1,4 @@
-// Conversion of decoded PCM to the output format, and the mixer.
-#include "player/audio/pcm_conversion.h"
+#include "player/audio/mixer.h"
 
 #include <algorithm>
 

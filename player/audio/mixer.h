@@ -1,4 +1,5 @@
-// The output format's conversions and the mixer.
+// The mixer: each playing channel's decoded PCM brought to the output format and summed into the
+// output buffer.
 //
 // The output is 22050 Hz 16-bit stereo. A 44100 Hz source is halved by averaging each pair of
 // frames (each half rounded toward zero before adding); a mono source goes to both sides; any other
