@@ -30,46 +30,6 @@ Pixel At(const BmpImage& picture, uint32_t x, uint32_t row) {
   return {bytes[0], bytes[1], bytes[2]};
 }
 
-// One output pixel computed straight from the description: weights along x for the input rows,
-// then along y over those row results, rows counted from the last stored one.
-Pixel ReferencePixel(const BmpImage& in, uint32_t width, uint32_t height, uint32_t x, uint32_t y) {
-  const uint64_t d = uint64_t{in.Width()} * 1024 / width;
-  const uint64_t e = uint64_t{in.Height()} * 1024 / height;
-  const auto weights = [](uint64_t position, uint64_t step, uint32_t limit) {
-    std::vector<std::pair<uint32_t, uint64_t>> list;
-    const uint64_t taps = (step + 1023) / 1024;
-    uint64_t left = step;
-    for (uint64_t t = 0; t < taps && left > 0; ++t) {
-      const uint64_t w = t == 0 ? std::min<uint64_t>(1024 - position % 1024, left) : std::min<uint64_t>(1024, left);
-      left -= w;
-      if (position / 1024 + t < limit) list.emplace_back(static_cast<uint32_t>(position / 1024 + t), w);
-    }
-    return list;
-  };
-  const auto rowPixel = [&](uint32_t row) {
-    std::array<uint64_t, 3> sum{};
-    uint64_t total = 0;
-    for (const auto& [column, w] : weights(x * d, d, in.Width())) {
-      const Pixel p = At(in, column, row);
-      for (int c = 0; c < 3; ++c) sum[c] += w * p[c];
-      total += w;
-    }
-    Pixel out{};
-    for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(total ? sum[c] / total : 0);
-    return out;
-  };
-  std::array<uint64_t, 3> sum{};
-  uint64_t total = 0;
-  for (const auto& [j, w] : weights(y * e, e, in.Height())) {
-    const Pixel p = rowPixel(in.Height() - 1 - j);
-    for (int c = 0; c < 3; ++c) sum[c] += w * p[c];
-    total += w;
-  }
-  Pixel out{};
-  for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>(total ? sum[c] / total : 0);
-  return out;
-}
-
 TEST(ScalePicture, SameSizeReversesRowsAndKeepsThreeBytes) {
   for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
     const BmpImage in = Patterned(13, 5, bits, 3);
@@ -104,25 +64,55 @@ TEST(ScalePicture, HalvingAveragesTwoByTwoBlocks) {
   }
 }
 
-TEST(ScalePicture, FractionalStepsMatchTheDescription) {
-  // 352 x 240 to 320 x 218: d = 1126 and e = 1127, two taps each way.
-  for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
-    const BmpImage in = Patterned(352, 240, bits, 9);
-    const std::optional<BmpImage> out = ScalePicture(in, 320, 218);
-    ASSERT_TRUE(out.has_value());
-    EXPECT_EQ(out->Width(), 320u);
-    EXPECT_EQ(out->Height(), 218u);
-    for (uint32_t y = 0; y < 218; y += 3) {
-      for (uint32_t x = 0; x < 320; x += 3) ASSERT_EQ(At(*out, x, y), ReferencePixel(in, 320, 218, x, y)) << x << "," << y;
-    }
+// A picture of one row or one column of grey samples, in stored order; at 32 bits the fourth byte
+// of each pixel is noise the scaler must leave out.
+BmpImage Line(const std::vector<uint8_t>& samples, bool across, uint16_t bits) {
+  const auto count = static_cast<uint32_t>(samples.size());
+  BmpImage picture = *BmpImage::Create(across ? count : 1, across ? 1 : count, bits);
+  for (uint32_t i = 0; i < count; ++i) {
+    auto pixel = picture.Row(across ? 0 : i).subspan((across ? i : 0) * picture.BytesPerPixel());
+    std::fill_n(pixel.begin(), 3, samples[i]);
+    if (bits == 32) pixel[3] = static_cast<uint8_t>(0xA5 ^ i);
   }
-  // Enlarging and odd shrinking, checked everywhere.
-  const BmpImage small = Patterned(7, 5, 24, 1);
-  for (const auto& [w, h] : {std::pair{23u, 11u}, std::pair{3u, 2u}, std::pair{7u, 9u}, std::pair{1u, 1u}}) {
-    const std::optional<BmpImage> out = ScalePicture(small, w, h);
-    ASSERT_TRUE(out.has_value());
-    for (uint32_t y = 0; y < h; ++y) {
-      for (uint32_t x = 0; x < w; ++x) ASSERT_EQ(At(*out, x, y), ReferencePixel(small, w, h, x, y));
+  return picture;
+}
+
+// Scaled lines worked out by hand. Five samples to three: the step is 5 x 1024 / 3 = 1706, two
+// taps. Position 0 takes 1024 of sample 0 and 682 of sample 1; position 1 (at 1706, fraction 682)
+// takes 342 of sample 1 and 1024 of sample 2 and leaves out the 340 that reach into sample 3;
+// position 2 (at 3412, fraction 340) takes 684 of sample 3 and 1022 of sample 4. Down a column the
+// samples are counted from the last stored row, so 10, 20, 40, 80, 160 stored are read as 160,
+// 80, 40, 20, 10. Three to two: step 1536, (1024 a + 512 b) / 1536 and (512 b + 1024 c) / 1536.
+TEST(ScalePicture, LinesWorkedOutByHand) {
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> samples;
+    bool across;
+    uint32_t outCount;
+    std::vector<uint8_t> expected;  // in stored order
+  };
+  const std::vector<Case> cases = {
+      // 23880 / 1706 = 13.99, 47800 / 1366 = 34.99, 218240 / 1706 = 127.9: all truncated.
+      {"five to three across", {10, 20, 40, 80, 160}, true, 3, {13, 34, 127}},
+      // 218400 / 1706 = 128.02, 68320 / 1366 = 50.01, 23900 / 1706 = 14.01.
+      {"five to three down", {10, 20, 40, 80, 160}, false, 3, {128, 50, 14}},
+      // 61440 / 1536 = 40, 123904 / 1536 = 80.67.
+      {"three to two across", {30, 60, 91}, true, 2, {40, 80}},
+      {"three to two down", {30, 60, 91}, false, 2, {80, 40}},
+      // A step of 1024 / 2000 rounds to 0: no position collects any weight.
+      {"a step below 1/1024 of a sample", {200}, true, 2000, std::vector<uint8_t>(2000, 0)},
+  };
+  for (const Case& c : cases) {
+    for (uint16_t bits : {uint16_t{24}, uint16_t{32}}) {
+      const BmpImage in = Line(c.samples, c.across, bits);
+      const std::optional<BmpImage> out =
+          ScalePicture(in, c.across ? c.outCount : 1, c.across ? 1 : c.outCount);
+      ASSERT_TRUE(out.has_value()) << c.what;
+      for (uint32_t i = 0; i < c.outCount; ++i) {
+        const Pixel got = c.across ? At(*out, i, 0) : At(*out, 0, i);
+        const uint8_t grey = c.expected[i];
+        ASSERT_EQ(got, (Pixel{grey, grey, grey})) << c.what << ", " << bits << " bits, pixel " << i;
+      }
     }
   }
 }
