@@ -131,7 +131,22 @@ std::vector<std::string> CheckFrame(std::span<const uint8_t> frame, const std::s
   return p.Take();
 }
 
+bool CarriesTables(std::span<const uint8_t> frame) {
+  return frame.size() >= kQrxFrameHeaderSize &&
+         (ReadQrxFrameHeader(frame.first<kQrxFrameHeaderSize>()).flags & kFrameFlagHasTables) != 0;
+}
+
 }  // namespace
+
+bool DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder) {
+  std::size_t first = k;
+  while (first > 0 && !CarriesTables(movie.FrameBytes(first).value_or(std::span<const uint8_t>{}))) --first;
+  for (std::size_t i = first; i < k; ++i) {
+    if (const auto frame = movie.FrameBytes(i)) decoder.DecodeFrame(*frame);
+  }
+  const auto frame = movie.FrameBytes(k);
+  return frame && decoder.DecodeFrame(*frame);
+}
 
 std::optional<std::span<const uint8_t>> MovieFile::FrameBytes(std::size_t k) const {
   const QrxIndexEntry& e = index.at(k);

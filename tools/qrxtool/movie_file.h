@@ -13,6 +13,8 @@
 
 namespace reel {
 
+class FrameDecoder;
+
 struct MovieFile {
   QrxHeader header;
   std::vector<QrxIndexEntry> index;
@@ -32,6 +34,11 @@ Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path);
 // Reads and parses a movie file for a command; on failure prints "qrxtool: PATH: reason" and
 // returns none.
 std::optional<MovieFile> LoadMovieOrReport(const std::string& path);
+
+// Decodes frame k on `decoder`. A frame without its own quantisation tables takes them from the
+// last frame before it that has them, as the player does when it plays the movie through. False
+// when frame k lies outside the file or does not decode.
+bool DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder);
 
 // Every invariant of the container, every frame header, and a decode of every frame: one line per
 // problem, empty when the movie is sound.
