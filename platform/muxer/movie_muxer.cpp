@@ -280,8 +280,8 @@ Result<MovieMuxer> MovieMuxer::Open(const std::string& writePath, const std::str
                                     MovieContainer container, const MuxedPictures& pictures,
                                     const std::optional<MuxedSound>& sound) {
   av_log_set_level(AV_LOG_QUIET);
-  if (pictures.width == 0 || pictures.height == 0 || pictures.frameRate == 0 || pictures.width > 65535 ||
-      pictures.height > 65535 || pictures.frameRate > 1000) {
+  if (pictures.width == 0 || pictures.height == 0 || pictures.frameRate == 0 || pictures.width > kMuxedLargestSide ||
+      pictures.height > kMuxedLargestSide || pictures.frameRate > kMuxedFastestRate) {
     return MakeError(ErrorKind::kUsage, outputName, "a movie needs a picture size and a frame rate");
   }
   auto state = std::make_unique<State>();

@@ -48,10 +48,14 @@ struct SoundFileFacts {
 // An error naming the file when it cannot be read or holds no such sound.
 Result<SoundFileFacts> ProbeSoundFile(const std::string& path);
 
+// Beyond what the containers' headers hold, and far beyond any movie the converter writes.
+inline constexpr uint32_t kMuxedLargestSide = 65535;
+inline constexpr uint32_t kMuxedFastestRate = 1000;
+
 struct MuxedPictures {
-  uint32_t width = 0;
+  uint32_t width = 0;      // 1 ... kMuxedLargestSide
   uint32_t height = 0;
-  uint32_t frameRate = 0;  // frames per second, at least 1
+  uint32_t frameRate = 0;  // frames per second, 1 ... kMuxedFastestRate
 };
 
 struct MuxedSound {

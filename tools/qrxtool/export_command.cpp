@@ -77,12 +77,23 @@ int RunExport(const std::vector<std::string>& args) {
   const auto movie = LoadMovieOrReport(moviePath);
   if (!movie) return 1;
   ProgressLine progress;
-  const Status exported =
-      toFrames ? ExportFrameFiles(*movie, moviePath, options.at("--frames"), range, progress.Reporter())
-               : ExportMovie(*movie, moviePath, parsed->positional[1], progress.Reporter());
+  std::string summary;
+  Status exported;
+  if (toFrames) {
+    exported = ExportFrameFiles(*movie, moviePath, options.at("--frames"), range, progress.Reporter());
+  } else {
+    const std::string& output = parsed->positional[1];
+    const Result<ExportedMovie> written = ExportMovie(*movie, moviePath, output, progress.Reporter());
+    if (!written) exported = written.error();
+    if (written) {
+      summary = output + ": " + std::to_string(movie->index.size()) + " frames at " + std::to_string(movie->header.frameRate) +
+                " fps, " + (written->soundPath ? "sound from " + *written->soundPath : "no companion sound found");
+    }
+  }
   progress.End();
   if (!exported) return exported.error().Is(ErrorKind::kUsage) ? UsageError("export", exported.error().message)
                                                                 : Fail(exported.error());
+  if (!summary.empty()) std::cout << summary << "\n";
   return 0;
 }
 

@@ -60,8 +60,10 @@ Error FrameError(const std::string& moviePath, std::size_t k, const Error& error
 
 Status CheckMovie(const MovieFile& movie, const std::string& moviePath) {
   if (movie.index.empty()) return MakeError(ErrorKind::kRefused, moviePath, "the movie has no frames");
-  if (movie.header.width == 0 || movie.header.height == 0) {
-    return MakeError(ErrorKind::kDamaged, moviePath, "its picture size is 0");
+  const QrxHeader& h = movie.header;
+  if (h.width == 0 || h.height == 0 || h.width > kMuxedLargestSide || h.height > kMuxedLargestSide) {
+    return MakeError(ErrorKind::kDamaged, moviePath,
+                     "its picture size " + std::to_string(h.width) + "x" + std::to_string(h.height) + " cannot be exported");
   }
   return {};
 }
@@ -111,18 +113,18 @@ Result<std::optional<MuxedSound>> CompanionForExport(const std::string& moviePat
   return std::optional<MuxedSound>(std::move(sound));
 }
 
-Status ExportMovie(const MovieFile& movie, const std::string& moviePath, const std::string& outputPath,
-                   const ExportProgress& progress) {
+Result<ExportedMovie> ExportMovie(const MovieFile& movie, const std::string& moviePath, const std::string& outputPath,
+                                  const ExportProgress& progress) {
   const std::optional<MovieContainer> container = ContainerForName(outputPath);
   if (!container) return MakeError(ErrorKind::kUsage, outputPath, "the name does not end in .mkv, .avi or .mp4");
-  if (Status checked = CheckMovie(movie, moviePath); !checked) return checked;
-  if (movie.header.frameRate == 0) return MakeError(ErrorKind::kDamaged, moviePath, "its frame rate is 0");
+  if (Status checked = CheckMovie(movie, moviePath); !checked) return checked.error();
+  if (movie.header.frameRate == 0 || movie.header.frameRate > kMuxedFastestRate) {
+    return MakeError(ErrorKind::kDamaged, moviePath, "its frame rate " + std::to_string(movie.header.frameRate) +
+                                                         " is not one a movie plays at");
+  }
   if (SameFile(outputPath, moviePath)) return MakeError(ErrorKind::kRefused, outputPath, "is the movie itself");
   Result<std::optional<MuxedSound>> sound = CompanionForExport(moviePath);
   if (!sound) return sound.error();
-  if (*sound && SameFile(outputPath, (*sound)->path)) {
-    return MakeError(ErrorKind::kRefused, outputPath, "is the movie's companion sound");
-  }
   Result<StagedOutput> staged = StagedOutput::Create(outputPath);
   if (!staged) return staged.error();
   const MuxedPictures pictures{movie.header.width, movie.header.height, movie.header.frameRate};
@@ -133,11 +135,12 @@ Status ExportMovie(const MovieFile& movie, const std::string& moviePath, const s
   for (std::size_t k = 0; k < total; ++k) {
     Result<std::vector<uint8_t>> jpeg = FrameJpeg(movie, moviePath, k, writer);
     if (!jpeg) return jpeg.error();
-    if (Status written = muxer->WriteFrame(*jpeg); !written) return written;
+    if (Status written = muxer->WriteFrame(*jpeg); !written) return written.error();
     if (progress) progress(k + 1, total);
   }
-  if (Status finished = muxer->Finish(); !finished) return finished;
-  return staged->Commit();
+  if (Status finished = muxer->Finish(); !finished) return finished.error();
+  if (Status committed = staged->Commit(); !committed) return committed.error();
+  return ExportedMovie{*sound ? std::optional<std::string>((*sound)->path) : std::nullopt};
 }
 
 std::string FrameFileName(std::size_t frame) {

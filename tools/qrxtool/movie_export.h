@@ -26,10 +26,14 @@ using ExportProgress = std::function<void(std::size_t done, std::size_t total)>;
 // after the last. None when the movie has no companion.
 Result<std::optional<MuxedSound>> CompanionForExport(const std::string& moviePath);
 
+struct ExportedMovie {
+  std::optional<std::string> soundPath;  // the companion copied, none when there was none
+};
+
 // The movie at its frame rate with its companion sound, as the container `outputPath`'s extension
 // names (".mkv", ".avi" or ".mp4").
-Status ExportMovie(const MovieFile& movie, const std::string& moviePath, const std::string& outputPath,
-                   const ExportProgress& progress);
+Result<ExportedMovie> ExportMovie(const MovieFile& movie, const std::string& moviePath, const std::string& outputPath,
+                                  const ExportProgress& progress);
 
 struct FrameRange {
   std::size_t first = 0;

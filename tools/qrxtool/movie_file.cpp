@@ -208,11 +208,15 @@ std::vector<std::string> VerifyFrame(std::span<const uint8_t> frame, const std::
   return CheckFrame(frame, label, expectedWidth, expectedHeight, decoder);
 }
 
-std::vector<std::string> VerifyMovie(const MovieFile& movie) {
+std::vector<std::string> VerifyContainer(const MovieFile& movie) {
   Problems p("");
   CheckMovieHeader(movie.header, movie.bytes.size(), movie.index.size(), p);
   CheckIndex(movie, p);
-  std::vector<std::string> lines = p.Take();
+  return p.Take();
+}
+
+std::vector<std::string> VerifyMovie(const MovieFile& movie) {
+  std::vector<std::string> lines = VerifyContainer(movie);
   // Entries that point at the same bytes have the same problems: each distinct frame is checked
   // once (one decoder, reset before each frame) and its lines repeated under each entry's label.
   std::map<std::pair<const uint8_t*, std::size_t>, std::vector<std::string>> checked;

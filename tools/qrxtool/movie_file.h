@@ -40,8 +40,12 @@ std::optional<MovieFile> LoadMovieOrReport(const std::string& path);
 // when frame k lies outside the file or does not decode.
 bool DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder);
 
-// Every invariant of the container, every frame header, and a decode of every frame: one line per
-// problem, empty when the movie is sound.
+// Every invariant of the container's header and index, without looking into the frames: one line
+// per problem, empty when they are sound.
+std::vector<std::string> VerifyContainer(const MovieFile& movie);
+
+// VerifyContainer, every frame header, and a decode of every frame: one line per problem, empty
+// when the movie is sound.
 std::vector<std::string> VerifyMovie(const MovieFile& movie);
 
 // The problems of one coded frame on its own (its header, its parts and a decode), each line

@@ -84,6 +84,11 @@ int RunThumbnail(const std::vector<std::string>& args) {
   const std::string& moviePath = words[0];
   const auto movie = LoadMovieOrReport(moviePath);
   if (!movie) return 1;
+  // A damaged container is refused even when the chosen frame is whole: a file manager should
+  // not show a picture for a file that no player would play through.
+  if (const std::vector<std::string> problems = VerifyContainer(*movie); !problems.empty()) {
+    return Fail(moviePath, problems.front());
+  }
   if (movie->index.empty()) return Fail(moviePath, "the movie has no frames");
   const std::size_t k = movie->index.size() / 10;
   FrameDecoder decoder;
