@@ -81,9 +81,13 @@ Result<SoundInput> SoundInput::Open(const std::string& path) {
   }
   AVFormatContext* raw = nullptr;
   const int opened = avformat_open_input(&raw, path.c_str(), av_find_input_format(mp3 ? "mp3" : "ogg"), nullptr);
+  if (opened == AVERROR(ENOENT)) return MakeError(ErrorKind::kNotFound, path, "no such sound file");
+  if (opened == AVERROR(EACCES) || opened == AVERROR(EISDIR)) {
+    return MakeError(ErrorKind::kCannotRead, path, "cannot open the sound file (" + AvText(opened) + ")");
+  }
   if (opened < 0) {
-    const ErrorKind kind = opened == AVERROR(ENOENT) ? ErrorKind::kNotFound : ErrorKind::kCannotRead;
-    return MakeError(kind, path, "cannot open the sound file (" + AvText(opened) + ")");
+    return MakeError(ErrorKind::kDamaged, path, std::string("holds no ") + (mp3 ? "MP3" : "Ogg Vorbis") +
+                                                    " sound that can be read (" + AvText(opened) + ")");
   }
   std::unique_ptr<AVFormatContext, InputDeleter> context(raw);
   if (const int found = avformat_find_stream_info(context.get(), nullptr); found < 0) {
@@ -332,6 +336,10 @@ Result<MovieMuxer> MovieMuxer::Open(const std::string& writePath, const std::str
     const int copied = avcodec_parameters_copy(state->audio->codecpar, &state->sound->Parameters());
     if (copied < 0) return state->WriteError("cannot start the movie", copied);
     state->audio->codecpar->codec_tag = 0;
+    // The lead is placed by the time stamps alone: a container that also recorded the decoder's
+    // delay would have players leave it out twice.
+    state->audio->codecpar->initial_padding = 0;
+    state->audio->codecpar->trailing_padding = 0;
     state->audio->time_base = AVRational{1, static_cast<int>(state->sound->Facts().sampleRate)};
   }
 
