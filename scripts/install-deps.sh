@@ -18,6 +18,8 @@ packages=(
   libmp3lame-dev libvorbis-dev libmpg123-dev
   # the player
   libsdl2-dev
+  # qrxtool's thumbnails
+  libpng-dev
   # the converter's dialog: Qt 6 Widgets and a Japanese Gothic font for its texts
   qt6-base-dev fonts-ipafont-gothic
   # test clips and the demo (jq reads qrxtool's JSON)

@@ -47,16 +47,16 @@ uint64_t TimeOfFrame(uint32_t frame, uint32_t frameRate) {
   return (uint64_t{frame} * 1000 + frameRate - 1) / frameRate;
 }
 
-std::string CompanionSoundPath(const std::string& moviePath) {
+std::string CompanionSoundPath(const std::string& moviePath, std::string_view extension) {
   const auto slash = FindLastChar(moviePath, '/');
   const std::size_t nameStart = slash ? *slash + 1 : 0;
   const auto dot = FindLastChar(std::string_view(moviePath).substr(nameStart), '.');
   const std::string base = dot ? moviePath.substr(0, nameStart + *dot) : moviePath;
-  return base + ".mp3";
+  return base + std::string(extension);
 }
 
-std::optional<std::string> FindCompanionSound(const std::string& moviePath) {
-  std::string exact = CompanionSoundPath(moviePath);
+std::optional<std::string> FindCompanionSound(const std::string& moviePath, std::string_view extension) {
+  std::string exact = CompanionSoundPath(moviePath, extension);
   if (IsExistingFile(exact)) return exact;
   const auto slash = FindLastChar(exact, '/');
   const std::string folder = slash ? exact.substr(0, *slash + 1) : std::string();
@@ -71,6 +71,11 @@ std::optional<std::string> FindCompanionSound(const std::string& moviePath) {
   }
   if (!found) return std::nullopt;
   return folder + *found;
+}
+
+std::optional<std::string> FindAnyCompanionSound(const std::string& moviePath) {
+  if (auto mp3 = FindCompanionSound(moviePath, ".mp3")) return mp3;
+  return FindCompanionSound(moviePath, ".ogg");
 }
 
 namespace {

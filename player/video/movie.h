@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result.h"
@@ -48,14 +49,17 @@ uint32_t FrameAtTime(uint32_t milliseconds, uint32_t frameRate);
 uint64_t TimeOfFrame(uint32_t frame, uint32_t frameRate);
 
 // The companion sound's path: the movie path with everything from the file name's last "." on
-// replaced by ".mp3" (or ".mp3" appended when the file name has no ".").
-std::string CompanionSoundPath(const std::string& moviePath);
+// replaced by `extension` (or `extension` appended when the file name has no ".").
+std::string CompanionSoundPath(const std::string& moviePath, std::string_view extension = ".mp3");
 
 // The companion sound file of a movie: CompanionSoundPath when that file exists, else a file of
 // the movie's folder whose name differs from it only in the case of ASCII letters ("A.MP3" beside
 // "A.qrx", as files copied from a system that ignores case keep them; the first by byte order if
 // several do); none when there is neither.
-std::optional<std::string> FindCompanionSound(const std::string& moviePath);
+std::optional<std::string> FindCompanionSound(const std::string& moviePath, std::string_view extension = ".mp3");
+
+// Whichever companion the converter wrote: the MP3 as FindCompanionSound finds it, else the Ogg.
+std::optional<std::string> FindAnyCompanionSound(const std::string& moviePath);
 
 // Told about every picture a movie presents (the movie's frame index and the clock in milliseconds
 // at that moment) and, once a movie's sound has started, where its first sample plays.

@@ -24,7 +24,8 @@ prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "install"; }
 
 # Exactly the programs in bin/, the modules in lib/reelforge/, the dialog's desktop entry and
-# icons, and nothing else (no test or benchmark programs, no static libraries).
+# icons, the thumbnailer entry, and nothing else (no test or benchmark programs, no static
+# libraries).
 expected="bin/qrxtool
 bin/reelforge
 bin/reelforge-cli
@@ -32,7 +33,8 @@ bin/reelview
 lib/reelforge/Lodestar.ovl
 lib/reelforge/gogo.dll
 lib/reelforge/liboggenc.so
-share/applications/reelforge.desktop"
+share/applications/reelforge.desktop
+share/thumbnailers/qrxtool.thumbnailer"
 for size in 16 32 48 64 128 256; do
   expected+=$'\n'"share/icons/hicolor/${size}x${size}/apps/reelforge.png"
 done

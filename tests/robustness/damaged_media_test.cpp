@@ -486,6 +486,8 @@ class DamagedMediaTest : public ::testing::Test {
       if (kind == Kind::kQrx) {
         commands.push_back({{QRXTOOL_PATH, "info", source.string()}, ""});
         commands.push_back({{QRXTOOL_PATH, "frame", source.string(), "0", (out / "frame.ppm").string()}, "frame.ppm"});
+        commands.push_back({{QRXTOOL_PATH, "export", source.string(), (out / "movie.mkv").string()}, "movie.mkv"});
+        commands.push_back({{QRXTOOL_PATH, "thumbnail", source.string(), (out / "thumb.png").string()}, "thumb.png"});
       }
     }
     for (const auto& [command, output] : commands) {
@@ -501,7 +503,27 @@ class DamagedMediaTest : public ::testing::Test {
       }
       EmptyFolder(out);
     }
+    if (kind == Kind::kMp3) ExportWithSound(tally, bytes, what);
     CountSource(tally, what, source, bytes);
+  }
+
+  // A sound movie exported with the damaged MP3 as its companion: the sound is copied or the
+  // export refused naming the MP3, and nothing is left but a complete export.
+  void ExportWithSound(Tally& tally, const Bytes& sound, const std::string& what) {
+    const fs::path out = work_.Path() / "out";
+    EmptyFolder(out);
+    EXPECT_TRUE(test::WriteAllBytes(out / "movie.qrx", goodMovie_));
+    EXPECT_TRUE(test::WriteAllBytes(out / "movie.mp3", sound));
+    const std::string run = what + " (qrxtool export with it as the sound)";
+    Child child({QRXTOOL_PATH, "export", (out / "movie.qrx").string(), (out / "movie.avi").string()}, out, Log("qrxtool.log"));
+    const ChildEnd end = child.Wait(kToolLimit);
+    if (CountEnding(tally, run, end)) {
+      CountVerdict(tally, run, end, out / "movie.mp3");
+      std::vector<std::string> allowed = {"movie.qrx", "movie.mp3"};
+      if (end.code == 0) allowed.push_back("movie.avi");
+      CountStray(tally, run, out, allowed);
+    }
+    EmptyFolder(out);
   }
 
   // Reelview, headless, in a folder holding a movie and its MP3 (one of them damaged): it plays

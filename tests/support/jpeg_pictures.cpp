@@ -180,7 +180,7 @@ std::optional<CoefficientSet> ReadWithLibjpeg(std::span<const uint8_t> jpeg) {
   return set;
 }
 
-std::vector<uint8_t> DecodeWithLibjpeg(std::span<const uint8_t> jpeg, int& width, int& height) {
+std::vector<uint8_t> DecodeWithLibjpeg(std::span<const uint8_t> jpeg, int& width, int& height, bool smoothChroma) {
   jpeg_decompress_struct info{};
   JumpErrors errors;
   info.err = jpeg_std_error(&errors.manager);
@@ -194,6 +194,8 @@ std::vector<uint8_t> DecodeWithLibjpeg(std::span<const uint8_t> jpeg, int& width
   jpeg_mem_src(&info, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
   jpeg_read_header(&info, TRUE);
   info.out_color_space = JCS_RGB;
+  info.dct_method = JDCT_ISLOW;
+  info.do_fancy_upsampling = smoothChroma ? TRUE : FALSE;
   jpeg_start_decompress(&info);
   width = static_cast<int>(info.output_width);
   height = static_cast<int>(info.output_height);

@@ -43,8 +43,10 @@ std::vector<uint8_t> MergeQuantSegments(std::span<const uint8_t> jpeg);
 // order; tables 0 and 1 in zig-zag order. None when libjpeg cannot read the stream.
 std::optional<CoefficientSet> ReadWithLibjpeg(std::span<const uint8_t> jpeg);
 
-// Packed RGB of a JPEG decoded by libjpeg.
-std::vector<uint8_t> DecodeWithLibjpeg(std::span<const uint8_t> jpeg, int& width, int& height);
+// Packed RGB of a JPEG decoded by libjpeg (its accurate integer transform). Without
+// `smoothChroma` the chroma is up-sampled by repeating each sample, as the frame decoder does.
+std::vector<uint8_t> DecodeWithLibjpeg(std::span<const uint8_t> jpeg, int& width, int& height,
+                                       bool smoothChroma = true);
 
 double Psnr(std::span<const uint8_t> a, std::span<const uint8_t> b);
 

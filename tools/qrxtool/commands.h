@@ -30,6 +30,8 @@ int RunFrame(const std::vector<std::string>& args);
 int RunDecodeFrame(const std::vector<std::string>& args);
 int RunCodeJpeg(const std::vector<std::string>& args);
 int RunCodePicture(const std::vector<std::string>& args);
+int RunExport(const std::vector<std::string>& args);
+int RunThumbnail(const std::vector<std::string>& args);
 
 // A --quality value for the coding commands: a whole number from 1 to 100, or none.
 std::optional<int32_t> ParseQuality(const std::string& text);

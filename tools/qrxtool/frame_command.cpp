@@ -1,7 +1,6 @@
 // qrxtool frame / decode-frame: decode one frame with the player's decoder and write it out.
 #include <charconv>
 
-#include "common/qrx_format.h"
 #include "player/video/frame_decoder.h"
 #include "tools/qrxtool/commands.h"
 #include "tools/qrxtool/movie_file.h"
@@ -14,25 +13,6 @@ int WritePicture(const FrameDecoder& decoder, const std::string& outPath, bool r
   const std::vector<uint8_t> bytes = raw565 ? Raw565OfPicture(decoder) : PpmOfPicture(decoder);
   if (Status written = WriteBytesToFile(outPath, bytes); !written) return Fail(written.error());
   return 0;
-}
-
-bool CarriesTables(std::span<const uint8_t> frame) {
-  return frame.size() >= kQrxFrameHeaderSize &&
-         (ReadQrxFrameHeader(frame.first<kQrxFrameHeaderSize>()).flags & kFrameFlagHasTables) != 0;
-}
-
-// Decodes frame k. A frame without its own quantisation tables takes them from the last frame
-// before it that has them, as the player does when it plays the movie through.
-Status DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder) {
-  std::size_t first = k;
-  while (first > 0 && !CarriesTables(movie.FrameBytes(first).value_or(std::span<const uint8_t>{}))) --first;
-  for (std::size_t i = first; i < k; ++i) {
-    // A frame on the way that does not decode lends no tables; frame k's own result tells.
-    if (const auto frame = movie.FrameBytes(i)) static_cast<void>(decoder.DecodeFrame(*frame));
-  }
-  const auto frame = movie.FrameBytes(k);
-  if (!frame) return Error{ErrorKind::kDamaged, "the frame lies outside the file"};
-  return decoder.DecodeFrame(*frame);
 }
 
 }  // namespace

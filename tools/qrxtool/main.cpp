@@ -1,4 +1,4 @@
-// qrxtool: inspects, checks and extracts frames from QRX movies.
+// qrxtool: inspects, checks and exports QRX movies and their frames.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -19,6 +19,13 @@ std::span<const Command> Commands() {
        "code a baseline 4:2:0 JPEG's coefficients as one frame file (Q, default 50, is only stored)", RunCodeJpeg},
       {"code-picture", "IN.ppm OUT.jbp1 --quality Q [--size WxH]",
        "scale a P6 picture (default: its own size) and code it as a conversion job codes a frame", RunCodePicture},
+      {"export", "MOVIE.qrx OUT.mkv|OUT.avi|OUT.mp4",
+       "every frame as a baseline JPEG of its own coefficients, at the movie's rate, with its companion sound",
+       RunExport},
+      {"export", "MOVIE.qrx --frames DIR [--from K] [--count N]",
+       "frames K ... K + N - 1 (default: all) as DIR/frame-NNNNN.jpg", RunExport},
+      {"thumbnail", "MOVIE.qrx OUT.png [SIZE]",
+       "the frame a tenth of the way in as a PNG that fits SIZE x SIZE (default 128)", RunThumbnail},
   };
   return kCommands;
 }
@@ -26,7 +33,7 @@ std::span<const Command> Commands() {
 namespace {
 
 void PrintHelp(std::ostream& out) {
-  out << "qrxtool: inspect and check QRX movies and their frames.\n\nUsage:\n";
+  out << "qrxtool: inspect, check and export QRX movies and their frames.\n\nUsage:\n";
   for (const Command& c : Commands()) out << "  qrxtool " << c.name << " " << c.usage << "\n      " << c.summary << "\n";
   out << "\nWith --raw565 the padded picture's 16-bit little-endian 5-6-5 words are written instead of a PPM.\n"
          "Exit status: 0 success, 1 bad input or an unsound movie, 2 a usage error.\n";

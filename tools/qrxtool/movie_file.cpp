@@ -133,7 +133,24 @@ std::vector<std::string> CheckFrame(std::span<const uint8_t> frame, const std::s
   return p.Take();
 }
 
+bool CarriesTables(std::span<const uint8_t> frame) {
+  return frame.size() >= kQrxFrameHeaderSize &&
+         (ReadQrxFrameHeader(frame.first<kQrxFrameHeaderSize>()).flags & kFrameFlagHasTables) != 0;
+}
+
 }  // namespace
+
+Status DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder) {
+  std::size_t first = k;
+  while (first > 0 && !CarriesTables(movie.FrameBytes(first).value_or(std::span<const uint8_t>{}))) --first;
+  for (std::size_t i = first; i < k; ++i) {
+    // A frame on the way that does not decode lends no tables; frame k's own result tells.
+    if (const auto frame = movie.FrameBytes(i)) static_cast<void>(decoder.DecodeFrame(*frame));
+  }
+  const auto frame = movie.FrameBytes(k);
+  if (!frame) return Error{ErrorKind::kDamaged, "the frame lies outside the file"};
+  return decoder.DecodeFrame(*frame);
+}
 
 std::optional<std::span<const uint8_t>> MovieFile::FrameBytes(std::size_t k) const {
   const QrxIndexEntry& e = index.at(k);
@@ -195,11 +212,15 @@ std::vector<std::string> VerifyFrame(std::span<const uint8_t> frame, const std::
   return CheckFrame(frame, label, expectedWidth, expectedHeight, decoder);
 }
 
-std::vector<std::string> VerifyMovie(const MovieFile& movie) {
+std::vector<std::string> VerifyContainer(const MovieFile& movie) {
   Problems p("");
   CheckMovieHeader(movie.header, movie.bytes.size(), movie.index.size(), p);
   CheckIndex(movie, p);
-  std::vector<std::string> lines = p.Take();
+  return p.Take();
+}
+
+std::vector<std::string> VerifyMovie(const MovieFile& movie) {
+  std::vector<std::string> lines = VerifyContainer(movie);
   // Entries that point at the same bytes have the same problems: each distinct frame is checked
   // once (one decoder, reset before each frame) and its lines repeated under each entry's label.
   std::map<std::pair<const uint8_t*, std::size_t>, std::vector<std::string>> checked;

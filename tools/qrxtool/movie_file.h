@@ -13,6 +13,8 @@
 
 namespace reel {
 
+class FrameDecoder;
+
 struct MovieFile {
   QrxHeader header;
   std::vector<QrxIndexEntry> index;
@@ -33,8 +35,17 @@ Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path);
 // returns none.
 std::optional<MovieFile> LoadMovieOrReport(const std::string& path);
 
-// Every invariant of the container, every frame header, and a decode of every frame: one line per
-// problem, empty when the movie is sound.
+// Decodes frame k on `decoder`. A frame without its own quantisation tables takes them from the
+// last frame before it that has them, as the player does when it plays the movie through. An
+// error when frame k lies outside the file or does not decode.
+Status DecodeMovieFrame(const MovieFile& movie, std::size_t k, FrameDecoder& decoder);
+
+// Every invariant of the container's header and index, without looking into the frames: one line
+// per problem, empty when they are sound.
+std::vector<std::string> VerifyContainer(const MovieFile& movie);
+
+// VerifyContainer, every frame header, and a decode of every frame: one line per problem, empty
+// when the movie is sound.
 std::vector<std::string> VerifyMovie(const MovieFile& movie);
 
 // The problems of one coded frame on its own (its header, its parts and a decode), each line

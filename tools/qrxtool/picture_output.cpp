@@ -8,11 +8,9 @@
 
 namespace reel {
 
-std::vector<uint8_t> PpmOfPicture(const FrameDecoder& decoder) {
-  const std::string header =
-      "P6\n" + std::to_string(decoder.Width()) + " " + std::to_string(decoder.Height()) + "\n255\n";
-  std::vector<uint8_t> out(header.begin(), header.end());
-  out.reserve(out.size() + std::size_t{decoder.Width()} * decoder.Height() * 3);
+std::vector<uint8_t> RgbOfPicture(const FrameDecoder& decoder) {
+  std::vector<uint8_t> out;
+  out.reserve(std::size_t{decoder.Width()} * decoder.Height() * 3);
   const std::size_t stride = decoder.RowBytes() / 2;
   const auto pixels = decoder.Pixels();
   for (uint32_t y = 0; y < decoder.Height(); ++y) {
@@ -24,6 +22,15 @@ std::vector<uint8_t> PpmOfPicture(const FrameDecoder& decoder) {
       out.push_back(static_cast<uint8_t>((b5 << 3) | (b5 >> 2)));
     }
   }
+  return out;
+}
+
+std::vector<uint8_t> PpmOfPicture(const FrameDecoder& decoder) {
+  const std::string header =
+      "P6\n" + std::to_string(decoder.Width()) + " " + std::to_string(decoder.Height()) + "\n255\n";
+  std::vector<uint8_t> out(header.begin(), header.end());
+  const std::vector<uint8_t> rgb = RgbOfPicture(decoder);
+  out.insert(out.end(), rgb.begin(), rgb.end());
   return out;
 }
 

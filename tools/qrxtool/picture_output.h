@@ -11,8 +11,12 @@ namespace reel {
 
 class FrameDecoder;
 
-// A binary PPM (P6, maxval 255) of the picture's width x height, without the padding; each 5-6-5
-// pixel widened by bit replication: r8 = r5 << 3 | r5 >> 2, g8 = g6 << 2 | g6 >> 4, b8 likewise.
+// The picture's width x height pixels without the padding, three bytes each (red, green, blue),
+// top row first; each 5-6-5 pixel widened by bit replication: r8 = r5 << 3 | r5 >> 2,
+// g8 = g6 << 2 | g6 >> 4, b8 likewise.
+std::vector<uint8_t> RgbOfPicture(const FrameDecoder& decoder);
+
+// A binary PPM (P6, maxval 255) of RgbOfPicture.
 std::vector<uint8_t> PpmOfPicture(const FrameDecoder& decoder);
 
 // The padded picture's pixels as 16-bit little-endian words, top row first.
