@@ -54,14 +54,14 @@ class MusicChannel : public MovieSound, public MusicControl {
 class QueuedWindow : public ShellWindow {
  public:
   void Attach(PlayerShell& shell) { shell_ = &shell; }
-  void PostCloseRequest() override { queue.push_back(WindowMessage{WindowMessageType::Close, 0, 0}); }
+  void PostCloseRequest() override { queue.push_back(MakeMessage(WindowMessageType::Close)); }
   void DestroyWindow() override {
     if (destroyed_) return;
     destroyed_ = true;
-    shell_->HandleMessage(WindowMessage{WindowMessageType::Destroy, 0, 0});
+    shell_->HandleMessage(MakeMessage(WindowMessageType::Destroy));
   }
   void PostQuit(int32_t code) override {
-    WindowMessage quit{WindowMessageType::Quit, 0, 0};
+    WindowMessage quit = MakeMessage(WindowMessageType::Quit);
     quit.code = code;
     queue.push_back(quit);
   }
@@ -95,13 +95,13 @@ class ScheduledKeys : public MessageSource {
     if (now >= end_ && !closing_) {
       closing_ = true;
       report_.endRssBytes = ResidentBytes();
-      return WindowMessage{WindowMessageType::Close, 0, 0};
+      return MakeMessage(WindowMessageType::Close);
     }
     if (now >= nextSwitch_ && !closing_) {
       nextSwitch_ += every_;
       ++report_.switches;
-      window_.queue.push_back(WindowMessage{WindowMessageType::KeyUp, kKeyRight, 0});
-      return WindowMessage{WindowMessageType::KeyDown, kKeyRight, 0};
+      window_.queue.push_back(MakeMessage(WindowMessageType::KeyUp, kKeyRight));
+      return MakeMessage(WindowMessageType::KeyDown, kKeyRight);
     }
     std::this_thread::sleep_until(std::min({now + timeout, nextSwitch_, nextSample_, end_}));
     return std::nullopt;
@@ -180,11 +180,12 @@ Result<EnduranceReport> RunEndurance(const EnduranceOptions& options) {
     display.Open(&presenter);
     MovieSlot movies(display, music);
     movies.SetDisplayProperties(display.GetDisplayProperties());
-    movies.SetObserver(PlaybackObserver{[&report](uint32_t frame, uint32_t) {
-                                          ++report.framesShown;
-                                          if (frame == 0) ++report.moviesOpened;
-                                        },
-                                        nullptr});
+    PlaybackObserver observer;
+    observer.framePresented = [&report](uint32_t frame, uint32_t) {
+      ++report.framesShown;
+      if (frame == 0) ++report.moviesOpened;
+    };
+    movies.SetObserver(std::move(observer));
     QueuedWindow window;
     PlayerShell shell(options.folder, movies, display, music, window);
     window.Attach(shell);

@@ -21,6 +21,8 @@ class NullDevice : public WaveOutDevice {
   uint32_t PositionBytes() const override { return 0; }
   uint32_t WrittenBytes() const override { return 0; }
   void SetVolume(uint16_t, uint16_t) override {}
+  void Pause(bool) override {}
+  void Flush(std::function<void()>) override {}
   bool Close() override { return true; }
   void Shutdown() override {}
   std::optional<Error> Failure() const override { return std::nullopt; }

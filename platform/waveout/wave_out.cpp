@@ -77,6 +77,14 @@ class QueuedWaveOut : public WaveOutDevice {
     rightVolume_.store(right);
   }
 
+  void Pause(bool paused) override { paused_.store(paused); }
+
+  void Flush(std::function<void()> atFlush) override {
+    std::lock_guard lock(mutex_);
+    if (stopped_) return;
+    flushes_.push_back(std::move(atFlush));
+  }
+
   bool Close() override {
     {
       std::lock_guard lock(mutex_);
@@ -112,7 +120,8 @@ class QueuedWaveOut : public WaveOutDevice {
   void Pump(std::span<int16_t> out) {
     std::size_t filled = 0;
     std::unique_lock lock(mutex_);
-    while (filled < out.size() && !stopped_ && !queue_.empty()) {
+    FlushRequested(lock);
+    while (!paused_.load() && filled < out.size() && !stopped_ && !queue_.empty()) {
       Queued& head = queue_.front();
       const std::size_t count = std::min(out.size() - filled, head.samples.size() - head.played);
       CopyScaled(head.samples.subspan(head.played, count), out.subspan(filled, count), filled);
@@ -160,6 +169,26 @@ class QueuedWaveOut : public WaveOutDevice {
     std::size_t played;
   };
 
+  // Called with the queue's lock held, which it lets go while the handlers run.
+  void FlushRequested(std::unique_lock<std::mutex>& lock) {
+    while (!flushes_.empty() && !stopped_) {
+      std::function<void()> atFlush = std::move(flushes_.front());
+      flushes_.pop_front();
+      std::deque<Queued> dropped;
+      dropped.swap(queue_);
+      inDone_ = true;
+      lock.unlock();
+      try {
+        if (atFlush) atFlush();
+      } catch (...) {
+        RecordFailure("flushing");
+      }
+      for (const Queued& buffer : dropped) HandBack(buffer.id);
+      lock.lock();
+      inDone_ = false;
+    }
+  }
+
   void HandBack(std::size_t bufferId) {
     try {
       onDone_(bufferId);
@@ -185,6 +214,8 @@ class QueuedWaveOut : public WaveOutDevice {
   DoneHandler onDone_;
   std::mutex mutex_;
   std::deque<Queued> queue_;
+  std::deque<std::function<void()>> flushes_;
+  std::atomic<bool> paused_{false};
   bool started_ = false;
   bool stopped_ = false;
   bool inDone_ = false;

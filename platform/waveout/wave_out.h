@@ -50,6 +50,17 @@ class WaveOutDevice {
   // 0 is silent, 0xFFFF is full level, per side.
   virtual void SetVolume(uint16_t left, uint16_t right) = 0;
 
+  // Paused, the device plays silence and keeps what is queued: no buffer is played on or handed
+  // back, and neither position moves (time paused is no part of them), until it is resumed.
+  virtual void Pause(bool paused) = 0;
+
+  // Drops every queued buffer, the one playing included: on the device's thread, at the start of
+  // its next pull, `atFlush` runs and then each dropped buffer is handed back through its done
+  // call in the order written, so that what the handler writes again is the next thing played.
+  // Returns at once; a paused device flushes too. What was dropped was never handed over, so the
+  // positions stay as they were.
+  virtual void Flush(std::function<void()> atFlush) = 0;
+
   // Stops the device for good. False while buffers are still queued (nothing is changed then);
   // after true no done call comes any more.
   virtual bool Close() = 0;

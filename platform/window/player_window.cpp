@@ -44,7 +44,12 @@ uint32_t VirtualKey(SDL_Keycode key) {
     case SDLK_DOWN: return kKeyDown;
     case SDLK_RETURN: return 0x0D;
     case SDLK_ESCAPE: return 0x1B;
-    case SDLK_SPACE: return 0x20;
+    case SDLK_SPACE: return kKeySpace;
+    case SDLK_PAGEUP: return kKeyPageUp;
+    case SDLK_PAGEDOWN: return kKeyPageDown;
+    case SDLK_HOME: return kKeyHome;
+    case SDLK_END: return 0x23;
+    case SDLK_F1: return kKeyF1;
     case SDLK_BACKSPACE: return 0x08;
     case SDLK_TAB: return 0x09;
     default: return 0;
@@ -210,6 +215,15 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
 
 std::span<const uint16_t> PlayerWindow::ShownPixels() const { return resources_->shown; }
 
+void PlayerWindow::SetTitle(const std::string& title) {
+  if (resources_->window != nullptr) SDL_SetWindowTitle(resources_->window, title.c_str());
+}
+
+std::string PlayerWindow::Title() const {
+  if (resources_->window == nullptr) return {};
+  return SDL_GetWindowTitle(resources_->window);
+}
+
 void PlayerWindow::Show() {
   if (resources_->window != nullptr) SDL_ShowWindow(resources_->window);
 }
@@ -248,7 +262,7 @@ std::optional<WindowMessage> PlayerWindow::PeekMessage() {
     return message;
   }
   if (std::optional<WindowMessage> message = TranslateEvent()) return message;
-  if (TakeCloseSignal()) return WindowMessage{WindowMessageType::Close, 0, 0};
+  if (TakeCloseSignal()) return MakeMessage(WindowMessageType::Close);
   return std::nullopt;
 }
 
@@ -294,6 +308,22 @@ std::optional<WindowMessage> PlayerWindow::TranslateEvent() {
         }
         message.type = event.type == SDL_KEYDOWN ? WindowMessageType::KeyDown : WindowMessageType::KeyUp;
         message.virtualKey = VirtualKey(event.key.keysym.sym);
+        message.shift = (event.key.keysym.mod & KMOD_SHIFT) != 0;
+        return message;
+      case SDL_TEXTINPUT: {
+        // One message per character typed, as the key's own layout makes it ("?" is Shift and "/"
+        // on some keyboards and a key of its own on others); only ASCII characters are told.
+        const auto first = static_cast<unsigned char>(event.text.text[0]);
+        if (first == 0 || first >= 0x80 || event.text.text[1] != '\0') continue;
+        message.type = WindowMessageType::Char;
+        message.code = first;
+        return message;
+      }
+      case SDL_DROPFILE:
+        if (event.drop.file == nullptr) continue;
+        message.type = WindowMessageType::DropFile;
+        message.path = event.drop.file;
+        SDL_free(event.drop.file);
         return message;
       case SDL_MOUSEBUTTONDOWN:
       case SDL_MOUSEBUTTONUP:

@@ -58,6 +58,8 @@ class PlayerWindow {
   void PresentSurface(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height, int32_t left,
                       int32_t top, int32_t right, int32_t bottom);
 
+  void SetTitle(const std::string& title);
+  std::string Title() const;
   void Show();
   void BringToFront();
   // Destroys the window; later messages come only from the posted queue.
@@ -65,7 +67,9 @@ class PlayerWindow {
   bool Exists() const;
 
   // The next waiting message (posted ones first, then the window's events, then a close request
-  // for a received SIGINT or SIGTERM); none when nothing is waiting.
+  // for a received SIGINT or SIGTERM); none when nothing is waiting. Keys come as virtual-key
+  // codes with the Shift state, the characters they type as Char messages after them, and a file
+  // dropped on the window as DropFile with its path.
   std::optional<WindowMessage> PeekMessage();
   // The next waiting message, waiting up to `timeout` for one to come (without spinning); none when
   // the time ran out.

@@ -20,8 +20,8 @@ constexpr auto kCloseDrainLimit = std::chrono::milliseconds(1000);
 constexpr auto kCloseRetryPause = std::chrono::milliseconds(100);
 constexpr int kCloseRetries = 32;
 constexpr auto kStopPollPause = std::chrono::milliseconds(1);
-// A stop is normally done by the next refill, within one buffer's time; a device that has stopped
-// calling back must not hang the player, so after this long the slot is cleared here.
+// A stop (or a seek) is normally done by the next refill, within one buffer's time; a device that
+// has stopped calling back must not hang the player, so after this long the wait ends.
 constexpr auto kStopWaitLimit = std::chrono::milliseconds(2000);
 
 std::size_t BufferBytesFor(uint32_t rate) { return rate == AudioOutput::kRate ? 8192 : 16384; }
@@ -92,6 +92,7 @@ void AudioOutput::OnBufferDone(std::size_t bufferId) noexcept {
 void AudioOutput::RefillAndMix(std::size_t index, SoundChannel& channel,
                                std::vector<int16_t>& buffer) {
   try {
+    channel.ApplySeek();
     if (!channel.Failed()) channel.Refill();
   } catch (...) {
     channel.Fail();
@@ -174,6 +175,25 @@ int32_t AudioOutput::ChannelPosition(int32_t index) {
   return channel->PositionMs(*device_);
 }
 
+void AudioOutput::Pause(bool paused) {
+  paused_.store(paused);
+  device_->Pause(paused);
+}
+
+std::optional<int32_t> AudioOutput::SeekChannel(int32_t index, int32_t milliseconds) {
+  std::shared_ptr<SoundChannel> channel = ChannelAt(index);
+  if (!channel || channel->State() != ChannelState::kPlaying || !DeviceRunning()) return std::nullopt;
+  const auto outputFrame = static_cast<uint64_t>(std::max(milliseconds, 0)) * rate_ / 1000;
+  channel->TakeSeekDone();  // a seek the device carried out after its asker gave up
+  device_->Flush([channel, outputFrame] { channel->RequestSeek(outputFrame); });
+  const auto giveUp = std::chrono::steady_clock::now() + kStopWaitLimit;
+  while (!channel->TakeSeekDone()) {
+    if (!DeviceRunning() || std::chrono::steady_clock::now() >= giveUp) return std::nullopt;
+    std::this_thread::sleep_for(kStopPollPause);
+  }
+  return channel->PositionMs(*device_);
+}
+
 std::optional<uint32_t> AudioOutput::ChannelStartFrame(int32_t index) {
   std::shared_ptr<SoundChannel> channel = ChannelAt(index);
   if (!channel || channel->State() != ChannelState::kPlaying) return std::nullopt;
@@ -185,6 +205,12 @@ std::optional<uint32_t> AudioOutput::ChannelStartFrame(int32_t index) {
 void AudioOutput::CloseAudio() {
   if (closed_.load()) return;
   closing_.store(true);
+  if (paused_.load()) {
+    // A paused output keeps its queue for good: what it holds is not to be heard any more.
+    device_->Shutdown();
+    closed_.store(true);
+    return;
+  }
   // No buffer is queued again from now on; the ones queued play out within a few hundred ms.
   const auto drainedBy = std::chrono::steady_clock::now() + kCloseDrainLimit;
   while (!device_->Close()) {

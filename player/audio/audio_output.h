@@ -7,7 +7,8 @@
 //                                         // clock still runs at real-time pace
 //   audio.OpenChannel(0, "movie.mp3", "/path/to/folder/", volume, /*loop=*/false,
 //                     /*start=*/true, wholeFile);   // stops whatever channel 0 played, opens the
-//                                         // MP3 (folder ends with "/"; a name of any length),
+//                                         // MP3 or Ogg Vorbis file (told by its first bytes;
+//                                         // folder ends with "/"; a name of any length),
 //                                         // starts it. An MP3 that
 //                                         // cannot be decoded (or a missing "Lodestar.ovl")
 //                                         // still gives a playing channel that plays silence.
@@ -21,8 +22,12 @@
 //   audio.SetChannelVolume(0, volume)     // 0..100; anything else is ignored
 //   audio.StartChannel(0, loop)           // starts a channel opened with start = false
 //   audio.StopChannel(0)                  // ends the channel and frees its slot
+//   audio.Pause(true)                     // silence at once; every clock stops until Pause(false)
+//   audio.SeekChannel(0, ms)              // the channel's sound from the whole MP3 or Ogg frame
+//                                         // that holds `ms` (the sound queued is dropped); its
+//                                         // position then is where it landed
 //   audio.CloseAudio()                    // at shut-down: stops requeuing, waits for the queued
-//                                         // buffers and closes the device
+//                                         // buffers (drops them when paused) and closes the device
 // Channels 0..63 exist; the movie's sound is channel 0. Call all of these from one thread (the
 // user-interface thread); decoding and mixing run on the device's thread.
 // Link reel_player_audio; the decoder plug-in is the target reel_lodestar, built as
@@ -91,6 +96,15 @@ class AudioOutput {
   void StopChannel(int32_t index);
   void SetChannelVolume(int32_t index, int32_t volume);
   int32_t ChannelPosition(int32_t index);
+  // Pauses or resumes the output: paused, it plays silence and keeps what is queued, and the
+  // positions of all channels stand still.
+  void Pause(bool paused);
+  // Moves a playing channel's sound to `milliseconds` (from its first sample), or as near before
+  // it as a whole coded frame allows; the sound already queued is dropped, so the new place is
+  // heard next. Waits for the device's thread to do it, and returns the channel's position then:
+  // where the sound landed (past the end of the sound: `milliseconds`, the channel going on in
+  // silence). None for a slot that plays nothing, or when the device does not answer.
+  std::optional<int32_t> SeekChannel(int32_t index, int32_t milliseconds);
   // Where a playing channel's first sample plays, in output sample frames since the device opened;
   // none before its fourth mix or for a slot that plays nothing.
   std::optional<uint32_t> ChannelStartFrame(int32_t index);
@@ -118,6 +132,7 @@ class AudioOutput {
   std::array<std::shared_ptr<SoundChannel>, kSlotCount> slots_;
   std::atomic<bool> closing_{false};
   std::atomic<bool> closed_{false};
+  std::atomic<bool> paused_{false};
   FailureReporter report_;
   ChannelMaker makeChannel_;
   std::atomic<bool> failureReported_{false};

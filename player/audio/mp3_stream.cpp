@@ -18,6 +18,23 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 4;
 
+// A Layer III frame may take up to 511 bytes of its sound from the frames before it (the bit
+// reservoir), and its first samples overlap the frame before. A seek decodes at least this many
+// frames, and this many bytes of frames, before the one it lands on, and at most the larger count.
+constexpr std::size_t kPrimeFrames = 2;
+constexpr std::size_t kPrimeBytes = 1024;
+constexpr std::size_t kMostPrimeFrames = 64;
+
+// Samples per channel in each frame of a stream, from its first frame's header: 384 for Layer I,
+// 576 for Layer III of MPEG-2 and 2.5, 1152 otherwise (ISO/IEC 11172-3, 13818-3).
+uint32_t SamplesPerFrame(const std::array<uint8_t, 4>& header) {
+  const uint32_t version = (header[1] >> 3) & 3u;  // 3: MPEG-1
+  const uint32_t layer = (header[1] >> 1) & 3u;    // 3: Layer I, 1: Layer III
+  if (layer == 3) return 384;
+  if (layer == 1 && version != 3) return 576;
+  return 1152;
+}
+
 }  // namespace
 
 Mp3Stream::~Mp3Stream() { Close(); }
@@ -25,13 +42,13 @@ Mp3Stream::~Mp3Stream() { Close(); }
 Status Mp3Stream::OpenMemory(std::span<const uint8_t> data, const std::string& name) {
   Close();
   std::lock_guard guard(Mp3Plugin::Lock());
-  source_ = Mp3Source(data);
+  source_ = SoundSource(data);
   return OpenData(name);
 }
 
 Status Mp3Stream::OpenFile(const std::string& path) {
   Close();
-  Result<Mp3Source> source = Mp3Source::OpenFile(path);
+  Result<SoundSource> source = SoundSource::OpenFile(path);
   if (!source) return source.error();
   std::lock_guard guard(Mp3Plugin::Lock());
   source_ = std::move(*source);
@@ -80,7 +97,10 @@ Status Mp3Stream::OpenData(const std::string& name) {
   }
   decoder_ = decoder;
   format_ = PcmFormat{channels, rate};
+  samplesPerFrame_ = SamplesPerFrame(header);
   FindInfoFrame(*entries, decoder);
+  frameStarts_.assign(1, audioStart_);
+  passFrame_ = 0;
   return {};
 }
 
@@ -101,17 +121,69 @@ void Mp3Stream::FindInfoFrame(const Mp3PluginEntries& entries, void* decoder) {
   readPos_ = audioStart_;
 }
 
-bool Mp3Stream::Restart() {
+bool Mp3Stream::Restart() { return RestartAt(0); }
+
+bool Mp3Stream::RestartAt(std::size_t index) {
   const Mp3PluginEntries& entries = *plugin_.Entries();
-  entries.destroy(decoder_);
+  if (decoder_ != nullptr) entries.destroy(decoder_);
   decoder_ = nullptr;
-  readPos_ = audioStart_;
-  passSample_ = 0;
+  readPos_ = frameStarts_[index];
+  passFrame_ = index;
+  passSample_ = uint64_t{samplesPerFrame_} * index;
   // A stream of nothing but its information frame has no frame to start a decoder on.
   std::array<uint8_t, kHeaderBytes> header{};
-  if (dataEnd_ - audioStart_ < kHeaderBytes || !HeaderAt(audioStart_, header)) return false;
+  if (dataEnd_ - std::min(readPos_, dataEnd_) < kHeaderBytes || !HeaderAt(readPos_, header)) return false;
   decoder_ = entries.create(header.data());
   return decoder_ != nullptr;
+}
+
+bool Mp3Stream::FindFrame(std::size_t index) {
+  const Mp3PluginEntries& entries = *plugin_.Entries();
+  for (;;) {
+    const std::size_t start = frameStarts_[std::min(index, frameStarts_.size() - 1)];
+    std::array<uint8_t, kHeaderBytes> header{};
+    if (dataEnd_ - std::min(start, dataEnd_) < kHeaderBytes || !HeaderAt(start, header) ||
+        entries.predecode(decoder_, header.data()) != 0) {
+      return false;
+    }
+    if (index < frameStarts_.size()) return true;
+    const std::size_t frameLength = LodestarFrameLength(decoder_);
+    if (frameLength < kHeaderBytes || frameLength > frameCopy_.size()) return false;
+    frameStarts_.push_back(start + frameLength);
+  }
+}
+
+uint64_t Mp3Stream::Seek(uint64_t frame) {
+  std::lock_guard guard(Mp3Plugin::Lock());
+  overflow_.clear();
+  overflowPos_ = 0;
+  finished_ = true;
+  readPos_ = dataEnd_;  // where a seek that fails leaves the stream: at its end
+  if (decoder_ == nullptr) return frame;
+  const uint64_t wanted = SoundStart() + frame;
+  if (wanted >= SoundEnd()) return frame;
+  const std::size_t index = static_cast<std::size_t>(wanted / samplesPerFrame_);
+  if (!FindFrame(index)) return frame;
+  std::size_t first = index;
+  while (first > 0 && index - first < kMostPrimeFrames &&
+         (index - first < kPrimeFrames || frameStarts_[index] - frameStarts_[first] < kPrimeBytes)) {
+    --first;
+  }
+  if (!RestartAt(first)) return frame;
+  // The frames before the one landed on are decoded for what they leave in the decoder; a frame
+  // that gives nothing on a fresh decoder (its reservoir lies before it) is no end of the data.
+  const Mp3PluginEntries& entries = *plugin_.Entries();
+  while (passFrame_ < index) {
+    std::array<uint8_t, kHeaderBytes> header{};
+    if (!HeaderAt(readPos_, header) || entries.predecode(decoder_, header.data()) != 0) return frame;
+    const std::span<const uint8_t> bytes = source_.View(readPos_, LodestarFrameLength(decoder_));
+    std::fill(std::copy(bytes.begin(), bytes.end(), frameCopy_.begin()), frameCopy_.end(), uint8_t{0});
+    entries.decode(decoder_, pcmOut_.data(), frameCopy_.data());
+    readPos_ = frameStarts_[++passFrame_];
+  }
+  passSample_ = uint64_t{samplesPerFrame_} * index;
+  finished_ = false;
+  return std::max(passSample_, SoundStart()) - SoundStart();
 }
 
 void Mp3Stream::Close() {
@@ -121,11 +193,13 @@ void Mp3Stream::Close() {
     decoder_ = nullptr;
     dataStart_ = dataEnd_ = readPos_ = audioStart_ = 0;
     passSample_ = 0;
+    passFrame_ = 0;
+    frameStarts_.clear();
     info_.reset();
     overflow_.clear();
     overflowPos_ = 0;
   }
-  source_ = Mp3Source();
+  source_ = SoundSource();
 }
 
 std::size_t Mp3Stream::TakeOverflow(std::span<int16_t> samples) {
@@ -160,6 +234,7 @@ Mp3Stream::Decoded Mp3Stream::DecodeNextFrame() {
   std::fill(frameCopy_.begin() + static_cast<std::ptrdiff_t>(available), frameCopy_.end(),
             uint8_t{0});
   readPos_ += available;
+  if (++passFrame_ == frameStarts_.size()) frameStarts_.push_back(readPos_);
   const int32_t frames = entries.decode(decoder_, pcmOut_.data(), frameCopy_.data());
   if (frames <= 0) return ended;
   // A decoder reporting more than its output area holds is held to the area.

@@ -2,6 +2,7 @@
 #include "player/audio/sound_channel.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,15 @@ Result<std::vector<uint8_t>> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+// The first bytes of a file, which tell its format; fewer (or none) when it is shorter or unreadable.
+std::vector<uint8_t> ReadHead(const std::string& path) {
+  std::array<char, 4> head{};
+  std::ifstream file(path, std::ios::binary);
+  file.read(head.data(), head.size());
+  const auto got = static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0));
+  return std::vector<uint8_t>(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(got));
+}
+
 }  // namespace
 
 SoundChannel::SoundChannel(std::string name, std::size_t bufferBytes, uint32_t outputRate)
@@ -45,14 +55,16 @@ Status SoundChannel::Open(const std::string& path, bool wholeFile) {
     Result<std::vector<uint8_t>> bytes = ReadWholeFile(path);
     if (bytes) {
       wholeData_ = std::move(*bytes);
-      opened = stream_.OpenMemory(wholeData_, path);
+      stream_ = MakeSoundStream(wholeData_);
+      opened = stream_->OpenMemory(wholeData_, path);
     } else {
       opened = bytes.error();
     }
   } else {
-    opened = stream_.OpenFile(path);
+    stream_ = MakeSoundStream(ReadHead(path));
+    opened = stream_->OpenFile(path);
   }
-  sourceFormat_ = stream_.Format();
+  if (stream_) sourceFormat_ = stream_->Format();
   return opened;
 }
 
@@ -62,8 +74,36 @@ void SoundChannel::Start(bool loop) {
   mixes_.store(kFirstMix);
   positionTaken_.store(false);
   startPos_.store(0);
+  baseBytes_.store(0);
+  seekTarget_.store(kNoSeek);
+  seekDone_.store(false);
   playedBytes_ = 0;
   state_.store(ChannelState::kPlaying);
+}
+
+void SoundChannel::RequestSeek(uint64_t outputFrame) { seekTarget_.store(outputFrame); }
+
+bool SoundChannel::ApplySeek() {
+  const uint64_t target = seekTarget_.exchange(kNoSeek);
+  if (target == kNoSeek) return false;
+  uint64_t landed = target;
+  const uint16_t channels = sourceFormat_.channels;
+  if (stream_ && stream_->IsOpen() && channels != 0) {
+    // Source frames per output frame: 2 at 44100 Hz, 1 at every other rate.
+    const uint64_t perOutputFrame = SourceSamplesFor(1, channels, sourceFormat_.sampleRate) / channels;
+    landed = stream_->Seek(target * perOutputFrame) / perOutputFrame;
+  }
+  baseBytes_.store(landed * 4);  // 16-bit stereo output
+  positionTaken_.store(false);
+  mixes_.store(0);  // the queue was dropped: this refill's sound is the next heard
+  seekDone_.store(true);
+  return true;
+}
+
+bool SoundChannel::TakeSeekDone() {
+  if (!seekDone_.exchange(false)) return false;
+  playedBytes_ = 0;
+  return true;
 }
 
 void SoundChannel::SetVolume(int32_t volume) {
@@ -74,11 +114,11 @@ void SoundChannel::SetVolume(int32_t volume) {
 
 void SoundChannel::Refill() {
   std::fill(pcm_.begin(), pcm_.end(), int16_t{0});
-  if (stream_.Finished() || !stream_.IsOpen()) return;  // silence from here on
+  if (!stream_ || stream_->Finished() || !stream_->IsOpen()) return;  // silence from here on
   const std::size_t wanted =
       SourceSamplesFor(outputFrames_, sourceFormat_.channels, sourceFormat_.sampleRate);
   const std::span<int16_t> request = std::span(decoded_).first(std::min(wanted, decoded_.size()));
-  const std::size_t got = stream_.ReadPcm(request, loop_.load());
+  const std::size_t got = stream_->ReadPcm(request, loop_.load());
   ConvertToOutput(request.first(got), sourceFormat_.channels, sourceFormat_.sampleRate,
                   std::span(pcm_).first(2 * outputFrames_));
 }
@@ -101,12 +141,14 @@ void SoundChannel::MixInto(std::span<int16_t> buffer, const WaveOutDevice& devic
 // The sound heard since the channel's first sample, never less than the last answer: the device's
 // heard position trails what was handed over, so it may still lie before the start.
 int32_t SoundChannel::PositionMs(const WaveOutDevice& device) {
-  if (!positionTaken_.load()) return 0;
-  // Signed difference of the wrapping byte counters.
-  const auto played = static_cast<int32_t>(device.PositionBytes() - startPos_.load());
-  playedBytes_ = std::max<int64_t>(playedBytes_, played);
-  if (playedBytes_ <= 0) return 0;
-  const double milliseconds = static_cast<double>(playedBytes_) * secondsPerByte_ * 1000.0;
+  if (positionTaken_.load()) {
+    // Signed difference of the wrapping byte counters.
+    const auto played = static_cast<int32_t>(device.PositionBytes() - startPos_.load());
+    playedBytes_ = std::max<int64_t>(playedBytes_, played);
+  }
+  const int64_t heard = static_cast<int64_t>(baseBytes_.load()) + std::max<int64_t>(playedBytes_, 0);
+  if (heard <= 0) return 0;
+  const double milliseconds = static_cast<double>(heard) * secondsPerByte_ * 1000.0;
   return static_cast<int32_t>(std::min(milliseconds, double{INT32_MAX}));
 }
 

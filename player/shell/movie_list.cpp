@@ -13,6 +13,11 @@ bool IsMovieFileName(std::string_view name) {
   return dot && EqualNoCase(".qrx", name.substr(*dot));
 }
 
+std::string WithTrailingSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
 MovieList MovieList::Build(const std::string& folder) {
   std::list<std::string> names;
   std::error_code error;

@@ -37,4 +37,7 @@ std::optional<std::size_t> FindMovie(const MovieList& list, std::string_view nam
 // True when `name` ends in ".qrx" (ASCII case ignored, the "." outside any multibyte character).
 bool IsMovieFileName(std::string_view name);
 
+// The folder with a "/" at its end.
+std::string WithTrailingSlash(std::string folder);
+
 }  // namespace reel

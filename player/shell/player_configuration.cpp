@@ -19,6 +19,12 @@ PlayerConfiguration LoadPlayerConfiguration(const std::string& folder) {
   return configuration;
 }
 
+void ChooseMovie(PlayerConfiguration& configuration, const std::string& name) {
+  const std::optional<std::size_t> index = FindMovie(configuration.movies, name);
+  configuration.currentName = index ? configuration.movies.At(*index) : name;
+  if (index) configuration.movieIndex = *index;
+}
+
 void StoreVolume(const std::string& folder, int32_t volume) {
   WriteSetting("MUSIC_CONFIG", "MUSIC_VOL", FormatText("%d", volume), folder + kSettingsFileName);
 }

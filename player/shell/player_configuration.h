@@ -26,6 +26,10 @@ struct PlayerConfiguration {
 // the current name stays as read. `folder` ends with "/".
 PlayerConfiguration LoadPlayerConfiguration(const std::string& folder);
 
+// Makes `name` the movie to play first: its entry in the list, or the name itself when the list
+// does not hold it.
+void ChooseMovie(PlayerConfiguration& configuration, const std::string& name);
+
 // Writes the volume as MUSIC_VOL into the cached settings of folder + "video.cfg"; it reaches the
 // file with SaveSettings.
 void StoreVolume(const std::string& folder, int32_t volume);

@@ -1,19 +1,44 @@
 #include "player/shell/player_shell.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <utility>
+
+#include "player/video/text_panel.h"
 
 namespace reel {
 namespace {
 
 bool IsArrow(std::size_t key) { return key <= kNext; }
 
+// The key each of the extra keys is, bar Shift with the arrows.
+constexpr std::array<uint32_t, kExtraKeyCount> kExtraKeys = {kKeySpace, kKeyPageUp, kKeyPageDown, kKeyHome, kKeyF1};
+
 }  // namespace
+
+const std::vector<std::string>& HelpLines() {
+  static const std::vector<std::string> lines = {
+      "Keys",
+      "",
+      "Space          pause / go on",
+      "PgUp  PgDn     10 s back / ahead",
+      "Shift+Left     10 s back",
+      "Shift+Right    10 s ahead",
+      "Home           from the start",
+      "Left  Right    previous / next movie",
+      "Up  Down       volume",
+      "F11            full screen",
+      "Z X C, click   quit",
+      "F1  ?          these keys",
+  };
+  return lines;
+}
 
 PlayerShell::PlayerShell(std::string folder, MovieSlot& movies, Display& display, MusicControl& music,
                          ShellWindow& window, TickSource ticks)
     : folder_(std::move(folder)), movies_(movies), display_(display), music_(music), window_(window),
-      ticks_(std::move(ticks)) {
+      movieFolder_(folder_), ticks_(std::move(ticks)) {
   const DisplayKeys keys = GetDefaultKeys();
   keys_ = {keys.up, keys.down, keys.left, keys.right, keys.buttonA, keys.buttonB, keys.buttonC};
 }
@@ -26,7 +51,22 @@ void PlayerShell::Configure(PlayerConfiguration configuration) {
   currentName_ = std::move(configuration.currentName);
 }
 
-void PlayerShell::KeyDown(uint32_t virtualKey) {
+void PlayerShell::ExtraKeyDown(ExtraKeyIndex key) { ++extraKeyCount_[key]; }
+
+void PlayerShell::KeyDown(const WindowMessage& message) {
+  const uint32_t virtualKey = message.virtualKey;
+  // The keys' panel goes at the next key (F1 itself toggles it at the tick).
+  if (helpShown_ && virtualKey != 0 && virtualKey != kKeyF1) ShowHelp(false);
+  if (message.shift && (virtualKey == keys_[kPrevious] || virtualKey == keys_[kNext])) {
+    ExtraKeyDown(virtualKey == keys_[kPrevious] ? kSeekBack : kSeekAhead);
+    return;
+  }
+  for (std::size_t key = 0; key < kExtraKeyCount; ++key) {
+    if (kExtraKeys[key] == virtualKey) {
+      ExtraKeyDown(static_cast<ExtraKeyIndex>(key));
+      return;
+    }
+  }
   for (std::size_t key = 0; key < kKeyCount; ++key) {
     if (keys_[key] != virtualKey || virtualKey == 0) continue;
     bool blocked = false;
@@ -38,9 +78,15 @@ void PlayerShell::KeyDown(uint32_t virtualKey) {
 }
 
 void PlayerShell::KeyUp(uint32_t virtualKey) {
+  if (virtualKey == 0) return;
   for (std::size_t key = 0; key < kKeyCount; ++key) {
-    if (keys_[key] == virtualKey && virtualKey != 0) keyCount_[key] = 0;
+    if (keys_[key] == virtualKey) keyCount_[key] = 0;
   }
+  for (std::size_t key = 0; key < kExtraKeyCount; ++key) {
+    if (kExtraKeys[key] == virtualKey) extraKeyCount_[key] = 0;
+  }
+  if (virtualKey == keys_[kPrevious]) extraKeyCount_[kSeekBack] = 0;
+  if (virtualKey == keys_[kNext]) extraKeyCount_[kSeekAhead] = 0;
 }
 
 int32_t PlayerShell::HandleMessage(const WindowMessage& message) {
@@ -56,7 +102,13 @@ int32_t PlayerShell::HandleMessage(const WindowMessage& message) {
       window_.DestroyWindow();
       return 0;
     case WindowMessageType::KeyDown:
-      KeyDown(message.virtualKey);
+      KeyDown(message);
+      return 0;
+    case WindowMessageType::Char:
+      if (message.code == '?') ShowHelp(!helpShown_);
+      return 0;
+    case WindowMessageType::DropFile:
+      PlayDropped(message.path);
       return 0;
     case WindowMessageType::KeyUp:
       KeyUp(message.virtualKey);
@@ -82,6 +134,49 @@ bool PlayerShell::TakeKey(KeyIndex key) {
   return true;
 }
 
+bool PlayerShell::TakeExtraKey(ExtraKeyIndex key) {
+  if (extraKeyCount_[key] != 1) return false;
+  extraKeyCount_[key] = 0;
+  return true;
+}
+
+void PlayerShell::ShowHelp(bool shown) {
+  helpShown_ = shown;
+  display_.SetOverlay(shown ? Display::Overlay([](Display& display) { return DrawTextPanel(display, HelpLines()); })
+                            : Display::Overlay());
+  if (movies_.IsMovieOpen()) {
+    movies_.Redraw();
+  } else {
+    ClearSurface(display_);
+  }
+}
+
+// A movie plays from its folder, which becomes the list; a folder plays its first movie.
+void PlayerShell::PlayDropped(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path dropped(path);
+  std::string folder;
+  std::string name;
+  if (std::filesystem::is_directory(dropped, error)) {
+    folder = WithTrailingSlash(path);
+  } else if (std::filesystem::is_regular_file(dropped, error) && IsMovieFileName(dropped.filename().string())) {
+    folder = WithTrailingSlash(dropped.parent_path().string());
+    name = dropped.filename().string();
+  } else {
+    if (report_) report_("cannot play " + path + ": not a movie or a folder");
+    return;
+  }
+  MovieList list = BuildMovieList(folder);
+  const std::optional<std::size_t> index = name.empty() ? std::optional<std::size_t>(0) : list.Find(name);
+  if (list.Empty() || !index) {
+    if (report_) report_("cannot play " + path + ": no movie there");
+    return;
+  }
+  movieFolder_ = folder;
+  movieList_ = std::move(list);
+  SwitchMovie(*index);
+}
+
 void PlayerShell::ChangeVolume(int32_t step) {
   volume_ += step;
   if (step > 0 && volume_ > kVolumeMaximum) volume_ = kVolumeMaximum;
@@ -98,10 +193,11 @@ void PlayerShell::SwitchMovie(std::size_t index) {
 }
 
 void PlayerShell::OpenCurrentMovie() {
-  const Status opened = movies_.OpenMovie(folder_, currentName_, volume_, wholeFile_);
+  const Status opened = movies_.OpenMovie(movieFolder_, currentName_, volume_, wholeFile_);
   if (opened) {
     retryPause_ = 0;
     lastRefusal_.clear();
+    window_.ShowMovieTitle(currentName_);
     return;
   }
   if (opened.error().message != lastRefusal_) {
@@ -135,6 +231,15 @@ void PlayerShell::Tick() {
   for (const KeyIndex key : {kCloseC, kCloseA, kCloseB}) {
     if (keyCount_[key] == 1) window_.PostCloseRequest();
   }
+  if (TakeExtraKey(kPause)) movies_.SetPaused(!movies_.Paused());
+  if (TakeExtraKey(kRestart)) {
+    movies_.CloseMovie();
+    retryPause_ = 0;
+    OpenCurrentMovie();
+  }
+  if (TakeExtraKey(kSeekBack)) movies_.SeekBy(-kSeekStepMs);
+  if (TakeExtraKey(kSeekAhead)) movies_.SeekBy(kSeekStepMs);
+  if (TakeExtraKey(kHelp)) ShowHelp(!helpShown_);
   if (movies_.IsMovieOpen()) {
     if (!movies_.TickMovie()) movies_.CloseMovie();
   } else if (RetryDue()) {

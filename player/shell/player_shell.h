@@ -7,6 +7,12 @@
 // C or a click close the player. Each tick then advances the open movie, or opens the current one
 // again when none is open, so a movie repeats until the user switches or quits.
 //
+// Beyond those keys: Space pauses and resumes picture and sound together; PageUp and PageDown
+// (or Shift with left and right) move 10 s back and ahead within the movie, stopping at its first
+// and last frame; Home starts the movie again; F1 or "?" shows the keys over the picture until the
+// next key. These act once per press, as the others do. A movie or folder dropped on the window
+// plays: its folder becomes the list. The window's title names the movie playing.
+//
 // A movie that cannot be opened (missing or damaged) is said once, with the file and the reason,
 // and tried again after a pause that doubles up to a second, so that it costs next to nothing.
 // The message loop waits on the window's queue through that pause instead of sleeping, and acts on
@@ -21,6 +27,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/window/window_message.h"
 #include "player/shell/movie_list.h"
@@ -40,6 +47,8 @@ class ShellWindow {
   virtual void PostQuit(int32_t code) = 0;
   // The whole window is to be painted again.
   virtual void Invalidate() = 0;
+  // The title names the movie playing (none: no movie).
+  virtual void ShowMovieTitle(const std::string& /*movieName*/) {}
 };
 
 // The music slot: volume changes go to channel 0 of the audio output.
@@ -51,6 +60,15 @@ class MusicControl {
 
 // The key counters, in the order of DisplayKeys: up, down, left, right, A, B, C.
 enum KeyIndex : std::size_t { kVolumeUp, kVolumeDown, kPrevious, kNext, kCloseA, kCloseB, kCloseC, kKeyCount };
+
+// The keys beyond DisplayKeys, each counted as those are.
+enum ExtraKeyIndex : std::size_t { kPause, kSeekBack, kSeekAhead, kRestart, kHelp, kExtraKeyCount };
+
+// How far PageUp and PageDown move within a movie.
+inline constexpr int64_t kSeekStepMs = 10000;
+
+// The lines of the keys' panel.
+const std::vector<std::string>& HelpLines();
 
 inline constexpr int32_t kVolumeStep = 5;
 inline constexpr int32_t kVolumeMaximum = 100;
@@ -96,13 +114,21 @@ class PlayerShell {
   int32_t Volume() const { return volume_; }
   std::size_t MovieIndex() const { return movieIndex_; }
   const std::string& CurrentName() const { return currentName_; }
+  // Where video.cfg lies; the movies' folder starts as the same and changes when one is dropped.
   const std::string& Folder() const { return folder_; }
+  const std::string& MovieFolder() const { return movieFolder_; }
   uint32_t KeyCount(KeyIndex key) const { return keyCount_[key]; }
+  bool Paused() const { return movies_.Paused(); }
+  bool HelpShown() const { return helpShown_; }
 
  private:
-  void KeyDown(uint32_t virtualKey);
+  void KeyDown(const WindowMessage& message);
   void KeyUp(uint32_t virtualKey);
   bool TakeKey(KeyIndex key);
+  bool TakeExtraKey(ExtraKeyIndex key);
+  void ExtraKeyDown(ExtraKeyIndex key);
+  void ShowHelp(bool shown);
+  void PlayDropped(const std::string& path);
   void ChangeVolume(int32_t step);
   void SwitchMovie(std::size_t index);
   void OpenCurrentMovie();
@@ -115,6 +141,9 @@ class PlayerShell {
   ShellWindow& window_;
   std::array<uint32_t, kKeyCount> keys_{};
   std::array<uint32_t, kKeyCount> keyCount_{};
+  std::array<uint32_t, kExtraKeyCount> extraKeyCount_{};
+  bool helpShown_ = false;
+  std::string movieFolder_;
   MovieList movieList_;
   std::size_t movieIndex_ = 0;
   std::string currentName_;

@@ -1,11 +1,14 @@
-// reelview: the player program. Start-up, the message loop and shut-down, in that order; the
-// shell does the work in between.
+// reelview: the player program. The command line, start-up, the message loop and shut-down, in
+// that order; the shell does the work in between.
 //
 // Exit status: the quit message's code (0) after a normal close, and after finding another player
 // running on the same display; 1 when there is no display, or the window or the display cannot be
-// opened, which the player cannot do without (the reason goes to standard error). A movie that
-// cannot be played is said once on standard error. A sound device that cannot be opened or fails while playing
-// is reported on standard error and the player goes on without sound.
+// opened, which the player cannot do without (the reason goes to standard error), and when the
+// volume could not be saved to video.cfg (a folder that cannot be written: the player plays all
+// the same and says so in one line at the end); 2 for a command line it does not take. A movie
+// that cannot be played is said once on standard error. A sound device that cannot be opened or
+// fails while playing is reported on standard error and the player goes on without sound.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -15,11 +18,14 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "common/project_version.h"
 #include "platform/window/close_signals.h"
 #include "platform/window/instance_lock.h"
 #include "platform/window/player_window.h"
 #include "player/audio/audio_output.h"
+#include "player/shell/command_line.h"
 #include "player/shell/player_configuration.h"
 #include "player/shell/player_shell.h"
 #include "player/shell/settings_document.h"
@@ -34,6 +40,8 @@ constexpr char kWindowTitle[] = "動画再生 for PocketPC";
 constexpr char kDisplayFailure[] = "GAPIライブラリのロードに失敗しました";
 constexpr char kDisplayFailureCaption[] = "Error";
 constexpr int kExitDeviceFailure = 1;
+constexpr int kExitNotSaved = 1;
+constexpr int kExitUsage = 2;
 
 void ReportProblem(const std::string& message) { std::cerr << "reelview: " << message << std::endl; }
 
@@ -46,6 +54,10 @@ class MusicChannel : public MovieSound, public MusicControl {
   }
   int32_t MusicPosition() override { return audio_.ChannelPosition(0); }
   std::optional<uint32_t> MusicStartFrame() override { return audio_.ChannelStartFrame(0); }
+  void PauseMusic(bool paused) override { audio_.Pause(paused); }
+  std::optional<int32_t> SeekMusic(uint32_t milliseconds) override {
+    return audio_.SeekChannel(0, static_cast<int32_t>(std::min<uint32_t>(milliseconds, INT32_MAX)));
+  }
   void SetMusicVolume(int32_t volume) override {
     if (enabled_) audio_.SetChannelVolume(0, volume);
   }
@@ -78,23 +90,27 @@ class ShellWindowLink : public ShellWindow {
  public:
   explicit ShellWindowLink(PlayerWindow& window) : window_(window) {}
   void Attach(PlayerShell& shell) { shell_ = &shell; }
-  void PostCloseRequest() override { window_.PostMessage(WindowMessage{WindowMessageType::Close, 0, 0}); }
+  void PostCloseRequest() override { window_.PostMessage(MakeMessage(WindowMessageType::Close)); }
   void DestroyWindow() override {
     if (!window_.Exists()) return;
     window_.Destroy();
-    if (shell_ != nullptr) shell_->HandleMessage(WindowMessage{WindowMessageType::Destroy, 0, 0});
+    if (shell_ != nullptr) shell_->HandleMessage(MakeMessage(WindowMessageType::Destroy));
   }
   void PostQuit(int32_t code) override { window_.PostQuit(code); }
-  void Invalidate() override { window_.PostMessage(WindowMessage{WindowMessageType::Paint, 0, 0}); }
+  void Invalidate() override { window_.PostMessage(MakeMessage(WindowMessageType::Paint)); }
+  void ShowMovieTitle(const std::string& movieName) override {
+    window_.SetTitle(movieName.empty() ? std::string(kWindowTitle) : movieName + " - " + kWindowTitle);
+  }
 
  private:
   PlayerWindow& window_;
   PlayerShell* shell_ = nullptr;
 };
 
-// With REELVIEW_TRACE naming a file, one line is appended to it for every picture presented:
-// "frame K CLOCK_MS", the movie's frame index and the playback clock in milliseconds; and, when a
-// movie's sound starts, "sound N": its first sample is sample frame N of the sound output.
+// With REELVIEW_TRACE naming a file, one line is appended to it for every movie opened, "movie
+// PATH"; for every picture presented, "frame K CLOCK_MS", the movie's frame index and the playback
+// clock in milliseconds; and, when a movie's sound starts, "sound N": its first sample is sample
+// frame N of the sound output.
 PlaybackObserver OpenPlaybackTrace() {
   const char* path = std::getenv("REELVIEW_TRACE");
   if (path == nullptr || *path == '\0') return {};
@@ -107,7 +123,8 @@ PlaybackObserver OpenPlaybackTrace() {
       [trace](uint32_t frame, uint32_t clockMs) {
         *trace << "frame " << frame << ' ' << clockMs << '\n' << std::flush;
       },
-      [trace](uint32_t outputFrame) { *trace << "sound " << outputFrame << '\n' << std::flush; }};
+      [trace](uint32_t outputFrame) { *trace << "sound " << outputFrame << '\n' << std::flush; },
+      [trace](const std::string& moviePath) { *trace << "movie " << moviePath << '\n' << std::flush; }};
 }
 
 // The program folder: the current directory, ending with "/".
@@ -129,8 +146,8 @@ class WindowMessages : public MessageSource {
   PlayerWindow& window_;
 };
 
-int RunPlayer() {
-  const std::string folder = ProgramFolder();
+int RunPlayer(const StartRequest& request) {
+  const std::string& folder = request.folder;
 
   // The window (still hidden) first: the one player allowed is one per display. The sound output
   // comes after the window and its surface: the graphics library's settings are not guarded
@@ -170,7 +187,9 @@ int RunPlayer() {
   PlayerShell shell(folder, movies, display, music, link);
   link.Attach(shell);
   shell.SetProblemReporter(ReportProblem);
-  shell.Configure(LoadPlayerConfiguration(folder));
+  PlayerConfiguration configuration = LoadPlayerConfiguration(folder);
+  if (request.movie) ChooseMovie(configuration, *request.movie);
+  shell.Configure(std::move(configuration));
 
   WindowMessages messages(*window);
   InstanceLock* const lock = instance.lock.get();
@@ -179,13 +198,35 @@ int RunPlayer() {
   });
 
   display.Close();
-  if (Status saved = SaveSettings(); !saved) ReportProblem(saved.error().message);
+  const Status saved = SaveSettings();
+  if (!saved) ReportProblem("the volume could not be saved: " + saved.error().message);
   audio.CloseAudio();
   movies.CloseMovie();
-  return exitCode;
+  return saved ? exitCode : kExitNotSaved;
+}
+
+int Run(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+  const Result<StartRequest> request = ParseCommandLine(arguments, ProgramFolder());
+  if (!request) {
+    ReportProblem(request.error().message);
+    std::cerr << "Try 'reelview --help'." << std::endl;
+    return kExitUsage;
+  }
+  switch (request->action) {
+    case StartRequest::Action::kHelp:
+      std::cout << UsageText();
+      return 0;
+    case StartRequest::Action::kVersion:
+      std::cout << "reelview " << kProjectVersion << std::endl;
+      return 0;
+    case StartRequest::Action::kPlay:
+      break;
+  }
+  return RunPlayer(*request);
 }
 
 }  // namespace
 }  // namespace reel
 
-int main() { return reel::RunPlayer(); }
+int main(int argc, char** argv) { return reel::Run(argc, argv); }

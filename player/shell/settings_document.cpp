@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -139,11 +140,45 @@ SettingsDocument SettingsDocument::FromText(const std::string& path, std::string
   return document;
 }
 
+namespace {
+
+// The whole file; none when it does not exist; an error when it is there but cannot be read.
+Result<std::optional<std::string>> ReadWholeFile(const std::string& path) {
+  const auto cannotRead = [&path](int cause) {
+    return MakeError(ErrorKind::kCannotRead, path, std::string("could not be read (") + std::strerror(cause) + ")");
+  };
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::optional<std::string>();  // no such file
+    return cannotRead(errno);
+  }
+  std::string text;
+  std::array<char, 16384> buffer{};
+  for (;;) {
+    const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int failure = errno;
+      ::close(descriptor);
+      return cannotRead(failure);
+    }
+    if (got == 0) break;
+    text.append(buffer.data(), static_cast<std::size_t>(got));
+  }
+  ::close(descriptor);
+  return std::optional<std::string>(std::move(text));
+}
+
+}  // namespace
+
 SettingsDocument SettingsDocument::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return FromText(path, {});
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return FromText(path, text);
+  Result<std::optional<std::string>> text = ReadWholeFile(path);
+  if (!text) {
+    SettingsDocument document = FromText(path, {});
+    document.readError_ = text.error();
+    return document;
+  }
+  return FromText(path, text->value_or(std::string()));
 }
 
 std::optional<std::string_view> SettingsDocument::FindValue(std::string_view section,
@@ -210,33 +245,82 @@ bool WriteAll(int descriptor, std::string_view text) {
   return true;
 }
 
-Error CannotWrite(const std::string& path, const std::string& what) {
-  return MakeError(ErrorKind::kCannotWrite, path, what + ": " + std::strerror(errno));
+Error CannotWrite(const std::string& path, const std::string& what, int cause) {
+  return MakeError(ErrorKind::kCannotWrite, path, what + ": " + std::strerror(cause));
+}
+
+// The folder a file lies in, for flushing it.
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writes the text, gives the file its mode, flushes it to the disk and closes it; errno tells why
+// when false.
+bool WriteAndFlush(int descriptor, std::string_view text, const std::optional<mode_t>& mode) {
+  bool written = WriteAll(descriptor, text) && (!mode || ::fchmod(descriptor, *mode) == 0) && ::fsync(descriptor) == 0;
+  const int failure = errno;
+  if (::close(descriptor) != 0) return false;
+  errno = failure;
+  return written;
+}
+
+// Flushes a folder's entries (a rename in it) to the disk; errno tells why when false.
+bool FlushFolder(const std::string& folder) {
+  const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  const bool flushed = ::fsync(descriptor) == 0;
+  const int failure = errno;
+  if (::close(descriptor) != 0) return false;
+  errno = failure;
+  return flushed;
 }
 
 }  // namespace
 
-// The text goes to a temporary file beside the old one, which is renamed over it only once the
-// whole text is on the disk: a failure at any point leaves the old file whole and no temporary.
+// The new text goes to a temporary beside the old file and is flushed, then renamed over it, and
+// the folder is flushed. The old file keeps a second name (a hard link) until the folder has been
+// flushed, so that a failure of that last step can put it back.
 Status SettingsDocument::Save() const {
+  if (readError_) {
+    return Error{ErrorKind::kCannotRead, readError_->message + ", so it is left as it was"};
+  }
   const std::string target = SaveTarget(path_);
-  const std::string temporary = target + ".saving-" + std::to_string(::getpid());
+  const std::string suffix = "-" + std::to_string(::getpid());
+  const std::string temporary = target + ".saving" + suffix;
+  const std::string kept = target + ".old" + suffix;
   ::unlink(temporary.c_str());  // left over by a player of this number that was killed
-  const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (descriptor < 0) return CannotWrite(path_, "cannot be created");
+  ::unlink(kept.c_str());
   // The new file keeps the old one's permissions; a new one gets the usual ones.
   struct stat old {};
-  const bool keepMode = ::stat(target.c_str(), &old) == 0;
-  bool written = WriteAll(descriptor, Text()) && (!keepMode || ::fchmod(descriptor, old.st_mode & 07777) == 0) &&
-                 ::fsync(descriptor) == 0;
-  const int writeErrno = errno;
-  written = (::close(descriptor) == 0) && written;
-  if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-    const int failure = written ? errno : writeErrno;
+  const bool hadFile = ::stat(target.c_str(), &old) == 0;
+  const std::optional<mode_t> mode = hadFile ? std::optional<mode_t>(old.st_mode & 07777) : std::nullopt;
+  const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (descriptor < 0) return CannotWrite(path_, "cannot be created", errno);
+  if (!WriteAndFlush(descriptor, Text(), mode)) {
+    const int failure = errno;
     ::unlink(temporary.c_str());
-    errno = failure;
-    return CannotWrite(path_, written ? "cannot be replaced" : "cannot be written");
+    return CannotWrite(path_, "cannot be written", failure);
   }
+  // A file system without hard links keeps no second name; the old file then cannot be put back.
+  const bool keptOld = hadFile && ::link(target.c_str(), kept.c_str()) == 0;
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int failure = errno;
+    ::unlink(temporary.c_str());
+    if (keptOld) ::unlink(kept.c_str());
+    return CannotWrite(path_, "cannot be replaced", failure);
+  }
+  if (!FlushFolder(FolderOf(target))) {
+    const int failure = errno;
+    if (keptOld) {
+      ::rename(kept.c_str(), target.c_str());
+    } else if (!hadFile) {
+      ::unlink(target.c_str());
+    }
+    return CannotWrite(path_, "cannot be flushed to the disk", failure);
+  }
+  if (keptOld) ::unlink(kept.c_str());
   return {};
 }
 

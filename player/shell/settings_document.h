@@ -44,7 +44,8 @@ class SettingsDocument {
   SettingsDocument() = default;
 
   // Reads the file: lines end at CR LF or at a lone LF; a final line needs no line end. A missing
-  // or unreadable file gives an empty document.
+  // or unreadable file gives an empty document; one that exists but cannot be read is never
+  // written over (Save refuses), so the settings in it are not lost.
   static SettingsDocument Load(const std::string& path);
   // The document made of `text`, as if read from a file named `path`.
   static SettingsDocument FromText(const std::string& path, std::string_view text);
@@ -61,13 +62,17 @@ class SettingsDocument {
 
   // Every line followed by CR LF.
   std::string Text() const;
-  // Writes Text() to the file, creating or truncating it. kCannotWrite, naming the file, when the
-  // write failed.
+  // Writes Text() to the file, so that at every moment, a power cut included, the file is whole:
+  // the old one or the new one. The text goes to a temporary file in the same folder, which is
+  // flushed to the disk and renamed over the old file, and then the folder is flushed. Whatever of
+  // that fails, the folder is left as it was (the old file whole, no temporary left), and the error
+  // names the file and the cause: kCannotWrite, or kCannotRead for a file that could not be read.
   Status Save() const;
 
  private:
   std::string path_;
   std::list<std::string> lines_;
+  std::optional<Error> readError_;  // the file is there but could not be read
 };
 
 // The operations on the process-wide cached document. Each loads `file` first when no document is

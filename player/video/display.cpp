@@ -102,7 +102,15 @@ void Display::EndDraw() {
 
 void Display::Copy(const WindowRect& rect) {
   if (presenter_ == nullptr || bits_.empty() || rect.left >= rect.right || rect.top >= rect.bottom) return;
-  presenter_->CopyToWindow(bits_, surfaceWidth_, surfaceHeight_, rect);
+  WindowRect copied = rect;
+  if (overlay_) {
+    const WindowRect covered = ClipRect(overlay_(*this), surfaceWidth_, surfaceHeight_);
+    if (covered.left < covered.right && covered.top < covered.bottom) {
+      copied = WindowRect{std::min(rect.left, covered.left), std::min(rect.top, covered.top),
+                          std::max(rect.right, covered.right), std::max(rect.bottom, covered.bottom)};
+    }
+  }
+  presenter_->CopyToWindow(bits_, surfaceWidth_, surfaceHeight_, copied);
 }
 
 // Surface pixel (x, y) lies at base + x * xPitch + y * yPitch with base at the last pixel: that is
@@ -126,14 +134,18 @@ uint16_t Display::WindowPixel(uint32_t column, uint32_t row) const {
   return SurfacePixel(row, surfaceWidth_ - 1 - column);
 }
 
-void ClearSurface(Display& display) {
-  display.BeginDraw();
+void BlankScreen(Display& display) {
   const DisplayProperties properties = display.GetDisplayProperties();
   const uint32_t rows = std::min(display.Screen().height, properties.width);
   const uint32_t columns = std::min(display.Screen().width, properties.height);
   for (uint32_t x = 0; x < rows; ++x) {
     for (uint32_t y = 0; y < columns; ++y) display.SetSurfacePixel(x, y, 0);
   }
+}
+
+void ClearSurface(Display& display) {
+  display.BeginDraw();
+  BlankScreen(display);
   display.EndDraw();
 }
 

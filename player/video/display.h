@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -112,6 +113,12 @@ class Display {
   // Ends drawing, copying the whole surface unless a rectangle was presented.
   void EndDraw();
 
+  // Drawn into the surface (a panel of text, say) whenever part of it goes to the window, and
+  // copied with it; returns the window rectangle it covers. None by default. Drawing it over a
+  // picture leaves it in the surface until that is drawn again.
+  using Overlay = std::function<WindowRect(Display& display)>;
+  void SetOverlay(Overlay overlay) { overlay_ = std::move(overlay); }
+
   // The surface as drawing code addresses it: base + x * xPitch + y * yPitch (bytes), with
   // x < width and y < height of the properties. Out-of-range pixels are ignored or read as 0.
   void SetSurfacePixel(uint32_t x, uint32_t y, uint16_t value);
@@ -133,10 +140,13 @@ class Display {
   std::vector<uint16_t> bits_;
   bool partial_ = false;
   ScreenSize screen_;
+  Overlay overlay_;
 };
 
 // Sets every pixel of the screen to black through the pitches and shows the surface.
 void ClearSurface(Display& display);
+// The same without showing it.
+void BlankScreen(Display& display);
 
 // A decoded picture: `rowPixels` pixels a row, top row first; width and height are the movie's.
 struct PictureView {

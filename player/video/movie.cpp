@@ -144,7 +144,45 @@ std::optional<uint32_t> Movie::ClockMs() {
     if (position < 0) return std::nullopt;
     return static_cast<uint32_t>(position);
   }
-  return ticks_() - startTick_;
+  return TickClockMs();
+}
+
+uint32_t Movie::TickClockMs() const { return paused_ ? pausedClock_ : ticks_() - startTick_; }
+
+void Movie::SetPaused(bool paused) {
+  if (paused == paused_) return;
+  if (paused) {
+    pausedClock_ = TickClockMs();
+  } else {
+    startTick_ = ticks_() - pausedClock_;
+  }
+  paused_ = paused;
+  lastLook_.reset();
+}
+
+void Movie::SeekBy(int64_t milliseconds) {
+  const uint32_t count = reader_->FrameCount();
+  const uint64_t lastFrame = count == 0 ? 0 : TimeOfFrame(count - 1, reader_->FrameRate());
+  const int64_t now = ClockMs().value_or(0);
+  const auto target = static_cast<uint32_t>(
+      std::clamp<int64_t>(now + milliseconds, 0, static_cast<int64_t>(std::min<uint64_t>(lastFrame, INT32_MAX))));
+  lastLook_.reset();
+  if (hasSound_) {
+    sound_.SeekMusic(target);
+    return;
+  }
+  pausedClock_ = target;
+  startTick_ = ticks_() - target;
+}
+
+void Movie::Redraw() {
+  BlankScreen(display_);
+  if (!picture_.HasPicture()) {
+    RepaintSurface(display_);
+    return;
+  }
+  DrawPicture(display_, picture_.View(reader_->Width(), reader_->Height()));
+  RepaintSurface(display_);
 }
 
 void Movie::DrawCurrentPicture() {
@@ -176,6 +214,7 @@ bool Movie::Tick() {
 }
 
 std::chrono::milliseconds Movie::TimeToNextFrame() {
+  if (paused_) return kLongestWait;  // nothing moves; a key wakes the player
   const std::optional<uint32_t> clock = ClockMs();
   if (!clock) return std::chrono::milliseconds(0);  // the sound stopped: the next tick ends the movie
   if (hasSound_ && *clock == 0) return kSoundStartPoll;
@@ -205,16 +244,18 @@ Status MovieSlot::OpenMovie(const std::string& folder, const std::string& fileNa
   Result<std::unique_ptr<QrxReader>> reader = QrxReader::Open(path);
   if (!reader) return reader.error();
   movie_ = std::make_unique<Movie>(std::move(*reader), display_, sound_, ticks_, observer_);
+  if (observer_.movieOpened) observer_.movieOpened(path);
 
   std::string soundFolder;
   std::string soundName;
-  if (const std::optional<std::string> soundPath = FindCompanionSound(path)) {
+  if (const std::optional<std::string> soundPath = FindAnyCompanionSound(path)) {
     const auto slash = FindLastChar(*soundPath, '/');
     const std::size_t nameStart = slash ? *slash + 1 : 0;
     soundFolder = soundPath->substr(0, nameStart);
     soundName = soundPath->substr(nameStart);
   }
   movie_->Start(soundFolder, soundName, volume, wholeFile);
+  movie_->SetPaused(paused_);
   return {};
 }
 
@@ -222,6 +263,20 @@ bool MovieSlot::TickMovie() { return movie_ ? movie_->Tick() : false; }
 
 std::chrono::milliseconds MovieSlot::TimeToNextFrame() {
   return movie_ ? movie_->TimeToNextFrame() : std::chrono::milliseconds(0);
+}
+
+void MovieSlot::SetPaused(bool paused) {
+  paused_ = paused;
+  sound_.PauseMusic(paused);
+  if (movie_) movie_->SetPaused(paused);
+}
+
+void MovieSlot::SeekBy(int64_t milliseconds) {
+  if (movie_) movie_->SeekBy(milliseconds);
+}
+
+void MovieSlot::Redraw() {
+  if (movie_) movie_->Redraw();
 }
 
 bool MovieSlot::CloseMovie() {

@@ -37,6 +37,11 @@ class MovieSound {
   // Where channel 0's first sample plays, in sample frames of the sound output since it opened;
   // none until that is known.
   virtual std::optional<uint32_t> MusicStartFrame() { return std::nullopt; }
+  // Pauses or resumes the sound; paused, its position stands still.
+  virtual void PauseMusic(bool /*paused*/) {}
+  // Moves channel 0's sound to `milliseconds`, or as near before it as a whole frame of the sound
+  // allows, and returns its position then; none when nothing plays there.
+  virtual std::optional<int32_t> SeekMusic(uint32_t /*milliseconds*/) { return std::nullopt; }
 };
 
 // Milliseconds from an arbitrary start, wrapping at 32 bits.
@@ -61,11 +66,13 @@ std::optional<std::string> FindCompanionSound(const std::string& moviePath, std:
 // Whichever companion the converter wrote: the MP3 as FindCompanionSound finds it, else the Ogg.
 std::optional<std::string> FindAnyCompanionSound(const std::string& moviePath);
 
-// Told about every picture a movie presents (the movie's frame index and the clock in milliseconds
-// at that moment) and, once a movie's sound has started, where its first sample plays.
+// Told about every movie opened (its path), every picture a movie presents (the movie's frame
+// index and the clock in milliseconds at that moment) and, once a movie's sound has started, where
+// its first sample plays.
 struct PlaybackObserver {
   std::function<void(uint32_t frame, uint32_t clockMs)> framePresented;
   std::function<void(uint32_t outputFrame)> soundStarted;
+  std::function<void(const std::string& path)> movieOpened;
 };
 
 // The picture buffer, sized for the movie's picture (and never smaller than the screen), and the
@@ -105,6 +112,15 @@ class Movie {
   // started. The player may sleep that long before the next Tick without showing anything later.
   std::chrono::milliseconds TimeToNextFrame();
 
+  // Paused, the clock stands still (the sound's own clock stands with the paused sound).
+  void SetPaused(bool paused);
+  // Moves the clock by `milliseconds` from where it stands, stopping at the first and the last
+  // frame: the sound goes to the whole frame of it that holds the new place, and the next Tick
+  // shows the frame the clock then names.
+  void SeekBy(int64_t milliseconds);
+  // Draws the picture shown again, over a black screen.
+  void Redraw();
+
   uint32_t CurrentFrame() const { return currentFrame_; }
   uint32_t FramesShown() const { return framesShown_; }
   bool HasSound() const { return hasSound_; }
@@ -116,6 +132,8 @@ class Movie {
   bool ShowFrame(uint32_t index, uint32_t clockMs);
   bool SoundClockLags(uint32_t clockMs);
   void DrawCurrentPicture();
+  // Milliseconds since the start by the tick count, less the time paused.
+  uint32_t TickClockMs() const;
 
   std::unique_ptr<QrxReader> reader_;
   Display& display_;
@@ -128,6 +146,8 @@ class Movie {
   uint32_t startTick_ = 0;
   uint32_t framesShown_ = 0;
   bool hasSound_ = false;
+  bool paused_ = false;
+  uint32_t pausedClock_ = 0;  // the tick clock when it was paused
   struct ClockLook {
     uint32_t clock = 0;
     uint32_t tick = 0;
@@ -152,6 +172,12 @@ class MovieSlot {
   bool TickMovie();
   // The open movie's TimeToNextFrame; 0 when none is open.
   std::chrono::milliseconds TimeToNextFrame();
+  // Pauses or resumes the sound and the open movie, and every movie opened from now on.
+  void SetPaused(bool paused);
+  bool Paused() const { return paused_; }
+  // The open movie's SeekBy and Redraw; nothing when none is open.
+  void SeekBy(int64_t milliseconds);
+  void Redraw();
   // True if a movie was open.
   bool CloseMovie();
   bool IsMovieOpen() const { return movie_ != nullptr; }
@@ -164,6 +190,7 @@ class MovieSlot {
   TickSource ticks_;
   DisplayProperties surface_;
   PlaybackObserver observer_;
+  bool paused_ = false;
   std::unique_ptr<Movie> movie_;
 };
 

@@ -129,6 +129,53 @@ TEST(WaveOutTest, SdlDummyDriverPlaysBuffersInOrder) {
       [](WaveOutDevice::DoneHandler onDone) { return OpenWaveOut(22050, onDone); });
 }
 
+// Paused, a device plays nothing on: no buffer comes back and neither position moves. A flush,
+// paused or not, runs its task and then hands back every queued buffer in the order written; what
+// was dropped was never handed over, so the positions stay.
+TEST(WaveOutTest, PauseHoldsTheQueueAndTheClockAndAFlushHandsEveryBufferBack) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  for (const bool sdl : {false, true}) {
+    SCOPED_TRACE(sdl ? "SDL" : "silent sink");
+    Requeuer requeuer;
+    for (auto& buffer : requeuer.buffers) buffer.assign(4096, 0);
+    const auto onDone = [&requeuer](std::size_t id) { requeuer.OnDone(id); };
+    Result<std::unique_ptr<WaveOutDevice>> opened = sdl ? OpenWaveOut(22050, onDone) : OpenSilentWaveOut(22050, onDone);
+    ASSERT_TRUE(opened) << opened.error().message;
+    std::unique_ptr<WaveOutDevice> device = std::move(*opened);
+    requeuer.device = device.get();
+    for (std::size_t id = 0; id < 4; ++id) device->Write(id, requeuer.buffers[id]);
+    std::this_thread::sleep_for(200ms);
+    device->Pause(true);
+    std::this_thread::sleep_for(150ms);  // the chunk handed over before the pause has been heard
+    const uint32_t heard = device->PositionBytes();
+    const uint32_t written = device->WrittenBytes();
+    const std::size_t done = [&] {
+      std::lock_guard guard(requeuer.mutex);
+      return requeuer.order.size();
+    }();
+    EXPECT_EQ(heard, written);
+    std::atomic<bool> flushed{false};
+    device->Flush([&] {
+      std::lock_guard guard(requeuer.mutex);
+      flushed = requeuer.order.size() == done;  // runs before the buffers come back
+    });
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(flushed.load());
+    EXPECT_EQ(device->PositionBytes(), heard);
+    EXPECT_EQ(device->WrittenBytes(), written);
+    {
+      std::lock_guard guard(requeuer.mutex);
+      ASSERT_EQ(requeuer.order.size(), done + 4);  // each once, however long the pause
+      for (std::size_t i = done; i < done + 4; ++i) EXPECT_EQ(requeuer.order[i], i % 4) << i;
+    }
+    device->Pause(false);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_GT(device->PositionBytes(), heard);
+    requeuer.stop = true;
+    device->Shutdown();
+  }
+}
+
 TEST(WaveOutTest, AnUnknownSdlDriverIsRefusedWithItsReason) {
   setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
   const Result<std::unique_ptr<WaveOutDevice>> refused = OpenWaveOut(22050, [](std::size_t) {});

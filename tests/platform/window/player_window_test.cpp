@@ -40,7 +40,7 @@ TEST(PlayerWindowTest, ShowsTheBottomUpSurfaceTopRowFirstAndDeliversPostedMessag
   EXPECT_EQ(std::vector<uint16_t>(window.ShownPixels().begin(), window.ShownPixels().end()),
             (std::vector<uint16_t>{2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0}));
 
-  window.PostMessage(WindowMessage{WindowMessageType::Paint, 0, 0});
+  window.PostMessage(MakeMessage(WindowMessageType::Paint));
   window.PostQuit(7);
   std::optional<WindowMessage> message = window.PeekMessage();
   ASSERT_TRUE(message);

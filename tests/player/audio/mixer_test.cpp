@@ -95,8 +95,9 @@ class FakeDevice : public WaveOutDevice {
     int writes = 0;
     bool closed = false;
     std::optional<Error> failure;
+    bool paused = false;
   };
-  explicit FakeDevice(Shared& shared) : shared_(shared) {}
+  FakeDevice(Shared& shared, DoneHandler onDone) : shared_(shared), onDone_(std::move(onDone)) {}
   void Write(std::size_t id, std::span<const int16_t> samples) override {
     shared_.written[id] = samples;
     ++shared_.writes;
@@ -104,12 +105,19 @@ class FakeDevice : public WaveOutDevice {
   uint32_t PositionBytes() const override { return shared_.position.load(); }
   uint32_t WrittenBytes() const override { return shared_.position.load() + shared_.held.load(); }
   void SetVolume(uint16_t, uint16_t) override {}
+  void Pause(bool paused) override { shared_.paused = paused; }
+  // Hands every buffer back at once, as the device's next pull would.
+  void Flush(std::function<void()> atFlush) override {
+    atFlush();
+    for (std::size_t id = 0; id < AudioOutput::kBufferCount; ++id) onDone_(id);
+  }
   bool Close() override { return shared_.closed = true; }
   void Shutdown() override { shared_.closed = true; }
   std::optional<Error> Failure() const override { return shared_.failure; }
 
  private:
   Shared& shared_;
+  DoneHandler onDone_;
 };
 
 class AudioOutputTest : public ::testing::Test {
@@ -118,8 +126,8 @@ class AudioOutputTest : public ::testing::Test {
 
   std::unique_ptr<AudioOutput> MakeOutput(AudioOutput::ChannelMaker makeChannel = nullptr) {
     return std::make_unique<AudioOutput>(
-        [this](uint32_t, WaveOutDevice::DoneHandler) -> Result<std::unique_ptr<WaveOutDevice>> {
-          return std::unique_ptr<WaveOutDevice>(std::make_unique<FakeDevice>(device_));
+        [this](uint32_t, WaveOutDevice::DoneHandler onDone) -> Result<std::unique_ptr<WaveOutDevice>> {
+          return std::unique_ptr<WaveOutDevice>(std::make_unique<FakeDevice>(device_, std::move(onDone)));
         },
         [this](const Error& error) { reports_.push_back(error); }, std::move(makeChannel));
   }
@@ -323,6 +331,43 @@ TEST_F(AudioOutputTest, RefillMixesTheDecodedSoundScaledByTheVolume) {
   }
 }
 
+// Pause reaches the device; a seek drops what the device holds, the next buffer plays the stream
+// from the whole frame that holds the place, and the clock counts on from there.
+TEST_F(AudioOutputTest, PauseReachesTheDeviceAndASeekPlaysAndCountsFromAWholeFrame) {
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  const auto path = test::MakeMp3(folder.Path(), "tone.mp3", 22050, 2, 3.0);
+  ASSERT_TRUE(path);
+  auto audio = MakeOutput();
+  audio->Pause(true);
+  EXPECT_TRUE(device_.paused);
+  audio->Pause(false);
+  EXPECT_FALSE(device_.paused);
+  EXPECT_EQ(audio->SeekChannel(0, 1000), std::nullopt);  // nothing plays there
+  ASSERT_TRUE(audio->OpenChannel(0, "tone.mp3", folder.Slash(), 100, false, true, false));
+  for (std::size_t id = 0; id < 4; ++id) audio->OnBufferDone(id);
+  device_.position = device_.position + 88200;
+  EXPECT_EQ(audio->ChannelPosition(0), 1000);
+  for (const int32_t to : {1500, 200, 2900}) {
+    SCOPED_TRACE(to);
+    const std::optional<int32_t> landed = audio->SeekChannel(0, to);
+    ASSERT_TRUE(landed);
+    EXPECT_LE(*landed, to);
+    EXPECT_GT(*landed, to - 27);  // within one 576-sample frame
+    // The buffers were handed back in order; the first holds the stream from where it landed.
+    Mp3Stream stream;
+    ASSERT_TRUE(stream.OpenFile(path->string()));
+    const uint64_t frame = stream.Seek(static_cast<uint64_t>(to) * 22050 / 1000);
+    EXPECT_EQ(static_cast<int32_t>(frame * 1000 / 22050), *landed);
+    std::vector<int16_t> expected(4096);
+    expected.resize(stream.ReadPcm(expected, false));
+    expected.resize(4096, 0);
+    EXPECT_EQ(Written(0), expected);
+    device_.position = device_.position + 8820;  // a tenth of a second heard since
+    EXPECT_EQ(audio->ChannelPosition(0), *landed + 100);
+  }
+}
+
 TEST_F(AudioOutputTest, StopChannelWaitsForTheRefillToFreeTheSlot) {
   if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   test::ScratchFolder folder;
@@ -386,6 +431,17 @@ TEST_F(AudioOutputTest, UnreadableMp3OrMissingPluginPlaysSilenceWithARunningCloc
     EXPECT_EQ(Written(0), std::vector<int16_t>(4096, 0));
   }
   Mp3Plugin::SetModuleName(test::PluginPath());
+}
+
+// A paused output holds its queue for good, so closing drops it instead of waiting for it to play.
+TEST_F(AudioOutputTest, ClosingWhilePausedDoesNotWaitForTheQueue) {
+  AudioOutput audio([](uint32_t rate, WaveOutDevice::DoneHandler onDone) -> Result<std::unique_ptr<WaveOutDevice>> {
+    return OpenSilentWaveOut(rate, std::move(onDone));
+  });
+  audio.Pause(true);
+  const auto before = std::chrono::steady_clock::now();
+  audio.CloseAudio();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(500));
 }
 
 TEST_F(AudioOutputTest, CloseAudioStopsRequeuingAndClosesTheDevice) {

@@ -312,7 +312,7 @@ TEST_F(Mp3PluginTest, AFileCutOrRemovedWhilePlayingEndsItsStreamCleanly) {
   const auto path = MakeMp3(folder.Path(), "long.mp3", 22050, 2, 16.0, "-id3v2_version 0");
   ASSERT_TRUE(path);
   const std::vector<uint8_t> bytes = test::ReadAllBytes(*path);
-  ASSERT_GT(bytes.size(), 3 * Mp3Source::kWindowBytes);
+  ASSERT_GT(bytes.size(), 3 * SoundSource::kWindowBytes);
   Mp3Stream whole;
   ASSERT_TRUE(whole.OpenMemory(bytes));
   const std::vector<int16_t> all = ReadAll(whole);

@@ -9,6 +9,7 @@
 
 #include "common/code_page.h"
 #include "player/shell/settings_document.h"
+#include "tests/player/video/movie_files.h"
 #include "tests/support/scratch_folder.h"
 
 namespace reel {
@@ -39,13 +40,15 @@ class FakeWindow : public ShellWindow {
   void DestroyWindow() override { ++destroyed; }
   void PostQuit(int32_t code) override { quitCodes.push_back(code); }
   void Invalidate() override { ++invalidated; }
+  void ShowMovieTitle(const std::string& movieName) override { titles.push_back(movieName); }
+  std::vector<std::string> titles;
   int closeRequests = 0;
   int destroyed = 0;
   int invalidated = 0;
   std::vector<int32_t> quitCodes;
 };
 
-WindowMessage Key(WindowMessageType type, uint32_t key) { return WindowMessage{type, key, 0}; }
+WindowMessage Key(WindowMessageType type, uint32_t key) { return MakeMessage(type, key); }
 
 class ShellTest : public ::testing::Test {
  protected:
@@ -63,20 +66,35 @@ class ShellTest : public ::testing::Test {
     configuration.volume = volume;
     shell_.Configure(std::move(configuration));
   }
-  void Press(uint32_t key) {
-    shell_.HandleMessage(Key(WindowMessageType::KeyDown, key));
+  void Press(uint32_t key, bool shift = false) {
+    WindowMessage down = Key(WindowMessageType::KeyDown, key);
+    down.shift = shift;
+    shell_.HandleMessage(down);
     shell_.Tick();
     shell_.HandleMessage(Key(WindowMessageType::KeyUp, key));
   }
+  // Movies of 20 frames at 15 fps (the last frame at 1267 ms), in the folder or one below it.
+  void WriteMovies(const std::vector<std::string>& names, const std::string& subfolder = "") {
+    static const std::vector<std::vector<uint8_t>> frames = test::CodedFrames(64, 48, 20);
+    if (!subfolder.empty()) std::filesystem::create_directory(folder_.Path() / subfolder);
+    for (const std::string& name : names) {
+      test::WriteMovie(folder_.Slash() + (subfolder.empty() ? "" : subfolder + "/") + name, frames, 15, 64, 48);
+    }
+  }
+  uint32_t FrameAfterTick() {
+    shell_.Tick();
+    return movies_.IsMovieOpen() ? movies_.Current()->CurrentFrame() : UINT32_MAX;
+  }
+  std::vector<uint16_t> Shown() const { return {display_.Bits().begin(), display_.Bits().end()}; }
 
   test::ScratchFolder folder_;
   NullPresenter presenter_;
   Display display_;
   SilentSound sound_;
-  MovieSlot movies_{display_, sound_};
+  uint32_t now_ = 1000;
+  MovieSlot movies_{display_, sound_, [this] { return now_; }};
   FakeMusic music_;
   FakeWindow window_;
-  uint32_t now_ = 1000;
   PlayerShell shell_{folder_.Slash(), movies_, display_, music_, window_, [this] { return now_; }};
 };
 
@@ -87,7 +105,7 @@ class ScriptedMessages : public MessageSource {
   std::optional<WindowMessage> WaitMessage(std::chrono::milliseconds timeout) override {
     waits.push_back(timeout);
     if (next_ < messages_.size()) return messages_[next_++];
-    return WindowMessage{WindowMessageType::Quit, 0, 3};
+    return MakeMessage(WindowMessageType::Quit, 0, 3);
   }
   std::vector<std::chrono::milliseconds> waits;
 
@@ -179,16 +197,16 @@ TEST_F(ShellTest, CloseKeysAndClickRequestClosing) {
     EXPECT_EQ(window_.closeRequests, 2) << key;
   }
   window_.closeRequests = 0;
-  shell_.HandleMessage(WindowMessage{WindowMessageType::LeftButtonDown, 0, 0});
+  shell_.HandleMessage(MakeMessage(WindowMessageType::LeftButtonDown));
   EXPECT_EQ(window_.closeRequests, 1);
-  shell_.HandleMessage(WindowMessage{WindowMessageType::Close, 0, 0});
+  shell_.HandleMessage(MakeMessage(WindowMessageType::Close));
   EXPECT_EQ(window_.destroyed, 1);
 }
 
 TEST_F(ShellTest, DestroyWritesTheVolumeAndQuits) {
   Configure({}, 0, 100);
   Press(kKeyDown);
-  shell_.HandleMessage(WindowMessage{WindowMessageType::Destroy, 0, 0});
+  shell_.HandleMessage(MakeMessage(WindowMessageType::Destroy));
   EXPECT_EQ(window_.quitCodes, std::vector<int32_t>{0});
   EXPECT_TRUE(SaveSettings());
   EXPECT_EQ(folder_.ReadFile("video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=95\r\n");
@@ -241,6 +259,86 @@ TEST_F(ShellTest, AMovieThatCannotBeOpenedIsRetriedLessAndLessOftenAndSaidOnce) 
   ASSERT_EQ(said.size(), 2u);
   EXPECT_NE(said[1].find(folder_.Slash() + "good.qrx"), std::string::npos) << said[1];
   EXPECT_EQ(shell_.IdleWait().count(), 10);
+}
+
+// Space holds the clock, PageUp and PageDown (and Shift with the arrows) move within the movie and
+// stop at its ends, Home starts it again, and the keys' panel shows until the next key, which acts
+// as well; the arrows without Shift still switch movies, and the title names the movie.
+TEST_F(ShellTest, PauseSeekRestartAndTheKeysPanel) {
+  WriteMovies({"a.qrx", "b.qrx"});
+  Configure({"a.qrx", "b.qrx"}, 0, 50);
+  shell_.Tick();  // opens a.qrx
+  now_ += 200;
+  EXPECT_EQ(FrameAfterTick(), 3u);
+  Press(kKeySpace);
+  EXPECT_TRUE(shell_.Paused());
+  now_ += 1000;
+  EXPECT_EQ(FrameAfterTick(), 3u);
+  const std::pair<uint32_t, bool> seeks[] = {{kKeyPageDown, false}, {kKeyPageUp, false}, {kKeyRight, true}, {kKeyLeft, true}};
+  const uint32_t landed[] = {19, 0, 19, 0};
+  for (std::size_t i = 0; i < std::size(seeks); ++i) {
+    Press(seeks[i].first, seeks[i].second);
+    EXPECT_EQ(FrameAfterTick(), landed[i]) << i;
+  }
+  EXPECT_EQ(shell_.CurrentName(), "a.qrx");
+  Press(kKeySpace);
+  EXPECT_FALSE(shell_.Paused());
+  now_ += 67;
+  EXPECT_EQ(FrameAfterTick(), 1u);
+  now_ += 400;
+  Press(kKeyHome);
+  EXPECT_EQ(FrameAfterTick(), 0u);
+  Press(kKeyRight);
+  EXPECT_EQ(shell_.CurrentName(), "b.qrx");
+  EXPECT_EQ(window_.titles, (std::vector<std::string>{"a.qrx", "a.qrx", "b.qrx"}));
+
+  const std::vector<uint16_t> picture = Shown();
+  Press(kKeyF1);
+  EXPECT_TRUE(shell_.HelpShown());
+  EXPECT_NE(Shown(), picture);
+  Press(kKeyUp);  // hides the panel, and turns the volume up
+  EXPECT_FALSE(shell_.HelpShown());
+  EXPECT_EQ(shell_.Volume(), 55);
+  EXPECT_EQ(Shown(), picture);
+  const WindowMessage question = MakeMessage(WindowMessageType::Char, 0, '?');
+  shell_.HandleMessage(question);
+  EXPECT_TRUE(shell_.HelpShown());
+  shell_.HandleMessage(question);
+  EXPECT_FALSE(shell_.HelpShown());
+  EXPECT_EQ(Shown(), picture);
+}
+
+// A movie dropped on the window plays, and its folder becomes the list (video.cfg stays where it
+// was); a folder plays its first movie; anything else is said and changes nothing.
+TEST_F(ShellTest, ADroppedMovieOrFolderPlays) {
+  std::vector<std::string> said;
+  shell_.SetProblemReporter([&said](const std::string& text) { said.push_back(text); });
+  WriteMovies({"a.qrx"});
+  WriteMovies({"c.qrx", "d.qrx"}, "more");
+  folder_.WriteFile("more/notes.txt", "not a movie");
+  Configure({"a.qrx"}, 0, 50);
+  shell_.Tick();
+  WindowMessage drop = MakeMessage(WindowMessageType::DropFile);
+  struct Drop {
+    std::string path;
+    std::string name;  // what plays afterwards
+    std::size_t index;
+  };
+  const Drop drops[] = {{folder_.Slash() + "more/d.qrx", "d.qrx", 1},
+                        {folder_.Slash() + "more/notes.txt", "d.qrx", 1},
+                        {folder_.Slash() + "more", "c.qrx", 0}};
+  for (const Drop& d : drops) {
+    drop.path = d.path;
+    shell_.HandleMessage(drop);
+    EXPECT_EQ(shell_.CurrentName(), d.name) << d.path;
+    EXPECT_EQ(shell_.MovieIndex(), d.index) << d.path;
+    EXPECT_TRUE(movies_.IsMovieOpen());
+  }
+  EXPECT_EQ(shell_.MovieFolder(), folder_.Slash() + "more/");
+  EXPECT_EQ(shell_.Folder(), folder_.Slash());
+  EXPECT_EQ(window_.titles, (std::vector<std::string>{"a.qrx", "d.qrx", "c.qrx"}));
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0], "cannot play " + folder_.Slash() + "more/notes.txt: not a movie or a folder");
 }
 
 }  // namespace

@@ -12,11 +12,13 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "common/project_version.h"
 #include "converter/coder/frame_coder.h"
 #include "converter/coder/qrx_writer.h"
 #include "tests/support/external_tools.h"
@@ -46,17 +48,26 @@ std::vector<int16_t> ReadSamples(const std::string& path) {
   return samples;
 }
 
-// A running player in `folder`, headless; its standard error goes to soundFile + ".err" there.
+// How a player is started beyond its folder and drivers.
+struct PlayerStart {
+  std::vector<std::string> arguments;
+  std::string outputs;  // where its sound, standard output and error, trace and lock go; the folder if empty
+  bool unprivileged = false;  // run as "nobody" when the test runs as root, so that permissions hold
+};
+
+// A running player in `folder`, headless; its standard output and error go to soundFile + ".err"
+// beside its sound, and with REELVIEW_TRACE its trace goes to soundFile + ".trace".
 class Player {
  public:
   Player(const std::string& folder, const std::string& soundFile, const char* videoDriver = "dummy",
-         const char* audioDriver = "disk")
-      : errorsPath_(folder + soundFile + ".err") {
+         const char* audioDriver = "disk", const PlayerStart& start = {})
+      : outputs_(start.outputs.empty() ? folder : start.outputs), errorsPath_(outputs_ + soundFile + ".err") {
     pid_ = ::fork();
     if (pid_ == 0) {
       if (::chdir(folder.c_str()) != 0) ::_exit(127);
-      const int errors = ::open((folder + soundFile + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (errors < 0 || ::dup2(errors, 2) < 0) ::_exit(127);
+      const int errors = ::open(errorsPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      if (errors < 0 || ::dup2(errors, 1) < 0 || ::dup2(errors, 2) < 0) ::_exit(127);
+      if (start.unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
       if (videoDriver != nullptr) {
         ::setenv("SDL_VIDEODRIVER", videoDriver, 1);
         // SDL's off-screen driver loads the system's EGL and GL libraries, which keep allocations
@@ -69,9 +80,13 @@ class Player {
         ::unsetenv("WAYLAND_DISPLAY");
       }
       ::setenv("SDL_AUDIODRIVER", audioDriver, 1);
-      ::setenv("SDL_DISKAUDIOFILE", (folder + soundFile).c_str(), 1);
-      ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
-      ::execl(REELVIEW_PATH, REELVIEW_PATH, static_cast<char*>(nullptr));
+      ::setenv("SDL_DISKAUDIOFILE", (outputs_ + soundFile).c_str(), 1);
+      ::setenv("XDG_RUNTIME_DIR", outputs_.c_str(), 1);
+      ::setenv("REELVIEW_TRACE", (outputs_ + soundFile + ".trace").c_str(), 1);
+      std::vector<char*> argv{const_cast<char*>(REELVIEW_PATH)};
+      for (const std::string& argument : start.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+      argv.push_back(nullptr);
+      ::execv(REELVIEW_PATH, argv.data());
       ::_exit(127);
     }
   }
@@ -82,11 +97,12 @@ class Player {
     }
   }
   void Signal(int signal) const { ::kill(pid_, signal); }
-  // What the player wrote to its standard error (a sanitizer's report among it), for failures.
-  std::string Errors() const {
+  // What the player wrote to its standard output and error (a sanitizer's report among it).
+  std::string Output() const {
     std::ifstream file(errorsPath_);
-    return "reelview's standard error:\n" + std::string(std::istreambuf_iterator<char>(file), {});
+    return std::string(std::istreambuf_iterator<char>(file), {});
   }
+  std::string Errors() const { return "reelview's standard error:\n" + Output(); }
   // The exit status, or none when the player has not ended within `limit`.
   std::optional<int> Wait(std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -102,6 +118,7 @@ class Player {
   }
 
  private:
+  std::string outputs_;
   std::string errorsPath_;
   pid_t pid_ = -1;
   bool exited_ = false;
@@ -254,6 +271,141 @@ TEST(ReelviewEndToEnd, ASoundDeviceThatCannotBeOpenedIsReportedAndThePlayerRunsO
   const std::string errors = folder.ReadFile("out.raw.err");
   EXPECT_EQ(errors.rfind("reelview: sound device: cannot be opened at 22050 Hz: ", 0), 0u) << errors;
   EXPECT_NE(errors.find("; playing without sound\n"), std::string::npos) << errors;
+}
+
+// The trace's lines of one kind ("movie", "sound"), their values in order.
+std::vector<std::string> TraceValues(const std::string& trace, const std::string& kind) {
+  std::vector<std::string> values;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(kind + " ", 0) == 0) values.push_back(line.substr(kind.size() + 1));
+  }
+  return values;
+}
+
+// Waits (at most `limit`, which a slow build needs) until the trace holds `count` lines of a kind.
+bool WaitForTrace(const test::ScratchFolder& folder, const std::string& kind, std::size_t count,
+                  std::chrono::milliseconds limit = 30s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (TraceValues(folder.ReadFile("out.raw.trace"), kind).size() < count) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+  return true;
+}
+
+// A movie with an Ogg Vorbis companion repeats, and every pass plays the same samples.
+TEST(ReelviewEndToEnd, AnOggMoviePlaysTheSameSamplesEachPass) {
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  test::ScratchFolder folder;
+  WriteSampleMovie(folder.Slash() + "loop.qrx", 15, 15);
+  ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i \"aevalsrc=0.5*sin(2*PI*(300+300*t)*t)|0.3*sin(2*PI*700*t):s=22050:d=1\""
+                                  " -c:a libvorbis " + test::ShellQuoted(folder.Path() / "loop.ogg")));
+  Player player(folder.Slash(), "out.raw");
+  EXPECT_TRUE(WaitForTrace(folder, "sound", 4));  // three passes played through
+  player.Signal(SIGTERM);
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0)) << player.Errors();
+  const std::vector<std::string> starts = TraceValues(folder.ReadFile("out.raw.trace"), "sound");
+  ASSERT_GE(starts.size(), 3u) << folder.ReadFile("out.raw.trace");
+  const auto played = ReadSamples(folder.Slash() + "out.raw");
+  const std::size_t length = 2 * 17640;  // 0.8 s of each pass, stereo
+  const std::size_t first = 2 * std::stoul(starts[0]);
+  for (std::size_t pass = 1; pass < 3; ++pass) {
+    const std::size_t at = 2 * std::stoul(starts[pass]);
+    ASSERT_LE(at + length, played.size());
+    EXPECT_TRUE(std::equal(played.begin() + static_cast<std::ptrdiff_t>(first), played.begin() + static_cast<std::ptrdiff_t>(first + length),
+                           played.begin() + static_cast<std::ptrdiff_t>(at)))
+        << "pass " << pass;
+  }
+  EXPECT_GT(*std::max_element(played.begin() + static_cast<std::ptrdiff_t>(first), played.begin() + static_cast<std::ptrdiff_t>(first + length)), 8000);
+}
+
+// reelview [MOVIE.qrx | FOLDER]: a movie plays first from its folder, which holds the list and
+// video.cfg; a folder plays its list; --help and --version answer; anything else is refused with
+// exit status 2 and a line that says why.
+TEST(ReelviewEndToEnd, TheCommandLineChoosesTheFolderAndTheFirstMovie) {
+  test::ScratchFolder folder;
+  std::filesystem::create_directory(folder.Path() / "movies");
+  for (const char* name : {"a.qrx", "b.qrx"}) WriteSampleMovie(folder.Slash() + "movies/" + name, 30, 15);
+  folder.WriteFile("notes.txt", "not a movie");
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string in;        // the folder it starts in, below the scratch folder
+    std::optional<int> exitStatus;  // none: it plays until stopped
+    std::string said;      // the start of its output
+    std::string firstMovie;  // below the scratch folder
+  };
+  const std::string version = "reelview " + std::string(kProjectVersion) + "\n";
+  const Case cases[] = {
+      {{"--help"}, "", 0, "Usage: reelview [MOVIE.qrx | FOLDER]\n", ""},
+      {{"--version"}, "", 0, version, ""},
+      {{"nowhere.qrx"}, "", 2, "reelview: nowhere.qrx: no such file or folder\nTry 'reelview --help'.\n", ""},
+      {{"notes.txt"}, "", 2, "reelview: notes.txt: not a movie (a .qrx file) or a folder\n", ""},
+      {{"movies/a.qrx", "movies/b.qrx"}, "", 2, "reelview: movies/b.qrx: one movie or folder only\n", ""},
+      {{"--loud"}, "", 2, "reelview: --loud: unknown option\n", ""},
+      {{"movies/b.qrx"}, "", std::nullopt, "", "movies/b.qrx"},
+      {{"movies"}, "", std::nullopt, "", "movies/a.qrx"},
+      {{}, "movies/", std::nullopt, "", "movies/a.qrx"},
+  };
+  for (const Case& c : cases) {
+    const std::string described = c.arguments.empty() ? std::string("nothing") : c.arguments[0];
+    SCOPED_TRACE(described);
+    std::filesystem::remove(folder.Path() / "movies/video.cfg");
+    Player player(folder.Slash() + c.in, "out.raw", "dummy", "dummy", PlayerStart{c.arguments, folder.Slash()});
+    if (c.exitStatus) {
+      EXPECT_EQ(player.Wait(10s), c.exitStatus) << player.Errors();
+      EXPECT_EQ(player.Output().rfind(c.said, 0), 0u) << player.Output();
+      continue;
+    }
+    EXPECT_TRUE(WaitForTrace(folder, "frame", 5));
+    player.Signal(SIGTERM);
+    EXPECT_EQ(player.Wait(15s), std::optional<int>(0)) << player.Errors();
+    const std::vector<std::string> movies = TraceValues(folder.ReadFile("out.raw.trace"), "movie");
+    ASSERT_FALSE(movies.empty());
+    EXPECT_EQ(movies[0], folder.Slash() + c.firstMovie);
+    EXPECT_EQ(folder.ReadFile("movies/video.cfg"), "[MUSIC_CONFIG]\r\nMUSIC_VOL=100\r\n");
+    std::filesystem::remove(folder.Path() / "out.raw.trace");
+  }
+}
+
+// A folder that cannot be written, or a video.cfg that cannot be read, still plays; at the end one
+// line says the volume could not be saved (exit status 1), and the folder is as it was.
+TEST(ReelviewEndToEnd, SettingsThatCannotBeSavedAreSaidOnceAndLeftAsTheyWere) {
+  test::ScratchFolder outputs;
+  test::ScratchFolder folder;
+  ::chmod(outputs.Path().c_str(), 0777);
+  ::chmod(folder.Path().c_str(), 0755);
+  WriteSampleMovie(folder.Slash() + "a.qrx", 30, 15);
+  const std::string settings = "[MUSIC_CONFIG]\r\nMUSIC_VOL=70\r\n";
+  folder.WriteFile("video.cfg", settings);
+  struct Case {
+    const char* what;
+    mode_t folderMode;
+    mode_t settingsMode;
+    const char* cause;
+  };
+  for (const Case& c : {Case{"a folder that cannot be written", 0555, 0644, "cannot be created: Permission denied"},
+                        Case{"a video.cfg that cannot be read", 0755, 0000, "could not be read"}}) {
+    SCOPED_TRACE(c.what);
+    ::chmod(folder.File("video.cfg").c_str(), c.settingsMode);
+    ::chmod(folder.Path().c_str(), c.folderMode);
+    Player player(outputs.Slash(), "out.raw", "dummy", "dummy", PlayerStart{{folder.Slash()}, outputs.Slash(), true});
+    WaitForTrace(outputs, "frame", 10, 20s);  // it plays; a player that could not start ends early
+    player.Signal(SIGTERM);
+    const std::optional<int> status = player.Wait(15s);
+    ::chmod(folder.Path().c_str(), 0755);
+    ::chmod(folder.File("video.cfg").c_str(), 0644);
+    if (status == 126) GTEST_SKIP() << "the player cannot be run as another user here";
+    EXPECT_EQ(status, std::optional<int>(1)) << player.Errors();
+    EXPECT_GE(TraceValues(outputs.ReadFile("out.raw.trace"), "frame").size(), 10u);  // it played
+    const std::string said = player.Output();
+    const std::string line = "reelview: the volume could not be saved: " + folder.Slash() + "video.cfg: ";
+    EXPECT_EQ(said.find(line), said.rfind("reelview: ")) << said;  // one line of ours, this one
+    EXPECT_NE(said.find(c.cause), std::string::npos) << said;
+    EXPECT_EQ(folder.ReadFile("video.cfg"), settings);
+    EXPECT_EQ(folder.Names(), (std::vector<std::string>{"a.qrx", "video.cfg"}));
+    std::filesystem::remove(outputs.Path() / "out.raw.trace");
+  }
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // headless, its sound going to a file through SDL's disk audio driver. The trace reelview writes
 // (REELVIEW_TRACE) gives the clock at which the flash frame was presented and where the movie's
 // sound starts in the output; the beep's onset in the output, counted from there, must agree with
-// that clock within 10 ms.
+// that clock within 10 ms. The companion is the converter's MP3, its Ogg Vorbis file (of a source
+// read through the media framework), or an Ogg Vorbis file the ffmpeg tool made in its place.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +18,8 @@
 
 #include "player/audio/mp3_plugin.h"
 #include "player/audio/mp3_stream.h"
+#include "player/audio/sound_stream.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/qrx_movie_checks.h"
 #include "tests/support/scratch_folder.h"
@@ -28,16 +31,22 @@ constexpr double kOutputRate = 22050.0;  // the player's sound output
 constexpr double kClipSeconds = 3.0;
 constexpr double kFlashSeconds = 2.0;
 
+enum class Companion { kMp3, kConverterOgg, kFfmpegOgg };
+
 struct Combination {
   uint32_t rate;
   uint16_t channels;
   uint32_t framesPerSecond;
+  Companion companion = Companion::kMp3;
 };
 
-std::string Describe(const ::testing::TestParamInfo<Combination>& info) {
-  return std::to_string(info.param.rate) + (info.param.channels == 1 ? "Mono" : "Stereo") +
-         std::to_string(info.param.framesPerSecond) + "fps";
+std::string Describe(const Combination& c) {
+  const char* companion = c.companion == Companion::kMp3 ? "" : c.companion == Companion::kConverterOgg ? "Ogg" : "FfmpegOgg";
+  return std::to_string(c.rate) + (c.channels == 1 ? "Mono" : "Stereo") + std::to_string(c.framesPerSecond) + "fps" +
+         companion;
 }
+
+std::string TestName(const ::testing::TestParamInfo<Combination>& info) { return Describe(info.param); }
 
 struct Trace {
   std::optional<uint32_t> soundStart;        // output sample frame of the sound's first sample
@@ -101,7 +110,8 @@ TEST_P(SyncEndToEndTest, FlashAndBeepAgreeWithinTenMilliseconds) {
   if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
   const Combination c = GetParam();
   test::ScratchFolder folder;
-  const std::filesystem::path clip = folder.Path() / "clip.avi";
+  // The converter's Ogg encoder takes sources read through the media framework only.
+  const std::filesystem::path clip = folder.Path() / (c.companion == Companion::kConverterOgg ? "clip.mkv" : "clip.avi");
   const std::string seconds = std::to_string(kClipSeconds);
   ASSERT_TRUE(test::RunFfmpegTool(
       "-f lavfi -i color=c=black:s=320x240:r=" + std::to_string(c.framesPerSecond) + ":d=" + seconds +
@@ -113,20 +123,30 @@ TEST_P(SyncEndToEndTest, FlashAndBeepAgreeWithinTenMilliseconds) {
   const test::CommandResult converted = test::RunCommand(
       test::ShellQuoted(std::string_view(REELFORGE_CLI_PATH)) + " --frame-rate max --rate " +
       (c.rate == 44100 ? "44.1" : "22.05") + (c.channels == 1 ? " --mono " : " --stereo ") +
+      // Time sync keeps the pictures on screen at 0, 1/rate, 2/rate...: frame K is the picture at K/rate.
+      (c.companion == Companion::kConverterOgg ? "--encoder ogg --playback-mode time " : "") +
       "--output-dir " + test::ShellQuoted(folder.Path()) + " " + test::ShellQuoted(clip));
   ASSERT_EQ(converted.status, 0) << converted.output;
   const std::filesystem::path movie = folder.Path() / "clip.qrx";
-  const std::filesystem::path sound = folder.Path() / "clip.mp3";
+  std::filesystem::path sound = folder.Path() / (c.companion == Companion::kConverterOgg ? "clip.ogg" : "clip.mp3");
+  if (c.companion == Companion::kFfmpegOgg) {
+    std::filesystem::remove(sound);
+    sound = folder.Path() / "clip.ogg";
+    ASSERT_TRUE(test::RunFfmpegTool("-i " + test::ShellQuoted(clip) + " -vn -c:a libvorbis -ar " + std::to_string(c.rate) +
+                                    " -ac " + std::to_string(c.channels) + " " + test::ShellQuoted(sound)));
+  }
 
-  // The companion MP3 plays exactly the source's samples.
+  // The companion plays exactly the source's samples.
   Mp3Plugin::SetModuleName(LODESTAR_PATH);
   {
-    Mp3Stream stream;
-    ASSERT_TRUE(stream.OpenFile(sound.string()));
-    EXPECT_TRUE(stream.InfoFrame().has_value());
+    std::unique_ptr<SoundStream> stream = MakeSoundStream(test::ReadAllBytes(sound));
+    ASSERT_TRUE(stream->OpenFile(sound.string()));
     std::vector<int16_t> all(static_cast<std::size_t>(c.rate * c.channels * (kClipSeconds + 1)));
-    EXPECT_EQ(stream.ReadPcm(all, false),
+    EXPECT_EQ(stream->ReadPcm(all, false),
               static_cast<std::size_t>(c.rate * kClipSeconds) * c.channels);
+    if (auto* mp3 = dynamic_cast<Mp3Stream*>(stream.get())) {
+      EXPECT_TRUE(mp3->InfoFrame().has_value());
+    }
   }
 
   // The flash is frame K = 2 s x rate: white, and the frame before it dark.
@@ -155,24 +175,28 @@ TEST_P(SyncEndToEndTest, FlashAndBeepAgreeWithinTenMilliseconds) {
   ASSERT_LT(onset, left.size()) << "no beep in the sound output";
   const double beepMs = static_cast<double>(onset - *trace.soundStart) * 1000.0 / kOutputRate;
   const double offset = beepMs - *flashClock;
-  std::cout << "[ offset ] " << Describe({c, 0}) << ": flash at clock " << *flashClock
+  std::cout << "[ offset ] " << Describe(c) << ": flash at clock " << *flashClock
             << " ms, beep at " << beepMs << " ms, sound minus picture " << offset << " ms\n";
   EXPECT_LE(std::abs(offset), 10.0);
 }
 
-// Every rate, channel count and frame rate together: sixteen combinations.
+// Every rate, channel count and frame rate together with an MP3 companion, sixteen combinations;
+// every rate and channel count with each kind of Ogg companion, eight more.
 std::vector<Combination> AllCombinations() {
   std::vector<Combination> all;
   for (const uint32_t rate : {22050u, 44100u}) {
     for (const uint16_t channels : {uint16_t{1}, uint16_t{2}}) {
       for (const uint32_t fps : {10u, 12u, 15u, 30u}) all.push_back(Combination{rate, channels, fps});
+      for (const Companion ogg : {Companion::kConverterOgg, Companion::kFfmpegOgg}) {
+        all.push_back(Combination{rate, channels, 15, ogg});
+      }
     }
   }
   return all;
 }
 
 INSTANTIATE_TEST_SUITE_P(Combinations, SyncEndToEndTest, ::testing::ValuesIn(AllCombinations()),
-                         Describe);
+                         TestName);
 
 }  // namespace
 }  // namespace reel

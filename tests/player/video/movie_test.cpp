@@ -29,8 +29,17 @@ class FakeSound : public MovieSound {
     lastWholeFile = wholeFile;
   }
   int32_t MusicPosition() override { return position; }
+  void PauseMusic(bool paused) override { pauses.push_back(paused); }
+  // Lands on the start of a 576-sample frame at 22050 Hz, as an MP3 would.
+  std::optional<int32_t> SeekMusic(uint32_t milliseconds) override {
+    seeks.push_back(milliseconds);
+    position = static_cast<int32_t>(milliseconds * 22050 / 1000 / 576 * 576 * 1000 / 22050);
+    return position;
+  }
 
   std::vector<std::string> started;
+  std::vector<bool> pauses;
+  std::vector<uint32_t> seeks;
   int32_t position = 0;
   int32_t lastVolume = -1;
   bool lastWholeFile = false;
@@ -155,6 +164,49 @@ TEST_F(MovieTest, SoundPositionDrivesThePicture) {
   EXPECT_FALSE(slot_.TickMovie());
 }
 
+// Paused, the clock stands (the sound told to pause, the tick clock held); a seek moves the clock
+// within the movie, stopping at its ends, and the next tick shows the frame the clock then names.
+TEST_F(MovieTest, PauseHoldsTheClockAndASeekShowsTheFrameTheClockNames) {
+  for (const bool withSound : {false, true}) {
+    SCOPED_TRACE(withSound ? "with sound" : "without sound");
+    std::filesystem::remove(folder_.Slash() + "clip.mp3");
+    if (withSound) test::WriteAllBytes(folder_.Slash() + "clip.mp3", std::vector<uint8_t>{0xFF, 0xFB});
+    sound_ = FakeSound();
+    ASSERT_TRUE(slot_.OpenMovie(folder_.Slash(), "clip.qrx", 100, false).ok());
+    const auto frameAfterTick = [this] {
+      EXPECT_TRUE(slot_.TickMovie());
+      return slot_.Current()->CurrentFrame();
+    };
+    now_ += 400;
+    sound_.position = 400;
+    EXPECT_EQ(frameAfterTick(), 6u);
+    slot_.SetPaused(true);
+    now_ += 5000;  // the sound's position stands while it is paused
+    EXPECT_EQ(frameAfterTick(), 6u);
+    EXPECT_EQ(slot_.TimeToNextFrame(), std::chrono::milliseconds(100));
+    struct Step {
+      int64_t by;
+      uint32_t frame;  // the frame the clock names afterwards
+    };
+    // The last frame is 19 (at 1267 ms); a sound lands on its frame's start before the place.
+    const Step steps[] = {{300, 10u}, {10000, withSound ? 18u : 19u}, {-10000, 0u}, {500, 7u}};
+    for (const Step& step : steps) {
+      slot_.SeekBy(step.by);
+      EXPECT_EQ(frameAfterTick(), step.frame) << step.by;
+      EXPECT_EQ(Shown(), ExpectedPicture(step.frame)) << step.by;
+    }
+    slot_.SetPaused(false);
+    now_ += 67;
+    sound_.position += 67;
+    EXPECT_EQ(frameAfterTick(), 8u);
+    if (withSound) {
+      EXPECT_EQ(sound_.seeks, (std::vector<uint32_t>{700, 1267, 0, 500}));
+      EXPECT_EQ(sound_.pauses, (std::vector<bool>{true, false}));
+    }
+    slot_.CloseMovie();
+  }
+}
+
 // The player sleeps until the next frame is due: waking at the time asked for shows that frame,
 // waking a millisecond earlier would not.
 TEST_F(MovieTest, TheWaitEndsWhenTheNextFrameIsDue) {
@@ -245,7 +297,14 @@ TEST_F(MovieTest, ACompanionThatDiffersOnlyInCaseIsTaken) {
   std::filesystem::remove(folder_.Slash() + "clip.mp3");
   std::filesystem::remove(folder_.Slash() + "CLIP.MP3");
   std::filesystem::create_directory(folder_.Slash() + "Clip.Mp3");
-  EXPECT_EQ(FindCompanionSound(folder_.Slash() + "clip.qrx"), std::nullopt);
+  EXPECT_EQ(FindAnyCompanionSound(folder_.Slash() + "clip.qrx"), std::nullopt);
+  // Without an MP3 an Ogg Vorbis file is taken, found the same way; an MP3 comes first.
+  ASSERT_TRUE(test::WriteAllBytes(folder_.Slash() + "CLIP.OGG", kMp3Start));
+  EXPECT_EQ(FindAnyCompanionSound(folder_.Slash() + "clip.qrx"), folder_.Slash() + "CLIP.OGG");
+  ASSERT_TRUE(test::WriteAllBytes(folder_.Slash() + "clip.ogg", kMp3Start));
+  EXPECT_EQ(FindAnyCompanionSound(folder_.Slash() + "clip.qrx"), folder_.Slash() + "clip.ogg");
+  ASSERT_TRUE(test::WriteAllBytes(folder_.Slash() + "clip.MP3", kMp3Start));
+  EXPECT_EQ(FindAnyCompanionSound(folder_.Slash() + "clip.qrx"), folder_.Slash() + "clip.MP3");
 }
 
 TEST_F(MovieTest, SoundThatStopsEndsTheMovie) {
@@ -306,7 +365,7 @@ TEST(LargeMovieTest, A640x480MovieIsDrawnWholeAndTheScreenFollowsEachMovie) {
   uint32_t now = 0;
   std::vector<std::pair<uint32_t, uint32_t>> presented;
   MovieSlot slot(display, sound, [&] { return now; });
-  slot.SetObserver({[&](uint32_t frame, uint32_t clockMs) { presented.push_back({frame, clockMs}); }, nullptr});
+  slot.SetObserver({[&](uint32_t frame, uint32_t clockMs) { presented.push_back({frame, clockMs}); }, nullptr, nullptr});
 
   ASSERT_TRUE(slot.OpenMovie(folder.Slash(), "large.qrx", 100, false).ok());
   EXPECT_EQ(display.Screen(), (ScreenSize{640, 480}));

@@ -1,5 +1,5 @@
-// An MP3 stream's bytes: a memory block viewed in place, or a file read through a window.
-#include "player/audio/mp3_source.h"
+// A sound stream's bytes: a memory block viewed in place, or a file read through a window.
+#include "player/audio/sound_source.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,13 +12,13 @@
 
 namespace reel {
 
-Result<Mp3Source> Mp3Source::OpenFile(const std::string& path) {
+Result<SoundSource> SoundSource::OpenFile(const std::string& path) {
   const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (descriptor < 0) {
     const ErrorKind kind = errno == ENOENT ? ErrorKind::kNotFound : ErrorKind::kCannotRead;
     return MakeError(kind, path, std::string("cannot be opened: ") + std::strerror(errno));
   }
-  Mp3Source source;
+  SoundSource source;
   source.descriptor_ = descriptor;
   struct stat info {};
   if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -29,7 +29,7 @@ Result<Mp3Source> Mp3Source::OpenFile(const std::string& path) {
   return source;
 }
 
-Mp3Source::Mp3Source(Mp3Source&& other) noexcept
+SoundSource::SoundSource(SoundSource&& other) noexcept
     : memory_(std::exchange(other.memory_, {})),
       descriptor_(std::exchange(other.descriptor_, -1)),
       size_(std::exchange(other.size_, 0)),
@@ -37,7 +37,7 @@ Mp3Source::Mp3Source(Mp3Source&& other) noexcept
       windowStart_(std::exchange(other.windowStart_, 0)),
       windowLength_(std::exchange(other.windowLength_, 0)) {}
 
-Mp3Source& Mp3Source::operator=(Mp3Source&& other) noexcept {
+SoundSource& SoundSource::operator=(SoundSource&& other) noexcept {
   if (this != &other) {
     CloseFile();
     memory_ = std::exchange(other.memory_, {});
@@ -50,14 +50,14 @@ Mp3Source& Mp3Source::operator=(Mp3Source&& other) noexcept {
   return *this;
 }
 
-Mp3Source::~Mp3Source() { CloseFile(); }
+SoundSource::~SoundSource() { CloseFile(); }
 
-void Mp3Source::CloseFile() {
+void SoundSource::CloseFile() {
   if (descriptor_ >= 0) ::close(descriptor_);
   descriptor_ = -1;
 }
 
-std::span<const uint8_t> Mp3Source::View(std::size_t offset, std::size_t count) {
+std::span<const uint8_t> SoundSource::View(std::size_t offset, std::size_t count) {
   if (offset >= size_) return {};
   count = std::min({count, size_ - offset, kWindowBytes});
   if (descriptor_ < 0) return memory_.subspan(offset, count);

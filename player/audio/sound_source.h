@@ -1,4 +1,5 @@
-// The bytes of an MP3 stream: a block in memory (not owned), or a file read as they are needed.
+// The bytes of a companion sound file (MP3 or Ogg): a block in memory (not owned), or a file read
+// as they are needed.
 //
 // A file is read, not mapped: a file that is cut short or replaced while it plays must end its
 // sound, and touching a mapped page past a file's new end would kill the player instead. Reads go
@@ -16,22 +17,22 @@
 
 namespace reel {
 
-class Mp3Source {
+class SoundSource {
  public:
   // The most bytes one View hands back.
   static constexpr std::size_t kWindowBytes = 32768;
 
-  Mp3Source() = default;
-  explicit Mp3Source(std::span<const uint8_t> memory) : memory_(memory), size_(memory.size()) {}
+  SoundSource() = default;
+  explicit SoundSource(std::span<const uint8_t> memory) : memory_(memory), size_(memory.size()) {}
   // An error naming the file when it cannot be opened (kNotFound when it does not exist) or is
   // not a regular file (kCannotRead).
-  static Result<Mp3Source> OpenFile(const std::string& path);
+  static Result<SoundSource> OpenFile(const std::string& path);
 
-  Mp3Source(Mp3Source&& other) noexcept;
-  Mp3Source& operator=(Mp3Source&& other) noexcept;
-  Mp3Source(const Mp3Source&) = delete;
-  Mp3Source& operator=(const Mp3Source&) = delete;
-  ~Mp3Source();
+  SoundSource(SoundSource&& other) noexcept;
+  SoundSource& operator=(SoundSource&& other) noexcept;
+  SoundSource(const SoundSource&) = delete;
+  SoundSource& operator=(const SoundSource&) = delete;
+  ~SoundSource();
 
   // The size of the data (a file's when it was opened).
   std::size_t Size() const { return size_; }
