@@ -82,6 +82,11 @@ AudioFileStream::~AudioFileStream() {
   if (descriptor_ >= 0) ::close(descriptor_);
 }
 
+bool AudioFileStream::Close() {
+  if (descriptor_ < 0) return false;
+  return ::close(std::exchange(descriptor_, -1)) == 0;
+}
+
 bool AudioFileStream::Write(std::span<const uint8_t> piece) {
   if (descriptor_ < 0) return false;
   const std::size_t written = WriteAll(descriptor_, piece);

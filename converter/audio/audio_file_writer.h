@@ -39,6 +39,8 @@ class AudioFileStream {
   // False when the piece could not be written whole.
   bool Write(std::span<const uint8_t> piece);
   uint64_t Written() const { return written_; }
+  // Closes the file; false (errno set) when the system reports that written data was lost.
+  bool Close();
 
  private:
   explicit AudioFileStream(int descriptor) : descriptor_(descriptor) {}

@@ -49,7 +49,7 @@ class CompanionWriter {
     Result<StagedOutput> staged = StagedOutput::Create(finalPath);
     if (!staged) return staged.error();
     std::optional<AudioFileStream> file = AudioFileStream::Create(staged->TemporaryPath());
-    if (!file) return MakeError(ErrorKind::kCannotWrite, finalPath, "cannot write the companion file");
+    if (!file) return MakeError(ErrorKind::kCannotWrite, finalPath, std::string("cannot write the companion file: ") + std::strerror(errno));
     return CompanionWriter(std::move(*staged), std::move(*file));
   }
 
@@ -69,8 +69,13 @@ class CompanionWriter {
 
   bool WriteFailed() const { return writeFailed_; }
 
-  // The finished file into the result.
+  // The finished file into the result, or the error of its close.
   void Finish(CompanionResult& result) {
+    if (!file_.Close()) {
+      result.status = MakeError(ErrorKind::kCannotWrite, staged_.FinalPath(),
+                                std::string("cannot write the companion file: ") + std::strerror(errno));
+      return;
+    }
     result.bytes = file_.Written();
     result.staged = std::move(staged_);
   }

@@ -1,5 +1,7 @@
 #include "converter/engine/staged_output.h"
 
+#include "converter/engine/pair_commit.h"
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -63,7 +65,12 @@ Result<StagedOutput> StagedOutput::Create(const std::string& finalPath) {
                      std::string("cannot create a file in the output folder: ") + std::strerror(errno));
   }
   fchmod(descriptor, kOutputMode);
-  close(descriptor);
+  if (close(descriptor) != 0) {
+    const int cause = errno;
+    unlink(buffer.data());
+    return MakeError(ErrorKind::kCannotWrite, finalPath,
+                     std::string("cannot create a file in the output folder: ") + std::strerror(cause));
+  }
   return StagedOutput(finalPath, std::string(buffer.data()));
 }
 
@@ -92,11 +99,9 @@ void StagedOutput::Discard() {
 }
 
 Status StagedOutput::Commit() {
-  std::error_code failure;
-  std::filesystem::rename(temporaryPath_, finalPath_, failure);
-  if (failure) {
+  if (Status stored = StoreTogether({FinishedFile{temporaryPath_, finalPath_}}); !stored) {
     Discard();
-    return MakeError(ErrorKind::kCannotWrite, finalPath_, "cannot store the finished file: " + failure.message());
+    return stored;
   }
   temporaryPath_.clear();
   return {};
@@ -135,19 +140,15 @@ Status StagedOutputs::CommitAll() {
       return MakeError(ErrorKind::kCannotWrite, entry.output.FinalPath(), "a folder of that name is in the way");
     }
   }
-  std::vector<std::string> stored;
+  std::vector<FinishedFile> files;
   for (const Role role : {Role::kCompanion, Role::kMovie}) {
-    for (Entry& entry : entries_) {
-      if (!entry.kept || entry.role != role) continue;
-      if (Status committed = entry.output.Commit(); !committed) {
-        for (const std::string& path : stored) {
-          std::error_code ignored;
-          std::filesystem::remove(path, ignored);
-        }
-        return committed;
-      }
-      stored.push_back(entry.output.FinalPath());
+    for (const Entry& entry : entries_) {
+      if (entry.kept && entry.role == role) files.push_back({entry.output.TemporaryPath(), entry.output.FinalPath()});
     }
+  }
+  if (Status stored = StoreTogether(files); !stored) return stored;
+  for (Entry& entry : entries_) {
+    if (entry.kept) entry.output.temporaryPath_.clear();
   }
   entries_.clear();
   return {};

@@ -31,11 +31,12 @@ class StagedOutput {
   const std::string& TemporaryPath() const { return temporaryPath_; }
   const std::string& FinalPath() const { return finalPath_; }
 
-  // Renames the temporary file to its real name, replacing a file of that name. A kCannotWrite
-  // error (the temporary file removed) when the rename fails.
+  // Flushes the temporary file and renames it to its real name, replacing a file of that name. A
+  // kCannotWrite error (the temporary file removed, an older file of the name kept) when that fails.
   Status Commit();
 
  private:
+  friend class StagedOutputs;
   StagedOutput(std::string finalPath, std::string temporaryPath);
   void Discard();
 
@@ -45,8 +46,9 @@ class StagedOutput {
 
 // The outputs of one job, stored together at its end: none appears under its real name before the
 // job has written all of them, so a job that fails or is stopped at any point leaves the folder as
-// it was, older files of the same names included. Companion files are stored first and the movie
-// last, so a movie never shows up without its companion.
+// it was, older files of the same names included. Companion files are renamed first and the movie
+// last, under a lock on their names, so a movie never shows up without its companion nor beside
+// another job's.
 class StagedOutputs {
  public:
   enum class Role { kCompanion, kMovie };
@@ -58,8 +60,9 @@ class StagedOutputs {
   // Marks a staged output complete. A complete output of the same real name staged before it is
   // dropped: the later one replaces it, as writing the file twice would.
   void Keep(const StagedOutput* output, Role role);
-  // Renames every complete output to its real name and removes the others. When a rename fails,
-  // the outputs already renamed are removed again and the error names the file that failed.
+  // Stores every complete output under its real name, all or none (see pair_commit.h), and removes
+  // the others. On failure older files of those names are as they were and the error names the
+  // file that failed.
   Status CommitAll();
   // `error` with each temporary name in its message replaced by the real name it stands for.
   Error InRealNames(Error error) const;
