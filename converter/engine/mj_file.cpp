@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "common/byte_io.h"
+#include "common/source_file.h"
 
 namespace reel {
 namespace {
@@ -37,6 +38,7 @@ std::optional<std::vector<uint8_t>> ReadAt(std::ifstream& file, uint64_t start, 
 }  // namespace
 
 Result<MjFile> MjFile::Open(const std::string& path) {
+  if (Status kind = RequireRegularFile(path); !kind) return kind.error();
   std::ifstream file(path, std::ios::binary | std::ios::ate);
   if (!file) {
     return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");

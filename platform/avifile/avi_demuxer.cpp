@@ -6,6 +6,8 @@ extern "C" {
 
 #include <fstream>
 
+#include "common/source_file.h"
+
 namespace reel {
 namespace {
 
@@ -22,6 +24,7 @@ bool HasAviSignature(const std::string& path) {
 Result<std::unique_ptr<AviDemuxer>> AviDemuxer::Open(const std::string& path) {
   // The converter reports its own errors; the libraries' chatter would only interleave with them.
   av_log_set_level(AV_LOG_QUIET);
+  if (Status kind = RequireRegularFile(path); !kind) return kind.error();
   std::ifstream probe(path, std::ios::binary);
   if (!probe) {
     return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");

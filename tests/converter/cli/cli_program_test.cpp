@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -137,6 +138,27 @@ TEST_F(CliProgramTest, RefusesToOverwriteTheSource) {
   EXPECT_NE(result.err.find("would replace the source"), std::string::npos) << result.err;
   EXPECT_EQ(test::ReadAllBytes(source), before);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"movie.qrx"});
+}
+
+// A pipe would make the first open wait for a writer forever, a device would give endless bytes:
+// sources that are not files are refused before anything reads them, as a folder is.
+TEST_F(CliProgramTest, SourcesThatAreNotFilesAreRefusedAtOnce) {
+  ASSERT_EQ(::mkfifo(folder_.File("pipe.avi").c_str(), 0644), 0);
+  ASSERT_EQ(::mkfifo(folder_.File("pipe.mj").c_str(), 0644), 0);
+  std::filesystem::create_symlink("/dev/zero", folder_.File("device.avi"));
+  std::filesystem::create_directory(folder_.File("folder.mj"));
+  struct Case {
+    const char* name;
+    const char* said;
+  };
+  for (const Case& c : {Case{"pipe.avi", "not a regular file"}, Case{"pipe.mj", "not a regular file"},
+                        Case{"device.avi", "not a regular file"}, Case{"folder.mj", "is a folder"}}) {
+    SCOPED_TRACE(c.name);
+    const Result result = Run({"-o", "out", c.name});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find(std::string(c.name) + ": " + c.said), std::string::npos) << result.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder_.File("out")) && !std::filesystem::is_empty(folder_.File("out")));
 }
 
 TEST_F(CliProgramTest, AnInterruptedJobLeavesNoPartialFiles) {

@@ -1,0 +1,16 @@
+// What a source must be before anything reads it: a regular file. A pipe, a device or a socket
+// would block the first read (or the open itself) until something writes to it, perhaps forever,
+// so they are refused up front, as folders are.
+#pragma once
+
+#include <string>
+
+#include "common/result.h"
+
+namespace reel {
+
+// kNotFound when nothing of that name exists, kCannotRead for a folder or anything but a regular
+// file (a symbolic link counts as what it points to); success for a regular file.
+Status RequireRegularFile(const std::string& path);
+
+}  // namespace reel
