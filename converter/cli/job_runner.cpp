@@ -15,6 +15,8 @@ namespace reel {
 namespace {
 
 constexpr long kTimerMilliseconds = 100;
+// Once a stop was asked for, the job's end is looked for this often, so the program ends with it.
+constexpr long kStoppingMilliseconds = 5;
 
 std::string Thousands(uint64_t value) {
   const std::string digits = std::to_string(value);
@@ -89,7 +91,8 @@ JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& 
   bool stopRequested = false;
   const auto start = std::chrono::steady_clock::now();
   while (job.finished.load(std::memory_order_acquire) == 0) {
-    if (const int signal = WaitForStopSignal(kTimerMilliseconds); signal != 0 && !stopRequested) {
+    const int signal = WaitForStopSignal(stopRequested ? kStoppingMilliseconds : kTimerMilliseconds);
+    if (signal != 0 && !stopRequested) {
       stopRequested = true;
       stopSignal = signal;
       CThreadCtrl(&job).Stop();
