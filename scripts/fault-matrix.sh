@@ -24,6 +24,7 @@
 #   batch      two AVIs at once (--jobs 2), in separate processes
 #   player     the player's save of video.cfg at its close
 #   export     qrxtool export of a movie to Matroska
+# FAULT_CASES="player export" runs only the cases named.
 # Exit 0 when every run was clean, 1 otherwise; 77 (skipped) when the ffmpeg tool is missing.
 set -uo pipefail
 
@@ -54,7 +55,11 @@ clip() {
 # Every file and folder below $1 with the digest of each file, one a line.
 snapshot() {
   (cd "$1" && find . -mindepth 1 -printf '%y %P\n' | LC_ALL=C sort | while read -r type name; do
-    if [[ $type == f ]]; then echo "$name $(sha256sum < "$name" | cut -c1-64)"; else echo "$name $type"; fi
+    if [[ $type != f ]]; then echo "$name $type"
+    # A Matroska file differs from run to run (its segment's random identifier): its size and
+    # whether it decodes stand for its content.
+    elif [[ $name == *.mkv ]]; then echo "$name $(stat -c %s "$name")-$(ffmpeg -nostdin -v error -i "$name" -f null - 2>&1 | wc -c)"
+    else echo "$name $(sha256sum < "$name" | cut -c1-64)"; fi
   done)
 }
 
@@ -130,6 +135,8 @@ check_outputs() {
   for name in $names; do
     local state
     state=$(state_of "$name" "$now" "$older" "$new")
+    # After a power cut a program's own leftovers may stay; only the real names are judged.
+    if [[ $how == crash ]] && ! grep -q "^$name " "$older" "$new"; then continue; fi
     [[ $state == other ]] && problems+=" $name:not-whole"
     local base=${name%.*}
     if [[ $how == whole && ( $name == *.qrx || $name == *.mp3 || $name == *.ogg ) ]]; then
@@ -210,6 +217,7 @@ run_case() {
 }
 
 if $quick; then cases=(avi); else cases=(avi mf-mp3 mf-ogg batch player export); fi
+if [[ -n ${FAULT_CASES:-} ]]; then read -r -a cases <<< "$FAULT_CASES"; fi
 for c in "${cases[@]}"; do run_case "$c"; done
 printf '%s\n' "${summary[@]}"
 echo "$((failures == 0 ? 1 : 0)) passed, $((failures == 0 ? 0 : 1)) failed"

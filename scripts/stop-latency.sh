@@ -32,6 +32,7 @@ for ((run = 1; run <= runs; run++)); do
   verdict=ok
   if [[ $status -ne 0 && -n $left ]]; then verdict="left: $left"; bad=$((bad + 1)); fi
   echo "run $run: SIG$signal after ${delay} s: ended in $latency ms, status $status, $verdict"
+  [[ -n ${SHOW_LOG:-} ]] && tail -c 300 "$work/log"
   ((latency > largest)) && largest=$latency
 done
 echo "largest latency: $largest ms over $runs runs"

@@ -132,6 +132,7 @@ bool NoHardLinks(int cause) { return cause == EPERM || cause == EOPNOTSUPP || ca
 Status KeepOlder(Step& step, std::mt19937& random) {
   struct stat existing {};
   if (::lstat(step.file.finalPath.c_str(), &existing) != 0) return {};
+  if (S_ISDIR(existing.st_mode)) return MakeError(ErrorKind::kCannotWrite, step.file.finalPath, "a folder of that name is in the way");
   for (int attempt = 0; attempt < kBackupTries; ++attempt) {
     const std::string older = HiddenName(step.file.finalPath, RandomSuffix(random));
     if (::link(step.file.finalPath.c_str(), older.c_str()) == 0) {

@@ -10,8 +10,9 @@
 //   REEL_FAULT_CRASH_AFTER_RENAME=N  ends the process right after the N-th counted rename, with
 //     every file's data written since its last fsync dropped (as a power cut would), exit code 86.
 //   REEL_FAULT_COUNT=file  appends "kind count" lines for the calls counted, at the process's end.
-//   REEL_FAULT_SKIP_READS=1  leaves out opens for reading only (of files, not folders), for a
-//     program that reads its inputs from the folder it writes to.
+//   REEL_FAULT_TRACE=1  writes each counted call and its number to the standard error.
+//   REEL_FAULT_SKIP_READS=1  leaves out opens for reading only (of files and of folders), for a
+//     program that keeps reading the folder it writes to.
 // A close fails only on a descriptor opened for writing, the one kind whose close can lose data.
 // "write" covers write, writev and the stdio writes (fwrite, fputs, fputc, fflush); "open" covers
 // open, creat, the mkstemp family and fopen.
@@ -48,6 +49,7 @@ struct Settings {
   long crashAfterRename = 0;
   char countFile[PATH_MAX] = {};
   bool skipReads = false;
+  bool trace = false;
 };
 
 Settings settings;
@@ -83,6 +85,7 @@ __attribute__((constructor)) void ReadSettings() {
   if (const char* error = getenv("REEL_FAULT_ERRNO")) settings.error = strcmp(error, "ENOSPC") == 0 ? ENOSPC : EIO;
   if (const char* crash = getenv("REEL_FAULT_CRASH_AFTER_RENAME")) settings.crashAfterRename = atol(crash);
   settings.skipReads = getenv("REEL_FAULT_SKIP_READS") != nullptr;
+  settings.trace = getenv("REEL_FAULT_TRACE") != nullptr;
   if (const char* count = getenv("REEL_FAULT_COUNT")) snprintf(settings.countFile, sizeof settings.countFile, "%s", count);
 }
 
@@ -134,6 +137,11 @@ void Untrack(int descriptor) {
 // Counts a call; true when this one is to fail (errno is then set).
 bool Fails(Kind kind) {
   const long number = ++counts[kind];
+  if (settings.trace) {
+    char line[64];
+    const int length = snprintf(line, sizeof line, "[fault shim] %s #%ld\n", kKindNames[kind], number);
+    Real<ssize_t (*)(int, const void*, size_t)>("write")(2, line, static_cast<size_t>(length));
+  }
   if (settings.kind != kind || number != settings.at) return false;
   errno = settings.error;
   return true;
@@ -197,7 +205,7 @@ void CrashAfterRename(long number) {
 
 bool OpensForWriting(int flags) { return (flags & O_ACCMODE) != O_RDONLY; }
 
-bool OpensToRead(int flags) { return !OpensForWriting(flags) && (flags & (O_CREAT | O_DIRECTORY | O_TRUNC)) == 0; }
+bool OpensToRead(int flags) { return !OpensForWriting(flags) && (flags & (O_CREAT | O_TRUNC)) == 0; }
 
 int OpenCounted(int folder, const char* path, int flags, mode_t mode, int (*open)(int, const char*, int, ...)) {
   const bool ours = InScope(folder, path);
