@@ -9,8 +9,9 @@
 
 namespace reel {
 
-// kNotFound when nothing of that name exists, kCannotRead for a folder or anything but a regular
-// file (a symbolic link counts as what it points to); success for a regular file.
+// kCannotRead for a folder or anything else that is not a regular file (a symbolic link counts as
+// what it points to); success for a regular file, and for a name that cannot be looked at (the
+// open that follows reports that).
 Status RequireRegularFile(const std::string& path);
 
 }  // namespace reel

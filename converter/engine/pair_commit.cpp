@@ -67,8 +67,11 @@ bool FlushFolder(const std::filesystem::path& folder) {
 // file now of that name, so two jobs never hold the lock on one name at once.
 class NameLock {
  public:
-  static Result<NameLock> Take(const std::string& finalPath) {
-    const std::string lockPath = HiddenName(finalPath, ".lock");
+  // The lock file's name for `finalPath`. Names too long for the file system share one when they
+  // differ only past the shortened part; they are then stored one job at a time all the same.
+  static std::string PathFor(const std::string& finalPath) { return HiddenName(finalPath, ".lock"); }
+
+  static Result<NameLock> Take(const std::string& lockPath, const std::string& finalPath) {
     for (;;) {
       const int descriptor = ::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
       if (descriptor < 0) {
@@ -188,14 +191,16 @@ Status StoreTogether(const std::vector<FinishedFile>& files) {
   for (const FinishedFile& file : files) {
     if (Status flushed = FlushFile(file.temporaryPath, file.finalPath); !flushed) return flushed;
   }
-  // Names are locked in one order, so two jobs that share several names cannot wait for each other.
-  std::vector<std::string> names;
-  for (const FinishedFile& file : files) names.push_back(file.finalPath);
+  // Names are locked in one order, so two jobs that share several names cannot wait for each other;
+  // a lock file that stands for two of the names is taken once.
+  std::vector<std::pair<std::string, std::string>> names;  // lock file, real name
+  for (const FinishedFile& file : files) names.emplace_back(NameLock::PathFor(file.finalPath), file.finalPath);
   std::sort(names.begin(), names.end());
-  names.erase(std::unique(names.begin(), names.end()), names.end());
+  names.erase(std::unique(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+              names.end());
   std::vector<NameLock> locks;
-  for (const std::string& name : names) {
-    Result<NameLock> lock = NameLock::Take(name);
+  for (const auto& [lockPath, finalPath] : names) {
+    Result<NameLock> lock = NameLock::Take(lockPath, finalPath);
     if (!lock) return lock.error();
     locks.push_back(std::move(*lock));
   }

@@ -1,9 +1,13 @@
 // Outputs that cannot be written: a file-size limit (with SIGXFSZ ignored, and with its default,
-// which the program sets aside itself), an output folder that is a file, a name too long for the
-// file system. Each ends with an error naming the file, leaves no partial or temporary file, and
+// which the program sets aside itself), a disk that is really full (a small tmpfs, when this runs
+// as root), an output folder that is a file, a name too long for the file system. Each ends with an error naming the file, leaves no partial or temporary file, and
 // leaves the source as it was.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "cli_process.h"
@@ -68,6 +72,44 @@ TEST_F(CliFailingDiskTest, AFileSizeLimitFailsTheJobCleanly) {
         EXPECT_EQ(test::ReadAllBytes(folder_.File(name)), source);
       }
     }
+  }
+}
+
+// A tmpfs filled so that the room left is just under the companion's size, just under the movie's,
+// and just under both together (where each alone would fit).
+TEST_F(CliFailingDiskTest, AFullDiskFailsTheJobCleanly) {
+  const auto source = MakeSource("clip.avi");
+  std::filesystem::create_directory(folder_.File("free"));
+  ASSERT_EQ(test::RunCli({"-o", "free", "clip.avi"}, folder_.Path(), logs_.Path()).status, 0);
+  const auto movieSize = std::filesystem::file_size(folder_.File("free/clip.qrx"));
+  const auto soundSize = std::filesystem::file_size(folder_.File("free/clip.mp3"));
+  std::filesystem::remove_all(folder_.File("free"));
+  const std::string disk = folder_.File("disk");
+  std::filesystem::create_directory(disk);
+  if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8m") != 0) {
+    GTEST_SKIP() << "a tmpfs cannot be mounted here (" << std::strerror(errno) << "); the full disk is not tried";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  for (const uintmax_t room : {soundSize - 1, movieSize - 1, movieSize + soundSize - 1}) {
+    SCOPED_TRACE("room for " + std::to_string(room) + " bytes; movie " + std::to_string(movieSize) + ", companion " +
+                 std::to_string(soundSize));
+    struct statvfs space {};
+    ASSERT_EQ(::statvfs(disk.c_str(), &space), 0);
+    const uintmax_t available = uintmax_t{space.f_bavail} * space.f_frsize;
+    ASSERT_GT(available, room);
+    ASSERT_TRUE(test::WriteAllBytes(disk + "/filler", std::vector<uint8_t>(available - room, 0x55)));
+    const test::CliResult result = test::RunCli({"-o", "disk", "clip.avi"}, folder_.Path(), logs_.Path());
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_NE(result.err.find("disk/clip."), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("No space left on device"), std::string::npos) << result.err;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(disk)) names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"filler"});
+    EXPECT_EQ(test::ReadAllBytes(folder_.File("clip.avi")), source);
+    std::filesystem::remove(disk + "/filler");
   }
 }
 
