@@ -84,7 +84,10 @@ TEST_F(CliInterruptTest, RandomSignalsLeaveCompleteFilesOrNone) {
     test::CliProcess process(modes[batch], folder_.Path(), logs_.Path(), start);
     std::this_thread::sleep_for(std::chrono::duration<double>(delay));
     kill(wholeGroup ? -process.Pid() : process.Pid(), signal);
+    const auto signalled = Clock::now();
     const test::CliResult result = process.Finish();
+    // A stop takes effect at once; the bound is generous for a loaded machine.
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - signalled).count(), 5.0);
 
     EXPECT_EQ(test::HiddenNames(folder_.Path()), std::vector<std::string>{});
     bool all = Complete("a");
