@@ -73,7 +73,7 @@ class NameLock {
 
   static Result<NameLock> Take(const std::string& lockPath, const std::string& finalPath) {
     for (;;) {
-      const int descriptor = ::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+      const int descriptor = ::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
       if (descriptor < 0) {
         return MakeError(ErrorKind::kCannotWrite, finalPath, "cannot lock the name for storing: " + Cause());
       }
