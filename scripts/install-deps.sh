@@ -24,6 +24,10 @@ packages=(
   qt6-base-dev fonts-ipafont-gothic
   # test clips and the demo (jq reads qrxtool's JSON)
   ffmpeg jq
+  # manual pages (help2man), the desktop files' validators and MIME database (xdg-mime asks
+  # mimetype), the Debian package (dpkg-shlibdeps, lintian)
+  help2man man-db desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
+  dpkg-dev lintian
 )
 
 case $# in

@@ -1,10 +1,14 @@
 #include "converter/front/reelpack_app.h"
 
 #include <QDialog>
+#include <iostream>
+#include <string>
+#include <vector>
 
 #include "converter/engine/job_memory.h"
 #include "converter/engine/stop_signals.h"
 #include "converter/front/app_icon.h"
+#include "converter/front/command_line.h"
 #include "converter/front/reelpack_dlg.h"
 #include "converter/front/stop_signal_watch.h"
 
@@ -27,9 +31,16 @@ int RunDialog(CReelpackDlg& dialog) {
   return caught != 0 ? ExitStatusForSignal(caught) : 0;
 }
 
+Status FillInSource(CReelpackDlg& dialog, std::span<const std::string> arguments) {
+  const Result<std::optional<std::string>> source = SourceArgument(arguments);
+  if (!source) return source.error();
+  if (*source) dialog.ChooseSource(**source);
+  return {};
+}
+
 CReelpackApp::SignalsTakenOver::SignalsTakenOver() { TakeOverSignals(); }
 
-CReelpackApp::CReelpackApp(int& argc, char** argv) : application_(argc, argv) {
+CReelpackApp::CReelpackApp(int& argc, char** argv) : application_(argc, argv), argc_(argc), argv_(argv) {
   QApplication::setApplicationName(QStringLiteral("reelforge"));
   // Ties the window to the installed desktop entry, for its name and icon in task bars.
   QApplication::setDesktopFileName(QStringLiteral("reelforge"));
@@ -38,7 +49,13 @@ CReelpackApp::CReelpackApp(int& argc, char** argv) : application_(argc, argv) {
 }
 
 int CReelpackApp::Run() {
+  const std::vector<std::string> arguments(argv_ + (argc_ > 0 ? 1 : 0), argv_ + argc_);
   CReelpackDlg dialog;
+  const Status filled = FillInSource(dialog, arguments);
+  if (!filled) {
+    std::cerr << "reelforge: " << filled.error().message << "\n" << "Try 'reelforge --help'.\n";
+    return kExitUsage;
+  }
   return RunDialog(dialog);
 }
 

@@ -1,5 +1,7 @@
 // CReelpackApp: the Reelforge program. It runs the dialog as its main window and ends when the
-// dialog closes; nothing is read or remembered between runs.
+// dialog closes; nothing is read or remembered between runs. A source named on the command line
+// (after Qt's own options) is filled in as Browse would; a command line it does not take is
+// refused on standard error with exit status 2 before the dialog opens.
 //
 // A stop signal (SIGINT, SIGTERM, SIGHUP) closes the dialog as Close would: a running job is
 // stopped and removes the files it had begun, and the program ends with status 128 + the signal's
@@ -8,6 +10,10 @@
 #pragma once
 
 #include <QApplication>
+#include <span>
+#include <string>
+
+#include "common/result.h"
 
 namespace reel {
 
@@ -17,6 +23,11 @@ class CReelpackDlg;
 // stop signals must already be blocked (TakeOverSignals).
 int RunDialog(CReelpackDlg& dialog);
 
+// Fills in the source that `arguments` (the command line after Qt's options, without the
+// program's name) name, as Browse would; the error for a command line the program does not take,
+// the dialog unchanged.
+Status FillInSource(CReelpackDlg& dialog, std::span<const std::string> arguments);
+
 class CReelpackApp {
  public:
   // `argc` and `argv` must outlive the object, as QApplication requires.
@@ -24,6 +35,9 @@ class CReelpackApp {
 
   // Shows the dialog until it closes; the program's exit status.
   int Run();
+
+  // The exit status for a command line the program does not take.
+  static constexpr int kExitUsage = 2;
 
  private:
   // Blocks the stop signals before Qt starts any thread, so that every thread inherits the mask.
@@ -33,6 +47,9 @@ class CReelpackApp {
 
   SignalsTakenOver signals_;
   QApplication application_;
+  // What QApplication left of the command line: the program's name and our own arguments.
+  int& argc_;
+  char** argv_;
 };
 
 }  // namespace reel

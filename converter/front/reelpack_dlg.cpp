@@ -218,11 +218,13 @@ void CReelpackDlg::ConnectNotifications() {
   connect(forceBox_, &QCheckBox::toggled, this, [this](bool on) { settings_.forceDirectShow = on ? 1 : 0; });
   connect(browseButton_, &QPushButton::clicked, this, &CReelpackDlg::OnBrowse);
   connect(startButton_, &QPushButton::clicked, this, &CReelpackDlg::OnStart);
-  connect(sourceEdit_, &CWinEdit::FileDropped, this, &CReelpackDlg::ChooseSource);
+  connect(sourceEdit_, &CWinEdit::FileDropped, this, qOverload<const QString&>(&CReelpackDlg::ChooseSource));
 }
 
-void CReelpackDlg::ChooseSource(const QString& path) {
-  settings_.sourcePath = FileSystemBytes(path);
+void CReelpackDlg::ChooseSource(const QString& path) { ChooseSource(FileSystemBytes(path)); }
+
+void CReelpackDlg::ChooseSource(const std::string& pathBytes) {
+  settings_.sourcePath = pathBytes;
   settings_.sourceKind = SourceKindOf(settings_.sourcePath);
   sourceEdit_->setText(DisplayPath(settings_.sourcePath));
 }

@@ -73,6 +73,9 @@ class CReelpackDlg : public QDialog {
 
   // Makes `path` the source, as a file chosen with Browse or dropped on the source box does.
   void ChooseSource(const QString& path);
+  // The same for a path given as the file system's bytes (a command-line argument), kept as they
+  // are even when they are not valid in the locale's encoding.
+  void ChooseSource(const std::string& pathBytes);
 
   // Closing: a running job is stopped and collected first.
   void done(int result) override;

@@ -23,9 +23,9 @@ fi
 prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; fail "install"; }
 
-# Exactly the programs in bin/, the modules in lib/reelforge/, the dialog's desktop entry and
-# icons, the thumbnailer entry, and nothing else (no test or benchmark programs, no static
-# libraries).
+# Exactly the programs in bin/, the modules in lib/reelforge/, the desktop entries, icons and
+# metainfo, the MIME type, the thumbnailer entry, the manual pages, the copyright and changelog,
+# and nothing else (no test or benchmark programs, no static libraries).
 expected="bin/qrxtool
 bin/reelforge
 bin/reelforge-cli
@@ -34,7 +34,17 @@ lib/reelforge/Lodestar.ovl
 lib/reelforge/gogo.dll
 lib/reelforge/liboggenc.so
 share/applications/reelforge.desktop
+share/applications/reelview.desktop
+share/doc/reelforge/changelog.gz
+share/doc/reelforge/copyright
+share/icons/hicolor/scalable/apps/reelview.svg
+share/metainfo/org.example.reelforge.Reelforge.metainfo.xml
+share/metainfo/org.example.reelforge.Reelview.metainfo.xml
+share/mime/packages/reelforge.xml
 share/thumbnailers/qrxtool.thumbnailer"
+for program in qrxtool reelforge reelforge-cli reelview; do
+  expected+=$'\n'"share/man/man1/$program.1.gz"
+done
 for size in 16 32 48 64 128 256; do
   expected+=$'\n'"share/icons/hicolor/${size}x${size}/apps/reelforge.png"
 done
