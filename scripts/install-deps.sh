@@ -24,6 +24,10 @@ packages=(
   qt6-base-dev fonts-ipafont-gothic
   # test clips and the demo (jq reads qrxtool's JSON)
   ffmpeg jq
+  # every JSON the programs write
+  nlohmann-json3-dev
+  # the batch recipe's test (GNU parallel) and the completions' test
+  parallel bash-completion
 )
 
 case $# in

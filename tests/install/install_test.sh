@@ -62,7 +62,7 @@ ffmpeg -nostdin -hide_banner -loglevel error -y \
 [[ -s out/clip.qrx ]] || fail "no movie written"
 [[ -s out/clip.mp3 ]] || fail "no MP3 written (gogo.dll not found?)"
 "$prefix/bin/qrxtool" verify out/clip.qrx || fail "qrxtool verify refused the movie"
-frames=$("$prefix/bin/qrxtool" info --json out/clip.qrx | sed -n 's/.*"frameCount": \([0-9]*\).*/\1/p')
+frames=$("$prefix/bin/qrxtool" info --json out/clip.qrx | jq -r '.frameCount')
 [[ -n "$frames" && "$frames" -gt 0 ]] || fail "the movie has no frames"
 
 # Sound reaches the device only through the decoder plug-in.
