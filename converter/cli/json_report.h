@@ -4,8 +4,10 @@
 //   {"type":"result","source":S,"result":"succeeded"|"failed"|"stopped"|"skipped",
 //    "files":[{"path":P,"bytes":N},...],"warnings":[...],"error":E}
 //
-// fps and secondsLeft are null until a frame is done; "error" is there only for a failure and
-// "frames", "width", "height", "movieRate" and "sourceRate" only for a movie written.
+// fps and secondsLeft are null until a frame is done; "error" is there only for a failure,
+// "existing" (the movie that made it skipped) only for a skipped source, and "frames", "width",
+// "height", "movieRate" and "sourceRate" only for a movie written. Text that is not UTF-8 has
+// each bad byte sequence replaced by U+FFFD (json_output.h).
 #pragma once
 
 #include <cstdint>
