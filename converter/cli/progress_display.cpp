@@ -77,12 +77,14 @@ std::optional<std::string> FitBatchLine(const std::string& source, int32_t done,
   const std::string counts = " " + ProgressCountText(done, total);
   const std::string percent = FormatText("  %d%%", Percent(done, total));
   for (const std::string& tail : {counts + percent, counts}) {
-    for (const int32_t bar : {kBatchBarWidth, kNarrowestBar}) {
-      const int32_t nameRoom = std::min(kBatchNameWidth, columns - 1 - Columns(tail) - bar - 3);
+    // 0: no bar at all, the counts alone.
+    for (const int32_t bar : {kBatchBarWidth, kNarrowestBar, 0}) {
+      const int32_t barColumns = bar == 0 ? 0 : bar + 3;
+      const int32_t nameRoom = std::min(kBatchNameWidth, columns - 1 - Columns(tail) - barColumns);
       if (nameRoom < kNarrowestName) continue;
       std::string name = ShortName(source, static_cast<std::size_t>(nameRoom));
       name.append(static_cast<std::size_t>(nameRoom - Columns(name)), ' ');
-      return name + " " + Bar(done, total, bar) + tail;
+      return name + (bar == 0 ? "" : " " + Bar(done, total, bar)) + tail;
     }
   }
   return std::nullopt;

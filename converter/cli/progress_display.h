@@ -4,7 +4,7 @@
 //
 // A drawn line never reaches the terminal's last column (so it never wraps, and a redraw climbs
 // exactly the lines it drew): the bar narrows first, then the time left, the rate and the percent
-// are left out; a terminal too narrow for a bar of kNarrowestBar gets plain lines.
+// are left out; a terminal narrower than kNarrowestTerminal gets plain lines.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +28,7 @@ std::string ProgressBarLine(int32_t done, int32_t total, double elapsedSeconds);
 std::optional<std::string> FitProgressLine(int32_t done, int32_t total, double elapsedSeconds, int32_t columns);
 
 // One batch line: the file name, a short bar, the counts and the percent, fitted the same way
-// (the name is cut first, then the bar, then the percent); none when it cannot fit.
+// (the name is cut first, then the bar narrows and goes, then the percent); none when it cannot.
 std::optional<std::string> FitBatchLine(const std::string& source, int32_t done, int32_t total, int32_t columns);
 
 class ProgressDisplay {

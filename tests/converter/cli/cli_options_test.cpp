@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "common/full_width.h"
 #include "converter/cli/job_count.h"
 #include "converter/cli/progress_display.h"
 #include "converter/cli/source_outputs.h"
@@ -220,6 +221,51 @@ TEST(ProgressDisplayTest, SeveralJobs) {
   EXPECT_EQ(terminal.Draw().substr(0, 30), "1 of 3 sources done, 1 running");
   EXPECT_EQ(terminal.Clear(), "\x1b[2A\r\x1b[J");
   EXPECT_EQ(terminal.Clear(), "");
+}
+
+// Lines fit the terminal (double-width characters count two) and never reach its last column.
+TEST(ProgressDisplayTest, LinesFitTheTerminalsWidth) {
+  const struct {
+    int32_t columns;
+    const char* line;  // nullptr: does not fit
+  } bars[] = {
+      {200, "[############............] 変換データ数：75 / 150  50%  15.0 fps  0:05 left"},
+      {60, "[####....] 変換データ数：75 / 150  50%  15.0 fps  0:05 left"},
+      {50, "[####.....] 変換データ数：75 / 150  50%  15.0 fps"},
+      {40, "[####.....] 変換データ数：75 / 150  50%"},
+      {35, "[####.....] 変換データ数：75 / 150"},
+      {30, nullptr},
+  };
+  for (const auto& b : bars) {
+    const auto line = FitProgressLine(75, 150, 5.0, b.columns);
+    EXPECT_EQ(line.value_or("none"), b.line ? b.line : "none") << b.columns;
+  }
+  const std::string longJapanese = "/in/動画ファイルの名前が長い.avi";
+  const struct {
+    std::string source;
+    int32_t columns;
+    const char* line;
+  } batch[] = {
+      {"/in/holiday.avi", 80, "holiday.avi              [###.........] 変換データ数：3 / 12  25%"},
+      {"/in/holiday.avi", 40, "holiday.avi   変換データ数：3 / 12  25%"},
+      {longJapanese, 80, "動画ファイルの名前が...  [###.........] 変換データ数：3 / 12  25%"},
+      {longJapanese, 60, "動画ファイルの...  [###.........] 変換データ数：3 / 12  25%"},
+      {longJapanese, 40, "動画ファイ... 変換データ数：3 / 12  25%"},
+      {longJapanese, 20, nullptr},
+  };
+  for (const auto& b : batch) {
+    const auto line = FitBatchLine(b.source, 3, 12, b.columns);
+    EXPECT_EQ(line.value_or("none"), b.line ? b.line : "none") << b.columns;
+    if (line) {
+      EXPECT_LT(Utf8TextColumns(*line), static_cast<std::size_t>(b.columns)) << *line;
+    }
+  }
+  // Too narrow for a bar: plain lines, and the batch redraw draws nothing to climb back over.
+  EXPECT_EQ(ProgressDisplay(30).Update(1, 10, 1.0), "変換データ数：1 / 10 (10%)\n");
+  BatchProgressDisplay narrow(30, 2);
+  narrow.Add(0, longJapanese);
+  EXPECT_EQ(narrow.Draw(), "");
+  EXPECT_EQ(narrow.Clear(), "");
 }
 
 TEST(ProgressDisplayTest, BarAndPlainLines) {
