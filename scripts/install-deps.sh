@@ -26,8 +26,8 @@ packages=(
   ffmpeg jq
   # every JSON the programs write
   nlohmann-json3-dev
-  # the batch recipe's test (GNU parallel) and the completions' test
-  parallel bash-completion
+  # the batch recipe's test (GNU parallel)
+  parallel
 )
 
 case $# in
