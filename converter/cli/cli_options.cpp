@@ -249,7 +249,9 @@ const std::vector<OptionEntry>& OptionTable() {
          return {};
        }},
       {{kOutput, '\0', "output-beside-source", "",
-        "put each movie and its companion in its source's folder instead\n", {}},
+        "put each movie and its companion in its source's folder (instead\n"
+        "of the output folder)\n",
+        {}},
        Scope::kJob, nullptr, "",
        SetFlag([](CliOptions& options) -> bool& { return options.outputBesideSource; })},
       {{kProgram, 'h', "help", "", "this text\n", {}}, Scope::kRun, nullptr, "",

@@ -31,6 +31,8 @@ void PrintSummary(const CWavFileMake& job, bool json) {
   const JobReport& report = job.Report();
   const std::string& source = job.Settings().sourcePath;
   if (json) {
+    // The error goes to the error output as well, for the person reading the log.
+    if (report.status == JobStatus::kFailed) std::cerr << "reelforge-cli: " << report.error << "\n";
     std::cout << ResultJson(source, report);
     std::cout.flush();
     return;
@@ -100,11 +102,11 @@ JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& 
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     if (progress.descriptor >= 0) {
       lines.Update(done, total);
-    } else if (progress.json) {
-      if (done != shownDone || total != shownTotal) std::cout << ProgressJson(job.Settings().sourcePath, done, total, elapsed.count()) << std::flush;
+    } else if (progress.json && (done != shownDone || total != shownTotal)) {
+      std::cout << ProgressJson(job.Settings().sourcePath, done, total, elapsed.count()) << std::flush;
       shownDone = done;
       shownTotal = total;
-    } else {
+    } else if (!progress.json) {
       std::cerr << display.Update(done, total, elapsed.count());
     }
   }
