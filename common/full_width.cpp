@@ -1,5 +1,6 @@
 #include "common/full_width.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -146,6 +147,16 @@ std::size_t ToFullWidth(std::string& destination, std::string_view source) {
 std::size_t Utf8CharacterColumns(std::string_view character) {
   if (character.size() <= 1) return 1;
   return IsHalfWidthKatakana(DecodeUtf8(character)) ? 1 : 2;
+}
+
+std::size_t Utf8TextColumns(std::string_view text) {
+  std::size_t columns = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t length = std::max<std::size_t>(1, CharacterLength(text, pos, CodePage::Utf8));
+    columns += Utf8CharacterColumns(text.substr(pos, length));
+    pos += length;
+  }
+  return columns;
 }
 
 }  // namespace reel

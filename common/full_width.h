@@ -29,4 +29,8 @@ std::size_t ToFullWidth(std::string& destination, std::string_view source);
 // where a character's columns are its bytes.
 std::size_t Utf8CharacterColumns(std::string_view character);
 
+// The screen columns of UTF-8 text, each character counted as Utf8CharacterColumns counts it (a
+// byte that starts no valid character counts one).
+std::size_t Utf8TextColumns(std::string_view text);
+
 }  // namespace reel

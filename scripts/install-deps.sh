@@ -28,6 +28,10 @@ packages=(
   # mimetype), the Debian package (dpkg-shlibdeps, lintian)
   help2man man-db desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
   dpkg-dev lintian
+  # every JSON the programs write
+  nlohmann-json3-dev
+  # the batch recipe's test (GNU parallel)
+  parallel
 )
 
 case $# in

@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <iostream>
@@ -17,9 +18,10 @@
 #include <vector>
 
 #include "common/format_text.h"
+#include "converter/cli/json_report.h"
 #include "converter/cli/progress_display.h"
+#include "converter/cli/source_outputs.h"
 #include "converter/engine/stop_signals.h"
-#include "converter/engine/output_name.h"
 #include "converter/engine/staged_output.h"
 
 namespace reel {
@@ -90,6 +92,7 @@ struct JobProcess {
   Stream err;
   int32_t done = 0;
   int32_t total = 0;
+  std::chrono::steady_clock::time_point started;
 
   bool Ended() const { return !progress.Open() && !out.Open() && !err.Open(); }
 };
@@ -192,19 +195,22 @@ bool IsStopSignal(int signal) { return signal == SIGINT || signal == SIGTERM || 
 class BatchRun {
  public:
   BatchRun(const CliOptions& options, int32_t jobs)
-      : options_(options), jobs_(jobs), display_(isatty(STDERR_FILENO) != 0, static_cast<int32_t>(options.sources.size())) {
+      : options_(options),
+        jobs_(jobs),
+        json_(options.progress == ProgressStyle::kJson),
+        display_(options.progress == ProgressStyle::kAuto ? ProgressColumns(STDERR_FILENO) : 0,
+                 static_cast<int32_t>(options.sources.size())) {
     for (std::size_t i = 0; i < options.sources.size(); ++i) {
       JobProcess job;
       job.id = static_cast<int32_t>(i);
       job.source = options.sources[i];
-      for (const char* extension : {".qrx", ".mp3", ".ogg"}) {
-        job.outputs.push_back(MakeOutputName(options.settings.outputFolder, job.source, extension));
-      }
+      job.outputs = OutputNamesFor(options, job.source);
       waiting_.push_back(std::move(job));
     }
   }
 
   int Run() {
+    SkipConverted();
     while (!waiting_.empty() || !running_.empty()) {
       StartWaitingJobs();
       if (running_.empty()) break;
@@ -228,6 +234,21 @@ class BatchRun {
   }
 
  private:
+  // With --no-overwrite, the sources whose movies exist are done already.
+  void SkipConverted() {
+    for (auto job = waiting_.begin(); job != waiting_.end();) {
+      const auto movie = ExistingMovie(options_, job->source);
+      if (!movie) {
+        ++job;
+        continue;
+      }
+      std::cout << (json_ ? SkippedJson(job->source, *movie) : job->source + ": skipped, " + *movie + " exists\n");
+      display_.Remove(job->id);
+      job = waiting_.erase(job);
+    }
+    std::cout.flush();
+  }
+
   bool SharesOutputs(const JobProcess& a, const JobProcess& b) const { return a.outputs.front() == b.outputs.front(); }
 
   // Starts waiting jobs in order while there is room, keeping jobs with the same outputs in order.
@@ -239,11 +260,13 @@ class BatchRun {
         continue;
       }
       if (StartJob(options_, *job)) {
+        job->started = std::chrono::steady_clock::now();
         display_.Add(job->id, job->source);
         running_.push_back(std::move(*job));
         changed_ = true;
       } else {
         failedSources_.push_back(job->source);
+        if (json_) std::cout << FailedJson(job->source, "cannot start the job's process") << std::flush;
       }
       job = waiting_.erase(job);
     }
@@ -261,10 +284,14 @@ class BatchRun {
       for (Stream* stream : {&job.progress, &job.out, &job.err}) {
         if (stream->Open()) stream->Drain();
       }
-      if (TakeProgress(job)) {
+      if (!TakeProgress(job)) continue;
+      changed_ = true;
+      if (!json_) {
         std::cerr << display_.Update(job.id, job.done, job.total);
-        changed_ = true;
+        continue;
       }
+      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - job.started;
+      std::cout << ProgressJson(job.source, job.done, job.total, elapsed.count()) << std::flush;
     }
   }
 
@@ -312,8 +339,10 @@ class BatchRun {
     failedSources_.push_back(job.source);
     const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     for (const std::string& output : job.outputs) RemoveStagedLeftovers(output);
-    std::cerr << "reelforge-cli: " << job.source << ": the job's process ended by signal " << signal << " ("
-              << strsignal(signal) << "); no output was kept\n";
+    const std::string message =
+        "the job's process ended by signal " + std::to_string(signal) + " (" + strsignal(signal) + "); no output was kept";
+    std::cerr << "reelforge-cli: " << job.source << ": " << message << "\n";
+    if (json_) std::cout << FailedJson(job.source, message) << std::flush;
   }
 
   void Redraw() {
@@ -338,6 +367,7 @@ class BatchRun {
 
   const CliOptions& options_;
   int32_t jobs_;
+  bool json_;
   BatchProgressDisplay display_;
   std::deque<JobProcess> waiting_;
   std::vector<JobProcess> running_;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 
+#include "common/option_parser.h"
 #include "converter/audio/mp3_encoder.h"
 
 namespace reel {
@@ -72,12 +73,8 @@ using Setter =
 enum class Scope { kJob, kRun };
 
 struct OptionEntry {
-  const char* section;   // the --help heading it is listed under
+  OptionSpec spec;        // names, value, choices and help text
   Scope scope;
-  const char* shortName;  // "" when there is none
-  const char* longName;
-  const char* valueName;  // "" for a flag
-  const char* help;       // lines of the --help text, each ending in "\n"
   ValueReader read;       // none for a flag and for a free-text value
   const char* accepted;   // what the error message says the option takes
   Setter set;
@@ -98,6 +95,15 @@ Setter SetInt(int32_t JobSettings::*field) {
   };
 }
 
+// A flag's setter: sets one field of the options to true.
+template <typename Field>
+Setter SetFlag(Field field) {
+  return [field](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
+    field(options) = true;
+    return {};
+  };
+}
+
 std::string BitRateHelp() {
   std::string text = "stereo/mono bit rate, by index or label (\"64/32kbit\" or \"64/32\"):\n";
   const auto& list = BitRateLabels();
@@ -107,93 +113,134 @@ std::string BitRateHelp() {
   return text;
 }
 
+std::vector<std::string_view> BitRateChoices() {
+  static const std::vector<std::string> labels = BitRateLabels();
+  return {labels.begin(), labels.end()};
+}
+
+constexpr std::string_view kPicture = "Picture";
+constexpr std::string_view kSound = "Sound (the companion file)";
+constexpr std::string_view kOtherFiles = "Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)";
+constexpr std::string_view kOutput = "Output";
+constexpr std::string_view kSeveral = "Several sources";
+constexpr std::string_view kProgram = "This program";
+
 const std::vector<OptionEntry>& OptionTable() {
   static const std::string bitRateHelp = BitRateHelp();
   static const std::vector<OptionEntry> table = {
-      {"Picture", Scope::kJob, "-r", "--frame-rate", "standard|max|min",
-       "movie frame rate: standard keeps at most 15 fps (halves faster\n"
-       "sources), max keeps the source rate, min at most 10 fps (a third\n"
-       "of faster sources). Default: standard\n",
+      {{kPicture, 'r', "frame-rate", "standard|max|min",
+        "movie frame rate: standard keeps at most 15 fps (halves faster\n"
+        "sources), max keeps the source rate, min at most 10 fps (a third\n"
+        "of faster sources). Default: standard\n",
+        {"standard", "max", "min"}},
+       Scope::kJob,
        [](const std::string& text) {
          return Choice(text, {{"standard", 0}, {"max", 1}, {"maximum", 1}, {"min", 2}, {"minimum", 2},
                               {"0", 0}, {"1", 1}, {"2", 2}});
        },
        "standard, max or min", SetEnum<FrameRateChoice>(&JobSettings::frameRateChoice)},
-      {"Picture", Scope::kJob, "-s", "--size", "320x240|640x480",
-       "the box the picture is fitted into, keeping its shape. Default: 320x240\n",
+      {{kPicture, 's', "size", "320x240|640x480", "the box the picture is fitted into, keeping its shape. Default: 320x240\n",
+        {"320x240", "640x480"}},
+       Scope::kJob,
        [](const std::string& text) { return Choice(text, {{"320x240", 0}, {"640x480", 1}, {"0", 0}, {"1", 1}}); },
        "320x240 or 640x480", SetEnum<PictureSizeChoice>(&JobSettings::pictureSizeChoice)},
-      {"Picture", Scope::kJob, "-q", "--quality", "PERCENT", "picture quality, 100 down to 5 in steps of 5. Default: 50\n",
-       ParseQuality, "a percentage from 100 down to 5 in steps of 5", SetInt(&JobSettings::pictureQuality)},
-      {"Sound (the companion file)", Scope::kJob, "-b", "--bitrate", "INDEX|LABEL", bitRateHelp.c_str(), ParseBitRate,
+      {{kPicture, 'q', "quality", "PERCENT", "picture quality, 100 down to 5 in steps of 5. Default: 50\n",
+        {"100", "95", "90", "85", "80", "75", "70", "65", "60", "55", "50", "45", "40", "35", "30", "25", "20", "15",
+         "10", "5"}},
+       Scope::kJob, ParseQuality, "a percentage from 100 down to 5 in steps of 5", SetInt(&JobSettings::pictureQuality)},
+      {{kSound, 'b', "bitrate", "INDEX|LABEL", bitRateHelp, BitRateChoices()}, Scope::kJob, ParseBitRate,
        "an index 0-12 or a label such as 64/32kbit (see --help)", SetInt(&JobSettings::audioBitRateIndex)},
-      {"Sound (the companion file)", Scope::kJob, "", "--rate", "22.05|44.1", "sample rate in kHz. Default: 22.05\n",
+      {{kSound, '\0', "rate", "22.05|44.1", "sample rate in kHz. Default: 22.05\n", {"22.05", "44.1"}},
+       Scope::kJob,
        [](const std::string& text) {
          return Choice(text, {{"22.05", 0}, {"22.05kHz", 0}, {"22050", 0}, {"44.1", 1}, {"44.10", 1},
                               {"44.10kHz", 1}, {"44.1kHz", 1}, {"44100", 1}});
        },
        "22.05 or 44.1", SetEnum<AudioRate>(&JobSettings::audioRate)},
-      {"Sound (the companion file)", Scope::kJob, "", "--stereo", "", "two channels. Default\n", nullptr, "",
+      {{kSound, '\0', "stereo", "", "two channels. Default\n", {}}, Scope::kJob, nullptr, "",
        [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
          options.settings.channels = Channels::kStereo;
          return {};
        }},
-      {"Sound (the companion file)", Scope::kJob, "", "--mono", "", "one channel\n", nullptr, "",
+      {{kSound, '\0', "mono", "", "one channel\n", {}}, Scope::kJob, nullptr, "",
        [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
          options.settings.channels = Channels::kMono;
          return {};
        }},
-      {"Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)", Scope::kJob, "",
-       "--force-media-framework", "",
-       "read every source, AVI files too, through the media framework; the\n"
-       "source's rate is then always measured (--original-frame is ignored)\n", nullptr, "",
+      {{kOtherFiles, '\0', "force-media-framework", "",
+        "read every source, AVI files too, through the media framework; the\n"
+        "source's rate is then always measured (--original-frame is ignored)\n",
+        {}},
+       Scope::kJob, nullptr, "",
        [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
          options.settings.forceDirectShow = true;
          return {};
        }},
-      {"Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)", Scope::kJob, "", "--playback-mode",
-       "frame|time",
-       "how kept frames are taken: frame steps through the pictures and\n"
-       "keeps pictures N, 2N, 3N, ...; time keeps the picture on screen at\n"
-       "the times of frames 0, N, 2N, ..., as a player would show it.\n"
-       "Default: frame\n",
+      {{kOtherFiles, '\0', "playback-mode", "frame|time",
+        "how kept frames are taken: frame steps through the pictures and\n"
+        "keeps pictures N, 2N, 3N, ...; time keeps the picture on screen at\n"
+        "the times of frames 0, N, 2N, ..., as a player would show it.\n"
+        "Default: frame\n",
+        {"frame", "time"}},
+       Scope::kJob,
        [](const std::string& text) { return Choice(text, {{"frame", 0}, {"time", 1}, {"0", 0}, {"1", 1}}); },
        "frame or time", SetEnum<PlaybackMode>(&JobSettings::playbackMode)},
-      {"Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)", Scope::kJob, "", "--original-frame",
-       "auto|30|24|15",
-       "take the source's rate as this instead of the measured one (not\n"
-       "with --force-media-framework). Default: auto\n",
+      {{kOtherFiles, '\0', "original-frame", "auto|30|24|15",
+        "take the source's rate as this instead of the measured one (not\n"
+        "with --force-media-framework). Default: auto\n",
+        {"auto", "30", "24", "15"}},
+       Scope::kJob,
        [](const std::string& text) { return Choice(text, {{"auto", 0}, {"30", 1}, {"24", 2}, {"15", 3}}); },
        "auto, 30, 24 or 15", SetEnum<FrameRateOverride>(&JobSettings::frameRateOverride)},
-      {"Other video files (MPEG-1, MP4, MOV, MKV, WebM, Ogg, 3GP, FLV...)", Scope::kJob, "", "--encoder",
-       "mp3|ogg",
-       "companion format for such sources (AVI and .mj always give MP3);\n"
-       "with ogg the three lowest bit rates share the lowest quality.\n"
-       "Default: mp3\n",
-       [](const std::string& text) { return Choice(text, {{"mp3", 0}, {"ogg", 1}}); }, "mp3 or ogg",
+      {{kOtherFiles, '\0', "encoder", "mp3|ogg",
+        "companion format for such sources (AVI and .mj always give MP3);\n"
+        "with ogg the three lowest bit rates share the lowest quality.\n"
+        "Default: mp3\n",
+        {"mp3", "ogg"}},
+       Scope::kJob, [](const std::string& text) { return Choice(text, {{"mp3", 0}, {"ogg", 1}}); }, "mp3 or ogg",
        SetEnum<AudioEncoder>(&JobSettings::encoderChoice)},
-      {"Several sources", Scope::kRun, "-j", "--jobs", "N",
-       "convert up to N sources at once, each in a process of its own;\n"
-       "every movie is the same as when converted alone. Default: the\n"
-       "number of processors, but no more than one job for each 256 MiB\n"
-       "of available memory (MemAvailable in /proc/meminfo), at least 1\n",
-       ParseJobCount, "a number of jobs, 1 or more",
+      {{kSeveral, 'j', "jobs", "N",
+        "convert up to N sources at once, each in a process of its own;\n"
+        "every movie is the same as when converted alone. Default: the\n"
+        "number of processors, but no more than one job for each 256 MiB\n"
+        "of available memory (MemAvailable in /proc/meminfo), at least 1\n",
+        {}},
+       Scope::kRun, ParseJobCount, "a number of jobs, 1 or more",
        [](CliOptions& options, int32_t entry, const std::string&, const std::string&) -> Status {
          options.jobs = entry;
          return {};
        }},
-      {"Several sources", Scope::kRun, "", "--progress-fd", "FD",
-       "for programs that run this one: instead of drawing progress, write\n"
-       "a line \"DONE TOTAL\" (frames) to the open file descriptor FD\n"
-       "whenever the counts change (with several jobs at once, the sums\n"
-       "over the jobs started so far)\n",
-       ParseDescriptor, "an open file descriptor number",
+      {{kSeveral, 'n', "no-overwrite", "",
+        "skip a source whose movie is already in the output folder (a job's\n"
+        "files appear only once all are complete, so the movie says its job\n"
+        "finished); a rerun of an interrupted batch converts what is missing\n",
+        {}},
+       Scope::kRun, nullptr, "", SetFlag([](CliOptions& options) -> bool& { return options.noOverwrite; })},
+      {{kSeveral, '\0', "progress", "auto|plain|json",
+        "auto: a bar on a terminal, plain lines otherwise; plain: lines; json:\n"
+        "one JSON object a line on standard output, {\"type\":\"progress\",...}\n"
+        "while a source converts and {\"type\":\"result\",...} when it ends,\n"
+        "with its files, their sizes and its warnings. Default: auto\n",
+        {"auto", "plain", "json"}},
+       Scope::kJob, [](const std::string& text) { return Choice(text, {{"auto", 0}, {"plain", 1}, {"json", 2}}); },
+       "auto, plain or json",
+       [](CliOptions& options, int32_t entry, const std::string&, const std::string&) -> Status {
+         options.progress = static_cast<ProgressStyle>(entry);
+         return {};
+       }},
+      {{kSeveral, '\0', "progress-fd", "FD",
+        "for programs that run this one: instead of drawing progress, write\n"
+        "a line \"DONE TOTAL\" (frames) to the open file descriptor FD\n"
+        "whenever the counts change (with several jobs at once, the sums\n"
+        "over the jobs started so far)\n",
+        {}},
+       Scope::kRun, ParseDescriptor, "an open file descriptor number",
        [](CliOptions& options, int32_t entry, const std::string&, const std::string&) -> Status {
          options.progressDescriptor = entry;
          return {};
        }},
-      {"Output", Scope::kJob, "-o", "--output-dir", "DIR", "where the movie and its companion go. Default: the current folder\n", nullptr,
-       "a folder",
+      {{kOutput, 'o', "output-dir", "DIR", "where the movie and its companion go. Default: the current folder\n", {}},
+       Scope::kJob, nullptr, "a folder",
        [](CliOptions& options, int32_t, const std::string& text, const std::string& option) -> Status {
          if (text.empty()) return MakeError(ErrorKind::kUsage, "", option + " needs a folder");
          std::string& folder = options.settings.outputFolder;
@@ -201,25 +248,32 @@ const std::vector<OptionEntry>& OptionTable() {
          while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
          return {};
        }},
-      {"Output", Scope::kRun, "-h", "--help", "", "this text\n", nullptr, "",
-       [](CliOptions& options, int32_t, const std::string&, const std::string&) -> Status {
-         options.help = true;
-         return {};
-       }},
+      {{kOutput, '\0', "output-beside-source", "",
+        "put each movie and its companion in its source's folder (instead\n"
+        "of the output folder)\n",
+        {}},
+       Scope::kJob, nullptr, "",
+       SetFlag([](CliOptions& options) -> bool& { return options.outputBesideSource; })},
+      {{kProgram, 'h', "help", "", "this text\n", {}}, Scope::kRun, nullptr, "",
+       SetFlag([](CliOptions& options) -> bool& { return options.help; })},
+      {{kProgram, '\0', "version", "", "the program's version\n", {}}, Scope::kRun, nullptr, "",
+       SetFlag([](CliOptions& options) -> bool& { return options.version; })},
   };
   return table;
-}
-
-const OptionEntry* FindOption(const std::string& name) {
-  for (const OptionEntry& entry : OptionTable()) {
-    if (name == entry.longName || (entry.shortName[0] != '\0' && name == entry.shortName)) return &entry;
-  }
-  return nullptr;
 }
 
 Error Usage(const std::string& what) { return MakeError(ErrorKind::kUsage, "", what); }
 
 }  // namespace
+
+const std::vector<OptionSpec>& CliOptionSpecs() {
+  static const std::vector<OptionSpec> specs = [] {
+    std::vector<OptionSpec> list;
+    for (const OptionEntry& entry : OptionTable()) list.push_back(entry.spec);
+    return list;
+  }();
+  return specs;
+}
 
 const std::vector<std::string>& BitRateLabels() {
   static const std::vector<std::string> labels = [] {
@@ -233,48 +287,24 @@ const std::vector<std::string>& BitRateLabels() {
 Result<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, const std::string& currentFolder) {
   CliOptions options;
   options.settings.outputFolder = currentFolder;
-  bool optionsEnded = false;
-  for (std::size_t position = 0; position < arguments.size(); ++position) {
-    const std::string& argument = arguments[position];
-    if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
-      options.sources.push_back(argument);
-      continue;
-    }
-    if (argument == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    std::string option = argument;
-    std::optional<std::string> inlineValue;
-    if (const auto equals = option.find('='); option.rfind("--", 0) == 0 && equals != std::string::npos) {
-      inlineValue = option.substr(equals + 1);
-      option.resize(equals);
-    }
-    const OptionEntry* entry = FindOption(option);
-    if (entry == nullptr) return Usage("unknown option " + option);
-    const bool takesValue = entry->valueName[0] != '\0';
-    if (!takesValue && inlineValue) return Usage(option + " takes no value");
-    if (entry->scope == Scope::kJob) options.jobArguments.push_back(argument);
-    std::string text;
-    if (takesValue) {
-      if (inlineValue) {
-        text = *inlineValue;
-      } else if (position + 1 < arguments.size()) {
-        text = arguments[++position];
-        if (entry->scope == Scope::kJob) options.jobArguments.push_back(text);
-      } else {
-        return Usage(option + " needs a value");
-      }
-    }
+  Result<CommandLine> line = ParseCommandLine(CliOptionSpecs(), arguments);
+  if (!line) return line.error();
+  for (const ParsedOption& given : line->options) {
+    const OptionEntry& entry = OptionTable()[given.option];
     int32_t choice = 0;
-    if (entry->read) {
-      const auto parsed = entry->read(text);
-      if (!parsed) return Usage(option + ": expected " + entry->accepted);
+    if (entry.read) {
+      const auto parsed = entry.read(given.value);
+      if (!parsed) return Usage(given.spelling + ": expected " + entry.accepted);
       choice = *parsed;
     }
-    if (Status set = entry->set(options, choice, text, option); !set) return set.error();
+    if (Status set = entry.set(options, choice, given.value, given.spelling); !set) return set.error();
+    if (entry.scope != Scope::kJob) continue;
+    // Handed on in one spelling, whatever the user's was ("-q60", "-nq60", "--quality=60").
+    options.jobArguments.push_back("--" + std::string(entry.spec.longName));
+    if (entry.spec.TakesValue()) options.jobArguments.push_back(given.value);
   }
-  if (!options.help && options.sources.empty()) return Usage("no source file given");
+  options.sources = std::move(line->operands);
+  if (!options.help && !options.version && options.sources.empty()) return Usage("no source file given");
   return options;
 }
 
@@ -289,33 +319,19 @@ std::string CliHelpText() {
       "are converted side by side (see --jobs). A job's files appear together, and only once all of\n"
       "them are complete; Ctrl-C or a termination signal stops the running jobs and leaves none of\n"
       "their files behind (older files of the same names stay as they were).\n";
-  std::string section;
-  for (const OptionEntry& entry : OptionTable()) {
-    if (section != entry.section) {
-      section = entry.section;
-      text += "\n" + section + ":\n";
-    }
-    std::string line = entry.shortName[0] != '\0' ? std::string("  ") + entry.shortName + ", " : std::string("      ");
-    line += entry.longName;
-    if (entry.valueName[0] != '\0') line += std::string(" ") + entry.valueName;
-    text += line + "\n";
-    std::string_view help = entry.help;
-    while (!help.empty()) {
-      const auto end = help.find('\n');
-      text += std::string(kHelpColumn, ' ') + std::string(help.substr(0, end)) + "\n";
-      help.remove_prefix(end == std::string_view::npos ? help.size() : end + 1);
-    }
-  }
+  text += OptionHelpText(CliOptionSpecs(), kHelpColumn);
   return text +
          "\n"
-         "Progress is shown as a bar on a terminal and as plain lines otherwise; each job ends with a\n"
-         "summary; with several jobs at once, one line per running job. Exit status: 0 when every job\n"
-         "succeeded, 1 when one failed, 2 for a usage error, 128 + the signal's number when a signal\n"
-         "stopped the run (130 for Ctrl-C, 143 for a termination request).\n"
+         "Progress is shown as a bar that fits the terminal's width, and as plain lines when the output\n"
+         "is not a terminal, TERM is dumb or the terminal is narrow; each job ends with a summary; with\n"
+         "several jobs at once, one line per running job. Exit status: 0 when every job succeeded (or\n"
+         "was skipped by --no-overwrite), 1 when one failed, 2 for a usage error, 128 + the signal's\n"
+         "number when a signal stopped the run (130 for Ctrl-C, 143 for a termination request).\n"
          "\n"
          "Example:\n"
          "  reelforge-cli --quality 60 --output-dir ~/movies holiday.avi trip.mj\n"
-         "  reelforge-cli --jobs 2 *.avi\n";
+         "  reelforge-cli --jobs 2 *.avi\n"
+         "  reelforge-cli -n --output-beside-source --progress=json ~/videos/*.mp4\n";
 }
 
 }  // namespace reel

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/format_text.h"
+#include "converter/cli/json_report.h"
 #include "converter/cli/progress_display.h"
 #include "converter/engine/stop_signals.h"
 #include "converter/engine/thread_master.h"
@@ -28,9 +29,16 @@ std::string Thousands(uint64_t value) {
   return grouped;
 }
 
-void PrintSummary(const CWavFileMake& job) {
+void PrintSummary(const CWavFileMake& job, bool json) {
   const JobReport& report = job.Report();
   const std::string& source = job.Settings().sourcePath;
+  if (json) {
+    // The error goes to the error output as well, for the person reading the log.
+    if (report.status == JobStatus::kFailed) std::cerr << "reelforge-cli: " << report.error << "\n";
+    std::cout << ResultJson(source, report);
+    std::cout.flush();
+    return;
+  }
   if (report.status != JobStatus::kSucceeded) {
     std::cerr << "reelforge-cli: " << report.error << "\n";
   } else {
@@ -71,13 +79,6 @@ class ProgressLines {
 
 }  // namespace
 
-JobSettings SettingsForSource(const JobSettings& common, const std::string& source) {
-  JobSettings settings = common;
-  settings.sourcePath = source;
-  settings.sourceKind = IsMjPath(source) ? SourceKind::kMj : SourceKind::kVideoFile;
-  return settings;
-}
-
 JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& stopSignal) {
   CWavFileMake job(std::move(settings));
   try {
@@ -86,7 +87,9 @@ JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& 
     std::cerr << "reelforge-cli: " << job.Settings().sourcePath << ": cannot start the conversion thread\n";
     return JobEnd::kFailed;
   }
-  ProgressDisplay display(progress.terminal);
+  ProgressDisplay display(progress.columns);
+  int32_t shownDone = -1;
+  int32_t shownTotal = -1;
   ProgressLines lines(progress.descriptor);
   bool stopRequested = false;
   const auto start = std::chrono::steady_clock::now();
@@ -99,10 +102,14 @@ JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& 
     }
     const int32_t done = job.framesDone.load();
     const int32_t total = job.framesTotal.load();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     if (progress.descriptor >= 0) {
       lines.Update(done, total);
-    } else {
-      const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    } else if (progress.json && (done != shownDone || total != shownTotal)) {
+      std::cout << ProgressJson(job.Settings().sourcePath, done, total, elapsed.count()) << std::flush;
+      shownDone = done;
+      shownTotal = total;
+    } else if (!progress.json) {
       std::cerr << display.Update(done, total, elapsed.count());
     }
   }
@@ -115,7 +122,7 @@ JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& 
   } catch (const CCtrlFailed&) {
     std::cerr << "reelforge-cli: the conversion thread could not be collected\n";
   }
-  PrintSummary(job);
+  PrintSummary(job, progress.json);
   switch (job.Report().status) {
     case JobStatus::kSucceeded: return JobEnd::kSucceeded;
     case JobStatus::kStopped: return JobEnd::kStopped;

@@ -5,6 +5,7 @@
 // until the job reports it has finished; then it prints the job's summary.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "converter/engine/conversion_job.h"
@@ -14,15 +15,14 @@ namespace reel {
 enum class JobEnd { kSucceeded, kFailed, kStopped };
 
 struct JobProgressTarget {
-  int descriptor = -1;    // where "DONE TOTAL" lines go, -1 for the display on the error output
-  bool terminal = false;  // the display is a bar redrawn in place
+  int descriptor = -1;  // where "DONE TOTAL" lines go, -1 for the display on the error output
+  // The terminal's width when the display is a bar redrawn in place; 0 for plain lines.
+  int32_t columns = 0;
+  bool json = false;  // progress and the summary as JSON lines on standard output
 };
 
 // `stopSignal` is the number of the stop signal taken during the job, left as it was when none
 // came. A job that ran to its end in spite of a late signal is kSucceeded, its files complete.
 JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& stopSignal);
-
-// The settings of the job for `source`: its kind is taken from its name.
-JobSettings SettingsForSource(const JobSettings& common, const std::string& source);
 
 }  // namespace reel

@@ -13,10 +13,14 @@
 #include <vector>
 
 #include "common/format_text.h"
+#include "common/project_version.h"
 #include "converter/cli/batch_run.h"
 #include "converter/cli/cli_options.h"
 #include "converter/cli/job_count.h"
 #include "converter/cli/job_runner.h"
+#include "converter/cli/json_report.h"
+#include "converter/cli/progress_display.h"
+#include "converter/cli/source_outputs.h"
 #include "converter/engine/stop_signals.h"
 #include "converter/engine/job_memory.h"
 
@@ -27,15 +31,37 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+JobProgressTarget ProgressTarget(const CliOptions& options) {
+  JobProgressTarget target;
+  target.descriptor = options.progressDescriptor;
+  target.columns = options.progress == ProgressStyle::kAuto ? ProgressColumns(STDERR_FILENO) : 0;
+  target.json = options.progress == ProgressStyle::kJson;
+  return target;
+}
+
+// With --no-overwrite, a source whose movie exists is skipped, and says so.
+bool SkipConverted(const CliOptions& options, const std::string& source) {
+  const std::optional<std::string> movie = ExistingMovie(options, source);
+  if (!movie) return false;
+  if (options.progress == ProgressStyle::kJson) {
+    std::cout << SkippedJson(source, *movie);
+  } else {
+    std::cout << source << ": skipped, " << *movie << " exists\n";
+  }
+  std::cout.flush();
+  return true;
+}
+
 int RunOneAfterAnother(const CliOptions& options) {
-  const JobProgressTarget progress{options.progressDescriptor, isatty(STDERR_FILENO) != 0};
+  const JobProgressTarget progress = ProgressTarget(options);
   int status = kExitOk;
   int stopSignal = 0;
   std::size_t started = 0;
   for (const std::string& source : options.sources) {
     if (stopSignal != 0) break;
     ++started;
-    if (RunJobHere(SettingsForSource(options.settings, source), progress, stopSignal) != JobEnd::kSucceeded) {
+    if (SkipConverted(options, source)) continue;
+    if (RunJobHere(SettingsForSource(options, source), progress, stopSignal) != JobEnd::kSucceeded) {
       status = kExitFailed;
     }
   }
@@ -61,6 +87,10 @@ int Main(int argc, char** argv) {
   }
   if (options->help) {
     std::cout << CliHelpText();
+    return kExitOk;
+  }
+  if (options->version) {
+    std::cout << "reelforge-cli " << kProjectVersion << "\n";
     return kExitOk;
   }
   if (options->progressDescriptor >= 0 && fcntl(options->progressDescriptor, F_GETFD) < 0) {

@@ -41,7 +41,11 @@ share/icons/hicolor/scalable/apps/reelview.svg
 share/metainfo/org.example.reelforge.Reelforge.metainfo.xml
 share/metainfo/org.example.reelforge.Reelview.metainfo.xml
 share/mime/packages/reelforge.xml
-share/thumbnailers/qrxtool.thumbnailer"
+share/thumbnailers/qrxtool.thumbnailer
+share/bash-completion/completions/qrxtool
+share/bash-completion/completions/reelforge-cli
+share/zsh/vendor-completions/_qrxtool
+share/zsh/vendor-completions/_reelforge-cli"
 for program in qrxtool reelforge reelforge-cli reelview; do
   expected+=$'\n'"share/man/man1/$program.1.gz"
 done
@@ -72,7 +76,7 @@ ffmpeg -nostdin -hide_banner -loglevel error -y \
 [[ -s out/clip.qrx ]] || fail "no movie written"
 [[ -s out/clip.mp3 ]] || fail "no MP3 written (gogo.dll not found?)"
 "$prefix/bin/qrxtool" verify out/clip.qrx || fail "qrxtool verify refused the movie"
-frames=$("$prefix/bin/qrxtool" info --json out/clip.qrx | sed -n 's/.*"frameCount": \([0-9]*\).*/\1/p')
+frames=$("$prefix/bin/qrxtool" info --json out/clip.qrx | jq -r '.frameCount')
 [[ -n "$frames" && "$frames" -gt 0 ]] || fail "the movie has no frames"
 
 # Sound reaches the device only through the decoder plug-in.

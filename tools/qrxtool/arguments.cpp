@@ -1,28 +1,28 @@
+// qrxtool's argument reading and its messages for bad arguments and bad input.
 #include <iostream>
 
 #include "tools/qrxtool/commands.h"
 
 namespace reel {
 
-std::optional<Arguments> ParseArguments(std::string_view command, const std::vector<std::string>& args,
-                                        const std::set<std::string>& knownSwitches,
-                                        const std::set<std::string>& knownOptions) {
+std::optional<Arguments> ParseArguments(std::string_view command, const std::vector<std::string>& args) {
+  std::vector<OptionSpec> table;
+  for (const Command& c : Commands()) {
+    if (c.name == command) table.insert(table.end(), c.options.begin(), c.options.end());
+  }
+  const Result<CommandLine> line = ParseCommandLine(table, args);
+  if (!line) {
+    UsageError(command, line.error().message);
+    return std::nullopt;
+  }
   Arguments parsed;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& word = args[i];
-    if (word.size() < 2 || word.rfind("--", 0) != 0) {
-      parsed.positional.push_back(word);
-    } else if (knownSwitches.contains(word)) {
-      parsed.switches.insert(word);
-    } else if (knownOptions.contains(word)) {
-      if (i + 1 == args.size()) {
-        UsageError(command, word + " needs a value");
-        return std::nullopt;
-      }
-      parsed.options[word] = args[++i];
+  parsed.positional = line->operands;
+  for (const ParsedOption& option : line->options) {
+    const std::string name = "--" + std::string(table[option.option].longName);
+    if (table[option.option].TakesValue()) {
+      parsed.options[name] = option.value;
     } else {
-      UsageError(command, "unknown option " + word);
-      return std::nullopt;
+      parsed.switches.insert(name);
     }
   }
   return parsed;

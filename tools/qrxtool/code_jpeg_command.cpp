@@ -41,7 +41,7 @@ std::optional<int32_t> ParseQuality(const std::string& text) {
 }
 
 int RunCodeJpeg(const std::vector<std::string>& args) {
-  const auto parsed = ParseArguments("code-jpeg", args, {}, {"--quality"});
+  const auto parsed = ParseArguments("code-jpeg", args);
   if (!parsed) return 2;
   if (parsed->positional.size() != 2) return UsageError("code-jpeg", "expected a JPEG file and an output file");
   int32_t quality = kDefaultQuality;

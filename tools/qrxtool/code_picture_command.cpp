@@ -109,7 +109,7 @@ std::optional<std::pair<uint32_t, uint32_t>> ParseSize(const std::string& text) 
 }  // namespace
 
 int RunCodePicture(const std::vector<std::string>& args) {
-  const auto parsed = ParseArguments("code-picture", args, {}, {"--quality", "--size"});
+  const auto parsed = ParseArguments("code-picture", args);
   if (!parsed) return 2;
   if (parsed->positional.size() != 2) return UsageError("code-picture", "expected a PPM file and an output file");
   const auto qualityOption = parsed->options.find("--quality");

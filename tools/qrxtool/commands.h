@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/option_parser.h"
 #include "common/result.h"
 
 namespace reel {
@@ -20,6 +21,7 @@ struct Command {
   std::string_view usage;    // the arguments, for the help text
   std::string_view summary;  // one line on what it does
   int (*run)(const std::vector<std::string>& args);
+  std::vector<OptionSpec> options;  // what the parser takes and --help lists under it
 };
 
 std::span<const Command> Commands();
@@ -44,10 +46,10 @@ struct Arguments {
   std::map<std::string, std::string> options;
 };
 
-// None (after printing the problem) when an argument is not one the command knows.
-std::optional<Arguments> ParseArguments(std::string_view command, const std::vector<std::string>& args,
-                                        const std::set<std::string>& knownSwitches,
-                                        const std::set<std::string>& knownOptions);
+// The arguments read with the options of every Commands() entry named `command` (switches and
+// options keyed by their long spelling, "--json"); none, after printing the problem, when an
+// argument is not one the command takes.
+std::optional<Arguments> ParseArguments(std::string_view command, const std::vector<std::string>& args);
 
 // Prints "qrxtool: WHAT: MESSAGE" to standard error and returns 1.
 int Fail(const std::string& what, const std::string& message);

@@ -53,7 +53,7 @@ class ProgressLine {
 }  // namespace
 
 int RunExport(const std::vector<std::string>& args) {
-  const auto parsed = ParseArguments("export", args, {}, {"--frames", "--from", "--count"});
+  const auto parsed = ParseArguments("export", args);
   if (!parsed) return 2;
   const auto& options = parsed->options;
   const bool toFrames = options.contains("--frames");

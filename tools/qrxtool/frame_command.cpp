@@ -18,7 +18,7 @@ int WritePicture(const FrameDecoder& decoder, const std::string& outPath, bool r
 }  // namespace
 
 int RunFrame(const std::vector<std::string>& args) {
-  const auto parsed = ParseArguments("frame", args, {"--raw565"}, {});
+  const auto parsed = ParseArguments("frame", args);
   if (!parsed) return 2;
   if (parsed->positional.size() != 3) return UsageError("frame", "expected a movie, a frame number and an output file");
   const std::string& path = parsed->positional[0];
@@ -43,7 +43,7 @@ int RunFrame(const std::vector<std::string>& args) {
 }
 
 int RunDecodeFrame(const std::vector<std::string>& args) {
-  const auto parsed = ParseArguments("decode-frame", args, {"--raw565"}, {});
+  const auto parsed = ParseArguments("decode-frame", args);
   if (!parsed) return 2;
   if (parsed->positional.size() != 2) return UsageError("decode-frame", "expected a frame file and an output file");
   const std::string& path = parsed->positional[0];

@@ -1,29 +1,12 @@
 // qrxtool info: the movie header and one line per index entry, as text or JSON.
 #include <iostream>
-#include <sstream>
 
+#include "common/json_output.h"
 #include "tools/qrxtool/commands.h"
 #include "tools/qrxtool/movie_file.h"
 
 namespace reel {
 namespace {
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 std::string MagicText(const QrxHeader& h) { return std::string(h.magic.begin(), h.magic.end()); }
 
@@ -45,24 +28,21 @@ void PrintText(const std::string& path, const MovieFile& movie) {
 
 void PrintJson(const std::string& path, const MovieFile& movie) {
   const QrxHeader& h = movie.header;
-  std::ostringstream out;
-  out << "{\"file\": " << JsonString(path) << ", \"magic\": " << JsonString(MagicText(h))
-      << ", \"frameCount\": " << h.frameCount << ", \"frameRate\": " << h.frameRate << ", \"width\": " << h.width
-      << ", \"height\": " << h.height << ", \"bitsPerPixel\": " << h.bitsPerPixel << ", \"fileSize\": " << h.fileSize
-      << ", \"fileLength\": " << movie.bytes.size() << ", \"dataOffset\": " << h.dataOffset << ", \"index\": [";
-  for (std::size_t k = 0; k < movie.index.size(); ++k) {
-    const QrxIndexEntry& e = movie.index[k];
-    out << (k ? ", " : "") << "{\"frameNumber\": " << e.frameNumber << ", \"codedSize\": " << e.codedSize
-        << ", \"rawSize\": " << e.rawSize << ", \"frameOffset\": " << e.frameOffset << "}";
+  JsonValue out{{"file", path},          {"magic", MagicText(h)},     {"frameCount", h.frameCount},
+                {"frameRate", h.frameRate}, {"width", h.width},         {"height", h.height},
+                {"bitsPerPixel", h.bitsPerPixel}, {"fileSize", h.fileSize}, {"fileLength", movie.bytes.size()},
+                {"dataOffset", h.dataOffset}, {"index", JsonValue::array()}};
+  for (const QrxIndexEntry& e : movie.index) {
+    out["index"].push_back({{"frameNumber", e.frameNumber}, {"codedSize", e.codedSize}, {"rawSize", e.rawSize},
+                            {"frameOffset", e.frameOffset}});
   }
-  out << "]}\n";
-  std::cout << out.str();
+  std::cout << JsonLine(out);
 }
 
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& args) {
-  const auto parsed = ParseArguments("info", args, {"--json"}, {});
+  const auto parsed = ParseArguments("info", args);
   if (!parsed) return 2;
   if (parsed->positional.size() != 1) return UsageError("info", "expected one movie file");
   const std::string& path = parsed->positional[0];

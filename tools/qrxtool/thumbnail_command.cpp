@@ -69,7 +69,7 @@ std::optional<std::vector<uint8_t>> ScaledRgb(const FrameDecoder& decoder, Fit f
 }  // namespace
 
 int RunThumbnail(const std::vector<std::string>& args) {
-  const auto parsed = ParseArguments("thumbnail", args, {}, {});
+  const auto parsed = ParseArguments("thumbnail", args);
   if (!parsed) return 2;
   const auto& words = parsed->positional;
   if (words.size() != 2 && words.size() != 3) return UsageError("thumbnail", "expected a movie, an output file and a size");

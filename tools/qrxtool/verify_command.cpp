@@ -7,7 +7,7 @@
 namespace reel {
 
 int RunVerify(const std::vector<std::string>& args) {
-  const auto parsed = ParseArguments("verify", args, {}, {});
+  const auto parsed = ParseArguments("verify", args);
   if (!parsed) return 2;
   if (parsed->positional.size() != 1) return UsageError("verify", "expected one movie file");
   const std::string& path = parsed->positional[0];

@@ -5,8 +5,10 @@
 
 #include <sstream>
 
+#include "common/full_width.h"
 #include "converter/cli/job_count.h"
 #include "converter/cli/progress_display.h"
+#include "converter/cli/source_outputs.h"
 
 namespace reel {
 namespace {
@@ -122,10 +124,11 @@ TEST(CliOptionsTest, HelpListsExactlyTheOptionsTheParserTakes) {
     arguments.push_back("clip.avi");
     EXPECT_TRUE(Parse(arguments)) << line;
   }
-  EXPECT_EQ(listed, 15);
+  EXPECT_EQ(listed, 19);
   for (const char* name : {"--frame-rate", "--size", "--quality", "--bitrate", "--rate", "--stereo", "--mono",
                            "--force-media-framework", "--playback-mode", "--original-frame", "--encoder",
-                           "--output-dir", "--help", "--jobs", "--progress-fd", "64/32kbit (default)",
+                           "--output-dir", "--help", "--jobs", "--progress-fd", "--no-overwrite", "--output-beside-source",
+                           "--progress", "--version", "64/32kbit (default)",
                            "256 MiB"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
@@ -139,7 +142,7 @@ TEST(CliOptionsTest, JobsAndTheArgumentsHandedToEachJob) {
   ASSERT_TRUE(options);
   EXPECT_EQ(options->jobs, 4);
   EXPECT_EQ(options->progressDescriptor, 5);
-  EXPECT_EQ(options->jobArguments, (std::vector<std::string>{"--quality=60", "-o", "/out", "--mono"}));
+  EXPECT_EQ(options->jobArguments, (std::vector<std::string>{"--quality", "60", "--output-dir", "/out", "--mono"}));
   EXPECT_EQ(options->sources, (std::vector<std::string>{"a.avi", "b.avi", "-c.avi"}));
   EXPECT_EQ(Parse({"x"})->jobs, 0);  // decided by the machine
 
@@ -151,6 +154,27 @@ TEST(CliOptionsTest, JobsAndTheArgumentsHandedToEachJob) {
   EXPECT_FALSE(Parse({"x", "--jobs"}, &error));
   EXPECT_EQ(error, "--jobs needs a value");
   for (const char* bad : {"0", "1", "2", "-3", "fd"}) EXPECT_FALSE(Parse({"--progress-fd", bad, "x"})) << bad;
+}
+
+// Bundled short options, the run's choices, and where each source's files go.
+TEST(CliOptionsTest, BundlesSkipsAndOutputFolders) {
+  const auto options = Parse({"-nq60", "-s640x480", "--progress=json", "--output-beside-source", "/films/a.avi",
+                              "b.avi", "/c.avi"});
+  ASSERT_TRUE(options);
+  EXPECT_TRUE(options->noOverwrite);
+  EXPECT_EQ(options->settings.pictureQuality, 8);
+  EXPECT_EQ(options->settings.pictureSizeChoice, PictureSizeChoice::k640x480);
+  EXPECT_EQ(options->progress, ProgressStyle::kJson);
+  EXPECT_EQ(options->jobArguments, (std::vector<std::string>{"--quality", "60", "--size", "640x480", "--progress",
+                                                             "json", "--output-beside-source"}));
+  EXPECT_EQ(SettingsForSource(*options, "/films/a.avi").outputFolder, "/films");
+  EXPECT_EQ(OutputNamesFor(*options, "b.avi").front(), "./b.qrx");
+  EXPECT_EQ(OutputNamesFor(*options, "/c.avi").front(), "/c.qrx");
+  EXPECT_EQ(OutputNamesFor(*Parse({"-o", "/out", "/films/a.avi"}), "/films/a.avi").front(), "/out/a.qrx");
+  EXPECT_EQ(Parse({"--version"})->version, true);
+  std::string error;
+  EXPECT_FALSE(Parse({"--progress", "bar", "x"}, &error));
+  EXPECT_EQ(error, "--progress: expected auto, plain or json");
 }
 
 TEST(JobCountTest, ProcessorsBoundedByMemoryAndAtLeastOne) {
@@ -176,7 +200,7 @@ TEST(ProgressDisplayTest, SeveralJobs) {
   // "ééééé" is two bytes a character: the cut never splits one.
   EXPECT_EQ(ShortName("\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", 8), "\xc3\xa9\xc3\xa9...");
 
-  BatchProgressDisplay plain(false, 3);
+  BatchProgressDisplay plain(0, 3);
   plain.Add(0, "/in/one.avi");
   plain.Add(1, "/in/two.avi");
   EXPECT_EQ(plain.Update(0, 0, 10), "one.avi: 変換データ数：0 / 10 (0%)\n");
@@ -185,7 +209,7 @@ TEST(ProgressDisplayTest, SeveralJobs) {
   EXPECT_EQ(plain.Draw(), "");
   EXPECT_EQ(plain.Clear(), "");
 
-  BatchProgressDisplay terminal(true, 3);
+  BatchProgressDisplay terminal(80, 3);
   terminal.Add(0, "/in/one.avi");
   terminal.Add(1, "/in/two.avi");
   EXPECT_EQ(terminal.Update(0, 3, 12), "");
@@ -199,6 +223,51 @@ TEST(ProgressDisplayTest, SeveralJobs) {
   EXPECT_EQ(terminal.Clear(), "");
 }
 
+// Lines fit the terminal (double-width characters count two) and never reach its last column.
+TEST(ProgressDisplayTest, LinesFitTheTerminalsWidth) {
+  const struct {
+    int32_t columns;
+    const char* line;  // nullptr: does not fit
+  } bars[] = {
+      {200, "[############............] 変換データ数：75 / 150  50%  15.0 fps  0:05 left"},
+      {60, "[####....] 変換データ数：75 / 150  50%  15.0 fps  0:05 left"},
+      {50, "[####.....] 変換データ数：75 / 150  50%  15.0 fps"},
+      {40, "[####.....] 変換データ数：75 / 150  50%"},
+      {35, "[####.....] 変換データ数：75 / 150"},
+      {30, nullptr},
+  };
+  for (const auto& b : bars) {
+    const auto line = FitProgressLine(75, 150, 5.0, b.columns);
+    EXPECT_EQ(line.value_or("none"), b.line ? b.line : "none") << b.columns;
+  }
+  const std::string longJapanese = "/in/動画ファイルの名前が長い.avi";
+  const struct {
+    std::string source;
+    int32_t columns;
+    const char* line;
+  } batch[] = {
+      {"/in/holiday.avi", 80, "holiday.avi              [###.........] 変換データ数：3 / 12  25%"},
+      {"/in/holiday.avi", 40, "holiday.avi   変換データ数：3 / 12  25%"},
+      {longJapanese, 80, "動画ファイルの名前が...  [###.........] 変換データ数：3 / 12  25%"},
+      {longJapanese, 60, "動画ファイルの...  [###.........] 変換データ数：3 / 12  25%"},
+      {longJapanese, 40, "動画ファイ... 変換データ数：3 / 12  25%"},
+      {longJapanese, 20, nullptr},
+  };
+  for (const auto& b : batch) {
+    const auto line = FitBatchLine(b.source, 3, 12, b.columns);
+    EXPECT_EQ(line.value_or("none"), b.line ? b.line : "none") << b.columns;
+    if (line) {
+      EXPECT_LT(Utf8TextColumns(*line), static_cast<std::size_t>(b.columns)) << *line;
+    }
+  }
+  // Too narrow for a bar: plain lines, and the batch redraw draws nothing to climb back over.
+  EXPECT_EQ(ProgressDisplay(30).Update(1, 10, 1.0), "変換データ数：1 / 10 (10%)\n");
+  BatchProgressDisplay narrow(30, 2);
+  narrow.Add(0, longJapanese);
+  EXPECT_EQ(narrow.Draw(), "");
+  EXPECT_EQ(narrow.Clear(), "");
+}
+
 TEST(ProgressDisplayTest, BarAndPlainLines) {
   EXPECT_EQ(ProgressCountText(3, 150), "変換データ数：3 / 150");
   EXPECT_EQ(ProgressCountText(0, 0), "変換データ数：0 / 0");
@@ -206,13 +275,13 @@ TEST(ProgressDisplayTest, BarAndPlainLines) {
   EXPECT_EQ(bar, "[############............] 変換データ数：75 / 150  50%  15.0 fps  0:05 left");
   EXPECT_EQ(ProgressBarLine(0, 0, 0.0), "[........................] 変換データ数：0 / 0  0%");
 
-  ProgressDisplay plain(false);
+  ProgressDisplay plain(0);
   EXPECT_EQ(plain.Update(0, 100, 0.0), "変換データ数：0 / 100 (0%)\n");
   EXPECT_EQ(plain.Update(5, 100, 0.1), "");  // still in the same tenth
   EXPECT_EQ(plain.Update(12, 100, 0.2), "変換データ数：12 / 100 (12%)\n");
   EXPECT_EQ(plain.Finish(), "");
 
-  ProgressDisplay terminal(true);
+  ProgressDisplay terminal(80);
   EXPECT_EQ(terminal.Update(1, 10, 1.0).substr(0, 2), "\r[");
   EXPECT_EQ(terminal.Finish(), "\r\x1b[K");
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <memory>
 #include <span>
@@ -161,10 +163,31 @@ TEST_F(QrxtoolTest, InfoListsTheHeaderAndEveryEntry) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.output.find("picture size:   320 x 218"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("frame 3: offset"), std::string::npos);
-  r = RunQrxtool("info --json " + Path("good.qrx"));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.output.find("\"frameCount\": 4"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("\"rawSize\": 209280"), std::string::npos);
+}
+
+// The JSON is read back by a JSON reader for every name: UTF-8 as it is, and a name that is not
+// UTF-8 with its bad byte replaced by U+FFFD.
+TEST_F(QrxtoolTest, InfoJsonIsValidForEveryFileName) {
+  const struct {
+    std::string name;
+    std::string inJson;
+  } names[] = {
+      {"good.qrx", "good.qrx"},
+      {"\xe5\x8b\x95\xe7\x94\xbb.qrx", "\xe5\x8b\x95\xe7\x94\xbb.qrx"},  // 動画.qrx
+      {"bad\xff\\\".qrx", "bad\xef\xbf\xbd\\\".qrx"},
+  };
+  for (const auto& n : names) {
+    if (n.name != "good.qrx") std::filesystem::copy_file(Path("good.qrx"), Path(n.name));
+    const std::string path = Path(n.name);
+    const test::CommandResult r = test::RunCommand(std::string(QRXTOOL_PATH) + " info --json '" + path + "'");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const auto info = nlohmann::json::parse(r.output, nullptr, false);
+    ASSERT_FALSE(info.is_discarded()) << r.output;
+    EXPECT_EQ(info["file"], path.substr(0, path.size() - n.name.size()) + n.inJson);
+    EXPECT_EQ(info["frameCount"], 4);
+    EXPECT_EQ(info["index"].size(), 4u);
+    EXPECT_EQ(info["index"][3]["rawSize"], 209280);
+  }
 }
 
 TEST_F(QrxtoolTest, FrameWritesThePictureAtItsOwnSize) {
