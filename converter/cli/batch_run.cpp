@@ -18,7 +18,7 @@
 
 #include "common/format_text.h"
 #include "converter/cli/progress_display.h"
-#include "converter/engine/stop_signals.h"
+#include "platform/process/stop_signals.h"
 #include "converter/engine/output_name.h"
 #include "converter/engine/staged_output.h"
 

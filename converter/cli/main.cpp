@@ -17,8 +17,8 @@
 #include "converter/cli/cli_options.h"
 #include "converter/cli/job_count.h"
 #include "converter/cli/job_runner.h"
-#include "converter/engine/stop_signals.h"
-#include "converter/engine/job_memory.h"
+#include "platform/process/stop_signals.h"
+#include "platform/process/job_memory.h"
 
 namespace reel {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <QDialog>
 
-#include "converter/engine/job_memory.h"
-#include "converter/engine/stop_signals.h"
+#include "platform/process/job_memory.h"
+#include "platform/process/stop_signals.h"
 #include "converter/front/app_icon.h"
 #include "converter/front/reelpack_dlg.h"
 #include "converter/front/stop_signal_watch.h"
