@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "platform/registry/user_registry.h"
 
 namespace reel {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "modules/oggenc/ogg_encode_memory.h"
 
 namespace reel {

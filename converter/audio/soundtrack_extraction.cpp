@@ -7,7 +7,7 @@
 
 #include "converter/audio/mp3_encoder.h"
 #include "converter/audio/ogg_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "platform/mediagraph/soundtrack_reader.h"
 
 namespace reel {

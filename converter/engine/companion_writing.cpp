@@ -11,7 +11,7 @@
 
 #include "converter/audio/audio_file_writer.h"
 #include "converter/audio/mp3_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "converter/audio/soundtrack_extraction.h"
 #include "converter/engine/job_run.h"
 #include "converter/engine/mj_sound.h"

@@ -6,7 +6,7 @@
 
 #include "audio_test_support.h"
 #include "converter/audio/mp3_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "tests/support/mp3_decoding.h"
 #include "tests/support/scoped_registry.h"
 #include "tests/support/shared_media.h"

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "audio_test_support.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "tests/support/mp3_decoding.h"
 #include "tests/support/scoped_registry.h"
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "audio_test_support.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "modules/oggenc/ogg_encode_memory.h"
 
 namespace reel {

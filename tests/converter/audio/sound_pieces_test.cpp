@@ -13,7 +13,7 @@
 #include "audio_test_support.h"
 #include "converter/audio/mp3_encoder.h"
 #include "converter/audio/ogg_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "converter/audio/sound_pieces.h"
 #include "platform/acm/acm_stream.h"
 #include "tests/support/scoped_registry.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "converter/audio/mp3_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "job_test_support.h"
 #include "platform/avifile/avi_file.h"
 #include "tests/support/external_tools.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "converter/audio/mp3_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "converter/engine/mj_file.h"
 #include "converter/engine/mj_sound.h"
 #include "job_test_support.h"
