@@ -24,9 +24,6 @@ struct CliOptions {
 // The options, or an error of kind kUsage whose message says what was wrong.
 Result<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, const std::string& currentFolder);
 
-// The BIT list's labels, in order: "16/8kbit" ... "320/160kbit".
-const std::vector<std::string>& BitRateLabels();
-
 // The text --help prints.
 std::string CliHelpText();
 

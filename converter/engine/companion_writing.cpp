@@ -121,8 +121,7 @@ void EncodeCompanion(const std::string& finalPath, const char* encoderName, Sour
 
 // A soundtrack that cannot be read or decoded at all: its (empty) MP3 through the whole-block path.
 CompanionResult CWavFileMake::Run::EmptyCompanion(CompanionResult result, const WAVEFORMATEX& format) const {
-  const EncodedAudio encoded = EncodeMp3({}, format, settings_.audioBitRateIndex,
-                                         settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo);
+  const EncodedAudio encoded = EncodeMp3({}, format, settings_.Sound());
   AddOutcomeWarning(result, encoded.outcome, "MP3");
   Result<StagedOutput> staged = StagedOutput::Create(OutputName(".mp3"));
   if (!staged) {
@@ -143,9 +142,8 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
   CompanionResult result;
   const auto format = ReadAudioFormat(stream.format);
   const std::string label = "sound stream " + std::to_string(stream.index);
-  const bool highRate = settings_.audioRate == AudioRate::k44100;
-  const bool stereo = settings_.channels == Channels::kStereo;
-  const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
+  const SoundSettings sound = settings_.Sound();
+  const WAVEFORMATEX target = CompanionTargetFormat(sound.highRate, sound.stereo);
   if (!format) {
     result.warnings.push_back(label + " has no usable format; its companion file is empty");
     return EmptyCompanion(std::move(result), target);
@@ -182,7 +180,7 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
   };
 
   EncodeCompanion(OutputName(".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
-    return EncodeMp3Pieces(open, pcmFormat, settings_.audioBitRateIndex, highRate, stereo, output);
+    return EncodeMp3Pieces(open, pcmFormat, sound, output);
   }, stopped, result);
   return result;
 }
@@ -193,29 +191,27 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
 CompanionResult CWavFileMake::Run::MjCompanion(const MjSoundPlan& plan, const SoundTask::StopCheck& stopped) const {
   CompanionResult result;
   result.warnings = plan.warnings;
-  const bool highRate = settings_.audioRate == AudioRate::k44100;
-  const bool stereo = settings_.channels == Channels::kStereo;
-  if (!plan.layout.format) return EmptyCompanion(std::move(result), CompanionTargetFormat(highRate, stereo));
+  const SoundSettings sound = settings_.Sound();
+  if (!plan.layout.format) return EmptyCompanion(std::move(result), CompanionTargetFormat(sound.highRate, sound.stereo));
   const std::string& path = settings_.sourcePath;
   const MjSoundLayout& layout = plan.layout;
   const SoundPiecesOpener open = [&path, &layout, &stopped] { return OpenMjSoundPieces(path, layout, stopped); };
   EncodeCompanion(OutputName(".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
-    return EncodeMp3Pieces(open, *layout.format, settings_.audioBitRateIndex, highRate, stereo, output);
+    return EncodeMp3Pieces(open, *layout.format, sound, output);
   }, stopped, result);
   return result;
 }
 
 CompanionResult CWavFileMake::Run::MediaCompanion(const SoundTask::StopCheck& stopped) const {
   CompanionResult result;
-  const SoundtrackSettings sound{static_cast<int32_t>(settings_.encoderChoice), settings_.audioBitRateIndex,
-                                 settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo};
+  const SoundSettings sound = settings_.Sound();
   const Result<std::optional<SoundtrackSource>> source = OpenSoundtrackDShow(settings_.sourcePath, sound, stopped);
   if (!source) {
     result.warnings.push_back("no companion file: " + source.error().message);
     return result;
   }
   if (!*source) return result;
-  const bool ogg = sound.encoderChoice == kEncoderOgg;
+  const bool ogg = sound.encoder == AudioEncoder::kOgg;
   // A soundtrack that fails on the way leaves no companion, as one that cannot be read at all.
   EncodeCompanion(OutputName(ogg ? ".ogg" : ".mp3"), ogg ? "Ogg" : "MP3", SourceFailure::kLeavesNoCompanion,
                   [&](const EncodedOutput& output) { return EncodeSoundtrackPieces(**source, sound, output); },

@@ -26,11 +26,11 @@ bool IsMjPath(const std::string& path) {
 }
 
 Result<int32_t> JpegQualityForLevel(int32_t qualityIndex) {
-  if (qualityIndex < 0 || qualityIndex >= kQualityLevels) {
+  if (!IsQualityIndex(qualityIndex)) {
     return MakeError(ErrorKind::kUsage, "",
                      "quality level " + std::to_string(qualityIndex) + " is not one of the 20 levels");
   }
-  return 100 - 5 * qualityIndex;
+  return QualityPercent(qualityIndex);
 }
 
 Status CWavFileMake::Run::Execute() {

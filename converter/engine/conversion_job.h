@@ -16,22 +16,12 @@
 #include <vector>
 
 #include "common/result.h"
+#include "converter/choices/job_choices.h"
 #include "converter/engine/frame_timing.h"
 #include "converter/engine/thread_master.h"
 
 namespace reel {
 
-// The record's small-integer choices. Each enumerator carries the number the record stores, so a
-// front end converts its list index with a plain cast once it has checked the range.
-enum class SourceKind : int32_t { kVideoFile = 0, kMj = 1 };
-enum class AudioRate : int32_t { k22050 = 0, k44100 = 1 };
-enum class Channels : int32_t { kMono = 0, kStereo = 1 };
-enum class AudioEncoder : int32_t { kMp3 = 0, kOgg = 1 };
-enum class PlaybackMode : int32_t { kFrameSync = 0, kTimeSync = 1 };
-enum class FrameRateOverride : int32_t { kAutomatic = 0, k30 = 1, k24 = 2, k15 = 3 };
-
-// Quality entries "100%" ... "5%".
-inline constexpr int32_t kQualityLevels = 20;
 // An AVI holds at most this many streams as far as a job is concerned; more are left unused.
 inline constexpr uint32_t kMaxStreams = 50;
 
@@ -41,7 +31,7 @@ struct JobSettings {
   std::string outputFolder;  // no trailing "/"
   FrameRateChoice frameRateChoice = FrameRateChoice::kStandard;
   PictureSizeChoice pictureSizeChoice = PictureSizeChoice::k320x240;
-  int32_t audioBitRateIndex = 3;  // into the BIT list, "64/32kbit" by default
+  int32_t audioBitRateIndex = kDefaultBitRateIndex;  // into the BIT list, "64/32kbit" by default
   AudioRate audioRate = AudioRate::k22050;
   Channels channels = Channels::kStereo;
   // On entry the quality entry's index (0 = "100%"); the job's first step replaces it by the JPEG
@@ -52,6 +42,11 @@ struct JobSettings {
   AudioEncoder encoderChoice = AudioEncoder::kMp3;
   PlaybackMode playbackMode = PlaybackMode::kFrameSync;
   FrameRateOverride frameRateOverride = FrameRateOverride::kAutomatic;
+
+  // How the companion file is encoded.
+  SoundSettings Sound() const {
+    return {encoderChoice, audioBitRateIndex, audioRate == AudioRate::k44100, channels == Channels::kStereo};
+  }
 };
 
 // The JPEG quality of a quality entry's index: 100 - 5 x index, or a usage error for an index

@@ -128,7 +128,7 @@ Status CWavFileMake::Run::RunMediaGraph() {
   if (size->height > BmpImage::kMaxDimension) {
     return SourceError(ErrorKind::kUnsupported, "its picture is too narrow for its height to fit a movie");
   }
-  const std::optional<const char*> companion = CompanionExtension(static_cast<int32_t>(settings_.encoderChoice));
+  const std::optional<const char*> companion = CompanionExtension(settings_.encoderChoice);
   if (Status free = RefuseOutputOverSource(".qrx"); !free) return free;
   if (companion) {
     if (Status free = RefuseOutputOverSource(*companion); !free) return free;

@@ -41,7 +41,7 @@ TEST_P(MediaSoundtrack, BecomesACompanionMp3OfTheSameLength) {
       static_cast<double>(pcm.soundtrack.data.size() / format.blockAlign) / format.samplesPerSec;
   EXPECT_NEAR(pcmSeconds, media.seconds, 0.25);
 
-  const EncodedAudio mp3 = EncodeMp3(pcm.soundtrack.data, format, 3, false, true);
+  const EncodedAudio mp3 = EncodeMp3(pcm.soundtrack.data, format, {AudioEncoder::kMp3, 3, false, true});
   ASSERT_EQ(mp3.outcome, AudioOutcome::kEncoded);
   const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
   ASSERT_TRUE(decoded && decoded->complete);

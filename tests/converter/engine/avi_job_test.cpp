@@ -117,8 +117,7 @@ std::vector<uint8_t> WholeBlockCompanion(const std::string& source, uint32_t str
   EXPECT_TRUE(format && data);
   if (!format || !data) return {};
   const FirstStageResult pcm = ConvertSoundtrackToPcm(*format, std::move(*data));
-  return EncodeMp3(pcm.soundtrack.data, pcm.soundtrack.format, settings.audioBitRateIndex,
-                   settings.audioRate == AudioRate::k44100, settings.channels == Channels::kStereo).bytes;
+  return EncodeMp3(pcm.soundtrack.data, pcm.soundtrack.format, settings.Sound()).bytes;
 }
 
 // One thread (the plain loop, the sound after the video) against the frame pipeline with the
