@@ -9,7 +9,7 @@
 
 #include "converter/audio/mp3_encoder.h"
 #include "converter/audio/ogg_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 
 namespace reel {
 namespace {
@@ -49,7 +49,7 @@ void BM_EncodeMp3_22050Stereo64k(benchmark::State& state) {
   const std::vector<uint8_t> pcm = Soundtrack(22050, 2, 16, kSeconds);
   const WAVEFORMATEX format = CompanionTargetFormat(false, true);
   for (auto _ : state) {
-    EncodedAudio mp3 = EncodeMp3(pcm, format, 3, false, true);
+    EncodedAudio mp3 = EncodeMp3(pcm, format, {AudioEncoder::kMp3, 3, false, true});
     if (mp3.outcome != AudioOutcome::kEncoded) {
       state.SkipWithError("gogo.dll could not be loaded");
       return;
@@ -64,7 +64,7 @@ void BM_EncodeOgg_22050Stereo64k(benchmark::State& state) {
   const std::vector<uint8_t> pcm = Soundtrack(22050, 2, 16, kSeconds);
   const WAVEFORMATEX format = CompanionTargetFormat(false, true);
   for (auto _ : state) {
-    EncodedAudio ogg = EncodeOgg(pcm, format, OggQualityIndex(3), false, true);
+    EncodedAudio ogg = EncodeOgg(pcm, format, {AudioEncoder::kOgg, 3, false, true});
     benchmark::DoNotOptimize(ogg.bytes.data());
   }
   ReportRealTime(state, kSeconds);

@@ -63,7 +63,7 @@ std::optional<MovieFile> SampleMovie(uint32_t width, uint32_t height, int32_t qu
     coded.push_back(std::move(*frame));
   }
   QrxOutput out = CreateQrxFile(path);
-  BeginQrx(out, kMovieFrames, kFrameRate, kPictureSize320x240);
+  BeginQrx(out, kMovieFrames, kFrameRate, PictureSizeChoice::k320x240);
   SetQrxPictureSize(out, width, height);
   for (uint32_t k = 0; k < kMovieFrames; ++k) AppendQrxFrame(out, coded[k % kDistinctFrames]);
   if (!FinishQrx(out)) return std::nullopt;

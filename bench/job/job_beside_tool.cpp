@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "converter/engine/job_memory.h"
+#include "platform/process/job_memory.h"
 #include "converter/engine/thread_master.h"
 
 namespace reel {

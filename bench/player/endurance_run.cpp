@@ -141,7 +141,7 @@ Status MakeMovies(const EnduranceOptions& options) {
   for (uint32_t movie = 0; movie < options.movieCount; ++movie) {
     const std::string base = options.folder + "movie" + std::to_string(movie);
     QrxOutput output = CreateQrxFile(base + ".qrx");
-    BeginQrx(output, frames, kFrameRate, kPictureSize320x240);
+    BeginQrx(output, frames, kFrameRate, PictureSizeChoice::k320x240);
     SetQrxPictureSize(output, options.width, options.height);
     for (uint32_t k = 0; k < frames; ++k) {
       std::optional<std::vector<uint8_t>> coded = CodeCoefficients(MakeSampleCoefficients(options.width, options.height, 50, k + 7 * movie), 50);

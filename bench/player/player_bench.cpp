@@ -40,7 +40,7 @@ const std::string& MoviePath() {
     std::filesystem::create_directories(REEL_BENCH_TMP_DIR);
     std::string file = std::string(REEL_BENCH_TMP_DIR) + "/player-bench-" + std::to_string(::getpid()) + ".qrx";
     QrxOutput movie = CreateQrxFile(file);
-    BeginQrx(movie, kFrames, 15, kPictureSize320x240);
+    BeginQrx(movie, kFrames, 15, PictureSizeChoice::k320x240);
     for (const auto& frame : Frames()) AppendQrxFrame(movie, frame);
     FinishQrx(movie);
     return file;

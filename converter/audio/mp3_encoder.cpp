@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "platform/registry/user_registry.h"
 
 namespace reel {
@@ -26,8 +26,8 @@ std::optional<std::string> RegisteredModulePath() {
 }  // namespace
 
 uint32_t Mp3BitRate(int32_t bitRateIndex, bool stereo) {
-  if (bitRateIndex < 0 || static_cast<std::size_t>(bitRateIndex) >= kMp3BitRates.size()) return 0;
-  const uint32_t rate = kMp3BitRates[static_cast<std::size_t>(bitRateIndex)];
+  if (bitRateIndex < 0 || static_cast<std::size_t>(bitRateIndex) >= kStereoBitRates.size()) return 0;
+  const uint32_t rate = kStereoBitRates[static_cast<std::size_t>(bitRateIndex)];
   return stereo ? rate : rate / 2;
 }
 
@@ -228,10 +228,9 @@ void Mp3EncoderLib::Release() {
   entries_ = {};
 }
 
-EncodedAudio EncodeMp3(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, int32_t bitRateIndex,
-                       bool highRate, bool stereo) {
-  const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
-  const uint32_t bitRate = Mp3BitRate(bitRateIndex, stereo);
+EncodedAudio EncodeMp3(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, const SoundSettings& sound) {
+  const WAVEFORMATEX target = CompanionTargetFormat(sound.highRate, sound.stereo);
+  const uint32_t bitRate = Mp3BitRate(sound.bitRateIndex, sound.stereo);
   if (bitRate == 0) return {AudioOutcome::kBadSetting, {}};
   Mp3EncoderLib encoder(bitRate);
   if (!encoder.Loaded()) return {AudioOutcome::kEncoderMissing, {}};
@@ -255,10 +254,10 @@ EncodedAudio EncodeMp3(std::span<const uint8_t> pcm, const WAVEFORMATEX& format,
 
 namespace reel {
 
-Result<AudioOutcome> EncodeMp3Pieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, int32_t bitRateIndex,
-                                     bool highRate, bool stereo, const EncodedOutput& output) {
-  const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
-  const uint32_t bitRate = Mp3BitRate(bitRateIndex, stereo);
+Result<AudioOutcome> EncodeMp3Pieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, const SoundSettings& sound,
+                                     const EncodedOutput& output) {
+  const WAVEFORMATEX target = CompanionTargetFormat(sound.highRate, sound.stereo);
+  const uint32_t bitRate = Mp3BitRate(sound.bitRateIndex, sound.stereo);
   if (bitRate == 0) return AudioOutcome::kBadSetting;
   Mp3EncoderLib encoder(bitRate);
   if (!encoder.Loaded()) return AudioOutcome::kEncoderMissing;

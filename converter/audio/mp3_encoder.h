@@ -17,6 +17,7 @@
 
 #include "converter/audio/audio_outcome.h"
 #include "converter/audio/sound_pieces.h"
+#include "converter/choices/job_choices.h"
 #include "modules/mp3enc/mpge_interface.h"
 #include "platform/acm/wave_format.h"
 #include "platform/module/loadable_module.h"
@@ -30,10 +31,7 @@ inline constexpr const char* kMp3RegistryValue = "INSTPATH";
 inline constexpr int32_t kMp3LoadOk = 0;
 inline constexpr int32_t kMp3LoadFailed = 12;
 
-// Stereo bit rates in kbit/s by the job's bit-rate index; mono uses half of each.
-inline constexpr std::array<uint32_t, 13> kMp3BitRates = {16, 32, 48, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-
-// The bit rate asked of the module, or 0 for an index outside the table.
+// The bit rate (kStereoBitRates, halved for mono) asked of the module, or 0 for an index outside the table.
 uint32_t Mp3BitRate(int32_t bitRateIndex, bool stereo);
 
 // The size the output block starts at: half the input when the input is 2 MiB or longer, else
@@ -142,16 +140,16 @@ class Mp3EncoderLib {
 
 // Encodes a soundtrack to MP3: the block is brought to the companion target format (44100 Hz with
 // `highRate`, else 22050 Hz; stereo with `stereo`, else mono) when its rate, channels or width
-// differ, then encoded at the bit rate of `bitRateIndex` (halved for mono). The PCM block stays
-// the caller's. When the module cannot be loaded nothing is converted or encoded.
-EncodedAudio EncodeMp3(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, int32_t bitRateIndex,
-                       bool highRate, bool stereo);
+// differ, then encoded at the bit rate of `bitRateIndex` (halved for mono). The encoder field of
+// `sound` is not read. The PCM block stays the caller's. When the module cannot be loaded nothing
+// is converted or encoded.
+EncodedAudio EncodeMp3(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, const SoundSettings& sound);
 
 // EncodeMp3 over a soundtrack in pieces (in `format`), which is read twice: once for its length,
 // which the module is told first, and once to encode it. The stream's bytes go to `output` as they
 // come: joined, they are what EncodeMp3 gives for the whole soundtrack. The outcome as EncodeMp3
 // would report it, or the first error of the pieces or the output.
-Result<AudioOutcome> EncodeMp3Pieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, int32_t bitRateIndex,
-                                     bool highRate, bool stereo, const EncodedOutput& output);
+Result<AudioOutcome> EncodeMp3Pieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, const SoundSettings& sound,
+                                     const EncodedOutput& output);
 
 }  // namespace reel

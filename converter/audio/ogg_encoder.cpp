@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "modules/oggenc/ogg_encode_memory.h"
 
 namespace reel {
@@ -21,12 +21,12 @@ struct FreeDeleter {
 
 int32_t OggQualityIndex(int32_t bitRateIndex) { return bitRateIndex <= 1 ? 0 : bitRateIndex - 2; }
 
-EncodedAudio EncodeOgg(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, int32_t qualityIndex, bool highRate,
-                       bool stereo) {
+EncodedAudio EncodeOgg(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, const SoundSettings& sound) {
+  const int32_t qualityIndex = OggQualityIndex(sound.bitRateIndex);
   if (qualityIndex < 0 || static_cast<std::size_t>(qualityIndex) >= kOggQualities.size()) {
     return {AudioOutcome::kBadSetting, {}};
   }
-  const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
+  const WAVEFORMATEX target = CompanionTargetFormat(sound.highRate, sound.stereo);
   const float quality = kOggQualities[static_cast<std::size_t>(qualityIndex)];
 
   AudioOutcome outcome = AudioOutcome::kEncoded;
@@ -72,12 +72,13 @@ struct OggSession {
 
 }  // namespace
 
-Result<AudioOutcome> EncodeOggPieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, int32_t qualityIndex,
-                                     bool highRate, bool stereo, const EncodedOutput& output) {
+Result<AudioOutcome> EncodeOggPieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, const SoundSettings& sound,
+                                     const EncodedOutput& output) {
+  const int32_t qualityIndex = OggQualityIndex(sound.bitRateIndex);
   if (qualityIndex < 0 || static_cast<std::size_t>(qualityIndex) >= kOggQualities.size()) {
     return AudioOutcome::kBadSetting;
   }
-  const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
+  const WAVEFORMATEX target = CompanionTargetFormat(sound.highRate, sound.stereo);
   const float quality = kOggQualities[static_cast<std::size_t>(qualityIndex)];
 
   AudioOutcome outcome = AudioOutcome::kEncoded;

@@ -7,6 +7,7 @@
 
 #include "converter/audio/audio_outcome.h"
 #include "converter/audio/sound_pieces.h"
+#include "converter/choices/job_choices.h"
 #include "platform/acm/wave_format.h"
 
 namespace reel {
@@ -21,14 +22,14 @@ int32_t OggQualityIndex(int32_t bitRateIndex);
 
 // Encodes a soundtrack to a complete Ogg Vorbis stream: the block is brought to the companion
 // target format when its rate, channels or width differ, then encoded whole at the quality of
-// `qualityIndex`. The PCM block stays the caller's.
-EncodedAudio EncodeOgg(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, int32_t qualityIndex, bool highRate,
-                       bool stereo);
+// the bit-rate index's quality index (OggQualityIndex). The encoder field of `sound` is not read.
+// The PCM block stays the caller's.
+EncodedAudio EncodeOgg(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, const SoundSettings& sound);
 
 // EncodeOgg over a soundtrack in pieces (in `format`), the stream's bytes handed to `output` as
 // they come: joined, they are what EncodeOgg gives for the whole soundtrack. The outcome as
 // EncodeOgg would report it, or the first error of the pieces or the output.
-Result<AudioOutcome> EncodeOggPieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, int32_t qualityIndex,
-                                     bool highRate, bool stereo, const EncodedOutput& output);
+Result<AudioOutcome> EncodeOggPieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, const SoundSettings& sound,
+                                     const EncodedOutput& output);
 
 }  // namespace reel

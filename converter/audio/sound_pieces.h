@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/result.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "platform/acm/wave_format.h"
 
 namespace reel {

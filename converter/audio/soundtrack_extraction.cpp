@@ -7,7 +7,7 @@
 
 #include "converter/audio/mp3_encoder.h"
 #include "converter/audio/ogg_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "platform/mediagraph/soundtrack_reader.h"
 
 namespace reel {
@@ -42,7 +42,7 @@ WAVEFORMATEX IntermediateSoundtrackFormat(uint32_t sourceRate) {
   return format;
 }
 
-WAVEFORMATEX DecodedSoundtrackFormat(const PcmFormat& source, const SoundtrackSettings& settings) {
+WAVEFORMATEX DecodedSoundtrackFormat(const PcmFormat& source, const SoundSettings& settings) {
   const WAVEFORMATEX intermediate = IntermediateSoundtrackFormat(source.samplesPerSec);
   const WAVEFORMATEX target = CompanionTargetFormat(settings.highRate, settings.stereo);
   const uint32_t rate = std::min(intermediate.samplesPerSec, target.samplesPerSec);
@@ -52,14 +52,14 @@ WAVEFORMATEX DecodedSoundtrackFormat(const PcmFormat& source, const SoundtrackSe
   return format;
 }
 
-std::optional<const char*> CompanionExtension(int32_t encoderChoice) {
-  if (encoderChoice == kEncoderMp3) return ".mp3";
-  if (encoderChoice == kEncoderOgg) return ".ogg";
+std::optional<const char*> CompanionExtension(AudioEncoder encoderChoice) {
+  if (encoderChoice == AudioEncoder::kMp3) return ".mp3";
+  if (encoderChoice == AudioEncoder::kOgg) return ".ogg";
   return std::nullopt;
 }
 
-Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings) {
-  if (!CompanionExtension(settings.encoderChoice)) return std::optional<EncodedAudio>();
+Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundSettings& settings) {
+  if (!CompanionExtension(settings.encoder)) return std::optional<EncodedAudio>();
   const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path);
   if (!probed) return probed.error();
   if (!*probed) return std::optional<EncodedAudio>();
@@ -69,17 +69,16 @@ Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& pa
   if (!track) return track.error();
   if (!*track) return std::optional<EncodedAudio>();
   const std::vector<uint8_t>& pcm = (*track)->data;
-  if (settings.encoderChoice == kEncoderOgg) {
-    return std::optional<EncodedAudio>(EncodeOgg(pcm, decoded, OggQualityIndex(settings.bitRateIndex),
-                                                 settings.highRate, settings.stereo));
+  if (settings.encoder == AudioEncoder::kOgg) {
+    return std::optional<EncodedAudio>(EncodeOgg(pcm, decoded, settings));
   }
   return std::optional<EncodedAudio>(
-      EncodeMp3(pcm, decoded, settings.bitRateIndex, settings.highRate, settings.stereo));
+      EncodeMp3(pcm, decoded, settings));
 }
 
-Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings,
+Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundSettings& settings,
                                                             std::function<bool()> stopped) {
-  if (!CompanionExtension(settings.encoderChoice)) return std::optional<SoundtrackSource>();
+  if (!CompanionExtension(settings.encoder)) return std::optional<SoundtrackSource>();
   const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path);
   if (!probed) return probed.error();
   if (!*probed) return std::optional<SoundtrackSource>();
@@ -98,13 +97,12 @@ Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& p
   return std::optional<SoundtrackSource>(SoundtrackSource{decoded, std::move(open)});
 }
 
-Result<AudioOutcome> EncodeSoundtrackPieces(const SoundtrackSource& source, const SoundtrackSettings& settings,
+Result<AudioOutcome> EncodeSoundtrackPieces(const SoundtrackSource& source, const SoundSettings& settings,
                                             const EncodedOutput& output) {
-  if (settings.encoderChoice == kEncoderOgg) {
-    return EncodeOggPieces(source.open, source.format, OggQualityIndex(settings.bitRateIndex), settings.highRate,
-                           settings.stereo, output);
+  if (settings.encoder == AudioEncoder::kOgg) {
+    return EncodeOggPieces(source.open, source.format, settings, output);
   }
-  return EncodeMp3Pieces(source.open, source.format, settings.bitRateIndex, settings.highRate, settings.stereo, output);
+  return EncodeMp3Pieces(source.open, source.format, settings, output);
 }
 
 }  // namespace reel

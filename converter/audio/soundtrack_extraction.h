@@ -23,37 +23,27 @@
 #include "common/result.h"
 #include "converter/audio/audio_outcome.h"
 #include "converter/audio/sound_pieces.h"
+#include "converter/choices/job_choices.h"
 #include "platform/acm/wave_format.h"
 #include "platform/mediagraph/soundtrack_reader.h"
 
 namespace reel {
-
-// The companion encoders, numbered as the job record numbers them.
-inline constexpr int32_t kEncoderMp3 = 0;
-inline constexpr int32_t kEncoderOgg = 1;
-
-struct SoundtrackSettings {
-  int32_t encoderChoice = kEncoderMp3;
-  int32_t bitRateIndex = 3;
-  bool highRate = false;
-  bool stereo = true;
-};
 
 // The intermediate format for a source stream of `sourceRate` Hz: stereo 16-bit PCM at 44100 or
 // 22050 Hz.
 WAVEFORMATEX IntermediateSoundtrackFormat(uint32_t sourceRate);
 
 // The format the soundtrack is decoded to for a source stream of format `source` (see above).
-WAVEFORMATEX DecodedSoundtrackFormat(const PcmFormat& source, const SoundtrackSettings& settings);
+WAVEFORMATEX DecodedSoundtrackFormat(const PcmFormat& source, const SoundSettings& settings);
 
 // The companion file's extension for an encoder choice: ".mp3" or ".ogg"; none for another value,
 // which encodes nothing.
-std::optional<const char*> CompanionExtension(int32_t encoderChoice);
+std::optional<const char*> CompanionExtension(AudioEncoder encoderChoice);
 
 // The encoded soundtrack of `path`. Nothing when the file has no audio stream or the encoder
 // choice is neither MP3 nor Ogg; an error (naming the file) when the file or its audio stream
 // cannot be read.
-Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings);
+Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundSettings& settings);
 
 // The same soundtrack in pieces, for a track too long to hold whole: its decoded format and a way
 // to read it from the start (as often as the encoder needs). Nothing and the errors as for
@@ -63,12 +53,12 @@ struct SoundtrackSource {
   WAVEFORMATEX format;
   SoundPiecesOpener open;
 };
-Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundtrackSettings& settings,
+Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundSettings& settings,
                                                             std::function<bool()> stopped);
 
 // Encodes a soundtrack in pieces with the chosen encoder, as ExtractSoundtrackDShow would, the
 // stream's bytes handed to `output` as they come.
-Result<AudioOutcome> EncodeSoundtrackPieces(const SoundtrackSource& source, const SoundtrackSettings& settings,
+Result<AudioOutcome> EncodeSoundtrackPieces(const SoundtrackSource& source, const SoundSettings& settings,
                                             const EncodedOutput& output);
 
 }  // namespace reel

@@ -21,7 +21,8 @@
 #include "converter/cli/json_report.h"
 #include "converter/cli/progress_display.h"
 #include "converter/cli/source_outputs.h"
-#include "converter/engine/stop_signals.h"
+#include "converter/engine/output_name.h"
+#include "platform/process/stop_signals.h"
 #include "converter/engine/staged_output.h"
 
 namespace reel {

@@ -9,7 +9,7 @@
 #include <span>
 
 #include "common/option_parser.h"
-#include "converter/audio/mp3_encoder.h"
+#include "converter/choices/job_choices.h"
 
 namespace reel {
 namespace {
@@ -57,8 +57,8 @@ std::optional<int32_t> ParseBitRate(const std::string& text) {
 std::optional<int32_t> ParseQuality(std::string text) {
   if (!text.empty() && text.back() == '%') text.pop_back();
   const auto percent = ParseInteger(text);
-  if (!percent || *percent < 5 || *percent > 100 || *percent % 5 != 0) return std::nullopt;
-  return (100 - *percent) / 5;
+  if (!percent) return std::nullopt;
+  return QualityIndexForPercent(*percent);
 }
 
 // A value option's reading: the parsed entry, or none when `text` is not one the option accepts.
@@ -108,7 +108,7 @@ std::string BitRateHelp() {
   std::string text = "stereo/mono bit rate, by index or label (\"64/32kbit\" or \"64/32\"):\n";
   const auto& list = BitRateLabels();
   for (std::size_t i = 0; i < list.size(); ++i) {
-    text += "  " + std::to_string(i) + ": " + list[i] + (i == 3 ? " (default)" : "") + "\n";
+    text += "  " + std::to_string(i) + ": " + list[i] + (i == kDefaultBitRateIndex ? " (default)" : "") + "\n";
   }
   return text;
 }
@@ -273,15 +273,6 @@ const std::vector<OptionSpec>& CliOptionSpecs() {
     return list;
   }();
   return specs;
-}
-
-const std::vector<std::string>& BitRateLabels() {
-  static const std::vector<std::string> labels = [] {
-    std::vector<std::string> list;
-    for (const uint32_t rate : kMp3BitRates) list.push_back(std::to_string(rate) + "/" + std::to_string(rate / 2) + "kbit");
-    return list;
-  }();
-  return labels;
 }
 
 Result<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, const std::string& currentFolder) {

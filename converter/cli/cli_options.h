@@ -36,9 +36,6 @@ Result<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, co
 // The option table the parser, --help and the completions' test read.
 const std::vector<OptionSpec>& CliOptionSpecs();
 
-// The BIT list's labels, in order: "16/8kbit" ... "320/160kbit".
-const std::vector<std::string>& BitRateLabels();
-
 // The text --help prints.
 std::string CliHelpText();
 

@@ -9,7 +9,7 @@
 #include "common/format_text.h"
 #include "converter/cli/json_report.h"
 #include "converter/cli/progress_display.h"
-#include "converter/engine/stop_signals.h"
+#include "platform/process/stop_signals.h"
 #include "converter/engine/thread_master.h"
 
 namespace reel {

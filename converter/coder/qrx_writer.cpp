@@ -46,7 +46,7 @@ QrxOutput CreateQrxFile(const std::string& path) {
   return movie;
 }
 
-bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, int pictureSizeChoice) {
+bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, PictureSizeChoice pictureSizeChoice) {
   const uint64_t dataOffset = QrxDataOffset(frameCount);
   if (dataOffset > std::numeric_limits<uint32_t>::max()) {
     Fail(movie, "too many frames for one movie");
@@ -57,8 +57,8 @@ bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, int pic
   QrxHeader header;
   header.frameCount = frameCount;
   header.frameRate = frameRate;
-  header.width = pictureSizeChoice == kPictureSize640x480 ? 640 : 320;
-  header.height = pictureSizeChoice == kPictureSize640x480 ? 480 : 240;
+  header.width = BoxWidth(pictureSizeChoice);
+  header.height = BoxHeight(pictureSizeChoice);
   header.dataOffset = static_cast<uint32_t>(dataOffset);
   WriteQrxHeader(header, HeaderBytes(movie));
   return WriteAll(movie, movie.headerAndIndex) && movie.Ok();

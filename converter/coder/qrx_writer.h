@@ -14,11 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace reel {
+#include "converter/choices/job_choices.h"
 
-// The picture-size choice of the dialog: 0 for 320 x 240, 1 for 640 x 480.
-inline constexpr int kPictureSize320x240 = 0;
-inline constexpr int kPictureSize640x480 = 1;
+namespace reel {
 
 // A movie being written. Each step records the first failure (a file that cannot be created, a
 // write that fails, a frame beyond the index) in `error` and returns false; the job decides what
@@ -41,9 +39,9 @@ struct QrxOutput {
 // Creates (or truncates) the movie file for writing.
 QrxOutput CreateQrxFile(const std::string& path);
 
-// Builds the header and a zero index for N frames and writes them at offset 0. Picture-size
-// choice 0 gives 320 x 240, 1 gives 640 x 480.
-bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, int pictureSizeChoice);
+// Builds the header and a zero index for N frames and writes them at offset 0; the picture size
+// is the choice's box until the job sets its own.
+bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, PictureSizeChoice pictureSizeChoice);
 
 // The picture size the job settled on before coding the first frame (the fit to the source's
 // shape). It reaches the file with FinishQrx, and every index entry's raw size uses it.

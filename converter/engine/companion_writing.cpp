@@ -11,12 +11,15 @@
 
 #include "converter/audio/audio_file_writer.h"
 #include "converter/audio/mp3_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "converter/audio/soundtrack_extraction.h"
-#include "converter/engine/job_run.h"
+#include "converter/engine/staged_output.h"
+#include "converter/engine/companion_writing.h"
+#include "converter/engine/job_plan.h"
 #include "converter/engine/mj_sound.h"
 #include "platform/acm/acm_stream.h"
 #include "platform/acm/wave_format.h"
+#include "platform/avifile/avi_file.h"
 
 namespace reel {
 namespace {
@@ -122,14 +125,11 @@ void EncodeCompanion(const std::string& finalPath, const char* encoderName, Sour
   writer->Finish(result);
 }
 
-}  // namespace
-
 // A soundtrack that cannot be read or decoded at all: its (empty) MP3 through the whole-block path.
-CompanionResult CWavFileMake::Run::EmptyCompanion(CompanionResult result, const WAVEFORMATEX& format) const {
-  const EncodedAudio encoded = EncodeMp3({}, format, settings_.audioBitRateIndex,
-                                         settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo);
+CompanionResult EmptyCompanion(const JobSettings& settings, CompanionResult result, const WAVEFORMATEX& format) {
+  const EncodedAudio encoded = EncodeMp3({}, format, settings.Sound());
   AddOutcomeWarning(result, encoded.outcome, "MP3");
-  Result<StagedOutput> staged = StagedOutput::Create(OutputName(".mp3"));
+  Result<StagedOutput> staged = StagedOutput::Create(JobOutputName(settings, ".mp3"));
   if (!staged) {
     result.status = staged.error();
     return result;
@@ -143,21 +143,22 @@ CompanionResult CWavFileMake::Run::EmptyCompanion(CompanionResult result, const 
   return result;
 }
 
-CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const StreamEntry& stream,
-                                                const SoundTask::StopCheck& stopped) const {
+}  // namespace
+
+CompanionResult AviCompanion(const JobSettings& settings, const AviFile& file, uint32_t stream,
+                             const std::vector<uint8_t>& formatBlock, const SoundTask::StopCheck& stopped) {
   CompanionResult result;
-  const auto format = ReadAudioFormat(stream.format);
-  const std::string label = "sound stream " + std::to_string(stream.index);
-  const bool highRate = settings_.audioRate == AudioRate::k44100;
-  const bool stereo = settings_.channels == Channels::kStereo;
-  const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
+  const auto format = ReadAudioFormat(formatBlock);
+  const std::string label = "sound stream " + std::to_string(stream);
+  const SoundSettings sound = settings.Sound();
+  const WAVEFORMATEX target = CompanionTargetFormat(sound.highRate, sound.stereo);
   if (!format) {
     result.warnings.push_back(label + " has no usable format; its companion file is empty");
-    return EmptyCompanion(std::move(result), target);
+    return EmptyCompanion(settings, std::move(result), target);
   }
-  if (!file.ReadStreamPieces(stream.index)) {
+  if (!file.ReadStreamPieces(stream)) {
     result.warnings.push_back(label + " cannot be read; its companion file is empty");
-    return EmptyCompanion(std::move(result), target);
+    return EmptyCompanion(settings, std::move(result), target);
   }
   // A PCM stream passes as it is; any other is decoded to the PCM format the converter suggests.
   const bool decode = format->wave.formatTag != kWaveFormatPcm;
@@ -169,10 +170,10 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
     pcmFormat = suggested;
     if (!AcmStream::Open(*format, suggested, kAcmStreamOpenNonRealtime)) {
       result.warnings.push_back(label + " cannot be converted to PCM; its companion file is empty");
-      return EmptyCompanion(std::move(result), suggested);
+      return EmptyCompanion(settings, std::move(result), suggested);
     }
   }
-  const uint32_t index = stream.index;
+  const uint32_t index = stream;
   const std::string path = file.Path();
   const AudioFormat streamFormat = *format;
   const SoundPiecesOpener open = [&file, index, path, decode, streamFormat, pcmFormat,
@@ -186,8 +187,8 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
     return decoded;
   };
 
-  EncodeCompanion(OutputName(".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
-    return EncodeMp3Pieces(open, pcmFormat, settings_.audioBitRateIndex, highRate, stereo, output);
+  EncodeCompanion(JobOutputName(settings, ".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
+    return EncodeMp3Pieces(open, pcmFormat, sound, output);
   }, stopped, result);
   return result;
 }
@@ -195,58 +196,35 @@ CompanionResult CWavFileMake::Run::AviCompanion(const AviFile& file, const Strea
 // The sound of a ".mj" file read again through a handle of its own, twice over: the MP3 module is
 // told the length of the sound it gets, which is known only once the sound has gone through the
 // rate and channel conversion. Only the sound bytes are read, and from the system's cache.
-CompanionResult CWavFileMake::Run::MjCompanion(const MjSoundPlan& plan, const SoundTask::StopCheck& stopped) const {
+CompanionResult MjCompanion(const JobSettings& settings, const MjSoundPlan& plan, const SoundTask::StopCheck& stopped) {
   CompanionResult result;
   result.warnings = plan.warnings;
-  const bool highRate = settings_.audioRate == AudioRate::k44100;
-  const bool stereo = settings_.channels == Channels::kStereo;
-  if (!plan.layout.format) return EmptyCompanion(std::move(result), CompanionTargetFormat(highRate, stereo));
-  const std::string& path = settings_.sourcePath;
+  const SoundSettings sound = settings.Sound();
+  if (!plan.layout.format) return EmptyCompanion(settings, std::move(result), CompanionTargetFormat(sound.highRate, sound.stereo));
+  const std::string& path = settings.sourcePath;
   const MjSoundLayout& layout = plan.layout;
   const SoundPiecesOpener open = [&path, &layout, &stopped] { return OpenMjSoundPieces(path, layout, stopped); };
-  EncodeCompanion(OutputName(".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
-    return EncodeMp3Pieces(open, *layout.format, settings_.audioBitRateIndex, highRate, stereo, output);
+  EncodeCompanion(JobOutputName(settings, ".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
+    return EncodeMp3Pieces(open, *layout.format, sound, output);
   }, stopped, result);
   return result;
 }
 
-CompanionResult CWavFileMake::Run::MediaCompanion(const SoundTask::StopCheck& stopped) const {
+CompanionResult MediaCompanion(const JobSettings& settings, const SoundTask::StopCheck& stopped) {
   CompanionResult result;
-  const SoundtrackSettings sound{static_cast<int32_t>(settings_.encoderChoice), settings_.audioBitRateIndex,
-                                 settings_.audioRate == AudioRate::k44100, settings_.channels == Channels::kStereo};
-  const Result<std::optional<SoundtrackSource>> source = OpenSoundtrackDShow(settings_.sourcePath, sound, stopped);
+  const SoundSettings sound = settings.Sound();
+  const Result<std::optional<SoundtrackSource>> source = OpenSoundtrackDShow(settings.sourcePath, sound, stopped);
   if (!source) {
     result.warnings.push_back("no companion file: " + source.error().message);
     return result;
   }
   if (!*source) return result;
-  const bool ogg = sound.encoderChoice == kEncoderOgg;
+  const bool ogg = sound.encoder == AudioEncoder::kOgg;
   // A soundtrack that fails on the way leaves no companion, as one that cannot be read at all.
-  EncodeCompanion(OutputName(ogg ? ".ogg" : ".mp3"), ogg ? "Ogg" : "MP3", SourceFailure::kLeavesNoCompanion,
+  EncodeCompanion(JobOutputName(settings, ogg ? ".ogg" : ".mp3"), ogg ? "Ogg" : "MP3", SourceFailure::kLeavesNoCompanion,
                   [&](const EncodedOutput& output) { return EncodeSoundtrackPieces(**source, sound, output); },
                   stopped, result);
   return result;
 }
-
-// The sound task's companion, taken in its stream's turn: its warnings, then its file under the
-// real name.
-Status CWavFileMake::Run::TakeCompanion(SoundTask& task) {
-  CompanionResult result = task.Take();
-  report_.warnings.insert(report_.warnings.end(), result.warnings.begin(), result.warnings.end());
-  if (!result.status) {
-    if (result.status.error().kind == ErrorKind::kStopped) job_.CheckKilled();
-    return result.status;
-  }
-  if (!result.staged) return {};
-  const StagedOutput* staged = outputs_.Adopt(std::move(*result.staged));
-  outputs_.Keep(staged, StagedOutputs::Role::kCompanion);
-  report_.audioPath = staged->FinalPath();
-  report_.audioBytes = result.bytes;
-  return {};
-}
-
-bool CWavFileMake::Run::SoundOverlaps() const { return job_.frameCoders_ != 0; }
-
-bool CWavFileMake::Run::JobStopped() const { return job_.ControlState() == kControlStopRequested; }
 
 }  // namespace reel

@@ -1,10 +1,5 @@
-// The conversion job's first steps and its end: the quality index becomes the JPEG quality, the
-// source goes to the AVI or the ".mj" job, and whatever the outcome the report is handed over.
-//
-// Everything a job could refuse is checked before anything is written: a source that cannot be
-// read, a source rate of 0, an output name that is the source itself. After that, damage in the
-// source costs a repeated frame or an empty companion file and a warning; only an output file
-// that cannot be written stops the job.
+// The conversion job's shell on its worker thread: it runs the job's sequence (job_sequence.h) and,
+// whatever the outcome, hands the report over and sets `finished`.
 #include "converter/engine/conversion_job.h"
 
 #include <exception>
@@ -14,9 +9,7 @@
 
 #include "common/string_search.h"
 #include "converter/engine/frame_pipeline.h"
-#include "converter/engine/job_run.h"
-#include "converter/engine/output_name.h"
-#include "converter/engine/staged_output.h"
+#include "converter/engine/job_sequence.h"
 
 namespace reel {
 
@@ -25,45 +18,23 @@ bool IsMjPath(const std::string& path) {
   return dot && EqualNoCase(std::string_view(path).substr(*dot), ".mj");
 }
 
-Result<int32_t> JpegQualityForLevel(int32_t qualityIndex) {
-  if (qualityIndex < 0 || qualityIndex >= kQualityLevels) {
-    return MakeError(ErrorKind::kUsage, "",
-                     "quality level " + std::to_string(qualityIndex) + " is not one of the 20 levels");
-  }
-  return 100 - 5 * qualityIndex;
-}
+namespace {
 
-Status CWavFileMake::Run::Execute() {
-  if (Status quality = TakeJpegQuality(); !quality) return quality;
-  if (settings_.outputFolder.empty()) return MakeError(ErrorKind::kUsage, "", "no output folder was given");
-  const Status body = settings_.sourceKind == SourceKind::kMj ? RunMj() : RunVideoFile();
-  if (!body) return outputs_.InRealNames(body.error());
-  return outputs_.CommitAll();
-}
+// The job's side of its sequence: its progress fields and the thread framework's stop request.
+class ThreadJobControl final : public JobControl {
+ public:
+  explicit ThreadJobControl(CWavFileMake& job) : job_(job) {}
+  void CheckStop() const override { job_.CheckKilled(); }
+  bool StopRequested() const override { return job_.ControlState() == kControlStopRequested; }
+  std::atomic<int32_t>& FramesDone() override { return job_.framesDone; }
+  std::atomic<int32_t>& FramesTotal() override { return job_.framesTotal; }
+  std::atomic<int32_t>& SourceRate() override { return job_.sourceRate; }
 
-// The record's quality field holds the entry's index until here and the JPEG quality from here on.
-Status CWavFileMake::Run::TakeJpegQuality() {
-  const Result<int32_t> quality = JpegQualityForLevel(settings_.pictureQuality);
-  if (!quality) return quality.error();
-  settings_.pictureQuality = *quality;
-  return {};
-}
+ private:
+  CWavFileMake& job_;
+};
 
-Error CWavFileMake::Run::SourceError(ErrorKind kind, const std::string& what) const {
-  return MakeError(kind, settings_.sourcePath, what);
-}
-
-std::string CWavFileMake::Run::OutputName(const char* extension) const {
-  return MakeOutputName(settings_.outputFolder, settings_.sourcePath, extension);
-}
-
-// The user's source is never an output's target.
-Status CWavFileMake::Run::RefuseOutputOverSource(const char* extension) const {
-  const std::string name = OutputName(extension);
-  if (!SameFile(name, settings_.sourcePath)) return {};
-  return SourceError(ErrorKind::kRefused,
-                     "the output " + name + " would replace the source itself; choose another output folder");
-}
+}  // namespace
 
 CWavFileMake::CWavFileMake(JobSettings settings)
     : settings_(std::move(settings)), frameCoders_(FramePipeline::DefaultCoders()) {}
@@ -88,7 +59,8 @@ uint32_t CWavFileMake::RunThread() {
   JobReport report;
   uint32_t code = 1;
   try {
-    const Status outcome = Run(*this, report).Execute();
+    ThreadJobControl control(*this);
+    const Status outcome = JobSequence(settings_, control, frameCoders_, report).Execute();
     if (outcome) {
       report.status = JobStatus::kSucceeded;
       code = 0;

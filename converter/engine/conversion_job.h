@@ -17,66 +17,13 @@
 
 #include "common/result.h"
 #include "converter/engine/frame_timing.h"
+#include "converter/engine/job_settings.h"
 #include "converter/engine/thread_master.h"
 
 namespace reel {
 
-// The record's small-integer choices. Each enumerator carries the number the record stores, so a
-// front end converts its list index with a plain cast once it has checked the range.
-enum class SourceKind : int32_t { kVideoFile = 0, kMj = 1 };
-enum class AudioRate : int32_t { k22050 = 0, k44100 = 1 };
-enum class Channels : int32_t { kMono = 0, kStereo = 1 };
-enum class AudioEncoder : int32_t { kMp3 = 0, kOgg = 1 };
-enum class PlaybackMode : int32_t { kFrameSync = 0, kTimeSync = 1 };
-enum class FrameRateOverride : int32_t { kAutomatic = 0, k30 = 1, k24 = 2, k15 = 3 };
-
-// Quality entries "100%" ... "5%".
-inline constexpr int32_t kQualityLevels = 20;
-// An AVI holds at most this many streams as far as a job is concerned; more are left unused.
-inline constexpr uint32_t kMaxStreams = 50;
-
-struct JobSettings {
-  SourceKind sourceKind = SourceKind::kVideoFile;
-  std::string sourcePath;
-  std::string outputFolder;  // no trailing "/"
-  FrameRateChoice frameRateChoice = FrameRateChoice::kStandard;
-  PictureSizeChoice pictureSizeChoice = PictureSizeChoice::k320x240;
-  int32_t audioBitRateIndex = 3;  // into the BIT list, "64/32kbit" by default
-  AudioRate audioRate = AudioRate::k22050;
-  Channels channels = Channels::kStereo;
-  // On entry the quality entry's index (0 = "100%"); the job's first step replaces it by the JPEG
-  // quality.
-  int32_t pictureQuality = 10;
-  bool forceDirectShow = false;  // read through the media framework instead of the AVI layer
-  // Read only by the media-framework job.
-  AudioEncoder encoderChoice = AudioEncoder::kMp3;
-  PlaybackMode playbackMode = PlaybackMode::kFrameSync;
-  FrameRateOverride frameRateOverride = FrameRateOverride::kAutomatic;
-};
-
-// The JPEG quality of a quality entry's index: 100 - 5 x index, or a usage error for an index
-// outside the 20 entries.
-Result<int32_t> JpegQualityForLevel(int32_t qualityIndex);
-
 // True when `path`'s extension is ".mj" in any case (multibyte characters stepped over).
 bool IsMjPath(const std::string& path);
-
-enum class JobStatus { kSucceeded, kFailed, kStopped };
-
-struct JobReport {
-  JobStatus status = JobStatus::kFailed;
-  std::string error;                  // why the job failed, empty otherwise
-  std::vector<std::string> warnings;  // what went wrong without stopping the job
-  std::string moviePath;              // empty when no movie was written
-  uint32_t frames = 0;
-  uint32_t width = 0;
-  uint32_t height = 0;
-  uint32_t sourceRate = 0;
-  uint32_t movieRate = 0;
-  uint64_t movieBytes = 0;
-  std::string audioPath;              // the last companion file written
-  uint64_t audioBytes = 0;
-};
 
 class CWavFileMake : public CWinThreadMaster {
  public:
@@ -105,8 +52,6 @@ class CWavFileMake : public CWinThreadMaster {
   std::atomic<int32_t> sourceRate{0};  // recorded by the media-framework job only
 
  private:
-  class Run;
-
   void EndWithoutOutput(JobReport& report, JobStatus status, const char* why, const char* detail = nullptr) const noexcept;
 
   JobSettings settings_;

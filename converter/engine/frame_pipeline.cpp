@@ -52,10 +52,15 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
         std::unique_lock lock(mutex_);
         if (!roomToRead_.wait(lock, stop, [&] { return k - nextFrame_ < depth_ || failure_; }) || failure_) return;
       }
-      std::optional<BmpImage> picture = read_(k);
+      Result<std::optional<BmpImage>> picture = read_(k);
+      if (!picture) {
+        std::lock_guard lock(mutex_);
+        readError_.emplace(k, picture.error());
+        break;
+      }
       {
         std::lock_guard lock(mutex_);
-        pictures_.emplace_back(k, std::move(picture));
+        pictures_.emplace_back(k, std::move(*picture));
       }
       pictureWaiting_.notify_one();
     }
@@ -68,6 +73,7 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
     readingDone_ = true;
   }
   pictureWaiting_.notify_all();
+  frameCoded_.notify_all();
 }
 
 void FramePipeline::CodeFrames(std::stop_token stop) {
@@ -96,10 +102,12 @@ void FramePipeline::CodeFrames(std::stop_token stop) {
   }
 }
 
-FramePipeline::Frame FramePipeline::Next() {
+Result<FramePipeline::Frame> FramePipeline::Next() {
   std::unique_lock lock(mutex_);
-  frameCoded_.wait(lock, [this] { return frames_.contains(nextFrame_) || failure_; });
+  const auto failedHere = [this] { return readError_ && readError_->first == nextFrame_; };
+  frameCoded_.wait(lock, [&] { return frames_.contains(nextFrame_) || failure_ || failedHere(); });
   if (failure_) std::rethrow_exception(failure_);
+  if (failedHere()) return readError_->second;
   auto node = frames_.extract(nextFrame_);
   ++nextFrame_;
   lock.unlock();

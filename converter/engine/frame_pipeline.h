@@ -20,13 +20,16 @@
 #include <utility>
 #include <vector>
 
+#include "common/result.h"
 #include "converter/coder/bmp_image.h"
 
 namespace reel {
 
 class FramePipeline {
  public:
-  using Reader = std::function<std::optional<BmpImage>(uint32_t)>;
+  // The source picture of frame k (none: the picture is missing), or an error that ends the frames
+  // there: the frames before it are still handed out, then the error.
+  using Reader = std::function<Result<std::optional<BmpImage>>(uint32_t)>;
   using Coder = std::function<std::optional<std::vector<uint8_t>>(const BmpImage&)>;
   // Makes the coder of one coder thread, called once on that thread: a coder may keep working
   // buffers of its own from frame to frame.
@@ -44,8 +47,9 @@ class FramePipeline {
   FramePipeline(const FramePipeline&) = delete;
   FramePipeline& operator=(const FramePipeline&) = delete;
 
-  // The next frame in order. An exception a reader or coder threw is thrown here.
-  Frame Next();
+  // The next frame in order, or the reader's error in the place of the frame it arose at. An
+  // exception a reader or coder threw is thrown here.
+  Result<Frame> Next();
 
   // Coder threads worth running on this machine: one per processor besides the reader's, at
   // least one.
@@ -69,6 +73,7 @@ class FramePipeline {
   std::map<uint32_t, Frame> frames_;                                   // coded, waiting to be appended
   uint32_t nextFrame_;   // the next frame Next() hands out
   bool readingDone_ = false;
+  std::optional<std::pair<uint32_t, Error>> readError_;  // the frame the reader failed at, and why
   std::exception_ptr failure_;
   std::vector<std::jthread> threads_;  // last: started once everything above exists
 };

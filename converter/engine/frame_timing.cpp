@@ -90,8 +90,7 @@ uint32_t SourceFrameFor(uint32_t outputFrame, uint32_t step) {
 }
 
 PictureSize BoxForChoice(PictureSizeChoice pictureSizeChoice) {
-  if (pictureSizeChoice == PictureSizeChoice::k640x480) return {640, 480};
-  return {320, 240};
+  return {BoxWidth(pictureSizeChoice), BoxHeight(pictureSizeChoice)};
 }
 
 PictureSize FitBoxToSource(PictureSize box, PictureSize source) {

@@ -11,15 +11,9 @@
 #include <optional>
 
 #include "common/result.h"
+#include "converter/choices/job_choices.h"
 
 namespace reel {
-
-// The frame-rate choices: at most 15, at most 30 and at most 10 frames per second (the numbers are
-// the job record's).
-enum class FrameRateChoice : int32_t { kStandard = 0, kHighest = 1, kLowest = 2 };
-
-// The picture-size choices: the box 320 x 240 or 640 x 480.
-enum class PictureSizeChoice : int32_t { k320x240 = 0, k640x480 = 1 };
 
 struct FrameTiming {
   uint32_t sourceRate = 0;  // s, whole frames per second

@@ -10,7 +10,7 @@ namespace reel {
 Result<MovieBuilder> MovieBuilder::Begin(const std::string& path, const FrameTiming& timing,
                                          PictureSizeChoice pictureSizeChoice, int32_t quality) {
   QrxOutput movie = CreateQrxFile(path);
-  if (movie.Ok()) BeginQrx(movie, timing.frameCount, timing.targetRate, static_cast<int>(pictureSizeChoice));
+  if (movie.Ok()) BeginQrx(movie, timing.frameCount, timing.targetRate, pictureSizeChoice);
   // The container writer's messages already name the file.
   if (!movie.Ok()) return MakeError(ErrorKind::kCannotWrite, "", movie.error);
   return MovieBuilder(std::move(movie), quality);

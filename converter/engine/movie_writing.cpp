@@ -9,7 +9,7 @@
 #include "converter/coder/picture_scaler.h"
 #include "converter/engine/code_frame.h"
 #include "converter/engine/frame_pipeline.h"
-#include "converter/engine/job_run.h"
+#include "converter/engine/job_sequence.h"
 #include "converter/engine/movie_builder.h"
 #include "converter/engine/staged_output.h"
 
@@ -29,28 +29,24 @@ uint64_t FileSize(const std::string& path) {
 
 }  // namespace
 
-// `picture(k)` gives the source picture of output frame k; the movie's size is `size`, or the fit
-// that `fit` makes on the first picture.
-Status CWavFileMake::Run::WriteMovie(const FrameTiming& timing, std::optional<PictureSize> size,
-                                     const PictureSource& picture, const SizeFit& fit) {
-  job_.framesTotal.store(static_cast<int32_t>(timing.frameCount));
-  job_.framesDone.store(0);
-  Result<StagedOutput*> staged = outputs_.Stage(OutputName(".qrx"));
+// The movie's size is the step's size, or the fit the step makes on the first picture.
+Status JobSequence::WriteMovie(const MovieStep& step) {
+  const FrameTiming& timing = step.timing;
+  control_.FramesTotal().store(static_cast<int32_t>(timing.frameCount));
+  control_.FramesDone().store(0);
+  Result<StagedOutput*> staged = outputs_.Stage(JobOutputName(settings_, ".qrx"));
   if (!staged) return staged.error();
   Result<MovieBuilder> movie =
       MovieBuilder::Begin((*staged)->TemporaryPath(), timing, settings_.pictureSizeChoice, settings_.pictureQuality);
   if (!movie) return movie.error();
-  if (size) movie->SetSize(*size);
+  if (step.size) movie->SetSize(*step.size);
+  // A failed frame leaves the unfinished movie to go with its stage.
   if (timing.frameCount > 0) {
-    try {
-      if (Status first = AddFirstFrame(*movie, picture, fit); !first) return first;
-      const bool threaded = job_.frameCoders_ != 0;
-      Status rest = threaded ? ThreadedLoop(*movie, 1, timing.frameCount, picture)
-                             : PlainLoop(*movie, 1, timing.frameCount, picture);
-      if (!rest) return rest;
-    } catch (const PictureSourceFailure& failure) {
-      return failure.error;  // the unfinished movie goes with its stage
-    }
+    if (Status first = AddFirstFrame(*movie, step); !first) return first;
+    const bool threaded = frameCoders_ != 0;
+    Status rest = threaded ? ThreadedLoop(*movie, 1, timing.frameCount, step.picture)
+                           : PlainLoop(*movie, 1, timing.frameCount, step.picture);
+    if (!rest) return rest;
   }
   if (Status finished = movie->Finish(); !finished) return finished;
   outputs_.Keep(*staged, StagedOutputs::Role::kMovie);
@@ -59,28 +55,31 @@ Status CWavFileMake::Run::WriteMovie(const FrameTiming& timing, std::optional<Pi
 }
 
 // The first frame is made on its own: its picture fixes the movie's size for all the others.
-Status CWavFileMake::Run::AddFirstFrame(MovieBuilder& movie, const PictureSource& picture, const SizeFit& fit) {
-  job_.CheckKilled();
-  std::optional<BmpImage> first = picture(0);
-  if (fit) movie.SetSize(fit(first));
-  if (Status added = movie.AddPicture(first); !added) return added;
-  job_.framesDone.store(1);
+Status JobSequence::AddFirstFrame(MovieBuilder& movie, const MovieStep& step) {
+  control_.CheckStop();
+  Result<std::optional<BmpImage>> first = step.picture(0);
+  if (!first) return first.error();
+  if (step.fit) movie.SetSize(step.fit(*first));
+  if (Status added = movie.AddPicture(*first); !added) return added;
+  control_.FramesDone().store(1);
   return {};
 }
 
 // Frames first ... end - 1 read, scaled and coded one after another on the job's thread.
-Status CWavFileMake::Run::PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture) {
+Status JobSequence::PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture) {
   for (uint32_t k = first; k < end; ++k) {
-    job_.CheckKilled();
-    if (Status added = movie.AddPicture(picture(k)); !added) return added;
-    job_.framesDone.store(static_cast<int32_t>(movie.FramesDone()));
+    control_.CheckStop();
+    const Result<std::optional<BmpImage>> source = picture(k);
+    if (!source) return source.error();
+    if (Status added = movie.AddPicture(*source); !added) return added;
+    control_.FramesDone().store(static_cast<int32_t>(movie.FramesDone()));
   }
   return {};
 }
 
 // The same frames read on one thread and scaled and coded on the job's coder threads; the job's
 // thread appends them in order. The movie is byte for byte the plain loop's.
-Status CWavFileMake::Run::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture) {
+Status JobSequence::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture) {
   if (first >= end) return {};
   const PictureSize movieSize = movie.Size();
   const int32_t quality = movie.Quality();
@@ -93,17 +92,18 @@ Status CWavFileMake::Run::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint
       if (!scaled) return std::nullopt;
       return coding.Code(*scaled, quality);
     };
-  }, job_.frameCoders_);
+  }, frameCoders_);
   for (uint32_t k = first; k < end; ++k) {
-    job_.CheckKilled();
-    FramePipeline::Frame frame = frames.Next();
-    if (Status added = movie.AddCoded(frame.pictureMissing, std::move(frame.coded)); !added) return added;
-    job_.framesDone.store(static_cast<int32_t>(movie.FramesDone()));
+    control_.CheckStop();
+    Result<FramePipeline::Frame> frame = frames.Next();
+    if (!frame) return frame.error();
+    if (Status added = movie.AddCoded(frame->pictureMissing, std::move(frame->coded)); !added) return added;
+    control_.FramesDone().store(static_cast<int32_t>(movie.FramesDone()));
   }
   return {};
 }
 
-void CWavFileMake::Run::ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const StagedOutput& file) {
+void JobSequence::ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const StagedOutput& file) {
   if (movie.MissingPictures() > 0) {
     report_.warnings.push_back(FrameWarning(movie.MissingPictures(), timing.frameCount, "could not be read or decoded"));
   }

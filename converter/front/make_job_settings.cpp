@@ -4,7 +4,7 @@ namespace reel {
 
 // The dialog's lists and boxes only ever hold indexes inside their lists, and each enumerator
 // carries the number its list entry stands for, so the conversions are plain casts.
-JobSettings MakeJobSettings(const DialogSettings& settings, int32_t encoderChoice) {
+JobSettings MakeJobSettings(const DialogSettings& settings, AudioEncoder encoderChoice) {
   JobSettings job;
   job.audioBitRateIndex = settings.audioBitRateIndex;
   job.audioRate = static_cast<AudioRate>(settings.audioRateIndex);
@@ -18,7 +18,7 @@ JobSettings MakeJobSettings(const DialogSettings& settings, int32_t encoderChoic
   job.forceDirectShow = settings.forceDirectShow != 0;
   job.playbackMode = static_cast<PlaybackMode>(settings.playbackMode);
   job.frameRateOverride = static_cast<FrameRateOverride>(settings.originalFrameChoice);
-  job.encoderChoice = static_cast<AudioEncoder>(encoderChoice);
+  job.encoderChoice = encoderChoice;
   return job;
 }
 

@@ -8,10 +8,7 @@
 
 namespace reel {
 
-// 0 for "GOGO.DLL[MP3]", 1 for "OGGENC.DLL[OGG]", as the radio buttons stand at Start.
-inline constexpr int32_t kEncoderMp3 = 0;
-inline constexpr int32_t kEncoderOgg = 1;
-
-JobSettings MakeJobSettings(const DialogSettings& settings, int32_t encoderChoice);
+// `encoderChoice` as the radio buttons stand at Start.
+JobSettings MakeJobSettings(const DialogSettings& settings, AudioEncoder encoderChoice);
 
 }  // namespace reel

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "converter/engine/job_memory.h"
-#include "converter/engine/stop_signals.h"
+#include "platform/process/job_memory.h"
+#include "platform/process/stop_signals.h"
 #include "converter/front/app_icon.h"
 #include "converter/front/command_line.h"
 #include "converter/front/reelpack_dlg.h"

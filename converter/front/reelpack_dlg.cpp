@@ -181,8 +181,8 @@ void CReelpackDlg::CreateControls() {
   oggRadio_ = new QRadioButton(QStringLiteral("OGGENC.DLL[OGG]"), this);
   place(oggRadio_, kOggRadioPlace, ControlName(kIdEncoderOgg));
   encoderGroup_ = new QButtonGroup(this);
-  encoderGroup_->addButton(mp3Radio_, kEncoderMp3);
-  encoderGroup_->addButton(oggRadio_, kEncoderOgg);
+  encoderGroup_->addButton(mp3Radio_, static_cast<int>(AudioEncoder::kMp3));
+  encoderGroup_->addButton(oggRadio_, static_cast<int>(AudioEncoder::kOgg));
 }
 
 // The defaults of a fresh dialog, shown in the lists and boxes.
@@ -237,7 +237,7 @@ void CReelpackDlg::OnBrowse() {
   ChooseSource(path);
 }
 
-int32_t CReelpackDlg::EncoderChoice() const { return oggRadio_->isChecked() ? kEncoderOgg : kEncoderMp3; }
+AudioEncoder CReelpackDlg::EncoderChoice() const { return oggRadio_->isChecked() ? AudioEncoder::kOgg : AudioEncoder::kMp3; }
 
 std::unique_ptr<CWavFileMake> CReelpackDlg::MakeJob(JobSettings settings) {
   return std::make_unique<CWavFileMake>(std::move(settings));

@@ -95,7 +95,7 @@ class CReelpackDlg : public QDialog {
   void OnStart();
   void OnTimer();
   // The encoder choice as the radio buttons stand.
-  int32_t EncoderChoice() const;
+  AudioEncoder EncoderChoice() const;
   void ShowProgress(const CWavFileMake& job);
   // Stops the job, waits for its thread and destroys it; false when the wait failed.
   bool CollectJob();

@@ -3,7 +3,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include "converter/engine/stop_signals.h"
+#include "platform/process/stop_signals.h"
 
 namespace reel {
 

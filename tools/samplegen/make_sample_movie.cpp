@@ -17,7 +17,7 @@ struct Settings {
   std::string output;
   uint32_t frames = 30;
   uint32_t rate = 15;
-  int sizeChoice = reel::kPictureSize320x240;
+  reel::PictureSizeChoice sizeChoice = reel::PictureSizeChoice::k320x240;
   int32_t quality = 50;
 };
 
@@ -40,7 +40,7 @@ bool ParseSettings(const std::vector<std::string>& words, Settings& s) {
     } else if (w == "--size" && hasValue) {
       const std::string& size = words[++i];
       if (size != "320x240" && size != "640x480") return false;
-      s.sizeChoice = size == "640x480" ? reel::kPictureSize640x480 : reel::kPictureSize320x240;
+      s.sizeChoice = size == "640x480" ? reel::PictureSizeChoice::k640x480 : reel::PictureSizeChoice::k320x240;
     } else if (s.output.empty() && w.rfind("--", 0) != 0) {
       s.output = w;
     } else {

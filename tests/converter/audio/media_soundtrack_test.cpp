@@ -6,7 +6,7 @@
 
 #include "audio_test_support.h"
 #include "converter/audio/mp3_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "tests/support/mp3_decoding.h"
 #include "tests/support/scoped_registry.h"
 #include "tests/support/shared_media.h"
@@ -41,7 +41,7 @@ TEST_P(MediaSoundtrack, BecomesACompanionMp3OfTheSameLength) {
       static_cast<double>(pcm.soundtrack.data.size() / format.blockAlign) / format.samplesPerSec;
   EXPECT_NEAR(pcmSeconds, media.seconds, 0.25);
 
-  const EncodedAudio mp3 = EncodeMp3(pcm.soundtrack.data, format, 3, false, true);
+  const EncodedAudio mp3 = EncodeMp3(pcm.soundtrack.data, format, {AudioEncoder::kMp3, 3, false, true});
   ASSERT_EQ(mp3.outcome, AudioOutcome::kEncoded);
   const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
   ASSERT_TRUE(decoded && decoded->complete);

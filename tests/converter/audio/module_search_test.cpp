@@ -15,7 +15,7 @@ TEST(Mp3ModuleSearch, LoadsFromBesideTheProgramWithoutTheRegistry) {
   Mp3EncoderLib encoder(64);
   EXPECT_TRUE(encoder.Loaded());
   EXPECT_EQ(encoder.Load(), kMp3LoadOk);
-  const EncodedAudio mp3 = EncodeMp3(test::Tone16(22050, 2, 0.5), PcmWaveFormat(22050, 2, 16), 3, false, true);
+  const EncodedAudio mp3 = EncodeMp3(test::Tone16(22050, 2, 0.5), PcmWaveFormat(22050, 2, 16), {AudioEncoder::kMp3, 3, false, true});
   EXPECT_EQ(mp3.outcome, AudioOutcome::kEncoded);
   const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
   ASSERT_TRUE(decoded);

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "audio_test_support.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "tests/support/mp3_decoding.h"
 #include "tests/support/scoped_registry.h"
 
@@ -102,7 +102,7 @@ TEST(Mp3Loading, ReportsTwelveWhenTheModuleIsNowhere) {
     EXPECT_FALSE(encoder.Loaded());
     EXPECT_EQ(encoder.Load(), kMp3LoadFailed);
     EXPECT_FALSE(encoder.Encode(test::Tone16(22050, 2, 0.1), PcmWaveFormat(22050, 2, 16)));
-    const EncodedAudio result = EncodeMp3(test::Tone16(22050, 2, 0.1), PcmWaveFormat(22050, 2, 16), 3, false, true);
+    const EncodedAudio result = EncodeMp3(test::Tone16(22050, 2, 0.1), PcmWaveFormat(22050, 2, 16), {AudioEncoder::kMp3, 3, false, true});
     EXPECT_EQ(result.outcome, AudioOutcome::kEncoderMissing);
     EXPECT_TRUE(result.bytes.empty());
   }
@@ -128,7 +128,7 @@ TEST(Mp3Loading, ReportsTwelveWhenTheModuleIsNowhere) {
 void CheckDialogSetting(int index, bool highRate, bool stereo) {
   const WAVEFORMATEX target = CompanionTargetFormat(highRate, stereo);
   const std::vector<uint8_t> pcm = test::Tone16(target.samplesPerSec, target.channels, 0.4);
-  const EncodedAudio mp3 = EncodeMp3(pcm, target, index, highRate, stereo);
+  const EncodedAudio mp3 = EncodeMp3(pcm, target, {AudioEncoder::kMp3, index, highRate, stereo});
   ASSERT_EQ(mp3.outcome, AudioOutcome::kEncoded);
   ASSERT_FALSE(mp3.bytes.empty());
   const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
@@ -177,7 +177,7 @@ TEST_F(Mp3Test, TheLowestRatesAt44100HzEncodeSoundTheEncoderUsedToStopOn) {
       SCOPED_TRACE(testing::Message() << "index " << index << (stereo ? " stereo" : " mono") << ", bursts of " << burst);
       const WAVEFORMATEX target = CompanionTargetFormat(true, stereo);
       const std::vector<uint8_t> pcm = NoiseBursts(44100, target.channels, burst);
-      const EncodedAudio mp3 = EncodeMp3(pcm, target, index, true, stereo);
+      const EncodedAudio mp3 = EncodeMp3(pcm, target, {AudioEncoder::kMp3, index, true, stereo});
       ASSERT_EQ(mp3.outcome, AudioOutcome::kEncoded);
       const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
       ASSERT_TRUE(decoded.has_value());
@@ -204,7 +204,7 @@ TEST_F(Mp3Test, EveryDialogSettingGivesAPlayableStreamOfTheRightShape) {
 
 TEST_F(Mp3Test, ConvertsOtherFormatsFirstAndKeepsTheTone) {
   const std::vector<uint8_t> pcm = test::Tone8(11025, 1, 1.0, 500.0);
-  const EncodedAudio mp3 = EncodeMp3(pcm, PcmWaveFormat(11025, 1, 8), 7, true, true);
+  const EncodedAudio mp3 = EncodeMp3(pcm, PcmWaveFormat(11025, 1, 8), {AudioEncoder::kMp3, 7, true, true});
   ASSERT_EQ(mp3.outcome, AudioOutcome::kEncoded);
   const auto decoded = test::DecodeMp3Bytes(mp3.bytes, test::Mp3Decoding::kGapless);
   ASSERT_TRUE(decoded && decoded->complete);
@@ -215,19 +215,19 @@ TEST_F(Mp3Test, ConvertsOtherFormatsFirstAndKeepsTheTone) {
 }
 
 TEST_F(Mp3Test, EmptyAndUnconvertibleInputsStillGiveAValidStream) {
-  const EncodedAudio empty = EncodeMp3({}, CompanionTargetFormat(false, true), 3, false, true);
+  const EncodedAudio empty = EncodeMp3({}, CompanionTargetFormat(false, true), {AudioEncoder::kMp3, 3, false, true});
   EXPECT_EQ(empty.outcome, AudioOutcome::kEncoded);
   const auto emptyDecoded = test::DecodeMp3Bytes(empty.bytes, test::Mp3Decoding::kGapless);
   EXPECT_LE(emptyDecoded ? emptyDecoded->Frames() : 0u, 576u);
 
   WAVEFORMATEX unknown = PcmWaveFormat(8000, 1, 16);
   unknown.formatTag = 0x4242;
-  const EncodedAudio unconvertible = EncodeMp3(std::vector<uint8_t>(1000, 7), unknown, 3, false, true);
+  const EncodedAudio unconvertible = EncodeMp3(std::vector<uint8_t>(1000, 7), unknown, {AudioEncoder::kMp3, 3, false, true});
   EXPECT_EQ(unconvertible.outcome, AudioOutcome::kUnconvertible);
   const auto unconvertibleDecoded = test::DecodeMp3Bytes(unconvertible.bytes, test::Mp3Decoding::kGapless);
   EXPECT_LE(unconvertibleDecoded ? unconvertibleDecoded->Frames() : 0u, 576u);
 
-  EXPECT_EQ(EncodeMp3({}, CompanionTargetFormat(false, true), 13, false, true).outcome, AudioOutcome::kBadSetting);
+  EXPECT_EQ(EncodeMp3({}, CompanionTargetFormat(false, true), {AudioEncoder::kMp3, 13, false, true}).outcome, AudioOutcome::kBadSetting);
 }
 
 TEST_F(Mp3Test, RefusedConfigurationGivesNoStream) {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "audio_test_support.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "modules/oggenc/ogg_encode_memory.h"
 
 namespace reel {
@@ -27,18 +27,18 @@ TEST(OggQuality, DialogIndexRule) {
 TEST(OggEncoding, TheThreeLowestBitRatesGiveTheSameStream) {
   const std::vector<uint8_t> pcm = test::Tone16(22050, 2, 0.3);
   const WAVEFORMATEX format = PcmWaveFormat(22050, 2, 16);
-  const EncodedAudio first = EncodeOgg(pcm, format, OggQualityIndex(0), false, true);
+  const EncodedAudio first = EncodeOgg(pcm, format, {AudioEncoder::kOgg, 0, false, true});
   ASSERT_EQ(first.outcome, AudioOutcome::kEncoded);
-  EXPECT_EQ(EncodeOgg(pcm, format, OggQualityIndex(1), false, true).bytes, first.bytes);
-  EXPECT_EQ(EncodeOgg(pcm, format, OggQualityIndex(2), false, true).bytes, first.bytes);
-  EXPECT_NE(EncodeOgg(pcm, format, OggQualityIndex(3), false, true).bytes, first.bytes);
+  EXPECT_EQ(EncodeOgg(pcm, format, {AudioEncoder::kOgg, 1, false, true}).bytes, first.bytes);
+  EXPECT_EQ(EncodeOgg(pcm, format, {AudioEncoder::kOgg, 2, false, true}).bytes, first.bytes);
+  EXPECT_NE(EncodeOgg(pcm, format, {AudioEncoder::kOgg, 3, false, true}).bytes, first.bytes);
 }
 
-// Every quality and every companion format: the stream decodes back at the right rate and
+// Every quality (bit-rate index quality + 2) and every companion format: the stream decodes back at the right rate and
 // channel count with the input's length. The source is 48000 Hz stereo, so every setting goes
 // through the second stage.
 void CheckQualityAndFormat(int quality, bool highRate, bool stereo, const std::vector<uint8_t>& pcm) {
-  const EncodedAudio ogg = EncodeOgg(pcm, PcmWaveFormat(48000, 2, 16), quality, highRate, stereo);
+  const EncodedAudio ogg = EncodeOgg(pcm, PcmWaveFormat(48000, 2, 16), {AudioEncoder::kOgg, quality + 2, highRate, stereo});
   ASSERT_EQ(ogg.outcome, AudioOutcome::kEncoded);
   const test::DecodedStream decoded = test::DecodeOgg(ogg.bytes);
   ASSERT_TRUE(decoded.ok);
@@ -67,13 +67,12 @@ TEST(OggEncoding, EveryQualityAndFormatDecodesBackToTheInputsShapeAndLength) {
 
 TEST(OggEncoding, RefusesBadSettingsAndUnconvertibleInput) {
   const std::vector<uint8_t> pcm = test::Tone16(22050, 1, 0.1);
-  EXPECT_EQ(EncodeOgg(pcm, PcmWaveFormat(22050, 1, 16), -1, false, false).outcome, AudioOutcome::kBadSetting);
-  EXPECT_EQ(EncodeOgg(pcm, PcmWaveFormat(22050, 1, 16), 12, false, false).outcome, AudioOutcome::kBadSetting);
+  EXPECT_EQ(EncodeOgg(pcm, PcmWaveFormat(22050, 1, 16), {AudioEncoder::kOgg, 14, false, false}).outcome, AudioOutcome::kBadSetting);
 
   WAVEFORMATEX unknown = PcmWaveFormat(22050, 1, 16);
   unknown.formatTag = 0x4242;
   unknown.samplesPerSec = 8000;
-  const EncodedAudio unconvertible = EncodeOgg(pcm, unknown, 3, false, false);
+  const EncodedAudio unconvertible = EncodeOgg(pcm, unknown, {AudioEncoder::kOgg, 5, false, false});
   EXPECT_EQ(unconvertible.outcome, AudioOutcome::kUnconvertible);
   const test::DecodedStream decoded = test::DecodeOgg(unconvertible.bytes);
   EXPECT_TRUE(decoded.ok);

@@ -13,7 +13,7 @@
 #include "audio_test_support.h"
 #include "converter/audio/mp3_encoder.h"
 #include "converter/audio/ogg_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "converter/audio/sound_pieces.h"
 #include "platform/acm/acm_stream.h"
 #include "tests/support/scoped_registry.h"
@@ -69,8 +69,8 @@ Companion WholeCompanion(const AudioFormat& format, const std::vector<uint8_t>& 
   const FirstStageResult first = ConvertSoundtrackToPcm(format, data);
   const PcmSoundtrack& pcm = first.soundtrack;
   const EncodedAudio encoded =
-      encoder.ogg ? EncodeOgg(pcm.data, pcm.format, OggQualityIndex(encoder.bitRateIndex), encoder.highRate, encoder.stereo)
-                  : EncodeMp3(pcm.data, pcm.format, encoder.bitRateIndex, encoder.highRate, encoder.stereo);
+      encoder.ogg ? EncodeOgg(pcm.data, pcm.format, {AudioEncoder::kOgg, encoder.bitRateIndex, encoder.highRate, encoder.stereo})
+                  : EncodeMp3(pcm.data, pcm.format, {AudioEncoder::kMp3, encoder.bitRateIndex, encoder.highRate, encoder.stereo});
   return {encoded.outcome, encoded.bytes};
 }
 
@@ -96,9 +96,8 @@ Companion PieceCompanion(const AudioFormat& format, const std::vector<uint8_t>& 
     return {};
   };
   const Result<AudioOutcome> outcome =
-      encoder.ogg ? EncodeOggPieces(open, pcmFormat, OggQualityIndex(encoder.bitRateIndex), encoder.highRate,
-                                    encoder.stereo, output)
-                  : EncodeMp3Pieces(open, pcmFormat, encoder.bitRateIndex, encoder.highRate, encoder.stereo, output);
+      encoder.ogg ? EncodeOggPieces(open, pcmFormat, {AudioEncoder::kOgg, encoder.bitRateIndex, encoder.highRate, encoder.stereo}, output)
+                  : EncodeMp3Pieces(open, pcmFormat, {AudioEncoder::kMp3, encoder.bitRateIndex, encoder.highRate, encoder.stereo}, output);
   EXPECT_TRUE(outcome) << outcome.error().message;
   if (outcome) companion.outcome = *outcome;
   return companion;
@@ -272,8 +271,8 @@ TEST(SoundPiecesErrors, AFailingSourceOrOutputEndsTheEncodingWithItsError) {
   const EncodedOutput ignore = [](std::span<const uint8_t>) -> Status { return {}; };
   for (const EncoderCase& encoder : kEncoders) {
     const Result<AudioOutcome> outcome =
-        encoder.ogg ? EncodeOggPieces(failing, PcmWaveFormat(22050, 2, 16), 1, encoder.highRate, encoder.stereo, ignore)
-                    : EncodeMp3Pieces(failing, PcmWaveFormat(22050, 2, 16), 3, encoder.highRate, encoder.stereo, ignore);
+        encoder.ogg ? EncodeOggPieces(failing, PcmWaveFormat(22050, 2, 16), {AudioEncoder::kOgg, 3, encoder.highRate, encoder.stereo}, ignore)
+                    : EncodeMp3Pieces(failing, PcmWaveFormat(22050, 2, 16), {AudioEncoder::kMp3, 3, encoder.highRate, encoder.stereo}, ignore);
     ASSERT_FALSE(outcome) << Describe(encoder);
     EXPECT_EQ(outcome.kind(), ErrorKind::kStopped) << Describe(encoder);
   }
@@ -286,8 +285,8 @@ TEST(SoundPiecesErrors, AFailingSourceOrOutputEndsTheEncodingWithItsError) {
   };
   for (const EncoderCase& encoder : kEncoders) {
     const Result<AudioOutcome> outcome =
-        encoder.ogg ? EncodeOggPieces(whole, PcmWaveFormat(22050, 2, 16), 1, encoder.highRate, encoder.stereo, full)
-                    : EncodeMp3Pieces(whole, PcmWaveFormat(22050, 2, 16), 3, encoder.highRate, encoder.stereo, full);
+        encoder.ogg ? EncodeOggPieces(whole, PcmWaveFormat(22050, 2, 16), {AudioEncoder::kOgg, 3, encoder.highRate, encoder.stereo}, full)
+                    : EncodeMp3Pieces(whole, PcmWaveFormat(22050, 2, 16), {AudioEncoder::kMp3, 3, encoder.highRate, encoder.stereo}, full);
     ASSERT_FALSE(outcome) << Describe(encoder);
     EXPECT_EQ(outcome.kind(), ErrorKind::kCannotWrite) << Describe(encoder);
   }

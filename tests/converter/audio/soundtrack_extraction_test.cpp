@@ -42,14 +42,14 @@ TEST(SoundtrackFormatTest, DecoderGoesAsFarAsBothStagesTogether) {
     PcmFormat source;
     source.samplesPerSec = c.sourceRate;
     source.channels = c.sourceChannels;
-    const WAVEFORMATEX format = DecodedSoundtrackFormat(source, {kEncoderOgg, 3, c.highRate, c.stereo});
+    const WAVEFORMATEX format = DecodedSoundtrackFormat(source, {AudioEncoder::kOgg, 3, c.highRate, c.stereo});
     EXPECT_EQ(format.samplesPerSec, c.rate) << c.sourceRate << " " << c.sourceChannels;
     EXPECT_EQ(format.channels, c.channels) << c.sourceRate << " " << c.sourceChannels;
     EXPECT_EQ(format.bitsPerSample, 16);
   }
-  EXPECT_EQ(*CompanionExtension(kEncoderMp3), std::string(".mp3"));
-  EXPECT_EQ(*CompanionExtension(kEncoderOgg), std::string(".ogg"));
-  EXPECT_FALSE(CompanionExtension(2));
+  EXPECT_EQ(*CompanionExtension(AudioEncoder::kMp3), std::string(".mp3"));
+  EXPECT_EQ(*CompanionExtension(AudioEncoder::kOgg), std::string(".ogg"));
+  EXPECT_FALSE(CompanionExtension(static_cast<AudioEncoder>(2)));
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ class QrxWriterTest : public ::testing::Test {
 
 TEST_F(QrxWriterTest, EmptyMovieIsJustTheHeader) {
   QrxOutput movie = CreateQrxFile(PathOf("empty.qrx"));
-  ASSERT_TRUE(BeginQrx(movie, 0, 15, kPictureSize320x240));
+  ASSERT_TRUE(BeginQrx(movie, 0, 15, PictureSizeChoice::k320x240));
   ASSERT_TRUE(FinishQrx(movie));
   const auto bytes = test::ReadAllBytes(PathOf("empty.qrx"));
   ASSERT_EQ(bytes.size(), 48u);
@@ -47,7 +47,7 @@ TEST_F(QrxWriterTest, FramesAreStoredBackToBackWithTheirIndex) {
   const std::string path = PathOf("three.qrx");
   ASSERT_TRUE(test::WriteAllBytes(path, std::string(5000, 'x')));  // an older, longer file of the same name
   QrxOutput movie = CreateQrxFile(path);
-  ASSERT_TRUE(BeginQrx(movie, 3, 15, kPictureSize320x240));
+  ASSERT_TRUE(BeginQrx(movie, 3, 15, PictureSizeChoice::k320x240));
   SetQrxPictureSize(movie, 320, 218);
   const std::vector<std::vector<uint8_t>> frames = {std::vector<uint8_t>(120, 1), std::vector<uint8_t>(80, 2),
                                                     std::vector<uint8_t>(200, 3)};
@@ -80,7 +80,7 @@ TEST_F(QrxWriterTest, FramesAreStoredBackToBackWithTheirIndex) {
 
 TEST_F(QrxWriterTest, PictureSizeChoiceSetsTheDefaultSize) {
   QrxOutput movie = CreateQrxFile(PathOf("large.qrx"));
-  ASSERT_TRUE(BeginQrx(movie, 0, 30, kPictureSize640x480));
+  ASSERT_TRUE(BeginQrx(movie, 0, 30, PictureSizeChoice::k640x480));
   EXPECT_EQ(QrxWidth(movie), 640u);
   EXPECT_EQ(QrxHeight(movie), 480u);
   EXPECT_TRUE(FinishQrx(movie));
@@ -91,23 +91,23 @@ TEST_F(QrxWriterTest, FailuresAreReportedWithTheFileName) {
   QrxOutput cannotCreate = CreateQrxFile(missingDir);
   EXPECT_FALSE(cannotCreate.Ok());
   EXPECT_NE(cannotCreate.error.find(missingDir), std::string::npos);
-  EXPECT_FALSE(BeginQrx(cannotCreate, 1, 15, 0));
+  EXPECT_FALSE(BeginQrx(cannotCreate, 1, 15, PictureSizeChoice::k320x240));
   EXPECT_FALSE(AppendQrxFrame(cannotCreate, std::vector<uint8_t>(10)));
   EXPECT_FALSE(FinishQrx(cannotCreate));
 
   QrxOutput tooMany = CreateQrxFile(PathOf("toomany.qrx"));
-  ASSERT_TRUE(BeginQrx(tooMany, 1, 15, 0));
+  ASSERT_TRUE(BeginQrx(tooMany, 1, 15, PictureSizeChoice::k320x240));
   EXPECT_TRUE(AppendQrxFrame(tooMany, std::vector<uint8_t>(10)));
   EXPECT_FALSE(AppendQrxFrame(tooMany, std::vector<uint8_t>(10)));
   EXPECT_FALSE(FinishQrx(tooMany));
 
   QrxOutput emptyFrame = CreateQrxFile(PathOf("emptyframe.qrx"));  // nothing to write is no failure
-  ASSERT_TRUE(BeginQrx(emptyFrame, 1, 15, 0));
+  ASSERT_TRUE(BeginQrx(emptyFrame, 1, 15, PictureSizeChoice::k320x240));
   EXPECT_TRUE(AppendQrxFrame(emptyFrame, {}));
   EXPECT_TRUE(FinishQrx(emptyFrame));
 
   QrxOutput tooFew = CreateQrxFile(PathOf("toofew.qrx"));
-  ASSERT_TRUE(BeginQrx(tooFew, 2, 15, 0));
+  ASSERT_TRUE(BeginQrx(tooFew, 2, 15, PictureSizeChoice::k320x240));
   EXPECT_TRUE(AppendQrxFrame(tooFew, std::vector<uint8_t>(10)));
   EXPECT_FALSE(FinishQrx(tooFew));
   EXPECT_NE(tooFew.error.find("1 of 2"), std::string::npos);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "converter/audio/mp3_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "job_test_support.h"
 #include "platform/avifile/avi_file.h"
 #include "tests/support/external_tools.h"
@@ -117,8 +117,7 @@ std::vector<uint8_t> WholeBlockCompanion(const std::string& source, uint32_t str
   EXPECT_TRUE(format && data);
   if (!format || !data) return {};
   const FirstStageResult pcm = ConvertSoundtrackToPcm(*format, std::move(*data));
-  return EncodeMp3(pcm.soundtrack.data, pcm.soundtrack.format, settings.audioBitRateIndex,
-                   settings.audioRate == AudioRate::k44100, settings.channels == Channels::kStereo).bytes;
+  return EncodeMp3(pcm.soundtrack.data, pcm.soundtrack.format, settings.Sound()).bytes;
 }
 
 // One thread (the plain loop, the sound after the video) against the frame pipeline with the

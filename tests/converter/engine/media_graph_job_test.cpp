@@ -223,7 +223,7 @@ TEST_F(MediaGraphJobTest, CompanionFollowsTheEncoderChoice) {
 
   std::vector<std::vector<uint8_t>> lowest;
   for (const int32_t index : {0, 1, 2, 3}) {
-    const auto encoded = ExtractSoundtrackDShow(mono, {kEncoderOgg, index, false, true});
+    const auto encoded = ExtractSoundtrackDShow(mono, {AudioEncoder::kOgg, index, false, true});
     ASSERT_TRUE(encoded && *encoded);
     lowest.push_back((*encoded)->bytes);
   }
@@ -243,9 +243,7 @@ TEST_F(MediaGraphJobTest, ThreadsGiveTheSameMovieAndCompanionAsOneThreadByteForB
     settings.encoderChoice = encoder;
     settings.audioRate = encoder == AudioEncoder::kOgg ? AudioRate::k44100 : AudioRate::k22050;
     settings.channels = encoder == AudioEncoder::kOgg ? Channels::kMono : Channels::kStereo;
-    const auto whole = ExtractSoundtrackDShow(source, {static_cast<int32_t>(encoder), settings.audioBitRateIndex,
-                                                       settings.audioRate == AudioRate::k44100,
-                                                       settings.channels == Channels::kStereo});
+    const auto whole = ExtractSoundtrackDShow(source, settings.Sound());
     ASSERT_TRUE(whole && *whole);
     std::vector<uint8_t> movie;
     for (const unsigned coders : {0u, 2u}) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "converter/audio/mp3_encoder.h"
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 #include "converter/engine/mj_file.h"
 #include "converter/engine/mj_sound.h"
 #include "job_test_support.h"
@@ -250,7 +250,7 @@ TEST_P(MjSoundJobTest, CompanionIsTheWholeBlockPathsByteForByte) {
   const bool usable = c.clip.channels >= 1 && c.clip.channels <= 2;
   const WAVEFORMATEX format = usable ? PcmWaveFormat(c.clip.sampleRate, c.clip.channels, 16) : CompanionTargetFormat(highRate, stereo);
   const EncodedAudio reference =
-      EncodeMp3(usable ? JoinedSound(c.clip) : std::vector<uint8_t>{}, format, settings.audioBitRateIndex, highRate, stereo);
+      EncodeMp3(usable ? JoinedSound(c.clip) : std::vector<uint8_t>{}, format, {AudioEncoder::kMp3, settings.audioBitRateIndex, highRate, stereo});
   ASSERT_EQ(reference.outcome, AudioOutcome::kEncoded);
   std::vector<uint8_t> movie;
   for (const unsigned coders : {0u, 2u}) {

@@ -17,7 +17,7 @@
 #include <thread>
 #include <string_view>
 
-#include "converter/engine/stop_signals.h"
+#include "platform/process/stop_signals.h"
 #include "converter/front/reelpack_app.h"
 #include "front_test_support.h"
 #include "tests/support/external_tools.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 + reel::kWaveFormatSize) return 0;

@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 
 void WriteSampleMovie(const std::string& path, uint32_t frames, uint32_t rate) {
   QrxOutput movie = CreateQrxFile(path);
-  BeginQrx(movie, frames, rate, kPictureSize320x240);
+  BeginQrx(movie, frames, rate, PictureSizeChoice::k320x240);
   SetQrxPictureSize(movie, 176, 144);
   for (uint32_t k = 0; k < frames; ++k) AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(176, 144, 50, k), 50));
   ASSERT_TRUE(FinishQrx(movie)) << movie.error;

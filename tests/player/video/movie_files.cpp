@@ -22,7 +22,7 @@ std::vector<std::vector<uint8_t>> CodedFrames(uint32_t width, uint32_t height, u
 void WriteMovie(const std::string& path, const std::vector<std::vector<uint8_t>>& frames, uint32_t rate,
                 uint32_t width, uint32_t height) {
   QrxOutput movie = CreateQrxFile(path);
-  BeginQrx(movie, static_cast<uint32_t>(frames.size()), rate, kPictureSize320x240);
+  BeginQrx(movie, static_cast<uint32_t>(frames.size()), rate, PictureSizeChoice::k320x240);
   SetQrxPictureSize(movie, width, height);
   for (const auto& frame : frames) AppendQrxFrame(movie, frame);
   if (!FinishQrx(movie)) throw std::runtime_error("cannot write " + path + ": " + movie.error);

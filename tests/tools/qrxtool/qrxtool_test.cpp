@@ -32,7 +32,7 @@ class QrxtoolTest : public ::testing::Test {
     // ctest runs each test in a process of its own, several at once: each gets its own folder.
     folder_ = std::make_unique<test::ScratchFolder>("qrxtool");
     QrxOutput movie = CreateQrxFile(Path("good.qrx"));
-    BeginQrx(movie, 4, 15, kPictureSize320x240);
+    BeginQrx(movie, 4, 15, PictureSizeChoice::k320x240);
     SetQrxPictureSize(movie, 320, 218);
     for (uint32_t k = 0; k < 4; ++k) {
       AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(320, 218, 50, k * 5), 50));
@@ -70,7 +70,7 @@ TEST_F(QrxtoolTest, VerifyAcceptsWhatTheWriterProduces) {
   EXPECT_NE(r.output.find("sound"), std::string::npos);
 
   QrxOutput empty = CreateQrxFile(Path("empty.qrx"));
-  BeginQrx(empty, 0, 15, kPictureSize320x240);
+  BeginQrx(empty, 0, 15, PictureSizeChoice::k320x240);
   FinishQrx(empty);
   EXPECT_EQ(RunQrxtool("verify " + Path("empty.qrx")).status, 0);
 }

@@ -1,4 +1,4 @@
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,5 +1,5 @@
 // Whole-buffer conversion: widths, channel counts, rates, compressed sources, and the variants.
-#include "converter/audio/pcm_conversion.h"
+#include "converter/audio/sound_format_conversion.h"
 
 #include <gtest/gtest.h>
 

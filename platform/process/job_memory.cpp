@@ -1,4 +1,4 @@
-#include "converter/engine/job_memory.h"
+#include "platform/process/job_memory.h"
 
 #include <malloc.h>
 

@@ -1,4 +1,4 @@
-#include "converter/engine/stop_signals.h"
+#include "platform/process/stop_signals.h"
 
 #include <pthread.h>
 #include <sys/signalfd.h>

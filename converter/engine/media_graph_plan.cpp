@@ -1,0 +1,165 @@
+// The media-framework plan: any video file the media graph renders, read in frame sync (the paused
+// graph stepped N pictures at a time) or time sync (the graph run to each kept frame's time),
+// then its soundtrack as an MP3 or Ogg companion.
+//
+// A stream that ends before its stated length costs repeated frames and a warning; a wait that
+// runs out ends the job, and its unfinished outputs go with it.
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "common/byte_io.h"
+#include "converter/audio/soundtrack_extraction.h"
+#include "converter/engine/companion_writing.h"
+#include "converter/engine/job_plan.h"
+#include "platform/mediagraph/media_graph.h"
+
+namespace reel {
+namespace {
+
+// Longest wait for one step of the graph.
+constexpr std::chrono::milliseconds kStepWait{10000};
+
+uint32_t FixedRate(FrameRateOverride rate) {
+  switch (rate) {
+    case FrameRateOverride::k30: return 30;
+    case FrameRateOverride::k24: return 24;
+    case FrameRateOverride::k15: return 15;
+    default: return 0;
+  }
+}
+
+// Takes the pictures of one movie from the graph, in order, one call per output frame.
+class GraphPictures {
+ public:
+  GraphPictures(std::shared_ptr<MediaGraph> graph, bool stepped, uint32_t step, uint32_t frameCount)
+      : graph_(*graph), owner_(std::move(graph)), stepped_(stepped), step_(step), frameCount_(frameCount) {}
+
+  // The picture of output frame k, none when the video ended before it (the frame before it
+  // repeats). An error when a wait runs out or the last frame comes without any picture taken.
+  Result<std::optional<BmpImage>> Picture(uint32_t k) {
+    Result<std::optional<BmpImage>> picture = Take(k);
+    if (!picture) return picture;
+    if (*picture) ++taken_;
+    if (k + 1 == frameCount_ && taken_ == 0) {
+      return MakeError(ErrorKind::kDamaged, graph_.Path(), "no picture of its video could be taken");
+    }
+    return picture;
+  }
+
+ private:
+  Result<std::optional<BmpImage>> Take(uint32_t k) {
+    if (ended_) return std::optional<BmpImage>();
+    const Result<bool> moved = MoveTo(k);
+    if (!moved) return moved.error();
+    if (!*moved) return std::optional<BmpImage>();
+    return Grab();
+  }
+
+  // Brings the graph to output frame k's picture; false when the video ended on the way.
+  Result<bool> MoveTo(uint32_t k) {
+    if (stepped_) {
+      for (uint32_t i = 0; i < step_; ++i) {
+        const Result<bool> stepped = Settle(graph_.Step());
+        if (!stepped || !*stepped) return stepped;
+        const Result<GraphEvent> event = graph_.WaitForCompletion(kStepWait);
+        if (!event) return event.error();
+        if (*event == GraphEvent::kComplete) return End();
+      }
+      return true;
+    }
+    const Result<bool> ran = Settle(graph_.Run());
+    if (!ran || !*ran) return ran;
+    const Result<bool> reached = Settle(graph_.RunUntil(MediaSourceFrameFor(k, step_, false)));
+    if (!reached || !*reached) return reached;
+    const Result<bool> paused = Settle(graph_.Pause());
+    if (!paused || !*paused) return paused;
+    if (graph_.EndOfPictures()) return End();
+    return true;
+  }
+
+  // A step or run that failed: a wait that ran out ends the job, anything else ends the video.
+  Result<bool> Settle(const Status& status) {
+    if (status) return true;
+    if (status.error().kind == ErrorKind::kTimedOut) return status.error();
+    return End();
+  }
+
+  bool End() {
+    ended_ = true;
+    return false;
+  }
+
+  Result<std::optional<BmpImage>> Grab() {
+    Result<std::vector<uint8_t>> bytes = graph_.GetCurrentBuffer(BmpImage::kHeaderSize);
+    if (!bytes) {
+      if (bytes.kind() == ErrorKind::kTimedOut) return bytes.error();
+      return std::optional<BmpImage>();
+    }
+    std::span<uint8_t> header(*bytes);
+    header[0] = 'B';
+    header[1] = 'M';
+    StoreU32(header.subspan<2, 4>(), static_cast<uint32_t>(bytes->size()));
+    StoreU32(header.subspan<10, 4>(), BmpImage::kHeaderSize);
+    const auto info = graph_.ConnectedType().BitmapInfoHeader();
+    std::copy(info.begin(), info.end(), bytes->begin() + 14);
+    return BmpImage::FromBytes(std::move(*bytes));
+  }
+
+  MediaGraph& graph_;
+  std::shared_ptr<MediaGraph> owner_;
+  bool stepped_;
+  uint32_t step_;
+  uint32_t frameCount_;
+  bool ended_ = false;
+  uint32_t taken_ = 0;
+};
+
+}  // namespace
+
+// The paused graph is placed on the first frame (frame sync) or ready to run (time sync), silent.
+Status PrepareGraph(MediaGraph& graph, int64_t lastFrame, bool stepped) {
+  if (Status muted = graph.PutVolume(kSilentVolume); !muted) return muted;
+  if (Status placed = graph.SetPositions(0, lastFrame); !placed) return placed;
+  if (!stepped) return {};
+  if (Status ran = graph.Run(); !ran) return ran;
+  if (Status paused = graph.Pause(); !paused) return paused;
+  return graph.SetPositions(0, lastFrame);
+}
+
+Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
+  Result<MediaGraph> rendered = MediaGraph::Render(settings.sourcePath);
+  if (!rendered) return rendered.error();
+  const auto graph = std::make_shared<MediaGraph>(std::move(*rendered));
+  const MediaLength length{graph->Duration(TimeFormat::kMediaTime), graph->Duration(TimeFormat::kFrame),
+                           graph->ConnectedType().avgTimePerFrame};
+  const uint32_t fixedRate = settings.forceDirectShow ? 0 : FixedRate(settings.frameRateOverride);
+  const Result<MediaFrameTiming> timing = ComputeMediaFrameTiming(length, fixedRate, settings.frameRateChoice);
+  if (!timing) return SourceError(settings, timing.kind(), timing.error().message);
+  JobPlan plan;
+  plan.sourceRate = timing->sourceRate;
+
+  const VideoSize native = graph->NativeVideoSize();
+  const auto size = FitBoxFromHeader(BoxForChoice(settings.pictureSizeChoice),
+                                     {static_cast<uint32_t>(native.width), static_cast<uint32_t>(native.height)});
+  if (!size) return SourceError(settings, ErrorKind::kDamaged, "its video has a picture size of 0");
+  if (size->height > BmpImage::kMaxDimension) {
+    return SourceError(settings, ErrorKind::kUnsupported, "its picture is too narrow for its height to fit a movie");
+  }
+  plan.outputs.emplace_back(".qrx");
+  if (const std::optional<const char*> companion = CompanionExtension(settings.encoderChoice)) {
+    plan.outputs.emplace_back(*companion);
+  }
+
+  const bool stepped = settings.playbackMode != PlaybackMode::kTimeSync;
+  if (Status prepared = PrepareGraph(*graph, timing->sourceFrames - 1, stepped); !prepared) return prepared.error();
+  const auto pictures = std::make_shared<GraphPictures>(graph, stepped, timing->step, timing->frameCount);
+  plan.steps.emplace_back(MovieStep{timing->AsFrameTiming(), size, nullptr,
+                                    [pictures](uint32_t k) { return pictures->Picture(k); }});
+  plan.steps.emplace_back(CompanionStep{[settings](const SoundTask::StopCheck& stopped) {
+    return MediaCompanion(settings, stopped);
+  }});
+  return plan;
+}
+
+}  // namespace reel
