@@ -37,8 +37,8 @@ share/applications/reelforge.desktop
 share/bash-completion/completions/qrxtool
 share/bash-completion/completions/reelforge-cli
 share/thumbnailers/qrxtool.thumbnailer
-share/zsh/vendor-completions/_qrxtool
-share/zsh/vendor-completions/_reelforge-cli"
+share/zsh/site-functions/_qrxtool
+share/zsh/site-functions/_reelforge-cli"
 for size in 16 32 48 64 128 256; do
   expected+=$'\n'"share/icons/hicolor/${size}x${size}/apps/reelforge.png"
 done
