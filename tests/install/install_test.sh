@@ -44,8 +44,8 @@ share/mime/packages/reelforge.xml
 share/thumbnailers/qrxtool.thumbnailer
 share/bash-completion/completions/qrxtool
 share/bash-completion/completions/reelforge-cli
-share/zsh/vendor-completions/_qrxtool
-share/zsh/vendor-completions/_reelforge-cli"
+share/zsh/site-functions/_qrxtool
+share/zsh/site-functions/_reelforge-cli"
 for program in qrxtool reelforge reelforge-cli reelview; do
   expected+=$'\n'"share/man/man1/$program.1.gz"
 done
