@@ -63,9 +63,9 @@ std::optional<MovieFile> SampleMovie(uint32_t width, uint32_t height, int32_t qu
     coded.push_back(std::move(*frame));
   }
   QrxOutput out = CreateQrxFile(path);
-  BeginQrx(out, kMovieFrames, kFrameRate, PictureSizeChoice::k320x240);
+  static_cast<void>(BeginQrx(out, kMovieFrames, kFrameRate, PictureSizeChoice::k320x240));
   SetQrxPictureSize(out, width, height);
-  for (uint32_t k = 0; k < kMovieFrames; ++k) AppendQrxFrame(out, coded[k % kDistinctFrames]);
+  for (uint32_t k = 0; k < kMovieFrames; ++k) static_cast<void>(AppendQrxFrame(out, coded[k % kDistinctFrames]));
   if (!FinishQrx(out)) return std::nullopt;
   Result<std::vector<uint8_t>> bytes = ReadWholeFile(path);
   if (!bytes) return std::nullopt;

@@ -141,14 +141,14 @@ Status MakeMovies(const EnduranceOptions& options) {
   for (uint32_t movie = 0; movie < options.movieCount; ++movie) {
     const std::string base = options.folder + "movie" + std::to_string(movie);
     QrxOutput output = CreateQrxFile(base + ".qrx");
-    BeginQrx(output, frames, kFrameRate, PictureSizeChoice::k320x240);
+    static_cast<void>(BeginQrx(output, frames, kFrameRate, PictureSizeChoice::k320x240));
     SetQrxPictureSize(output, options.width, options.height);
     for (uint32_t k = 0; k < frames; ++k) {
       std::optional<std::vector<uint8_t>> coded = CodeCoefficients(MakeSampleCoefficients(options.width, options.height, 50, k + 7 * movie), 50);
       if (!coded) return MakeError(ErrorKind::kUnsupported, base + ".qrx", "a sample frame cannot be coded");
-      AppendQrxFrame(output, *coded);
+      static_cast<void>(AppendQrxFrame(output, *coded));
     }
-    if (!FinishQrx(output)) return MakeError(ErrorKind::kCannotWrite, base + ".qrx", output.error);
+    if (Status finished = FinishQrx(output); !finished) return finished.error();
     if (!options.withSound || movie + 1 == options.movieCount) continue;  // the last one plays silent
     const std::string make = "ffmpeg -loglevel error -y -f lavfi -i sine=frequency=" + std::to_string(300 + 200 * movie) +
                              ":duration=" + std::to_string(options.movieSeconds) + " -ar 22050 -ac 2 -b:a 64k '" +

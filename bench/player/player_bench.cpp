@@ -40,9 +40,9 @@ const std::string& MoviePath() {
     std::filesystem::create_directories(REEL_BENCH_TMP_DIR);
     std::string file = std::string(REEL_BENCH_TMP_DIR) + "/player-bench-" + std::to_string(::getpid()) + ".qrx";
     QrxOutput movie = CreateQrxFile(file);
-    BeginQrx(movie, kFrames, 15, PictureSizeChoice::k320x240);
-    for (const auto& frame : Frames()) AppendQrxFrame(movie, frame);
-    FinishQrx(movie);
+    static_cast<void>(BeginQrx(movie, kFrames, 15, PictureSizeChoice::k320x240));
+    for (const auto& frame : Frames()) static_cast<void>(AppendQrxFrame(movie, frame));
+    static_cast<void>(FinishQrx(movie));
     return file;
   }();
   return path;

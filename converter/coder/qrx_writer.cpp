@@ -11,8 +11,10 @@ namespace {
 
 constexpr uint32_t kRawBytesPerPixel = 3;
 
-void Fail(QrxOutput& movie, const std::string& what) {
-  if (movie.error.empty()) movie.error = movie.path + ": " + what;
+// Records the first failure and returns it.
+Status Fail(QrxOutput& movie, ErrorKind kind, const std::string& what) {
+  if (movie.status) movie.status = MakeError(kind, movie.path, what);
+  return movie.status;
 }
 
 std::string SystemError() { return std::strerror(errno); }
@@ -26,14 +28,13 @@ QrxHeader Header(const QrxOutput& movie) {
   return ReadQrxHeader(std::span<const uint8_t>(movie.headerAndIndex).first<kQrxHeaderSize>());
 }
 
-bool WriteAll(QrxOutput& movie, std::span<const uint8_t> bytes) {
-  if (!movie.file) return false;
-  if (bytes.empty()) return true;
+Status WriteAll(QrxOutput& movie, std::span<const uint8_t> bytes) {
+  if (!movie.file) return Fail(movie, ErrorKind::kCannotWrite, "the movie file is not open");
+  if (bytes.empty()) return movie.status;
   if (std::fwrite(bytes.data(), 1, bytes.size(), movie.file.get()) != bytes.size()) {
-    Fail(movie, "write failed: " + SystemError());
-    return false;
+    return Fail(movie, ErrorKind::kCannotWrite, "write failed: " + SystemError());
   }
-  return true;
+  return movie.status;
 }
 
 }  // namespace
@@ -42,15 +43,14 @@ QrxOutput CreateQrxFile(const std::string& path) {
   QrxOutput movie;
   movie.path = path;
   movie.file.reset(std::fopen(path.c_str(), "wb"));
-  if (!movie.file) Fail(movie, "cannot create the movie file: " + SystemError());
+  if (!movie.file) static_cast<void>(Fail(movie, ErrorKind::kCannotWrite, "cannot create the movie file: " + SystemError()));
   return movie;
 }
 
-bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, PictureSizeChoice pictureSizeChoice) {
+Status BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, PictureSizeChoice pictureSizeChoice) {
   const uint64_t dataOffset = QrxDataOffset(frameCount);
   if (dataOffset > std::numeric_limits<uint32_t>::max()) {
-    Fail(movie, "too many frames for one movie");
-    return false;
+    return Fail(movie, ErrorKind::kUsage, "too many frames for one movie");
   }
   movie.frameCount = frameCount;
   movie.headerAndIndex.assign(static_cast<std::size_t>(dataOffset), 0);
@@ -61,7 +61,7 @@ bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, Picture
   header.height = BoxHeight(pictureSizeChoice);
   header.dataOffset = static_cast<uint32_t>(dataOffset);
   WriteQrxHeader(header, HeaderBytes(movie));
-  return WriteAll(movie, movie.headerAndIndex) && movie.Ok();
+  return WriteAll(movie, movie.headerAndIndex);
 }
 
 void SetQrxPictureSize(QrxOutput& movie, uint32_t width, uint32_t height) {
@@ -75,17 +75,15 @@ void SetQrxPictureSize(QrxOutput& movie, uint32_t width, uint32_t height) {
 uint32_t QrxWidth(const QrxOutput& movie) { return Header(movie).width; }
 uint32_t QrxHeight(const QrxOutput& movie) { return Header(movie).height; }
 
-bool AppendQrxFrame(QrxOutput& movie, std::span<const uint8_t> codedFrame) {
+Status AppendQrxFrame(QrxOutput& movie, std::span<const uint8_t> codedFrame) {
   if (movie.framesAppended >= movie.frameCount) {
-    Fail(movie, "more frames than the index was made for");
-    return false;
+    return Fail(movie, ErrorKind::kUsage, "more frames than the index was made for");
   }
   const QrxHeader header = Header(movie);
   if (header.dataOffset + movie.runningOffset + codedFrame.size() > std::numeric_limits<uint32_t>::max()) {
-    Fail(movie, "the movie would exceed 4 GiB");
-    return false;
+    return Fail(movie, ErrorKind::kCannotWrite, "the movie would exceed 4 GiB");
   }
-  const bool written = WriteAll(movie, codedFrame);
+  Status written = WriteAll(movie, codedFrame);
   QrxIndexEntry entry;
   entry.frameNumber = movie.framesAppended;
   entry.codedSize = static_cast<uint32_t>(codedFrame.size());
@@ -98,24 +96,28 @@ bool AppendQrxFrame(QrxOutput& movie, std::span<const uint8_t> codedFrame) {
   return written;
 }
 
-bool FinishQrx(QrxOutput& movie) {
+Status FinishQrx(QrxOutput& movie) {
   if (movie.headerAndIndex.size() < kQrxHeaderSize) {
-    Fail(movie, "the movie was never begun");
-    return false;
+    return Fail(movie, ErrorKind::kUsage, "the movie was never begun");
   }
   QrxHeader header = Header(movie);
   header.fileSize = static_cast<uint32_t>(movie.runningOffset + QrxDataOffset(movie.frameCount));
   WriteQrxHeader(header, HeaderBytes(movie));
   if (movie.file) {
-    if (std::fseek(movie.file.get(), 0, SEEK_SET) != 0) Fail(movie, "cannot rewind: " + SystemError());
-    WriteAll(movie, movie.headerAndIndex);
-    if (std::fclose(movie.file.release()) != 0) Fail(movie, "close failed: " + SystemError());
+    if (std::fseek(movie.file.get(), 0, SEEK_SET) != 0) {
+      static_cast<void>(Fail(movie, ErrorKind::kCannotWrite, "cannot rewind: " + SystemError()));
+    }
+    static_cast<void>(WriteAll(movie, movie.headerAndIndex));
+    if (std::fclose(movie.file.release()) != 0) {
+      static_cast<void>(Fail(movie, ErrorKind::kCannotWrite, "close failed: " + SystemError()));
+    }
   }
   if (movie.framesAppended != movie.frameCount) {
-    Fail(movie, "only " + std::to_string(movie.framesAppended) + " of " + std::to_string(movie.frameCount) +
-                    " frames were written");
+    static_cast<void>(Fail(movie, ErrorKind::kCannotWrite,
+                           "only " + std::to_string(movie.framesAppended) + " of " +
+                               std::to_string(movie.frameCount) + " frames were written"));
   }
-  return movie.Ok();
+  return movie.status;
 }
 
 }  // namespace reel

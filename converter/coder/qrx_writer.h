@@ -14,13 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
 #include "converter/choices/job_choices.h"
 
 namespace reel {
 
 // A movie being written. Each step records the first failure (a file that cannot be created, a
-// write that fails, a frame beyond the index) in `error` and returns false; the job decides what
-// to do about it.
+// write that fails, a frame beyond the index) in `status` and returns it, so a caller may check
+// every step or only the last; the job decides what to do about it. The failure is a kCannotWrite
+// error (kUsage for a step out of order or beyond the index) naming the movie file.
 struct QrxOutput {
   struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -31,9 +33,7 @@ struct QrxOutput {
   uint32_t frameCount = 0;              // N, fixed by BeginQrx
   uint32_t framesAppended = 0;          // frames done, for the progress display
   uint64_t runningOffset = 0;           // where the next frame goes, counted from dataOffset
-  std::string error;                    // the first failure, empty while all is well
-
-  bool Ok() const { return error.empty(); }
+  Status status;                        // the first failure, success while all is well
 };
 
 // Creates (or truncates) the movie file for writing.
@@ -41,7 +41,7 @@ QrxOutput CreateQrxFile(const std::string& path);
 
 // Builds the header and a zero index for N frames and writes them at offset 0; the picture size
 // is the choice's box until the job sets its own.
-bool BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, PictureSizeChoice pictureSizeChoice);
+Status BeginQrx(QrxOutput& movie, uint32_t frameCount, uint32_t frameRate, PictureSizeChoice pictureSizeChoice);
 
 // The picture size the job settled on before coding the first frame (the fit to the source's
 // shape). It reaches the file with FinishQrx, and every index entry's raw size uses it.
@@ -50,10 +50,10 @@ uint32_t QrxWidth(const QrxOutput& movie);
 uint32_t QrxHeight(const QrxOutput& movie);
 
 // Writes one coded frame at the end of the file and fills its index entry.
-bool AppendQrxFrame(QrxOutput& movie, std::span<const uint8_t> codedFrame);
+Status AppendQrxFrame(QrxOutput& movie, std::span<const uint8_t> codedFrame);
 
-// Sets the file size, rewrites the header and index at offset 0 and closes the file. False when
-// anything failed on the way, including fewer frames than the index was made for.
-bool FinishQrx(QrxOutput& movie);
+// Sets the file size, rewrites the header and index at offset 0 and closes the file. The first
+// failure on the way, including fewer frames than the index was made for.
+Status FinishQrx(QrxOutput& movie);
 
 }  // namespace reel

@@ -10,9 +10,10 @@ namespace reel {
 Result<MovieBuilder> MovieBuilder::Begin(const std::string& path, const FrameTiming& timing,
                                          PictureSizeChoice pictureSizeChoice, int32_t quality) {
   QrxOutput movie = CreateQrxFile(path);
-  if (movie.Ok()) BeginQrx(movie, timing.frameCount, timing.targetRate, pictureSizeChoice);
-  // The container writer's messages already name the file.
-  if (!movie.Ok()) return MakeError(ErrorKind::kCannotWrite, "", movie.error);
+  // The container writer's errors name the file.
+  if (Status begun = BeginQrx(movie, timing.frameCount, timing.targetRate, pictureSizeChoice); !begun) {
+    return begun.error();
+  }
   return MovieBuilder(std::move(movie), quality);
 }
 
@@ -46,18 +47,12 @@ Status MovieBuilder::AddCoded(bool pictureMissing, std::optional<std::vector<uin
     ++uncodablePictures_;
   }
   if (!coded) coded = StandInFrame();
-  if (!coded) {
-    if (movie_.error.empty()) movie_.error = movie_.path + ": no frame can be coded at this picture size";
-    return WriteFailure();
-  }
-  if (!AppendQrxFrame(movie_, *coded)) return WriteFailure();
+  if (!coded) return MakeError(ErrorKind::kCannotWrite, movie_.path, "no frame can be coded at this picture size");
+  if (Status appended = AppendQrxFrame(movie_, *coded); !appended) return appended;
   previousFrame_ = std::move(*coded);
   return {};
 }
 
-Status MovieBuilder::Finish() {
-  if (!FinishQrx(movie_)) return WriteFailure();
-  return {};
-}
+Status MovieBuilder::Finish() { return FinishQrx(movie_); }
 
 }  // namespace reel

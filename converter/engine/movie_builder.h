@@ -52,8 +52,6 @@ class MovieBuilder {
  private:
   MovieBuilder(QrxOutput movie, int32_t quality) : movie_(std::move(movie)), quality_(quality) {}
   std::optional<std::vector<uint8_t>> StandInFrame() const;
-  Status WriteFailure() const { return MakeError(ErrorKind::kCannotWrite, "", movie_.error); }
-
   QrxOutput movie_;
   int32_t quality_;
   std::vector<uint8_t> previousFrame_;

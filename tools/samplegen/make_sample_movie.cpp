@@ -59,20 +59,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   reel::QrxOutput movie = reel::CreateQrxFile(s.output);
-  reel::BeginQrx(movie, s.frames, s.rate, s.sizeChoice);
-  for (uint32_t k = 0; k < s.frames && movie.Ok(); ++k) {
+  static_cast<void>(reel::BeginQrx(movie, s.frames, s.rate, s.sizeChoice));
+  for (uint32_t k = 0; k < s.frames && movie.status; ++k) {
     const auto set = reel::MakeSampleCoefficients(reel::QrxWidth(movie), reel::QrxHeight(movie), s.quality, k);
     const auto frame = reel::CodeCoefficients(set, s.quality);
     if (!frame) {
       std::cerr << "qrxsample: " << s.output << ": frame " << k << " cannot be coded\n";
       return 1;
     }
-    reel::AppendQrxFrame(movie, *frame);
+    static_cast<void>(reel::AppendQrxFrame(movie, *frame));
     std::fprintf(stderr, "\rcoding frame %u / %u", k + 1, s.frames);
   }
   std::fprintf(stderr, "\n");
-  if (!reel::FinishQrx(movie)) {
-    std::cerr << "qrxsample: " << movie.error << "\n";
+  if (const reel::Status finished = reel::FinishQrx(movie); !finished) {
+    std::cerr << "qrxsample: " << finished.error().message << "\n";
     return 1;
   }
   std::cout << "wrote " << s.output << ": " << s.frames << " frames, " << reel::QrxWidth(movie) << " x "

@@ -89,8 +89,9 @@ TEST_F(QrxWriterTest, PictureSizeChoiceSetsTheDefaultSize) {
 TEST_F(QrxWriterTest, FailuresAreReportedWithTheFileName) {
   const std::string missingDir = PathOf("no/such/dir/movie.qrx");
   QrxOutput cannotCreate = CreateQrxFile(missingDir);
-  EXPECT_FALSE(cannotCreate.Ok());
-  EXPECT_NE(cannotCreate.error.find(missingDir), std::string::npos);
+  ASSERT_FALSE(cannotCreate.status);
+  EXPECT_EQ(cannotCreate.status.kind(), ErrorKind::kCannotWrite);
+  EXPECT_NE(cannotCreate.status.error().message.find(missingDir), std::string::npos);
   EXPECT_FALSE(BeginQrx(cannotCreate, 1, 15, PictureSizeChoice::k320x240));
   EXPECT_FALSE(AppendQrxFrame(cannotCreate, std::vector<uint8_t>(10)));
   EXPECT_FALSE(FinishQrx(cannotCreate));
@@ -110,7 +111,7 @@ TEST_F(QrxWriterTest, FailuresAreReportedWithTheFileName) {
   ASSERT_TRUE(BeginQrx(tooFew, 2, 15, PictureSizeChoice::k320x240));
   EXPECT_TRUE(AppendQrxFrame(tooFew, std::vector<uint8_t>(10)));
   EXPECT_FALSE(FinishQrx(tooFew));
-  EXPECT_NE(tooFew.error.find("1 of 2"), std::string::npos);
+  EXPECT_NE(tooFew.status.error().message.find("1 of 2"), std::string::npos);
 }
 
 }  // namespace

@@ -33,10 +33,10 @@ using namespace std::chrono_literals;
 
 void WriteSampleMovie(const std::string& path, uint32_t frames, uint32_t rate) {
   QrxOutput movie = CreateQrxFile(path);
-  BeginQrx(movie, frames, rate, PictureSizeChoice::k320x240);
+  static_cast<void>(BeginQrx(movie, frames, rate, PictureSizeChoice::k320x240));
   SetQrxPictureSize(movie, 176, 144);
-  for (uint32_t k = 0; k < frames; ++k) AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(176, 144, 50, k), 50));
-  ASSERT_TRUE(FinishQrx(movie)) << movie.error;
+  for (uint32_t k = 0; k < frames; ++k) static_cast<void>(AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(176, 144, 50, k), 50)));
+  ASSERT_TRUE(FinishQrx(movie)) << movie.status.error().message;
 }
 
 std::vector<int16_t> ReadSamples(const std::string& path) {

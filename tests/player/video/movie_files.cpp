@@ -22,10 +22,12 @@ std::vector<std::vector<uint8_t>> CodedFrames(uint32_t width, uint32_t height, u
 void WriteMovie(const std::string& path, const std::vector<std::vector<uint8_t>>& frames, uint32_t rate,
                 uint32_t width, uint32_t height) {
   QrxOutput movie = CreateQrxFile(path);
-  BeginQrx(movie, static_cast<uint32_t>(frames.size()), rate, PictureSizeChoice::k320x240);
+  static_cast<void>(BeginQrx(movie, static_cast<uint32_t>(frames.size()), rate, PictureSizeChoice::k320x240));
   SetQrxPictureSize(movie, width, height);
-  for (const auto& frame : frames) AppendQrxFrame(movie, frame);
-  if (!FinishQrx(movie)) throw std::runtime_error("cannot write " + path + ": " + movie.error);
+  for (const auto& frame : frames) static_cast<void>(AppendQrxFrame(movie, frame));
+  if (const Status finished = FinishQrx(movie); !finished) {
+    throw std::runtime_error("cannot write " + path + ": " + finished.error().message);
+  }
 }
 
 std::vector<uint8_t> LayContainer(uint32_t frameCount, uint32_t rate, uint32_t width, uint32_t height,

@@ -330,10 +330,10 @@ INSTANTIATE_TEST_SUITE_P(Sources, ExportTest, ::testing::ValuesIn(kCases), Descr
 // A movie of generated pictures, its bytes.
 std::vector<uint8_t> SampleMovie(const std::string& path, uint32_t frames, uint32_t width, uint32_t height) {
   QrxOutput movie = CreateQrxFile(path);
-  BeginQrx(movie, frames, 15, PictureSizeChoice::k320x240);
+  static_cast<void>(BeginQrx(movie, frames, 15, PictureSizeChoice::k320x240));
   SetQrxPictureSize(movie, width, height);
-  for (uint32_t k = 0; k < frames; ++k) AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(width, height, 50, k), 50));
-  FinishQrx(movie);
+  for (uint32_t k = 0; k < frames; ++k) static_cast<void>(AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(width, height, 50, k), 50)));
+  static_cast<void>(FinishQrx(movie));
   return test::ReadAllBytes(path);
 }
 

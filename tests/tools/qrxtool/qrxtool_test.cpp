@@ -32,10 +32,10 @@ class QrxtoolTest : public ::testing::Test {
     // ctest runs each test in a process of its own, several at once: each gets its own folder.
     folder_ = std::make_unique<test::ScratchFolder>("qrxtool");
     QrxOutput movie = CreateQrxFile(Path("good.qrx"));
-    BeginQrx(movie, 4, 15, PictureSizeChoice::k320x240);
+    static_cast<void>(BeginQrx(movie, 4, 15, PictureSizeChoice::k320x240));
     SetQrxPictureSize(movie, 320, 218);
     for (uint32_t k = 0; k < 4; ++k) {
-      AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(320, 218, 50, k * 5), 50));
+      static_cast<void>(AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(320, 218, 50, k * 5), 50)));
     }
     ASSERT_TRUE(FinishQrx(movie));
     good_ = test::ReadAllBytes(Path("good.qrx"));
@@ -70,8 +70,8 @@ TEST_F(QrxtoolTest, VerifyAcceptsWhatTheWriterProduces) {
   EXPECT_NE(r.output.find("sound"), std::string::npos);
 
   QrxOutput empty = CreateQrxFile(Path("empty.qrx"));
-  BeginQrx(empty, 0, 15, PictureSizeChoice::k320x240);
-  FinishQrx(empty);
+  static_cast<void>(BeginQrx(empty, 0, 15, PictureSizeChoice::k320x240));
+  static_cast<void>(FinishQrx(empty));
   EXPECT_EQ(RunQrxtool("verify " + Path("empty.qrx")).status, 0);
 }
 
