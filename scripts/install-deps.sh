@@ -26,8 +26,8 @@ packages=(
   ffmpeg jq
   # every JSON the programs write
   nlohmann-json3-dev
-  # the batch recipe's test (GNU parallel)
-  parallel
+  # the batch recipe's test (GNU parallel), the zsh completions' check
+  parallel zsh
 )
 
 case $# in
