@@ -30,8 +30,8 @@ packages=(
   dpkg-dev lintian
   # every JSON the programs write
   nlohmann-json3-dev
-  # the batch recipe's test (GNU parallel)
-  parallel
+  # the batch recipe's test (GNU parallel), the zsh completions' check
+  parallel zsh
 )
 
 case $# in

@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "converter/cli/cli_options.h"
@@ -82,6 +85,18 @@ TEST(CliCompletionTest, QrxtoolCommandsAndTheirOptions) {
   EXPECT_EQ(qrxtool({"info", "movie.qrx", "--"}), std::vector<std::string>{"--json"});
   EXPECT_EQ(qrxtool({"export", "m.qrx", "--f"}), (std::vector<std::string>{"--frames", "--from"}));
   EXPECT_EQ(qrxtool({"code-picture", "in.ppm", "--size", "6"}), std::vector<std::string>{"640x480"});
+}
+
+// zsh reads both scripts without a syntax error, and reelforge-cli's names every option of the table.
+TEST(CliCompletionTest, ZshScriptsParseAndNameEveryOption) {
+  for (const char* script : {REEL_CLI_ZSH_COMPLETION, REEL_QRXTOOL_ZSH_COMPLETION}) {
+    EXPECT_EQ(std::system(("zsh -n " + Quoted(script) + " 2>&1").c_str()), 0) << script;
+  }
+  std::ifstream file(REEL_CLI_ZSH_COMPLETION);
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  for (const OptionSpec& spec : CliOptionSpecs()) {
+    EXPECT_NE(text.find("--" + std::string(spec.longName)), std::string::npos) << spec.longName;
+  }
 }
 
 }  // namespace
