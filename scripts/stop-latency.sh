@@ -9,6 +9,9 @@
 # had finished) and leave nothing in the folder but complete files of a finished job. Prints each
 # run and the largest latency; exit 1 when a run left something behind.
 set -uo pipefail
+# Job control: the program runs in a process group of its own and, unlike a background command
+# of a script, does not start with SIGINT ignored.
+set -m
 [[ $# -ge 4 ]] || { sed -n '2,10p' "$0" >&2; exit 2; }
 bin=$1 source=$2 runs=$3 latest=$4
 shift 4
