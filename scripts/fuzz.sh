@@ -125,6 +125,8 @@ final_stat() { grep -E "^stat::$2:" "$1" | tail -n 1 | awk '{print $2}'; }
 last() { grep -oE "$2: [0-9]+" "$1" | tail -n 1 | awk '{print $2}'; }
 
 mkdir -p build/fuzz/finds
+# Leaks inside system libraries, which no harness can free, are not findings.
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-suppressions.txt ${LSAN_OPTIONS:-}"
 status=0
 summary=()
 for name in "${names[@]}"; do

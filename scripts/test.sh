@@ -23,6 +23,7 @@ case $# in
       --sanitize)
         build_dir=build/sanitize
         options=(-DCMAKE_BUILD_TYPE=Debug -DREEL_SANITIZE=ON -DREEL_BENCH=OFF)
+        export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan-suppressions.txt ${LSAN_OPTIONS:-}"
         ;;
       --thread)
         # Optimised, or the conversions run too slowly under the sanitizer. Only the tests that
