@@ -103,16 +103,16 @@ Result<CommandLine> ParseCommandLine(std::span<const OptionSpec> table, const st
 std::string OptionHelpText(std::span<const OptionSpec> table, std::size_t helpColumn) {
   std::string text;
   std::string_view section;
-  for (const OptionSpec& spec : table) {
-    if (!spec.section.empty() && section != spec.section) {
-      section = spec.section;
+  for (const OptionSpec& item : table) {
+    if (!item.section.empty() && section != item.section) {
+      section = item.section;
       text += "\n" + std::string(section) + ":\n";
     }
-    std::string line = spec.shortName != '\0' ? std::string("  -") + spec.shortName + ", " : std::string(6, ' ');
-    line += "--" + std::string(spec.longName);
-    if (spec.TakesValue()) line += " " + std::string(spec.valueName);
+    std::string line = item.shortName != '\0' ? std::string("  -") + item.shortName + ", " : std::string(6, ' ');
+    line += "--" + std::string(item.longName);
+    if (item.TakesValue()) line += " " + std::string(item.valueName);
     text += line + "\n";
-    std::string_view help = spec.help;
+    std::string_view help = item.help;
     while (!help.empty()) {
       const auto end = help.find('\n');
       text += std::string(helpColumn, ' ') + std::string(help.substr(0, end)) + "\n";

@@ -73,7 +73,7 @@ using Setter =
 enum class Scope { kJob, kRun };
 
 struct OptionEntry {
-  OptionSpec spec;        // names, value, choices and help text
+  OptionSpec option;        // names, value, choices and help text
   Scope scope;
   ValueReader read;       // none for a flag and for a free-text value
   const char* accepted;   // what the error message says the option takes
@@ -269,7 +269,7 @@ Error Usage(const std::string& what) { return MakeError(ErrorKind::kUsage, "", w
 const std::vector<OptionSpec>& CliOptionSpecs() {
   static const std::vector<OptionSpec> specs = [] {
     std::vector<OptionSpec> list;
-    for (const OptionEntry& entry : OptionTable()) list.push_back(entry.spec);
+    for (const OptionEntry& entry : OptionTable()) list.push_back(entry.option);
     return list;
   }();
   return specs;
@@ -291,8 +291,8 @@ Result<CliOptions> ParseCliOptions(const std::vector<std::string>& arguments, co
     if (Status set = entry.set(options, choice, given.value, given.spelling); !set) return set.error();
     if (entry.scope != Scope::kJob) continue;
     // Handed on in one spelling, whatever the user's was ("-q60", "-nq60", "--quality=60").
-    options.jobArguments.push_back("--" + std::string(entry.spec.longName));
-    if (entry.spec.TakesValue()) options.jobArguments.push_back(given.value);
+    options.jobArguments.push_back("--" + std::string(entry.option.longName));
+    if (entry.option.TakesValue()) options.jobArguments.push_back(given.value);
   }
   options.sources = std::move(line->operands);
   if (!options.help && !options.version && options.sources.empty()) return Usage("no source file given");

@@ -56,14 +56,14 @@ bool Offers(const std::vector<std::string>& reply, const std::string& word) {
 TEST(CliCompletionTest, EveryOptionAndEveryChoiceOfTheTable) {
   const std::vector<std::string> longOptions = Cli({"--"});
   const std::vector<std::string> shortOptions = Cli({"-"});
-  for (const OptionSpec& spec : CliOptionSpecs()) {
-    const std::string name = "--" + std::string(spec.longName);
+  for (const OptionSpec& item : CliOptionSpecs()) {
+    const std::string name = "--" + std::string(item.longName);
     EXPECT_TRUE(Offers(longOptions, name)) << name;
-    if (spec.shortName != '\0') {
-      EXPECT_TRUE(Offers(shortOptions, std::string("-") + spec.shortName)) << name;
+    if (item.shortName != '\0') {
+      EXPECT_TRUE(Offers(shortOptions, std::string("-") + item.shortName)) << name;
     }
-    if (spec.choices.empty()) continue;
-    std::vector<std::string> choices(spec.choices.begin(), spec.choices.end());
+    if (item.choices.empty()) continue;
+    std::vector<std::string> choices(item.choices.begin(), item.choices.end());
     std::sort(choices.begin(), choices.end());
     EXPECT_EQ(Cli({name, ""}), choices) << name;
     EXPECT_EQ(Cli({name, "="}), choices) << name;
@@ -94,8 +94,8 @@ TEST(CliCompletionTest, ZshScriptsParseAndNameEveryOption) {
   }
   std::ifstream file(REEL_CLI_ZSH_COMPLETION);
   const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  for (const OptionSpec& spec : CliOptionSpecs()) {
-    EXPECT_NE(text.find("--" + std::string(spec.longName)), std::string::npos) << spec.longName;
+  for (const OptionSpec& item : CliOptionSpecs()) {
+    EXPECT_NE(text.find("--" + std::string(item.longName)), std::string::npos) << item.longName;
   }
 }
 
