@@ -55,6 +55,27 @@ class BlockPieces : public SoundPieces {
   std::size_t offset_ = 0;
 };
 
+// Silence comes in slices of this many bytes (about a second of 44100 Hz stereo).
+constexpr uint64_t kSilenceSliceBytes = 1u << 17;
+
+class LedPieces : public SoundPieces {
+ public:
+  LedPieces(std::unique_ptr<SoundPieces> source, uint64_t silenceBytes)
+      : source_(std::move(source)), silenceBytes_(silenceBytes) {}
+
+  Result<bool> Next(std::vector<uint8_t>& out) override {
+    if (silenceBytes_ == 0) return source_->Next(out);
+    const uint64_t slice = std::min(silenceBytes_, kSilenceSliceBytes);
+    out.resize(out.size() + static_cast<std::size_t>(slice), 0);
+    silenceBytes_ -= slice;
+    return true;
+  }
+
+ private:
+  std::unique_ptr<SoundPieces> source_;
+  uint64_t silenceBytes_;
+};
+
 }  // namespace
 
 std::unique_ptr<SoundPieces> ConvertPieces(AcmVariant variant, const AudioFormat& from, const WAVEFORMATEX& to,
@@ -62,6 +83,11 @@ std::unique_ptr<SoundPieces> ConvertPieces(AcmVariant variant, const AudioFormat
   auto stream = AcmStream::Open(from, to, variant == AcmVariant::kDecoding ? kAcmStreamOpenNonRealtime : 0);
   if (!stream) return nullptr;
   return std::make_unique<ConvertedPieces>(std::move(*stream), std::move(source));
+}
+
+std::unique_ptr<SoundPieces> LeadPieces(std::unique_ptr<SoundPieces> source, uint16_t blockAlign, uint64_t samples) {
+  if (samples == 0) return source;
+  return std::make_unique<LedPieces>(std::move(source), samples * blockAlign);
 }
 
 std::unique_ptr<SoundPieces> MemoryPieces(std::span<const uint8_t> block, std::size_t sliceBytes) {

@@ -34,6 +34,10 @@ using EncodedOutput = std::function<Status(std::span<const uint8_t>)>;
 std::unique_ptr<SoundPieces> ConvertPieces(AcmVariant variant, const AudioFormat& from, const WAVEFORMATEX& to,
                                            std::unique_ptr<SoundPieces> source);
 
+// `source`'s PCM led with `samples` sample frames of silence, `blockAlign` bytes each. The silence
+// comes in pieces of its own, so a long gap is never held whole.
+std::unique_ptr<SoundPieces> LeadPieces(std::unique_ptr<SoundPieces> source, uint16_t blockAlign, uint64_t samples);
+
 // The pieces of a block held in memory, in slices of `sliceBytes`.
 std::unique_ptr<SoundPieces> MemoryPieces(std::span<const uint8_t> block, std::size_t sliceBytes);
 

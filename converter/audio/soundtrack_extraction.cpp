@@ -58,14 +58,15 @@ std::optional<const char*> CompanionExtension(AudioEncoder encoderChoice) {
   return std::nullopt;
 }
 
-Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundSettings& settings) {
+Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundSettings& settings,
+                                                           std::optional<int64_t> startAt) {
   if (!CompanionExtension(settings.encoder)) return std::optional<EncodedAudio>();
   const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path);
   if (!probed) return probed.error();
   if (!*probed) return std::optional<EncodedAudio>();
   const WAVEFORMATEX decoded = DecodedSoundtrackFormat(**probed, settings);
   Result<std::optional<DecodedSoundtrack>> track =
-      ReadSoundtrack(path, PcmRequest{decoded.samplesPerSec, decoded.channels});
+      ReadSoundtrack(path, PcmRequest{decoded.samplesPerSec, decoded.channels, startAt});
   if (!track) return track.error();
   if (!*track) return std::optional<EncodedAudio>();
   const std::vector<uint8_t>& pcm = (*track)->data;
@@ -77,13 +78,14 @@ Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& pa
 }
 
 Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundSettings& settings,
-                                                            std::function<bool()> stopped) {
+                                                            std::function<bool()> stopped,
+                                                            std::optional<int64_t> startAt) {
   if (!CompanionExtension(settings.encoder)) return std::optional<SoundtrackSource>();
   const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path);
   if (!probed) return probed.error();
   if (!*probed) return std::optional<SoundtrackSource>();
   const WAVEFORMATEX decoded = DecodedSoundtrackFormat(**probed, settings);
-  const PcmRequest request{decoded.samplesPerSec, decoded.channels};
+  const PcmRequest request{decoded.samplesPerSec, decoded.channels, startAt};
   // The decoder is started once here, so that a track that cannot be read is known at once.
   const Result<std::optional<SoundtrackPieces>> first = SoundtrackPieces::Open(path, request);
   if (!first) return first.error();

@@ -42,8 +42,11 @@ std::optional<const char*> CompanionExtension(AudioEncoder encoderChoice);
 
 // The encoded soundtrack of `path`. Nothing when the file has no audio stream or the encoder
 // choice is neither MP3 nor Ogg; an error (naming the file) when the file or its audio stream
-// cannot be read.
-Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundSettings& settings);
+// cannot be read. With `startAt` (100-ns units on the file's timeline, the time of the movie's
+// first picture) the sound begins there: led with silence or cut at the front by its own time
+// stamps (see soundtrack_reader.h).
+Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& path, const SoundSettings& settings,
+                                                           std::optional<int64_t> startAt = std::nullopt);
 
 // The same soundtrack in pieces, for a track too long to hold whole: its decoded format and a way
 // to read it from the start (as often as the encoder needs). Nothing and the errors as for
@@ -54,7 +57,8 @@ struct SoundtrackSource {
   SoundPiecesOpener open;
 };
 Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundSettings& settings,
-                                                            std::function<bool()> stopped);
+                                                            std::function<bool()> stopped,
+                                                            std::optional<int64_t> startAt = std::nullopt);
 
 // Encodes a soundtrack in pieces with the chosen encoder, as ExtractSoundtrackDShow would, the
 // stream's bytes handed to `output` as they come.

@@ -1,6 +1,7 @@
 // The AVI plan: a step for each stream in file order, a movie for a video stream and a companion
 // for a sound stream. The file is opened once; its own demuxer serves the first video stream's
 // frames, and the companions read the sound streams beside it.
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ namespace reel {
 namespace {
 
 constexpr uint32_t kBmpFileHeaderSize = 14;
+constexpr long double kTimeUnitsPerSecond = 10'000'000;
+// A stream said to start more than this late has a broken header, not a late start.
+constexpr uint64_t kFarthestStart = 3600 * 10'000'000ULL;
 
 // A packed DIB from the AVI layer, fetched with room in front, as a BMP file image: the file
 // header goes into that room.
@@ -80,10 +84,26 @@ Result<MovieStep> VideoStep(const JobSettings& settings, AviFile& file, const St
   return movie;
 }
 
+// Where a stream begins on the file's timeline (its dwStart), in 100-ns units.
+uint64_t StreamStartTime(const AviStreamInfo& info) {
+  if (info.start == 0 || info.scale == 0 || info.rate == 0) return 0;
+  return static_cast<uint64_t>(std::llround(static_cast<long double>(info.start) * info.scale * kTimeUnitsPerSecond / info.rate));
+}
+
+// How much later a sound stream begins than the movie's first picture, in 100-ns units. The
+// movie's frame k is the video's position k on the file's timeline, so its first picture is at the
+// file's time 0 whatever the video's own start (a video that starts later shows its first picture
+// until then): the sound's lead is its own start.
+uint64_t SoundLead(const AviStreamInfo& sound) {
+  const uint64_t lead = StreamStartTime(sound);
+  return lead > kFarthestStart ? 0 : lead;
+}
+
 // A sound stream's companion, read from the file shared with the frame reader.
-CompanionStep SoundStep(const JobSettings& settings, std::shared_ptr<const AviFile> file, const StreamEntry& entry) {
-  return {[settings, file = std::move(file), entry](const SoundTask::StopCheck& stopped) {
-    return AviCompanion(settings, *file, entry.index, entry.format, stopped);
+CompanionStep SoundStep(const JobSettings& settings, std::shared_ptr<const AviFile> file, const StreamEntry& entry,
+                        uint64_t lead) {
+  return {[settings, file = std::move(file), entry, lead](const SoundTask::StopCheck& stopped) {
+    return AviCompanion(settings, *file, entry.index, entry.format, lead, stopped);
   }};
 }
 
@@ -113,7 +133,7 @@ Result<JobPlan> OpenAviPlan(const JobSettings& settings) {
       video = true;
     }
     if (type == kStreamTypeAudio) {
-      plan.steps.emplace_back(SoundStep(settings, file, stream));
+      plan.steps.emplace_back(SoundStep(settings, file, stream, SoundLead(stream.info)));
       audio = true;
     }
   }

@@ -125,6 +125,13 @@ void EncodeCompanion(const std::string& finalPath, const char* encoderName, Sour
   writer->Finish(result);
 }
 
+// A lead in 100-ns units as whole sample frames of `pcm`, rounded to the nearest.
+uint64_t LeadSamples(uint64_t lead, const WAVEFORMATEX& pcm) {
+  constexpr uint64_t kUnitsPerSecond = 10'000'000;
+  const uint64_t rate = pcm.samplesPerSec;
+  return lead / kUnitsPerSecond * rate + (lead % kUnitsPerSecond * rate + kUnitsPerSecond / 2) / kUnitsPerSecond;
+}
+
 // A soundtrack that cannot be read or decoded at all: its (empty) MP3 through the whole-block path.
 CompanionResult EmptyCompanion(const JobSettings& settings, CompanionResult result, const WAVEFORMATEX& format) {
   const EncodedAudio encoded = EncodeMp3({}, format, settings.Sound());
@@ -146,7 +153,7 @@ CompanionResult EmptyCompanion(const JobSettings& settings, CompanionResult resu
 }  // namespace
 
 CompanionResult AviCompanion(const JobSettings& settings, const AviFile& file, uint32_t stream,
-                             const std::vector<uint8_t>& formatBlock, const SoundTask::StopCheck& stopped) {
+                             const std::vector<uint8_t>& formatBlock, uint64_t lead, const SoundTask::StopCheck& stopped) {
   CompanionResult result;
   const auto format = ReadAudioFormat(formatBlock);
   const std::string label = "sound stream " + std::to_string(stream);
@@ -176,15 +183,16 @@ CompanionResult AviCompanion(const JobSettings& settings, const AviFile& file, u
   const uint32_t index = stream;
   const std::string path = file.Path();
   const AudioFormat streamFormat = *format;
-  const SoundPiecesOpener open = [&file, index, path, decode, streamFormat, pcmFormat,
+  const uint64_t leadSamples = LeadSamples(lead, pcmFormat);
+  const SoundPiecesOpener open = [&file, index, path, decode, streamFormat, pcmFormat, leadSamples,
                                   &stopped]() -> Result<std::unique_ptr<SoundPieces>> {
     std::optional<AviStreamPieces> pieces = file.ReadStreamPieces(index);
     if (!pieces) return MakeError(ErrorKind::kCannotRead, path, "its sound stream cannot be read again");
     std::unique_ptr<SoundPieces> raw = std::make_unique<AviPieces>(std::move(*pieces), stopped, path);
-    if (!decode) return raw;
+    if (!decode) return LeadPieces(std::move(raw), pcmFormat.blockAlign, leadSamples);
     std::unique_ptr<SoundPieces> decoded = ConvertPieces(AcmVariant::kDecoding, streamFormat, pcmFormat, std::move(raw));
     if (!decoded) return MakeError(ErrorKind::kUnsupported, path, "its sound stream cannot be converted again");
-    return decoded;
+    return LeadPieces(std::move(decoded), pcmFormat.blockAlign, leadSamples);
   };
 
   EncodeCompanion(JobOutputName(settings, ".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
@@ -210,10 +218,11 @@ CompanionResult MjCompanion(const JobSettings& settings, const MjSoundPlan& plan
   return result;
 }
 
-CompanionResult MediaCompanion(const JobSettings& settings, const SoundTask::StopCheck& stopped) {
+CompanionResult MediaCompanion(const JobSettings& settings, std::optional<int64_t> startAt,
+                               const SoundTask::StopCheck& stopped) {
   CompanionResult result;
   const SoundSettings sound = settings.Sound();
-  const Result<std::optional<SoundtrackSource>> source = OpenSoundtrackDShow(settings.sourcePath, sound, stopped);
+  const Result<std::optional<SoundtrackSource>> source = OpenSoundtrackDShow(settings.sourcePath, sound, stopped, startAt);
   if (!source) {
     result.warnings.push_back("no companion file: " + source.error().message);
     return result;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,15 @@ struct MjSoundPlan {
   std::vector<std::string> warnings;
 };
 
-// The companion of AVI sound stream `stream`, whose format block is `format`.
+// The companion of AVI sound stream `stream`, whose format block is `format`. `lead` is how much
+// later (100-ns units) the stream begins than the movie's first picture: the companion is led with
+// that much silence.
 CompanionResult AviCompanion(const JobSettings& settings, const AviFile& file, uint32_t stream,
-                             const std::vector<uint8_t>& format, const SoundTask::StopCheck& stopped);
+                             const std::vector<uint8_t>& format, uint64_t lead, const SoundTask::StopCheck& stopped);
 CompanionResult MjCompanion(const JobSettings& settings, const MjSoundPlan& plan, const SoundTask::StopCheck& stopped);
-CompanionResult MediaCompanion(const JobSettings& settings, const SoundTask::StopCheck& stopped);
+// `startAt`: where the movie's first picture lies on the source's timeline (100-ns units); the
+// companion begins there. None: it begins with the soundtrack's first sample.
+CompanionResult MediaCompanion(const JobSettings& settings, std::optional<int64_t> startAt,
+                               const SoundTask::StopCheck& stopped);
 
 }  // namespace reel

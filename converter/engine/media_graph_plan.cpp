@@ -115,6 +115,15 @@ class GraphPictures {
   uint32_t taken_ = 0;
 };
 
+// Where the movie's first picture lies on the source's timeline, for the companion to begin there.
+// Frame sync steps before it grabs, so its first picture is source picture N (one step on); time
+// sync grabs the picture on screen at frame 0.
+std::optional<int64_t> FirstMoviePictureTime(const MediaGraph& graph, bool stepped, uint32_t step) {
+  std::optional<int64_t> start = graph.StartTime();
+  if (start && stepped) *start += int64_t{step} * graph.ConnectedType().avgTimePerFrame;
+  return start;
+}
+
 }  // namespace
 
 // The paused graph is placed on the first frame (frame sync) or ready to run (time sync), silent.
@@ -156,8 +165,9 @@ Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
   const auto pictures = std::make_shared<GraphPictures>(graph, stepped, timing->step, timing->frameCount);
   plan.steps.emplace_back(MovieStep{timing->AsFrameTiming(), size, nullptr,
                                     [pictures](uint32_t k) { return pictures->Picture(k); }});
-  plan.steps.emplace_back(CompanionStep{[settings](const SoundTask::StopCheck& stopped) {
-    return MediaCompanion(settings, stopped);
+  const std::optional<int64_t> soundStart = FirstMoviePictureTime(*graph, stepped, timing->step);
+  plan.steps.emplace_back(CompanionStep{[settings, soundStart](const SoundTask::StopCheck& stopped) {
+    return MediaCompanion(settings, soundStart, stopped);
   }});
   return plan;
 }

@@ -61,18 +61,20 @@ std::vector<uint8_t> WaveFormatBlock(const AVCodecParameters& parameters) {
   return bytes;
 }
 
-// A stream header's own time scale and rate (dwScale, dwRate).
+// A stream header's own time scale, rate and start (dwScale, dwRate, dwStart).
 struct HeaderRate {
   uint32_t scale = 0;
   uint32_t rate = 0;
+  uint32_t start = 0;
 };
 
 // The header list of an AVI is a few kilobytes (more with an OpenDML index); nothing sound
 // comes near this.
 constexpr uint32_t kMaxHeaderListBytes = 64u << 20;
 constexpr std::size_t kChunkHeaderSize = 8;
-// dwScale and dwRate lie at bytes 20 and 24 of a stream header.
+// dwScale and dwRate lie at bytes 20 and 24 of a stream header, dwStart at 28.
 constexpr std::size_t kStreamHeaderRateEnd = 28;
+constexpr std::size_t kStreamHeaderStartEnd = 32;
 
 bool IsFourCc(std::span<const uint8_t> bytes, const char* code) {
   return bytes.size() >= 4 && std::equal(bytes.begin(), bytes.begin() + 4, code);
@@ -131,7 +133,8 @@ std::vector<HeaderRate> StreamHeaderRates(const std::string& path) {
     ForEachChunk(body.subspan(4), [&](std::span<const uint8_t> innerId, std::span<const uint8_t> inner) {
       if (found || !IsFourCc(innerId, "strh") || inner.size() < kStreamHeaderRateEnd) return;
       found = true;
-      rates.push_back({LoadU32(inner.subspan<20, 4>()), LoadU32(inner.subspan<24, 4>())});
+      const uint32_t start = inner.size() >= kStreamHeaderStartEnd ? LoadU32(inner.subspan<28, 4>()) : 0;
+      rates.push_back({LoadU32(inner.subspan<20, 4>()), LoadU32(inner.subspan<24, 4>()), start});
     });
   });
   return rates;
@@ -177,6 +180,7 @@ AviStreamInfo AviFile::StreamInfo(uint32_t stream) const {
   if (rates.size() == StreamCount()) {
     info.scale = rates[stream].scale;
     info.rate = rates[stream].rate;
+    info.start = rates[stream].start;
   } else {
     info.scale = ClampToU32(avStream.time_base.num);
     info.rate = ClampToU32(avStream.time_base.den);

@@ -41,6 +41,9 @@ struct AviStreamInfo {
   uint32_t scale = 0;
   uint32_t rate = 0;
   uint32_t length = 0;  // in frames (video) or blocks (audio)
+  // Where the stream begins on the file's timeline, in the same units (dwStart): its first frame
+  // or block is presented start × scale / rate seconds after the file's time 0.
+  uint32_t start = 0;
 };
 
 class AviDemuxer;

@@ -266,6 +266,13 @@ bool MediaGraph::EndOfPictures() const {
 }
 int32_t MediaGraph::Volume() const { return graph_->volume; }
 
+std::optional<int64_t> MediaGraph::StartTime() const {
+  const VideoDecoder& decoder = *graph_->decoder;
+  const std::optional<int64_t> stamp = decoder.FirstTimeStamp();
+  if (!stamp) return std::nullopt;
+  return av_rescale_q(*stamp, decoder.Stream().time_base, kMediaTimeBase);
+}
+
 int64_t MediaGraph::Duration(TimeFormat format) const {
   return format == TimeFormat::kFrame ? graph_->duration.frames : graph_->duration.mediaTime;
 }

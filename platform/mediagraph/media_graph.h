@@ -105,6 +105,11 @@ class MediaGraph {
   int64_t CurrentPosition(TimeFormat format) const;
   int64_t StopPosition(TimeFormat format) const;
 
+  // Where picture 0 lies on the file's own timeline, in media time: the time stamp its other
+  // streams are placed against (a soundtrack that starts later or earlier than the picture). None
+  // when the pictures carry no time stamps.
+  std::optional<int64_t> StartTime() const;
+
   // Absolute positioning: the clock goes to `current` and the picture on screen becomes the one
   // at that time; `stop`, when given, becomes the stop position (the last frame the graph
   // reaches), else it stays. Positions beyond the end are held at the end. Runs, pauses and stops

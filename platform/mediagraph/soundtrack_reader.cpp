@@ -30,6 +30,9 @@ constexpr int kProgressEveryPackets = 256;
 constexpr uint16_t kWidestOutput = 2;
 // A decoder that reports this many failed frames in a row without asking for input is stuck.
 constexpr int kFailuresInARow = 64;
+// A sound further than this from the picture it is placed against has broken time stamps.
+constexpr int64_t kFarthestPlacement = 3600 * kTimelineUnitsPerSecond;
+constexpr AVRational kTimelineBase{1, static_cast<int>(kTimelineUnitsPerSecond)};
 
 struct CodecDeleter {
   void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
@@ -79,6 +82,14 @@ Result<std::optional<OpenedTrack>> OpenTrack(const std::string& path, const Soun
   return std::optional<OpenedTrack>(OpenedTrack{std::move(*source), stream, codec});
 }
 
+// Where the decoded sound goes on the file's timeline: its first frame's time stamp against the
+// time the PCM is to begin.
+struct Placement {
+  std::optional<int64_t> startAt;  // 100-ns units; none: the sound is not moved
+  AVRational timeBase{0, 1};       // the stream's
+  int64_t streamStart = AV_NOPTS_VALUE;
+};
+
 PcmFormat DefaultFormat(const AVCodecParameters& parameters) {
   const auto channels = static_cast<uint16_t>(std::min<int>(parameters.ch_layout.nb_channels, kWidestOutput));
   return MakePcmFormat(static_cast<uint32_t>(parameters.sample_rate), channels);
@@ -87,7 +98,8 @@ PcmFormat DefaultFormat(const AVCodecParameters& parameters) {
 // Decodes and resamples one track into a growing PCM block.
 class TrackDecoder {
  public:
-  TrackDecoder(std::string path, PcmFormat format) : path_(std::move(path)), format_(format) {
+  TrackDecoder(std::string path, PcmFormat format, Placement placement)
+      : path_(std::move(path)), format_(format), placement_(placement) {
     av_channel_layout_default(&outLayout_, format_.channels);
   }
   ~TrackDecoder() {
@@ -101,8 +113,12 @@ class TrackDecoder {
   // Where converted bytes go from now on (the decoder's own block by default).
   void SendTo(std::vector<uint8_t>& out) { out_ = &out; }
 
-  // Converts one decoded frame and appends it.
+  // Converts one decoded frame and appends it; the first one is placed on the timeline first.
   Status Append(const AVFrame& frame) {
+    if (!placed_) {
+      placed_ = true;
+      if (Status led = Place(frame); !led) return led;
+    }
     if (!MatchesInput(frame)) {
       if (Status flushed = Flush(); !flushed) return flushed;
       if (Status made = MakeResampler(frame); !made) return made;
@@ -117,6 +133,43 @@ class TrackDecoder {
   }
 
  private:
+  // The samples between the PCM's start and the first frame's time: silence ahead of the sound,
+  // or samples of the sound to leave out.
+  Status Place(const AVFrame& frame) {
+    if (!placement_.startAt || placement_.timeBase.num <= 0 || placement_.timeBase.den <= 0) return {};
+    int64_t stamp = frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
+    if (stamp == AV_NOPTS_VALUE) stamp = placement_.streamStart;
+    if (stamp == AV_NOPTS_VALUE) return {};
+    const int64_t gap = av_rescale_q(stamp, placement_.timeBase, kTimelineBase) - *placement_.startAt;
+    if (gap > kFarthestPlacement || gap < -kFarthestPlacement) return {};
+    const int64_t samples = av_rescale_rnd(gap, format_.samplesPerSec, kTimelineUnitsPerSecond, AV_ROUND_NEAR_INF);
+    if (samples < 0) {
+      toLeaveOut_ = -samples;
+      return {};
+    }
+    return AppendSilence(samples);
+  }
+
+  Status AppendSilence(int64_t samples) {
+    const uint64_t bytes = static_cast<uint64_t>(samples) * format_.blockAlign;
+    total_ += bytes;
+    if (total_ > kMaxPcmBytes) {
+      return MakeError(ErrorKind::kUnsupported, path_, "its soundtrack is longer than 4 GiB of 16-bit PCM");
+    }
+    out_->resize(out_->size() + static_cast<std::size_t>(bytes), 0);
+    return {};
+  }
+
+  // Takes the samples still to be left out from the front of the `made` samples at `at`.
+  std::size_t LeaveOut(std::vector<uint8_t>& data, std::size_t at, std::size_t made) {
+    if (toLeaveOut_ == 0) return made;
+    const auto dropped = static_cast<std::size_t>(std::min<int64_t>(toLeaveOut_, static_cast<int64_t>(made)));
+    const auto first = data.begin() + static_cast<std::ptrdiff_t>(at);
+    data.erase(first, first + static_cast<std::ptrdiff_t>(dropped * format_.blockAlign));
+    toLeaveOut_ -= static_cast<int64_t>(dropped);
+    return made - dropped;
+  }
+
   bool MatchesInput(const AVFrame& frame) const {
     return resampler_ && frame.format == inFormat_ && frame.sample_rate == inRate_ &&
            av_channel_layout_compare(&frame.ch_layout, &inLayout_) == 0;
@@ -168,8 +221,8 @@ class TrackDecoder {
       data.resize(before);
       return MakeError(ErrorKind::kDamaged, path_, "its soundtrack cannot be converted");
     }
-    const std::size_t bytes = static_cast<std::size_t>(made) * format_.blockAlign;
-    data.resize(before + bytes);
+    data.resize(before + static_cast<std::size_t>(made) * format_.blockAlign);
+    const std::size_t bytes = LeaveOut(data, before, static_cast<std::size_t>(made)) * format_.blockAlign;
     total_ += bytes;
     if (total_ > kMaxPcmBytes) {
       return MakeError(ErrorKind::kUnsupported, path_, "its soundtrack is longer than 4 GiB of 16-bit PCM");
@@ -179,6 +232,9 @@ class TrackDecoder {
 
   std::string path_;
   PcmFormat format_;
+  Placement placement_;
+  bool placed_ = false;
+  int64_t toLeaveOut_ = 0;  // samples
   AVChannelLayout outLayout_{};
   AVChannelLayout inLayout_{};
   int inFormat_ = -1;
@@ -241,7 +297,7 @@ class TrackReading {
       format = MakePcmFormat(request.samplesPerSec != 0 ? request.samplesPerSec : format.samplesPerSec,
                              request.channels != 0 ? request.channels : format.channels);
     }
-    auto reading = std::unique_ptr<TrackReading>(new TrackReading(path, std::move(opened), format));
+    auto reading = std::unique_ptr<TrackReading>(new TrackReading(path, std::move(opened), format, request.startAt));
     if (Status started = reading->Start(); !started) return started.error();
     return Opened(std::move(reading));
   }
@@ -274,8 +330,13 @@ class TrackReading {
   }
 
  private:
-  TrackReading(const std::string& path, OpenedTrack opened, PcmFormat format)
-      : path_(path), opened_(std::move(opened)), format_(format), decoder_(path, format) {}
+  TrackReading(const std::string& path, OpenedTrack opened, PcmFormat format, std::optional<int64_t> startAt)
+      : path_(path), opened_(std::move(opened)), format_(format), decoder_(path, format, PlacementOf(opened_, startAt)) {}
+
+  static Placement PlacementOf(const OpenedTrack& opened, std::optional<int64_t> startAt) {
+    const AVStream& stream = *opened.source->Stream(opened.stream);
+    return Placement{startAt, stream.time_base, stream.start_time};
+  }
 
   Status Start() {
     const AVCodecParameters& parameters = *opened_.source->Stream(opened_.stream)->codecpar;

@@ -6,6 +6,12 @@
 // companion holds); a caller that will convert the block anyway can name the rate and channel
 // count it wants and get them straight from the decoder, which spares a second copy of a long
 // track in memory.
+//
+// A caller can also name where on the file's timeline the PCM is to begin (the time of the first
+// picture it shows with the sound): the sound's first decoded samples are placed by their own
+// time stamp, so a track that starts later is led with silence for the gap and one that starts
+// earlier loses what lies before. A gap of more than an hour either way comes from broken time
+// stamps, not from a recording, and moves nothing.
 #pragma once
 
 #include <chrono>
@@ -35,9 +41,15 @@ struct DecodedSoundtrack {
   std::vector<uint8_t> data;  // whole sample frames
 };
 
+// Time on a file's timeline, in 100-ns units, as the media graph counts it.
+inline constexpr int64_t kTimelineUnitsPerSecond = 10'000'000;
+
 struct PcmRequest {
   uint32_t samplesPerSec = 0;  // 0: the stream's own rate
   uint16_t channels = 0;       // 0: the stream's own count (at most 2)
+  // Where the PCM begins on the file's timeline (100-ns units); none: at the track's first sample,
+  // wherever that lies.
+  std::optional<int64_t> startAt;
 };
 
 struct SoundtrackLimits {

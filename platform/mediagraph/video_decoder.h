@@ -67,6 +67,9 @@ class VideoDecoder {
   MediaSource& Source() { return *source_; }
   // One frame's length in 100-ns units, as the stream declares its rate (0 when it does not).
   int64_t DeclaredFrameTime() const { return declaredFrameTime_; }
+  // The first picture's time stamp in the stream's time base, once a picture has come; none when
+  // its pictures carry no time stamps.
+  std::optional<int64_t> FirstTimeStamp() const { return origin_; }
 
  private:
   Result<bool> Receive(AVFrame* into);

@@ -90,7 +90,7 @@ TEST_F(SoundtrackReaderTest, MonoAndStereoAt48000HzKeepTheirFormatAndLength) {
 
 TEST_F(SoundtrackReaderTest, GivesTheRequestedRateAndChannelsStraightFromTheDecoder) {
   const std::string mono = Make("mono.ogv", "mono", "-c:v libtheora -c:a libvorbis");
-  auto stereo = ReadSoundtrack(mono, PcmRequest{22050, 2});
+  auto stereo = ReadSoundtrack(mono, PcmRequest{22050, 2, {}});
   ASSERT_TRUE(stereo) << stereo.error().message;
   ASSERT_TRUE(stereo->has_value());
   ExpectTone(**stereo, {2, 22050}, 1.5);
@@ -107,10 +107,10 @@ TEST_F(SoundtrackReaderTest, GivesTheRequestedRateAndChannelsStraightFromTheDeco
   ASSERT_TRUE(mixed->has_value());
   EXPECT_EQ((*mixed)->format.channels, 2);
   EXPECT_EQ((*mixed)->format.samplesPerSec, 44100u);
-  auto one = ReadSoundtrack(surround, PcmRequest{0, 1});
+  auto one = ReadSoundtrack(surround, PcmRequest{0, 1, {}});
   ASSERT_TRUE(one && one->has_value());
   EXPECT_EQ((*one)->format.channels, 1);
-  EXPECT_EQ(ReadSoundtrack(surround, PcmRequest{0, 6}).kind(), ErrorKind::kUsage);
+  EXPECT_EQ(ReadSoundtrack(surround, PcmRequest{0, 6, {}}).kind(), ErrorKind::kUsage);
 }
 
 TEST_F(SoundtrackReaderTest, SaysWhenThereIsNoSoundAndRefusesWhatIsNotMedia) {

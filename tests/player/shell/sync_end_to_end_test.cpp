@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "player/audio/mp3_plugin.h"
@@ -104,6 +106,43 @@ std::optional<double> PictureLevel(const std::filesystem::path& movie, uint32_t 
   return sum / static_cast<double>(picture->rgb.size());
 }
 
+// What a headless reelview run of the movie in `folder` gives: the clock at which movie frame
+// `flashFrame` was presented and the beep's onset in the sound output, both counted from the
+// movie's start; nothing (with the reason added to the test's failures) when either is missing.
+struct Played {
+  double flashClock = 0;  // ms
+  double beepMs = 0;
+  double Offset() const { return beepMs - flashClock; }
+};
+
+std::optional<Played> PlayAndMeasure(const std::filesystem::path& folder, uint32_t flashFrame, double seconds) {
+  const std::filesystem::path output = folder / "sound.raw";
+  const std::filesystem::path tracePath = folder / "trace.txt";
+  const test::CommandResult played = test::RunCommand(
+      "cd " + test::ShellQuoted(folder) + " && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk" +
+      " SDL_DISKAUDIOFILE=" + test::ShellQuoted(output) + " REELVIEW_TRACE=" +
+      test::ShellQuoted(tracePath) + " XDG_RUNTIME_DIR=" + test::ShellQuoted(folder) +
+      " timeout -s TERM " + std::to_string(seconds) + " " + test::ShellQuoted(std::string_view(REELVIEW_PATH)));
+  const Trace trace = ReadTrace(tracePath);
+  if (!trace.soundStart) {
+    ADD_FAILURE() << "no sound in the trace: " << played.output;
+    return std::nullopt;
+  }
+  const std::optional<uint32_t> flashClock = trace.clockAtFrame(flashFrame);
+  if (!flashClock) {
+    ADD_FAILURE() << "frame " << flashFrame << " was not presented";
+    return std::nullopt;
+  }
+  const std::vector<int16_t> left = ReadLeftSamples(output);
+  std::size_t onset = *trace.soundStart;
+  while (onset < left.size() && std::abs(left[onset]) < 4000) ++onset;
+  if (onset >= left.size()) {
+    ADD_FAILURE() << "no beep in the sound output";
+    return std::nullopt;
+  }
+  return Played{static_cast<double>(*flashClock), static_cast<double>(onset - *trace.soundStart) * 1000.0 / kOutputRate};
+}
+
 class SyncEndToEndTest : public ::testing::TestWithParam<Combination> {};
 
 TEST_P(SyncEndToEndTest, FlashAndBeepAgreeWithinTenMilliseconds) {
@@ -157,27 +196,11 @@ TEST_P(SyncEndToEndTest, FlashAndBeepAgreeWithinTenMilliseconds) {
   EXPECT_GT(*flashLevel, 200.0);
   EXPECT_LT(*beforeLevel, 50.0);
 
-  const std::filesystem::path output = folder.Path() / "sound.raw";
-  const std::filesystem::path tracePath = folder.Path() / "trace.txt";
-  const test::CommandResult played = test::RunCommand(
-      "cd " + test::ShellQuoted(folder.Path()) + " && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=disk" +
-      " SDL_DISKAUDIOFILE=" + test::ShellQuoted(output) + " REELVIEW_TRACE=" +
-      test::ShellQuoted(tracePath) + " XDG_RUNTIME_DIR=" + test::ShellQuoted(folder.Path()) +
-      " timeout -s TERM 3.6 " + test::ShellQuoted(std::string_view(REELVIEW_PATH)));
-  const Trace trace = ReadTrace(tracePath);
-  ASSERT_TRUE(trace.soundStart.has_value()) << played.output;
-  const std::optional<uint32_t> flashClock = trace.clockAtFrame(flashFrame);
-  ASSERT_TRUE(flashClock.has_value()) << "frame " << flashFrame << " was not presented";
-
-  const std::vector<int16_t> left = ReadLeftSamples(output);
-  std::size_t onset = *trace.soundStart;
-  while (onset < left.size() && std::abs(left[onset]) < 4000) ++onset;
-  ASSERT_LT(onset, left.size()) << "no beep in the sound output";
-  const double beepMs = static_cast<double>(onset - *trace.soundStart) * 1000.0 / kOutputRate;
-  const double offset = beepMs - *flashClock;
-  std::cout << "[ offset ] " << Describe(c) << ": flash at clock " << *flashClock
-            << " ms, beep at " << beepMs << " ms, sound minus picture " << offset << " ms\n";
-  EXPECT_LE(std::abs(offset), 10.0);
+  const std::optional<Played> played = PlayAndMeasure(folder.Path(), flashFrame, 3.6);
+  ASSERT_TRUE(played.has_value());
+  std::cout << "[ offset ] " << Describe(c) << ": flash at clock " << played->flashClock
+            << " ms, beep at " << played->beepMs << " ms, sound minus picture " << played->Offset() << " ms\n";
+  EXPECT_LE(std::abs(played->Offset()), 10.0);
 }
 
 // Every rate, channel count and frame rate together with an MP3 companion, sixteen combinations;
@@ -197,6 +220,185 @@ std::vector<Combination> AllCombinations() {
 
 INSTANTIATE_TEST_SUITE_P(Combinations, SyncEndToEndTest, ::testing::ValuesIn(AllCombinations()),
                          TestName);
+
+// Sound that starts later or earlier than the picture. The flash and the beep both come at
+// 1.000 s of their own inputs, and the sound is moved against the picture: by the ffmpeg tool's
+// -itsoffset for Matroska, MP4 (where the tool writes the move as an edit list) and MPEG-1 program
+// streams; in an AVI file, which the tool writes without any move, by the stream headers' dwStart,
+// patched afterwards (the sound's for a later start, the picture's for an earlier one). Whatever the
+// container, the movie and its companion must play the beep as far from the flash as the ffmpeg
+// tool presents the source, within 10 ms, in both playback modes.
+enum class Container { kMkv, kMp4, kMpegPs, kAvi };
+
+struct Shift {
+  Container container;
+  int milliseconds;  // the sound's start against the picture's
+  bool timeSync = false;
+};
+
+constexpr double kShiftedFlashSeconds = 1.0;
+constexpr double kShiftedClipSeconds = 2.5;
+
+std::string ShiftName(const ::testing::TestParamInfo<Shift>& info) {
+  const Shift& s = info.param;
+  static const char* const kNames[] = {"Mkv", "Mp4", "MpegPs", "Avi"};
+  return std::string(kNames[static_cast<int>(s.container)]) + (s.milliseconds < 0 ? "Earlier" : "Later") +
+         std::to_string(std::abs(s.milliseconds)) + "ms" +
+         (s.container == Container::kAvi ? "" : s.timeSync ? "TimeSync" : "FrameSync");
+}
+
+// The stream header ("strh") of the `index`-th stream, counted from 0, or none.
+std::optional<std::size_t> StreamHeaderAt(const std::vector<uint8_t>& avi, int index) {
+  const std::string_view bytes(reinterpret_cast<const char*>(avi.data()), avi.size());
+  std::size_t at = 0;
+  for (int i = 0; (at = bytes.find("strh", at)) != std::string_view::npos; ++i, at += 4) {
+    if (i == index) return at + 8;
+  }
+  return std::nullopt;
+}
+
+// Sets the dwStart of the AVI's `index`-th stream header.
+bool PatchStreamStart(const std::filesystem::path& avi, int index, uint32_t start) {
+  std::vector<uint8_t> bytes = test::ReadAllBytes(avi);
+  const std::optional<std::size_t> header = StreamHeaderAt(bytes, index);
+  if (!header || *header + 32 > bytes.size()) return false;
+  for (int i = 0; i < 4; ++i) bytes[*header + 28 + i] = static_cast<uint8_t>(start >> (8 * i));
+  return test::WriteAllBytes(avi, bytes);
+}
+
+uint32_t PictureRate(Container container) {
+  switch (container) {
+    case Container::kMpegPs: return 25;  // a rate MPEG-1 video has
+    case Container::kAvi: return 10;     // 0.3 s is three whole frames
+    default: return 15;
+  }
+}
+
+bool MakeShiftedClip(const Shift& s, const std::filesystem::path& clip) {
+  const bool avi = s.container == Container::kAvi;
+  const std::string seconds = std::to_string(kShiftedClipSeconds);
+  const std::string flash = std::to_string(kShiftedFlashSeconds);
+  std::string codecs = " -c:v mjpeg -q:v 3 -c:a pcm_s16le";
+  if (s.container == Container::kMp4) codecs = " -c:v mpeg4 -q:v 3 -c:a aac";
+  if (s.container == Container::kMpegPs) codecs = " -c:v mpeg1video -q:v 3 -c:a mp2 -ar 44100 -f mpeg";
+  const std::string shift = avi ? "" : " -itsoffset " + std::to_string(s.milliseconds / 1000.0);
+  if (!test::RunFfmpegTool("-f lavfi -i color=c=black:s=320x240:r=" + std::to_string(PictureRate(s.container)) +
+                           ":d=" + seconds + shift + " -f lavfi -i \"aevalsrc=0.5*sin(2*PI*1000*t)*gte(t\\," + flash +
+                           "):s=22050:d=" + seconds + "\"" + " -vf \"drawbox=c=white:t=fill:enable='gte(t," + flash +
+                           ")'\"" + codecs + " -ac 1 " + test::ShellQuoted(clip))) {
+    return false;
+  }
+  if (!avi) return true;
+  // The sound's dwStart counts its 22050 Hz samples, the picture's its frames.
+  if (s.milliseconds > 0) return PatchStreamStart(clip, 1, static_cast<uint32_t>(s.milliseconds * 22050 / 1000));
+  return PatchStreamStart(clip, 0, static_cast<uint32_t>(-s.milliseconds * PictureRate(s.container) / 1000));
+}
+
+// What the ffprobe tool prints for `arguments` on the clip in `folder`.
+std::string Probe(const std::filesystem::path& folder, const std::string& arguments) {
+  return test::RunCommand("cd " + test::ShellQuoted(folder) + " && ffprobe -v error " + arguments).output;
+}
+
+// The ffmpeg tool's own presentation of the clip: the time of its first bright picture and of its
+// beep's first loud sample (the first sound frame's time stamp and the samples decoded after it),
+// in seconds from the file's time 0.
+struct Presented {
+  double flash = -1;
+  double beep = -1;
+};
+
+Presented PresentedByFfmpeg(const std::filesystem::path& folder, const std::string& clip) {
+  Presented presented;
+  std::istringstream pictures(Probe(folder, "-f lavfi -i movie=" + clip + ",signalstats -show_entries "
+                                            "frame=pts_time:frame_tags=lavfi.signalstats.YAVG -of csv=p=0"));
+  for (std::string line; std::getline(pictures, line);) {
+    const std::size_t comma = line.find(',');
+    if (comma != std::string::npos && std::stod(line.substr(comma + 1)) > 128) {
+      presented.flash = std::stod(line.substr(0, comma));
+      break;
+    }
+  }
+  const std::string firstSound =
+      Probe(folder, "-select_streams a:0 -show_entries frame=pts_time -of csv=p=0 " + clip + " | head -n 1");
+  const double rate = std::stod(Probe(folder, "-select_streams a:0 -show_entries stream=sample_rate -of csv=p=0 " + clip));
+  if (!test::RunFfmpegTool("-i " + test::ShellQuoted(folder / clip) + " -map 0:a:0 -ac 1 -f s16le " +
+                           test::ShellQuoted(folder / "presented.raw"))) {
+    return presented;
+  }
+  const std::vector<uint8_t> pcm = test::ReadAllBytes(folder / "presented.raw");
+  for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
+    const auto sample = static_cast<int16_t>(pcm[i] | (pcm[i + 1] << 8));
+    if (std::abs(sample) >= 4000) {
+      presented.beep = std::stod(firstSound) + static_cast<double>(i / 2) / rate;
+      break;
+    }
+  }
+  return presented;
+}
+
+// Seconds of sound in a companion, as the player decodes it.
+double CompanionSeconds(const std::filesystem::path& sound) {
+  std::unique_ptr<SoundStream> stream = MakeSoundStream(test::ReadAllBytes(sound));
+  if (!stream->OpenFile(sound.string())) return 0;
+  std::vector<int16_t> block(22050);
+  std::size_t samples = 0;
+  for (std::size_t got = 0; (got = stream->ReadPcm(block, false)) > 0;) samples += got;
+  return static_cast<double>(samples) / 22050.0;
+}
+
+class ShiftedSoundTest : public ::testing::TestWithParam<Shift> {};
+
+TEST_P(ShiftedSoundTest, BeepKeepsItsDistanceFromTheFlash) {
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  const Shift s = GetParam();
+  test::ScratchFolder folder;
+  static const char* const kExtensions[] = {".mkv", ".mp4", ".mpg", ".avi"};
+  const std::string clip = std::string("clip") + kExtensions[static_cast<int>(s.container)];
+  ASSERT_TRUE(MakeShiftedClip(s, folder.Path() / clip));
+  const Presented presented = PresentedByFfmpeg(folder.Path(), clip);
+  ASSERT_GE(presented.flash, 0.0) << "the ffmpeg tool shows no flash";
+  ASSERT_GE(presented.beep, 0.0) << "the ffmpeg tool plays no beep";
+  const double expected = (presented.beep - presented.flash) * 1000.0;
+  ASSERT_NEAR(expected, s.milliseconds, 30.0) << "the clip does not hold the shift it was made with";
+
+  const test::CommandResult converted = test::RunCommand(
+      test::ShellQuoted(std::string_view(REELFORGE_CLI_PATH)) + " --frame-rate max --rate 22.05 --mono" +
+      (s.timeSync ? " --playback-mode time" : "") + " --output-dir " + test::ShellQuoted(folder.Path()) + " " +
+      test::ShellQuoted(folder.Path() / clip));
+  ASSERT_EQ(converted.status, 0) << converted.output;
+  const std::filesystem::path movie = folder.Path() / "clip.qrx";
+
+  // The first bright movie frame, the frame before it dark.
+  const QrxHeader header = test::ReadHeader(movie);
+  uint32_t flashFrame = 0;
+  while (flashFrame < header.frameCount && PictureLevel(movie, flashFrame, folder.Path() / "frame.ppm").value_or(0) < 128) {
+    ++flashFrame;
+  }
+  ASSERT_LT(flashFrame, header.frameCount) << "no flash in the movie";
+  ASSERT_GT(flashFrame, 0u);
+
+  Mp3Plugin::SetModuleName(LODESTAR_PATH);
+  const std::optional<Played> played = PlayAndMeasure(folder.Path(), flashFrame, 3.2);
+  ASSERT_TRUE(played.has_value());
+  std::cout << "[ shift ] " << ShiftName({s, 0}) << ": sound minus picture " << played->Offset()
+            << " ms, the ffmpeg tool " << expected << " ms; movie " << header.frameCount << " frames at "
+            << header.frameRate << " fps (" << 1000.0 * header.frameCount / header.frameRate << " ms), companion "
+            << 1000.0 * CompanionSeconds(folder.Path() / "clip.mp3") << " ms\n";
+  EXPECT_NEAR(played->Offset(), expected, 10.0);
+}
+
+std::vector<Shift> AllShifts() {
+  std::vector<Shift> all;
+  for (const int milliseconds : {500, -300}) {
+    for (const Container container : {Container::kMkv, Container::kMp4, Container::kMpegPs}) {
+      for (const bool timeSync : {false, true}) all.push_back(Shift{container, milliseconds, timeSync});
+    }
+    all.push_back(Shift{Container::kAvi, milliseconds});
+  }
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Shifts, ShiftedSoundTest, ::testing::ValuesIn(AllShifts()), ShiftName);
 
 }  // namespace
 }  // namespace reel
