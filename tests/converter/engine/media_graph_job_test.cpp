@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "converter/audio/soundtrack_extraction.h"
+#include "platform/mediagraph/media_graph.h"
 #include "job_test_support.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/file_bytes.h"
@@ -238,12 +239,17 @@ TEST_F(MediaGraphJobTest, ThreadsGiveTheSameMovieAndCompanionAsOneThreadByteForB
   const std::string source = Make("both.mp4", IndexedVideo("160x120", "15") + Tone(2, 48000, 3) +
                                                   "-frames:v 45 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest");
   ASSERT_FALSE(source.empty());
+  // The companion starts at the movie's first picture: at 15 fps every picture is kept, and frame
+  // sync steps once before its first grab.
+  const Result<MediaGraph> graph = MediaGraph::Render(source);
+  ASSERT_TRUE(graph && graph->StartTime());
+  const int64_t firstPicture = *graph->StartTime() + graph->ConnectedType().avgTimePerFrame;
   for (const AudioEncoder encoder : {AudioEncoder::kMp3, AudioEncoder::kOgg}) {
     JobSettings settings = test::SettingsFor(source, folder_.Path().string());
     settings.encoderChoice = encoder;
     settings.audioRate = encoder == AudioEncoder::kOgg ? AudioRate::k44100 : AudioRate::k22050;
     settings.channels = encoder == AudioEncoder::kOgg ? Channels::kMono : Channels::kStereo;
-    const auto whole = ExtractSoundtrackDShow(source, settings.Sound());
+    const auto whole = ExtractSoundtrackDShow(source, settings.Sound(), firstPicture);
     ASSERT_TRUE(whole && *whole);
     std::vector<uint8_t> movie;
     for (const unsigned coders : {0u, 2u}) {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
 #include "clip_maker.h"
 #include "tests/support/external_tools.h"
@@ -140,6 +142,40 @@ TEST_F(SoundtrackReaderTest, ReportsProgressAndStopsWhenAsked) {
   EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
   EXPECT_EQ(shares.back(), 1.0);
   EXPECT_EQ(ReadSoundtrack(path, {}, [](double) { return false; }).kind(), ErrorKind::kStopped);
+}
+
+// A track placed against a start time: led with silence, cut at the front, or (for a start said
+// to be hours away) left where it is; read whole and in pieces alike. The clip's sound, a steady
+// level, starts 0.5 s after its picture and lasts 1.5 s.
+TEST_F(SoundtrackReaderTest, PlacesTheTrackAtTheStartItIsAskedFor) {
+  const std::string path = folder_.File("late.mkv");
+  ASSERT_TRUE(test::RunFfmpegTool(test::IndexedPictures(32, 32, "25") + " -itsoffset 0.5 -f lavfi -i "
+                                  "\"aevalsrc=0.5:s=8000:d=1.5\" -frames:v 50 -c:v mpeg4 -c:a pcm_s16le \"" + path + "\""));
+  constexpr int64_t kSecond = kTimelineUnitsPerSecond;
+  struct Placement {
+    std::optional<int64_t> startAt;
+    std::size_t silent;  // sample frames of silence ahead of the sound
+    std::size_t length;
+  };
+  for (const Placement& p : {Placement{std::nullopt, 0, 12000}, Placement{0, 4000, 16000},
+                             Placement{kSecond * 7 / 10, 0, 10400}, Placement{-2 * 3600 * kSecond, 0, 12000}}) {
+    SCOPED_TRACE(p.startAt.value_or(-1));
+    const PcmRequest request{0, 0, p.startAt};
+    auto track = ReadSoundtrack(path, request);
+    ASSERT_TRUE(track && track->has_value());
+    EXPECT_EQ(Frames(**track), p.length);
+    EXPECT_EQ(Peak(**track, 0, 0, p.silent), 0);
+    EXPECT_GT(std::abs(SampleAt(**track, p.silent, 0)), 12000);
+
+    auto pieces = SoundtrackPieces::Open(path, request);
+    ASSERT_TRUE(pieces && pieces->has_value());
+    std::vector<uint8_t> joined;
+    for (Result<bool> more = true; *more;) {
+      more = (*pieces)->Next(joined);
+      ASSERT_TRUE(more);
+    }
+    EXPECT_EQ(joined, (*track)->data);
+  }
 }
 
 // Six minutes of 48 kHz stereo is more PCM than a 64 MiB buffer holds; the track's last second,
