@@ -257,12 +257,12 @@ std::optional<std::size_t> StreamHeaderAt(const std::vector<uint8_t>& avi, int i
   return std::nullopt;
 }
 
-// Sets the dwStart of the AVI's `index`-th stream header.
-bool PatchStreamStart(const std::filesystem::path& avi, int index, uint32_t start) {
+// Sets a 32-bit field (dwInitialFrames at 16, dwStart at 28) of the AVI's `index`-th stream header.
+bool PatchStreamHeader(const std::filesystem::path& avi, int index, std::size_t field, uint32_t value) {
   std::vector<uint8_t> bytes = test::ReadAllBytes(avi);
   const std::optional<std::size_t> header = StreamHeaderAt(bytes, index);
   if (!header || *header + 32 > bytes.size()) return false;
-  for (int i = 0; i < 4; ++i) bytes[*header + 28 + i] = static_cast<uint8_t>(start >> (8 * i));
+  for (std::size_t i = 0; i < 4; ++i) bytes[*header + field + i] = static_cast<uint8_t>(value >> (8 * i));
   return test::WriteAllBytes(avi, bytes);
 }
 
@@ -289,9 +289,12 @@ bool MakeShiftedClip(const Shift& s, const std::filesystem::path& clip) {
     return false;
   }
   if (!avi) return true;
-  // The sound's dwStart counts its 22050 Hz samples, the picture's its frames.
-  if (s.milliseconds > 0) return PatchStreamStart(clip, 1, static_cast<uint32_t>(s.milliseconds * 22050 / 1000));
-  return PatchStreamStart(clip, 0, static_cast<uint32_t>(-s.milliseconds * PictureRate(s.container) / 1000));
+  // The sound's dwStart counts its 22050 Hz samples, the picture's its frames. The sound's
+  // dwInitialFrames, 0.75 s as capture tools write it, says how far ahead of the pictures its
+  // chunks are stored, not when it plays: it must move nothing.
+  if (!PatchStreamHeader(clip, 1, 16, 22050 * 3 / 4)) return false;
+  if (s.milliseconds > 0) return PatchStreamHeader(clip, 1, 28, static_cast<uint32_t>(s.milliseconds * 22050 / 1000));
+  return PatchStreamHeader(clip, 0, 28, static_cast<uint32_t>(-s.milliseconds * PictureRate(s.container) / 1000));
 }
 
 // What the ffprobe tool prints for `arguments` on the clip in `folder`.
@@ -368,14 +371,21 @@ TEST_P(ShiftedSoundTest, BeepKeepsItsDistanceFromTheFlash) {
   ASSERT_EQ(converted.status, 0) << converted.output;
   const std::filesystem::path movie = folder.Path() / "clip.qrx";
 
-  // The first bright movie frame, the frame before it dark.
+  // The first bright movie frame (dark pictures, then bright ones), the frame before it dark.
   const QrxHeader header = test::ReadHeader(movie);
+  const auto bright = [&](uint32_t k) { return PictureLevel(movie, k, folder.Path() / "frame.ppm").value_or(0) > 128; };
   uint32_t flashFrame = 0;
-  while (flashFrame < header.frameCount && PictureLevel(movie, flashFrame, folder.Path() / "frame.ppm").value_or(0) < 128) {
-    ++flashFrame;
+  for (uint32_t last = header.frameCount; flashFrame < last;) {
+    const uint32_t middle = flashFrame + (last - flashFrame) / 2;
+    if (bright(middle)) {
+      last = middle;
+    } else {
+      flashFrame = middle + 1;
+    }
   }
   ASSERT_LT(flashFrame, header.frameCount) << "no flash in the movie";
   ASSERT_GT(flashFrame, 0u);
+  ASSERT_FALSE(bright(flashFrame - 1));
 
   Mp3Plugin::SetModuleName(LODESTAR_PATH);
   const std::optional<Played> played = PlayAndMeasure(folder.Path(), flashFrame, 3.2);
