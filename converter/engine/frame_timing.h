@@ -60,9 +60,12 @@ struct MediaFrameTiming {
 };
 
 // The timing of a media-framework source. A frame count above a million (or beyond 32 bits) is
-// taken from the duration and the time per frame instead. The measured rate is rounded to the
-// nearest whole rate from F and the duration in milliseconds, and anything from 28 up counts as
-// 30. `fixedRate` (30, 24 or 15; 0 for none) replaces the measured rate. Refused (kRefused or
+// taken from the duration and the time per frame instead. The measured rate is
+// (F x 1000 + 500) / Dms in integers, Dms being the duration in whole milliseconds: the rate that
+// F frames and half a frame more make over the duration, rounded down. That is the nearest whole
+// rate only for a source of about one second; over a longer one the half frame adds 500 / Dms,
+// less than a half, so the rate is close to rounded down (249 frames in 10 s measure 24, not 25).
+// Anything from 28 up counts as 30. `fixedRate` (30, 24 or 15; 0 for none) replaces the measured rate. Refused (kRefused or
 // kDamaged, no subject in the message): no frame count, a duration under 1 ms, a measured rate of
 // 0, a movie too long for its index.
 Result<MediaFrameTiming> ComputeMediaFrameTiming(const MediaLength& length, uint32_t fixedRate,
