@@ -4,7 +4,9 @@
 //
 // A stream that ends before its stated length costs repeated frames and a warning; a wait that
 // runs out ends the job, and its unfinished outputs go with it.
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -115,6 +117,25 @@ class GraphPictures {
   uint32_t taken_ = 0;
 };
 
+// Seconds with three decimals, for a report.
+std::string Seconds(int64_t mediaTime) {
+  const int64_t milliseconds = (mediaTime + kMediaTimePerSecond / 2000) / (kMediaTimePerSecond / 1000);
+  std::string fraction = std::to_string(milliseconds % 1000);
+  fraction.insert(0, 3 - fraction.size(), '0');
+  return std::to_string(milliseconds / 1000) + "." + fraction + " s";
+}
+
+// A length the file states that its pictures do not bear out by more than a frame: the measured
+// one is used, and the report says so.
+std::optional<std::string> LengthWarning(const MediaGraph& graph) {
+  const int64_t stated = graph.StatedDuration();
+  const int64_t measured = graph.Duration(TimeFormat::kMediaTime);
+  if (stated <= 0 || std::abs(stated - measured) <= graph.ConnectedType().avgTimePerFrame) return std::nullopt;
+  return "the video states a length of " + Seconds(stated) + ", but its " +
+         std::to_string(graph.Duration(TimeFormat::kFrame)) + " pictures last " + Seconds(measured) +
+         "; the pictures' length is used";
+}
+
 }  // namespace
 
 // The paused graph is placed on the first frame (frame sync) or ready to run (time sync), silent.
@@ -138,6 +159,7 @@ Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
   if (!timing) return SourceError(settings, timing.kind(), timing.error().message);
   JobPlan plan;
   plan.sourceRate = timing->sourceRate;
+  if (std::optional<std::string> warning = LengthWarning(*graph)) plan.warnings.push_back(std::move(*warning));
 
   const VideoSize native = graph->NativeVideoSize();
   const auto size = FitBoxFromHeader(BoxForChoice(settings.pictureSizeChoice),

@@ -94,10 +94,15 @@ class MediaGraph {
   // The video's length. Files with a sample table (MP4, MOV, 3GP, AVI) state both: the frame
   // count is the table's and the media time the stream's duration. For the others (program
   // streams, Matroska, WebM, Ogg, FLV) the video packets are counted in a pass that reads the file
-  // without decoding: the count is the frame count and the span of their time stamps the media
-  // time, since the duration such files state is an estimate or covers the sound too. What is
-  // still missing follows from the other and the average time per frame.
+  // without decoding: the count is the frame count and the span of their time stamps (first to
+  // last plus one frame, summed over each stretch where the timeline starts again) the media
+  // time, since the duration such files state is an estimate, covers the sound too, or is wrong.
+  // What is still missing follows from the other and the average time per frame.
   int64_t Duration(TimeFormat format) const;
+  // The media time the file itself states for the video (or for the whole file when the stream
+  // states none), 0 when it states nothing. Equal to Duration(kMediaTime) for files with a sample
+  // table; for the others it may differ from the measured span.
+  int64_t StatedDuration() const;
 
   GraphState State() const;
   // The clock's time: after positioning or a run, that time (in frames rounded down); after a
