@@ -126,12 +126,18 @@ std::string Seconds(int64_t mediaTime) {
 }
 
 // A length the file states that its pictures do not bear out by more than a frame: the measured
-// one is used, and the report says so.
+// one is used, and the report says so. A length stated for the whole file covers the sound as well,
+// which may outlast the pictures a little: it is doubted only when it is shorter than the pictures,
+// or longer by more than a second.
 std::optional<std::string> LengthWarning(const MediaGraph& graph) {
-  const int64_t stated = graph.StatedDuration();
+  constexpr int64_t kSoundMayOutlast = kMediaTimePerSecond;
+  const StatedLength stated = graph.StatedDuration();
   const int64_t measured = graph.Duration(TimeFormat::kMediaTime);
-  if (stated <= 0 || std::abs(stated - measured) <= graph.ConnectedType().avgTimePerFrame) return std::nullopt;
-  return "the video states a length of " + Seconds(stated) + ", but its " +
+  const int64_t frame = graph.ConnectedType().avgTimePerFrame;
+  if (stated.mediaTime <= 0) return std::nullopt;
+  const int64_t longer = stated.wholeFile ? frame + kSoundMayOutlast : frame;
+  if (stated.mediaTime >= measured - frame && stated.mediaTime <= measured + longer) return std::nullopt;
+  return std::string(stated.wholeFile ? "the file" : "the video") + " states a length of " + Seconds(stated.mediaTime) + ", but its " +
          std::to_string(graph.Duration(TimeFormat::kFrame)) + " pictures last " + Seconds(measured) +
          "; the pictures' length is used";
 }
@@ -165,9 +171,8 @@ Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
   const auto size = FitBoxFromHeader(BoxForChoice(settings.pictureSizeChoice),
                                      {static_cast<uint32_t>(native.width), static_cast<uint32_t>(native.height)});
   if (!size) return SourceError(settings, ErrorKind::kDamaged, "its video has a picture size of 0");
-  if (size->height > BmpImage::kMaxDimension) {
-    return SourceError(settings, ErrorKind::kUnsupported, "its picture is too narrow for its height to fit a movie");
-  }
+  const PictureSize nativeSize{static_cast<uint32_t>(native.width), static_cast<uint32_t>(native.height)};
+  if (Status shown = RefuseUnshownMovie(settings, nativeSize, *size); !shown) return shown.error();
   plan.outputs.emplace_back(".qrx");
   if (const std::optional<const char*> companion = CompanionExtension(settings.encoderChoice)) {
     plan.outputs.emplace_back(*companion);

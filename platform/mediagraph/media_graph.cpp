@@ -41,19 +41,24 @@ struct Lengths {
 
 // A time stamp that falls this far behind the latest one seen cannot be a reordered picture: the
 // stream starts its timeline again there (files joined end to end, a capture whose clock was reset).
-constexpr int64_t kTimelineRestart = kMediaTimePerSecond;
+constexpr uint64_t kTimelineRestart = kMediaTimePerSecond;
+// In containers whose time stamps may jump (program and transport streams, chained Ogg), a jump
+// forward this large is a new timeline too, not a pause in the pictures: the threshold libavformat's
+// own tools take for a discontinuity.
+constexpr uint64_t kTimelineJump = 10 * kMediaTimePerSecond;
+constexpr uint64_t kNoTimelineJump = std::numeric_limits<uint64_t>::max();
 
 // The span of a video's pictures from their time stamps in file order: from the first picture's
 // time to the last one's plus one frame. Where the timeline starts again, the span so far is kept
 // and a new one begins, so that every picture counted is covered once.
 class PictureSpan {
  public:
-  // `frameTime` is one frame's time; 0 until known.
-  explicit PictureSpan(int64_t frameTime) : frameTime_(frameTime) {}
+  // `frameTime` is one frame's time (0 until known); a step forward beyond `jump` starts anew.
+  PictureSpan(int64_t frameTime, uint64_t jump) : frameTime_(frameTime), jump_(jump) {}
 
   void Add(int64_t time, int64_t frameTime) {
     if (frameTime_ <= 0) frameTime_ = frameTime;
-    if (open_ && time < last_ - kTimelineRestart) Close();
+    if (open_ && (Gap(last_, time) > kTimelineRestart || Gap(time, last_) > jump_)) Close();
     untimedAfter_ = 0;
     if (!open_) {
       open_ = true;
@@ -73,22 +78,37 @@ class PictureSpan {
 
   int64_t Total() {
     Close();
-    return total_;
+    return static_cast<int64_t>(total_);
   }
 
  private:
+  // How far `later` lies beyond `earlier` (0 when it does not), without overflow on wild stamps.
+  static uint64_t Gap(int64_t later, int64_t earlier) {
+    return later > earlier ? static_cast<uint64_t>(later) - static_cast<uint64_t>(earlier) : 0;
+  }
+
+  // a + b, held at the largest media time (time stamps of a damaged file may be anything).
+  static uint64_t Sum(uint64_t a, uint64_t b) {
+    constexpr uint64_t kMost = std::numeric_limits<int64_t>::max();
+    return b > kMost - std::min(a, kMost) ? kMost : a + b;
+  }
+
   void Close() {
-    if (open_) total_ += last_ - first_ + (1 + untimedAfter_) * frameTime_;
+    if (!open_) return;
+    const auto frameTime = static_cast<uint64_t>(std::max<int64_t>(frameTime_, 0));
+    total_ = Sum(total_, Gap(last_, first_));
+    for (int64_t frame = 0; frame <= untimedAfter_; ++frame) total_ = Sum(total_, frameTime);
     open_ = false;
     untimedAfter_ = 0;
   }
 
   int64_t frameTime_;
+  uint64_t jump_;
   bool open_ = false;  // a stretch is under way from first_ to last_
   int64_t first_ = 0;
   int64_t last_ = 0;
   int64_t untimedAfter_ = 0;
-  int64_t total_ = 0;
+  uint64_t total_ = 0;
 };
 
 // One frame's time for the span's end: the declared rate's, else the first packet duration seen.
@@ -115,7 +135,8 @@ std::optional<Lengths> CountVideoPackets(const std::string& path, const GraphLim
   if (packet == nullptr) return std::nullopt;
   const AVStream& video = *context->streams[stream];
   Lengths lengths;
-  PictureSpan span(FrameTimeOf(video, 0));
+  const bool jumps = context->iformat != nullptr && (context->iformat->flags & AVFMT_TS_DISCONT) != 0;
+  PictureSpan span(FrameTimeOf(video, 0), jumps ? kTimelineJump : kNoTimelineJump);
   bool timed = false;
   bool ok = true;
   while (true) {
@@ -140,14 +161,14 @@ std::optional<Lengths> CountVideoPackets(const std::string& path, const GraphLim
   return lengths;
 }
 
-int64_t StatedMediaTime(const AVFormatContext& context, const AVStream& stream) {
+StatedLength StatedMediaTime(const AVFormatContext& context, const AVStream& stream) {
   if (stream.duration > 0 && stream.duration != AV_NOPTS_VALUE) {
-    return av_rescale_q(stream.duration, stream.time_base, kMediaTimeBase);
+    return {av_rescale_q(stream.duration, stream.time_base, kMediaTimeBase), false};
   }
   if (context.duration > 0 && context.duration != AV_NOPTS_VALUE) {
-    return av_rescale_q(context.duration, AV_TIME_BASE_Q, kMediaTimeBase);
+    return {av_rescale_q(context.duration, AV_TIME_BASE_Q, kMediaTimeBase), true};
   }
-  return 0;
+  return {};
 }
 
 }  // namespace
@@ -175,7 +196,7 @@ struct MediaGraph::Graph {
   Rotation rotation = Rotation::kNone;
   AVRational rate{0, 1};  // frames per second, exactly as the frame time format counts them
   Lengths duration;
-  int64_t statedMediaTime = 0;  // what the file itself states, 0 when nothing
+  StatedLength stated;
 
   std::optional<DecodedPicture> onScreen;
   std::optional<DecodedPicture> ahead;  // the picture after the one on screen, once decoded
@@ -274,8 +295,8 @@ struct MediaGraph::Graph {
 
   Status MeasureLengths() {
     const AVStream& stream = decoder->Stream();
-    statedMediaTime = StatedMediaTime(*decoder->Source().Context(), stream);
-    duration.mediaTime = statedMediaTime;
+    stated = StatedMediaTime(*decoder->Source().Context(), stream);
+    duration.mediaTime = stated.mediaTime;
     duration.frames = stream.nb_frames > 0 && stream.nb_frames <= kMostFrames ? stream.nb_frames : 0;
     if (duration.frames == 0) {
       // Without a sample table the stated duration is an estimate too (a program stream's comes
@@ -336,7 +357,7 @@ int64_t MediaGraph::Duration(TimeFormat format) const {
   return format == TimeFormat::kFrame ? graph_->duration.frames : graph_->duration.mediaTime;
 }
 
-int64_t MediaGraph::StatedDuration() const { return graph_->statedMediaTime; }
+StatedLength MediaGraph::StatedDuration() const { return graph_->stated; }
 
 int64_t MediaGraph::CurrentPosition(TimeFormat format) const {
   const Graph& graph = *graph_;

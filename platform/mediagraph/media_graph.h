@@ -59,6 +59,13 @@ struct VideoSize {
   int32_t height = 0;
 };
 
+// A length a file states: media time (0 when it states none), and whether it is the whole file's
+// (covering its sound too) rather than the video stream's own.
+struct StatedLength {
+  int64_t mediaTime = 0;
+  bool wholeFile = false;
+};
+
 enum class TimeFormat { kMediaTime, kFrame };
 enum class GraphState { kStopped, kPaused, kRunning };
 
@@ -99,10 +106,10 @@ class MediaGraph {
   // time, since the duration such files state is an estimate, covers the sound too, or is wrong.
   // What is still missing follows from the other and the average time per frame.
   int64_t Duration(TimeFormat format) const;
-  // The media time the file itself states for the video (or for the whole file when the stream
-  // states none), 0 when it states nothing. Equal to Duration(kMediaTime) for files with a sample
-  // table; for the others it may differ from the measured span.
-  int64_t StatedDuration() const;
+  // The length the file itself states for the video, or for the whole file when the stream states
+  // none. Equal to Duration(kMediaTime) for files with a sample table; for the others it may differ
+  // from the measured span.
+  StatedLength StatedDuration() const;
 
   GraphState State() const;
   // The clock's time: after positioning or a run, that time (in frames rounded down); after a
