@@ -100,9 +100,9 @@ PictureSize FitBoxToSource(PictureSize box, PictureSize source);
 //
 // Unlike the video-file fit, this one can grow the height without bound: a source narrower than
 // the box is enlarged to the box width, so a 4 x 480 header asks for 320 x 38,400. The job refuses
-// a height above BmpImage::kMaxDimension (16,384) before writing anything: no scaled picture of
-// that size can be made, the frame header holds sides of 16 bits, and each such frame would take
-// tens of megabytes to no purpose: the job would only fail on its first frame.
+// a movie the player would not show (more than 2,048 pixels a side or 5,000 macroblocks, see
+// PlayerShowsPicture) before decoding anything: its frames would play as a black window, and
+// larger ones could not even be coded, so the job would only fail on its first frame.
 std::optional<PictureSize> FitBoxFromHeader(PictureSize box, PictureSize source);
 
 }  // namespace reel
