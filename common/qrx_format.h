@@ -24,6 +24,21 @@ inline constexpr std::array<uint8_t, 4> kQrxFrameTag = {'J', 'B', 'P', '1'};
 inline constexpr uint32_t kBlocksPerMacroblock = 6;
 inline constexpr uint32_t kLumaBlocksPerMacroblock = 4;
 
+// The largest picture the player shows: its decoder takes frames of at most 5,000 macroblocks
+// (the working limit of the frame format, 30,000 blocks) and its screen and picture buffer grow
+// with the picture up to 2,048 pixels a side. The converter refuses a movie beyond either before
+// it decodes anything, since its frames would play as a black window.
+inline constexpr uint32_t kMaxShownMacroblocks = 5000;
+inline constexpr uint32_t kMaxShownSide = 2048;
+
+constexpr uint64_t PictureMacroblocks(uint32_t width, uint32_t height) {
+  return ((uint64_t{width} + 15) / 16) * ((uint64_t{height} + 15) / 16);
+}
+
+constexpr bool PlayerShowsPicture(uint32_t width, uint32_t height) {
+  return width <= kMaxShownSide && height <= kMaxShownSide && PictureMacroblocks(width, height) <= kMaxShownMacroblocks;
+}
+
 // Bit 27 of a frame's flags: the frame carries its two quantisation tables. Bit 0 is always set
 // by the writer and means nothing to readers.
 inline constexpr uint32_t kFrameFlagHasTables = 0x08000000;

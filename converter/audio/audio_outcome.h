@@ -20,7 +20,12 @@ struct EncodedAudio {
   std::vector<uint8_t> bytes;
 };
 
-// A short English sentence for the job's report.
+// A short English sentence for the job's report: what happened to the sound, not what was written
+// (the caller says that).
 const char* DescribeAudioOutcome(AudioOutcome outcome);
+
+// True for an outcome after which the encoder gave no block to write (nothing at all, or a stream
+// it gave up before its end).
+bool EncoderGaveNoBlock(AudioOutcome outcome);
 
 }  // namespace reel

@@ -91,20 +91,33 @@ class CompanionWriter {
   bool writeFailed_ = false;
 };
 
-void AddOutcomeWarning(CompanionResult& result, AudioOutcome outcome, const char* encoderName) {
+// What a companion that did not get its sound left behind, said after the encoder's outcome.
+std::string WrittenText(AudioOutcome outcome, const CompanionResult& result, const std::string& finalPath) {
+  if (!result.staged) return "No companion file was written; an older " + finalPath + ", if any, is left as it was.";
+  if (result.bytes == 0) return "The companion file " + finalPath + " was written empty.";
+  const std::string bytes = std::to_string(result.bytes) + " bytes";
+  if (outcome == AudioOutcome::kUnconvertible) return "The companion file " + finalPath + " (" + bytes + ") holds no sound.";
+  return "The companion file " + finalPath + " holds only the " + bytes + " encoded before that.";
+}
+
+void AddOutcomeWarning(CompanionResult& result, AudioOutcome outcome, const char* encoderName, const std::string& finalPath) {
   if (outcome != AudioOutcome::kEncoded) {
-    result.warnings.push_back(std::string(encoderName) + ": " + DescribeAudioOutcome(outcome));
+    result.warnings.push_back(std::string(encoderName) + ": " + DescribeAudioOutcome(outcome) + " " +
+                              WrittenText(outcome, result, finalPath));
   }
 }
 
 // What an error of the sound's source (not a failed write, not a stop) does to the job.
 enum class SourceFailure { kEndsJob, kLeavesNoCompanion };
+// What an encoder that gives no block leaves: the media-framework path writes no file (an older
+// one stays), the AVI and ".mj" paths an empty one.
+enum class NoBlock { kNoFile, kEmptyFile };
 
 using PiecesEncoding = std::function<Result<AudioOutcome>(const EncodedOutput& output)>;
 
 // Encodes into the staged companion file `finalPath` as the encoder's bytes come. On success the
 // file and the encoder's outcome go into `result`; otherwise its status or a warning says why.
-void EncodeCompanion(const std::string& finalPath, const char* encoderName, SourceFailure failure,
+void EncodeCompanion(const std::string& finalPath, const char* encoderName, SourceFailure failure, NoBlock noBlock,
                      const PiecesEncoding& encode, const SoundTask::StopCheck& stopped, CompanionResult& result) {
   Result<CompanionWriter> writer = CompanionWriter::Create(finalPath);
   if (!writer) {
@@ -121,8 +134,10 @@ void EncodeCompanion(const std::string& finalPath, const char* encoderName, Sour
     }
     return;
   }
-  AddOutcomeWarning(result, *outcome, encoderName);
-  writer->Finish(result);
+  // Without a block the staged file goes with the writer, and nothing replaces an older one.
+  if (noBlock == NoBlock::kEmptyFile || !EncoderGaveNoBlock(*outcome)) writer->Finish(result);
+  if (!result.status) return;
+  AddOutcomeWarning(result, *outcome, encoderName, finalPath);
 }
 
 // A lead in 100-ns units as whole sample frames of `pcm`, rounded to the nearest.
@@ -135,7 +150,6 @@ uint64_t LeadSamples(uint64_t lead, const WAVEFORMATEX& pcm) {
 // A soundtrack that cannot be read or decoded at all: its (empty) MP3 through the whole-block path.
 CompanionResult EmptyCompanion(const JobSettings& settings, CompanionResult result, const WAVEFORMATEX& format) {
   const EncodedAudio encoded = EncodeMp3({}, format, settings.Sound());
-  AddOutcomeWarning(result, encoded.outcome, "MP3");
   Result<StagedOutput> staged = StagedOutput::Create(JobOutputName(settings, ".mp3"));
   if (!staged) {
     result.status = staged.error();
@@ -145,8 +159,10 @@ CompanionResult EmptyCompanion(const JobSettings& settings, CompanionResult resu
     result.status = MakeError(ErrorKind::kCannotWrite, staged->FinalPath(), "cannot write the companion file");
     return result;
   }
+  const std::string finalPath = staged->FinalPath();
   result.bytes = encoded.bytes.size();
   result.staged = std::move(*staged);
+  AddOutcomeWarning(result, encoded.outcome, "MP3", finalPath);
   return result;
 }
 
@@ -195,7 +211,7 @@ CompanionResult AviCompanion(const JobSettings& settings, const AviFile& file, u
     return LeadPieces(std::move(decoded), pcmFormat.blockAlign, leadSamples);
   };
 
-  EncodeCompanion(JobOutputName(settings, ".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
+  EncodeCompanion(JobOutputName(settings, ".mp3"), "MP3", SourceFailure::kEndsJob, NoBlock::kEmptyFile, [&](const EncodedOutput& output) {
     return EncodeMp3Pieces(open, pcmFormat, sound, output);
   }, stopped, result);
   return result;
@@ -212,7 +228,7 @@ CompanionResult MjCompanion(const JobSettings& settings, const MjSoundPlan& plan
   const std::string& path = settings.sourcePath;
   const MjSoundLayout& layout = plan.layout;
   const SoundPiecesOpener open = [&path, &layout, &stopped] { return OpenMjSoundPieces(path, layout, stopped); };
-  EncodeCompanion(JobOutputName(settings, ".mp3"), "MP3", SourceFailure::kEndsJob, [&](const EncodedOutput& output) {
+  EncodeCompanion(JobOutputName(settings, ".mp3"), "MP3", SourceFailure::kEndsJob, NoBlock::kEmptyFile, [&](const EncodedOutput& output) {
     return EncodeMp3Pieces(open, *layout.format, sound, output);
   }, stopped, result);
   return result;
@@ -231,7 +247,7 @@ CompanionResult MediaCompanion(const JobSettings& settings, std::optional<int64_
   const bool ogg = sound.encoder == AudioEncoder::kOgg;
   // A soundtrack that fails on the way leaves no companion, as one that cannot be read at all.
   EncodeCompanion(JobOutputName(settings, ogg ? ".ogg" : ".mp3"), ogg ? "Ogg" : "MP3", SourceFailure::kLeavesNoCompanion,
-                  [&](const EncodedOutput& output) { return EncodeSoundtrackPieces(**source, sound, output); },
+                  NoBlock::kNoFile, [&](const EncodedOutput& output) { return EncodeSoundtrackPieces(**source, sound, output); },
                   stopped, result);
   return result;
 }

@@ -60,9 +60,12 @@ struct MediaFrameTiming {
 };
 
 // The timing of a media-framework source. A frame count above a million (or beyond 32 bits) is
-// taken from the duration and the time per frame instead. The measured rate is rounded to the
-// nearest whole rate from F and the duration in milliseconds, and anything from 28 up counts as
-// 30. `fixedRate` (30, 24 or 15; 0 for none) replaces the measured rate. Refused (kRefused or
+// taken from the duration and the time per frame instead. The measured rate is
+// (F x 1000 + 500) / Dms in integers, Dms being the duration in whole milliseconds: the rate that
+// F frames and half a frame more make over the duration, rounded down. That is the nearest whole
+// rate only for a source of about one second; over a longer one the half frame adds 500 / Dms,
+// less than a half, so the rate is close to rounded down (249 frames in 10 s measure 24, not 25).
+// Anything from 28 up counts as 30. `fixedRate` (30, 24 or 15; 0 for none) replaces the measured rate. Refused (kRefused or
 // kDamaged, no subject in the message): no frame count, a duration under 1 ms, a measured rate of
 // 0, a movie too long for its index.
 Result<MediaFrameTiming> ComputeMediaFrameTiming(const MediaLength& length, uint32_t fixedRate,
@@ -97,9 +100,9 @@ PictureSize FitBoxToSource(PictureSize box, PictureSize source);
 //
 // Unlike the video-file fit, this one can grow the height without bound: a source narrower than
 // the box is enlarged to the box width, so a 4 x 480 header asks for 320 x 38,400. The job refuses
-// a height above BmpImage::kMaxDimension (16,384) before writing anything: no scaled picture of
-// that size can be made, the frame header holds sides of 16 bits, and each such frame would take
-// tens of megabytes to no purpose: the job would only fail on its first frame.
+// a movie the player would not show (more than 2,048 pixels a side or 5,000 macroblocks, see
+// PlayerShowsPicture) before decoding anything: its frames would play as a black window, and
+// larger ones could not even be coded, so the job would only fail on its first frame.
 std::optional<PictureSize> FitBoxFromHeader(PictureSize box, PictureSize source);
 
 }  // namespace reel

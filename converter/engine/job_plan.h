@@ -58,6 +58,11 @@ Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings);
 
 // An error about the job's source file.
 Error SourceError(const JobSettings& settings, ErrorKind kind, const std::string& what);
+// Refuses a movie the player would not show (see PlayerShowsPicture), naming the source's size
+// and the movie's. The fit that follows the source's shape enlarges a source narrower than the
+// box, so a narrow source can ask for a picture taller than the player's screen; the fit on a
+// video file's first picture never leaves the box, so the AVI path never meets this.
+Status RefuseUnshownMovie(const JobSettings& settings, PictureSize source, PictureSize movie);
 // The output file with `extension` for the job's source in its output folder.
 std::string JobOutputName(const JobSettings& settings, const char* extension);
 

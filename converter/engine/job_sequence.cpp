@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/qrx_format.h"
 #include "converter/engine/output_name.h"
 
 namespace reel {
@@ -40,6 +41,15 @@ class CompanionTurns {
 
 Error SourceError(const JobSettings& settings, ErrorKind kind, const std::string& what) {
   return MakeError(kind, settings.sourcePath, what);
+}
+
+Status RefuseUnshownMovie(const JobSettings& settings, PictureSize source, PictureSize movie) {
+  if (PlayerShowsPicture(movie.width, movie.height)) return {};
+  auto size = [](PictureSize picture) { return std::to_string(picture.width) + " x " + std::to_string(picture.height); };
+  return SourceError(settings, ErrorKind::kUnsupported,
+                     "its " + size(source) + " picture would make a movie of " + size(movie) +
+                         ", more than the player shows (at most " + std::to_string(kMaxShownSide) +
+                         " pixels a side and " + std::to_string(kMaxShownMacroblocks) + " macroblocks)");
 }
 
 std::string JobOutputName(const JobSettings& settings, const char* extension) {

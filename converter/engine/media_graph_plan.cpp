@@ -4,7 +4,9 @@
 //
 // A stream that ends before its stated length costs repeated frames and a warning; a wait that
 // runs out ends the job, and its unfinished outputs go with it.
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -124,6 +126,31 @@ std::optional<int64_t> FirstMoviePictureTime(const MediaGraph& graph, bool stepp
   return start;
 }
 
+// Seconds with three decimals, for a report.
+std::string Seconds(int64_t mediaTime) {
+  const int64_t milliseconds = (mediaTime + kMediaTimePerSecond / 2000) / (kMediaTimePerSecond / 1000);
+  std::string fraction = std::to_string(milliseconds % 1000);
+  fraction.insert(0, 3 - fraction.size(), '0');
+  return std::to_string(milliseconds / 1000) + "." + fraction + " s";
+}
+
+// A length the file states that its pictures do not bear out by more than a frame: the measured
+// one is used, and the report says so. A length stated for the whole file covers the sound as well,
+// which may outlast the pictures a little: it is doubted only when it is shorter than the pictures,
+// or longer by more than a second.
+std::optional<std::string> LengthWarning(const MediaGraph& graph) {
+  constexpr int64_t kSoundMayOutlast = kMediaTimePerSecond;
+  const StatedLength stated = graph.StatedDuration();
+  const int64_t measured = graph.Duration(TimeFormat::kMediaTime);
+  const int64_t frame = graph.ConnectedType().avgTimePerFrame;
+  if (stated.mediaTime <= 0) return std::nullopt;
+  const int64_t longer = stated.wholeFile ? frame + kSoundMayOutlast : frame;
+  if (stated.mediaTime >= measured - frame && stated.mediaTime <= measured + longer) return std::nullopt;
+  return std::string(stated.wholeFile ? "the file" : "the video") + " states a length of " + Seconds(stated.mediaTime) + ", but its " +
+         std::to_string(graph.Duration(TimeFormat::kFrame)) + " pictures last " + Seconds(measured) +
+         "; the pictures' length is used";
+}
+
 }  // namespace
 
 // The paused graph is placed on the first frame (frame sync) or ready to run (time sync), silent.
@@ -147,14 +174,14 @@ Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
   if (!timing) return SourceError(settings, timing.kind(), timing.error().message);
   JobPlan plan;
   plan.sourceRate = timing->sourceRate;
+  if (std::optional<std::string> warning = LengthWarning(*graph)) plan.warnings.push_back(std::move(*warning));
 
   const VideoSize native = graph->NativeVideoSize();
   const auto size = FitBoxFromHeader(BoxForChoice(settings.pictureSizeChoice),
                                      {static_cast<uint32_t>(native.width), static_cast<uint32_t>(native.height)});
   if (!size) return SourceError(settings, ErrorKind::kDamaged, "its video has a picture size of 0");
-  if (size->height > BmpImage::kMaxDimension) {
-    return SourceError(settings, ErrorKind::kUnsupported, "its picture is too narrow for its height to fit a movie");
-  }
+  const PictureSize nativeSize{static_cast<uint32_t>(native.width), static_cast<uint32_t>(native.height)};
+  if (Status shown = RefuseUnshownMovie(settings, nativeSize, *size); !shown) return shown.error();
   plan.outputs.emplace_back(".qrx");
   if (const std::optional<const char*> companion = CompanionExtension(settings.encoderChoice)) {
     plan.outputs.emplace_back(*companion);

@@ -45,11 +45,9 @@ Result<JobPlan> OpenMjPlan(const JobSettings& settings) {
   if (!timing) return SourceError(settings, ErrorKind::kRefused, "the .mj file is too long for one movie");
   const auto size = FitBoxFromHeader(BoxForChoice(settings.pictureSizeChoice), {header.width, header.height});
   if (!size) return SourceError(settings, ErrorKind::kDamaged, "the .mj header gives a picture size of 0");
-  // The fit enlarges a source narrower than the box; a height beyond the largest picture the
-  // scaler makes could never be coded (see FitBoxFromHeader), so nothing is written at all.
-  if (size->height > BmpImage::kMaxDimension) {
-    return SourceError(settings, ErrorKind::kUnsupported, "the .mj picture is too narrow for its height to fit a movie");
-  }
+  // The fit enlarges a source narrower than the box; a movie taller than the player shows is
+  // refused before anything is written.
+  if (Status shown = RefuseUnshownMovie(settings, {header.width, header.height}, *size); !shown) return shown.error();
 
   JobPlan plan;
   plan.outputs = {".qrx", ".mp3"};

@@ -64,7 +64,11 @@ constexpr Place kStartPlace{161, 151, 43, 15};
 const char* const kCaption = "Reelforge ver3.01（Linux版）";
 const char* const kProgressFormat = "変換データ数：%d / %d";
 const char* const kFrameRateFormat = "FPS(%d)";
-const char* const kBrowseFilters = "avi file (*.avi);;mj file (*.mj);;all file (*.*)";
+// Browse's filters as label and pattern pairs. The dialog shows each label as it stands and
+// matches the pattern after it, which it keeps out of sight. "*.*" means every file, as on the
+// system the labels come from; here it would need a dot in the name, and the media framework takes
+// files without an extension too, so the last filter matches "*".
+const char* const kBrowseFilters = "avi file (*.avi) (*.avi);;mj file (*.mj) (*.mj);;all file (*.*) (*)";
 
 // A Japanese proportional Gothic face; the first one installed is used.
 QFont DialogFont() {
@@ -232,7 +236,8 @@ void CReelpackDlg::ChooseSource(const std::string& pathBytes) {
 void CReelpackDlg::OnBrowse() {
   QString filter;
   const QString path =
-      QFileDialog::getOpenFileName(this, QString(), QString(), QString::fromLatin1(kBrowseFilters), &filter);
+      QFileDialog::getOpenFileName(this, QString(), QString(), QString::fromLatin1(kBrowseFilters), &filter,
+                                   QFileDialog::HideNameFilterDetails);
   if (path.isEmpty()) return;
   ChooseSource(path);
 }

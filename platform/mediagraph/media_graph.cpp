@@ -39,9 +39,89 @@ struct Lengths {
   int64_t frames = 0;
 };
 
-// Counts the video packets of the whole file without decoding them, and notes where the last one
-// ends. For containers without a sample table this is the exact frame count: each packet of a
-// video stream holds one picture.
+// A time stamp that falls this far behind the latest one seen cannot be a reordered picture: the
+// stream starts its timeline again there (files joined end to end, a capture whose clock was reset).
+constexpr uint64_t kTimelineRestart = kMediaTimePerSecond;
+// In containers whose time stamps may jump (program and transport streams, chained Ogg), a jump
+// forward this large is a new timeline too, not a pause in the pictures: the threshold libavformat's
+// own tools take for a discontinuity.
+constexpr uint64_t kTimelineJump = 10 * kMediaTimePerSecond;
+constexpr uint64_t kNoTimelineJump = std::numeric_limits<uint64_t>::max();
+
+// The span of a video's pictures from their time stamps in file order: from the first picture's
+// time to the last one's plus one frame. Where the timeline starts again, the span so far is kept
+// and a new one begins, so that every picture counted is covered once.
+class PictureSpan {
+ public:
+  // `frameTime` is one frame's time (0 until known); a step forward beyond `jump` starts anew.
+  PictureSpan(int64_t frameTime, uint64_t jump) : frameTime_(frameTime), jump_(jump) {}
+
+  void Add(int64_t time, int64_t frameTime) {
+    if (frameTime_ <= 0) frameTime_ = frameTime;
+    if (open_ && (Gap(last_, time) > kTimelineRestart || Gap(time, last_) > jump_)) Close();
+    untimedAfter_ = 0;
+    if (!open_) {
+      open_ = true;
+      first_ = time;
+      last_ = time;
+      return;
+    }
+    first_ = std::min(first_, time);
+    last_ = std::max(last_, time);
+  }
+
+  // A picture without a time stamp (program streams stamp only some). One between stamped pictures
+  // lies within the span; those after the last stamped one extend it by a frame each.
+  void AddUntimed() {
+    if (open_) ++untimedAfter_;
+  }
+
+  int64_t Total() {
+    Close();
+    return static_cast<int64_t>(total_);
+  }
+
+ private:
+  // How far `later` lies beyond `earlier` (0 when it does not), without overflow on wild stamps.
+  static uint64_t Gap(int64_t later, int64_t earlier) {
+    return later > earlier ? static_cast<uint64_t>(later) - static_cast<uint64_t>(earlier) : 0;
+  }
+
+  // a + b, held at the largest media time (time stamps of a damaged file may be anything).
+  static uint64_t Sum(uint64_t a, uint64_t b) {
+    constexpr uint64_t kMost = std::numeric_limits<int64_t>::max();
+    return b > kMost - std::min(a, kMost) ? kMost : a + b;
+  }
+
+  void Close() {
+    if (!open_) return;
+    const auto frameTime = static_cast<uint64_t>(std::max<int64_t>(frameTime_, 0));
+    total_ = Sum(total_, Gap(last_, first_));
+    for (int64_t frame = 0; frame <= untimedAfter_; ++frame) total_ = Sum(total_, frameTime);
+    open_ = false;
+    untimedAfter_ = 0;
+  }
+
+  int64_t frameTime_;
+  uint64_t jump_;
+  bool open_ = false;  // a stretch is under way from first_ to last_
+  int64_t first_ = 0;
+  int64_t last_ = 0;
+  int64_t untimedAfter_ = 0;
+  uint64_t total_ = 0;
+};
+
+// One frame's time for the span's end: the declared rate's, else the first packet duration seen.
+int64_t FrameTimeOf(const AVStream& stream, int64_t packetDuration) {
+  const AVRational rate = DeclaredFrameRate(stream);
+  if (Valid(rate)) return av_rescale_q(1, av_inv_q(rate), kMediaTimeBase);
+  return std::max<int64_t>(av_rescale_q(packetDuration, stream.time_base, kMediaTimeBase), 0);
+}
+
+// Counts the video packets of the whole file without decoding them, and measures the span of their
+// time stamps. For containers without a sample table this is the exact frame count (each packet of
+// a video stream holds one picture), and the span covers the same pictures: the duration such a
+// file states may be an estimate, cover its sound too, or simply be wrong.
 std::optional<Lengths> CountVideoPackets(const std::string& path, const GraphLimits& limits) {
   auto source = MediaSource::Open(path, limits.quietFor);
   if (!source) return std::nullopt;
@@ -53,9 +133,11 @@ std::optional<Lengths> CountVideoPackets(const std::string& path, const GraphLim
   }
   AVPacket* packet = av_packet_alloc();
   if (packet == nullptr) return std::nullopt;
+  const AVStream& video = *context->streams[stream];
   Lengths lengths;
-  int64_t first = AV_NOPTS_VALUE;
-  int64_t end = AV_NOPTS_VALUE;
+  const bool jumps = context->iformat != nullptr && (context->iformat->flags & AVFMT_TS_DISCONT) != 0;
+  PictureSpan span(FrameTimeOf(video, 0), jumps ? kTimelineJump : kNoTimelineJump);
+  bool timed = false;
   bool ok = true;
   while (true) {
     auto got = (*source)->NextPacket(stream, packet);
@@ -66,25 +148,27 @@ std::optional<Lengths> CountVideoPackets(const std::string& path, const GraphLim
     if (!*got) break;
     if ((packet->flags & AV_PKT_FLAG_DISCARD) != 0) continue;
     ++lengths.frames;
-    if (packet->pts == AV_NOPTS_VALUE) continue;
-    if (first == AV_NOPTS_VALUE || packet->pts < first) first = packet->pts;
-    const int64_t packetEnd = packet->pts + std::max<int64_t>(packet->duration, 0);
-    if (end == AV_NOPTS_VALUE || packetEnd > end) end = packetEnd;
+    if (packet->pts == AV_NOPTS_VALUE) {
+      span.AddUntimed();
+      continue;
+    }
+    span.Add(av_rescale_q(packet->pts, video.time_base, kMediaTimeBase), FrameTimeOf(video, packet->duration));
+    timed = true;
   }
   av_packet_free(&packet);
   if (!ok) return std::nullopt;
-  if (first != AV_NOPTS_VALUE) lengths.mediaTime = av_rescale_q(end - first, context->streams[stream]->time_base, kMediaTimeBase);
+  if (timed) lengths.mediaTime = span.Total();
   return lengths;
 }
 
-int64_t StatedMediaTime(const AVFormatContext& context, const AVStream& stream) {
+StatedLength StatedMediaTime(const AVFormatContext& context, const AVStream& stream) {
   if (stream.duration > 0 && stream.duration != AV_NOPTS_VALUE) {
-    return av_rescale_q(stream.duration, stream.time_base, kMediaTimeBase);
+    return {av_rescale_q(stream.duration, stream.time_base, kMediaTimeBase), false};
   }
   if (context.duration > 0 && context.duration != AV_NOPTS_VALUE) {
-    return av_rescale_q(context.duration, AV_TIME_BASE_Q, kMediaTimeBase);
+    return {av_rescale_q(context.duration, AV_TIME_BASE_Q, kMediaTimeBase), true};
   }
-  return 0;
+  return {};
 }
 
 }  // namespace
@@ -112,6 +196,7 @@ struct MediaGraph::Graph {
   Rotation rotation = Rotation::kNone;
   AVRational rate{0, 1};  // frames per second, exactly as the frame time format counts them
   Lengths duration;
+  StatedLength stated;
 
   std::optional<DecodedPicture> onScreen;
   std::optional<DecodedPicture> ahead;  // the picture after the one on screen, once decoded
@@ -210,12 +295,14 @@ struct MediaGraph::Graph {
 
   Status MeasureLengths() {
     const AVStream& stream = decoder->Stream();
-    duration.mediaTime = StatedMediaTime(*decoder->Source().Context(), stream);
+    stated = StatedMediaTime(*decoder->Source().Context(), stream);
+    duration.mediaTime = stated.mediaTime;
     duration.frames = stream.nb_frames > 0 && stream.nb_frames <= kMostFrames ? stream.nb_frames : 0;
     if (duration.frames == 0) {
       // Without a sample table the stated duration is an estimate too (a program stream's comes
-      // from a few time stamps near its ends, a Matroska file's covers its sound as well): the
-      // video's own packets say better.
+      // from a few time stamps near its ends, an Ogg file's from its last page, a Matroska file's
+      // covers its sound as well and may be plainly wrong): the video's own packets say better, and
+      // the frame count and the span then describe the same pictures.
       if (const auto counted = CountVideoPackets(path, limits)) {
         duration.frames = counted->frames;
         if (counted->mediaTime > 0) duration.mediaTime = counted->mediaTime;
@@ -276,6 +363,8 @@ std::optional<int64_t> MediaGraph::StartTime() const {
 int64_t MediaGraph::Duration(TimeFormat format) const {
   return format == TimeFormat::kFrame ? graph_->duration.frames : graph_->duration.mediaTime;
 }
+
+StatedLength MediaGraph::StatedDuration() const { return graph_->stated; }
 
 int64_t MediaGraph::CurrentPosition(TimeFormat format) const {
   const Graph& graph = *graph_;

@@ -59,6 +59,13 @@ struct VideoSize {
   int32_t height = 0;
 };
 
+// A length a file states: media time (0 when it states none), and whether it is the whole file's
+// (covering its sound too) rather than the video stream's own.
+struct StatedLength {
+  int64_t mediaTime = 0;
+  bool wholeFile = false;
+};
+
 enum class TimeFormat { kMediaTime, kFrame };
 enum class GraphState { kStopped, kPaused, kRunning };
 
@@ -94,10 +101,15 @@ class MediaGraph {
   // The video's length. Files with a sample table (MP4, MOV, 3GP, AVI) state both: the frame
   // count is the table's and the media time the stream's duration. For the others (program
   // streams, Matroska, WebM, Ogg, FLV) the video packets are counted in a pass that reads the file
-  // without decoding: the count is the frame count and the span of their time stamps the media
-  // time, since the duration such files state is an estimate or covers the sound too. What is
-  // still missing follows from the other and the average time per frame.
+  // without decoding: the count is the frame count and the span of their time stamps (first to
+  // last plus one frame, summed over each stretch where the timeline starts again) the media
+  // time, since the duration such files state is an estimate, covers the sound too, or is wrong.
+  // What is still missing follows from the other and the average time per frame.
   int64_t Duration(TimeFormat format) const;
+  // The length the file itself states for the video, or for the whole file when the stream states
+  // none. Equal to Duration(kMediaTime) for files with a sample table; for the others it may differ
+  // from the measured span.
+  StatedLength StatedDuration() const;
 
   GraphState State() const;
   // The clock's time: after positioning or a run, that time (in frames rounded down); after a

@@ -245,6 +245,19 @@ void PlayerShell::Tick() {
   } else if (RetryDue()) {
     OpenCurrentMovie();
   }
+  ReportPictureProblem();
+}
+
+// A movie whose pictures cannot be shown plays as its sound over a black window: the user is told
+// why.
+void PlayerShell::ReportPictureProblem() {
+  const std::optional<std::string> problem = movies_.TakePictureProblem();
+  if (!problem) return;
+  // A movie that plays again (the list of one, a restart) is not told about again.
+  const std::string movie = movieFolder_ + currentName_;
+  if (movie == pictureProblemMovie_) return;
+  pictureProblemMovie_ = movie;
+  if (report_) report_(movie + ": " + *problem);
 }
 
 int32_t RunMessageLoop(MessageSource& messages, PlayerShell& shell, const std::function<void()>& beforeTick) {

@@ -132,6 +132,7 @@ class PlayerShell {
   void ChangeVolume(int32_t step);
   void SwitchMovie(std::size_t index);
   void OpenCurrentMovie();
+  void ReportPictureProblem();
   bool RetryDue() const;
 
   std::string folder_;
@@ -153,6 +154,7 @@ class PlayerShell {
   TickSource ticks_;
   ProblemReporter report_;
   std::string lastRefusal_;     // the failure said last; cleared when a movie opens
+  std::string pictureProblemMovie_;  // the movie whose pictures the user was last told cannot be shown
   uint32_t retryPause_ = 0;     // milliseconds; 0 while nothing has failed
   uint32_t nextRetry_ = 0;      // tick count of the next attempt
 };

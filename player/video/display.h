@@ -17,13 +17,15 @@
 #include <span>
 #include <vector>
 
+#include "common/qrx_format.h"
+
 namespace reel {
 
 // The screen the player shows movies on; pictures are centred on it. A movie whose picture is
 // larger gets a screen of its picture's size (ScreenSizeFor), up to kMaxScreenSide a side.
 inline constexpr uint32_t kScreenWidth = 320;
 inline constexpr uint32_t kScreenHeight = 240;
-inline constexpr uint32_t kMaxScreenSide = 2048;
+inline constexpr uint32_t kMaxScreenSide = kMaxShownSide;
 
 struct ScreenSize {
   uint32_t width = kScreenWidth;

@@ -13,13 +13,14 @@
 #include <optional>
 #include <span>
 
+#include "common/qrx_format.h"
 #include "common/symbol_counts.h"
 
 namespace reel {
 
 // A frame above this many macroblocks is beyond the format's working limit (the coder writes at
 // most 5,000); it bounds the work areas of a decoder that has no owner's picture buffer.
-inline constexpr uint32_t kMaxDecodedMacroblocks = 5000;
+inline constexpr uint32_t kMaxDecodedMacroblocks = kMaxShownMacroblocks;
 
 using FrameQuantTable = std::array<uint8_t, 64>;  // natural (row-major) order
 

@@ -111,7 +111,31 @@ Movie::Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& so
       sound_(sound),
       ticks_(std::move(ticks)),
       observer_(std::move(observer)),
-      picture_(reader_->Width(), reader_->Height()) {}
+      picture_(reader_->Width(), reader_->Height()) {
+  if (!PlayerShowsPicture(reader_->Width(), reader_->Height())) {
+    NotePictureProblem("its pictures are " + std::to_string(reader_->Width()) + " x " + std::to_string(reader_->Height()) +
+                       ", more than the player shows (at most " + std::to_string(kMaxShownSide) + " pixels a side and " +
+                       std::to_string(kMaxShownMacroblocks) + " macroblocks); only its sound plays");
+  }
+}
+
+void Movie::NotePictureProblem(std::string what) {
+  if (!pictureProblemTold_ && !pictureProblem_) pictureProblem_ = std::move(what);
+}
+
+std::optional<std::string> Movie::TakePictureProblem() {
+  if (!pictureProblem_) return std::nullopt;
+  pictureProblemTold_ = true;
+  std::optional<std::string> problem = std::move(pictureProblem_);
+  pictureProblem_.reset();
+  return problem;
+}
+
+// A refused frame leaves the previous picture shown (or none), and the first one is told.
+void Movie::Decode(uint32_t index, std::span<const uint8_t> frame) {
+  const Status decoded = picture_.Decode(frame);
+  if (!decoded) NotePictureProblem("frame " + std::to_string(index) + " cannot be shown: " + decoded.error().message);
+}
 
 void Movie::Start(const std::string& soundFolder, const std::string& soundName, int32_t volume, bool wholeFile) {
   // The screen takes the movie's picture size; the window scales it to fit.
@@ -120,7 +144,7 @@ void Movie::Start(const std::string& soundFolder, const std::string& soundName, 
   if (reader_->FrameCount() != 0) {
     const auto frame = reader_->GetFrame(0);
     // A frame that is refused leaves no picture; the screen stays clear until one decodes.
-    if (!frame.empty()) static_cast<void>(picture_.Decode(frame));
+    if (!frame.empty()) Decode(0, frame);
   }
   DrawCurrentPicture();
   if (observer_.framePresented && picture_.HasPicture()) observer_.framePresented(0, 0);
@@ -195,7 +219,7 @@ void Movie::DrawCurrentPicture() {
 bool Movie::ShowFrame(uint32_t index, uint32_t clockMs) {
   const auto frame = reader_->GetFrame(index);
   if (frame.empty() && reader_->Failed()) return false;
-  static_cast<void>(picture_.Decode(frame));  // a refused frame leaves the previous picture shown
+  Decode(index, frame);
   const uint32_t shownBefore = framesShown_;
   DrawCurrentPicture();
   if (observer_.framePresented && framesShown_ != shownBefore) observer_.framePresented(index, clockMs);

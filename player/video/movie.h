@@ -126,7 +126,13 @@ class Movie {
   bool HasSound() const { return hasSound_; }
   const QrxReader& Reader() const { return *reader_; }
 
+  // What keeps the movie's pictures from the screen, told once per movie: a picture size beyond
+  // what the player shows, or the first frame the decoder refuses (the picture before it stays).
+  std::optional<std::string> TakePictureProblem();
+
  private:
+  void NotePictureProblem(std::string what);
+  void Decode(uint32_t index, std::span<const uint8_t> frame);
   // The clock in milliseconds; none while channel 0 plays nothing.
   std::optional<uint32_t> ClockMs();
   bool ShowFrame(uint32_t index, uint32_t clockMs);
@@ -153,6 +159,8 @@ class Movie {
     uint32_t tick = 0;
   };
   std::optional<ClockLook> lastLook_;  // the sound's clock and the tick count at the last wait
+  std::optional<std::string> pictureProblem_;
+  bool pictureProblemTold_ = false;
 };
 
 // The shell's movie slot: at most one open movie.
@@ -183,6 +191,8 @@ class MovieSlot {
   bool IsMovieOpen() const { return movie_ != nullptr; }
 
   const Movie* Current() const { return movie_.get(); }
+  // The open movie's TakePictureProblem.
+  std::optional<std::string> TakePictureProblem() { return movie_ ? movie_->TakePictureProblem() : std::nullopt; }
 
  private:
   Display& display_;

@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -156,13 +158,26 @@ TEST(ReelpackDlgTest, ADroppedFileBecomesTheSourceAsWithBrowse) {
 }
 
 // Answers the open-file dialog that Browse shows, once it is up: with `file`, or a cancel when
-// `file` is empty. The filters it offered are kept in `filters`.
-void AnswerFileDialog(const QString& file, QStringList& filters) {
-  QTimer::singleShot(0, [file, &filters] {
+// `file` is empty. The filter labels it shows (the selected one first) go into `labels`, and the
+// names that the last filter lets through, of those in `names`, into `listed`.
+void AnswerFileDialog(const QString& file, QStringList& labels, const QStringList& names = {},
+                      QStringList* listed = nullptr) {
+  QTimer::singleShot(0, [file, &labels, names, listed] {
     auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (chooser == nullptr) return;
-    filters = chooser->nameFilters();
-    filters.prepend(chooser->selectedNameFilter());
+    auto* types = chooser->findChild<QComboBox*>("fileTypeCombo");
+    auto* model = chooser->findChild<QFileSystemModel*>();
+    if (types == nullptr || model == nullptr) return;
+    labels = {types->currentText()};
+    for (int i = 0; i < types->count(); ++i) labels.append(types->itemText(i));
+    if (listed != nullptr) {
+      const QString chosen = chooser->selectedNameFilter();
+      chooser->selectNameFilter(chooser->nameFilters().last());
+      for (const QString& name : names) {
+        if (QDir::match(model->nameFilters(), name)) listed->append(name);
+      }
+      chooser->selectNameFilter(chosen);
+    }
     if (file.isEmpty()) {
       chooser->reject();
       return;
@@ -176,15 +191,19 @@ TEST(ReelpackDlgTest, BrowseOffersTheThreeFiltersAndSetsTheChosenFile) {
   test::ScratchFolder folder("front-browse");
   folder.WriteFile("walk.MJ", "not really a clip");
   WatchedDialog dialog;
-  QStringList filters;
-  AnswerFileDialog(QString::fromStdString(folder.File("walk.MJ")), filters);
+  QStringList labels;
+  QStringList listed;
+  // "all file (*.*)" lists every file, those without an extension too.
+  const QStringList names{"walk.MJ", "clip.avi", "recording"};
+  AnswerFileDialog(QString::fromStdString(folder.File("walk.MJ")), labels, names, &listed);
   QTest::mouseClick(Control<QPushButton>(dialog, kIdBrowse), Qt::LeftButton);
-  EXPECT_EQ(filters, (QStringList{"avi file (*.avi)", "avi file (*.avi)", "mj file (*.mj)", "all file (*.*)"}));
+  EXPECT_EQ(labels, (QStringList{"avi file (*.avi)", "avi file (*.avi)", "mj file (*.mj)", "all file (*.*)"}));
+  EXPECT_EQ(listed, names);
   EXPECT_EQ(dialog.Settings().sourcePath, folder.File("walk.MJ"));
   EXPECT_EQ(dialog.Settings().sourceKind, 1);
 
   // A cancel changes nothing.
-  AnswerFileDialog(QString(), filters);
+  AnswerFileDialog(QString(), labels);
   QTest::mouseClick(Control<QPushButton>(dialog, kIdBrowse), Qt::LeftButton);
   EXPECT_EQ(dialog.Settings().sourcePath, folder.File("walk.MJ"));
   EXPECT_EQ(Control<CWinEdit>(dialog, kIdSourcePath)->text(), QString::fromStdString(folder.File("walk.MJ")));

@@ -31,11 +31,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void WriteSampleMovie(const std::string& path, uint32_t frames, uint32_t rate) {
+void WriteSampleMovie(const std::string& path, uint32_t frames, uint32_t rate, uint32_t width = 176, uint32_t height = 144) {
   QrxOutput movie = CreateQrxFile(path);
   static_cast<void>(BeginQrx(movie, frames, rate, PictureSizeChoice::k320x240));
-  SetQrxPictureSize(movie, 176, 144);
-  for (uint32_t k = 0; k < frames; ++k) static_cast<void>(AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(176, 144, 50, k), 50)));
+  SetQrxPictureSize(movie, width, height);
+  for (uint32_t k = 0; k < frames; ++k) static_cast<void>(AppendQrxFrame(movie, *CodeCoefficients(MakeSampleCoefficients(width, height, 50, k), 50)));
   ASSERT_TRUE(FinishQrx(movie)) << movie.status.error().message;
 }
 
@@ -225,6 +225,23 @@ TEST(ReelviewEndToEnd, OnePlayerPerDisplayAndARefusedMovieIsSaidOnce) {
   const std::size_t first = errors.find(said);
   EXPECT_NE(first, std::string::npos) << errors;
   EXPECT_EQ(errors.find(said, first + 1), std::string::npos) << errors;
+}
+
+// A movie taller than the player shows (the converter no longer makes one) plays as a black
+// window: the player says so once.
+TEST(ReelviewEndToEnd, AMovieWhosePicturesCannotBeShownIsSaidOnce) {
+  test::ScratchFolder folder;
+  WriteSampleMovie(folder.Slash() + "tall.qrx", 4, 15, 320, 2400);
+  folder.WriteFile("video.cfg", "[VIDEO_CONFIG]\r\nFILE_NAME=tall.qrx\r\n");
+  Player player(folder.Slash(), "out.raw", "dummy", "dummy");
+  std::this_thread::sleep_for(1500ms);
+  player.Signal(SIGTERM);
+  EXPECT_EQ(player.Wait(15s), std::optional<int>(0)) << player.Errors();
+  const std::string errors = folder.ReadFile("out.raw.err");
+  const std::string said = "reelview: " + folder.Slash() + "tall.qrx: its pictures are 320 x 2400, more than the player shows";
+  const std::size_t first = errors.find(said);
+  EXPECT_NE(first, std::string::npos) << errors;
+  EXPECT_EQ(errors.find("tall.qrx", first + said.size()), std::string::npos) << errors;
 }
 
 // Movies and their sound cut short, emptied or removed while they play: each ends that movie

@@ -333,6 +333,11 @@ TEST_F(MovieTest, UndecodableFramesKeepThePreviousPicture) {
     EXPECT_TRUE(slot_.TickMovie());
     EXPECT_EQ(Shown(), ExpectedPicture(step < 3 ? 0 : 3)) << step;
   }
+  // The first refused frame is told, once for the movie.
+  const std::optional<std::string> problem = slot_.TakePictureProblem();
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->rfind("frame 1 cannot be shown: ", 0), 0u) << *problem;
+  EXPECT_FALSE(slot_.TakePictureProblem());
 }
 
 // A window that follows the screen's size, as the player's does.
