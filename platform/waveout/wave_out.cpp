@@ -34,7 +34,11 @@ namespace reel {
 namespace {
 
 constexpr uint16_t kFullVolume = 0xFFFF;
-constexpr uint16_t kDeviceFrames = 1024;  // frames per pull: about 46 ms at 22050 Hz
+// Frames per pull: about 93 ms at 22050 Hz, one of the player's 8192-byte buffers, so that each
+// pull wakes the device's thread once and refills one buffer (a smaller pull wakes it twice as
+// often for the same sound). The position heard is taken between pulls from the clock, so it
+// moves smoothly whatever the pull's size.
+constexpr uint16_t kDeviceFrames = 2048;
 
 // The bytes heard at `now`, given the last pull: it handed over `chunk` bytes, ending at `written`,
 // at `pulledAt`; the device plays `bytesPerSecond`. Whole sample frames of 4 bytes.
