@@ -237,7 +237,12 @@ std::span<const uint8_t> QrxReader::GetFrame(uint32_t index) {
   if (index >= FrameCount()) return {};
   std::unique_lock lock(mutex_);
   requested_ = index;
-  if (LoaderHasWork()) changed_.notify_all();
+  if (LoaderHasWork()) {
+    // Woken with the lock held, the loader would at once sleep again on the lock: let it go first.
+    lock.unlock();
+    changed_.notify_all();
+    lock.lock();
+  }
   const LoadBuffer* buffer = nullptr;
   changed_.wait(lock, [&] {
     buffer = BufferHolding(index);
