@@ -11,7 +11,8 @@
 #                      BIN run by run, so that both columns come from the same run of the bench.
 #   --xvfb             plays once more per run in a real window on a virtual X server (Xvfb); the
 #                      X server's own CPU share is told beside it.
-#   --runs N           N rounds (default 1); with more than one, the median row follows.
+#   --runs N           N rounds (default 1); with more than one, each build's median row follows
+#                      (by CPU share; the lower middle run for an even N).
 #   Without SOURCE a 320 x 240 15 fps movie of 30 s with its MP3 is made with the ffmpeg tool and
 #   reelforge-cli (from BIN); otherwise the movies of that folder are played.
 #   Headless, SDL_VIDEODRIVER and SDL_AUDIODRIVER default to dummy (set them to try others); under
