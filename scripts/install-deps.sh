@@ -32,6 +32,8 @@ packages=(
   nlohmann-json3-dev
   # the batch recipe's test (GNU parallel), the zsh completions' check
   parallel zsh
+  # the player's CPU bench: a real window on a virtual X server, the process's times, its threads
+  xvfb xauth time procps
 )
 
 case $# in

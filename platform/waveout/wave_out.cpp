@@ -34,7 +34,14 @@ namespace reel {
 namespace {
 
 constexpr uint16_t kFullVolume = 0xFFFF;
-constexpr uint16_t kDeviceFrames = 1024;  // frames per pull: about 46 ms at 22050 Hz
+// Frames per pull: about 93 ms at 22050 Hz, one of the player's 8192-byte buffers, so that each
+// pull wakes the device's thread once and refills one buffer (a smaller pull wakes it twice as
+// often for the same sound). The position heard is taken between pulls from the clock, so it
+// moves smoothly whatever the pull's size.
+constexpr uint16_t kDeviceFrames = 2048;
+// The silent sink pulls half that: its first pull comes the moment the first buffer is written, and
+// must not hand that buffer back (to be written again) before the writer has queued the others.
+constexpr uint16_t kSilentSinkFrames = 1024;
 
 // The bytes heard at `now`, given the last pull: it handed over `chunk` bytes, ending at `written`,
 // at `pulledAt`; the device plays `bytesPerSecond`. Whole sample frames of 4 bytes.
@@ -317,8 +324,8 @@ class SilentWaveOut final : public QueuedWaveOut {
  public:
   SilentWaveOut(uint32_t rate, DoneHandler onDone)
       : QueuedWaveOut(rate, std::move(onDone)),
-        chunkTime_(std::chrono::duration<double>(double{kDeviceFrames} / std::max(rate, 1u))),
-        scratch_(2 * kDeviceFrames) {}
+        chunkTime_(std::chrono::duration<double>(double{kSilentSinkFrames} / std::max(rate, 1u))),
+        scratch_(2 * kSilentSinkFrames) {}
   ~SilentWaveOut() override { Shutdown(); }
 
  private:

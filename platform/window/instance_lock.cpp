@@ -1,6 +1,7 @@
 #include "platform/window/instance_lock.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -74,9 +75,24 @@ InstanceLock::Acquisition InstanceLock::Acquire(const std::string& name) {
 }
 
 InstanceLock::InstanceLock(int lockDescriptor, int listenDescriptor, std::string socketPath)
-    : lockDescriptor_(lockDescriptor), listenDescriptor_(listenDescriptor), socketPath_(std::move(socketPath)) {}
+    : lockDescriptor_(lockDescriptor), listenDescriptor_(listenDescriptor), socketPath_(std::move(socketPath)) {
+  if (listenDescriptor_ < 0) return;
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC) != 0) return;  // no listening then: a second player just ends
+  wakeRead_ = wake[0];
+  wakeWrite_ = wake[1];
+  listener_ = std::thread([this] { TakeRequests(); });
+}
 
 InstanceLock::~InstanceLock() {
+  if (listener_.joinable()) {
+    const char stop = 0;
+    while (::write(wakeWrite_, &stop, 1) < 0 && errno == EINTR) {
+    }
+    listener_.join();
+  }
+  if (wakeRead_ >= 0) ::close(wakeRead_);
+  if (wakeWrite_ >= 0) ::close(wakeWrite_);
   if (listenDescriptor_ >= 0) {
     ::close(listenDescriptor_);
     ::unlink(socketPath_.c_str());
@@ -84,16 +100,23 @@ InstanceLock::~InstanceLock() {
   ::close(lockDescriptor_);
 }
 
-bool InstanceLock::FrontRequested() {
-  if (listenDescriptor_ < 0) return false;
-  bool requested = false;
+// The listening thread: sleeps until a connection or the stop byte comes; every connection is one
+// request to come to the front.
+void InstanceLock::TakeRequests() {
   for (;;) {
-    const int connection = ::accept4(listenDescriptor_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) break;
-    requested = true;
-    ::close(connection);
+    pollfd watched[2] = {{listenDescriptor_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    if (::poll(watched, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (watched[1].revents != 0) return;
+    for (;;) {
+      const int connection = ::accept4(listenDescriptor_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection < 0) break;
+      frontRequested_.store(true);
+      ::close(connection);
+    }
   }
-  return requested;
 }
 
 }  // namespace reel

@@ -1,9 +1,14 @@
 // One player at a time: the first holds a lock file and listens on a local socket; a second one
 // finds the lock taken, asks the first through the socket to come to the front, and ends.
+//
+// The first one's listening thread sleeps in poll() until a request or the lock's end comes, so a
+// player that is not asked costs nothing while it plays: no look at the socket on every tick.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace reel {
 
@@ -27,13 +32,21 @@ class InstanceLock {
   InstanceLock& operator=(const InstanceLock&) = delete;
   ~InstanceLock();
 
-  // True when another instance has asked this one to come to the front since the last call.
-  bool FrontRequested();
+  // True when another instance has asked this one to come to the front since the last call. The
+  // request is taken on the listening thread: it shows here very soon after the other one asked,
+  // not necessarily by the time its Acquire returned.
+  bool FrontRequested() { return frontRequested_.exchange(false); }
 
  private:
+  void TakeRequests();
+
   int lockDescriptor_;
   int listenDescriptor_;
   std::string socketPath_;
+  int wakeRead_ = -1;   // a byte here ends the listening thread
+  int wakeWrite_ = -1;
+  std::atomic<bool> frontRequested_{false};
+  std::thread listener_;  // last: it starts once the descriptors are in place
 };
 
 }  // namespace reel

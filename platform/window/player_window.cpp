@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "platform/window/close_signals.h"
+#include "platform/window/pixel_widening.h"
 #include "platform/window/window_size.h"
 
 namespace reel {
@@ -21,6 +24,7 @@ struct PlayerWindow::Resources {
   uint32_t surfaceWidth = 0;
   uint32_t surfaceHeight = 0;
   bool invisible = false;  // a driver that shows nothing and delivers no events
+  std::optional<PixelWidener> widener;  // set when the texture holds 8-8-8 pixels widened here
   std::vector<uint16_t> shown;  // top row first
 
   ~Resources() {
@@ -92,6 +96,47 @@ bool DriverAskedFor(std::string_view driver) {
   return false;
 }
 
+// True when the machine has a graphics processor that programs may draw with (a render node).
+bool HasRenderNode() {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it("/dev/dri", error); !error && it != std::filesystem::directory_iterator();
+       it.increment(error)) {
+    if (it->path().filename().string().rfind("renderD", 0) == 0) return true;
+  }
+  return false;
+}
+
+// Without a graphics processor, OpenGL would draw in software through a shader compiler, which
+// costs more per picture (and far more at start-up) than the graphics library's own software
+// drawing; nor is the window's surface then to be routed through OpenGL. Set at the lowest
+// priority, so that SDL_RENDER_DRIVER and SDL_FRAMEBUFFER_ACCELERATION still choose.
+void PreferSoftwareDrawingWithoutGraphicsProcessor() {
+  if (HasRenderNode()) return;
+  SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
+  SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+}
+
+bool IsSoftwareRenderer(SDL_Renderer* renderer) {
+  SDL_RendererInfo info{};
+  return SDL_GetRendererInfo(renderer, &info) == 0 && (info.flags & SDL_RENDERER_SOFTWARE) != 0;
+}
+
+// Widens the rectangle's rows of the shown copy (`first` is its top-left pixel there, `width`
+// pixels a row) straight into the texture.
+void UpdateWideTexture(SDL_Texture* texture, const PixelWidener& widener, const SDL_Rect& rect,
+                       const uint16_t* first, uint32_t width) {
+  void* pixels = nullptr;
+  int pitch = 0;
+  if (SDL_LockTexture(texture, &rect, &pixels, &pitch) != 0) return;
+  auto* row = static_cast<uint8_t*>(pixels);
+  const auto columns = static_cast<std::size_t>(rect.w);
+  for (int line = 0; line < rect.h; ++line, row += pitch) {
+    widener.Run(std::span(first + std::size_t{width} * static_cast<std::size_t>(line), columns),
+                std::span(reinterpret_cast<uint32_t*>(row), columns));
+  }
+  SDL_UnlockTexture(texture);
+}
+
 }  // namespace
 
 Result<std::unique_ptr<PlayerWindow>> PlayerWindow::Create(const std::string& title, uint32_t clientWidth,
@@ -141,14 +186,28 @@ Status PlayerWindow::OpenSurface(uint32_t width, uint32_t height) {
   Resources& r = *resources_;
   if (r.window == nullptr) return MakeError(ErrorKind::kDevice, "", "the window cannot show pictures: it is gone");
   if (r.renderer == nullptr) {
+    if (!r.invisible) PreferSoftwareDrawingWithoutGraphicsProcessor();
     r.renderer = SDL_CreateRenderer(r.window, -1, 0);
     if (r.renderer == nullptr) r.renderer = SDL_CreateRenderer(r.window, -1, SDL_RENDERER_SOFTWARE);
     if (r.renderer == nullptr) return CannotShowPictures();
   }
   if (r.texture != nullptr) SDL_DestroyTexture(r.texture);
-  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");  // smooth when scaled to the window
-  r.texture = SDL_CreateTexture(r.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
-                                static_cast<int>(width), static_cast<int>(height));
+  r.texture = nullptr;
+  // Drawn in software, the texture takes the window's own 8-8-8 format and is scaled by repeating
+  // pixels: the library then copies and stretches rows, where converting 5-6-5 pixels and
+  // smoothing them while scaling would cost it several times more on every picture.
+  const bool software = IsSoftwareRenderer(r.renderer);
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, software ? "nearest" : "linear");  // smooth when scaled
+  r.widener = software && !r.invisible ? PixelWidener::FromLibrary() : std::nullopt;
+  if (r.widener) {
+    r.texture = SDL_CreateTexture(r.renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
+                                  static_cast<int>(width), static_cast<int>(height));
+    if (r.texture == nullptr) r.widener.reset();
+  }
+  if (r.texture == nullptr) {
+    r.texture = SDL_CreateTexture(r.renderer, SDL_PIXELFORMAT_RGB565, SDL_TEXTUREACCESS_STREAMING,
+                                  static_cast<int>(width), static_cast<int>(height));
+  }
   if (r.texture == nullptr) return CannotShowPictures();
   r.surfaceWidth = width;
   r.surfaceHeight = height;
@@ -192,10 +251,16 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
     std::copy(source.begin(), source.end(),
               r.shown.begin() + static_cast<std::ptrdiff_t>(std::size_t{width} * static_cast<std::size_t>(row) + left));
   }
+  // A window nobody sees is left alone: drawing for it would be work for nothing.
+  if (r.invisible) return;
   // The texture takes the rectangle straight from the shown copy, which is top row first as well.
   const SDL_Rect rect{left, top, right - left, bottom - top};
   const uint16_t* first = r.shown.data() + std::size_t{width} * static_cast<std::size_t>(top) + static_cast<std::size_t>(left);
-  SDL_UpdateTexture(r.texture, &rect, first, static_cast<int>(std::size_t{width} * sizeof(uint16_t)));
+  if (r.widener) {
+    UpdateWideTexture(r.texture, *r.widener, rect, first, width);
+  } else {
+    SDL_UpdateTexture(r.texture, &rect, first, static_cast<int>(std::size_t{width} * sizeof(uint16_t)));
+  }
   // The renderer scales the whole surface to fit the window, keeping its shape.
   int outputWidth = 0;
   int outputHeight = 0;

@@ -1,7 +1,8 @@
 // The player's one window: a client area of the picture's size, a message pump that delivers the
 // window's events (keys as virtual-key codes) and the messages posted to it, and a 16-bit 5-6-5
 // surface shown through a texture. Headless only when SDL_VIDEODRIVER asks for the dummy or
-// offscreen driver.
+// offscreen driver; a window nobody sees keeps the pixels it was given (ShownPixels) but draws
+// nothing.
 //
 // On a desktop the window opens at twice the picture's size when there is room, can be resized,
 // and F11 switches it between full screen and a window (F11 reaches no one else). The surface is

@@ -13,8 +13,9 @@ namespace {
 constexpr uint32_t kNoFrame = 0xFFFFFFFF;
 
 // While the sound has not started its clock stands at 0 and cannot tell when it will move: the
-// movie looks again after this long.
-constexpr std::chrono::milliseconds kSoundStartPoll{5};
+// movie looks again after this long, well within the time to the second frame (67 ms at 15 frames
+// a second), so the second frame is not shown late.
+constexpr std::chrono::milliseconds kSoundStartPoll{20};
 // The longest wait a movie asks for, so that a clock that jumps (a sound device that stalled and
 // caught up) is followed soon.
 constexpr std::chrono::milliseconds kLongestWait{100};

@@ -108,7 +108,7 @@ class Movie {
   // One clock step: true while the movie goes on, false when it has ended.
   bool Tick();
   // How long, by the clock as it stands now, until the next frame is due (0 when it is due or the
-  // movie is to end); at most a tenth of a second, and a few milliseconds while the sound has not
+  // movie is to end); at most a tenth of a second, and a fiftieth while the sound has not
   // started. The player may sleep that long before the next Tick without showing anything later.
   std::chrono::milliseconds TimeToNextFrame();
 

@@ -216,6 +216,16 @@ bool QrxReader::LoadNext(std::unique_lock<std::mutex>& lock) {
   return false;
 }
 
+// The same test as LoadNext makes, without acting: the player wakes the loader only when it has a
+// step to take, not on every frame it asks for.
+bool QrxReader::LoaderHasWork() const {
+  if (failed_) return false;
+  const uint32_t requested = requested_;
+  if (requested < FrameCount() && BufferHolding(requested) == nullptr) return true;
+  const LoadBuffer& refill = buffers_[refillNext_];
+  return nextToLoad_ < FrameCount() && requested < FrameCount() && requested >= refill.first + refill.count;
+}
+
 void QrxReader::RunLoader() {
   std::unique_lock lock(mutex_);
   while (!closing_) {
@@ -227,7 +237,12 @@ std::span<const uint8_t> QrxReader::GetFrame(uint32_t index) {
   if (index >= FrameCount()) return {};
   std::unique_lock lock(mutex_);
   requested_ = index;
-  changed_.notify_all();
+  if (LoaderHasWork()) {
+    // Woken with the lock held, the loader would at once sleep again on the lock: let it go first.
+    lock.unlock();
+    changed_.notify_all();
+    lock.lock();
+  }
   const LoadBuffer* buffer = nullptr;
   changed_.wait(lock, [&] {
     buffer = BufferHolding(index);

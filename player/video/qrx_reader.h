@@ -86,6 +86,7 @@ class QrxReader {
   bool ReadFrames(LoadBuffer& buffer, uint32_t first, uint32_t count);
   void RunLoader();
   bool LoadNext(std::unique_lock<std::mutex>& lock);
+  bool LoaderHasWork() const;
 
   std::unique_ptr<File> file_;
   std::vector<FrameEntry> frames_;
