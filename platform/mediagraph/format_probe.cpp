@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -43,15 +44,24 @@ const AVInputFormat* FormatOf(std::span<uint8_t> bytes, std::size_t length, int&
   return av_probe_input_format3(&probe, 1, &score);
 }
 
-bool NamedByItsHeader(const AVInputFormat* format, int score, std::span<const uint8_t> whole) {
-  if (format == nullptr || score != AVPROBE_SCORE_MAX) return false;
-  const std::string_view name(format->name);
-  if (std::find(std::begin(kHeaderNamedFormats), std::end(kHeaderNamedFormats), name) == std::end(kHeaderNamedFormats)) {
-    return false;
-  }
-  if (name != kQuickTimeFormat) return true;
-  const std::string_view bytes(reinterpret_cast<const char*>(whole.data()), whole.size());
-  return bytes.find(kPackedProgramStreamMark) == std::string_view::npos;
+bool HeaderNamed(const AVInputFormat* format, int score) {
+  return format != nullptr && score == AVPROBE_SCORE_MAX &&
+         std::find(std::begin(kHeaderNamedFormats), std::end(kHeaderNamedFormats), std::string_view(format->name)) !=
+             std::end(kHeaderNamedFormats);
+}
+
+bool HoldsPackedProgramStream(std::span<const uint8_t> bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return text.find(kPackedProgramStreamMark) != std::string_view::npos;
+}
+
+// Reads up to `count` more bytes into `bytes` after the `have` already there; the new total, or
+// none on a read error.
+std::optional<std::size_t> ReadMore(std::ifstream& file, std::vector<uint8_t>& bytes, std::size_t have, std::size_t count) {
+  file.read(reinterpret_cast<char*>(bytes.data() + have), static_cast<std::streamsize>(count));
+  const std::streamsize got = file.gcount();
+  if (got < 0 || file.bad()) return std::nullopt;
+  return have + static_cast<std::size_t>(got);
 }
 
 }  // namespace
@@ -64,16 +74,23 @@ FormatProbe ProbeFormat(const std::string& path, ProbeLook look) {
   const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
   const std::size_t wanted = error ? kProbeBytes : static_cast<std::size_t>(std::min<std::uintmax_t>(fileSize, kProbeBytes));
   std::vector<uint8_t> bytes(wanted + AVPROBE_PADDING_SIZE, 0);
-  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(wanted));
-  const std::streamsize got = file.gcount();
-  if (got < 0 || file.bad()) return {};
-  const auto length = static_cast<std::size_t>(got);
+  const std::size_t firstWanted = look == ProbeLook::kQuick ? std::min(wanted, kFirstLookBytes) : wanted;
+  std::optional<std::size_t> length = ReadMore(file, bytes, 0, firstWanted);
+  if (!length) return {};
   int score = 0;
-  if (look == ProbeLook::kQuick && length > kFirstLookBytes) {
-    const AVInputFormat* format = FormatOf(bytes, kFirstLookBytes, score);
-    if (NamedByItsHeader(format, score, std::span<const uint8_t>(bytes).first(length))) return {format, true};
+  const AVInputFormat* first = nullptr;
+  if (*length == firstWanted && firstWanted < wanted) {
+    // The zeroes after the first bytes are the first look's padding.
+    first = FormatOf(bytes, firstWanted, score);
+    if (!HeaderNamed(first, score)) first = nullptr;
+    if (first != nullptr && std::string_view(first->name) != kQuickTimeFormat) return {first, true};
+    length = ReadMore(file, bytes, firstWanted, wanted - firstWanted);
+    if (!length) return {};
+    if (first != nullptr && !HoldsPackedProgramStream(std::span<const uint8_t>(bytes).first(*length))) {
+      return {first, true};
+    }
   }
-  const AVInputFormat* format = FormatOf(bytes, length, score);
+  const AVInputFormat* format = FormatOf(bytes, *length, score);
   if (score < kProbeScoreNeeded) format = nullptr;
   return {format, true};
 }
