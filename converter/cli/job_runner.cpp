@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <utility>
@@ -18,6 +19,20 @@ namespace {
 constexpr long kTimerMilliseconds = 100;
 // Once a stop was asked for, the job's end is looked for this often, so the program ends with it.
 constexpr long kStoppingMilliseconds = 5;
+// Within a progress period, stop signals are looked for this often; the job's end is met at once.
+constexpr uint32_t kSignalLookMilliseconds = 10;
+
+// Waits up to `milliseconds` for a stop signal or the end of the job's thread, whichever comes
+// first: the signal's number, or 0. A short job's program ends when the job does, not at the next
+// progress tick.
+int WaitForStopSignalOrEnd(CWavFileMake& job, long milliseconds) {
+  for (long waited = 0; waited < milliseconds; waited += kSignalLookMilliseconds) {
+    if (const int signal = WaitForStopSignal(0); signal != 0) return signal;
+    const auto slice = static_cast<uint32_t>(std::min<long>(kSignalLookMilliseconds, milliseconds - waited));
+    if (CThreadCtrl(&job).Wait(slice) == 1) return 0;
+  }
+  return WaitForStopSignal(0);
+}
 
 std::string Thousands(uint64_t value) {
   const std::string digits = std::to_string(value);
@@ -94,7 +109,7 @@ JobEnd RunJobHere(JobSettings settings, const JobProgressTarget& progress, int& 
   bool stopRequested = false;
   const auto start = std::chrono::steady_clock::now();
   while (job.finished.load(std::memory_order_acquire) == 0) {
-    const int signal = WaitForStopSignal(stopRequested ? kStoppingMilliseconds : kTimerMilliseconds);
+    const int signal = WaitForStopSignalOrEnd(job, stopRequested ? kStoppingMilliseconds : kTimerMilliseconds);
     if (signal != 0 && !stopRequested) {
       stopRequested = true;
       stopSignal = signal;

@@ -26,13 +26,12 @@ std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t q
   return CodeCoefficients(*coefficients, quality);
 }
 
+// The reader refuses a stream of more blocks than it holds, so the frame is refused here too.
 std::optional<std::vector<uint8_t>> FrameCoding::Code(const BmpImage& picture, int32_t quality) {
-  const std::optional<std::size_t> length = EncodeFrameJpegInto(picture, quality, jpeg_);
-  if (!length) return std::nullopt;
-  CByteSource source(std::span<const uint8_t>(jpeg_).first(*length));
-  CJpegCoefReader reader;
-  if (!reader.Decode(source)) return std::nullopt;
-  return coder_.Code(reader.TakeCoefficients(), quality);
+  const uint64_t blocks = uint64_t{6} * MacroblockColumns(picture.Width()) * MacroblockRows(picture.Height());
+  if (blocks > kMaxCoefficientBlocks) return std::nullopt;
+  if (!EncodeFrameJpegKeepingCoefficients(picture, quality, jpeg_, coefficients_)) return std::nullopt;
+  return coder_.Code(coefficients_, quality);
 }
 
 }  // namespace reel

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/coefficient_set.h"
 #include "converter/coder/bmp_image.h"
 #include "converter/coder/frame_coder.h"
 
@@ -18,14 +19,17 @@ namespace reel {
 // Codes with the plain CodeCoefficients, the reference for FrameCoding.
 std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t quality);
 
-// The same steps for frame after frame: the JPEG's buffer and the frame coder's are kept between
-// frames. The frames are CodeFrame's, byte for byte. One FrameCoding serves one thread.
+// The same frames for frame after frame, byte for byte CodeFrame's, with less work: the
+// coefficients are kept as the JPEG encoder codes them rather than parsed back from its stream,
+// and the JPEG's buffer, the coefficient store and the frame coder's buffers serve frame after
+// frame. One FrameCoding serves one thread.
 class FrameCoding {
  public:
   std::optional<std::vector<uint8_t>> Code(const BmpImage& picture, int32_t quality);
 
  private:
   std::vector<uint8_t> jpeg_;  // the JPEG in its first bytes; never shrunk
+  CoefficientSet coefficients_;
   FrameCoder coder_;
 };
 

@@ -35,9 +35,12 @@ std::optional<std::vector<uint8_t>> MovieBuilder::StandInFrame() const {
   return CodeFrame(*black, quality_);
 }
 
+// CodeSourcePicture's frame, through the builder's own frame coding.
 Status MovieBuilder::AddPicture(const std::optional<BmpImage>& source) {
   if (!source) return AddCoded(true, std::nullopt);
-  return AddCoded(false, CodeSourcePicture(*source, Size(), quality_));
+  const PictureSize size = Size();
+  const std::optional<BmpImage> scaled = ScalePicture(*source, size.width, size.height);
+  return AddCoded(false, scaled ? coding_.Code(*scaled, quality_) : std::nullopt);
 }
 
 Status MovieBuilder::AddCoded(bool pictureMissing, std::optional<std::vector<uint8_t>> coded) {

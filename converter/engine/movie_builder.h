@@ -14,13 +14,15 @@
 
 #include "common/result.h"
 #include "converter/coder/bmp_image.h"
+#include "converter/engine/code_frame.h"
 #include "converter/engine/frame_timing.h"
 #include "converter/coder/qrx_writer.h"
 
 namespace reel {
 
-// A source picture scaled to `size` and coded at `quality`, or none when that fails. Safe to call
-// on several threads at once.
+// A source picture scaled to `size` and coded at `quality` (with the plain CodeFrame), or none when
+// that fails. Safe to call on several threads at once. The reference for the frames the builder
+// and the frame pipeline make.
 std::optional<std::vector<uint8_t>> CodeSourcePicture(const BmpImage& source, PictureSize size, int32_t quality);
 
 class MovieBuilder {
@@ -54,6 +56,7 @@ class MovieBuilder {
   std::optional<std::vector<uint8_t>> StandInFrame() const;
   QrxOutput movie_;
   int32_t quality_;
+  FrameCoding coding_;  // the first frame's and the plain loop's
   std::vector<uint8_t> previousFrame_;
   uint32_t missingPictures_ = 0;
   uint32_t uncodablePictures_ = 0;

@@ -67,16 +67,17 @@ std::optional<std::vector<uint8_t>> EncodeFrameJpeg(const BmpImage& picture, int
   return output;
 }
 
-std::optional<std::size_t> EncodeFrameJpegInto(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer) {
-  if (picture.BitsPerPixel() != 24) return std::nullopt;
+namespace {
+
+// Sets up the session's properties for compressing `picture` into `buffer`; false when the picture
+// is not 24 bits per pixel.
+bool PrepareEncoding(JpegCoreProperties& p, const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer) {
+  if (picture.BitsPerPixel() != 24) return false;
   const uint32_t width = picture.Width();
   const uint32_t height = picture.Height();
   const uint32_t stride = picture.Stride();
-  CodecSession session;
-  if (!session.Initialised()) return std::nullopt;
   const uint32_t capacity = 3 * width * height + kJpegHeaderAllowance;
   if (buffer.size() < capacity) buffer.resize(capacity);
-  JpegCoreProperties& p = session.Properties();
   // Stored row k goes to the codec as row k: the stored rows are read in place, top-down.
   p.dibSource = std::span<const uint8_t>(picture.Row(0).data(), std::size_t{stride} * height);
   p.dibWidth = static_cast<int32_t>(width);
@@ -92,8 +93,27 @@ std::optional<std::size_t> EncodeFrameJpegInto(const BmpImage& picture, int32_t 
   p.jpgColor = ColorYCbCr;
   p.jpgSubsampling = Subsample2x2;
   p.jpgQuality = quality;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::size_t> EncodeFrameJpegInto(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer) {
+  CodecSession session;
+  if (!session.Initialised()) return std::nullopt;
+  JpegCoreProperties& p = session.Properties();
+  if (!PrepareEncoding(p, picture, quality, buffer)) return std::nullopt;
   if (CodecWrite(p, WriteWholeImageToMemory) != CodecOk) return std::nullopt;
   return std::size_t{p.jpgSizeBytes};
+}
+
+bool EncodeFrameJpegKeepingCoefficients(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer,
+                                        CoefficientSet& coefficients) {
+  CodecSession session;
+  if (!session.Initialised()) return false;
+  JpegCoreProperties& p = session.Properties();
+  if (!PrepareEncoding(p, picture, quality, buffer)) return false;
+  return CodecWriteKeepingCoefficients(p, WriteWholeImageToMemory, coefficients) == CodecOk;
 }
 
 std::optional<BmpImage> DecodeFrameJpeg(std::span<const uint8_t> jpeg) {

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "common/coefficient_set.h"
 #include "converter/coder/bmp_image.h"
 
 namespace reel {
@@ -33,6 +34,12 @@ std::optional<std::vector<uint8_t>> EncodeFrameJpeg(const BmpImage& picture, int
 // shrunk, so one buffer serves frame after frame without being cleared: the stream's length, or
 // none on the same failures.
 std::optional<std::size_t> EncodeFrameJpegInto(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer);
+
+// EncodeFrameJpegInto that also keeps the stream's coefficients as a baseline reader would parse
+// them back (see CodecWriteKeepingCoefficients); false on the same failures. `coefficients`'s block
+// store is reused from frame to frame.
+bool EncodeFrameJpegKeepingCoefficients(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer,
+                                        CoefficientSet& coefficients);
 
 // The decoded picture, or none when the parameters or the data cannot be read (warnings about
 // damaged data count as failure), when the JPEG has other than 1, 3 or 4 components, or when it is

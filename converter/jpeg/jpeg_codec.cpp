@@ -13,8 +13,11 @@
 #include <cstdio>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include <jpeglib.h>
+// The entropy coder's interface, through which the quantised blocks are kept as they are coded.
+#include <jpegint.h>
 
 namespace reel {
 
@@ -27,6 +30,12 @@ struct JpegCodecState {
   std::span<uint8_t> output;
   bool outputFull = false;
   int warnings = 0;
+  // Set while CodecWriteKeepingCoefficients runs: where the coded blocks go, the entropy coder's
+  // own MCU function, and the dequantisation values (natural order) of each scan component.
+  CoefficientSet* kept = nullptr;
+  std::size_t blocksKept = 0;
+  boolean (*codeMcu)(j_compress_ptr, JBLOCKROW*) = nullptr;
+  std::array<std::array<int32_t, 64>, MAX_COMPS_IN_SCAN> scanQuant{};
 };
 
 void JpegCodecStateDeleter::operator()(JpegCodecState* state) const { std::default_delete<JpegCodecState>()(state); }
@@ -143,6 +152,44 @@ void ConfigureCompressor(jpeg_compress_struct& info, const JpegCoreProperties& p
   info.restart_in_rows = 0;
 }
 
+// The entropy coder's MCU step, then the same MCU's blocks dequantised into the kept set. A step
+// that did not finish (it never happens with our destination, which fails by jumping) keeps
+// nothing, as the coefficient controller hands the same MCU over again.
+boolean CodeAndKeepMcu(j_compress_ptr info, JBLOCKROW* mcu) {
+  JpegCodecState& state = *static_cast<JpegCodecState*>(info->client_data);
+  if (!state.codeMcu(info, mcu)) return FALSE;
+  std::vector<CoefficientBlock>& blocks = state.kept->blocks;
+  for (int b = 0; b < info->blocks_in_MCU && state.blocksKept < blocks.size(); ++b) {
+    const std::array<int32_t, 64>& quant = state.scanQuant[static_cast<std::size_t>(info->MCU_membership[b])];
+    const JCOEF* from = mcu[b][0];
+    CoefficientBlock& to = blocks[state.blocksKept++];
+    for (std::size_t i = 0; i < 64; ++i) to[i] = int32_t{from[i]} * quant[i];
+  }
+  return TRUE;
+}
+
+// Called once the compressor has started its one pass: the entropy coder's MCU function is
+// wrapped, the block store sized for the scan, the tables noted as the stream's DQT gives them.
+void KeepCoefficients(JpegCodecState& state, jpeg_compress_struct& info) {
+  CoefficientSet& set = *state.kept;
+  set.width = info.image_width;
+  set.height = info.image_height;
+  set.blocks.resize(std::size_t{info.MCUs_per_row} * info.MCU_rows_in_scan * static_cast<std::size_t>(info.blocks_in_MCU));
+  state.blocksKept = 0;
+  for (int table = 0; table < 2; ++table) {
+    const JQUANT_TBL* values = info.quant_tbl_ptrs[table];
+    for (std::size_t k = 0; k < 64; ++k) {
+      set.quantTables[static_cast<std::size_t>(table)][k] = values == nullptr ? 0 : values->quantval[jpeg_natural_order[k]];
+    }
+  }
+  for (int c = 0; c < info.comps_in_scan; ++c) {
+    const JQUANT_TBL* values = info.quant_tbl_ptrs[info.cur_comp_info[c]->quant_tbl_no];
+    for (std::size_t i = 0; i < 64; ++i) state.scanQuant[static_cast<std::size_t>(c)][i] = values->quantval[i];
+  }
+  state.codeMcu = info.entropy->encode_mcu;
+  info.entropy->encode_mcu = CodeAndKeepMcu;
+}
+
 // Compresses the picture; every exit of the library comes back here through the jump.
 int32_t Compress(JpegCodecState& state, const JpegCoreProperties& p) {
   jpeg_compress_struct& info = state.compressor;
@@ -159,6 +206,7 @@ int32_t Compress(JpegCodecState& state, const JpegCoreProperties& p) {
   info.dest = &state.destination;
   ConfigureCompressor(info, p);
   jpeg_start_compress(&info, TRUE);
+  if (state.kept != nullptr) KeepCoefficients(state, info);
   jpeg_write_marker(&info, JPEG_COM, reinterpret_cast<const JOCTET*>(kComment.data()),
                     static_cast<unsigned int>(kComment.size()));
   const std::size_t rowBytes = RowBytes(p);
@@ -308,6 +356,15 @@ int32_t CodecWrite(JpegCoreProperties& properties, int32_t mode) {
     properties.jpgSizeBytes =
         static_cast<uint32_t>(state.output.size() - state.destination.free_in_buffer);
   }
+  return result;
+}
+
+int32_t CodecWriteKeepingCoefficients(JpegCoreProperties& properties, int32_t mode, CoefficientSet& coefficients) {
+  if (!properties.state) return CodecBadArgument;
+  properties.state->kept = &coefficients;
+  const int32_t result = CodecWrite(properties, mode);
+  properties.state->kept = nullptr;
+  if (result == CodecOk) coefficients.blocks.resize(properties.state->blocksKept);
   return result;
 }
 

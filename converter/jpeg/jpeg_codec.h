@@ -14,6 +14,8 @@
 #include <memory>
 #include <span>
 
+#include "common/coefficient_set.h"
+
 namespace reel {
 
 enum JpegColor : int32_t {
@@ -82,6 +84,12 @@ inline constexpr int32_t kDefaultJpegQuality = 75;
 
 int32_t CodecInit(JpegCoreProperties& properties);
 int32_t CodecWrite(JpegCoreProperties& properties, int32_t mode);
+// CodecWrite that also keeps, as the encoder hands them to its entropy coder, the blocks it
+// codes: on CodecOk `coefficients` holds what a baseline reader parses back from the stream (the
+// picture's size, every block dequantised in natural order with an absolute DC, in coding order,
+// and the two quantisation tables in zig-zag order), without the stream being read again. The
+// block store is reused from call to call. The stream written is CodecWrite's, byte for byte.
+int32_t CodecWriteKeepingCoefficients(JpegCoreProperties& properties, int32_t mode, CoefficientSet& coefficients);
 int32_t CodecRead(JpegCoreProperties& properties, int32_t mode);
 int32_t CodecFree(JpegCoreProperties& properties);
 

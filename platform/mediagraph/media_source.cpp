@@ -1,5 +1,7 @@
 #include "platform/mediagraph/media_source.h"
 
+#include "platform/mediagraph/format_probe.h"
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/log.h>
@@ -9,18 +11,12 @@ extern "C" {
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string_view>
 #include <vector>
 
 namespace reel {
 namespace {
-
-// How much of the file's start the format probe looks at: enough for every container's header
-// and for the packet syncs of program streams, whose first pack may follow padding.
-constexpr std::size_t kProbeBytes = 1 << 20;
-// A probe score below this is a guess from a few matching bytes, not a recognised format; it is
-// the threshold libavformat itself uses before it reads more.
-constexpr int kProbeScoreNeeded = AVPROBE_SCORE_RETRY;
 
 // Formats whose files only name other files or addresses to read (playlists, lists of parts,
 // session descriptions). Only the source itself may be opened, so such a file can give no picture;
@@ -30,32 +26,6 @@ constexpr std::string_view kListFormats[] = {"concat", "dash", "hls", "imf", "sd
 bool IsListFormat(const AVInputFormat& format) {
   return std::find(std::begin(kListFormats), std::end(kListFormats), std::string_view(format.name)) !=
          std::end(kListFormats);
-}
-
-struct ProbeOutcome {
-  const AVInputFormat* format = nullptr;
-  bool readable = false;
-};
-
-ProbeOutcome ProbeFormat(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return {};
-  // No larger than the file: a small file needs no megabyte of zeroes.
-  std::error_code error;
-  const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
-  const std::size_t wanted = error ? kProbeBytes : static_cast<std::size_t>(std::min<std::uintmax_t>(fileSize, kProbeBytes));
-  std::vector<uint8_t> bytes(wanted + AVPROBE_PADDING_SIZE, 0);
-  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(wanted));
-  const std::streamsize got = file.gcount();
-  if (got < 0 || file.bad()) return {};
-  AVProbeData probe{};
-  probe.filename = "";
-  probe.buf = bytes.data();
-  probe.buf_size = static_cast<int>(got);
-  int score = 0;
-  const AVInputFormat* format = av_probe_input_format3(&probe, 1, &score);
-  if (score < kProbeScoreNeeded) format = nullptr;
-  return {format, true};
 }
 
 // Opens the source file itself and nothing else. Playlists and lists of files (HLS, concat and the
@@ -92,7 +62,7 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
   if (!std::filesystem::is_regular_file(path, error)) {
     return MakeError(ErrorKind::kCannotRead, path, "not a regular file");
   }
-  const ProbeOutcome probe = ProbeFormat(path);
+  const FormatProbe probe = ProbeFormat(path);
   if (!probe.readable) return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");
   if (probe.format == nullptr) {
     return MakeError(ErrorKind::kNotThisFormat, path, "not a media file: no reader recognises its contents");

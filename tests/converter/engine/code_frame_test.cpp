@@ -52,6 +52,14 @@ TEST(CodeFrame, FrameCodingKeepsCodeFramesBytesFrameAfterFrame) {
     const BmpImage picture = test::BottomUpPicture(test::NaturalRgb(width, height, frame++), width, height);
     EXPECT_EQ(coding.Code(picture, quality), CodeFrame(picture, quality)) << width << " x " << height;
   }
+  // Noise at quality 100: the largest coefficients and the longest codes, then a plain frame again.
+  std::vector<uint8_t> noise(std::size_t{64} * 48 * 3);
+  uint32_t state = 12345;
+  for (uint8_t& byte : noise) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
+  const BmpImage noisy = test::BottomUpPicture(noise, 64, 48);
+  EXPECT_EQ(coding.Code(noisy, 100), CodeFrame(noisy, 100));
+  const BmpImage after = test::BottomUpPicture(test::NaturalRgb(64, 48, 9), 64, 48);
+  EXPECT_EQ(coding.Code(after, 75), CodeFrame(after, 75));
 }
 
 }  // namespace
