@@ -12,6 +12,9 @@ namespace reel {
 namespace {
 
 constexpr double kWholeTicksTolerance = 0.01;
+// How far a picture's time may put it from the packet that stores it: B-frames and the pictures
+// of a late-dated packed chunk are a few positions off; many more is a misread header.
+constexpr int64_t kMostDistance = 32;
 
 // a × b / c rounded to the nearest, for the small values a stream's clock gives.
 int64_t ScaleRounded(int64_t a, int64_t b, int64_t c) {
@@ -30,10 +33,12 @@ void PicturePositions::Restart() {
   timeline_.Restart();
   firstTime_.reset();
   firstPosition_ = 0;
+  lost_ = false;
   pending_ = {};
 }
 
 void PicturePositions::Stored(std::span<const uint8_t> packet, int64_t position) {
+  if (lost_) return;
   const auto times = timeline_.PicturesIn(packet);
   if (!times) return;
   for (const int64_t time : *times) {
@@ -41,7 +46,9 @@ void PicturePositions::Stored(std::span<const uint8_t> packet, int64_t position)
       firstTime_ = time;
       firstPosition_ = position;
     }
-    pending_.push(PositionOf(time));
+    const int64_t shown = PositionOf(time);
+    if (shown < position - kMostDistance || shown > position + kMostDistance) lost_ = true;
+    pending_.push(shown);
   }
 }
 

@@ -30,8 +30,10 @@ class PicturePositions {
   // The position of the next picture the decoder hands out; nothing when the headers gave none
   // (the stream's headers do not read, or the picture came from elsewhere).
   std::optional<int64_t> NextPicture();
-  // False once a header did not read: the caller places pictures its own way from then on.
-  bool Usable() const { return !timeline_.Lost() && timeline_.Resolution() > 0; }
+  // False once a header did not read, or dated a picture far from where the container stores it
+  // (more than a reordering or a writer's late dating explains): the caller places pictures its
+  // own way from then on.
+  bool Usable() const { return !lost_ && !timeline_.Lost() && timeline_.Resolution() > 0; }
 
   void Restart();
 
@@ -43,6 +45,7 @@ class PicturePositions {
   int64_t timeBaseDen_;
   std::optional<int64_t> firstTime_;
   int64_t firstPosition_ = 0;
+  bool lost_ = false;
   std::priority_queue<int64_t, std::vector<int64_t>, std::greater<>> pending_;
 };
 

@@ -6,7 +6,12 @@
 // The main difficulty is the seconds. A reference picture's `modulo_time_base` counts from the
 // seconds of the reference before it in stored order; a B-frame's from the reference before it in
 // display order, which is the last but one reference stored (the last one is shown after the
-// B-frame). A run of more seconds than any real gap is taken for a damaged header.
+// B-frame). A run of more seconds than any real gap is taken for a damaged header. Some old
+// encoders leave out the second when the increment wraps past a whole second, so a reference
+// picture dated before the one stored ahead of it (references are shown in stored order) gets the
+// missing second back, provided that lands it less than half a second after its predecessor; any
+// other reference dated no later than its predecessor is damage. (A placeholder is no picture and
+// repeats the time of the one it stands for, so it is not held to this.)
 #include "platform/mpeg4video/vop_timeline.h"
 
 #include <cstddef>
@@ -85,6 +90,7 @@ void VopTimeline::Restart() {
   fixedIncrement_ = setupFixedIncrement_;
   referenceSeconds_ = 0;
   previousReferenceSeconds_ = 0;
+  lastReferenceTime_.reset();
   lost_ = false;
 }
 
@@ -146,15 +152,24 @@ bool VopTimeline::ReadPictureHeader(std::span<const uint8_t> bytes, std::vector<
   const uint32_t secondMarker = bits.ReadBit();
   const uint32_t coded = bits.ReadBit();
   if (bits.Overrun() || marker != 1 || secondMarker != 1 || increment >= resolution_) return false;
-  int64_t whole = 0;
   if (codingType == kBidirectional) {
-    whole = previousReferenceSeconds_ + seconds;
-  } else {
-    previousReferenceSeconds_ = referenceSeconds_;
-    referenceSeconds_ += seconds;
-    whole = referenceSeconds_;
+    if (coded != 0) times.push_back((previousReferenceSeconds_ + seconds) * resolution_ + increment);
+    return true;
   }
-  if (coded != 0) times.push_back(whole * resolution_ + increment);
+  previousReferenceSeconds_ = referenceSeconds_;
+  referenceSeconds_ += seconds;
+  int64_t time = referenceSeconds_ * resolution_ + increment;
+  // A placeholder repeats the time of the picture it stands for.
+  if (coded == 0) return true;
+  if (lastReferenceTime_ && time <= *lastReferenceTime_) {
+    if (time + resolution_ <= *lastReferenceTime_ || time + resolution_ > *lastReferenceTime_ + resolution_ / 2) {
+      return false;
+    }
+    ++referenceSeconds_;
+    time += resolution_;
+  }
+  lastReferenceTime_ = time;
+  times.push_back(time);
   return true;
 }
 

@@ -57,6 +57,7 @@ class VopTimeline {
   // seconds count from the earlier of the two, the reference before it in display order.
   int64_t referenceSeconds_ = 0;
   int64_t previousReferenceSeconds_ = 0;
+  std::optional<int64_t> lastReferenceTime_;
   bool lost_ = false;
 };
 
