@@ -8,8 +8,8 @@
 // the picture's own header carries, since a time guessed from the storage order puts the pictures
 // after an empty or a packed chunk a frame late. Times are made to rise: a picture without a time
 // stamp, or with one not after its predecessor's, is placed one frame after its predecessor. Every
-// call is bounded: a stream that yields no picture for a
-// long run of packets is damaged, and a stalled read times out.
+// call is bounded: a stream that yields no picture for a long run of packets is damaged, and a
+// stalled read times out.
 #pragma once
 
 extern "C" {
