@@ -6,12 +6,16 @@
 // The main difficulty is the seconds. A reference picture's `modulo_time_base` counts from the
 // seconds of the reference before it in stored order; a B-frame's from the reference before it in
 // display order, which is the last but one reference stored (the last one is shown after the
-// B-frame). A run of more seconds than any real gap is taken for a damaged header. Some old
-// encoders leave out the second when the increment wraps past a whole second, so a reference
-// picture dated before the one stored ahead of it (references are shown in stored order) gets the
-// missing second back, provided that lands it less than half a second after its predecessor; any
-// other reference dated no later than its predecessor is damage. (A placeholder is no picture and
-// repeats the time of the one it stands for, so it is not held to this.)
+// B-frame). A group-of-pictures header sets the seconds anew (its `time_code`), for the reference
+// after it and for the B-frames that follow that reference.
+//
+// A header is trusted only while the times make sense. A run of more seconds than any real gap is
+// damage. Some old encoders leave out the second when the increment wraps past a whole second, so
+// a reference picture dated before the one stored ahead of it (references are shown in stored
+// order) gets the missing second back, provided that lands it less than half a second after its
+// predecessor; any other reference dated no later than its predecessor is damage, as is a B-frame
+// dated outside the two references around it. A placeholder is no picture and repeats the time of
+// the one it stands for, so it is not held to this.
 #include "platform/mpeg4video/vop_timeline.h"
 
 #include <cstddef>
@@ -21,6 +25,7 @@ namespace {
 
 constexpr uint8_t kLayerFirst = 0x20;  // video_object_layer_start_code: 0x20 ... 0x2F
 constexpr uint8_t kLayerLast = 0x2F;
+constexpr uint8_t kGroup = 0xB3;       // group_of_vop_start_code
 constexpr uint8_t kPicture = 0xB6;     // vop_start_code
 constexpr int kExtendedAspect = 15;    // aspect_ratio_info: the pixel shape follows in two bytes
 constexpr int kGreyscaleShape = 3;     // video_object_layer_shape "grayscale"
@@ -91,6 +96,7 @@ void VopTimeline::Restart() {
   referenceSeconds_ = 0;
   previousReferenceSeconds_ = 0;
   lastReferenceTime_.reset();
+  previousReferenceTime_.reset();
   lost_ = false;
 }
 
@@ -99,6 +105,7 @@ std::optional<std::vector<int64_t>> VopTimeline::PicturesIn(std::span<const uint
   std::vector<int64_t> times;
   const bool read = ForEachStartCode(packet, [&](uint8_t code, std::span<const uint8_t> rest) {
     if (code >= kLayerFirst && code <= kLayerLast) return ReadLayerHeader(rest);
+    if (code == kGroup) return ReadGroupHeader(rest);
     if (code == kPicture) return ReadPictureHeader(rest, times);
     return true;
   });
@@ -139,6 +146,17 @@ bool VopTimeline::ReadLayerHeader(std::span<const uint8_t> bytes) {
   return true;
 }
 
+bool VopTimeline::ReadGroupHeader(std::span<const uint8_t> bytes) {
+  BitReader bits(bytes);
+  const int64_t hours = bits.Read(5);
+  const int64_t minutes = bits.Read(6);
+  const uint32_t marker = bits.ReadBit();
+  const int64_t seconds = bits.Read(6);
+  if (bits.Overrun() || marker != 1) return false;
+  referenceSeconds_ = (hours * 60 + minutes) * 60 + seconds;
+  return true;
+}
+
 bool VopTimeline::ReadPictureHeader(std::span<const uint8_t> bytes, std::vector<int64_t>& times) {
   if (resolution_ == 0) return false;
   BitReader bits(bytes);
@@ -153,7 +171,12 @@ bool VopTimeline::ReadPictureHeader(std::span<const uint8_t> bytes, std::vector<
   const uint32_t coded = bits.ReadBit();
   if (bits.Overrun() || marker != 1 || secondMarker != 1 || increment >= resolution_) return false;
   if (codingType == kBidirectional) {
-    if (coded != 0) times.push_back((previousReferenceSeconds_ + seconds) * resolution_ + increment);
+    if (coded == 0) return true;
+    // A B-frame is shown between the two references it leans on.
+    const int64_t time = (previousReferenceSeconds_ + seconds) * resolution_ + increment;
+    if (!lastReferenceTime_ || time >= *lastReferenceTime_) return false;
+    if (previousReferenceTime_ && time <= *previousReferenceTime_) return false;
+    times.push_back(time);
     return true;
   }
   previousReferenceSeconds_ = referenceSeconds_;
@@ -168,6 +191,7 @@ bool VopTimeline::ReadPictureHeader(std::span<const uint8_t> bytes, std::vector<
     ++referenceSeconds_;
     time += resolution_;
   }
+  previousReferenceTime_ = lastReferenceTime_;
   lastReferenceTime_ = time;
   times.push_back(time);
   return true;

@@ -45,6 +45,7 @@ class VopTimeline {
 
  private:
   bool ReadLayerHeader(std::span<const uint8_t> bytes);
+  bool ReadGroupHeader(std::span<const uint8_t> bytes);
   bool ReadPictureHeader(std::span<const uint8_t> bytes, std::vector<int64_t>& times);
 
   int64_t resolution_ = 0;
@@ -57,7 +58,8 @@ class VopTimeline {
   // seconds count from the earlier of the two, the reference before it in display order.
   int64_t referenceSeconds_ = 0;
   int64_t previousReferenceSeconds_ = 0;
-  std::optional<int64_t> lastReferenceTime_;
+  std::optional<int64_t> lastReferenceTime_;      // of the last coded reference picture
+  std::optional<int64_t> previousReferenceTime_;  // of the one before it
   bool lost_ = false;
 };
 
