@@ -377,9 +377,9 @@ Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer,
   const AVStream& video = *state->demuxer->Stream(stream);
   state->unpacker = PackedFrameFilter(video);
   if (parameters.codec_id == AV_CODEC_ID_MPEG4) {
-    state->datedPictures.emplace(std::span<const uint8_t>(parameters.extradata, static_cast<std::size_t>(
-                                                             std::max(parameters.extradata_size, 0))),
-                                 video.time_base.num, video.time_base.den);
+    const auto setupSize = static_cast<std::size_t>(std::max(parameters.extradata_size, 0));
+    state->datedPictures.emplace(std::span<const uint8_t>(parameters.extradata, setupSize), video.time_base.num,
+                                 video.time_base.den);
   }
   // The unpacker also clears the "packed" mark from the stream's codec data.
   const AVCodecParameters& coded = state->unpacker ? *state->unpacker->par_out : parameters;

@@ -69,9 +69,9 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::Open(const std::string& path
   decoder->codec_->pkt_timebase = video->time_base;
   if (video->codecpar->codec_id == AV_CODEC_ID_MPEG4 && StoresNoPresentationTimes(*context)) {
     const AVCodecParameters& parameters = *video->codecpar;
-    decoder->datedPictures_.emplace(
-        std::span<const uint8_t>(parameters.extradata, static_cast<std::size_t>(std::max(parameters.extradata_size, 0))),
-        video->time_base.num, video->time_base.den);
+    const auto setupSize = static_cast<std::size_t>(std::max(parameters.extradata_size, 0));
+    decoder->datedPictures_.emplace(std::span<const uint8_t>(parameters.extradata, setupSize), video->time_base.num,
+                                    video->time_base.den);
   }
   decoder->codec_->thread_count = limits.oneDecoderThread ? 1 : 0;
   decoder->codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;

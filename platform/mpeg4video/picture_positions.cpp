@@ -63,7 +63,8 @@ int64_t PicturePositions::PositionOf(int64_t time) const {
   const int64_t resolution = timeline_.Resolution();
   const int64_t elapsed = time - *firstTime_;
   // Ticks in one position: resolution × num / den.
-  const double ticks = static_cast<double>(resolution) * static_cast<double>(timeBaseNum_) / static_cast<double>(timeBaseDen_);
+  const double ticks =
+      static_cast<double>(resolution) * static_cast<double>(timeBaseNum_) / static_cast<double>(timeBaseDen_);
   const double whole = std::round(ticks);
   if (whole >= 1 && std::abs(ticks - whole) <= kWholeTicksTolerance * ticks) {
     return firstPosition_ + ScaleRounded(elapsed, 1, static_cast<int64_t>(whole));

@@ -114,7 +114,8 @@ class PictureOrder : public ::testing::TestWithParam<OrderCase> {
     const int64_t expected = std::min(position, last);
     const double own = Difference(shown, displayOrder_[static_cast<std::size_t>(expected)]);
     int64_t closest = expected;
-    for (int64_t other = std::max<int64_t>(0, expected - kSearch); other <= std::min(last, expected + kSearch); ++other) {
+    const int64_t lastNear = std::min(last, expected + kSearch);
+    for (int64_t other = std::max<int64_t>(0, expected - kSearch); other <= lastNear; ++other) {
       if (Difference(shown, displayOrder_[static_cast<std::size_t>(other)]) < own - 0.5) closest = other;
     }
     EXPECT_EQ(closest, expected) << path << ": position " << position << " shows picture " << closest;
