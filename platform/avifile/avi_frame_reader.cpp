@@ -28,7 +28,8 @@
 // writer may also date late, leaving empty chunks before the first packed one: the pictures still
 // stand at their own times. Such a stream is unpacked before decoding (the B-frame moves into the
 // placeholder's chunk), so the decoder gets one picture per packet. Only when a header does not
-// read do the chunk positions place the pictures, as for other codecs.
+// read, or dates a picture far from its chunk, do the chunk positions place the pictures from
+// there on, as for other codecs.
 #include "platform/avifile/avi_frame_reader.h"
 
 extern "C" {
