@@ -21,10 +21,15 @@
 // always holds its position by then.) A chunk left empty (a dropped frame) queues nothing and
 // shows the picture before it either way.
 //
-// MPEG-4 part 2 written with "packed" B-frames (a reference picture and the B-frame shown before
-// it in one chunk, then a few-byte placeholder chunk where the reference picture is shown) is
-// unpacked first: the B-frame moves into the placeholder's chunk, after which the stream is an
-// ordinary reordering one, one picture per chunk.
+// MPEG-4 part 2 pictures stand where their own headers date them instead (picture_positions.h):
+// each picture header carries its display time, so the chunks need not say it. That matters for
+// "packed" B-frames (a reference picture and the B-frame shown before it in one chunk, then a
+// few-byte placeholder chunk with no picture where the reference picture is shown), which a
+// writer may also date late, leaving empty chunks before the first packed one: the pictures still
+// stand at their own times. Such a stream is unpacked before decoding (the B-frame moves into the
+// placeholder's chunk), so the decoder gets one picture per packet. Only when a header does not
+// read, or dates a picture far from its chunk, do the chunk positions place the pictures from
+// there on, as for other codecs.
 #include "platform/avifile/avi_frame_reader.h"
 
 extern "C" {
@@ -43,6 +48,7 @@ extern "C" {
 #include "common/byte_io.h"
 #include "platform/avifile/avi_demuxer.h"
 #include "platform/avifile/avi_file.h"
+#include "platform/mpeg4video/picture_positions.h"
 
 namespace reel {
 namespace {
@@ -112,6 +118,7 @@ struct AviFrameReader::State {
   FilterPtr unpacker;  // MPEG-4 part 2 only
   bool unpackerFlushed = false;  // the end of the stream was signalled to the unpacker
   std::deque<int64_t> sentPositions;  // of the packets sent and not yet matched with a picture
+  std::optional<PicturePositions> datedPictures;  // MPEG-4 part 2 only
   int64_t lastPosition = -1;  // of the last picture placed
   PacketPtr packet{av_packet_alloc()};
   FramePtr decoded{av_frame_alloc()};
@@ -142,6 +149,7 @@ struct AviFrameReader::State {
     endOfPackets = false;
     drained = false;
     sentPositions.clear();
+    if (datedPictures) datedPictures->Restart();
     lastPosition = -1;
     if (unpacker) {
       av_bsf_flush(unpacker.get());
@@ -241,6 +249,7 @@ struct AviFrameReader::State {
     if (!unpacker) {
       if (!ReadPacket()) return false;
       StampPosition(*packet);
+      NoteStored(*packet);
       return true;
     }
     while (true) {
@@ -252,6 +261,7 @@ struct AviFrameReader::State {
       if (filtered != AVERROR(EAGAIN) || unpackerFlushed) return false;
       if (ReadPacket()) {
         StampPosition(*packet);
+        NoteStored(*packet);
         // A packet the unpacker refuses is dropped like a damaged frame.
         if (av_bsf_send_packet(unpacker.get(), packet.get()) < 0) av_packet_unref(packet.get());
       } else {
@@ -269,10 +279,20 @@ struct AviFrameReader::State {
     nextCount = coded.pts + 1;
   }
 
+  // The pictures a stored packet codes, dated by their headers, before any unpacking.
+  void NoteStored(const AVPacket& stored) {
+    if (datedPictures) datedPictures->Stored({stored.data, static_cast<std::size_t>(stored.size)}, stored.pts);
+  }
+
   // Where a decoded picture stands (see the top of the file).
   int64_t FramePosition(const AVFrame& frame) {
     int64_t position = frame.pts;
-    if (codec->has_b_frames == 0 && position != AV_NOPTS_VALUE) {
+    std::optional<int64_t> dated;
+    if (datedPictures && datedPictures->Usable()) dated = datedPictures->NextPicture();
+    if (dated) {
+      position = *dated;
+      if (!sentPositions.empty()) sentPositions.pop_front();
+    } else if (codec->has_b_frames == 0 && position != AV_NOPTS_VALUE) {
       while (!sentPositions.empty() && sentPositions.front() <= position) sentPositions.pop_front();
     } else if (!sentPositions.empty()) {
       position = sentPositions.front();
@@ -355,7 +375,13 @@ Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer,
   }
   const AVCodec* decoder = avcodec_find_decoder(parameters.codec_id);
   if (decoder == nullptr) return refuse("no decoder");
-  state->unpacker = PackedFrameFilter(*state->demuxer->Stream(stream));
+  const AVStream& video = *state->demuxer->Stream(stream);
+  state->unpacker = PackedFrameFilter(video);
+  if (parameters.codec_id == AV_CODEC_ID_MPEG4) {
+    const auto setupSize = static_cast<std::size_t>(std::max(parameters.extradata_size, 0));
+    state->datedPictures.emplace(std::span<const uint8_t>(parameters.extradata, setupSize), video.time_base.num,
+                                 video.time_base.den);
+  }
   // The unpacker also clears the "packed" mark from the stream's codec data.
   const AVCodecParameters& coded = state->unpacker ? *state->unpacker->par_out : parameters;
   state->codec.reset(avcodec_alloc_context3(decoder));

@@ -5,6 +5,8 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <span>
+#include <string>
 
 namespace reel {
 namespace {
@@ -12,6 +14,11 @@ namespace {
 constexpr AVRational kMediaTimeBase{1, 10'000'000};
 
 bool Valid(AVRational rate) { return rate.num > 0 && rate.den > 0; }
+
+// AVI stores each video packet at its position and no presentation time.
+bool StoresNoPresentationTimes(const AVFormatContext& context) {
+  return context.iformat != nullptr && context.iformat->name != nullptr && std::string(context.iformat->name) == "avi";
+}
 
 }  // namespace
 
@@ -60,6 +67,12 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::Open(const std::string& path
     return MakeError(ErrorKind::kDamaged, path, "its video parameters cannot be read");
   }
   decoder->codec_->pkt_timebase = video->time_base;
+  if (video->codecpar->codec_id == AV_CODEC_ID_MPEG4 && StoresNoPresentationTimes(*context)) {
+    const AVCodecParameters& parameters = *video->codecpar;
+    const auto setupSize = static_cast<std::size_t>(std::max(parameters.extradata_size, 0));
+    decoder->datedPictures_.emplace(std::span<const uint8_t>(parameters.extradata, setupSize), video->time_base.num,
+                                    video->time_base.den);
+  }
   decoder->codec_->thread_count = limits.oneDecoderThread ? 1 : 0;
   decoder->codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   const int opened = avcodec_open2(decoder->codec_, codec, nullptr);
@@ -78,6 +91,9 @@ Result<std::optional<DecodedPicture>> VideoDecoder::Next() {
   auto got = Receive(frame.get());
   if (!got) return got.error();
   if (!*got) return std::optional<DecodedPicture>();
+  if (datedPictures_ && datedPictures_->Usable()) {
+    if (const auto position = datedPictures_->NextPicture()) frame->best_effort_timestamp = *position;
+  }
   DecodedPicture picture;
   picture.index = nextIndex_++;
   picture.time = PresentationTime(*frame);
@@ -113,6 +129,11 @@ Result<bool> VideoDecoder::Receive(AVFrame* into) {
       avcodec_send_packet(codec_, nullptr);
       draining_ = true;
       continue;
+    }
+    if (datedPictures_) {
+      if (packet_->dts != AV_NOPTS_VALUE) {
+        datedPictures_->Stored({packet_->data, static_cast<std::size_t>(packet_->size)}, packet_->dts);
+      }
     }
     avcodec_send_packet(codec_, packet_);
   }

@@ -3,10 +3,13 @@
 //
 // Decoders hand pictures out in the order they are shown, whatever order the file stores them in
 // (B-frames come after the pictures they lean on), so picture n here is the n-th picture shown.
-// Each picture carries its presentation time in 100-ns units from the first picture. Times are
-// made to rise: a picture without a time stamp, or with one not after its predecessor's, is placed
-// one frame after its predecessor. Every call is bounded: a stream that yields no picture for a
-// long run of packets is damaged, and a stalled read times out.
+// Each picture carries its presentation time in 100-ns units from the first picture: the
+// container's, or for MPEG-4 part 2 in AVI (which stores no presentation times) the display time
+// the picture's own header carries, since a time guessed from the storage order puts the pictures
+// after an empty or a packed chunk a frame late. Times are made to rise: a picture without a time
+// stamp, or with one not after its predecessor's, is placed one frame after its predecessor. Every
+// call is bounded: a stream that yields no picture for a long run of packets is damaged, and a
+// stalled read times out.
 #pragma once
 
 extern "C" {
@@ -22,6 +25,7 @@ extern "C" {
 
 #include "common/result.h"
 #include "platform/mediagraph/media_source.h"
+#include "platform/mpeg4video/picture_positions.h"
 
 namespace reel {
 
@@ -84,6 +88,7 @@ class VideoDecoder {
   bool finished_ = false;
   int64_t nextIndex_ = 0;
   int64_t declaredFrameTime_ = 0;
+  std::optional<PicturePositions> datedPictures_;  // MPEG-4 part 2 without presentation times
   std::optional<int64_t> origin_;  // first picture's time stamp, in the stream's time base
   int64_t lastTime_ = -1;
 };

@@ -58,8 +58,9 @@ std::vector<bool> ChunksWithData(const std::vector<uint8_t>& file) {
   return chunks;
 }
 
-// The picture an AVI player shows at each position: the n-th chunk with data shows the n-th
-// picture in display order, and an empty chunk (a dropped frame) the picture before it.
+// The picture shown at each position when chunks place the pictures: the n-th chunk with data
+// shows the n-th picture in display order, and an empty chunk (a dropped frame) the picture
+// before it.
 std::vector<int> PicturesShown(const std::vector<bool>& chunksWithData) {
   std::vector<int> shown;
   int pictures = 0;
@@ -70,10 +71,27 @@ std::vector<int> PicturesShown(const std::vector<bool>& chunksWithData) {
   return shown;
 }
 
+// The picture shown at each position when the pictures' own times place them: the clips made here
+// date picture i at position i, so each position shows its own picture, or the last one after it.
+std::vector<int> PicturesByTime(std::size_t positions, int pictures) {
+  std::vector<int> shown;
+  for (std::size_t p = 0; p < positions; ++p) shown.push_back(std::min(static_cast<int>(p), pictures - 1));
+  return shown;
+}
+
+// How many pictures the ffmpeg tool decodes from the clip's video.
+int DecodedPictures(const std::string& path) {
+  const test::CommandResult counted = test::RunCommand(
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " +
+      test::ShellQuoted(std::string_view(path)));
+  return counted.status == 0 ? std::atoi(counted.output.c_str()) : -1;
+}
+
 struct CodecCase {
   const char* name;
   const char* encoder;  // as ffmpeg -encoders lists it
   const char* arguments;
+  bool timedPictures;  // MPEG-4 part 2: each picture header carries its display time
 };
 
 void PrintTo(const CodecCase& c, std::ostream* out) { *out << c.name; }
@@ -97,7 +115,11 @@ class AviDisplayOrderTest : public ::testing::TestWithParam<CodecCase> {
     return file ? file->StreamInfo(0).length : 0;
   }
 
-  std::vector<int> Shown() const { return PicturesShown(ChunksWithData(test::ReadAllBytes(source_))); }
+  std::vector<int> Shown() const {
+    const std::vector<int> byChunks = PicturesShown(ChunksWithData(test::ReadAllBytes(source_)));
+    if (!GetParam().timedPictures) return byChunks;
+    return PicturesByTime(byChunks.size(), DecodedPictures(source_));
+  }
 
   // The index of the picture in a movie frame, from its top half (qrxtool writes rows top first).
   int MovieFrameIndex(const std::string& movie, uint32_t k) {
@@ -164,20 +186,20 @@ INSTANTIATE_TEST_SUITE_P(
     Codecs, AviDisplayOrderTest,
     ::testing::Values(
         // MPEG-4 part 2 with two B-frames between reference pictures, one picture per chunk.
-        CodecCase{"mpeg4_b2", "mpeg4", "mpeg4 -bf 2 -q:v 2 -g 12 -sc_threshold 1000000000"},
+        CodecCase{"mpeg4_b2", "mpeg4", "mpeg4 -bf 2 -q:v 2 -g 12 -sc_threshold 1000000000", true},
         // The Xvid encoder writes B-frames packed into AVI: a reference picture with the B-frame
         // before it in one chunk, the next B-frames alone, then a placeholder chunk. Renumbered,
         // the chunks follow each other as Xvid's own tools write them ...
-        CodecCase{"xvid_packed_b1", "libxvid", "libxvid -bf 1 -q:v 2 -bsf:v setts=ts=N"},
-        CodecCase{"xvid_packed_b2", "libxvid", "libxvid -bf 2 -q:v 2 -bsf:v setts=ts=N"},
-        // ... as the encoder dates them, the first packed chunk leaves an empty chunk before it,
-        // where the first picture stays.
-        CodecCase{"xvid_packed_gap", "libxvid", "libxvid -bf 1 -q:v 2"},
+        CodecCase{"xvid_packed_b1", "libxvid", "libxvid -bf 1 -q:v 2 -bsf:v setts=ts=N", true},
+        CodecCase{"xvid_packed_b2", "libxvid", "libxvid -bf 2 -q:v 2 -bsf:v setts=ts=N", true},
+        // ... as the encoder dates them, the first packed chunk leaves an empty chunk before it;
+        // the pictures still stand at their own times.
+        CodecCase{"xvid_packed_gap", "libxvid", "libxvid -bf 1 -q:v 2", true},
         // H.264 with B-pyramids: pictures come out two chunks late.
-        CodecCase{"h264_b2", "libx264", "libx264 -bf 2 -x264-params b-adapt=0 -pix_fmt yuv420p"},
+        CodecCase{"h264_b2", "libx264", "libx264 -bf 2 -x264-params b-adapt=0 -pix_fmt yuv420p", false},
         // Codecs that never reorder.
-        CodecCase{"mpeg4_no_b", "mpeg4", "mpeg4 -bf 0 -q:v 2"},
-        CodecCase{"mjpeg", "mjpeg", "mjpeg -q:v 2"}),
+        CodecCase{"mpeg4_no_b", "mpeg4", "mpeg4 -bf 0 -q:v 2", true},
+        CodecCase{"mjpeg", "mjpeg", "mjpeg -q:v 2", false}),
     [](const ::testing::TestParamInfo<CodecCase>& param) { return std::string(param.param.name); });
 
 }  // namespace
