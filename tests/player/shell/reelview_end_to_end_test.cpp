@@ -39,6 +39,13 @@ void WriteSampleMovie(const std::string& path, uint32_t frames, uint32_t rate, u
   ASSERT_TRUE(FinishQrx(movie)) << movie.status.error().message;
 }
 
+// `errors` holds `said`, and after it nothing more about `again`.
+void ExpectSaidOnce(const std::string& errors, const std::string& said, const std::string& again) {
+  const std::size_t first = errors.find(said);
+  ASSERT_NE(first, std::string::npos) << errors;
+  EXPECT_EQ(errors.find(again, first + said.size()), std::string::npos) << errors;
+}
+
 std::vector<int16_t> ReadSamples(const std::string& path) {
   const std::vector<uint8_t> bytes = test::ReadAllBytes(path);
   std::vector<int16_t> samples(bytes.size() / 2);
@@ -222,9 +229,7 @@ TEST(ReelviewEndToEnd, OnePlayerPerDisplayAndARefusedMovieIsSaidOnce) {
   EXPECT_EQ(dummy.Wait(15s), std::optional<int>(0)) << dummy.Errors();
   const std::string errors = folder.ReadFile("dummy.raw.err");
   const std::string said = "reelview: cannot play " + folder.Slash() + "bad.qrx: not a movie file";
-  const std::size_t first = errors.find(said);
-  EXPECT_NE(first, std::string::npos) << errors;
-  EXPECT_EQ(errors.find(said, first + 1), std::string::npos) << errors;
+  ExpectSaidOnce(errors, said, said);
 }
 
 // A movie taller than the player shows (the converter no longer makes one) plays as a black
@@ -239,9 +244,7 @@ TEST(ReelviewEndToEnd, AMovieWhosePicturesCannotBeShownIsSaidOnce) {
   EXPECT_EQ(player.Wait(15s), std::optional<int>(0)) << player.Errors();
   const std::string errors = folder.ReadFile("out.raw.err");
   const std::string said = "reelview: " + folder.Slash() + "tall.qrx: its pictures are 320 x 2400, more than the player shows";
-  const std::size_t first = errors.find(said);
-  EXPECT_NE(first, std::string::npos) << errors;
-  EXPECT_EQ(errors.find("tall.qrx", first + said.size()), std::string::npos) << errors;
+  ExpectSaidOnce(errors, said, "tall.qrx");
 }
 
 // Movies and their sound cut short, emptied or removed while they play: each ends that movie
