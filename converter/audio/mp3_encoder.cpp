@@ -276,13 +276,11 @@ Result<AudioOutcome> EncodeMp3Pieces(const SoundPiecesOpener& open, const WAVEFO
     return converted;
   };
   const WAVEFORMATEX inputFormat = NeedsSecondStage(format, target) ? target : format;
-  Result<std::unique_ptr<SoundPieces>> counted = input();
-  if (!counted) return counted.error();
-  const Result<uint64_t> size = CountPieces(**counted);
+  CountedSound track(input, kKeptSoundBudget);
+  const Result<uint64_t> size = track.Count();
   if (!size) return size.error();
-  counted->reset();
   if (!convertible) outcome = AudioOutcome::kUnconvertible;
-  Result<std::unique_ptr<SoundPieces>> pieces = input();
+  Result<std::unique_ptr<SoundPieces>> pieces = track.Replay();
   if (!pieces) return pieces.error();
   const Result<bool> encoded = encoder.EncodePieces(**pieces, *size, inputFormat, output);
   if (!encoded) return encoded.error();

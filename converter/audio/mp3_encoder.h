@@ -145,8 +145,9 @@ class Mp3EncoderLib {
 // is converted or encoded.
 EncodedAudio EncodeMp3(std::span<const uint8_t> pcm, const WAVEFORMATEX& format, const SoundSettings& sound);
 
-// EncodeMp3 over a soundtrack in pieces (in `format`), which is read twice: once for its length,
-// which the module is told first, and once to encode it. The stream's bytes go to `output` as they
+// EncodeMp3 over a soundtrack in pieces (in `format`), counted first for its length, which the
+// module is told first, then encoded: from the bytes the count kept (CountedSound, kKeptSoundBudget),
+// or opened afresh when the track is longer. The stream's bytes go to `output` as they
 // come: joined, they are what EncodeMp3 gives for the whole soundtrack. The outcome as EncodeMp3
 // would report it, or the first error of the pieces or the output.
 Result<AudioOutcome> EncodeMp3Pieces(const SoundPiecesOpener& open, const WAVEFORMATEX& format, const SoundSettings& sound,

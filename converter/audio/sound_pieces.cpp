@@ -76,6 +76,20 @@ class LedPieces : public SoundPieces {
   uint64_t silenceBytes_;
 };
 
+// Kept bytes handed out in slices of this many, owned until the pieces are done with.
+constexpr std::size_t kKeptSliceBytes = std::size_t{1} << 16;
+
+class KeptPieces : public SoundPieces {
+ public:
+  explicit KeptPieces(std::vector<uint8_t> block) : block_(std::move(block)), slices_(block_, kKeptSliceBytes) {}
+
+  Result<bool> Next(std::vector<uint8_t>& out) override { return slices_.Next(out); }
+
+ private:
+  std::vector<uint8_t> block_;
+  BlockPieces slices_;
+};
+
 }  // namespace
 
 std::unique_ptr<SoundPieces> ConvertPieces(AcmVariant variant, const AudioFormat& from, const WAVEFORMATEX& to,
@@ -104,6 +118,39 @@ Result<uint64_t> CountPieces(SoundPieces& pieces) {
     total += piece.size();
     if (!*more) return total;
   }
+}
+
+CountedSound::CountedSound(SoundPiecesOpener open, std::size_t budget) : open_(std::move(open)), budget_(budget) {}
+
+Result<uint64_t> CountedSound::Count() {
+  kept_.reset();
+  Result<std::unique_ptr<SoundPieces>> pieces = open_();
+  if (!pieces) return pieces.error();
+  // The pieces are appended to the kept bytes straight away while they fit.
+  std::vector<uint8_t> kept;
+  bool more = true;
+  while (more && kept.size() <= budget_) {
+    const Result<bool> next = (*pieces)->Next(kept);
+    if (!next) return next.error();
+    more = *next;
+  }
+  const uint64_t counted = kept.size();
+  if (counted <= budget_) {
+    kept_ = std::move(kept);
+    return counted;
+  }
+  std::vector<uint8_t>().swap(kept);
+  if (!more) return counted;
+  const Result<uint64_t> rest = CountPieces(**pieces);
+  if (!rest) return rest.error();
+  return counted + *rest;
+}
+
+Result<std::unique_ptr<SoundPieces>> CountedSound::Replay() {
+  if (!kept_) return open_();
+  std::unique_ptr<SoundPieces> pieces = std::make_unique<KeptPieces>(std::move(*kept_));
+  kept_.reset();
+  return pieces;
 }
 
 }  // namespace reel

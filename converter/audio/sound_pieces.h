@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -43,5 +44,28 @@ std::unique_ptr<SoundPieces> MemoryPieces(std::span<const uint8_t> block, std::s
 
 // Pulls every piece through and returns the number of bytes, or the first error.
 Result<uint64_t> CountPieces(SoundPieces& pieces);
+
+// Bytes of a soundtrack kept from its counting pass: 64 MiB, about six minutes of 44100 Hz stereo.
+inline constexpr std::size_t kKeptSoundBudget = std::size_t{64} << 20;
+
+// A soundtrack an encoder reads twice: once for its length, once to encode it. The counting pass
+// keeps the bytes it pulls while they fit in `budget` and the second pass is fed from them, so
+// the track is decoded once; a longer one is dropped as it passes the budget and opened afresh.
+class CountedSound {
+ public:
+  CountedSound(SoundPiecesOpener open, std::size_t budget);
+
+  // Opens the track and pulls every piece through: the number of bytes, or the first error.
+  Result<uint64_t> Count();
+  // The track from its start again: the kept bytes (handed over, so call it once), or the track
+  // opened afresh when they did not fit.
+  Result<std::unique_ptr<SoundPieces>> Replay();
+  bool Kept() const { return kept_.has_value(); }
+
+ private:
+  SoundPiecesOpener open_;
+  std::size_t budget_;
+  std::optional<std::vector<uint8_t>> kept_;
+};
 
 }  // namespace reel

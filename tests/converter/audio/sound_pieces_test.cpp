@@ -249,6 +249,38 @@ TEST(SoundPiecesMemory, WhatIsHeldStaysSmallHoweverLongTheTrack) {
   EXPECT_LE(largestOut, std::size_t{1} << 20);
 }
 
+TEST(CountedSound, ReplaysTheTrackAsAFreshReadWouldUnderAndOverItsBudget) {
+  const std::vector<uint8_t> block = test::Tone16(22050, 2, 4.0);  // 352800 bytes, several cuts
+  struct Case {
+    std::size_t budget;
+    bool kept;
+  };
+  const std::array<Case, 4> cases = {Case{kKeptSoundBudget, true}, Case{block.size(), true},
+                                     Case{block.size() - 1, false}, Case{1000, false}};
+  for (const Case& test : cases) {
+    int opens = 0;
+    const SoundPiecesOpener open = [&]() -> Result<std::unique_ptr<SoundPieces>> {
+      ++opens;
+      return std::unique_ptr<SoundPieces>(std::make_unique<CutPieces>(block));
+    };
+    CountedSound track(open, test.budget);
+    const Result<uint64_t> size = track.Count();
+    ASSERT_TRUE(size) << test.budget;
+    EXPECT_EQ(*size, block.size()) << test.budget;
+    EXPECT_EQ(track.Kept(), test.kept) << test.budget;
+    Result<std::unique_ptr<SoundPieces>> replay = track.Replay();
+    ASSERT_TRUE(replay) << test.budget;
+    std::vector<uint8_t> joined;
+    for (bool more = true; more;) {
+      const Result<bool> next = (*replay)->Next(joined);
+      ASSERT_TRUE(next) << test.budget;
+      more = *next;
+    }
+    EXPECT_TRUE(joined == block) << test.budget << ": " << joined.size() << " bytes";
+    EXPECT_EQ(opens, test.kept ? 1 : 2) << test.budget;
+  }
+}
+
 TEST(SoundPiecesErrors, AFailingSourceOrOutputEndsTheEncodingWithItsError) {
   const test::ScopedRegistry registry(REEL_GOGO_PATH);
   const std::vector<uint8_t> pcm = test::Tone16(22050, 2, 3.0);
