@@ -80,6 +80,7 @@ void PieceConverter::FeedBlocks(bool last) {
     if (TakesWholeBlocksOnly(codec_)) length -= length % source_.blockAlign;
     if (length > 0) loop_->Send(Pending().data(), length);
     start_ += taken;
+    sink_.PassOn(output_);
   }
 }
 
@@ -126,7 +127,11 @@ int PieceConverter::ParseCall(const uint8_t* data, std::size_t size) {
   const int used = av_parser_parse2(parser_.get(), context_.get(), &frame, &frameSize, data, static_cast<int>(size),
                                     AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
   lastFrameSize_ = frameSize;
-  if (used >= 0 && frameSize > 0) loop_->Send(frame, static_cast<std::size_t>(frameSize));
+  if (used >= 0 && frameSize > 0) {
+    loop_->Send(frame, static_cast<std::size_t>(frameSize));
+    // Handed on frame by frame, so a track parsed whole at the end never gathers in the scratch.
+    sink_.PassOn(output_);
+  }
   return used;
 }
 
