@@ -11,6 +11,7 @@
 #include "converter/engine/job_settings.h"
 #include "converter/engine/mj_sound.h"
 #include "converter/engine/sound_task.h"
+#include "platform/mediagraph/source_format.h"
 
 namespace reel {
 
@@ -30,8 +31,9 @@ CompanionResult AviCompanion(const JobSettings& settings, const AviFile& file, u
                              const std::vector<uint8_t>& format, uint64_t lead, const SoundTask::StopCheck& stopped);
 CompanionResult MjCompanion(const JobSettings& settings, const MjSoundPlan& plan, const SoundTask::StopCheck& stopped);
 // `startAt`: where the movie's first picture lies on the source's timeline (100-ns units); the
-// companion begins there. None: it begins with the soundtrack's first sample.
+// companion begins there. None: it begins with the soundtrack's first sample. `format` is the media
+// graph's verdict on the source, so that the soundtrack's openings do not probe it again.
 CompanionResult MediaCompanion(const JobSettings& settings, std::optional<int64_t> startAt,
-                               const SoundTask::StopCheck& stopped);
+                               const std::optional<SourceFormat>& format, const SoundTask::StopCheck& stopped);
 
 }  // namespace reel

@@ -193,8 +193,8 @@ Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
   plan.steps.emplace_back(MovieStep{timing->AsFrameTiming(), size, nullptr,
                                     [pictures](uint32_t k) { return pictures->Picture(k); }});
   const std::optional<int64_t> soundStart = FirstMoviePictureTime(*graph, stepped, timing->step);
-  plan.steps.emplace_back(CompanionStep{[settings, soundStart](const SoundTask::StopCheck& stopped) {
-    return MediaCompanion(settings, soundStart, stopped);
+  plan.steps.emplace_back(CompanionStep{[settings, soundStart, format = graph->Format()](const SoundTask::StopCheck& stopped) {
+    return MediaCompanion(settings, soundStart, format, stopped);
   }});
   return plan;
 }

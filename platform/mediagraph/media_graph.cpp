@@ -122,8 +122,9 @@ int64_t FrameTimeOf(const AVStream& stream, int64_t packetDuration) {
 // time stamps. For containers without a sample table this is the exact frame count (each packet of
 // a video stream holds one picture), and the span covers the same pictures: the duration such a
 // file states may be an estimate, cover its sound too, or simply be wrong.
-std::optional<Lengths> CountVideoPackets(const std::string& path, const GraphLimits& limits) {
-  auto source = MediaSource::Open(path, limits.quietFor);
+std::optional<Lengths> CountVideoPackets(const std::string& path, const GraphLimits& limits,
+                                         const std::optional<SourceFormat>& format) {
+  auto source = MediaSource::Open(path, limits.quietFor, format);
   if (!source) return std::nullopt;
   AVFormatContext* context = (*source)->Context();
   const int stream = av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -197,6 +198,7 @@ struct MediaGraph::Graph {
   AVRational rate{0, 1};  // frames per second, exactly as the frame time format counts them
   Lengths duration;
   StatedLength stated;
+  std::optional<SourceFormat> sourceFormat;  // the first opening's reader, for every later one
 
   std::optional<DecodedPicture> onScreen;
   std::optional<DecodedPicture> ahead;  // the picture after the one on screen, once decoded
@@ -222,10 +224,11 @@ struct MediaGraph::Graph {
   int64_t StopTime() const { return FrameTime(stopFrame); }
 
   Status OpenDecoder() {
-    DecoderLimits decoderLimits{limits.quietFor, limits.packetsWithoutPicture, limits.oneDecoderThread};
+    DecoderLimits decoderLimits{limits.quietFor, limits.packetsWithoutPicture, limits.oneDecoderThread, sourceFormat};
     auto opened = VideoDecoder::Open(path, decoderLimits);
     if (!opened) return opened.error();
     decoder = std::move(*opened);
+    if (!sourceFormat) sourceFormat = decoder->Source().Format();
     onScreen.reset();
     ahead.reset();
     endOfPictures = false;
@@ -303,7 +306,7 @@ struct MediaGraph::Graph {
       // from a few time stamps near its ends, an Ogg file's from its last page, a Matroska file's
       // covers its sound as well and may be plainly wrong): the video's own packets say better, and
       // the frame count and the span then describe the same pictures.
-      if (const auto counted = CountVideoPackets(path, limits)) {
+      if (const auto counted = CountVideoPackets(path, limits, sourceFormat)) {
         duration.frames = counted->frames;
         if (counted->mediaTime > 0) duration.mediaTime = counted->mediaTime;
       }
@@ -342,6 +345,7 @@ MediaGraph& MediaGraph::operator=(MediaGraph&&) noexcept = default;
 MediaGraph::~MediaGraph() = default;
 
 const std::string& MediaGraph::Path() const { return graph_->path; }
+const std::optional<SourceFormat>& MediaGraph::Format() const { return graph_->sourceFormat; }
 const GrabberType& MediaGraph::ConnectedType() const { return graph_->type; }
 VideoSize MediaGraph::NativeVideoSize() const { return {graph_->type.width, graph_->type.height}; }
 GraphState MediaGraph::State() const { return graph_->state; }

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/mediagraph/source_format.h"
 
 namespace reel {
 
@@ -95,6 +96,9 @@ class MediaGraph {
   ~MediaGraph();
 
   const std::string& Path() const;
+  // The reader the graph opened the file with: handed to the soundtrack's openings of the same
+  // file, it spares them the format probe.
+  const std::optional<SourceFormat>& Format() const;
   const GrabberType& ConnectedType() const;
   VideoSize NativeVideoSize() const;  // the upright size
 

@@ -52,7 +52,8 @@ MediaSource::~MediaSource() { avformat_close_input(&context_); }
 
 int MediaSource::Interrupt(void* opaque) { return static_cast<const MediaSource*>(opaque)->Starved() ? 1 : 0; }
 
-Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, std::chrono::milliseconds quietFor) {
+Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, std::chrono::milliseconds quietFor,
+                                                      const std::optional<SourceFormat>& known) {
   // The converter reports its own errors; the libraries' chatter would only interleave with them.
   av_log_set_level(AV_LOG_QUIET);
   std::error_code error;
@@ -61,6 +62,13 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
   // A pipe or a device would block the first read until something writes to it, perhaps forever.
   if (!std::filesystem::is_regular_file(path, error)) {
     return MakeError(ErrorKind::kCannotRead, path, "not a regular file");
+  }
+  const AVInputFormat* reader = known ? known->ReaderFor(path) : nullptr;
+  if (reader != nullptr && !IsListFormat(*reader)) {
+    auto opened = OpenWith(path, quietFor, reader);
+    // A file that no longer opens with the reader it opened with is probed afresh, so that it fails
+    // as any file would; a stalled read would only stall again.
+    if (opened || opened.kind() == ErrorKind::kTimedOut) return opened;
   }
   const FormatProbe probe = ProbeFormat(path);
   if (!probe.readable) return MakeError(ErrorKind::kCannotRead, path, "cannot open the file");
@@ -72,7 +80,11 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
     return MakeError(ErrorKind::kNotThisFormat, path,
                      std::string("a list of other files (") + probe.format->name + "), not a media file itself");
   }
+  return OpenWith(path, quietFor, probe.format);
+}
 
+Result<std::unique_ptr<MediaSource>> MediaSource::OpenWith(const std::string& path, std::chrono::milliseconds quietFor,
+                                                          const AVInputFormat* reader) {
   auto source = std::make_unique<MediaSource>(Key(), path, quietFor);
   source->context_ = avformat_alloc_context();
   if (source->context_ == nullptr) return MakeError(ErrorKind::kOutOfMemory, path, "out of memory");
@@ -80,8 +92,8 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
   source->context_->opaque = source.get();
   source->context_->io_open = &OpenOnlyTheSource;
   source->Feed();
-  const std::string formatName = probe.format->name;
-  int result = avformat_open_input(&source->context_, path.c_str(), probe.format, nullptr);
+  const std::string formatName = reader->name;
+  int result = avformat_open_input(&source->context_, path.c_str(), reader, nullptr);
   if (result < 0) {
     if (source->Starved()) return MakeError(ErrorKind::kTimedOut, path, "opening the file did not finish");
     return MakeError(ErrorKind::kDamaged, path,
@@ -93,6 +105,7 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
     if (source->Starved()) return MakeError(ErrorKind::kTimedOut, path, "reading the stream headers did not finish");
     return MakeError(ErrorKind::kDamaged, path, "its stream headers cannot be read (" + AvErrorText(result) + ")");
   }
+  source->format_ = SourceFormat::Of(path, reader);
   return source;
 }
 

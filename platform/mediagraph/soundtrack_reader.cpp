@@ -63,7 +63,7 @@ struct OpenedTrack {
 };
 
 Result<std::optional<OpenedTrack>> OpenTrack(const std::string& path, const SoundtrackLimits& limits) {
-  auto source = MediaSource::Open(path, limits.quietFor);
+  auto source = MediaSource::Open(path, limits.quietFor, limits.format);
   if (!source) return source.error();
   AVFormatContext* context = (*source)->Context();
   const AVCodec* codec = nullptr;

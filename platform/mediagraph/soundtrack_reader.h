@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/mediagraph/source_format.h"
 
 namespace reel {
 
@@ -54,6 +55,9 @@ struct PcmRequest {
 
 struct SoundtrackLimits {
   std::chrono::milliseconds quietFor{10000};  // longest a read may make no progress
+  // An earlier opening's verdict on the file (the media graph's), which spares this one the format
+  // probe.
+  std::optional<SourceFormat> format;
 };
 
 // Called now and then with the share of the track read so far (0 to 1); returning false stops the

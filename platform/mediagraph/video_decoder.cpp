@@ -34,7 +34,7 @@ VideoDecoder::~VideoDecoder() {
 }
 
 Result<std::unique_ptr<VideoDecoder>> VideoDecoder::Open(const std::string& path, const DecoderLimits& limits) {
-  auto source = MediaSource::Open(path, limits.quietFor);
+  auto source = MediaSource::Open(path, limits.quietFor, limits.format);
   if (!source) return source.error();
   auto decoder = std::make_unique<VideoDecoder>(Key());
   decoder->source_ = std::move(*source);

@@ -25,6 +25,7 @@ extern "C" {
 
 #include "common/result.h"
 #include "platform/mediagraph/media_source.h"
+#include "platform/mediagraph/source_format.h"
 #include "platform/mpeg4video/picture_positions.h"
 
 namespace reel {
@@ -46,6 +47,8 @@ struct DecoderLimits {
   // One decoding thread instead of as many as the machine offers: the same pictures, without the
   // threads' start-up on each opening.
   bool oneDecoderThread = false;
+  // An earlier opening's verdict on the file, which spares this one the format probe.
+  std::optional<SourceFormat> format;
 };
 
 class VideoDecoder {
