@@ -78,23 +78,29 @@ Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& pa
 }
 
 Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundSettings& settings,
-                                                            std::function<bool()> stopped,
-                                                            std::optional<int64_t> startAt) {
+                                                            std::function<bool()> stopped, std::optional<int64_t> startAt,
+                                                            const SoundtrackLimits& limits) {
   if (!CompanionExtension(settings.encoder)) return std::optional<SoundtrackSource>();
-  const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path);
+  const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path, limits);
   if (!probed) return probed.error();
   if (!*probed) return std::optional<SoundtrackSource>();
   const WAVEFORMATEX decoded = DecodedSoundtrackFormat(**probed, settings);
   const PcmRequest request{decoded.samplesPerSec, decoded.channels, startAt};
-  // The decoder is started once here, so that a track that cannot be read is known at once.
-  const Result<std::optional<SoundtrackPieces>> first = SoundtrackPieces::Open(path, request);
+  // The decoder is started once here, so that a track that cannot be read is known at once; that
+  // opening is the one the encoder's first reading takes.
+  Result<std::optional<SoundtrackPieces>> first = SoundtrackPieces::Open(path, request, limits);
   if (!first) return first.error();
   if (!*first) return std::optional<SoundtrackSource>();
-  SoundPiecesOpener open = [path, request, stopped]() -> Result<std::unique_ptr<SoundPieces>> {
-    Result<std::optional<SoundtrackPieces>> track = SoundtrackPieces::Open(path, request);
-    if (!track) return track.error();
-    if (!*track) return MakeError(ErrorKind::kCannotRead, path, "its soundtrack is gone");
-    return std::unique_ptr<SoundPieces>(std::make_unique<TrackPieces>(std::move(**track), stopped, path));
+  auto unread = std::make_shared<std::optional<SoundtrackPieces>>(std::move(*first));
+  SoundPiecesOpener open = [path, request, limits, stopped, unread]() -> Result<std::unique_ptr<SoundPieces>> {
+    std::optional<SoundtrackPieces> track = std::exchange(*unread, std::nullopt);
+    if (!track) {
+      Result<std::optional<SoundtrackPieces>> again = SoundtrackPieces::Open(path, request, limits);
+      if (!again) return again.error();
+      if (!*again) return MakeError(ErrorKind::kCannotRead, path, "its soundtrack is gone");
+      track = std::move(*again);
+    }
+    return std::unique_ptr<SoundPieces>(std::make_unique<TrackPieces>(std::move(*track), stopped, path));
   };
   return std::optional<SoundtrackSource>(SoundtrackSource{decoded, std::move(open)});
 }

@@ -51,14 +51,16 @@ Result<std::optional<EncodedAudio>> ExtractSoundtrackDShow(const std::string& pa
 // The same soundtrack in pieces, for a track too long to hold whole: its decoded format and a way
 // to read it from the start (as often as the encoder needs). Nothing and the errors as for
 // ExtractSoundtrackDShow, found before any sound is decoded. Reading stops with a kStopped error
-// once `stopped` returns true.
+// once `stopped` returns true. Every opening of the file is made with `limits` (which may carry
+// an earlier opening's verdict on the file, so that none probes it again).
 struct SoundtrackSource {
   WAVEFORMATEX format;
   SoundPiecesOpener open;
 };
 Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& path, const SoundSettings& settings,
                                                             std::function<bool()> stopped,
-                                                            std::optional<int64_t> startAt = std::nullopt);
+                                                            std::optional<int64_t> startAt = std::nullopt,
+                                                            const SoundtrackLimits& limits = {});
 
 // Encodes a soundtrack in pieces with the chosen encoder, as ExtractSoundtrackDShow would, the
 // stream's bytes handed to `output` as they come.

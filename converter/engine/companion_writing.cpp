@@ -46,53 +46,6 @@ class AviPieces : public SoundPieces {
   std::string path_;
 };
 
-// A media file's decoded soundtrack, read until the work is asked to stop.
-class MediaTrackPieces : public SoundPieces {
- public:
-  MediaTrackPieces(SoundtrackPieces track, SoundTask::StopCheck stopped, std::string path)
-      : track_(std::move(track)), stopped_(std::move(stopped)), path_(std::move(path)) {}
-
-  Result<bool> Next(std::vector<uint8_t>& out) override {
-    if (stopped_()) return MakeError(ErrorKind::kStopped, path_, "reading the soundtrack was stopped");
-    return track_.Next(out);
-  }
-
- private:
-  SoundtrackPieces track_;
-  SoundTask::StopCheck stopped_;
-  std::string path_;
-};
-
-// A media file's soundtrack in pieces, as OpenSoundtrackDShow gives it, with every opening of the
-// file made with `limits` (which carry the graph's verdict on the file, so none probes it again).
-// The track is opened once here, so that one that cannot be read is known before anything is
-// written, and that opening is the one the encoder's first reading takes.
-Result<std::optional<SoundtrackSource>> OpenMediaSoundtrack(const std::string& path, const SoundSettings& sound,
-                                                            std::optional<int64_t> startAt, const SoundtrackLimits& limits,
-                                                            const SoundTask::StopCheck& stopped) {
-  if (!CompanionExtension(sound.encoder)) return std::optional<SoundtrackSource>();
-  const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path, limits);
-  if (!probed) return probed.error();
-  if (!*probed) return std::optional<SoundtrackSource>();
-  const WAVEFORMATEX decoded = DecodedSoundtrackFormat(**probed, sound);
-  const PcmRequest request{decoded.samplesPerSec, decoded.channels, startAt};
-  Result<std::optional<SoundtrackPieces>> first = SoundtrackPieces::Open(path, request, limits);
-  if (!first) return first.error();
-  if (!*first) return std::optional<SoundtrackSource>();
-  auto unread = std::make_shared<std::optional<SoundtrackPieces>>(std::move(*first));
-  SoundPiecesOpener open = [path, request, limits, stopped, unread]() -> Result<std::unique_ptr<SoundPieces>> {
-    std::optional<SoundtrackPieces> track = std::exchange(*unread, std::nullopt);
-    if (!track) {
-      Result<std::optional<SoundtrackPieces>> again = SoundtrackPieces::Open(path, request, limits);
-      if (!again) return again.error();
-      if (!*again) return MakeError(ErrorKind::kCannotRead, path, "its soundtrack is gone");
-      track = std::move(*again);
-    }
-    return std::unique_ptr<SoundPieces>(std::make_unique<MediaTrackPieces>(std::move(*track), stopped, path));
-  };
-  return std::optional<SoundtrackSource>(SoundtrackSource{decoded, std::move(open)});
-}
-
 // The staged companion file and its writer; a failed write is remembered, so that it is told apart
 // from a failure of the source.
 class CompanionWriter {
@@ -290,7 +243,7 @@ CompanionResult MediaCompanion(const JobSettings& settings, std::optional<int64_
   SoundtrackLimits limits;
   limits.format = format;
   const Result<std::optional<SoundtrackSource>> source =
-      OpenMediaSoundtrack(settings.sourcePath, sound, startAt, limits, stopped);
+      OpenSoundtrackDShow(settings.sourcePath, sound, stopped, startAt, limits);
   if (!source) {
     result.warnings.push_back("no companion file: " + source.error().message);
     return result;
