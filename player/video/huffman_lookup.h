@@ -30,18 +30,6 @@ class HuffmanLookup {
   // `tree` must satisfy CanDecode and outlive the lookup.
   explicit HuffmanLookup(const CodeTree& tree);
 
-  // What the table holds for a window of kLookupBits bits (the next bit in bit 0): a symbol and
-  // the length of its code word, or the inner node reached after kLookupBits bits.
-  struct Peeked {
-    int32_t target = 0;
-    uint32_t length = 0;
-    bool isSymbol = false;
-  };
-  Peeked PeekEntry(uint32_t window) const {
-    const Entry entry = entries_[window & kIndexMask];
-    return Peeked{entry.target, entry.length, entry.isSymbol};
-  }
-
   int32_t Decode(BitReader& reader) const {
     const Entry entry = entries_[reader.Peek32() & kIndexMask];
     reader.Skip(entry.length);

@@ -1,13 +1,15 @@
 // Reads a symbol together with the value bits that follow it.
 //
 // In both of a frame's streams most symbols are followed by a few value bits (the DC difference,
-// an AC coefficient), and a short code word and its value bits together usually fit in the bits
-// the symbol lookup peeks at anyway. This table is made from the symbol lookup: for every window
-// of kLookupBits bits whose code word and value bits both lie inside it, it holds the symbol, the
-// value already extended to its sign, and the bits both take, so one look-up and one skip read
-// them. Every other window (a long code word, or a value reaching past the window) reads the
-// symbol through the symbol lookup and its value bits one by one, as before; the bits consumed are
-// the same either way, so a stream's overrun is told at the same point.
+// an AC coefficient), and a short code word and its value bits together usually fit in the
+// kLookupBits bits a symbol look-up peeks at anyway. The table is filled from the tree as the
+// symbol lookup's is (common/code_tree.h, player/video/huffman_lookup.h), but where a code word and
+// its value bits both lie inside the window it holds the symbol, the value already extended to its
+// sign, and the bits both take, so that one look-up and one skip read them. Otherwise it holds the
+// symbol and its code word's length (its value bits are then read one after the other), or, for a
+// code word longer than the window, the node reached after kLookupBits bits, from which the walk
+// goes on bit by bit. The bits consumed are the same either way, so a stream's overrun is told at
+// the same point as with the plain walk.
 #pragma once
 
 #include <array>
@@ -16,7 +18,6 @@
 #include "common/code_tree.h"
 #include "common/frame_alphabet.h"
 #include "player/video/bit_reader.h"
-#include "player/video/huffman_lookup.h"
 
 namespace reel {
 
@@ -27,20 +28,18 @@ struct SymbolAndValue {
 
 class SymbolValueLookup {
  public:
-  static constexpr uint32_t kLookupBits = HuffmanLookup::kLookupBits;
-  // How many value bits follow a symbol of the alphabet (at most 16).
+  static constexpr uint32_t kLookupBits = 10;
+  // How many value bits (at most 16) follow a symbol of the alphabet.
   using ValueBitCount = uint32_t (*)(uint32_t symbol);
 
-  // `tree` must satisfy CanDecode and outlive the lookup.
+  // `tree` must satisfy CanDecode (player/video/huffman_lookup.h) and outlive the lookup.
   SymbolValueLookup(const CodeTree& tree, ValueBitCount valueBits);
 
   SymbolAndValue Decode(BitReader& reader) const {
     const Entry entry = entries_[reader.Peek32() & kIndexMask];
-    if (entry.length != 0) {
-      reader.Skip(entry.length);
-      return {entry.symbol, entry.value};
-    }
-    const auto symbol = static_cast<uint32_t>(symbols_.Decode(reader));
+    reader.Skip(entry.length);
+    if (entry.kind == Kind::kSymbolAndValue) return {static_cast<uint32_t>(entry.target), entry.value};
+    const auto symbol = static_cast<uint32_t>(entry.kind == Kind::kSymbol ? entry.target : WalkFrom(entry.target, reader));
     const uint32_t size = valueBits_(symbol);
     return {symbol, ExtendValue(reader.ReadValue(size), size)};
   }
@@ -48,13 +47,19 @@ class SymbolValueLookup {
  private:
   static constexpr uint32_t kIndexMask = (1u << kLookupBits) - 1;
 
+  enum class Kind : uint8_t { kSymbolAndValue, kSymbol, kNode };
   struct Entry {
-    int16_t value = 0;
-    uint8_t symbol = 0;
-    uint8_t length = 0;  // code word and value bits; 0 when they do not both fit the window
+    int16_t target = 0;  // the symbol, or the inner node reached after kLookupBits bits
+    int16_t value = 0;   // kSymbolAndValue: the value its bits stand for
+    uint8_t length = 0;  // bits consumed by this entry
+    Kind kind = Kind::kNode;
   };
 
-  HuffmanLookup symbols_;
+  void Fill(int32_t node, uint32_t depth, uint32_t prefix);
+  void FillWithValues(int32_t symbol, uint32_t depth, uint32_t prefix, uint32_t size);
+  int32_t WalkFrom(int32_t node, BitReader& reader) const;
+
+  const CodeTree& tree_;
   ValueBitCount valueBits_;
   std::array<Entry, 1u << kLookupBits> entries_{};
 };
