@@ -34,8 +34,12 @@ struct CodeTree {
   bool Complete() const { return root == 2 * leafCount - 2; }
 };
 
-// Builds the tree with a priority queue ordered by (weight, node number): the same choices as the
-// plain linear search, in O(n log n).
+// Builds the tree making the same choices as the plain linear search. When no count is negative and
+// all of them sum to less than the limit (every frame the coder writes), nothing wraps and nothing
+// is left out, so joined nodes are made in order of weight: the symbols sorted by (count, number)
+// and the joined nodes in the order they were made are then two queues, each in (weight, number)
+// order, and the lighter front is the lightest live node, a symbol winning a tie. Other counts go
+// through a priority queue ordered by (weight, node number). Either way O(n log n).
 CodeTree BuildCodeTree(std::span<const int32_t> counts);
 
 // The plain construction, repeated linear searches from node 0 upward. Kept as the reference the

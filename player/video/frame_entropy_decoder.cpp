@@ -7,6 +7,7 @@
 #include "common/zigzag.h"
 #include "player/video/bit_reader.h"
 #include "player/video/huffman_lookup.h"
+#include "player/video/symbol_value_lookup.h"
 
 namespace reel {
 namespace {
@@ -15,23 +16,54 @@ constexpr uint32_t kLastPosition = kAcPositions - 1;  // AC positions count 0 ..
 
 int16_t Truncate16(int32_t value) { return static_cast<int16_t>(value); }
 
-// The two ways of reading a symbol; the stream decoders are instantiated for each.
-class LookupSymbols {
- public:
-  explicit LookupSymbols(const CodeTree& tree) : lookup_(tree) {}
-  int32_t Read(BitReader& reader) const { return lookup_.Decode(reader); }
+uint32_t DcValueBitCount(uint32_t symbol) { return symbol; }
 
- private:
-  HuffmanLookup lookup_;
-};
+// The ways of reading a symbol and its value bits; the stream decoders are instantiated for each.
+// The first two read the symbol and then its value bits one after the other.
+template <typename ReadSymbol>
+SymbolAndValue ReadSymbolThenValue(const ReadSymbol& read, BitReader& reader,
+                                   SymbolValueLookup::ValueBitCount valueBits) {
+  const auto symbol = static_cast<uint32_t>(read(reader));
+  const uint32_t size = valueBits(symbol);
+  return {symbol, ExtendValue(reader.ReadValue(size), size)};
+}
 
 class TreeWalkSymbols {
  public:
-  explicit TreeWalkSymbols(const CodeTree& tree) : tree_(tree) {}
-  int32_t Read(BitReader& reader) const { return DecodeByTreeWalk(tree_, reader); }
+  TreeWalkSymbols(const CodeTree& tree, SymbolValueLookup::ValueBitCount valueBits)
+      : tree_(tree), valueBits_(valueBits) {}
+  SymbolAndValue Read(BitReader& reader) const {
+    return ReadSymbolThenValue([this](BitReader& r) { return DecodeByTreeWalk(tree_, r); }, reader,
+                               valueBits_);
+  }
 
  private:
   const CodeTree& tree_;
+  SymbolValueLookup::ValueBitCount valueBits_;
+};
+
+class LookupSymbols {
+ public:
+  LookupSymbols(const CodeTree& tree, SymbolValueLookup::ValueBitCount valueBits)
+      : lookup_(tree), valueBits_(valueBits) {}
+  SymbolAndValue Read(BitReader& reader) const {
+    return ReadSymbolThenValue([this](BitReader& r) { return lookup_.Decode(r); }, reader,
+                               valueBits_);
+  }
+
+ private:
+  HuffmanLookup lookup_;
+  SymbolValueLookup::ValueBitCount valueBits_;
+};
+
+class LookupSymbolsAndValues {
+ public:
+  LookupSymbolsAndValues(const CodeTree& tree, SymbolValueLookup::ValueBitCount valueBits)
+      : lookup_(tree, valueBits) {}
+  SymbolAndValue Read(BitReader& reader) const { return lookup_.Decode(reader); }
+
+ private:
+  SymbolValueLookup lookup_;
 };
 
 // The DC values go to a small list of their own; each block is cleared and given its DC value only
@@ -39,36 +71,34 @@ class TreeWalkSymbols {
 template <typename Symbols>
 bool DecodeDcValues(const CodeTree& tree, std::span<const uint8_t> stream,
                     std::span<int16_t> dcValues) {
-  const Symbols symbols(tree);
+  // A DC tree has 16 leaves, so the symbol (the number of value bits) is at most 15.
+  const Symbols symbols(tree, DcValueBitCount);
   BitReader reader(stream);
   int16_t dc = 0;
   for (int16_t& value : dcValues) {
-    // A DC tree has 16 leaves, so the symbol (the number of value bits) is at most 15.
-    const auto size = static_cast<uint32_t>(symbols.Read(reader));
-    const int32_t difference = ExtendValue(reader.ReadValue(size), size);
-    dc = Truncate16(dc + difference);
+    dc = Truncate16(dc + symbols.Read(reader).value);
     value = dc;
   }
   return !reader.Overrun();
 }
 
+// A value symbol's value bits are read with it, also when its run then leads past the last
+// position; the frame is refused either way.
 template <typename Symbols>
 bool DecodeAcBlock(const Symbols& symbols, BitReader& reader, DecodedBlock& block,
                    uint64_t& placed) {
   uint32_t position = 0;
   while (position <= kLastPosition) {
-    const auto symbol = static_cast<uint32_t>(symbols.Read(reader));
-    if (symbol == kEndOfBlockSymbol) break;
-    if (IsZeroRunSymbol(symbol)) {
-      position += ZerosOfRunSymbol(symbol);
+    const SymbolAndValue read = symbols.Read(reader);
+    if (read.symbol == kEndOfBlockSymbol) break;
+    if (IsZeroRunSymbol(read.symbol)) {
+      position += ZerosOfRunSymbol(read.symbol);
       continue;
     }
-    position += RunOfValueSymbol(symbol);
+    position += RunOfValueSymbol(read.symbol);
     if (position > kLastPosition) return false;
-    const uint32_t size = AcValueBitCount(symbol);
-    const int32_t value = ExtendValue(reader.ReadValue(size), size);
     const uint32_t natural = kZigZag[position + 1];
-    block[natural] = Truncate16(value);
+    block[natural] = Truncate16(read.value);
     placed |= uint64_t{1} << natural;
     ++position;
   }
@@ -79,7 +109,7 @@ template <typename Symbols>
 bool DecodeAcValues(const CodeTree& tree, std::span<const uint8_t> stream,
                     std::span<const int16_t> dcValues, std::span<DecodedBlock> blocks,
                     std::span<uint64_t> placed) {
-  const Symbols symbols(tree);
+  const Symbols symbols(tree, AcValueBitCount);
   BitReader reader(stream);
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     blocks[b] = DecodedBlock{};
@@ -109,10 +139,15 @@ bool DecodeStreams(const FrameLayout& layout, std::span<DecodedBlock> blocks,
 bool DecodeFrameBlocks(const FrameLayout& layout, std::span<DecodedBlock> blocks,
                        std::span<uint64_t> placed, SymbolDecoding decoding) {
   if (placed.size() != blocks.size()) return false;
-  if (decoding == SymbolDecoding::kTreeWalk) {
-    return DecodeStreams<TreeWalkSymbols>(layout, blocks, placed);
+  switch (decoding) {
+    case SymbolDecoding::kTreeWalk:
+      return DecodeStreams<TreeWalkSymbols>(layout, blocks, placed);
+    case SymbolDecoding::kSymbolLookup:
+      return DecodeStreams<LookupSymbols>(layout, blocks, placed);
+    case SymbolDecoding::kLookupTable:
+      break;
   }
-  return DecodeStreams<LookupSymbols>(layout, blocks, placed);
+  return DecodeStreams<LookupSymbolsAndValues>(layout, blocks, placed);
 }
 
 bool DecodeFrameBlocks(const FrameLayout& layout, std::span<DecodedBlock> blocks,

@@ -26,8 +26,9 @@ namespace reel {
 using DecodedBlock = std::array<int16_t, 64>;
 
 enum class SymbolDecoding {
-  kLookupTable,  // the fast table-driven decode
-  kTreeWalk,     // the plain bit-by-bit walk, kept as the reference
+  kLookupTable,   // the fast decode: a symbol and its value bits in one table look-up
+  kSymbolLookup,  // the symbol by table look-up, then its value bits
+  kTreeWalk,      // the plain bit-by-bit walk and then the value bits, kept as the reference
 };
 
 // Decodes the coefficients of `blocks.size()` blocks (6 per macroblock of the frame) from the

@@ -66,6 +66,24 @@ TEST(CodeTree, FastBuilderMatchesTheLinearSearch) {
   }
 }
 
+// Counts at the edges of the sorted two-queue build: the total just below the limit (that build),
+// at it and one count negative (the general build), equal weights of symbols and joined nodes.
+TEST(CodeTree, BothBuildsMatchTheLinearSearchAtTheirBorder) {
+  const int32_t third = kTreeWeightLimit / 3;
+  const std::vector<std::vector<int32_t>> table = {
+      {third, third, kTreeWeightLimit - 1 - 2 * third, 0},
+      {third, third, kTreeWeightLimit - 2 * third, 0},
+      {5, -1, 3, 2, 2, 0},
+      {1, 1, 2, 4, 8, 16, 32},
+      {0},
+      {7, 7},
+  };
+  for (const std::vector<int32_t>& counts : table) {
+    SCOPED_TRACE(::testing::PrintToString(counts));
+    ExpectSameTree(BuildCodeTree(counts), BuildCodeTreeLinear(counts));
+  }
+}
+
 TEST(CodeTree, AllZeroCountsStillGiveACompleteTree) {
   const CodeTree tree = BuildCodeTree(std::vector<int32_t>(256, 0));
   EXPECT_TRUE(tree.Complete());
