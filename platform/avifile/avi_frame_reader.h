@@ -24,16 +24,23 @@ class AviDemuxer;
 // pictures are the same either way; one thread costs no thread start-up on each open).
 enum class DecoderThreads { kAuto, kOne };
 
+// How a picture gets into its DIB: written there by the colour converter wherever the row width
+// allows, or always converted into a buffer of the reader's own and copied (the plain way, which
+// the tests hold the direct one to, byte for byte).
+enum class DibWriting { kDirect, kPlain };
+
 class AviFrameReader {
  public:
   // Opens frame reading on the stream of the file at `path`: an error of kind kUnsupported when the
   // stream is not video or has no decoder, the AVI layer's error when the file cannot be opened.
   static Result<AviFrameReader> Open(const std::string& path, uint32_t stream,
-                                     DecoderThreads threads = DecoderThreads::kAuto);
+                                     DecoderThreads threads = DecoderThreads::kAuto,
+                                     DibWriting writing = DibWriting::kDirect);
   // The same on a demuxer already open on the file (AviFile lends its own); it must not have read
   // any packets yet.
   static Result<AviFrameReader> Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream,
-                                     DecoderThreads threads = DecoderThreads::kAuto);
+                                     DecoderThreads threads = DecoderThreads::kAuto,
+                                     DibWriting writing = DibWriting::kDirect);
 
   AviFrameReader(AviFrameReader&&) noexcept;
   AviFrameReader& operator=(AviFrameReader&&) noexcept;
