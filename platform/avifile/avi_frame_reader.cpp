@@ -309,7 +309,7 @@ struct AviFrameReader::State {
     return position;
   }
 
-  std::optional<std::vector<uint8_t>> CurrentAsDib(uint32_t leadingBytes) {
+  std::optional<std::vector<uint8_t>> CurrentAsDib(uint32_t leadingBytes, std::vector<uint8_t> buffer) {
     const int width = current->width;
     const int height = current->height;
     if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) return std::nullopt;
@@ -318,14 +318,23 @@ struct AviFrameReader::State {
     if (!scaler) return std::nullopt;
     const auto stride = static_cast<uint32_t>((width * 3 + 3) & ~3);
     const auto imageSize = stride * static_cast<uint32_t>(height);
-    std::vector<uint8_t> buffer;
-    buffer.reserve(std::size_t{leadingBytes} + kBitmapInfoHeaderSize + std::size_t{imageSize});
-    buffer.resize(std::size_t{leadingBytes} + kBitmapInfoHeaderSize, 0);
+    const std::size_t headerEnd = std::size_t{leadingBytes} + kBitmapInfoHeaderSize;
+    const bool inPlace = writing == DibWriting::kDirect && ConvertsInPlace(current->format, width, height);
+    if (inPlace) {
+      // Every byte after the header is the converter's, so storage of the very size keeps its
+      // bytes until they are overwritten (anything else is cleared and grown).
+      if (buffer.size() != headerEnd + imageSize) buffer.clear();
+      buffer.resize(headerEnd + imageSize + kRowAlignment);
+      std::fill_n(buffer.begin(), headerEnd, uint8_t{0});
+    } else {
+      buffer.clear();
+      buffer.reserve(headerEnd + imageSize);
+      buffer.resize(headerEnd, 0);
+    }
     WriteInfoHeader(std::span<uint8_t>(buffer).subspan(leadingBytes), static_cast<uint32_t>(width),
                     static_cast<uint32_t>(height), imageSize);
-    const bool written = writing == DibWriting::kDirect && ConvertsInPlace(current->format, width, height)
-                               ? ConvertIntoDib(buffer, height, stride)
-                               : ConvertThroughBuffer(buffer, width, height, stride);
+    const bool written = inPlace ? ConvertIntoDib(buffer, headerEnd, imageSize, stride)
+                                 : ConvertThroughBuffer(buffer, width, height, stride);
     if (!written) return std::nullopt;
     return buffer;
   }
@@ -340,11 +349,10 @@ struct AviFrameReader::State {
 
   // The converter reads the picture bottom row first and writes the DIB's rows front to back.
   // Its vector stores may run past a row's end: into the next row, which it writes afterwards, or
-  // past the last one into room that is cut off again.
-  bool ConvertIntoDib(std::vector<uint8_t>& buffer, int height, uint32_t stride) {
-    const std::size_t headerEnd = buffer.size();
-    const std::size_t imageSize = std::size_t{stride} * static_cast<std::size_t>(height);
-    buffer.resize(headerEnd + imageSize + kRowAlignment);
+  // past the last one into the room of kRowAlignment bytes `buffer` has beyond the image, which is
+  // cut off again.
+  bool ConvertIntoDib(std::vector<uint8_t>& buffer, std::size_t headerEnd, std::size_t imageSize, uint32_t stride) {
+    const int height = current->height;
     const uint8_t* rows[4] = {};
     int rowSteps[4] = {};
     const int planes = 3;
@@ -440,7 +448,8 @@ AviFrameReader::AviFrameReader(AviFrameReader&&) noexcept = default;
 AviFrameReader& AviFrameReader::operator=(AviFrameReader&&) noexcept = default;
 AviFrameReader::~AviFrameReader() = default;
 
-std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position, uint32_t leadingBytes) {
+std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position, uint32_t leadingBytes,
+                                                             std::vector<uint8_t> storage) {
   State& state = *state_;
   if (static_cast<int64_t>(position) < state.lastRequest) state.Restart();
   state.lastRequest = position;
@@ -450,7 +459,7 @@ std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position, 
     state.AdvanceDecoding(position);
   }
   if (!state.haveCurrent) return std::nullopt;
-  return state.CurrentAsDib(leadingBytes);
+  return state.CurrentAsDib(leadingBytes, std::move(storage));
 }
 
 }  // namespace reel

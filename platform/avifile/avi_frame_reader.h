@@ -49,7 +49,10 @@ class AviFrameReader {
   // Source frame `position` as a packed DIB, or nothing when no picture at or before that position
   // can be decoded or the picture is larger than 16384 pixels either way. The DIB starts after
   // `leadingBytes` zero bytes, room for a caller's own header in front of it without a copy.
-  std::optional<std::vector<uint8_t>> GetFrame(uint32_t position, uint32_t leadingBytes = 0);
+  // `storage`, an earlier DIB the caller is done with, is reused for the new one (its memory is
+  // then neither allocated nor cleared again).
+  std::optional<std::vector<uint8_t>> GetFrame(uint32_t position, uint32_t leadingBytes = 0,
+                                               std::vector<uint8_t> storage = {});
 
   struct State;
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "common/byte_io.h"
@@ -106,7 +107,8 @@ TEST_F(AviFileTest, FramesAskedForOutOfOrderAndRoomInFront) {
 }
 
 // The colour converter writing straight into the DIB gives the plain way's bytes, whatever the
-// decoder's pixel format and for row widths of whole pixel groups or not (and odd heights).
+// decoder's pixel format and for row widths of whole pixel groups or not (and odd heights), into
+// new storage or reused.
 TEST_F(AviFileTest, PicturesWrittenInPlaceMatchThePlainWay) {
   const struct {
     const char* codec;
@@ -127,10 +129,17 @@ TEST_F(AviFileTest, PicturesWrittenInPlaceMatchThePlainWay) {
     auto direct = AviFrameReader::Open(path, 0);
     auto plain = AviFrameReader::Open(path, 0, DecoderThreads::kAuto, DibWriting::kPlain);
     ASSERT_TRUE(direct && plain) << c.codec;
+    // Storage handed in is reused: the wrong size first, then each DIB, scribbled over, for the
+    // next one, so that a byte left unwritten shows.
+    std::vector<uint8_t> storage(100, 0xEE);
     for (const uint32_t position : {0u, 3u, 5u}) {
-      const auto expected = plain->GetFrame(position, 14);
+      const auto expected = plain->GetFrame(position, 14, std::vector<uint8_t>(7, 0xEE));
       ASSERT_TRUE(expected) << c.codec << " " << c.size;
-      EXPECT_EQ(direct->GetFrame(position, 14), expected) << c.codec << " " << c.size << " frame " << position;
+      auto dib = direct->GetFrame(position, 14, std::move(storage));
+      ASSERT_TRUE(dib) << c.codec << " " << c.size;
+      EXPECT_EQ(*dib, *expected) << c.codec << " " << c.size << " frame " << position;
+      storage = std::move(*dib);
+      std::fill(storage.begin(), storage.end(), uint8_t{0xEE});
     }
   }
 }
