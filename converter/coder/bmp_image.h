@@ -47,6 +47,9 @@ class BmpImage {
   std::span<const uint8_t> Bytes() const { return bytes_; }
   std::size_t Size() const { return bytes_.size(); }
 
+  // Gives up the bytes, as storage for another picture.
+  std::vector<uint8_t> TakeBytes() && { return std::move(bytes_); }
+
  private:
   explicit BmpImage(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
 

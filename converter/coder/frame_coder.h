@@ -11,6 +11,7 @@
 
 #include "common/coefficient_set.h"
 #include "converter/coder/bit_writer.h"
+#include "converter/coder/default_init_allocator.h"
 
 namespace reel {
 
@@ -42,8 +43,10 @@ class FrameCoder {
   };
 
  private:
-  std::vector<PackedSymbol> dc_;
-  std::vector<PackedSymbol> ac_;
+  // Room for the worst case, grown without clearing: every symbol is written before it is read.
+  using SymbolRoom = std::vector<PackedSymbol, DefaultInitAllocator<PackedSymbol>>;
+  SymbolRoom dc_;
+  SymbolRoom ac_;
   BitWriter dcStream_;
   BitWriter acStream_;
 };

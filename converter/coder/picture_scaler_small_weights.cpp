@@ -10,19 +10,36 @@ namespace {
 
 REEL_AVX2 __m256i LoadLanes(const int8_t* at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at)); }
 
+// One vector's share of a group's layout: the shuffles and weights of each pair of taps and the
+// divisors.
+struct PackedLayout {
+  __m256i select[2];
+  __m256i weights[2];
+  __m256i magic;
+};
+
+template <uint32_t kPairs>
+REEL_AVX2 PackedLayout LoadLayout(const int8_t* weights, const int8_t* select, const uint16_t* magic) {
+  PackedLayout layout{};
+  for (uint32_t k = 0; k < kPairs; ++k) {
+    layout.select[k] = LoadLanes(select + 32 * k);
+    layout.weights[k] = LoadLanes(weights + 32 * k);
+  }
+  layout.magic = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(magic));
+  return layout;
+}
+
 // Pixels x, x + 1 (low half) and x + 4, x + 5 (high half) as 16-bit quotients with one 16-byte
 // read per pair of output pixels and the shuffles of the group; `offsets` points at pixel x's.
 template <uint32_t kPairs>
-REEL_AVX2 __m256i PackedQuotients(const uint8_t* row, const uint32_t* offsets, const int8_t* weights,
-                                  const int8_t* select, const uint16_t* magic) {
+REEL_AVX2 __m256i PackedQuotients(const uint8_t* row, const uint32_t* offsets, const PackedLayout& layout) {
   const __m256i bytes = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + offsets[4]),
                                             reinterpret_cast<const __m128i*>(row + offsets[0]));
-  __m256i sums = _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, LoadLanes(select)), LoadLanes(weights));
+  __m256i sums = _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, layout.select[0]), layout.weights[0]);
   if constexpr (kPairs == 2) {
-    sums = _mm256_add_epi16(sums, _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, LoadLanes(select + 32)), LoadLanes(weights + 32)));
+    sums = _mm256_add_epi16(sums, _mm256_maddubs_epi16(_mm256_shuffle_epi8(bytes, layout.select[1]), layout.weights[1]));
   }
-  const __m256i quotients = _mm256_mulhi_epu16(sums, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(magic)));
-  return _mm256_srli_epi16(quotients, kSmallQuotientShift);
+  return _mm256_srli_epi16(_mm256_mulhi_epu16(sums, layout.magic), kSmallQuotientShift);
 }
 
 }  // namespace
@@ -62,6 +79,9 @@ bool SmallWeightRow::ArrangeGroups(const AxisPlan& plan) {
   }
   groups_.resize(width / 8);
   for (std::size_t g = 0; g < groups_.size(); ++g) LayOutGroup(g);
+  sameGroups_ = std::all_of(groups_.begin(), groups_.end(), [this](const SmallGroup& group) {
+    return group.weights == groups_[0].weights && group.magic == groups_[0].magic && group.select == groups_[0].select;
+  });
   return true;
 }
 
@@ -126,19 +146,32 @@ REEL_AVX2 __m256i SmallWeightRow::Quotients(const uint8_t* row, std::size_t x, c
   return _mm256_srli_epi16(quotients, kSmallQuotientShift);
 }
 
-// Eight output pixels at a time with packed reads, while they stay in the picture.
-template <uint32_t kPairs>
+// Eight output pixels at a time with packed reads, while they stay in the picture. When every
+// group is laid out alike (a step whose period divides eight pixels) the layout is loaded once,
+// into registers, for the whole row.
+template <uint32_t kPairs, bool kSameGroups>
 REEL_AVX2 std::size_t SmallWeightRow::ScalePackedFor(std::span<const uint8_t> source, uint8_t* out) const {
   const std::size_t width = offsets_.size();
   const uint32_t* offsets = offsets_.data();
   const SmallGroup* groups = groups_.data();
   const uint8_t* row = source.data();
+  const auto lowLayout = [](const SmallGroup& group) {
+    return LoadLayout<kPairs>(&group.weights[0], &group.select[0], &group.magic[0]);
+  };
+  const auto highLayout = [](const SmallGroup& group) {
+    return LoadLayout<kPairs>(&group.weights[64], &group.select[64], &group.magic[16]);
+  };
+  PackedLayout firstLow{};
+  PackedLayout firstHigh{};
+  if constexpr (kSameGroups) {
+    firstLow = lowLayout(groups[0]);
+    firstHigh = highLayout(groups[0]);
+  }
   std::size_t x = 0;
   for (; x + 8 <= width && offsets[x + 7] + 16 <= source.size(); x += 8) {
-    const SmallGroup& group = groups[x / 8];
-    const __m256i low = PackedQuotients<kPairs>(row, offsets + x, &group.weights[0], &group.select[0], &group.magic[0]);
+    const __m256i low = PackedQuotients<kPairs>(row, offsets + x, kSameGroups ? firstLow : lowLayout(groups[x / 8]));
     const __m256i high =
-        PackedQuotients<kPairs>(row, offsets + x + 2, &group.weights[64], &group.select[64], &group.magic[16]);
+        PackedQuotients<kPairs>(row, offsets + x + 2, kSameGroups ? firstHigh : highLayout(groups[x / 8]));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x * kLaneBytes), _mm256_packus_epi16(low, high));
   }
   return x;
@@ -158,7 +191,10 @@ REEL_AVX2 std::size_t SmallWeightRow::ScaleWideFor(std::span<const uint8_t> sour
 }
 
 std::size_t SmallWeightRow::ScaleWide(std::span<const uint8_t> source, uint8_t* out) const {
-  if (packedReads_) return pairs_ == 1 ? ScalePackedFor<1>(source, out) : ScalePackedFor<2>(source, out);
+  if (packedReads_ && sameGroups_) {
+    return pairs_ == 1 ? ScalePackedFor<1, true>(source, out) : ScalePackedFor<2, true>(source, out);
+  }
+  if (packedReads_) return pairs_ == 1 ? ScalePackedFor<1, false>(source, out) : ScalePackedFor<2, false>(source, out);
   return bytes_ == 3 ? ScaleWideFor<3>(source, out) : ScaleWideFor<4>(source, out);
 }
 

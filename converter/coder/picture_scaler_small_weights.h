@@ -47,7 +47,7 @@ class SmallWeightRow {
   std::size_t ScaleWide(std::span<const uint8_t> source, uint8_t* out) const;
   template <uint32_t kBytes>
   REEL_AVX2 std::size_t ScaleWideFor(std::span<const uint8_t> source, uint8_t* out) const;
-  template <uint32_t kPairs>
+  template <uint32_t kPairs, bool kSameGroups>
   REEL_AVX2 std::size_t ScalePackedFor(std::span<const uint8_t> source, uint8_t* out) const;
   template <uint32_t kBytes>
   REEL_AVX2 __m256i Quotients(const uint8_t* row, std::size_t x, const int8_t* weights, const uint16_t* magic) const;
@@ -58,6 +58,7 @@ class SmallWeightRow {
   uint32_t pairs_;
   std::vector<uint32_t> offsets_;
   bool packedReads_ = true;  // each pair of output pixels' windows lies within 16 bytes
+  bool sameGroups_ = false;  // every group of eight is laid out as the first
   std::vector<SmallGroup> groups_;
   std::vector<std::array<int8_t, 4>> weights_;  // per output pixel
   std::vector<uint16_t> magic_;

@@ -3,6 +3,7 @@
 // frames, and the companions read the sound streams beside it.
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -34,6 +35,29 @@ std::optional<BmpImage> WrapDib(std::optional<std::vector<uint8_t>> bytes) {
   StoreU32(header.subspan<14, 4>(), kBitmapInfoHeaderSize);
   return BmpImage::FromBytes(std::move(*bytes));
 }
+
+// Coded pictures' bytes, handed back from the coder threads, for the frame reader to fill again:
+// a picture's worth of memory is then neither allocated nor cleared for every frame.
+class SpareDibs {
+ public:
+  void GiveBack(BmpImage picture) {
+    std::lock_guard lock(mutex_);
+    if (spares_.size() < kMostKept) spares_.push_back(std::move(picture).TakeBytes());
+  }
+  std::vector<uint8_t> Take() {
+    std::lock_guard lock(mutex_);
+    if (spares_.empty()) return {};
+    std::vector<uint8_t> bytes = std::move(spares_.back());
+    spares_.pop_back();
+    return bytes;
+  }
+
+ private:
+  // More than the pictures the frame loop holds at once are never needed.
+  static constexpr std::size_t kMostKept = 8;
+  std::mutex mutex_;
+  std::vector<std::vector<uint8_t>> spares_;
+};
 
 PictureSize FormatPictureSize(std::span<const uint8_t> bitmapInfo) {
   if (bitmapInfo.size() < kBitmapInfoHeaderSize) return {};
@@ -78,9 +102,11 @@ Result<MovieStep> VideoStep(const JobSettings& settings, AviFile& file, const St
   movie.fit = [box, formatSize](const std::optional<BmpImage>& first) {
     return FitBoxToSource(box, first ? PictureSize{first->Width(), first->Height()} : formatSize);
   };
-  movie.picture = [reader, step](uint32_t k) -> Result<std::optional<BmpImage>> {
-    return WrapDib(reader->GetFrame(SourceFrameFor(k, step), kBmpFileHeaderSize));
+  const auto spares = std::make_shared<SpareDibs>();
+  movie.picture = [reader, step, spares](uint32_t k) -> Result<std::optional<BmpImage>> {
+    return WrapDib(reader->GetFrame(SourceFrameFor(k, step), kBmpFileHeaderSize, spares->Take()));
   };
+  movie.giveBack = [spares](BmpImage picture) { spares->GiveBack(std::move(picture)); };
   return movie;
 }
 

@@ -18,8 +18,9 @@ unsigned FramePipeline::DefaultCoders() {
   return processors > 2 ? processors - 1 : 1;
 }
 
-FramePipeline::FramePipeline(uint32_t first, uint32_t end, Reader read, CoderMaker makeCoder, unsigned coders)
-    : end_(end), read_(std::move(read)), makeCoder_(std::move(makeCoder)),
+FramePipeline::FramePipeline(uint32_t first, uint32_t end, Reader read, CoderMaker makeCoder, unsigned coders,
+                             Returner giveBack)
+    : end_(end), read_(std::move(read)), makeCoder_(std::move(makeCoder)), giveBack_(std::move(giveBack)),
       depth_(kPicturesAheadPerCoder * std::max(1u, coders) + 1), nextFrame_(first) {
   threads_.emplace_back([this, first](std::stop_token stop) { ReadFrames(first, stop); });
   for (unsigned i = 0; i < std::max(1u, coders); ++i) {
@@ -91,6 +92,7 @@ void FramePipeline::CodeFrames(std::stop_token stop) {
       Frame frame;
       frame.pictureMissing = !work.second;
       if (work.second) frame.coded = code(*work.second);
+      if (work.second && giveBack_) giveBack_(std::move(*work.second));
       {
         std::lock_guard lock(mutex_);
         frames_.emplace(work.first, std::move(frame));

@@ -34,6 +34,8 @@ class FramePipeline {
   // Makes the coder of one coder thread, called once on that thread: a coder may keep working
   // buffers of its own from frame to frame.
   using CoderMaker = std::function<Coder()>;
+  // Takes each source picture once it has been coded (optional).
+  using Returner = std::function<void(BmpImage)>;
 
   struct Frame {
     bool pictureMissing = false;                // the reader had no picture
@@ -41,7 +43,8 @@ class FramePipeline {
   };
 
   // Reads and codes frames first ... end - 1 with `coders` coder threads (at least one).
-  FramePipeline(uint32_t first, uint32_t end, Reader read, CoderMaker makeCoder, unsigned coders);
+  FramePipeline(uint32_t first, uint32_t end, Reader read, CoderMaker makeCoder, unsigned coders,
+                Returner giveBack = {});
   // Stops every thread (pictures being read or coded are finished first) and waits for them.
   ~FramePipeline();
   FramePipeline(const FramePipeline&) = delete;
@@ -63,6 +66,7 @@ class FramePipeline {
   uint32_t end_;
   Reader read_;
   CoderMaker makeCoder_;
+  Returner giveBack_;
   std::size_t depth_;
   std::mutex mutex_;
   // Each kind of thread waits on its own condition, so a change wakes only the threads it concerns.

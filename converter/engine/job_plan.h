@@ -30,12 +30,16 @@ namespace reel {
 using PictureSource = std::function<Result<std::optional<BmpImage>>(uint32_t)>;
 // The movie's size from the first picture (none when it was missing).
 using SizeFit = std::function<PictureSize(const std::optional<BmpImage>&)>;
+// Takes back a source picture that has been coded, whose bytes may serve a later picture. Called
+// from any coder thread, at the same time as the picture source.
+using PictureReturn = std::function<void(BmpImage)>;
 
 struct MovieStep {
   FrameTiming timing;
   std::optional<PictureSize> size;  // the size, when it is known before the first picture
   SizeFit fit;                      // else the fit on the first picture
   PictureSource picture;
+  PictureReturn giveBack = {};  // none: coded pictures are dropped
 };
 
 struct CompanionStep {

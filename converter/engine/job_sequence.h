@@ -53,7 +53,7 @@ class JobSequence {
   Status WriteMovie(const MovieStep& step);
   Status AddFirstFrame(MovieBuilder& movie, const MovieStep& step);
   Status PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
-  Status ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture);
+  Status ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const MovieStep& step);
   void ReportMovie(const MovieBuilder& movie, const FrameTiming& timing, const StagedOutput& file);
 
   Status TakeCompanion(SoundTask& task);

@@ -44,7 +44,7 @@ Status JobSequence::WriteMovie(const MovieStep& step) {
   if (timing.frameCount > 0) {
     if (Status first = AddFirstFrame(*movie, step); !first) return first;
     const bool threaded = frameCoders_ != 0;
-    Status rest = threaded ? ThreadedLoop(*movie, 1, timing.frameCount, step.picture)
+    Status rest = threaded ? ThreadedLoop(*movie, 1, timing.frameCount, step)
                            : PlainLoop(*movie, 1, timing.frameCount, step.picture);
     if (!rest) return rest;
   }
@@ -79,20 +79,20 @@ Status JobSequence::PlainLoop(MovieBuilder& movie, uint32_t first, uint32_t end,
 
 // The same frames read on one thread and scaled and coded on the job's coder threads; the job's
 // thread appends them in order. The movie is byte for byte the plain loop's.
-Status JobSequence::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const PictureSource& picture) {
+Status JobSequence::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t end, const MovieStep& step) {
   if (first >= end) return {};
   const PictureSize movieSize = movie.Size();
   const int32_t quality = movie.Quality();
   // Each coder thread keeps its own frame coding, whose buffers serve frame after frame; the frames
   // are CodeSourcePicture's.
-  FramePipeline frames(first, end, picture, [movieSize, quality]() -> FramePipeline::Coder {
+  FramePipeline frames(first, end, step.picture, [movieSize, quality]() -> FramePipeline::Coder {
     return [movieSize, quality, coding = FrameCoding()](const BmpImage& source) mutable
                -> std::optional<std::vector<uint8_t>> {
       const std::optional<BmpImage> scaled = ScalePicture(source, movieSize.width, movieSize.height);
       if (!scaled) return std::nullopt;
       return coding.Code(*scaled, quality);
     };
-  }, frameCoders_);
+  }, frameCoders_, step.giveBack);
   for (uint32_t k = first; k < end; ++k) {
     control_.CheckStop();
     Result<FramePipeline::Frame> frame = frames.Next();

@@ -60,6 +60,8 @@ constexpr int kMaxPictureSide = 16384;
 constexpr int kConversionFlags = SWS_FAST_BILINEAR;
 // Row alignment the converter's vector code is happy with.
 constexpr int kRowAlignment = 64;
+// The converter's vector code makes pixels in groups of this many and stores each group whole.
+constexpr int kConverterPixelGroup = 8;
 
 struct CodecContextDeleter {
   void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
@@ -123,7 +125,8 @@ struct AviFrameReader::State {
   PacketPtr packet{av_packet_alloc()};
   FramePtr decoded{av_frame_alloc()};
   std::unique_ptr<SwsContext, ScalerDeleter> scaler;
-  std::vector<uint8_t> converted;  // top-down BGR rows from the converter
+  DibWriting writing = DibWriting::kDirect;
+  std::vector<uint8_t> converted;  // top-down BGR rows from the converter, on the plain way
 
   // The picture at or before the last request, and one read beyond it.
   FramePtr current{av_frame_alloc()};
@@ -306,39 +309,82 @@ struct AviFrameReader::State {
     return position;
   }
 
-  std::optional<std::vector<uint8_t>> CurrentAsDib(uint32_t leadingBytes) {
+  std::optional<std::vector<uint8_t>> CurrentAsDib(uint32_t leadingBytes, std::vector<uint8_t> buffer) {
     const int width = current->width;
     const int height = current->height;
     if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) return std::nullopt;
     scaler.reset(sws_getCachedContext(scaler.release(), width, height, static_cast<AVPixelFormat>(current->format),
                                       width, height, AV_PIX_FMT_BGR24, kConversionFlags, nullptr, nullptr, nullptr));
     if (!scaler) return std::nullopt;
-    // The converter may write whole vector words past a row's end, so it gets a buffer of its own
-    // with aligned, padded rows; the rows are then copied bottom row first.
+    const auto stride = static_cast<uint32_t>((width * 3 + 3) & ~3);
+    const auto imageSize = stride * static_cast<uint32_t>(height);
+    const std::size_t headerEnd = std::size_t{leadingBytes} + kBitmapInfoHeaderSize;
+    const bool inPlace = writing == DibWriting::kDirect && ConvertsInPlace(current->format, width, height);
+    if (inPlace) {
+      // Every byte after the header is the converter's, so storage of the very size keeps its
+      // bytes until they are overwritten (anything else is cleared and grown).
+      if (buffer.size() != headerEnd + imageSize) buffer.clear();
+      buffer.resize(headerEnd + imageSize + kRowAlignment);
+      std::fill_n(buffer.begin(), headerEnd, uint8_t{0});
+    } else {
+      buffer.clear();
+      buffer.reserve(headerEnd + imageSize);
+      buffer.resize(headerEnd, 0);
+    }
+    WriteInfoHeader(std::span<uint8_t>(buffer).subspan(leadingBytes), static_cast<uint32_t>(width),
+                    static_cast<uint32_t>(height), imageSize);
+    const bool written = inPlace ? ConvertIntoDib(buffer, headerEnd, imageSize, stride)
+                                 : ConvertThroughBuffer(buffer, width, height, stride);
+    if (!written) return std::nullopt;
+    return buffer;
+  }
+
+  // Only the converter's own path from planar 4:2:0 (every MPEG-4 picture) writes the DIB in
+  // place. It takes chroma rows as they come, one for each two picture rows, so with an even
+  // height it gives the same pixels whether the picture is read top down or bottom up; and for a
+  // row of whole 8-pixel groups it converts exactly the row's width (the row then has no padding).
+  static bool ConvertsInPlace(int format, int width, int height) {
+    return format == AV_PIX_FMT_YUV420P && width % kConverterPixelGroup == 0 && height % 2 == 0;
+  }
+
+  // The converter reads the picture bottom row first and writes the DIB's rows front to back.
+  // Its vector stores may run past a row's end: into the next row, which it writes afterwards, or
+  // past the last one into the room of kRowAlignment bytes `buffer` has beyond the image, which is
+  // cut off again.
+  bool ConvertIntoDib(std::vector<uint8_t>& buffer, std::size_t headerEnd, std::size_t imageSize, uint32_t stride) {
+    const int height = current->height;
+    const uint8_t* rows[4] = {};
+    int rowSteps[4] = {};
+    const int planes = 3;
+    for (int plane = 0; plane < planes; ++plane) {
+      const int planeHeight = plane == 0 ? height : height / 2;
+      rows[plane] = current->data[plane] + static_cast<std::ptrdiff_t>(current->linesize[plane]) * (planeHeight - 1);
+      rowSteps[plane] = -current->linesize[plane];
+    }
+    uint8_t* out[4] = {buffer.data() + headerEnd, nullptr, nullptr, nullptr};
+    const int outSteps[4] = {static_cast<int>(stride), 0, 0, 0};
+    const bool done = sws_scale(scaler.get(), rows, rowSteps, 0, height, out, outSteps) == height;
+    buffer.resize(headerEnd + imageSize);
+    return done;
+  }
+
+  // The plain way, for any width: the converter gets a buffer of its own with aligned, padded
+  // rows, which are then appended bottom row first, each with its zero padding, so no byte of the
+  // DIB is written twice.
+  bool ConvertThroughBuffer(std::vector<uint8_t>& buffer, int width, int height, uint32_t stride) {
     const int alignedStride = FFALIGN(width * 3, kRowAlignment) + kRowAlignment;
     converted.resize(static_cast<std::size_t>(alignedStride) * static_cast<std::size_t>(height) + kRowAlignment);
     uint8_t* planes[4] = {converted.data(), nullptr, nullptr, nullptr};
     const int strides[4] = {alignedStride, 0, 0, 0};
-    if (sws_scale(scaler.get(), current->data, current->linesize, 0, height, planes, strides) != height) {
-      return std::nullopt;
-    }
+    if (sws_scale(scaler.get(), current->data, current->linesize, 0, height, planes, strides) != height) return false;
     const auto rowBytes = static_cast<std::size_t>(width) * 3;
-    const auto stride = static_cast<uint32_t>((width * 3 + 3) & ~3);
-    const auto imageSize = stride * static_cast<uint32_t>(height);
-    // The DIB is built front to back by appending, so no byte of it is written twice: the room in
-    // front, the header, then the rows bottom row first, each with its zero padding.
-    std::vector<uint8_t> buffer;
-    buffer.reserve(std::size_t{leadingBytes} + kBitmapInfoHeaderSize + std::size_t{imageSize});
-    buffer.resize(std::size_t{leadingBytes} + kBitmapInfoHeaderSize, 0);
-    WriteInfoHeader(std::span<uint8_t>(buffer).subspan(leadingBytes), static_cast<uint32_t>(width),
-                    static_cast<uint32_t>(height), imageSize);
     const std::size_t padding = stride - rowBytes;
     for (int row = height; row-- > 0;) {
       const uint8_t* from = converted.data() + static_cast<std::size_t>(alignedStride) * static_cast<std::size_t>(row);
       buffer.insert(buffer.end(), from, from + rowBytes);
       buffer.insert(buffer.end(), padding, 0);
     }
-    return buffer;
+    return true;
   }
 
   static void WriteInfoHeader(std::span<uint8_t> out, uint32_t width, uint32_t height, uint32_t imageSize) {
@@ -352,14 +398,15 @@ struct AviFrameReader::State {
   }
 };
 
-Result<AviFrameReader> AviFrameReader::Open(const std::string& path, uint32_t stream, DecoderThreads threads) {
+Result<AviFrameReader> AviFrameReader::Open(const std::string& path, uint32_t stream, DecoderThreads threads,
+                                            DibWriting writing) {
   auto demuxer = AviDemuxer::Open(path);
   if (!demuxer) return demuxer.error();
-  return Open(std::shared_ptr<AviDemuxer>(std::move(*demuxer)), stream, threads);
+  return Open(std::shared_ptr<AviDemuxer>(std::move(*demuxer)), stream, threads, writing);
 }
 
 Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream,
-                                            DecoderThreads threads) {
+                                            DecoderThreads threads, DibWriting writing) {
   const std::string path = demuxer->Context()->url != nullptr ? demuxer->Context()->url : "";
   const auto refuse = [&](const char* what) {
     return MakeError(ErrorKind::kUnsupported, path, "video stream " + std::to_string(stream) + ": " + what);
@@ -367,6 +414,7 @@ Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer,
   auto state = std::make_unique<State>();
   if (!state->Valid()) return MakeError(ErrorKind::kOutOfMemory, path, "no memory for frame reading");
   state->demuxer = std::move(demuxer);
+  state->writing = writing;
   if (stream >= state->demuxer->StreamCount()) return refuse("no such stream");
   const AVCodecParameters& parameters = *state->demuxer->Stream(stream)->codecpar;
   if (parameters.codec_type != AVMEDIA_TYPE_VIDEO) return refuse("not a video stream");
@@ -400,7 +448,8 @@ AviFrameReader::AviFrameReader(AviFrameReader&&) noexcept = default;
 AviFrameReader& AviFrameReader::operator=(AviFrameReader&&) noexcept = default;
 AviFrameReader::~AviFrameReader() = default;
 
-std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position, uint32_t leadingBytes) {
+std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position, uint32_t leadingBytes,
+                                                             std::vector<uint8_t> storage) {
   State& state = *state_;
   if (static_cast<int64_t>(position) < state.lastRequest) state.Restart();
   state.lastRequest = position;
@@ -410,7 +459,7 @@ std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position, 
     state.AdvanceDecoding(position);
   }
   if (!state.haveCurrent) return std::nullopt;
-  return state.CurrentAsDib(leadingBytes);
+  return state.CurrentAsDib(leadingBytes, std::move(storage));
 }
 
 }  // namespace reel

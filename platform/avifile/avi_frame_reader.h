@@ -24,16 +24,23 @@ class AviDemuxer;
 // pictures are the same either way; one thread costs no thread start-up on each open).
 enum class DecoderThreads { kAuto, kOne };
 
+// How a picture gets into its DIB: written there by the colour converter wherever the row width
+// allows, or always converted into a buffer of the reader's own and copied (the plain way, which
+// the tests hold the direct one to, byte for byte).
+enum class DibWriting { kDirect, kPlain };
+
 class AviFrameReader {
  public:
   // Opens frame reading on the stream of the file at `path`: an error of kind kUnsupported when the
   // stream is not video or has no decoder, the AVI layer's error when the file cannot be opened.
   static Result<AviFrameReader> Open(const std::string& path, uint32_t stream,
-                                     DecoderThreads threads = DecoderThreads::kAuto);
+                                     DecoderThreads threads = DecoderThreads::kAuto,
+                                     DibWriting writing = DibWriting::kDirect);
   // The same on a demuxer already open on the file (AviFile lends its own); it must not have read
   // any packets yet.
   static Result<AviFrameReader> Open(std::shared_ptr<AviDemuxer> demuxer, uint32_t stream,
-                                     DecoderThreads threads = DecoderThreads::kAuto);
+                                     DecoderThreads threads = DecoderThreads::kAuto,
+                                     DibWriting writing = DibWriting::kDirect);
 
   AviFrameReader(AviFrameReader&&) noexcept;
   AviFrameReader& operator=(AviFrameReader&&) noexcept;
@@ -42,7 +49,10 @@ class AviFrameReader {
   // Source frame `position` as a packed DIB, or nothing when no picture at or before that position
   // can be decoded or the picture is larger than 16384 pixels either way. The DIB starts after
   // `leadingBytes` zero bytes, room for a caller's own header in front of it without a copy.
-  std::optional<std::vector<uint8_t>> GetFrame(uint32_t position, uint32_t leadingBytes = 0);
+  // `storage`, an earlier DIB the caller is done with, is reused for the new one (its memory is
+  // then neither allocated nor cleared again).
+  std::optional<std::vector<uint8_t>> GetFrame(uint32_t position, uint32_t leadingBytes = 0,
+                                               std::vector<uint8_t> storage = {});
 
   struct State;
 

@@ -166,7 +166,9 @@ TEST(ScalePictureEquality, HalvingAndItsNearMisses) {
 }
 
 // Widths whose weights reduce to small totals (steps of 1.5, 2.25, 2.5, 3, 4 source pixels, and
-// windows cut short at the far edge) take 16-bit lanes; sizes a pixel off take the general lanes.
+// windows cut short at the far edge) take 16-bit lanes, one layout for the whole row where the
+// period divides eight pixels (480, 720 and 800 to 320) and one per group otherwise (33 to 16
+// down the columns); sizes a pixel off take the general lanes.
 // Short pictures read their last row up to its end.
 TEST(ScalePictureEquality, ShortPeriodStepsAndTheirNearMisses) {
   uint32_t seed = 200;

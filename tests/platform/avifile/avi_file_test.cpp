@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
 
 #include "common/byte_io.h"
@@ -103,6 +104,44 @@ TEST_F(AviFileTest, FramesAskedForOutOfOrderAndRoomInFront) {
   EXPECT_EQ(U32(*roomy, 14), kBitmapInfoHeaderSize);
   EXPECT_TRUE(reader->GetFrame(500));  // past the end: the last picture stands
   EXPECT_FALSE(AviFrameReader::Open(path, 1));  // the sound stream has no pictures
+}
+
+// The colour converter writing straight into the DIB gives the plain way's bytes, whatever the
+// decoder's pixel format and for row widths of whole pixel groups or not (and odd heights), into
+// new storage or reused.
+TEST_F(AviFileTest, PicturesWrittenInPlaceMatchThePlainWay) {
+  const struct {
+    const char* codec;
+    const char* size;
+  } cases[] = {{"mpeg4 -bf 2", "64x48"},
+               {"mpeg4", "56x40"},
+               {"mjpeg", "72x40"},
+               {"rawvideo -pix_fmt yuv420p", "80x45"},
+               {"rawvideo -pix_fmt yuv422p", "88x30"},
+               {"rawvideo -pix_fmt bgr24", "40x21"},
+               {"mpeg4", "70x36"},
+               {"mjpeg", "35x17"}};
+  int clip = 0;
+  for (const auto& c : cases) {
+    const std::string path = folder_.File("inplace" + std::to_string(clip++) + ".avi");
+    ASSERT_TRUE(test::RunFfmpegTool(std::string("-f lavfi -i testsrc2=s=") + c.size + ":r=25 -frames:v 6 -c:v " +
+                                    c.codec + " '" + path + "'"));
+    auto direct = AviFrameReader::Open(path, 0);
+    auto plain = AviFrameReader::Open(path, 0, DecoderThreads::kAuto, DibWriting::kPlain);
+    ASSERT_TRUE(direct && plain) << c.codec;
+    // Storage handed in is reused: the wrong size first, then each DIB, scribbled over, for the
+    // next one, so that a byte left unwritten shows.
+    std::vector<uint8_t> storage(100, 0xEE);
+    for (const uint32_t position : {0u, 3u, 5u}) {
+      const auto expected = plain->GetFrame(position, 14, std::vector<uint8_t>(7, 0xEE));
+      ASSERT_TRUE(expected) << c.codec << " " << c.size;
+      auto dib = direct->GetFrame(position, 14, std::move(storage));
+      ASSERT_TRUE(dib) << c.codec << " " << c.size;
+      EXPECT_EQ(*dib, *expected) << c.codec << " " << c.size << " frame " << position;
+      storage = std::move(*dib);
+      std::fill(storage.begin(), storage.end(), uint8_t{0xEE});
+    }
+  }
 }
 
 // One decoder thread gives the same pictures as many, in order and out of it.
