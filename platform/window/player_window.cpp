@@ -25,7 +25,7 @@ struct PlayerWindow::Resources {
   uint32_t surfaceHeight = 0;
   bool invisible = false;  // a driver that shows nothing and delivers no events
   std::optional<PixelWidener> widener;  // set when the texture holds 8-8-8 pixels widened here
-  std::vector<uint16_t> shown;  // top row first
+  std::vector<uint16_t> shown;  // top row first; kept by a window nobody sees only
 
   ~Resources() {
     if (texture != nullptr) SDL_DestroyTexture(texture);
@@ -121,18 +121,29 @@ bool IsSoftwareRenderer(SDL_Renderer* renderer) {
   return SDL_GetRendererInfo(renderer, &info) == 0 && (info.flags & SDL_RENDERER_SOFTWARE) != 0;
 }
 
-// Widens the rectangle's rows of the shown copy (`first` is its top-left pixel there, `width`
-// pixels a row) straight into the texture.
-void UpdateWideTexture(SDL_Texture* texture, const PixelWidener& widener, const SDL_Rect& rect,
-                       const uint16_t* first, uint32_t width) {
+// The window row `row` of a bottom-up surface `width` x `height`, from column `left` on.
+const uint16_t* SurfaceRow(std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height, int32_t row,
+                           int32_t left) {
+  return bottomUpPixels.data() + (std::size_t{height} - 1 - static_cast<std::size_t>(row)) * width +
+         static_cast<std::size_t>(left);
+}
+
+// Writes the rectangle's rows of the bottom-up surface straight into the texture, top row first,
+// widened to 8-8-8 when a widener is given: the surface is copied once, with no copy in between.
+void UpdateTextureFromSurface(SDL_Texture* texture, const PixelWidener* widener, const SDL_Rect& rect,
+                              std::span<const uint16_t> bottomUpPixels, uint32_t width, uint32_t height) {
   void* pixels = nullptr;
   int pitch = 0;
   if (SDL_LockTexture(texture, &rect, &pixels, &pitch) != 0) return;
-  auto* row = static_cast<uint8_t*>(pixels);
+  auto* line = static_cast<uint8_t*>(pixels);
   const auto columns = static_cast<std::size_t>(rect.w);
-  for (int line = 0; line < rect.h; ++line, row += pitch) {
-    widener.Run(std::span(first + std::size_t{width} * static_cast<std::size_t>(line), columns),
-                std::span(reinterpret_cast<uint32_t*>(row), columns));
+  for (int32_t row = rect.y; row < rect.y + rect.h; ++row, line += pitch) {
+    const std::span<const uint16_t> from(SurfaceRow(bottomUpPixels, width, height, row, rect.x), columns);
+    if (widener != nullptr) {
+      widener->Run(from, std::span(reinterpret_cast<uint32_t*>(line), columns));
+    } else {
+      std::copy(from.begin(), from.end(), reinterpret_cast<uint16_t*>(line));
+    }
   }
   SDL_UnlockTexture(texture);
 }
@@ -213,7 +224,7 @@ Status PlayerWindow::OpenSurface(uint32_t width, uint32_t height) {
   r.surfaceHeight = height;
   r.clientWidth = width;
   r.clientHeight = height;
-  r.shown.assign(std::size_t{width} * height, 0);
+  r.shown.assign(r.invisible ? std::size_t{width} * height : 0, 0);
   return {};
 }
 
@@ -243,24 +254,18 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
   top = std::clamp<int32_t>(top, 0, static_cast<int32_t>(height));
   bottom = std::clamp<int32_t>(bottom, top, static_cast<int32_t>(height));
   if (left == right || top == bottom) return;
-  const auto columns = static_cast<std::size_t>(right - left);
-  for (int32_t row = top; row < bottom; ++row) {
-    const std::size_t from = (std::size_t{height} - 1 - static_cast<std::size_t>(row)) * width +
-                             static_cast<std::size_t>(left);
-    const auto source = bottomUpPixels.subspan(from, columns);
-    std::copy(source.begin(), source.end(),
-              r.shown.begin() + static_cast<std::ptrdiff_t>(std::size_t{width} * static_cast<std::size_t>(row) + left));
+  if (r.invisible) {
+    // A window nobody sees draws nothing: it only keeps what it was shown, for checks.
+    const auto columns = static_cast<std::size_t>(right - left);
+    for (int32_t row = top; row < bottom; ++row) {
+      const uint16_t* from = SurfaceRow(bottomUpPixels, width, height, row, left);
+      std::copy(from, from + columns,
+                r.shown.begin() + static_cast<std::ptrdiff_t>(std::size_t{width} * static_cast<std::size_t>(row) + left));
+    }
+    return;
   }
-  // A window nobody sees is left alone: drawing for it would be work for nothing.
-  if (r.invisible) return;
-  // The texture takes the rectangle straight from the shown copy, which is top row first as well.
   const SDL_Rect rect{left, top, right - left, bottom - top};
-  const uint16_t* first = r.shown.data() + std::size_t{width} * static_cast<std::size_t>(top) + static_cast<std::size_t>(left);
-  if (r.widener) {
-    UpdateWideTexture(r.texture, *r.widener, rect, first, width);
-  } else {
-    SDL_UpdateTexture(r.texture, &rect, first, static_cast<int>(std::size_t{width} * sizeof(uint16_t)));
-  }
+  UpdateTextureFromSurface(r.texture, r.widener ? &*r.widener : nullptr, rect, bottomUpPixels, width, height);
   // The renderer scales the whole surface to fit the window, keeping its shape.
   int outputWidth = 0;
   int outputHeight = 0;

@@ -2,7 +2,8 @@
 // window's events (keys as virtual-key codes) and the messages posted to it, and a 16-bit 5-6-5
 // surface shown through a texture. Headless only when SDL_VIDEODRIVER asks for the dummy or
 // offscreen driver; a window nobody sees keeps the pixels it was given (ShownPixels) but draws
-// nothing.
+// nothing. A window on a display copies each presented rectangle straight into its texture and
+// keeps no copy of its own.
 //
 // On a desktop the window opens at twice the picture's size when there is room, can be resized,
 // and F11 switches it between full screen and a window (F11 reaches no one else). The surface is
@@ -78,7 +79,8 @@ class PlayerWindow {
   void PostMessage(const WindowMessage& message);
   void PostQuit(int32_t code);
 
-  // The pixels last shown in the window, top row first (for checks and screenshots).
+  // The pixels last shown in a window nobody sees, top row first (for checks); empty for a window
+  // on a display, whose pixels go straight to the window system.
   std::span<const uint16_t> ShownPixels() const;
 
  private:
