@@ -117,7 +117,7 @@ bool StaysInsideTables(std::span<const DecodedBlock, 6> blocks, Kernels kernels)
 // Quadrant by quadrant (the luma block that covers it), two picture rows at a time, each chroma
 // group's terms shared by its 2 x 2 pixels.
 template <bool kClamp>
-void WritePixels(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables, std::span<uint16_t> picture, uint32_t rowPixels,
+void WritePixels(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables, const PictureRows& picture,
                  uint32_t x, uint32_t y) {
   const DecodedBlock& cb = blocks[kCbBlock];
   const DecodedBlock& cr = blocks[kCrBlock];
@@ -128,8 +128,8 @@ void WritePixels(std::span<const DecodedBlock, 6> blocks, const ColourTables& ta
     const std::size_t pictureX = x + (quadrant % 2) * 8;
     for (std::size_t pairRow = 0; pairRow < 4; ++pairRow) {
       const std::size_t pictureY = y + (quadrant / 2) * 8 + pairRow * 2;
-      const std::span<uint16_t> upper = picture.subspan(pictureY * rowPixels + pictureX, 8);
-      const std::span<uint16_t> lower = picture.subspan((pictureY + 1) * rowPixels + pictureX, 8);
+      const std::span<uint16_t> upper = picture.Row(pictureY, pictureX, 8);
+      const std::span<uint16_t> lower = picture.Row(pictureY + 1, pictureX, 8);
       const std::size_t chromaIndex = (chromaRow0 + pairRow) * 8 + chromaColumn0;
       const std::size_t lumaIndex = pairRow * 16;
       for (std::size_t pair = 0; pair < 4; ++pair) {
@@ -200,8 +200,8 @@ __m128i VectorPixels(const int16_t* luma, __m128i red, __m128i green, __m128i bl
 
 // Row by row: chroma row v serves picture rows 2v and 2v + 1 of the macroblock; its samples 0 .. 3
 // serve the left luma block's pixels, 4 .. 7 the right one's.
-void WritePixelsSse2(std::span<const DecodedBlock, 6> blocks, std::span<uint16_t> picture,
-                     uint32_t rowPixels, uint32_t x, uint32_t y) {
+void WritePixelsSse2(std::span<const DecodedBlock, 6> blocks, const PictureRows& picture, uint32_t x,
+                     uint32_t y) {
   for (std::size_t chromaRow = 0; chromaRow < 8; ++chromaRow) {
     const VectorTerms terms =
         VectorTermsOf(&blocks[kCbBlock][chromaRow * 8], &blocks[kCrBlock][chromaRow * 8]);
@@ -215,7 +215,7 @@ void WritePixelsSse2(std::span<const DecodedBlock, 6> blocks, std::span<uint16_t
     for (std::size_t half = 0; half < 2; ++half) {
       const std::size_t macroblockRow = chromaRow * 2 + half;
       const std::size_t lumaIndex = (macroblockRow % 8) * 8;
-      const std::span<uint16_t> out = picture.subspan((y + macroblockRow) * rowPixels + x, 16);
+      const std::span<uint16_t> out = picture.Row(y + macroblockRow, x, 16);
       const __m128i left =
           VectorPixels(&blocks[upperBlocks][lumaIndex], redLeft, greenLeft, blueLeft);
       const __m128i right =
@@ -236,19 +236,25 @@ uint16_t ConvertPixel(const ColourTables& tables, int16_t luma, const ChromaTerm
 }
 
 void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables,
-                       std::span<uint16_t> picture, uint32_t rowPixels, uint32_t x, uint32_t y,
-                       Kernels kernels) {
+                       const PictureRows& picture, uint32_t x, uint32_t y, Kernels kernels) {
   if (!StaysInsideTables(blocks, kernels)) {
-    WritePixels<true>(blocks, tables, picture, rowPixels, x, y);
+    WritePixels<true>(blocks, tables, picture, x, y);
     return;
   }
 #if defined(__SSE2__)
   if (kernels == Kernels::kFastest) {
-    WritePixelsSse2(blocks, picture, rowPixels, x, y);
+    WritePixelsSse2(blocks, picture, x, y);
     return;
   }
 #endif
-  WritePixels<false>(blocks, tables, picture, rowPixels, x, y);
+  WritePixels<false>(blocks, tables, picture, x, y);
+}
+
+void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables,
+                       std::span<uint16_t> picture, uint32_t rowPixels, uint32_t x, uint32_t y,
+                       Kernels kernels) {
+  const auto rows = static_cast<uint32_t>(rowPixels == 0 ? 0 : picture.size() / rowPixels);
+  ConvertMacroblock(blocks, tables, PictureRows{picture, rowPixels, rows, false}, x, y, kernels);
 }
 
 }  // namespace reel

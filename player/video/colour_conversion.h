@@ -11,6 +11,7 @@
 // hold), and the terms use the same products split so that each factor fits 16 bits.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -28,6 +29,21 @@ struct ChromaTerms {
 
 ChromaTerms ComputeChromaTerms(int16_t cb, int16_t cr);
 
+// Where the rows of a picture lie in memory: `rows` rows of `rowPixels` pixels, stored top row
+// first, or bottom row first (as in a bottom-up surface, where row 0 is the last one stored).
+struct PictureRows {
+  std::span<uint16_t> pixels;
+  uint32_t rowPixels = 0;
+  uint32_t rows = 0;
+  bool bottomUp = false;
+
+  // `count` pixels of row `row` from column `column` on.
+  std::span<uint16_t> Row(std::size_t row, std::size_t column, std::size_t count) const {
+    const std::size_t stored = bottomUp ? rows - 1 - row : row;
+    return pixels.subspan(stored * rowPixels + column, count);
+  }
+};
+
 // One pixel from a luma sample and its group's terms.
 uint16_t ConvertPixel(const ColourTables& tables, int16_t luma, const ChromaTerms& terms);
 
@@ -36,6 +52,10 @@ uint16_t ConvertPixel(const ColourTables& tables, int16_t luma, const ChromaTerm
 // the macroblock lies inside the picture. Kernels::kPlain forces the per-pixel table lookups.
 void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables,
                        std::span<uint16_t> picture, uint32_t rowPixels, uint32_t x, uint32_t y,
+                       Kernels kernels = Kernels::kFastest);
+// The same into rows laid out as `picture` says; the macroblock lies inside its rows.
+void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTables& tables,
+                       const PictureRows& picture, uint32_t x, uint32_t y,
                        Kernels kernels = Kernels::kFastest);
 
 }  // namespace reel

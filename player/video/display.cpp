@@ -188,6 +188,12 @@ void DrawPicture(Display& display, const PictureView& picture) {
   display.EndDraw();
 }
 
+void PresentPicture(Display& display, uint32_t width, uint32_t height) {
+  display.BeginDraw();
+  display.PresentRect(PicturePlacement(width, height, display.Screen()));
+  display.EndDraw();
+}
+
 void DrawPicturePlain(Display& display, const PictureView& picture) {
   display.BeginDraw();
   const DisplayProperties surface = display.GetDisplayProperties();

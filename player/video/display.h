@@ -120,6 +120,7 @@ class Display {
   // picture leaves it in the surface until that is drawn again.
   using Overlay = std::function<WindowRect(Display& display)>;
   void SetOverlay(Overlay overlay) { overlay_ = std::move(overlay); }
+  bool HasOverlay() const { return static_cast<bool>(overlay_); }
 
   // The surface as drawing code addresses it: base + x * xPitch + y * yPitch (bytes), with
   // x < width and y < height of the properties. Out-of-range pixels are ignored or read as 0.
@@ -166,6 +167,10 @@ WindowRect PicturePlacement(uint32_t width, uint32_t height, ScreenSize screen =
 // 8 columns are not drawn), and presents the rectangle it covers. Whatever falls outside the screen
 // or outside the picture's buffer is left out.
 void DrawPicture(Display& display, const PictureView& picture);
+
+// The end of DrawPicture for a picture of this size that was put into the surface already (decoded
+// straight into it): presents the rectangle it covers.
+void PresentPicture(Display& display, uint32_t width, uint32_t height);
 
 // The same drawing pixel by pixel through the surface pitches: the plain reference DrawPicture
 // must match.

@@ -55,29 +55,59 @@ std::span<uint16_t> FrameDecoder::PictureBuffer() {
   return ownPixels_;
 }
 
-Status FrameDecoder::DecodeFrame(std::span<const uint8_t> frame) {
-  const auto layout = ReadFrameLayout(frame);
-  if (!layout) {
-    return Error{ErrorKind::kDamaged, "a frame whose size is 0 or whose parts do not fit its " +
-                                          std::to_string(frame.size()) + " bytes"};
-  }
-  if (!layout->hasTables && !hasQuantTables_) {
+namespace {
+
+Error RefusedLayout(std::span<const uint8_t> frame) {
+  return Error{ErrorKind::kDamaged, "a frame whose size is 0 or whose parts do not fit its " +
+                                        std::to_string(frame.size()) + " bytes"};
+}
+
+}  // namespace
+
+Status FrameDecoder::DecodeCoefficients(const FrameLayout& layout) {
+  if (!layout.hasTables && !hasQuantTables_) {
     return Error{ErrorKind::kDamaged, "a frame without quantisation tables, and no frame before it had any"};
   }
-  const uint64_t pixelCount = uint64_t{PaddedSize(layout->width)} * PaddedSize(layout->height);
+  const uint64_t pixelCount = uint64_t{PaddedSize(layout.width)} * PaddedSize(layout.height);
   if (!PictureFits(pixelCount)) {
-    return Error{ErrorKind::kRefused, "a picture of " + std::to_string(layout->width) + " x " +
-                                          std::to_string(layout->height) + " is larger than the picture buffer"};
+    return Error{ErrorKind::kRefused, "a picture of " + std::to_string(layout.width) + " x " +
+                                          std::to_string(layout.height) + " is larger than the picture buffer"};
   }
-  const uint64_t macroblocks = FrameMacroblocks(layout->width, layout->height);
+  const uint64_t macroblocks = FrameMacroblocks(layout.width, layout.height);
   const auto blockCount = static_cast<std::size_t>(macroblocks * kBlocksPerMacroblock);
   blocks_.resize(blockCount);
   placed_.resize(blockCount);
-  if (!DecodeFrameBlocks(*layout, blocks_, placed_)) {
+  if (!DecodeFrameBlocks(layout, blocks_, placed_)) {
     return Error{ErrorKind::kDamaged, "a frame whose code trees or bit streams do not decode"};
   }
+  return {};
+}
+
+Status FrameDecoder::DecodeFrame(std::span<const uint8_t> frame) {
+  const auto layout = ReadFrameLayout(frame);
+  if (!layout) return RefusedLayout(frame);
+  if (Status decoded = DecodeCoefficients(*layout); !decoded) return decoded;
   Commit(*layout);
-  RenderPicture();
+  const std::span<uint16_t> picture = PictureBuffer();
+  const uint32_t rowPixels = PaddedWidth();
+  RenderPicture(PictureRows{picture, rowPixels, static_cast<uint32_t>(picture.size() / rowPixels), false}, 0, 0);
+  return {};
+}
+
+Status FrameDecoder::DecodeFrameInto(std::span<const uint8_t> frame, const PictureRows& target, uint32_t left,
+                                     uint32_t top) {
+  const auto layout = ReadFrameLayout(frame);
+  if (!layout) return RefusedLayout(frame);
+  const uint64_t right = uint64_t{left} + PaddedSize(layout->width);
+  const uint64_t bottom = uint64_t{top} + PaddedSize(layout->height);
+  if (right > target.rowPixels || bottom > target.rows ||
+      uint64_t{target.rowPixels} * target.rows > target.pixels.size()) {
+    return Error{ErrorKind::kRefused, "a picture of " + std::to_string(layout->width) + " x " +
+                                          std::to_string(layout->height) + " does not fit where it is to be drawn"};
+  }
+  if (Status decoded = DecodeCoefficients(*layout); !decoded) return decoded;
+  Commit(*layout);
+  RenderPicture(target, left, top);
   return {};
 }
 
@@ -94,9 +124,7 @@ void FrameDecoder::Commit(const FrameLayout& layout) {
   }
 }
 
-void FrameDecoder::RenderPicture() {
-  const std::span<uint16_t> picture = PictureBuffer();
-  const uint32_t rowPixels = PaddedWidth();
+void FrameDecoder::RenderPicture(const PictureRows& target, uint32_t left, uint32_t top) {
   const uint32_t columns = PaddedWidth() / 16;
   const uint32_t rows = PaddedHeight() / 16;
   std::size_t first = 0;
@@ -108,7 +136,7 @@ void FrameDecoder::RenderPicture() {
         InverseTransformBlock(six[b], b < kLumaBlocksPerMacroblock ? lumaQuant_ : chromaQuant_,
                               placed_[first + b], kernels_);
       }
-      ConvertMacroblock(six, colourTables_, picture, rowPixels, 16 * column, 16 * row, kernels_);
+      ConvertMacroblock(six, colourTables_, target, left + 16 * column, top + 16 * row, kernels_);
       first += kBlocksPerMacroblock;
     }
   }

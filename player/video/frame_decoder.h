@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "player/video/colour_conversion.h"
 #include "player/video/colour_tables.h"
 #include "player/video/frame_entropy_decoder.h"
 #include "player/video/frame_layout.h"
@@ -41,6 +42,13 @@ class FrameDecoder {
   // tables as they were; the error says why it was refused (and names no file).
   Status DecodeFrame(std::span<const uint8_t> frame);
 
+  // The same, rendering the picture straight into `target` with its top-left pixel at (left, top)
+  // instead of into the picture buffer, which then does not hold it (Pixels() is not this picture).
+  // A frame whose padded picture does not fit the target there is refused (kRefused) and changes
+  // nothing; any other refusal is as above, and leaves the target as it was.
+  Status DecodeFrameInto(std::span<const uint8_t> frame, const PictureRows& target, uint32_t left,
+                         uint32_t top);
+
   uint32_t Width() const { return width_; }
   uint32_t Height() const { return height_; }
   uint32_t PaddedWidth() const { return PaddedSize(width_); }
@@ -54,7 +62,9 @@ class FrameDecoder {
   bool PictureFits(uint64_t pixelCount) const;
   std::span<uint16_t> PictureBuffer();
   void Commit(const FrameLayout& layout);
-  void RenderPicture();
+  // Everything before rendering; the scratch then holds the frame's coefficients.
+  Status DecodeCoefficients(const FrameLayout& layout);
+  void RenderPicture(const PictureRows& target, uint32_t left, uint32_t top);
 
   const ColourTables& colourTables_;
   Kernels kernels_;

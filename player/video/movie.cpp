@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "common/qrx_format.h"
 #include "common/string_search.h"
 
 namespace reel {
@@ -106,12 +107,13 @@ PictureView PictureHolder::View(uint32_t width, uint32_t height) const {
 }
 
 Movie::Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks,
-             PlaybackObserver observer)
+             PlaybackObserver observer, PictureDrawing drawing)
     : reader_(std::move(reader)),
       display_(display),
       sound_(sound),
       ticks_(std::move(ticks)),
       observer_(std::move(observer)),
+      drawing_(drawing),
       picture_(reader_->Width(), reader_->Height()) {
   if (!PlayerShowsPicture(reader_->Width(), reader_->Height())) {
     NotePictureProblem("its pictures are " + std::to_string(reader_->Width()) + " x " + std::to_string(reader_->Height()) +
@@ -132,10 +134,45 @@ std::optional<std::string> Movie::TakePictureProblem() {
   return problem;
 }
 
-// A refused frame leaves the previous picture shown (or none), and the first one is told.
+// A refused frame leaves the previous picture shown (or none), wherever it is, and the first one
+// is told.
 void Movie::Decode(uint32_t index, std::span<const uint8_t> frame) {
-  const Status decoded = picture_.Decode(frame);
-  if (!decoded) NotePictureProblem("frame " + std::to_string(index) + " cannot be shown: " + decoded.error().message);
+  const std::optional<WindowRect> place = SurfacePlace(frame);
+  const PictureRows surface{display_.Bits(), display_.SurfaceWidth(), display_.SurfaceHeight(), true};
+  const Status decoded = place ? picture_.DecodeInto(frame, surface, static_cast<uint32_t>(place->left),
+                                                     static_cast<uint32_t>(place->top))
+                               : picture_.Decode(frame);
+  if (!decoded) {
+    NotePictureProblem("frame " + std::to_string(index) + " cannot be shown: " + decoded.error().message);
+    return;
+  }
+  pictureInSurface_ = place.has_value();
+  if (place) surfaceFrame_.assign(frame.begin(), frame.end());
+}
+
+// A picture goes straight into the surface where drawing it from the buffer would copy every one
+// of its decoded pixels and nothing else: whole groups of eight columns and whole macroblocks,
+// inside the screen; and nothing is laid over the surface, which would draw over the picture.
+std::optional<WindowRect> Movie::SurfacePlace(std::span<const uint8_t> frame) const {
+  if (drawing_ != PictureDrawing::kDirect || display_.HasOverlay() || !display_.HasBitmap()) return std::nullopt;
+  if (frame.size() < kQrxFrameHeaderSize) return std::nullopt;
+  const QrxFrameHeader header = ReadQrxFrameHeader(frame.first<kQrxFrameHeaderSize>());
+  const uint32_t width = reader_->Width();
+  const uint32_t height = reader_->Height();
+  if (header.width != width || header.height != height || width % 16 != 0 || height % 16 != 0) return std::nullopt;
+  const WindowRect place = PicturePlacement(width, height, display_.Screen());
+  const auto screenWidth = static_cast<int32_t>(std::min(display_.Screen().width, display_.SurfaceWidth()));
+  const auto screenHeight = static_cast<int32_t>(std::min(display_.Screen().height, display_.SurfaceHeight()));
+  if (place.left < 0 || place.top < 0 || place.right > screenWidth || place.bottom > screenHeight) return std::nullopt;
+  return place;
+}
+
+void Movie::TakePictureFromSurface() {
+  if (!pictureInSurface_) return;
+  pictureInSurface_ = false;
+  // The frame decoded before and the decoder's tables are as they were then, so the picture is
+  // the same.
+  static_cast<void>(picture_.Decode(surfaceFrame_));
 }
 
 void Movie::Start(const std::string& soundFolder, const std::string& soundName, int32_t volume, bool wholeFile) {
@@ -201,6 +238,7 @@ void Movie::SeekBy(int64_t milliseconds) {
 }
 
 void Movie::Redraw() {
+  TakePictureFromSurface();
   BlankScreen(display_);
   if (!picture_.HasPicture()) {
     RepaintSurface(display_);
@@ -212,7 +250,11 @@ void Movie::Redraw() {
 
 void Movie::DrawCurrentPicture() {
   if (!picture_.HasPicture()) return;
-  DrawPicture(display_, picture_.View(reader_->Width(), reader_->Height()));
+  if (pictureInSurface_) {
+    PresentPicture(display_, reader_->Width(), reader_->Height());
+  } else {
+    DrawPicture(display_, picture_.View(reader_->Width(), reader_->Height()));
+  }
   ++framesShown_;
 }
 
@@ -268,7 +310,7 @@ Status MovieSlot::OpenMovie(const std::string& folder, const std::string& fileNa
   if (!IsExistingFile(path)) return MakeError(ErrorKind::kNotFound, path, "no such movie");
   Result<std::unique_ptr<QrxReader>> reader = QrxReader::Open(path);
   if (!reader) return reader.error();
-  movie_ = std::make_unique<Movie>(std::move(*reader), display_, sound_, ticks_, observer_);
+  movie_ = std::make_unique<Movie>(std::move(*reader), display_, sound_, ticks_, observer_, drawing_);
   if (observer_.movieOpened) observer_.movieOpened(path);
 
   std::string soundFolder;

@@ -75,6 +75,13 @@ struct PlaybackObserver {
   std::function<void(const std::string& path)> movieOpened;
 };
 
+// How a movie's pictures reach the display's surface. kDirect decodes a picture straight into the
+// surface when it covers whole macroblocks inside the screen, its frame is of the movie's size and
+// nothing is laid over the surface; the picture is then kept nowhere else (a redraw decodes its
+// frame again). kCopied always decodes into the movie's picture buffer and draws it from there: the
+// plain way, which kDirect must match pixel for pixel.
+enum class PictureDrawing { kDirect, kCopied };
+
 // The picture buffer, sized for the movie's picture (and never smaller than the screen), and the
 // decoder that writes into it.
 class PictureHolder {
@@ -85,6 +92,10 @@ class PictureHolder {
 
   // The decoder's result; after a refused frame the previous picture stays.
   Status Decode(std::span<const uint8_t> frame) { return decoder_.DecodeFrame(frame); }
+  // The same, rendered into `target` at (left, top) instead; the buffer then does not hold it.
+  Status DecodeInto(std::span<const uint8_t> frame, const PictureRows& target, uint32_t left, uint32_t top) {
+    return decoder_.DecodeFrameInto(frame, target, left, top);
+  }
   bool HasPicture() const { return !decoder_.Pixels().empty(); }
   // Forgets the picture and the decoder's tables, as a new holder would be; its memory is kept.
   void Reset() { decoder_.Reset(); }
@@ -99,7 +110,7 @@ class PictureHolder {
 class Movie {
  public:
   Movie(std::unique_ptr<QrxReader> reader, Display& display, MovieSound& sound, TickSource ticks,
-        PlaybackObserver observer = {});
+        PlaybackObserver observer = {}, PictureDrawing drawing = PictureDrawing::kDirect);
   Movie(const Movie&) = delete;
   Movie& operator=(const Movie&) = delete;
 
@@ -133,6 +144,12 @@ class Movie {
  private:
   void NotePictureProblem(std::string what);
   void Decode(uint32_t index, std::span<const uint8_t> frame);
+  // Where a decoded `frame` goes straight into the surface (its top-left pixel there); none when it
+  // is to be decoded into the picture buffer and copied.
+  std::optional<WindowRect> SurfacePlace(std::span<const uint8_t> frame) const;
+  // Brings a picture decoded into the surface back into the picture buffer, by decoding its frame
+  // again, before anything draws over the surface.
+  void TakePictureFromSurface();
   // The clock in milliseconds; none while channel 0 plays nothing.
   std::optional<uint32_t> ClockMs();
   bool ShowFrame(uint32_t index, uint32_t clockMs);
@@ -147,7 +164,10 @@ class Movie {
   TickSource ticks_;
   PlaybackObserver observer_;
   bool soundStartTold_ = false;
+  PictureDrawing drawing_;
   PictureHolder picture_;
+  bool pictureInSurface_ = false;  // the picture shown was decoded into the surface, not the buffer
+  std::vector<uint8_t> surfaceFrame_;  // that picture's coded frame
   uint32_t currentFrame_ = 0;
   uint32_t startTick_ = 0;
   uint32_t framesShown_ = 0;
@@ -171,6 +191,8 @@ class MovieSlot {
   void SetDisplayProperties(const DisplayProperties& properties) { surface_ = properties; }
   // Movies opened from now on tell `observer` about every picture they present.
   void SetObserver(PlaybackObserver observer) { observer_ = std::move(observer); }
+  // Movies opened from now on draw their pictures this way (kDirect unless set).
+  void SetPictureDrawing(PictureDrawing drawing) { drawing_ = drawing; }
 
   // Closes any open movie, then opens folder + fileName (the folder ends with "/"). An error
   // naming the file when it does not exist (kNotFound) or is not a readable movie; nothing is
@@ -200,6 +222,7 @@ class MovieSlot {
   TickSource ticks_;
   DisplayProperties surface_;
   PlaybackObserver observer_;
+  PictureDrawing drawing_ = PictureDrawing::kDirect;
   bool paused_ = false;
   std::unique_ptr<Movie> movie_;
 };
