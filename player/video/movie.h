@@ -135,6 +135,8 @@ class Movie {
   uint32_t CurrentFrame() const { return currentFrame_; }
   uint32_t FramesShown() const { return framesShown_; }
   bool HasSound() const { return hasSound_; }
+  // True while the picture shown was decoded straight into the surface (PictureDrawing::kDirect).
+  bool DrawsIntoSurface() const { return pictureInSurface_; }
   const QrxReader& Reader() const { return *reader_; }
 
   // What keeps the movie's pictures from the screen, told once per movie: a picture size beyond

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "common/qrx_format.h"
@@ -391,6 +394,75 @@ TEST(LargeMovieTest, A640x480MovieIsDrawnWholeAndTheScreenFollowsEachMovie) {
   ASSERT_TRUE(slot.OpenMovie(folder.Slash(), "small.qrx", 100, false).ok());
   EXPECT_EQ(display.Screen(), (ScreenSize{320, 240}));
   EXPECT_EQ(presenter.sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{640, 480}, {320, 240}}));
+}
+
+// A movie's pictures decoded straight into the surface leave it exactly as decoding into the
+// picture buffer and copying does: through a refused frame, a panel laid over the surface and
+// taken away again, and redraws; sizes that cannot go straight in are copied.
+TEST(SurfaceDecodingTest, PicturesDecodedIntoTheSurfaceMatchTheCopiedWay) {
+  struct Row {
+    uint32_t width;
+    uint32_t height;
+    bool intoSurface;
+  };
+  for (const Row& row : {Row{64, 48, true}, Row{100, 60, false}, Row{320, 240, true}, Row{640, 480, true}}) {
+    SCOPED_TRACE(std::to_string(row.width) + " x " + std::to_string(row.height));
+    std::vector<std::vector<uint8_t>> frames = test::CodedFrames(row.width, row.height, 4);
+    frames[2] = std::vector<uint8_t>(100, 0xAB);
+    test::ScratchFolder folder;
+    test::WriteMovie(folder.Slash() + "clip.qrx", frames, 15, row.width, row.height);
+    struct Player {
+      ResizingPresenter presenter;
+      Display display;
+      FakeSound sound;
+      std::unique_ptr<MovieSlot> slot;
+    };
+    uint32_t now = 0;
+    std::array<Player, 2> players;
+    for (std::size_t k = 0; k < players.size(); ++k) {
+      Player& player = players[k];
+      ASSERT_TRUE(player.display.Open(&player.presenter));
+      player.slot = std::make_unique<MovieSlot>(player.display, player.sound, [&now] { return now; });
+      player.slot->SetPictureDrawing(k == 0 ? PictureDrawing::kDirect : PictureDrawing::kCopied);
+      ASSERT_TRUE(player.slot->OpenMovie(folder.Slash(), "clip.qrx", 100, false).ok());
+    }
+    const auto panel = [](Display& display) {
+      for (uint32_t x = 10; x < 30; ++x) {
+        for (uint32_t y = 5; y < 200; ++y) display.SetSurfacePixel(x, y, 0x1234);
+      }
+      return WindowRect{0, 0, 320, 240};
+    };
+    const auto same = [&players](const char* step) {
+      EXPECT_TRUE(std::equal(players[0].display.Bits().begin(), players[0].display.Bits().end(),
+                             players[1].display.Bits().begin(), players[1].display.Bits().end()))
+          << step;
+    };
+    const auto tick = [&] {
+      now += 67;
+      for (Player& player : players) EXPECT_TRUE(player.slot->TickMovie());
+    };
+    same("frame 0");
+    tick();
+    same("frame 1");
+    EXPECT_EQ(players[0].slot->Current()->DrawsIntoSurface(), row.intoSurface);
+    EXPECT_FALSE(players[1].slot->Current()->DrawsIntoSurface());
+    for (Player& player : players) {
+      player.display.SetOverlay(panel);
+      player.slot->Redraw();
+    }
+    same("panel laid over");
+    tick();
+    same("refused frame under the panel");
+    for (Player& player : players) {
+      player.display.SetOverlay({});
+      player.slot->Redraw();
+    }
+    same("panel taken away");
+    tick();
+    same("frame 3");
+    for (Player& player : players) player.slot->Redraw();
+    same("redrawn");
+  }
 }
 
 TEST(ScreenSizeTest, AtLeastTheHandheldScreenAndAtMostTheLimit) {
