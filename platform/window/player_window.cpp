@@ -25,7 +25,8 @@ struct PlayerWindow::Resources {
   uint32_t surfaceHeight = 0;
   bool invisible = false;  // a driver that shows nothing and delivers no events
   std::optional<PixelWidener> widener;  // set when the texture holds 8-8-8 pixels widened here
-  std::vector<uint16_t> shown;  // top row first; kept by a window nobody sees only
+  bool keepShown = false;  // a window nobody sees keeps what it is shown, for checks
+  std::vector<uint16_t> shown;  // top row first
 
   ~Resources() {
     if (texture != nullptr) SDL_DestroyTexture(texture);
@@ -224,7 +225,7 @@ Status PlayerWindow::OpenSurface(uint32_t width, uint32_t height) {
   r.surfaceHeight = height;
   r.clientWidth = width;
   r.clientHeight = height;
-  r.shown.assign(r.invisible ? std::size_t{width} * height : 0, 0);
+  r.shown.assign(r.invisible && r.keepShown ? std::size_t{width} * height : 0, 0);
   return {};
 }
 
@@ -255,7 +256,8 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
   bottom = std::clamp<int32_t>(bottom, top, static_cast<int32_t>(height));
   if (left == right || top == bottom) return;
   if (r.invisible) {
-    // A window nobody sees draws nothing: it only keeps what it was shown, for checks.
+    // A window nobody sees draws nothing: at most it keeps what it was shown, for checks.
+    if (!r.keepShown) return;
     const auto columns = static_cast<std::size_t>(right - left);
     for (int32_t row = top; row < bottom; ++row) {
       const uint16_t* from = SurfaceRow(bottomUpPixels, width, height, row, left);
@@ -281,6 +283,13 @@ void PlayerWindow::PresentSurface(std::span<const uint16_t> bottomUpPixels, uint
   }
   SDL_RenderCopy(r.renderer, r.texture, nullptr, &target);
   SDL_RenderPresent(r.renderer);
+}
+
+void PlayerWindow::KeepShownPixels() {
+  Resources& r = *resources_;
+  if (!r.invisible || r.keepShown) return;
+  r.keepShown = true;
+  r.shown.assign(std::size_t{r.surfaceWidth} * r.surfaceHeight, 0);
 }
 
 std::span<const uint16_t> PlayerWindow::ShownPixels() const { return resources_->shown; }

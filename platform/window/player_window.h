@@ -1,9 +1,9 @@
 // The player's one window: a client area of the picture's size, a message pump that delivers the
 // window's events (keys as virtual-key codes) and the messages posted to it, and a 16-bit 5-6-5
 // surface shown through a texture. Headless only when SDL_VIDEODRIVER asks for the dummy or
-// offscreen driver; a window nobody sees keeps the pixels it was given (ShownPixels) but draws
-// nothing. A window on a display copies each presented rectangle straight into its texture and
-// keeps no copy of its own.
+// offscreen driver; a window nobody sees draws nothing, and keeps the pixels it was given
+// (ShownPixels) when asked to, for checks. A window on a display copies each presented rectangle
+// straight into its texture and keeps no copy of its own.
 //
 // On a desktop the window opens at twice the picture's size when there is room, can be resized,
 // and F11 switches it between full screen and a window (F11 reaches no one else). The surface is
@@ -79,8 +79,11 @@ class PlayerWindow {
   void PostMessage(const WindowMessage& message);
   void PostQuit(int32_t code);
 
-  // The pixels last shown in a window nobody sees, top row first (for checks); empty for a window
-  // on a display, whose pixels go straight to the window system.
+  // From now on a window nobody sees keeps a copy of what it is shown (ShownPixels); without it,
+  // presenting to such a window costs nothing.
+  void KeepShownPixels();
+  // The pixels last shown in a window nobody sees that keeps them, top row first (for checks), as
+  // far as they were shown since it was asked to keep them; empty otherwise.
   std::span<const uint16_t> ShownPixels() const;
 
  private:

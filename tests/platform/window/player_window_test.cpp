@@ -33,6 +33,7 @@ TEST(PlayerWindowTest, ShowsTheBottomUpSurfaceTopRowFirstAndDeliversPostedMessag
   PlayerWindow& window = **created;
   EXPECT_EQ(window.ClientWidth(), 320u);
   EXPECT_EQ(window.ClientHeight(), 240u);
+  window.KeepShownPixels();
   const Status surface = window.OpenSurface(4, 3);
   ASSERT_TRUE(surface) << surface.error().message;
   // Row r of the bottom-up surface holds the value r in every pixel.
