@@ -93,8 +93,8 @@ std::size_t PictureBufferPixels(uint32_t width, uint32_t height) {
 }  // namespace
 
 PictureHolder::PictureHolder(uint32_t pictureWidth, uint32_t pictureHeight)
-    : pixels_(PictureBufferPixels(pictureWidth, pictureHeight), 0) {
-  decoder_.SetPictureBuffer(pixels_);
+    : pixels_(std::make_unique_for_overwrite<uint16_t[]>(PictureBufferPixels(pictureWidth, pictureHeight))) {
+  decoder_.SetPictureBuffer(std::span(pixels_.get(), PictureBufferPixels(pictureWidth, pictureHeight)));
 }
 
 PictureView PictureHolder::View(uint32_t width, uint32_t height) const {

@@ -103,7 +103,9 @@ class PictureHolder {
   PictureView View(uint32_t width, uint32_t height) const;
 
  private:
-  std::vector<uint16_t> pixels_;
+  // Not cleared: the decoder writes every pixel of a picture before it is read, and a movie whose
+  // pictures go straight into the surface never touches it.
+  std::unique_ptr<uint16_t[]> pixels_;
   FrameDecoder decoder_;
 };
 
