@@ -1,9 +1,14 @@
 // Per-frame costs of playback at 320 x 240: loading a coded frame through the reader, decoding
-// it, drawing it on the display, and the three together.
+// it, drawing it on the display, and the three together; and a movie showing its frames with the
+// pictures decoded straight into the surface beside decoded and copied. REEL_BENCH_MOVIE may name
+// a movie of 320 x 240 or less to play instead of the generated one.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -50,6 +55,25 @@ const std::string& MoviePath() {
 
 // The benchmark's movie, opened; it was just written, so it opens.
 std::unique_ptr<QrxReader> OpenMovieFile() { return std::move(*QrxReader::Open(MoviePath())); }
+
+// The movie REEL_BENCH_MOVIE names, else the generated one, as a folder and a file name.
+std::pair<std::string, std::string> PlayedMovie() {
+  const char* named = std::getenv("REEL_BENCH_MOVIE");
+  const std::filesystem::path path = named != nullptr && *named != '\0' ? std::filesystem::path(named) : std::filesystem::path(MoviePath());
+  std::string folder = std::filesystem::absolute(path).parent_path().string() + "/";
+  return {folder, path.filename().string()};
+}
+
+// A companion sound that plays nothing; its position is the benchmark's clock.
+class SilentMovieSound : public MovieSound {
+ public:
+  explicit SilentMovieSound(const uint32_t& now) : now_(now) {}
+  void StartMusic(const std::string&, const std::string&, int32_t, bool) override {}
+  int32_t MusicPosition() override { return static_cast<int32_t>(now_); }
+
+ private:
+  const uint32_t& now_;
+};
 
 void BM_ReadFrame(benchmark::State& state) {
   std::unique_ptr<QrxReader> reader = OpenMovieFile();
@@ -115,6 +139,34 @@ void BM_ReadDecodeDraw(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ReadDecodeDraw);
+
+// One frame shown per iteration, by the tick clock, as the player shows a movie without sound: the
+// movie starts again after its last frame.
+void BM_ShowFrames(benchmark::State& state) {
+  NullPresenter presenter;
+  Display display;
+  display.Open(&presenter);
+  uint32_t now = 0;
+  SilentMovieSound sound(now);
+  MovieSlot slot(display, sound, [&now] { return now; });
+  slot.SetPictureDrawing(state.range(0) == 0 ? PictureDrawing::kDirect : PictureDrawing::kCopied);
+  const auto [folder, name] = PlayedMovie();
+  if (!slot.OpenMovie(folder, name, 100, false)) state.SkipWithError("the movie does not open");
+  const uint32_t rate = std::max(slot.Current() ? slot.Current()->Reader().FrameRate() : 15u, 1u);
+  uint32_t frame = 0;
+  for (auto _ : state) {
+    now = static_cast<uint32_t>(TimeOfFrame(++frame, rate));
+    if (!slot.TickMovie()) {
+      state.PauseTiming();
+      static_cast<void>(slot.OpenMovie(folder, name, 100, false));
+      frame = 0;
+      now = 0;
+      state.ResumeTiming();
+    }
+  }
+  state.SetLabel(state.range(0) == 0 ? "into the surface" : "decoded and copied");
+}
+BENCHMARK(BM_ShowFrames)->Arg(0)->Arg(1);
 
 }  // namespace
 }  // namespace reel
