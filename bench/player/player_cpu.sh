@@ -5,10 +5,12 @@
 # is told to close: wake-ups per second (voluntary context switches: each is one sleep that ended)
 # and all context switches per second.
 #
-# Usage: bench/player/player_cpu.sh [--today TODAY_BIN] [--xvfb] [--runs N] BIN SECONDS [SOURCE]
+# Usage: bench/player/player_cpu.sh [--today TODAY_BIN] [--before BEFORE_BIN] [--xvfb] [--runs N] BIN SECONDS [SOURCE]
 #   BIN holds reelview and Lodestar.ovl (build/release/bin, with its lib/ beside it).
 #   --today TODAY_BIN  also plays with the reelview of another build (today's), alternating with
 #                      BIN run by run, so that both columns come from the same run of the bench.
+#   --before BEFORE_BIN  the same for a third build (say, the branch point of a change), labelled
+#                      "before".
 #   --xvfb             plays once more per run in a real window on a virtual X server (Xvfb); the
 #                      X server's own CPU share is told beside it.
 #   --runs N           N rounds (default 1); with more than one, each build's median row follows
@@ -19,14 +21,16 @@
 #   Xvfb the video driver is x11 and the sound driver as headless.
 set -euo pipefail
 
-usage() { echo "usage: $0 [--today TODAY_BIN] [--xvfb] [--runs N] BIN SECONDS [SOURCE]" >&2; exit 2; }
+usage() { echo "usage: $0 [--today TODAY_BIN] [--before BEFORE_BIN] [--xvfb] [--runs N] BIN SECONDS [SOURCE]" >&2; exit 2; }
 
 today=""
+before=""
 xvfb=0
 runs=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --today) [ $# -ge 2 ] || usage; today=$(cd "$2" && pwd); shift 2 ;;
+    --before) [ $# -ge 2 ] || usage; before=$(cd "$2" && pwd); shift 2 ;;
     --xvfb) xvfb=1; shift ;;
     --runs) [ $# -ge 2 ] || usage; runs=$2; shift 2 ;;
     -h|--help) usage ;;
@@ -115,6 +119,7 @@ modes=(headless)
 for round in $(seq "$runs"); do
   for mode in "${modes[@]}"; do
     [ -n "$today" ] && play today "$mode" "$today"
+    [ -n "$before" ] && play before "$mode" "$before"
     play new "$mode" "$bin"
   done
 done
@@ -127,7 +132,7 @@ awk '{ printf "| %s | %s | %.2f | %.2f | %.2f | %.1f | %.1f | %s |\n", $1, $2, $
   "$work/rows.txt"
 if [ "$runs" -gt 1 ]; then
   for mode in "${modes[@]}"; do
-    for label in today new; do
+    for label in today before new; do
       grep "^$mode $label " "$work/rows.txt" | sort -k3,3g |
         awk -v m="$mode" -v l="$label" '{ row[NR] = $0 } END {
           if (NR == 0) exit
