@@ -3,7 +3,6 @@
 // frames, and the companions read the sound streams beside it.
 #include <cmath>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "common/byte_io.h"
 #include "converter/engine/companion_writing.h"
 #include "converter/engine/job_plan.h"
+#include "converter/engine/spare_pictures.h"
 #include "platform/acm/wave_format.h"
 #include "platform/avifile/avi_file.h"
 #include "platform/avifile/avi_frame_reader.h"
@@ -35,29 +35,6 @@ std::optional<BmpImage> WrapDib(std::optional<std::vector<uint8_t>> bytes) {
   StoreU32(header.subspan<14, 4>(), kBitmapInfoHeaderSize);
   return BmpImage::FromBytes(std::move(*bytes));
 }
-
-// Coded pictures' bytes, handed back from the coder threads, for the frame reader to fill again:
-// a picture's worth of memory is then neither allocated nor cleared for every frame.
-class SpareDibs {
- public:
-  void GiveBack(BmpImage picture) {
-    std::lock_guard lock(mutex_);
-    if (spares_.size() < kMostKept) spares_.push_back(std::move(picture).TakeBytes());
-  }
-  std::vector<uint8_t> Take() {
-    std::lock_guard lock(mutex_);
-    if (spares_.empty()) return {};
-    std::vector<uint8_t> bytes = std::move(spares_.back());
-    spares_.pop_back();
-    return bytes;
-  }
-
- private:
-  // More than the pictures the frame loop holds at once are never needed.
-  static constexpr std::size_t kMostKept = 8;
-  std::mutex mutex_;
-  std::vector<std::vector<uint8_t>> spares_;
-};
 
 PictureSize FormatPictureSize(std::span<const uint8_t> bitmapInfo) {
   if (bitmapInfo.size() < kBitmapInfoHeaderSize) return {};
@@ -102,7 +79,7 @@ Result<MovieStep> VideoStep(const JobSettings& settings, AviFile& file, const St
   movie.fit = [box, formatSize](const std::optional<BmpImage>& first) {
     return FitBoxToSource(box, first ? PictureSize{first->Width(), first->Height()} : formatSize);
   };
-  const auto spares = std::make_shared<SpareDibs>();
+  const auto spares = std::make_shared<SparePictures>();
   movie.picture = [reader, step, spares](uint32_t k) -> Result<std::optional<BmpImage>> {
     return WrapDib(reader->GetFrame(SourceFrameFor(k, step), kBmpFileHeaderSize, spares->Take()));
   };

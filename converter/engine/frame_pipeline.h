@@ -22,14 +22,16 @@
 
 #include "common/result.h"
 #include "converter/coder/bmp_image.h"
+#include "converter/engine/source_picture.h"
 
 namespace reel {
 
 class FramePipeline {
  public:
   // The source picture of frame k (none: the picture is missing), or an error that ends the frames
-  // there: the frames before it are still handed out, then the error.
-  using Reader = std::function<Result<std::optional<BmpImage>>(uint32_t)>;
+  // there: the frames before it are still handed out, then the error. A picture left for later is
+  // made on the coder thread that codes it; one that cannot be made is missing.
+  using Reader = std::function<Result<std::optional<SourcePicture>>(uint32_t)>;
   using Coder = std::function<std::optional<std::vector<uint8_t>>(const BmpImage&)>;
   // Makes the coder of one coder thread, called once on that thread: a coder may keep working
   // buffers of its own from frame to frame.
@@ -73,7 +75,7 @@ class FramePipeline {
   std::condition_variable_any roomToRead_;      // the reader: the appender moved on
   std::condition_variable_any pictureWaiting_;  // the coders: a picture was read, or reading ended
   std::condition_variable_any frameCoded_;      // the appender: a frame was coded
-  std::deque<std::pair<uint32_t, std::optional<BmpImage>>> pictures_;  // read, waiting for a coder
+  std::deque<std::pair<uint32_t, std::optional<SourcePicture>>> pictures_;  // read, waiting for a coder
   std::map<uint32_t, Frame> frames_;                                   // coded, waiting to be appended
   uint32_t nextFrame_;   // the next frame Next() hands out
   bool readingDone_ = false;
