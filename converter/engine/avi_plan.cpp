@@ -9,6 +9,7 @@
 
 #include "common/byte_io.h"
 #include "converter/engine/companion_writing.h"
+#include "converter/engine/converter_pool.h"
 #include "converter/engine/job_plan.h"
 #include "converter/engine/spare_pictures.h"
 #include "platform/acm/wave_format.h"
@@ -35,6 +36,28 @@ std::optional<BmpImage> WrapDib(std::optional<std::vector<uint8_t>> bytes) {
   StoreU32(header.subspan<14, 4>(), kBitmapInfoHeaderSize);
   return BmpImage::FromBytes(std::move(*bytes));
 }
+
+using DibConverters = ConverterPool<AviFrameConverter>;
+
+// A picture grabbed from the frame reader, converted to a DIB on the thread that codes it, into
+// the bytes of a picture coded earlier.
+class LateDib : public SourcePicture::Late {
+ public:
+  LateDib(AviGrabbedFrame frame, std::shared_ptr<DibConverters> converters, std::shared_ptr<SparePictures> spares)
+      : frame_(std::move(frame)), converters_(std::move(converters)), spares_(std::move(spares)) {}
+
+  std::optional<BmpImage> Make() override {
+    AviFrameConverter converter = converters_->Borrow();
+    std::optional<std::vector<uint8_t>> dib = converter.Convert(frame_, kBmpFileHeaderSize, spares_->Take());
+    converters_->GiveBack(std::move(converter));
+    return WrapDib(std::move(dib));
+  }
+
+ private:
+  AviGrabbedFrame frame_;
+  std::shared_ptr<DibConverters> converters_;
+  std::shared_ptr<SparePictures> spares_;
+};
 
 PictureSize FormatPictureSize(std::span<const uint8_t> bitmapInfo) {
   if (bitmapInfo.size() < kBitmapInfoHeaderSize) return {};
@@ -82,6 +105,12 @@ Result<MovieStep> VideoStep(const JobSettings& settings, AviFile& file, const St
   const auto spares = std::make_shared<SparePictures>();
   movie.picture = [reader, step, spares](uint32_t k) -> Result<std::optional<BmpImage>> {
     return WrapDib(reader->GetFrame(SourceFrameFor(k, step), kBmpFileHeaderSize, spares->Take()));
+  };
+  const auto converters = std::make_shared<DibConverters>([] { return AviFrameConverter(); });
+  movie.latePicture = [reader, step, spares, converters](uint32_t k) -> Result<std::optional<SourcePicture>> {
+    std::optional<AviGrabbedFrame> frame = reader->GrabFrame(SourceFrameFor(k, step));
+    if (!frame) return std::optional<SourcePicture>();
+    return std::optional<SourcePicture>(SourcePicture(std::make_unique<LateDib>(std::move(*frame), converters, spares)));
   };
   movie.giveBack = [spares](BmpImage picture) { spares->GiveBack(std::move(picture)); };
   return movie;

@@ -6,7 +6,6 @@
 // runs out ends the job, and its unfinished outputs go with it.
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "common/byte_io.h"
 #include "converter/audio/soundtrack_extraction.h"
 #include "converter/engine/companion_writing.h"
+#include "converter/engine/converter_pool.h"
 #include "converter/engine/job_plan.h"
 #include "converter/engine/spare_pictures.h"
 #include "platform/mediagraph/media_graph.h"
@@ -45,32 +45,13 @@ std::optional<BmpImage> WrapRows(std::vector<uint8_t> bytes, const GrabberType& 
   return BmpImage::FromBytes(std::move(bytes));
 }
 
-// The colour converters of the threads that make late pictures: each making borrows one, so no
-// converter serves two threads at once, and there are never more than the threads.
-class ConverterPool {
- public:
-  GrabbedPictureConverter Borrow() {
-    std::lock_guard lock(mutex_);
-    if (idle_.empty()) return {};
-    GrabbedPictureConverter converter = std::move(idle_.back());
-    idle_.pop_back();
-    return converter;
-  }
-  void GiveBack(GrabbedPictureConverter converter) {
-    std::lock_guard lock(mutex_);
-    idle_.push_back(std::move(converter));
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<GrabbedPictureConverter> idle_;
-};
+using GraphConverters = ConverterPool<GrabbedPictureConverter>;
 
 // A picture grabbed from the graph, converted on the thread that codes it, into the bytes of a
 // picture coded earlier.
 class LateGraphPicture : public SourcePicture::Late {
  public:
-  LateGraphPicture(GrabbedPicture picture, GrabberType type, std::shared_ptr<ConverterPool> converters,
+  LateGraphPicture(GrabbedPicture picture, GrabberType type, std::shared_ptr<GraphConverters> converters,
                    std::shared_ptr<SparePictures> spares)
       : picture_(std::move(picture)), type_(type), converters_(std::move(converters)), spares_(std::move(spares)) {}
 
@@ -85,7 +66,7 @@ class LateGraphPicture : public SourcePicture::Late {
  private:
   GrabbedPicture picture_;
   GrabberType type_;
-  std::shared_ptr<ConverterPool> converters_;
+  std::shared_ptr<GraphConverters> converters_;
   std::shared_ptr<SparePictures> spares_;
 };
 
@@ -186,7 +167,8 @@ class GraphPictures {
   uint32_t frameCount_;
   bool ended_ = false;
   uint32_t taken_ = 0;
-  std::shared_ptr<ConverterPool> converters_ = std::make_shared<ConverterPool>();
+  std::shared_ptr<GraphConverters> converters_ =
+      std::make_shared<GraphConverters>([] { return GrabbedPictureConverter(); });
   std::shared_ptr<SparePictures> spares_ = std::make_shared<SparePictures>();
 };
 
