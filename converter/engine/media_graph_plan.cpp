@@ -107,6 +107,7 @@ class GraphPictures {
     if (!*moved) return std::optional<Picture>();
     return (this->*grab)();
   }
+
   // Brings the graph to output frame k's picture; false when the video ended on the way.
   Result<bool> MoveTo(uint32_t k) {
     if (stepped_) {
