@@ -11,8 +11,10 @@ constexpr std::size_t kPicturesAheadPerCoder = 2;
 
 }  // namespace
 
-// The reader keeps most of one processor busy (decoding, and colour conversion where the source
-// does not leave it to the coders), so the coders get the rest.
+// The reader and its decoder, with the soundtrack's encoding beside them, keep about one
+// processor busy, so the coders get the rest. (With the colour conversion on the coder threads,
+// two coders on two processors were no faster than one and took a few percent more processor
+// time.)
 unsigned FramePipeline::DefaultCoders() {
   const unsigned processors = std::thread::hardware_concurrency();
   return processors > 2 ? processors - 1 : 1;
