@@ -61,6 +61,7 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
         readError_.emplace(k, picture.error());
         break;
       }
+      if (*picture && CodersBehind()) (*picture)->MakeNow();
       {
         std::lock_guard lock(mutex_);
         pictures_.emplace_back(k, std::move(*picture));
@@ -77,6 +78,14 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
   }
   pictureWaiting_.notify_all();
   frameCoded_.notify_all();
+}
+
+// A picture still waits for a coder when the next one is read: the coders are what holds the
+// frames back, so the reader makes the next picture itself (the colour conversion a source left
+// for later) rather than wait for room. Once the coders catch up, pictures are left to them again.
+bool FramePipeline::CodersBehind() {
+  std::lock_guard lock(mutex_);
+  return !pictures_.empty();
 }
 
 void FramePipeline::CodeFrames(std::stop_token stop) {

@@ -3,7 +3,8 @@
 // Frames are independent once their source pictures are chosen, so the work of a movie splits
 // into three kinds: reading source pictures in order (one reader thread, since a source is read
 // front to back), scaling and coding them (a few coder threads, each on whichever picture is next,
-// which also makes a picture whose colour conversion the reader left for later)
+// which also makes a picture whose colour conversion the source left for later, unless the reader
+// is ahead and makes it itself)
 // and appending the coded frames in order (the job's own thread, through Next()). The reader keeps
 // at most a few pictures ahead of the appender. Each frame is made by the same calls on the same
 // picture as in a plain loop, so the movie is the same byte for byte.
@@ -63,6 +64,7 @@ class FramePipeline {
 
  private:
   void ReadFrames(uint32_t first, std::stop_token stop);
+  bool CodersBehind();
   void CodeFrames(std::stop_token stop);
   void Fail(std::exception_ptr failure);
 

@@ -25,9 +25,16 @@ class SourcePicture {
   explicit SourcePicture(BmpImage made) : made_(std::move(made)) {}
   explicit SourcePicture(std::unique_ptr<Late> late) : late_(std::move(late)) {}
 
-  // The picture, made now when it was left for later.
+  // Makes a picture left for later now, on the calling thread.
+  void MakeNow() {
+    if (!late_) return;
+    made_ = late_->Make();
+    late_.reset();
+  }
+
+  // The picture, made now when it was left for later; none when it cannot be made.
   std::optional<BmpImage> Take() && {
-    if (late_) return late_->Make();
+    MakeNow();
     return std::move(made_);
   }
 
