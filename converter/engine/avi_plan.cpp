@@ -3,14 +3,15 @@
 // frames, and the companions read the sound streams beside it.
 #include <cmath>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "common/byte_io.h"
 #include "converter/engine/companion_writing.h"
+#include "converter/engine/converter_pool.h"
 #include "converter/engine/job_plan.h"
+#include "converter/engine/spare_pictures.h"
 #include "platform/acm/wave_format.h"
 #include "platform/avifile/avi_file.h"
 #include "platform/avifile/avi_frame_reader.h"
@@ -36,27 +37,26 @@ std::optional<BmpImage> WrapDib(std::optional<std::vector<uint8_t>> bytes) {
   return BmpImage::FromBytes(std::move(*bytes));
 }
 
-// Coded pictures' bytes, handed back from the coder threads, for the frame reader to fill again:
-// a picture's worth of memory is then neither allocated nor cleared for every frame.
-class SpareDibs {
+using DibConverters = ConverterPool<AviFrameConverter>;
+
+// A picture grabbed from the frame reader, converted to a DIB on the thread that codes it, into
+// the bytes of a picture coded earlier.
+class LateDib : public SourcePicture::Late {
  public:
-  void GiveBack(BmpImage picture) {
-    std::lock_guard lock(mutex_);
-    if (spares_.size() < kMostKept) spares_.push_back(std::move(picture).TakeBytes());
-  }
-  std::vector<uint8_t> Take() {
-    std::lock_guard lock(mutex_);
-    if (spares_.empty()) return {};
-    std::vector<uint8_t> bytes = std::move(spares_.back());
-    spares_.pop_back();
-    return bytes;
+  LateDib(AviGrabbedFrame frame, std::shared_ptr<DibConverters> converters, std::shared_ptr<SparePictures> spares)
+      : frame_(std::move(frame)), converters_(std::move(converters)), spares_(std::move(spares)) {}
+
+  std::optional<BmpImage> Make() override {
+    AviFrameConverter converter = converters_->Borrow();
+    std::optional<std::vector<uint8_t>> dib = converter.Convert(frame_, kBmpFileHeaderSize, spares_->Take());
+    converters_->GiveBack(std::move(converter));
+    return WrapDib(std::move(dib));
   }
 
  private:
-  // More than the pictures the frame loop holds at once are never needed.
-  static constexpr std::size_t kMostKept = 8;
-  std::mutex mutex_;
-  std::vector<std::vector<uint8_t>> spares_;
+  AviGrabbedFrame frame_;
+  std::shared_ptr<DibConverters> converters_;
+  std::shared_ptr<SparePictures> spares_;
 };
 
 PictureSize FormatPictureSize(std::span<const uint8_t> bitmapInfo) {
@@ -102,9 +102,15 @@ Result<MovieStep> VideoStep(const JobSettings& settings, AviFile& file, const St
   movie.fit = [box, formatSize](const std::optional<BmpImage>& first) {
     return FitBoxToSource(box, first ? PictureSize{first->Width(), first->Height()} : formatSize);
   };
-  const auto spares = std::make_shared<SpareDibs>();
+  const auto spares = std::make_shared<SparePictures>();
   movie.picture = [reader, step, spares](uint32_t k) -> Result<std::optional<BmpImage>> {
     return WrapDib(reader->GetFrame(SourceFrameFor(k, step), kBmpFileHeaderSize, spares->Take()));
+  };
+  const auto converters = std::make_shared<DibConverters>([] { return AviFrameConverter(); });
+  movie.latePicture = [reader, step, spares, converters](uint32_t k) -> Result<std::optional<SourcePicture>> {
+    std::optional<AviGrabbedFrame> frame = reader->GrabFrame(SourceFrameFor(k, step));
+    if (!frame) return std::optional<SourcePicture>();
+    return std::optional<SourcePicture>(SourcePicture(std::make_unique<LateDib>(std::move(*frame), converters, spares)));
   };
   movie.giveBack = [spares](BmpImage picture) { spares->GiveBack(std::move(picture)); };
   return movie;

@@ -11,8 +11,10 @@ constexpr std::size_t kPicturesAheadPerCoder = 2;
 
 }  // namespace
 
-// The reader keeps most of one processor busy (decoding and colour conversion), so the coders get
-// the rest.
+// The reader and its decoder, with the soundtrack's encoding beside them, keep about one
+// processor busy, so the coders get the rest. (With the colour conversion on the coder threads,
+// two coders on two processors were no faster than one and took a few percent more processor
+// time.)
 unsigned FramePipeline::DefaultCoders() {
   const unsigned processors = std::thread::hardware_concurrency();
   return processors > 2 ? processors - 1 : 1;
@@ -53,12 +55,13 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
         std::unique_lock lock(mutex_);
         if (!roomToRead_.wait(lock, stop, [&] { return k - nextFrame_ < depth_ || failure_; }) || failure_) return;
       }
-      Result<std::optional<BmpImage>> picture = read_(k);
+      Result<std::optional<SourcePicture>> picture = read_(k);
       if (!picture) {
         std::lock_guard lock(mutex_);
         readError_.emplace(k, picture.error());
         break;
       }
+      if (*picture && CodersBehind()) (*picture)->MakeNow();
       {
         std::lock_guard lock(mutex_);
         pictures_.emplace_back(k, std::move(*picture));
@@ -77,25 +80,35 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
   frameCoded_.notify_all();
 }
 
+// A picture still waits for a coder when the next one is read: the coders are what holds the
+// frames back, so the reader makes the next picture itself (the colour conversion a source left
+// for later) rather than wait for room. Once the coders catch up, pictures are left to them again.
+bool FramePipeline::CodersBehind() {
+  std::lock_guard lock(mutex_);
+  return !pictures_.empty();
+}
+
 void FramePipeline::CodeFrames(std::stop_token stop) {
   try {
     const Coder code = makeCoder_();
     while (true) {
-      std::pair<uint32_t, std::optional<BmpImage>> work;
+      std::optional<std::pair<uint32_t, std::optional<SourcePicture>>> work;
       {
         std::unique_lock lock(mutex_);
         if (!pictureWaiting_.wait(lock, stop, [&] { return !pictures_.empty() || readingDone_ || failure_; })) return;
         if (failure_ || pictures_.empty()) return;
-        work = std::move(pictures_.front());
+        work.emplace(std::move(pictures_.front()));
         pictures_.pop_front();
       }
+      std::optional<BmpImage> picture;
+      if (work->second) picture = std::move(*work->second).Take();
       Frame frame;
-      frame.pictureMissing = !work.second;
-      if (work.second) frame.coded = code(*work.second);
-      if (work.second && giveBack_) giveBack_(std::move(*work.second));
+      frame.pictureMissing = !picture;
+      if (picture) frame.coded = code(*picture);
+      if (picture && giveBack_) giveBack_(std::move(*picture));
       {
         std::lock_guard lock(mutex_);
-        frames_.emplace(work.first, std::move(frame));
+        frames_.emplace(work->first, std::move(frame));
       }
       frameCoded_.notify_one();
     }

@@ -2,7 +2,9 @@
 //
 // Frames are independent once their source pictures are chosen, so the work of a movie splits
 // into three kinds: reading source pictures in order (one reader thread, since a source is read
-// front to back), scaling and coding them (a few coder threads, each on whichever picture is next)
+// front to back), scaling and coding them (a few coder threads, each on whichever picture is next,
+// which also makes a picture whose colour conversion the source left for later, unless the reader
+// is ahead and makes it itself)
 // and appending the coded frames in order (the job's own thread, through Next()). The reader keeps
 // at most a few pictures ahead of the appender. Each frame is made by the same calls on the same
 // picture as in a plain loop, so the movie is the same byte for byte.
@@ -22,14 +24,16 @@
 
 #include "common/result.h"
 #include "converter/coder/bmp_image.h"
+#include "converter/engine/source_picture.h"
 
 namespace reel {
 
 class FramePipeline {
  public:
   // The source picture of frame k (none: the picture is missing), or an error that ends the frames
-  // there: the frames before it are still handed out, then the error.
-  using Reader = std::function<Result<std::optional<BmpImage>>(uint32_t)>;
+  // there: the frames before it are still handed out, then the error. A picture left for later is
+  // made on the coder thread that codes it; one that cannot be made is missing.
+  using Reader = std::function<Result<std::optional<SourcePicture>>(uint32_t)>;
   using Coder = std::function<std::optional<std::vector<uint8_t>>(const BmpImage&)>;
   // Makes the coder of one coder thread, called once on that thread: a coder may keep working
   // buffers of its own from frame to frame.
@@ -60,6 +64,7 @@ class FramePipeline {
 
  private:
   void ReadFrames(uint32_t first, std::stop_token stop);
+  bool CodersBehind();
   void CodeFrames(std::stop_token stop);
   void Fail(std::exception_ptr failure);
 
@@ -73,7 +78,7 @@ class FramePipeline {
   std::condition_variable_any roomToRead_;      // the reader: the appender moved on
   std::condition_variable_any pictureWaiting_;  // the coders: a picture was read, or reading ended
   std::condition_variable_any frameCoded_;      // the appender: a frame was coded
-  std::deque<std::pair<uint32_t, std::optional<BmpImage>>> pictures_;  // read, waiting for a coder
+  std::deque<std::pair<uint32_t, std::optional<SourcePicture>>> pictures_;  // read, waiting for a coder
   std::map<uint32_t, Frame> frames_;                                   // coded, waiting to be appended
   uint32_t nextFrame_;   // the next frame Next() hands out
   bool readingDone_ = false;

@@ -19,6 +19,7 @@
 #include "converter/coder/bmp_image.h"
 #include "converter/engine/frame_timing.h"
 #include "converter/engine/job_settings.h"
+#include "converter/engine/source_picture.h"
 #include "converter/engine/sound_task.h"
 
 namespace reel {
@@ -28,6 +29,10 @@ namespace reel {
 // that ran out), which abandons the movie and becomes the job's error. Called for k = 0, 1, ...
 // in order, never two at once.
 using PictureSource = std::function<Result<std::optional<BmpImage>>(uint32_t)>;
+// The same pictures as the PictureSource's, each possibly with its colour conversion left to the
+// thread that codes it; called in the same order, and taking turns with the PictureSource on the
+// same frame numbers (the first frame from one, the rest from the other).
+using LatePictureSource = std::function<Result<std::optional<SourcePicture>>(uint32_t)>;
 // The movie's size from the first picture (none when it was missing).
 using SizeFit = std::function<PictureSize(const std::optional<BmpImage>&)>;
 // Takes back a source picture that has been coded, whose bytes may serve a later picture. Called
@@ -40,6 +45,7 @@ struct MovieStep {
   SizeFit fit;                      // else the fit on the first picture
   PictureSource picture;
   PictureReturn giveBack = {};  // none: coded pictures are dropped
+  LatePictureSource latePicture = {};  // none: the threaded loop takes `picture`'s pictures
 };
 
 struct CompanionStep {

@@ -13,7 +13,9 @@
 #include "common/byte_io.h"
 #include "converter/audio/soundtrack_extraction.h"
 #include "converter/engine/companion_writing.h"
+#include "converter/engine/converter_pool.h"
 #include "converter/engine/job_plan.h"
+#include "converter/engine/spare_pictures.h"
 #include "platform/mediagraph/media_graph.h"
 
 namespace reel {
@@ -31,6 +33,43 @@ uint32_t FixedRate(FrameRateOverride rate) {
   }
 }
 
+// The picture's bytes, fetched with room for the headers in front, as a BMP file image.
+std::optional<BmpImage> WrapRows(std::vector<uint8_t> bytes, const GrabberType& type) {
+  std::span<uint8_t> header(bytes);
+  header[0] = 'B';
+  header[1] = 'M';
+  StoreU32(header.subspan<2, 4>(), static_cast<uint32_t>(bytes.size()));
+  StoreU32(header.subspan<10, 4>(), BmpImage::kHeaderSize);
+  const auto info = type.BitmapInfoHeader();
+  std::copy(info.begin(), info.end(), bytes.begin() + 14);
+  return BmpImage::FromBytes(std::move(bytes));
+}
+
+using GraphConverters = ConverterPool<GrabbedPictureConverter>;
+
+// A picture grabbed from the graph, converted on the thread that codes it, into the bytes of a
+// picture coded earlier.
+class LateGraphPicture : public SourcePicture::Late {
+ public:
+  LateGraphPicture(GrabbedPicture picture, GrabberType type, std::shared_ptr<GraphConverters> converters,
+                   std::shared_ptr<SparePictures> spares)
+      : picture_(std::move(picture)), type_(type), converters_(std::move(converters)), spares_(std::move(spares)) {}
+
+  std::optional<BmpImage> Make() override {
+    GrabbedPictureConverter converter = converters_->Borrow();
+    Result<std::vector<uint8_t>> bytes = converter.Convert(picture_, BmpImage::kHeaderSize, spares_->Take());
+    converters_->GiveBack(std::move(converter));
+    if (!bytes) return std::nullopt;
+    return WrapRows(std::move(*bytes), type_);
+  }
+
+ private:
+  GrabbedPicture picture_;
+  GrabberType type_;
+  std::shared_ptr<GraphConverters> converters_;
+  std::shared_ptr<SparePictures> spares_;
+};
+
 // Takes the pictures of one movie from the graph, in order, one call per output frame.
 class GraphPictures {
  public:
@@ -39,8 +78,19 @@ class GraphPictures {
 
   // The picture of output frame k, none when the video ended before it (the frame before it
   // repeats). An error when a wait runs out or the last frame comes without any picture taken.
-  Result<std::optional<BmpImage>> Picture(uint32_t k) {
-    Result<std::optional<BmpImage>> picture = Take(k);
+  Result<std::optional<BmpImage>> Picture(uint32_t k) { return Take(k, &GraphPictures::Grab); }
+  // The same picture, its colour conversion left to the thread that takes it.
+  Result<std::optional<SourcePicture>> LatePicture(uint32_t k) { return Take(k, &GraphPictures::GrabLate); }
+  // Takes back the bytes of a picture that has been coded, for a late picture to be made in.
+  void GiveBack(BmpImage picture) { spares_->GiveBack(std::move(picture)); }
+
+ private:
+  template <typename Picture>
+  using Grabber = Result<std::optional<Picture>> (GraphPictures::*)();
+
+  template <typename Picture>
+  Result<std::optional<Picture>> Take(uint32_t k, Grabber<Picture> grab) {
+    Result<std::optional<Picture>> picture = Reach(k, grab);
     if (!picture) return picture;
     if (*picture) ++taken_;
     if (k + 1 == frameCount_ && taken_ == 0) {
@@ -49,13 +99,13 @@ class GraphPictures {
     return picture;
   }
 
- private:
-  Result<std::optional<BmpImage>> Take(uint32_t k) {
-    if (ended_) return std::optional<BmpImage>();
+  template <typename Picture>
+  Result<std::optional<Picture>> Reach(uint32_t k, Grabber<Picture> grab) {
+    if (ended_) return std::optional<Picture>();
     const Result<bool> moved = MoveTo(k);
     if (!moved) return moved.error();
-    if (!*moved) return std::optional<BmpImage>();
-    return Grab();
+    if (!*moved) return std::optional<Picture>();
+    return (this->*grab)();
   }
 
   // Brings the graph to output frame k's picture; false when the video ended on the way.
@@ -98,14 +148,17 @@ class GraphPictures {
       if (bytes.kind() == ErrorKind::kTimedOut) return bytes.error();
       return std::optional<BmpImage>();
     }
-    std::span<uint8_t> header(*bytes);
-    header[0] = 'B';
-    header[1] = 'M';
-    StoreU32(header.subspan<2, 4>(), static_cast<uint32_t>(bytes->size()));
-    StoreU32(header.subspan<10, 4>(), BmpImage::kHeaderSize);
-    const auto info = graph_.ConnectedType().BitmapInfoHeader();
-    std::copy(info.begin(), info.end(), bytes->begin() + 14);
-    return BmpImage::FromBytes(std::move(*bytes));
+    return WrapRows(std::move(*bytes), graph_.ConnectedType());
+  }
+
+  Result<std::optional<SourcePicture>> GrabLate() {
+    Result<GrabbedPicture> grabbed = graph_.GrabCurrentPicture();
+    if (!grabbed) {
+      if (grabbed.kind() == ErrorKind::kTimedOut) return grabbed.error();
+      return std::optional<SourcePicture>();
+    }
+    return std::optional<SourcePicture>(SourcePicture(
+        std::make_unique<LateGraphPicture>(std::move(*grabbed), graph_.ConnectedType(), converters_, spares_)));
   }
 
   MediaGraph& graph_;
@@ -115,6 +168,9 @@ class GraphPictures {
   uint32_t frameCount_;
   bool ended_ = false;
   uint32_t taken_ = 0;
+  std::shared_ptr<GraphConverters> converters_ =
+      std::make_shared<GraphConverters>([] { return GrabbedPictureConverter(); });
+  std::shared_ptr<SparePictures> spares_ = std::make_shared<SparePictures>();
 };
 
 // Where the movie's first picture lies on the source's timeline, for the companion to begin there.
@@ -190,8 +246,10 @@ Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
   const bool stepped = settings.playbackMode != PlaybackMode::kTimeSync;
   if (Status prepared = PrepareGraph(*graph, timing->sourceFrames - 1, stepped); !prepared) return prepared.error();
   const auto pictures = std::make_shared<GraphPictures>(graph, stepped, timing->step, timing->frameCount);
-  plan.steps.emplace_back(MovieStep{timing->AsFrameTiming(), size, nullptr,
-                                    [pictures](uint32_t k) { return pictures->Picture(k); }});
+  MovieStep movie{timing->AsFrameTiming(), size, nullptr, [pictures](uint32_t k) { return pictures->Picture(k); }};
+  movie.latePicture = [pictures](uint32_t k) { return pictures->LatePicture(k); };
+  movie.giveBack = [pictures](BmpImage picture) { pictures->GiveBack(std::move(picture)); };
+  plan.steps.emplace_back(std::move(movie));
   const std::optional<int64_t> soundStart = FirstMoviePictureTime(*graph, stepped, timing->step);
   plan.steps.emplace_back(CompanionStep{[settings, soundStart, format = graph->Format()](const SoundTask::StopCheck& stopped) {
     return MediaCompanion(settings, soundStart, format, stopped);

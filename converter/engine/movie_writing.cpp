@@ -27,6 +27,17 @@ uint64_t FileSize(const std::string& path) {
   return failure ? 0 : size;
 }
 
+// The pipeline's pictures: the step's own late ones, else its plain ones.
+FramePipeline::Reader PipelineReader(const MovieStep& step) {
+  if (step.latePicture) return step.latePicture;
+  return [picture = step.picture](uint32_t k) -> Result<std::optional<SourcePicture>> {
+    Result<std::optional<BmpImage>> read = picture(k);
+    if (!read) return read.error();
+    if (!*read) return std::optional<SourcePicture>();
+    return std::optional<SourcePicture>(SourcePicture(std::move(**read)));
+  };
+}
+
 }  // namespace
 
 // The movie's size is the step's size, or the fit the step makes on the first picture.
@@ -85,7 +96,7 @@ Status JobSequence::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t e
   const int32_t quality = movie.Quality();
   // Each coder thread keeps its own frame coding, whose buffers serve frame after frame; the frames
   // are CodeSourcePicture's.
-  FramePipeline frames(first, end, step.picture, [movieSize, quality]() -> FramePipeline::Coder {
+  FramePipeline frames(first, end, PipelineReader(step), [movieSize, quality]() -> FramePipeline::Coder {
     return [movieSize, quality, coding = FrameCoding()](const BmpImage& source) mutable
                -> std::optional<std::vector<uint8_t>> {
       const std::optional<BmpImage> scaled = ScalePicture(source, movieSize.width, movieSize.height);

@@ -36,8 +36,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavcodec/bsf.h>
 #include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -45,23 +43,13 @@ extern "C" {
 #include <span>
 #include <utility>
 
-#include "common/byte_io.h"
 #include "platform/avifile/avi_demuxer.h"
 #include "platform/avifile/avi_file.h"
+#include "platform/avifile/dib_converter.h"
 #include "platform/mpeg4video/picture_positions.h"
 
 namespace reel {
 namespace {
-
-constexpr int kMaxPictureSide = 16384;
-// Colour conversion at the picture's own size: the fast interpolation of the chroma planes is
-// about twice as quick as the exact one, and the difference (a unit here and there) is far below
-// what the movie's scaling and JPEG coding change anyway.
-constexpr int kConversionFlags = SWS_FAST_BILINEAR;
-// Row alignment the converter's vector code is happy with.
-constexpr int kRowAlignment = 64;
-// The converter's vector code makes pixels in groups of this many and stores each group whole.
-constexpr int kConverterPixelGroup = 8;
 
 struct CodecContextDeleter {
   void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
@@ -74,9 +62,6 @@ struct PacketDeleter {
 };
 struct FilterDeleter {
   void operator()(AVBSFContext* filter) const { av_bsf_free(&filter); }
-};
-struct ScalerDeleter {
-  void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
 
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
@@ -124,9 +109,7 @@ struct AviFrameReader::State {
   int64_t lastPosition = -1;  // of the last picture placed
   PacketPtr packet{av_packet_alloc()};
   FramePtr decoded{av_frame_alloc()};
-  std::unique_ptr<SwsContext, ScalerDeleter> scaler;
-  DibWriting writing = DibWriting::kDirect;
-  std::vector<uint8_t> converted;  // top-down BGR rows from the converter, on the plain way
+  std::optional<DibConverter> dib;  // for GetFrame's pictures
 
   // The picture at or before the last request, and one read beyond it.
   FramePtr current{av_frame_alloc()};
@@ -140,6 +123,18 @@ struct AviFrameReader::State {
   bool endOfPackets = false;
   bool drained = false;
   int64_t lastRequest = -1;
+
+  // Brings the current picture to source frame `position`'s; false when there is none.
+  bool Reach(uint32_t position) {
+    if (static_cast<int64_t>(position) < lastRequest) Restart();
+    lastRequest = position;
+    if (intraOnly) {
+      AdvanceIntra(position);
+    } else {
+      AdvanceDecoding(position);
+    }
+    return haveCurrent;
+  }
 
   bool Valid() const { return packet && decoded && current && waitingPacket && candidatePacket && waitingFrame; }
 
@@ -309,93 +304,6 @@ struct AviFrameReader::State {
     return position;
   }
 
-  std::optional<std::vector<uint8_t>> CurrentAsDib(uint32_t leadingBytes, std::vector<uint8_t> buffer) {
-    const int width = current->width;
-    const int height = current->height;
-    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide) return std::nullopt;
-    scaler.reset(sws_getCachedContext(scaler.release(), width, height, static_cast<AVPixelFormat>(current->format),
-                                      width, height, AV_PIX_FMT_BGR24, kConversionFlags, nullptr, nullptr, nullptr));
-    if (!scaler) return std::nullopt;
-    const auto stride = static_cast<uint32_t>((width * 3 + 3) & ~3);
-    const auto imageSize = stride * static_cast<uint32_t>(height);
-    const std::size_t headerEnd = std::size_t{leadingBytes} + kBitmapInfoHeaderSize;
-    const bool inPlace = writing == DibWriting::kDirect && ConvertsInPlace(current->format, width, height);
-    if (inPlace) {
-      // Every byte after the header is the converter's, so storage of the very size keeps its
-      // bytes until they are overwritten (anything else is cleared and grown).
-      if (buffer.size() != headerEnd + imageSize) buffer.clear();
-      buffer.resize(headerEnd + imageSize + kRowAlignment);
-      std::fill_n(buffer.begin(), headerEnd, uint8_t{0});
-    } else {
-      buffer.clear();
-      buffer.reserve(headerEnd + imageSize);
-      buffer.resize(headerEnd, 0);
-    }
-    WriteInfoHeader(std::span<uint8_t>(buffer).subspan(leadingBytes), static_cast<uint32_t>(width),
-                    static_cast<uint32_t>(height), imageSize);
-    const bool written = inPlace ? ConvertIntoDib(buffer, headerEnd, imageSize, stride)
-                                 : ConvertThroughBuffer(buffer, width, height, stride);
-    if (!written) return std::nullopt;
-    return buffer;
-  }
-
-  // Only the converter's own path from planar 4:2:0 (every MPEG-4 picture) writes the DIB in
-  // place. It takes chroma rows as they come, one for each two picture rows, so with an even
-  // height it gives the same pixels whether the picture is read top down or bottom up; and for a
-  // row of whole 8-pixel groups it converts exactly the row's width (the row then has no padding).
-  static bool ConvertsInPlace(int format, int width, int height) {
-    return format == AV_PIX_FMT_YUV420P && width % kConverterPixelGroup == 0 && height % 2 == 0;
-  }
-
-  // The converter reads the picture bottom row first and writes the DIB's rows front to back.
-  // Its vector stores may run past a row's end: into the next row, which it writes afterwards, or
-  // past the last one into the room of kRowAlignment bytes `buffer` has beyond the image, which is
-  // cut off again.
-  bool ConvertIntoDib(std::vector<uint8_t>& buffer, std::size_t headerEnd, std::size_t imageSize, uint32_t stride) {
-    const int height = current->height;
-    const uint8_t* rows[4] = {};
-    int rowSteps[4] = {};
-    const int planes = 3;
-    for (int plane = 0; plane < planes; ++plane) {
-      const int planeHeight = plane == 0 ? height : height / 2;
-      rows[plane] = current->data[plane] + static_cast<std::ptrdiff_t>(current->linesize[plane]) * (planeHeight - 1);
-      rowSteps[plane] = -current->linesize[plane];
-    }
-    uint8_t* out[4] = {buffer.data() + headerEnd, nullptr, nullptr, nullptr};
-    const int outSteps[4] = {static_cast<int>(stride), 0, 0, 0};
-    const bool done = sws_scale(scaler.get(), rows, rowSteps, 0, height, out, outSteps) == height;
-    buffer.resize(headerEnd + imageSize);
-    return done;
-  }
-
-  // The plain way, for any width: the converter gets a buffer of its own with aligned, padded
-  // rows, which are then appended bottom row first, each with its zero padding, so no byte of the
-  // DIB is written twice.
-  bool ConvertThroughBuffer(std::vector<uint8_t>& buffer, int width, int height, uint32_t stride) {
-    const int alignedStride = FFALIGN(width * 3, kRowAlignment) + kRowAlignment;
-    converted.resize(static_cast<std::size_t>(alignedStride) * static_cast<std::size_t>(height) + kRowAlignment);
-    uint8_t* planes[4] = {converted.data(), nullptr, nullptr, nullptr};
-    const int strides[4] = {alignedStride, 0, 0, 0};
-    if (sws_scale(scaler.get(), current->data, current->linesize, 0, height, planes, strides) != height) return false;
-    const auto rowBytes = static_cast<std::size_t>(width) * 3;
-    const std::size_t padding = stride - rowBytes;
-    for (int row = height; row-- > 0;) {
-      const uint8_t* from = converted.data() + static_cast<std::size_t>(alignedStride) * static_cast<std::size_t>(row);
-      buffer.insert(buffer.end(), from, from + rowBytes);
-      buffer.insert(buffer.end(), padding, 0);
-    }
-    return true;
-  }
-
-  static void WriteInfoHeader(std::span<uint8_t> out, uint32_t width, uint32_t height, uint32_t imageSize) {
-    StoreU32(out.subspan<0, 4>(), kBitmapInfoHeaderSize);
-    StoreU32(out.subspan<4, 4>(), width);
-    StoreU32(out.subspan<8, 4>(), height);
-    StoreU16(out.subspan<12, 2>(), 1);
-    StoreU16(out.subspan<14, 2>(), 24);
-    StoreU32(out.subspan<16, 4>(), 0);
-    StoreU32(out.subspan<20, 4>(), imageSize);
-  }
 };
 
 Result<AviFrameReader> AviFrameReader::Open(const std::string& path, uint32_t stream, DecoderThreads threads,
@@ -414,7 +322,7 @@ Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer,
   auto state = std::make_unique<State>();
   if (!state->Valid()) return MakeError(ErrorKind::kOutOfMemory, path, "no memory for frame reading");
   state->demuxer = std::move(demuxer);
-  state->writing = writing;
+  state->dib.emplace(writing);
   if (stream >= state->demuxer->StreamCount()) return refuse("no such stream");
   const AVCodecParameters& parameters = *state->demuxer->Stream(stream)->codecpar;
   if (parameters.codec_type != AVMEDIA_TYPE_VIDEO) return refuse("not a video stream");
@@ -451,15 +359,38 @@ AviFrameReader::~AviFrameReader() = default;
 std::optional<std::vector<uint8_t>> AviFrameReader::GetFrame(uint32_t position, uint32_t leadingBytes,
                                                              std::vector<uint8_t> storage) {
   State& state = *state_;
-  if (static_cast<int64_t>(position) < state.lastRequest) state.Restart();
-  state.lastRequest = position;
-  if (state.intraOnly) {
-    state.AdvanceIntra(position);
-  } else {
-    state.AdvanceDecoding(position);
-  }
-  if (!state.haveCurrent) return std::nullopt;
-  return state.CurrentAsDib(leadingBytes, std::move(storage));
+  if (!state.Reach(position)) return std::nullopt;
+  return state.dib->Convert(*state.current, leadingBytes, std::move(storage));
+}
+
+struct AviGrabbedFrame::Held {
+  FramePtr picture;  // a reference to the decoded picture
+};
+
+std::optional<AviGrabbedFrame> AviFrameReader::GrabFrame(uint32_t position) {
+  State& state = *state_;
+  if (!state.Reach(position)) return std::nullopt;
+  const AVFrame& current = *state.current;
+  if (!DibConverter::Takes(current)) return std::nullopt;
+  auto held = std::make_unique<AviGrabbedFrame::Held>();
+  held->picture.reset(av_frame_clone(&current));
+  if (!held->picture) return std::nullopt;
+  return AviGrabbedFrame(std::move(held));
+}
+
+AviGrabbedFrame::AviGrabbedFrame(std::unique_ptr<Held> held) : held_(std::move(held)) {}
+AviGrabbedFrame::AviGrabbedFrame(AviGrabbedFrame&&) noexcept = default;
+AviGrabbedFrame& AviGrabbedFrame::operator=(AviGrabbedFrame&&) noexcept = default;
+AviGrabbedFrame::~AviGrabbedFrame() = default;
+
+AviFrameConverter::AviFrameConverter(DibWriting writing) : dib_(std::make_unique<DibConverter>(writing)) {}
+AviFrameConverter::AviFrameConverter(AviFrameConverter&&) noexcept = default;
+AviFrameConverter& AviFrameConverter::operator=(AviFrameConverter&&) noexcept = default;
+AviFrameConverter::~AviFrameConverter() = default;
+
+std::optional<std::vector<uint8_t>> AviFrameConverter::Convert(const AviGrabbedFrame& frame, uint32_t leadingBytes,
+                                                               std::vector<uint8_t> storage) {
+  return dib_->Convert(*frame.held_->picture, leadingBytes, std::move(storage));
 }
 
 }  // namespace reel

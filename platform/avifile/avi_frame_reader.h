@@ -29,6 +29,42 @@ enum class DecoderThreads { kAuto, kOne };
 // the tests hold the direct one to, byte for byte).
 enum class DibWriting { kDirect, kPlain };
 
+class DibConverter;
+
+// A decoded picture taken from a frame reader with its conversion to a DIB left for later: a
+// reference to the decoder's picture (its memory is not reused while the reference lives), so the
+// reader can decode on while another thread converts.
+class AviGrabbedFrame {
+ public:
+  struct Held;
+  explicit AviGrabbedFrame(std::unique_ptr<Held> held);
+  AviGrabbedFrame(AviGrabbedFrame&&) noexcept;
+  AviGrabbedFrame& operator=(AviGrabbedFrame&&) noexcept;
+  ~AviGrabbedFrame();
+
+ private:
+  friend class AviFrameConverter;
+  std::unique_ptr<Held> held_;
+};
+
+// Converts grabbed pictures to DIBs on one thread, keeping its colour converter from picture to
+// picture (a converter serves one thread at a time).
+class AviFrameConverter {
+ public:
+  explicit AviFrameConverter(DibWriting writing = DibWriting::kDirect);
+  AviFrameConverter(AviFrameConverter&&) noexcept;
+  AviFrameConverter& operator=(AviFrameConverter&&) noexcept;
+  ~AviFrameConverter();
+
+  // The DIB AviFrameReader::GetFrame gives for the picture, byte for byte, in the memory of
+  // `storage` as GetFrame reuses it; nothing when it cannot be converted.
+  std::optional<std::vector<uint8_t>> Convert(const AviGrabbedFrame& frame, uint32_t leadingBytes = 0,
+                                              std::vector<uint8_t> storage = {});
+
+ private:
+  std::unique_ptr<DibConverter> dib_;
+};
+
 class AviFrameReader {
  public:
   // Opens frame reading on the stream of the file at `path`: an error of kind kUnsupported when the
@@ -53,6 +89,10 @@ class AviFrameReader {
   // then neither allocated nor cleared again).
   std::optional<std::vector<uint8_t>> GetFrame(uint32_t position, uint32_t leadingBytes = 0,
                                                std::vector<uint8_t> storage = {});
+
+  // The picture GetFrame gives for `position`, its conversion left for later (AviFrameConverter);
+  // nothing when GetFrame would give nothing for want of a picture or one the converter can take.
+  std::optional<AviGrabbedFrame> GrabFrame(uint32_t position);
 
   struct State;
 

@@ -460,6 +460,26 @@ Result<std::vector<uint8_t>> MediaGraph::GetCurrentBuffer(uint32_t leadingBytes)
   return buffer;
 }
 
+Result<GrabbedPicture> MediaGraph::GrabCurrentPicture() const {
+  const Graph& graph = *graph_;
+  if (!graph.onScreen) return MakeError(ErrorKind::kDamaged, graph.path, "no picture is on screen");
+  const AVFrame& onScreen = *graph.onScreen->frame;
+  if (!PictureConverter::Takes(onScreen)) {
+    return MakeError(ErrorKind::kUnsupported, graph.path,
+                     "picture " + std::to_string(graph.onScreen->index) + " cannot be converted to 24-bit RGB");
+  }
+  auto contents = std::make_unique<GrabbedPicture::Contents>();
+  contents->frame.reset(av_frame_clone(&onScreen));
+  if (!contents->frame) return MakeError(ErrorKind::kOutOfMemory, graph.path, "out of memory");
+  contents->index = graph.onScreen->index;
+  contents->storedWidth = graph.storedSize.width;
+  contents->storedHeight = graph.storedSize.height;
+  contents->rotation = graph.rotation;
+  contents->sampleSize = graph.type.sampleSize;
+  contents->path = graph.path;
+  return GrabbedPicture(std::move(contents));
+}
+
 Status MediaGraph::PutVolume(int32_t volume) {
   if (volume < kSilentVolume || volume > 0) {
     return MakeError(ErrorKind::kUsage, graph_->path, "a volume outside -10000 to 0");

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/mediagraph/grabbed_picture.h"
 #include "platform/mediagraph/source_format.h"
 
 namespace reel {
@@ -148,6 +149,10 @@ class MediaGraph {
   // The picture on screen, as the grabber holds it: the padded rows (sample size bytes) after
   // `leadingBytes` zero bytes, room for a caller's own headers in front without a copy.
   Result<std::vector<uint8_t>> GetCurrentBuffer(uint32_t leadingBytes = 0);
+  // The picture on screen, its conversion left for later (on any thread, see grabbed_picture.h):
+  // converted, it gives GetCurrentBuffer's bytes. Refused as GetCurrentBuffer refuses, also for a
+  // picture the colour converter cannot take.
+  Result<GrabbedPicture> GrabCurrentPicture() const;
   // The picture on screen's place in presentation order.
   int64_t CurrentPictureIndex() const;
   // True when the video holds no picture after the one on screen and the clock has passed that

@@ -17,6 +17,8 @@ namespace {
 constexpr int kConversionFlags = SWS_FAST_BILINEAR;
 // The converter may write whole vector words past a row's end: its rows get room to spare.
 constexpr int kRowAlignment = 64;
+// The converter's vector code makes pixels in groups of this many and stores each group whole.
+constexpr int kConverterPixelGroup = 8;
 
 }  // namespace
 
@@ -55,6 +57,10 @@ PictureConverter::PictureConverter(int storedWidth, int storedHeight, Rotation r
 
 PictureConverter::~PictureConverter() { sws_freeContext(scaler_); }
 
+bool PictureConverter::Takes(const AVFrame& frame) {
+  return frame.width > 0 && frame.height > 0 && sws_isSupportedInput(static_cast<AVPixelFormat>(frame.format)) > 0;
+}
+
 bool PictureConverter::Convert(const AVFrame& frame, std::vector<uint8_t>& out) {
   if (frame.width <= 0 || frame.height <= 0) return false;
   scaler_ = sws_getCachedContext(scaler_, frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), width_,
@@ -72,6 +78,49 @@ bool PictureConverter::Convert(const AVFrame& frame, std::vector<uint8_t>& out) 
   out.resize(start + std::size_t{PaddedRowBytes(upright.width)} * static_cast<std::size_t>(upright.height), 0);
   Place(std::span<uint8_t>(out).subspan(start));
   return true;
+}
+
+bool PictureConverter::ConvertInPlace(const AVFrame& frame, std::vector<uint8_t>& out, std::size_t start) {
+  if (WritesInPlace(frame)) return ConvertIntoRows(frame, out, start);
+  out.resize(start);
+  return Convert(frame, out);
+}
+
+// Only the converter's own path from planar 4:2:0 at the picture's own size, unturned, writes the
+// rows in place. It takes chroma rows as they come, one for each two picture rows, so with an even
+// height it gives the same pixels whether the picture is read top down or bottom up; and for a row
+// of whole 8-pixel groups it converts exactly the row's width (the row then has no padding).
+bool PictureConverter::WritesInPlace(const AVFrame& frame) const {
+  return frame.format == AV_PIX_FMT_YUV420P && frame.width == width_ && frame.height == height_ &&
+         rotation_ == Rotation::kNone && width_ % kConverterPixelGroup == 0 && height_ % 2 == 0;
+}
+
+// The converter reads the picture bottom row first and writes the output's rows front to back.
+// Its vector stores may run past a row's end: into the next row, which it writes afterwards, or
+// past the last one into kRowAlignment bytes of room beyond the picture, cut off again after.
+// (Writing top down with a negative output stride would let those stores land on rows already
+// written.)
+bool PictureConverter::ConvertIntoRows(const AVFrame& frame, std::vector<uint8_t>& out, std::size_t start) {
+  scaler_ = sws_getCachedContext(scaler_, frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), width_,
+                                 height_, AV_PIX_FMT_BGR24, kConversionFlags, nullptr, nullptr, nullptr);
+  if (scaler_ == nullptr) return false;
+  const std::size_t end = start + std::size_t{PaddedRowBytes(width_)} * static_cast<std::size_t>(height_);
+  // Every byte after `start` is the converter's, so storage of the very size keeps its bytes
+  // until they are overwritten (anything else is cleared and grown).
+  if (out.size() != end) out.resize(start);
+  out.resize(end + kRowAlignment);
+  const uint8_t* rows[4] = {};
+  int rowSteps[4] = {};
+  for (int plane = 0; plane < 3; ++plane) {
+    const int planeHeight = plane == 0 ? height_ : height_ / 2;
+    rows[plane] = frame.data[plane] + static_cast<std::ptrdiff_t>(frame.linesize[plane]) * (planeHeight - 1);
+    rowSteps[plane] = -frame.linesize[plane];
+  }
+  uint8_t* planes[4] = {out.data() + start, nullptr, nullptr, nullptr};
+  const int strides[4] = {static_cast<int>(PaddedRowBytes(width_)), 0, 0, 0};
+  const bool done = sws_scale(scaler_, rows, rowSteps, 0, height_, planes, strides) == height_;
+  out.resize(end);
+  return done;
 }
 
 // The rows bottom row first, appended so that no byte is written twice.

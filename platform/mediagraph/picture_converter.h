@@ -16,7 +16,11 @@ extern "C" {
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "platform/mediagraph/grabbed_picture.h"
+#include "platform/mediagraph/video_decoder.h"
 
 namespace reel {
 
@@ -44,11 +48,26 @@ class PictureConverter {
   PictureConverter(const PictureConverter&) = delete;
   PictureConverter& operator=(const PictureConverter&) = delete;
 
+  // Whether this converter delivers pictures at that stored size and turn.
+  bool Delivers(int storedWidth, int storedHeight, Rotation rotation) const {
+    return storedWidth == width_ && storedHeight == height_ && rotation == rotation_;
+  }
+  // Whether the converter can take pictures of `frame`'s kind at all.
+  static bool Takes(const AVFrame& frame);
+
   // Appends the padded rows of the upright picture of `frame` to `out`. False when the colour
-  // conversion fails (`out` may then have grown).
+  // conversion fails (`out` may then have grown). The plain way: the converter writes rows of its
+  // own, which are then copied into place.
   bool Convert(const AVFrame& frame, std::vector<uint8_t>& out);
+  // The same bytes as Convert's, in `out` from `start` on (the bytes before it are kept, `out`
+  // ends with the picture). Where that gives the very same bytes, the converter writes the rows
+  // straight into place; `out`'s memory is reused, and storage already of the final size is
+  // neither grown nor cleared.
+  bool ConvertInPlace(const AVFrame& frame, std::vector<uint8_t>& out, std::size_t start);
 
  private:
+  bool WritesInPlace(const AVFrame& frame) const;
+  bool ConvertIntoRows(const AVFrame& frame, std::vector<uint8_t>& out, std::size_t start);
   void Place(std::span<uint8_t> out) const;
   void AppendUnturned(std::vector<uint8_t>& out) const;
 
@@ -58,6 +77,18 @@ class PictureConverter {
   SwsContext* scaler_ = nullptr;
   int stride_ = 0;
   std::vector<uint8_t> topDown_;  // the converter's rows, top row first, at the stored size
+};
+
+struct GrabbedPicture::Contents {
+  FramePtr frame;  // a reference to the decoded picture
+  int64_t index = 0;
+  // How the graph delivers its pictures: the stored size before the turn, the turn, and the
+  // bytes of one converted picture.
+  int storedWidth = 0;
+  int storedHeight = 0;
+  Rotation rotation = Rotation::kNone;
+  uint32_t sampleSize = 0;
+  std::string path;  // the file, for errors
 };
 
 }  // namespace reel

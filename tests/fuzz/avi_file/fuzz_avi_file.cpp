@@ -1,6 +1,6 @@
 // Arbitrary bytes as an AVI file through the AVI layer: the streams' headers and format blocks,
 // each stream's raw data read whole, and the pictures of the first video stream fetched forwards
-// and backwards. Every picture must be a packed DIB whose header matches its size. Pictures are
+// and backwards, each also grabbed and converted later. Every picture must be a packed DIB whose header matches its size. Pictures are
 // fetched only when the stream's format block declares a size a real source has (at most 1024 x
 // 1024 pixels); larger declared sizes still go through the headers and the raw reads.
 #include <algorithm>
@@ -13,6 +13,7 @@
 
 #include "common/byte_io.h"
 #include "platform/avifile/avi_file.h"
+#include "platform/avifile/avi_frame_reader.h"
 #include "tests/fuzz/input_file.h"
 
 namespace {
@@ -45,9 +46,14 @@ void ReadPictures(reel::AviFile& file, uint32_t stream) {
   auto reader = file.OpenFrameReader(stream, reel::DecoderThreads::kOne);
   if (!reader) return;
   constexpr uint32_t kVisits[] = {0, 1, 3, 2, 0};
+  reel::AviFrameConverter converter;
   for (const uint32_t position : kVisits) {
     const uint32_t leading = position == 3 ? 14 : 0;
     if (const auto dib = reader->GetFrame(position, leading)) CheckDib(*dib, leading);
+    // The same picture grabbed and converted later, as a coder thread converts it.
+    if (const auto grabbed = reader->GrabFrame(position)) {
+      if (const auto dib = converter.Convert(*grabbed, leading)) CheckDib(*dib, leading);
+    }
   }
 }
 

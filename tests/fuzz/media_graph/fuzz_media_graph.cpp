@@ -1,6 +1,6 @@
 // Arbitrary bytes as a file for the media framework: probed, opened and rendered, its length
 // asked in both time formats, then a step, a positioning backwards and forwards and a short run,
-// taking the picture on screen after each. Every picture must be the connected type's size. The
+// taking the picture on screen after each (at once, and grabbed to be converted later). Every picture must be the connected type's size. The
 // limits are tight (a short quiet time, few packets without a picture) so that a damaged input
 // ends quickly; the graph's own refusals are what is under test.
 #include <chrono>
@@ -17,9 +17,16 @@ namespace {
 // One decoding thread: the same pictures, without threads started for every input.
 constexpr reel::GraphLimits kLimits{std::chrono::milliseconds(1000), 64, true};
 
+// The picture on screen, at once and grabbed to be converted later: both the connected size.
 void TakePicture(reel::MediaGraph& graph) {
+  const std::size_t expected = 4 + std::size_t{graph.ConnectedType().sampleSize};
   const auto picture = graph.GetCurrentBuffer(4);
-  if (picture && picture->size() != 4 + std::size_t{graph.ConnectedType().sampleSize}) std::abort();
+  if (picture && picture->size() != expected) std::abort();
+  const auto grabbed = graph.GrabCurrentPicture();
+  if (!grabbed) return;
+  reel::GrabbedPictureConverter converter;
+  const auto converted = converter.Convert(*grabbed, 4);
+  if (converted && converted->size() != expected) std::abort();
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TEST_F(AviFileTest, FramesAskedForOutOfOrderAndRoomInFront) {
 // The colour converter writing straight into the DIB gives the plain way's bytes, whatever the
 // decoder's pixel format and for row widths of whole pixel groups or not (and odd heights), into
 // new storage or reused.
-TEST_F(AviFileTest, PicturesWrittenInPlaceMatchThePlainWay) {
+TEST_F(AviFileTest, PicturesWrittenInPlaceOrConvertedLaterMatchThePlainWay) {
   const struct {
     const char* codec;
     const char* size;
@@ -130,8 +130,11 @@ TEST_F(AviFileTest, PicturesWrittenInPlaceMatchThePlainWay) {
     auto plain = AviFrameReader::Open(path, 0, DecoderThreads::kAuto, DibWriting::kPlain);
     ASSERT_TRUE(direct && plain) << c.codec;
     // Storage handed in is reused: the wrong size first, then each DIB, scribbled over, for the
-    // next one, so that a byte left unwritten shows.
+    // next one, so that a byte left unwritten shows. The same picture grabbed and converted later
+    // (on another converter, as a coder thread converts it) gives the same DIB.
     std::vector<uint8_t> storage(100, 0xEE);
+    std::vector<uint8_t> lateStorage(100, 0xEE);
+    AviFrameConverter converter;
     for (const uint32_t position : {0u, 3u, 5u}) {
       const auto expected = plain->GetFrame(position, 14, std::vector<uint8_t>(7, 0xEE));
       ASSERT_TRUE(expected) << c.codec << " " << c.size;
@@ -140,6 +143,13 @@ TEST_F(AviFileTest, PicturesWrittenInPlaceMatchThePlainWay) {
       EXPECT_EQ(*dib, *expected) << c.codec << " " << c.size << " frame " << position;
       storage = std::move(*dib);
       std::fill(storage.begin(), storage.end(), uint8_t{0xEE});
+      const auto grabbed = direct->GrabFrame(position);
+      ASSERT_TRUE(grabbed) << c.codec << " " << c.size;
+      auto late = converter.Convert(*grabbed, 14, std::move(lateStorage));
+      ASSERT_TRUE(late) << c.codec << " " << c.size;
+      EXPECT_EQ(*late, *expected) << c.codec << " " << c.size << " frame " << position << ", converted later";
+      lateStorage = std::move(*late);
+      std::fill(lateStorage.begin(), lateStorage.end(), uint8_t{0xEE});
     }
   }
 }

@@ -26,6 +26,31 @@ uint32_t HeaderField(const std::array<uint8_t, kBitmapHeaderBytes>& header, std:
   return header[at] | (header[at + 1] << 8) | (header[at + 2] << 16) | (static_cast<uint32_t>(header[at + 3]) << 24);
 }
 
+// Every picture of the graph, grabbed and converted later, gives GetCurrentBuffer's bytes: with
+// room in front, and into storage that held another picture (pre-filled, so that a byte the
+// conversion leaves unwritten shows).
+void ExpectGrabbedPicturesMatchTheBuffer(MediaGraph& graph) {
+  constexpr uint32_t kLeading = 54;
+  ASSERT_TRUE(graph.SetPositions(0, std::nullopt));
+  GrabbedPictureConverter converter;
+  std::vector<uint8_t> storage;
+  for (int64_t picture = 0;; ++picture) {
+    const auto expected = graph.GetCurrentBuffer(kLeading);
+    ASSERT_TRUE(expected) << expected.error().message;
+    auto grabbed = graph.GrabCurrentPicture();
+    ASSERT_TRUE(grabbed) << grabbed.error().message;
+    EXPECT_EQ(grabbed->Index(), graph.CurrentPictureIndex());
+    // Half the time reused storage of the very size, else of another size.
+    storage.assign(expected->size() + (picture % 2 == 0 ? 0 : 7), uint8_t{0xA5});
+    auto converted = converter.Convert(*grabbed, kLeading, std::move(storage));
+    ASSERT_TRUE(converted) << converted.error().message;
+    ASSERT_EQ(*converted, *expected) << "picture " << picture;
+    storage = std::move(*converted);
+    ASSERT_TRUE(graph.Step());
+    if (*graph.WaitForCompletion(kWait) == GraphEvent::kComplete) break;
+  }
+}
+
 struct ClipCase {
   IndexedClip clip;
   int64_t avgTimePerFrame;
@@ -205,6 +230,50 @@ TEST_F(MediaGraphTest, OneDecoderThreadGivesTheSamePictures) {
   }
 }
 
+// Pictures converted later, over codecs, chroma layouts and sizes: widths of whole 8-pixel groups
+// (where 4:2:0 pictures are written in place) and others, and a program stream whose pictures
+// change size part way (the later ones are scaled to the first one's size). The pictures are
+// moving test patterns, so rows in the wrong place or wrong colours show.
+struct GrabCase {
+  const char* name;
+  std::vector<std::string> parts;  // the ffmpeg tool's video options for each part, joined end to end
+};
+
+class GrabbedClips : public MediaGraphTest, public testing::WithParamInterface<GrabCase> {};
+
+TEST_P(GrabbedClips, ConvertLaterToTheSameBytes) {
+  const std::string path = folder_.File(GetParam().name);
+  std::ofstream joined(path, std::ios::binary);
+  for (std::size_t i = 0; i < GetParam().parts.size(); ++i) {
+    const std::string part = folder_.File("part" + std::to_string(i) + "_" + GetParam().name);
+    ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i testsrc2=r=25:" + GetParam().parts[i] + " -frames:v 8 \"" + part + "\""));
+    std::ifstream in(part, std::ios::binary);
+    joined << in.rdbuf();
+  }
+  joined.close();
+  auto graph = MediaGraph::Render(path);
+  ASSERT_TRUE(graph) << graph.error().message;
+  ExpectGrabbedPicturesMatchTheBuffer(*graph);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, GrabbedClips,
+    testing::Values(GrabCase{"mpeg4_420.mkv", {"s=64x48 -c:v mpeg4 -bf 2 -q:v 2"}},
+                    GrabCase{"h264_420.mp4", {"s=128x72 -c:v libx264 -bf 3 -pix_fmt yuv420p"}},
+                    GrabCase{"vp8_odd_height.webm", {"s=64x48 -vf scale=64:45 -c:v libvpx -b:v 1M"}},
+                    GrabCase{"vp8_odd_width.webm", {"s=64x48 -vf scale=33:24 -c:v libvpx -b:v 1M"}},
+                    GrabCase{"h264_422.mkv", {"s=64x48 -c:v libx264 -pix_fmt yuv422p"}},
+                    GrabCase{"h264_444.mkv", {"s=64x48 -c:v libx264 -pix_fmt yuv444p"}},
+                    GrabCase{"size_change.mpg", {"s=64x48 -c:v mpeg1video -q:v 2 -f mpeg",
+                                                 "s=48x32 -c:v mpeg1video -q:v 2 -f mpeg"}}),
+    [](const testing::TestParamInfo<GrabCase>& grab) {
+      std::string name = grab.param.name;
+      for (char& c : name) {
+        if (c == '.') c = '_';
+      }
+      return name;
+    });
+
 TEST_F(MediaGraphTest, RefusesCallsOutsideTheirRange) {
   const std::string path = Make({"small.mkv", 32, 32, "25", 5, "-c:v mpeg4 -q:v 2"});
   auto graph = MediaGraph::Render(path);
@@ -305,6 +374,7 @@ TEST_P(Rotated, ComesUprightBottomRowFirstWithPaddedRows) {
       ASSERT_EQ((*rows)[stride * static_cast<std::size_t>(y) + pad], 0);
     }
   }
+  ExpectGrabbedPicturesMatchTheBuffer(*graph);
 }
 
 INSTANTIATE_TEST_SUITE_P(Turns, Rotated,

@@ -1,0 +1,39 @@
+#include "platform/mediagraph/grabbed_picture.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "platform/mediagraph/picture_converter.h"
+
+namespace reel {
+
+GrabbedPicture::GrabbedPicture(std::unique_ptr<Contents> contents) : contents_(std::move(contents)) {}
+GrabbedPicture::GrabbedPicture(GrabbedPicture&&) noexcept = default;
+GrabbedPicture& GrabbedPicture::operator=(GrabbedPicture&&) noexcept = default;
+GrabbedPicture::~GrabbedPicture() = default;
+
+int64_t GrabbedPicture::Index() const { return contents_->index; }
+
+GrabbedPictureConverter::GrabbedPictureConverter() = default;
+GrabbedPictureConverter::GrabbedPictureConverter(GrabbedPictureConverter&&) noexcept = default;
+GrabbedPictureConverter& GrabbedPictureConverter::operator=(GrabbedPictureConverter&&) noexcept = default;
+GrabbedPictureConverter::~GrabbedPictureConverter() = default;
+
+Result<std::vector<uint8_t>> GrabbedPictureConverter::Convert(const GrabbedPicture& picture, uint32_t leadingBytes,
+                                                             std::vector<uint8_t> storage) {
+  const GrabbedPicture::Contents& held = picture.Held();
+  if (!converter_ || !converter_->Delivers(held.storedWidth, held.storedHeight, held.rotation)) {
+    converter_ = std::make_unique<PictureConverter>(held.storedWidth, held.storedHeight, held.rotation);
+  }
+  storage.resize(std::max<std::size_t>(storage.size(), leadingBytes));
+  std::fill_n(storage.begin(), leadingBytes, uint8_t{0});
+  if (!converter_->ConvertInPlace(*held.frame, storage, leadingBytes) ||
+      storage.size() != std::size_t{leadingBytes} + held.sampleSize) {
+    return MakeError(ErrorKind::kUnsupported, held.path,
+                     "picture " + std::to_string(held.index) + " cannot be converted to 24-bit RGB");
+  }
+  return storage;
+}
+
+}  // namespace reel

@@ -1,0 +1,56 @@
+// A picture taken from the media graph with its conversion to the grabber's form left for later.
+//
+// The graph's decoding goes front to back on one thread, but the pictures it keeps can be
+// converted anywhere: a grabbed picture holds a reference to the decoded picture (the decoder
+// does not reuse its memory while the reference lives) and what the conversion needs, so the
+// caller can hand it to another thread and decode on. Each thread converts with its own
+// GrabbedPictureConverter, since a colour converter serves one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "common/result.h"
+
+namespace reel {
+
+class PictureConverter;
+
+class GrabbedPicture {
+ public:
+  // What the picture holds; made by the graph only (platform/mediagraph/picture_converter.h).
+  struct Contents;
+  explicit GrabbedPicture(std::unique_ptr<Contents> contents);
+  GrabbedPicture(GrabbedPicture&&) noexcept;
+  GrabbedPicture& operator=(GrabbedPicture&&) noexcept;
+  ~GrabbedPicture();
+
+  // Its place in presentation order.
+  int64_t Index() const;
+  const Contents& Held() const { return *contents_; }
+
+ private:
+  std::unique_ptr<Contents> contents_;
+};
+
+// Converts grabbed pictures on one thread, keeping its colour converter from picture to picture.
+class GrabbedPictureConverter {
+ public:
+  GrabbedPictureConverter();
+  GrabbedPictureConverter(GrabbedPictureConverter&&) noexcept;
+  GrabbedPictureConverter& operator=(GrabbedPictureConverter&&) noexcept;
+  ~GrabbedPictureConverter();
+
+  // The picture as MediaGraph::GetCurrentBuffer gives it when it is on screen, byte for byte: the
+  // padded rows, bottom row first, after `leadingBytes` zero bytes. `storage`, bytes the caller
+  // is done with, becomes the result (its memory is reused, and not cleared again when it already
+  // has the result's size). kUnsupported, naming the file, when the colour conversion fails.
+  Result<std::vector<uint8_t>> Convert(const GrabbedPicture& picture, uint32_t leadingBytes,
+                                       std::vector<uint8_t> storage = {});
+
+ private:
+  std::unique_ptr<PictureConverter> converter_;
+};
+
+}  // namespace reel
