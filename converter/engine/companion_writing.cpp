@@ -18,6 +18,7 @@
 #include "converter/engine/companion_writing.h"
 #include "converter/engine/job_plan.h"
 #include "converter/engine/mj_sound.h"
+#include "converter/engine/pair_commit.h"
 #include "platform/acm/acm_stream.h"
 #include "platform/acm/wave_format.h"
 #include "platform/avifile/avi_file.h"
@@ -82,6 +83,7 @@ class CompanionWriter {
       return;
     }
     result.bytes = file_.Written();
+    FlushAhead(staged_.TemporaryPath());
     result.staged = std::move(staged_);
   }
 

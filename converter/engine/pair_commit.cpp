@@ -186,6 +186,8 @@ Error Undone(std::vector<Step>& steps, const std::filesystem::path& folder, Erro
 
 }  // namespace
 
+void FlushAhead(const std::string& temporaryPath) { (void)FlushFile(temporaryPath, temporaryPath); }
+
 Status StoreTogether(const std::vector<FinishedFile>& files) {
   if (files.empty()) return {};
   for (const FinishedFile& file : files) {

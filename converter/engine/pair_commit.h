@@ -24,4 +24,9 @@ struct FinishedFile {
 // were not renamed are left to their owner.
 Status StoreTogether(const std::vector<FinishedFile>& files);
 
+// Flushes a finished file to the disk now, on the caller's thread, so that the flush overlaps the
+// rest of the job (the companion is done before the movie). StoreTogether still flushes every file
+// it stores, then with little left to write, and reports a failure; none is reported here.
+void FlushAhead(const std::string& temporaryPath);
+
 }  // namespace reel
