@@ -75,15 +75,18 @@ class CompanionWriter {
 
   bool WriteFailed() const { return writeFailed_; }
 
-  // The finished file into the result, or the error of its close.
+  // The finished file, flushed to the disk, into the result; or the error of its close or flush.
   void Finish(CompanionResult& result) {
     if (!file_.Close()) {
       result.status = MakeError(ErrorKind::kCannotWrite, staged_.FinalPath(),
                                 std::string("cannot write the companion file: ") + std::strerror(errno));
       return;
     }
+    if (Status flushed = FlushAhead(staged_.TemporaryPath(), staged_.FinalPath()); !flushed) {
+      result.status = flushed.error();
+      return;
+    }
     result.bytes = file_.Written();
-    FlushAhead(staged_.TemporaryPath());
     result.staged = std::move(staged_);
   }
 

@@ -186,7 +186,9 @@ Error Undone(std::vector<Step>& steps, const std::filesystem::path& folder, Erro
 
 }  // namespace
 
-void FlushAhead(const std::string& temporaryPath) { (void)FlushFile(temporaryPath, temporaryPath); }
+Status FlushAhead(const std::string& temporaryPath, const std::string& finalPath) {
+  return FlushFile(temporaryPath, finalPath);
+}
 
 Status StoreTogether(const std::vector<FinishedFile>& files) {
   if (files.empty()) return {};
