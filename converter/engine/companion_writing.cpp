@@ -18,6 +18,7 @@
 #include "converter/engine/companion_writing.h"
 #include "converter/engine/job_plan.h"
 #include "converter/engine/mj_sound.h"
+#include "converter/engine/pair_commit.h"
 #include "platform/acm/acm_stream.h"
 #include "platform/acm/wave_format.h"
 #include "platform/avifile/avi_file.h"
@@ -74,11 +75,15 @@ class CompanionWriter {
 
   bool WriteFailed() const { return writeFailed_; }
 
-  // The finished file into the result, or the error of its close.
+  // The finished file, flushed to the disk, into the result; or the error of its close or flush.
   void Finish(CompanionResult& result) {
     if (!file_.Close()) {
       result.status = MakeError(ErrorKind::kCannotWrite, staged_.FinalPath(),
                                 std::string("cannot write the companion file: ") + std::strerror(errno));
+      return;
+    }
+    if (Status flushed = FlushAhead(staged_.TemporaryPath(), staged_.FinalPath()); !flushed) {
+      result.status = flushed.error();
       return;
     }
     result.bytes = file_.Written();

@@ -186,6 +186,10 @@ Error Undone(std::vector<Step>& steps, const std::filesystem::path& folder, Erro
 
 }  // namespace
 
+Status FlushAhead(const std::string& temporaryPath, const std::string& finalPath) {
+  return FlushFile(temporaryPath, finalPath);
+}
+
 Status StoreTogether(const std::vector<FinishedFile>& files) {
   if (files.empty()) return {};
   for (const FinishedFile& file : files) {

@@ -24,4 +24,11 @@ struct FinishedFile {
 // were not renamed are left to their owner.
 Status StoreTogether(const std::vector<FinishedFile>& files);
 
+// Flushes a finished file to the disk now, on the caller's thread, so that the flush overlaps the
+// rest of the job (the companion is done before the movie). StoreTogether still flushes every file
+// it stores, then with little left to write. A failure is the caller's to report, as StoreTogether
+// would: after a failed flush the system may count the lost data as written, so a later flush
+// that succeeds proves nothing. The kCannotWrite error names `finalPath`.
+Status FlushAhead(const std::string& temporaryPath, const std::string& finalPath);
+
 }  // namespace reel

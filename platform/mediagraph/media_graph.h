@@ -35,6 +35,7 @@
 
 #include "common/result.h"
 #include "platform/mediagraph/grabbed_picture.h"
+#include "platform/mediagraph/picture_storage.h"
 #include "platform/mediagraph/source_format.h"
 
 namespace reel {
@@ -83,6 +84,9 @@ struct GraphLimits {
   // One decoding thread instead of as many as the machine offers: the same pictures, without the
   // threads' start-up on each opening.
   bool oneDecoderThread = false;
+  // Where decoded pictures are kept: large-page blocks, or libavcodec's own storage (the plain
+  // reference); the same pictures either way.
+  PictureMemory pictureMemory = PictureMemory::kLargePages;
 };
 
 class MediaGraph {

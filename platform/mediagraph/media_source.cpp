@@ -37,6 +37,20 @@ int OpenOnlyTheSource(AVFormatContext* context, AVIOContext** pb, const char* ur
   return avio_open2(pb, url, flags, &context->interrupt_callback, options);
 }
 
+// Leaves the video streams out of the stream-information pass when the header names a single audio
+// stream; see StreamsWanted::kSound.
+void LeaveOutPictures(AVFormatContext& context) {
+  if ((context.ctx_flags & AVFMTCTX_NOHEADER) != 0) return;
+  int sounds = 0;
+  for (unsigned i = 0; i < context.nb_streams; ++i) {
+    if (context.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) ++sounds;
+  }
+  if (sounds != 1) return;
+  for (unsigned i = 0; i < context.nb_streams; ++i) {
+    if (context.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) context.streams[i]->discard = AVDISCARD_ALL;
+  }
+}
+
 }  // namespace
 
 std::string AvErrorText(int code) {
@@ -53,7 +67,7 @@ MediaSource::~MediaSource() { avformat_close_input(&context_); }
 int MediaSource::Interrupt(void* opaque) { return static_cast<const MediaSource*>(opaque)->Starved() ? 1 : 0; }
 
 Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, std::chrono::milliseconds quietFor,
-                                                      const std::optional<SourceFormat>& known) {
+                                                      const std::optional<SourceFormat>& known, StreamsWanted wanted) {
   // The converter reports its own errors; the libraries' chatter would only interleave with them.
   av_log_set_level(AV_LOG_QUIET);
   std::error_code error;
@@ -65,7 +79,7 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
   }
   const AVInputFormat* reader = known ? known->ReaderFor(path) : nullptr;
   if (reader != nullptr && !IsListFormat(*reader)) {
-    auto opened = OpenWith(path, quietFor, reader);
+    auto opened = OpenWith(path, quietFor, reader, wanted);
     // A file that no longer opens with the reader it opened with is probed afresh, so that it fails
     // as any file would; a stalled read would only stall again.
     if (opened || opened.kind() == ErrorKind::kTimedOut) return opened;
@@ -80,11 +94,11 @@ Result<std::unique_ptr<MediaSource>> MediaSource::Open(const std::string& path, 
     return MakeError(ErrorKind::kNotThisFormat, path,
                      std::string("a list of other files (") + probe.format->name + "), not a media file itself");
   }
-  return OpenWith(path, quietFor, probe.format);
+  return OpenWith(path, quietFor, probe.format, wanted);
 }
 
 Result<std::unique_ptr<MediaSource>> MediaSource::OpenWith(const std::string& path, std::chrono::milliseconds quietFor,
-                                                          const AVInputFormat* reader) {
+                                                          const AVInputFormat* reader, StreamsWanted wanted) {
   auto source = std::make_unique<MediaSource>(Key(), path, quietFor);
   source->context_ = avformat_alloc_context();
   if (source->context_ == nullptr) return MakeError(ErrorKind::kOutOfMemory, path, "out of memory");
@@ -99,6 +113,7 @@ Result<std::unique_ptr<MediaSource>> MediaSource::OpenWith(const std::string& pa
     return MakeError(ErrorKind::kDamaged, path,
                      "a " + formatName + " file that cannot be opened (" + AvErrorText(result) + ")");
   }
+  if (wanted == StreamsWanted::kSound) LeaveOutPictures(*source->context_);
   source->Feed();
   result = avformat_find_stream_info(source->context_, nullptr);
   if (result < 0) {

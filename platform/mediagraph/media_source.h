@@ -23,6 +23,17 @@ extern "C" {
 
 namespace reel {
 
+// What an opening reads the stream information for. The stream-information pass decodes the first
+// pictures of each video stream (up to seven for H.264), which an opening for the sound alone need
+// not pay for.
+enum class StreamsWanted {
+  kAll,
+  // The sound: when the file's header names its streams and holds a single audio stream, the
+  // video streams are left out of the pass. Every other file is read as with kAll, so that the
+  // choice among several audio streams, which weighs what the pass saw of each, stays the same.
+  kSound,
+};
+
 class MediaSource {
  public:
   // Opens `path` and reads its stream information. `quietFor` bounds every read: a read that
@@ -30,7 +41,8 @@ class MediaSource {
   // verdict on the same file, the file is opened with that reader without probing it again; a file
   // that has changed since, or no longer opens so, is probed as any other.
   static Result<std::unique_ptr<MediaSource>> Open(const std::string& path, std::chrono::milliseconds quietFor,
-                                                   const std::optional<SourceFormat>& known = std::nullopt);
+                                                   const std::optional<SourceFormat>& known = std::nullopt,
+                                                   StreamsWanted wanted = StreamsWanted::kAll);
 
   // Only Open makes one.
   class Key {
@@ -58,7 +70,7 @@ class MediaSource {
 
  private:
   static Result<std::unique_ptr<MediaSource>> OpenWith(const std::string& path, std::chrono::milliseconds quietFor,
-                                                       const AVInputFormat* reader);
+                                                       const AVInputFormat* reader, StreamsWanted wanted);
   static int Interrupt(void* opaque);
 
   std::string path_;

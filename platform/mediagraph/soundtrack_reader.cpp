@@ -63,7 +63,8 @@ struct OpenedTrack {
 };
 
 Result<std::optional<OpenedTrack>> OpenTrack(const std::string& path, const SoundtrackLimits& limits) {
-  auto source = MediaSource::Open(path, limits.quietFor, limits.format);
+  auto source = MediaSource::Open(path, limits.quietFor, limits.format,
+                                  limits.soundInfoOnly ? StreamsWanted::kSound : StreamsWanted::kAll);
   if (!source) return source.error();
   AVFormatContext* context = (*source)->Context();
   const AVCodec* codec = nullptr;

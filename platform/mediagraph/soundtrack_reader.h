@@ -58,6 +58,9 @@ struct SoundtrackLimits {
   // An earlier opening's verdict on the file (the media graph's), which spares this one the format
   // probe.
   std::optional<SourceFormat> format;
+  // Whether the opening's stream-information pass leaves the video out where that cannot change
+  // which track is read (see media_source.h); false reads it as any opening, the plain reference.
+  bool soundInfoOnly = true;
 };
 
 // Called now and then with the share of the track read so far (0 to 1); returning false stops the

@@ -73,6 +73,10 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::Open(const std::string& path
     decoder->datedPictures_.emplace(std::span<const uint8_t>(parameters.extradata, setupSize), video->time_base.num,
                                     video->time_base.den);
   }
+  if (limits.pictureMemory == PictureMemory::kLargePages) {
+    decoder->storage_ = std::make_unique<PictureStorage>();
+    decoder->storage_->AttachTo(*decoder->codec_);
+  }
   decoder->codec_->thread_count = limits.oneDecoderThread ? 1 : 0;
   decoder->codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   const int opened = avcodec_open2(decoder->codec_, codec, nullptr);

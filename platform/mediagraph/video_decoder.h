@@ -25,6 +25,7 @@ extern "C" {
 
 #include "common/result.h"
 #include "platform/mediagraph/media_source.h"
+#include "platform/mediagraph/picture_storage.h"
 #include "platform/mediagraph/source_format.h"
 #include "platform/mpeg4video/picture_positions.h"
 
@@ -49,6 +50,8 @@ struct DecoderLimits {
   bool oneDecoderThread = false;
   // An earlier opening's verdict on the file, which spares this one the format probe.
   std::optional<SourceFormat> format;
+  // Where decoded pictures are kept; the same pictures either way.
+  PictureMemory pictureMemory = PictureMemory::kLargePages;
 };
 
 class VideoDecoder {
@@ -83,6 +86,7 @@ class VideoDecoder {
   int64_t PresentationTime(const AVFrame& frame);
 
   std::unique_ptr<MediaSource> source_;
+  std::unique_ptr<PictureStorage> storage_;  // outlives codec_, which the destructor frees first
   DecoderLimits limits_;
   int stream_ = -1;
   AVCodecContext* codec_ = nullptr;

@@ -274,6 +274,60 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// Pictures kept in large-page blocks are the pictures libavcodec's own storage gives: every picture
+// stepped through, then again after a move back (a new decoder on the same storage's shape), over
+// codecs with planes of different proportions, sizes that are no multiple of the alignment, frame
+// threads and B-frames, and a stream whose picture size changes half-way (the storage reshaped).
+TEST_F(MediaGraphTest, PicturesInLargePageBlocksMatchLibavcodecsOwnStorage) {
+  auto quoted = [](const std::string& path) { return test::ShellQuoted(std::string_view(path)); };
+  auto make = [&](const std::string& options, const std::string& path) {
+    return test::RunFfmpegTool("-f lavfi -i testsrc2=size=" + options + " " + quoted(path));
+  };
+  const std::string sizes = folder_.File("sizes.h264");
+  const std::string second = folder_.File("second.h264");
+  ASSERT_TRUE(make("96x64:rate=25 -frames:v 6 -c:v libx264 -bf 2", sizes));
+  ASSERT_TRUE(make("136x82:rate=25 -frames:v 6 -c:v libx264 -bf 2", second));
+  ASSERT_EQ(test::RunCommand("cat " + quoted(second) + " >> " + quoted(sizes)).status, 0);
+  const struct {
+    std::string name;
+    std::string options;
+  } cases[] = {
+      {"h264_444.mp4", "174x98:rate=25 -frames:v 12 -c:v libx264 -bf 3 -pix_fmt yuv444p"},
+      {"h264_420.mkv", "178x100:rate=25 -frames:v 12 -c:v libx264 -bf 3 -pix_fmt yuv420p"},
+      {"mpeg4.avi", "176x144:rate=25 -frames:v 12 -c:v mpeg4 -bf 2 -q:v 4"},
+      {"mjpeg.mkv", "100x76:rate=25 -frames:v 6 -c:v mjpeg -q:v 4"},
+      {"mpeg1.mpg", "162x120:rate=25 -frames:v 12 -c:v mpeg1video -bf 2 -q:v 4"},
+      {"sizes.h264", ""},
+  };
+  GraphLimits reference;
+  reference.pictureMemory = PictureMemory::kLibraryDefault;
+  for (const auto& clip : cases) {
+    SCOPED_TRACE(clip.name);
+    const std::string path = folder_.File(clip.name);
+    if (!clip.options.empty()) {
+      ASSERT_TRUE(make(clip.options, path));
+    }
+    auto blocks = MediaGraph::Render(path);
+    auto library = MediaGraph::Render(path, reference);
+    ASSERT_TRUE(blocks && library);
+    auto same = [&](const char* where) {
+      const auto expected = library->GetCurrentBuffer();
+      const auto got = blocks->GetCurrentBuffer();
+      ASSERT_TRUE(expected && got) << where;
+      EXPECT_EQ(blocks->CurrentPictureIndex(), library->CurrentPictureIndex()) << where;
+      EXPECT_TRUE(*got == *expected) << where << " picture " << library->CurrentPictureIndex();
+    };
+    ASSERT_TRUE(blocks->SetPositions(0, std::nullopt) && library->SetPositions(0, std::nullopt));
+    same("first");
+    for (int64_t i = 1; i < library->Duration(TimeFormat::kFrame); ++i) {
+      ASSERT_TRUE(blocks->Step() && library->Step());
+      same("stepped");
+    }
+    ASSERT_TRUE(blocks->SetPositions(1, std::nullopt) && library->SetPositions(1, std::nullopt));
+    same("moved back");
+  }
+}
+
 TEST_F(MediaGraphTest, RefusesCallsOutsideTheirRange) {
   const std::string path = Make({"small.mkv", 32, 32, "25", 5, "-c:v mpeg4 -q:v 2"});
   auto graph = MediaGraph::Render(path);

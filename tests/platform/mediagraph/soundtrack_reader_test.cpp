@@ -178,6 +178,44 @@ TEST_F(SoundtrackReaderTest, PlacesTheTrackAtTheStartItIsAskedFor) {
   }
 }
 
+// An opening for the sound that leaves the pictures out of its stream-information pass reads the
+// very track, format and samples of one that reads the whole file: over containers and sound codecs
+// beside H.264 pictures (whose pass decodes the most), a sound that starts later than the picture,
+// placed against that picture, and a file with two sound tracks (read as any file).
+TEST_F(SoundtrackReaderTest, SoundOnlyStreamInformationReadsTheSameTrack) {
+  const struct {
+    std::string name;
+    std::string options;
+  } cases[] = {
+      {"aac.mp4", "-map 0:v -map 1:a -c:a aac"},
+      {"surround.mp4", "-map 0:v -map 1:a -c:a aac -ac 6"},
+      {"mp3.mkv", "-map 0:v -map 1:a -c:a libmp3lame"},
+      {"vorbis.mkv", "-map 0:v -map 1:a -c:a libvorbis"},
+      {"mp3.avi", "-map 0:v -map 1:a -c:a libmp3lame"},
+      {"two.mkv", "-map 0:v -map 1:a -map 1:a -c:a aac"},
+  };
+  SoundtrackLimits whole;
+  whole.soundInfoOnly = false;
+  for (const auto& clip : cases) {
+    SCOPED_TRACE(clip.name);
+    const std::string path = folder_.File(clip.name);
+    ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i testsrc2=size=64x48:rate=25:duration=1.6 -itsoffset 0.3 -f lavfi -i "
+                                    "sine=f=440:d=1.2:r=44100 -c:v libx264 -bf 3 " +
+                                    clip.options + " \"" + path + "\""));
+    const auto probed = ProbeSoundtrack(path);
+    const auto probedWhole = ProbeSoundtrack(path, whole);
+    ASSERT_TRUE(probed && probedWhole && probed->has_value() && probedWhole->has_value());
+    EXPECT_EQ((*probed)->samplesPerSec, (*probedWhole)->samplesPerSec);
+    EXPECT_EQ((*probed)->channels, (*probedWhole)->channels);
+    const PcmRequest request{22050, 2, 0};
+    const auto track = ReadSoundtrack(path, request);
+    const auto trackWhole = ReadSoundtrack(path, request, {}, whole);
+    ASSERT_TRUE(track && trackWhole && track->has_value() && trackWhole->has_value());
+    EXPECT_GT((*track)->data.size(), 22050u * 4);
+    EXPECT_TRUE((*track)->data == (*trackWhole)->data);
+  }
+}
+
 // Six minutes of 48 kHz stereo is more PCM than a 64 MiB buffer holds; the track's last second,
 // a tone after silence, must be there.
 TEST_F(SoundtrackReaderTest, ReadsALongTrackToItsEnd) {
