@@ -154,6 +154,15 @@ class MediaGraph {
   // picture's frame: a video that ended before its stated length.
   bool EndOfPictures() const;
 
+  // A hint from a caller that will look only at every `step`-th picture from `step` on (stepping
+  // in frame sync): pictures in between that no other picture is built from are then not decoded.
+  // Nothing else changes: stepping still counts every picture, each with its own index and time,
+  // and a caller that does take the buffer of a picture passed over gets it, decoded again from
+  // the start. Moving backwards ends the hint. A step of 0 or 1 passes nothing over.
+  void KeepOnly(int64_t step);
+  // Packets handed to the video decoder since the graph was rendered.
+  int64_t PacketsDecoded() const;
+
   // The audio volume, in hundredths of a decibel from -10000 (silent) to 0. Nothing is played:
   // the value is only kept.
   Status PutVolume(int32_t volume);
