@@ -6,6 +6,7 @@
 #include "platform/mediagraph/unreferenced_pictures.h"
 
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 namespace reel {
@@ -89,6 +90,20 @@ class UnitBits {
   bool overrun_ = false;
 };
 
+// Where the next start code prefix 00 00 01 begins at or after `from`; the size when none does.
+// The 01 bytes are looked for with memchr, since coded data is long and start codes are few.
+std::size_t NextStartCode(std::span<const uint8_t> bytes, std::size_t from) {
+  std::size_t at = from + 2;
+  while (at < bytes.size()) {
+    const void* found = std::memchr(bytes.data() + at, 1, bytes.size() - at);
+    if (found == nullptr) break;
+    at = static_cast<std::size_t>(static_cast<const uint8_t*>(found) - bytes.data());
+    if (bytes[at - 1] == 0 && bytes[at - 2] == 0) return at - 2;
+    ++at;
+  }
+  return bytes.size();
+}
+
 // Calls `visit(unit)` for each NAL unit of `packet`: length-prefixed when `lengthSize` > 0, else
 // delimited by start codes. False when a length runs past the packet.
 template <typename Visit>
@@ -108,8 +123,7 @@ bool ForEachUnit(std::span<const uint8_t> packet, int lengthSize, Visit visit) {
   }
   std::size_t start = 0;
   bool open = false;
-  for (std::size_t at = 0; at + 2 < packet.size(); ++at) {
-    if (packet[at] != 0 || packet[at + 1] != 0 || packet[at + 2] != 1) continue;
+  for (std::size_t at = NextStartCode(packet, 0); at < packet.size(); at = NextStartCode(packet, at + 3)) {
     if (open) {
       std::size_t end = at;
       while (end > start && packet[end - 1] == 0) --end;
@@ -117,7 +131,6 @@ bool ForEachUnit(std::span<const uint8_t> packet, int lengthSize, Visit visit) {
     }
     start = at + 3;
     open = true;
-    at += 2;
   }
   if (!open) return false;
   std::size_t end = packet.size();
@@ -129,10 +142,8 @@ bool ForEachUnit(std::span<const uint8_t> packet, int lengthSize, Visit visit) {
 // Calls `visit(code, bytes after the start code)` for each start code 00 00 01 xx.
 template <typename Visit>
 void ForEachStartCode(std::span<const uint8_t> bytes, Visit visit) {
-  for (std::size_t at = 0; at + 3 < bytes.size(); ++at) {
-    if (bytes[at] != 0 || bytes[at + 1] != 0 || bytes[at + 2] != 1) continue;
+  for (std::size_t at = NextStartCode(bytes, 0); at + 3 < bytes.size(); at = NextStartCode(bytes, at + 4)) {
     visit(bytes[at + 3], bytes.subspan(at + 4));
-    at += 3;
   }
 }
 

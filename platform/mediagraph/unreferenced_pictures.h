@@ -36,6 +36,10 @@ class UnreferencedPictures {
   // True when `packet` codes exactly one picture and no other picture refers to it.
   bool Unreferenced(std::span<const uint8_t> packet);
 
+  // True when earlier packets shape how later ones read (H.264 parameter sets, MPEG-4 layer
+  // headers and reference times): every packet must then come here, even one not judged.
+  bool FollowsPackets() const { return codec_ == AV_CODEC_ID_H264 || codec_ == AV_CODEC_ID_MPEG4; }
+
   // False for a codec this reader does not judge, or once the stream showed something it cannot
   // judge (fields, an unreadable header): it then calls nothing unreferenced from there on.
   bool Judging() const { return judging_; }

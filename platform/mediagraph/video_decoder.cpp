@@ -139,7 +139,9 @@ Result<bool> VideoDecoder::Fill() {
 // Whether `packet` is a picture to pass over, and a check that the stream still behaves as its
 // stamps foretell. Every packet read comes here, in stored order, while the stream is followed.
 bool VideoDecoder::PassOver(const AVPacket& packet) {
-  const bool unreferenced = judge_->Unreferenced({packet.data, static_cast<std::size_t>(packet.size)});
+  const bool hinted = keepStep_ > 1;
+  const bool unreferenced = (hinted || judge_->FollowsPackets()) &&
+                            judge_->Unreferenced({packet.data, static_cast<std::size_t>(packet.size)});
   // A packet the container marks for dropping (before an edit's start) is decoded for the
   // pictures after it, but gives no picture.
   if ((packet.flags & AV_PKT_FLAG_DISCARD) != 0) return false;
@@ -166,7 +168,7 @@ bool VideoDecoder::PassOver(const AVPacket& packet) {
   // What the decoder holds back is taken when passing over begins; the decoder may hold back more
   // on its own later (when pictures came out of order), and a decoder given every packet might
   // not have done the same then.
-  if (keepStep_ > 1 && !heldBack_) heldBack_ = codec_->has_b_frames;
+  if (hinted && !heldBack_) heldBack_ = codec_->has_b_frames;
   const int heldBack = heldBack_.value_or(codec_->has_b_frames);
   if (shownLater > heldBack || heldBack != codec_->has_b_frames) {
     Doubt();
@@ -177,7 +179,7 @@ bool VideoDecoder::PassOver(const AVPacket& packet) {
   // It needs a picture on either side of it to be one that leans on others and that the decoder
   // would show; a picture with nothing decoded before it may be dropped by the decoder instead.
   const bool between = shownLater > 0 && (lastOut_ || shownBefore > 0);
-  const bool pass = keepStep_ > 1 && index % keepStep_ != 0 && unreferenced && between;
+  const bool pass = hinted && index % keepStep_ != 0 && unreferenced && between;
   awaited_[stamp] = Awaited{pass};
   if (pass) ++passedOver_;
   return pass;
