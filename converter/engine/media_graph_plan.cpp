@@ -245,6 +245,9 @@ Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
 
   const bool stepped = settings.playbackMode != PlaybackMode::kTimeSync;
   if (Status prepared = PrepareGraph(*graph, timing->sourceFrames - 1, stepped); !prepared) return prepared.error();
+  // Frame sync grabs every N-th picture from N on and never moves back: the pictures between that
+  // nothing is built from need not be decoded.
+  if (stepped) graph->KeepOnly(timing->step);
   const auto pictures = std::make_shared<GraphPictures>(graph, stepped, timing->step, timing->frameCount);
   MovieStep movie{timing->AsFrameTiming(), size, nullptr, [pictures](uint32_t k) { return pictures->Picture(k); }};
   movie.latePicture = [pictures](uint32_t k) { return pictures->LatePicture(k); };

@@ -200,6 +200,8 @@ struct MediaGraph::Graph {
   StatedLength stated;
   std::optional<SourceFormat> sourceFormat;  // the first opening's reader, for every later one
 
+  int64_t packetsDecoded = 0;  // by decoders closed since rendering
+
   std::optional<DecodedPicture> onScreen;
   std::optional<DecodedPicture> ahead;  // the picture after the one on screen, once decoded
   bool endOfPictures = false;           // nothing after `ahead`'s place
@@ -228,6 +230,7 @@ struct MediaGraph::Graph {
                                 limits.pictureMemory};
     auto opened = VideoDecoder::Open(path, decoderLimits);
     if (!opened) return opened.error();
+    if (decoder) packetsDecoded += decoder->PacketsDecoded();
     decoder = std::move(*opened);
     if (!sourceFormat) sourceFormat = decoder->Source().Format();
     onScreen.reset();
@@ -247,6 +250,20 @@ struct MediaGraph::Graph {
       endOfPictures = true;
     }
     return {};
+  }
+
+  // The picture on screen with its frame: one passed over undecoded is decoded again from the
+  // start, without passing anything over.
+  Status Realise() {
+    if (!onScreen || onScreen->frame) return {};
+    const int64_t index = onScreen->index;
+    if (Status reopened = OpenDecoder(); !reopened) return reopened;
+    while (true) {
+      if (Status peeked = Peek(); !peeked) return peeked;
+      if (!ahead) return MakeError(ErrorKind::kDamaged, path, "its video has no picture " + std::to_string(index) + " on decoding again");
+      Advance();
+      if (onScreen->index >= index) return {};
+    }
   }
 
   void Advance() {
@@ -358,6 +375,9 @@ bool MediaGraph::EndOfPictures() const {
 }
 int32_t MediaGraph::Volume() const { return graph_->volume; }
 
+void MediaGraph::KeepOnly(int64_t step) { graph_->decoder->KeepOnly(step); }
+int64_t MediaGraph::PacketsDecoded() const { return graph_->packetsDecoded + graph_->decoder->PacketsDecoded(); }
+
 std::optional<int64_t> MediaGraph::StartTime() const {
   const VideoDecoder& decoder = *graph_->decoder;
   const std::optional<int64_t> stamp = decoder.FirstTimeStamp();
@@ -449,6 +469,7 @@ Result<GraphEvent> MediaGraph::WaitForCompletion(std::chrono::milliseconds /*tim
 
 Result<std::vector<uint8_t>> MediaGraph::GetCurrentBuffer(uint32_t leadingBytes) {
   Graph& graph = *graph_;
+  if (Status real = graph.Realise(); !real) return real.error();
   if (!graph.onScreen) return MakeError(ErrorKind::kDamaged, graph.path, "no picture is on screen");
   std::vector<uint8_t> buffer;
   buffer.reserve(std::size_t{leadingBytes} + graph.type.sampleSize);
@@ -461,8 +482,9 @@ Result<std::vector<uint8_t>> MediaGraph::GetCurrentBuffer(uint32_t leadingBytes)
   return buffer;
 }
 
-Result<GrabbedPicture> MediaGraph::GrabCurrentPicture() const {
-  const Graph& graph = *graph_;
+Result<GrabbedPicture> MediaGraph::GrabCurrentPicture() {
+  Graph& graph = *graph_;
+  if (Status real = graph.Realise(); !real) return real.error();
   if (!graph.onScreen) return MakeError(ErrorKind::kDamaged, graph.path, "no picture is on screen");
   const AVFrame& onScreen = *graph.onScreen->frame;
   if (!PictureConverter::Takes(onScreen)) {

@@ -156,12 +156,21 @@ class MediaGraph {
   // The picture on screen, its conversion left for later (on any thread, see grabbed_picture.h):
   // converted, it gives GetCurrentBuffer's bytes. Refused as GetCurrentBuffer refuses, also for a
   // picture the colour converter cannot take.
-  Result<GrabbedPicture> GrabCurrentPicture() const;
+  Result<GrabbedPicture> GrabCurrentPicture();
   // The picture on screen's place in presentation order.
   int64_t CurrentPictureIndex() const;
   // True when the video holds no picture after the one on screen and the clock has passed that
   // picture's frame: a video that ended before its stated length.
   bool EndOfPictures() const;
+
+  // A hint from a caller that will look only at every `step`-th picture from `step` on (stepping
+  // in frame sync): pictures in between that no other picture is built from are then not decoded.
+  // Nothing else changes: stepping still counts every picture, each with its own index and time,
+  // and a caller that does take the buffer of a picture passed over gets it, decoded again from
+  // the start. Moving backwards ends the hint. A step of 0 or 1 passes nothing over.
+  void KeepOnly(int64_t step);
+  // Packets handed to the video decoder since the graph was rendered.
+  int64_t PacketsDecoded() const;
 
   // The audio volume, in hundredths of a decibel from -10000 (silent) to 0. Nothing is played:
   // the value is only kept.

@@ -19,6 +19,8 @@ extern "C" {
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +29,7 @@ extern "C" {
 #include "platform/mediagraph/media_source.h"
 #include "platform/mediagraph/picture_storage.h"
 #include "platform/mediagraph/source_format.h"
+#include "platform/mediagraph/unreferenced_pictures.h"
 #include "platform/mpeg4video/picture_positions.h"
 
 namespace reel {
@@ -37,7 +40,7 @@ struct FrameDeleter {
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 
 struct DecodedPicture {
-  FramePtr frame;
+  FramePtr frame;     // none for a picture passed over undecoded (see KeepOnly)
   int64_t index = 0;  // its place in presentation order, from 0
   int64_t time = 0;   // presentation time, 100-ns units from the first picture
 };
@@ -73,6 +76,17 @@ class VideoDecoder {
   // The next picture in presentation order, or nothing after the last one.
   Result<std::optional<DecodedPicture>> Next();
 
+  // A hint that only pictures whose index is a multiple of `step` will be looked at. A picture
+  // that no other picture refers to and that lies between them is then not decoded: it still
+  // comes out of Next, with its index and time but without a frame. Pictures are passed over only
+  // while the stream is plainly well-behaved (every packet stamped, stamps distinct, decoding
+  // order rising, reordering within what the decoder holds back, the decoder handing out exactly
+  // the pictures the stamps foretell); at the first doubt the stream is decoded again from its
+  // start without passing over anything, and brought to where it stood.
+  void KeepOnly(int64_t step) { keepStep_ = step; }
+  // Packets handed to the decoder so far (the ones passed over not counted).
+  int64_t PacketsDecoded() const { return packetsDecoded_ + (exact_ ? exact_->PacketsDecoded() : 0); }
+
   const AVStream& Stream() const { return *source_->Stream(stream_); }
   MediaSource& Source() { return *source_; }
   // One frame's length in 100-ns units, as the stream declares its rate (0 when it does not).
@@ -82,8 +96,24 @@ class VideoDecoder {
   std::optional<int64_t> FirstTimeStamp() const { return origin_; }
 
  private:
+  // A picture the decoder gave, or one passed over (no frame), with its time stamp.
+  struct Outcome {
+    FramePtr frame;
+    std::optional<int64_t> stamp;
+  };
+  struct Awaited {
+    bool passedOver = false;
+  };
+
+  Result<bool> Fill();
   Result<bool> Receive(AVFrame* into);
-  int64_t PresentationTime(const AVFrame& frame);
+  bool PassOver(const AVPacket& packet);
+  bool Foretold(const AVFrame& frame);
+  void ReleasePassedOverBefore(int64_t stamp);
+  void ReleaseTheRest();
+  void Doubt();
+  Result<std::optional<DecodedPicture>> NextExactly();
+  int64_t PresentationTime(std::optional<int64_t> stamp);
 
   std::unique_ptr<MediaSource> source_;
   std::unique_ptr<PictureStorage> storage_;  // outlives codec_, which the destructor frees first
@@ -98,6 +128,24 @@ class VideoDecoder {
   std::optional<PicturePositions> datedPictures_;  // MPEG-4 part 2 without presentation times
   std::optional<int64_t> origin_;  // first picture's time stamp, in the stream's time base
   int64_t lastTime_ = -1;
+
+  // Passing over pictures nobody keeps (KeepOnly). The packets' presentation stamps foretell the
+  // order pictures come out in: `awaited_` holds the stamps of packets read and not yet handed
+  // out, `ready_` what is ready to hand out, in order.
+  std::optional<UnreferencedPictures> judge_;  // while the stream is followed this way
+  int64_t keepStep_ = 0;
+  std::map<int64_t, Awaited> awaited_;
+  std::deque<Outcome> ready_;
+  std::optional<int64_t> lastOut_;        // stamp of the last picture made ready
+  std::optional<int64_t> lastDecodeTime_;  // of the last packet read
+  std::optional<int> heldBack_;  // pictures the decoder holds back for reordering, when passing began
+  int64_t passedOver_ = 0;
+  bool restart_ = false;  // pictures were passed over and then a doubt came
+  int64_t packetsDecoded_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  // The decoder that took over at a doubt, after pictures had been passed over.
+  std::unique_ptr<VideoDecoder> exact_;
 };
 
 // The rate a stream declares: its average frame rate, else its base rate; {0, 1} when neither.

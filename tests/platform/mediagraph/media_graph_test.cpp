@@ -163,6 +163,114 @@ const ClipCase kClips[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Containers, IndexedClips, testing::ValuesIn(kClips), CaseName);
 
+// A graph told that only every N-th picture will be looked at passes over the pictures between
+// that nothing refers to; every picture it does show, and every index and time on the way, is the
+// one the graph shows without the hint. A picture passed over and then taken anyway is decoded.
+enum class Passing {
+  kSome,     // the clip holds pictures nothing refers to: fewer packets are decoded
+  kNone,     // nothing to pass over, or a stream not judged
+  kRestart,  // pictures are passed over until a doubt, then all is decoded again
+};
+
+struct KeptCase {
+  IndexedClip clip;
+  Passing passing;
+  std::string joined;  // a second clip's options, its bytes appended to the first's
+};
+
+class KeptPictures : public testing::TestWithParam<KeptCase> {};
+
+std::string KeptName(const testing::TestParamInfo<KeptCase>& info) {
+  return CaseName({ClipCase{info.param.clip, 0}, info.index});
+}
+
+// Steps both graphs through `path` and compares them; the packets each decoded.
+std::pair<int64_t, int64_t> CompareKept(const std::string& path, int64_t step) {
+  auto plain = MediaGraph::Render(path);
+  auto hinted = MediaGraph::Render(path);
+  EXPECT_TRUE(plain && hinted);
+  if (!plain || !hinted) return {};
+  hinted->KeepOnly(step);
+  const int64_t last = plain->Duration(TimeFormat::kFrame) - 1;
+  EXPECT_TRUE(plain->SetPositions(0, last) && hinted->SetPositions(0, last));
+  for (int64_t picture = 1; picture <= last; ++picture) {
+    EXPECT_TRUE(plain->Step() && hinted->Step());
+    EXPECT_EQ(*hinted->WaitForCompletion(kWait), *plain->WaitForCompletion(kWait));
+    EXPECT_EQ(hinted->CurrentPictureIndex(), plain->CurrentPictureIndex()) << "step " << step;
+    EXPECT_EQ(hinted->CurrentPosition(TimeFormat::kMediaTime), plain->CurrentPosition(TimeFormat::kMediaTime));
+    if (picture % step != 0) continue;
+    const auto expected = plain->GetCurrentBuffer();
+    const auto got = hinted->GetCurrentBuffer();
+    EXPECT_TRUE(expected && got);
+    if (!expected || !got) return {};
+    EXPECT_EQ(IndexOf(*got, hinted->ConnectedType()), picture);
+    EXPECT_TRUE(*got == *expected) << "step " << step << ", picture " << picture;
+  }
+  return {plain->PacketsDecoded(), hinted->PacketsDecoded()};
+}
+
+TEST_P(KeptPictures, ShowTheSamePicturesAsWithoutTheHint) {
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  const KeptCase& kept = GetParam();
+  test::ScratchFolder folder("mediagraph");
+  const std::string path = test::MakeIndexedClip(folder, kept.clip);
+  ASSERT_FALSE(path.empty());
+  if (!kept.joined.empty()) {
+    IndexedClip second = kept.clip;
+    second.name = "second_" + kept.clip.name;
+    const std::string more = test::MakeIndexedClip(folder, second, kept.joined);
+    ASSERT_FALSE(more.empty());
+    std::ifstream in(more, std::ios::binary);
+    std::ofstream(path, std::ios::binary | std::ios::app) << in.rdbuf();
+  }
+  for (int64_t step = 1; step <= 4; ++step) {
+    const auto [plain, hinted] = CompareKept(path, step);
+    if (kept.passing == Passing::kSome && step > 1) {
+      EXPECT_LT(hinted, plain) << "step " << step;
+    } else if (kept.passing == Passing::kNone || step == 1) {
+      EXPECT_EQ(hinted, plain) << "step " << step;
+    } else {
+      EXPECT_GT(hinted, plain) << "step " << step;
+    }
+  }
+  auto taken = MediaGraph::Render(path);
+  ASSERT_TRUE(taken);
+  taken->KeepOnly(4);
+  GrabbedPictureConverter converter;
+  for (int picture = 1; picture <= 7; ++picture) {
+    ASSERT_TRUE(taken->Step());
+    // Taken at once, or grabbed to be converted later.
+    Result<std::vector<uint8_t>> rows = std::vector<uint8_t>();
+    if (picture % 2 == 0) {
+      auto grabbed = taken->GrabCurrentPicture();
+      ASSERT_TRUE(grabbed);
+      rows = converter.Convert(*grabbed, 0);
+    } else {
+      rows = taken->GetCurrentBuffer();
+    }
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(IndexOf(*rows, taken->ConnectedType()), picture);
+  }
+}
+
+const std::string kPyramid = "-c:v libx264 -bf 3 -b-pyramid normal -crf 10 -pix_fmt yuv420p";
+const KeptCase kKept[] = {
+    {{"h264_pyramid.mp4", 66, 48, "25", 30, kPyramid}, Passing::kSome, ""},
+    {{"h264_pyramid.mkv", 66, 48, "30", 30, kPyramid}, Passing::kSome, ""},
+    {{"mpeg4_asp.mkv", 66, 48, "25", 30, "-c:v mpeg4 -bf 2 -q:v 2"}, Passing::kSome, ""},
+    {{"mpeg4_asp.mp4", 66, 48, "30000/1001", 30, "-c:v mpeg4 -bf 2 -q:v 2"}, Passing::kSome, ""},
+    {{"mpeg2.mkv", 64, 48, "25", 30, "-c:v mpeg2video -bf 2 -q:v 2"}, Passing::kSome, ""},
+    // Small pictures share a program stream's packets, and only the first of each is stamped.
+    {{"mpeg2.mpg", 64, 48, "25", 30, "-c:v mpeg2video -bf 2 -q:v 2 -f vob"}, Passing::kNone, ""},
+    {{"mpeg1.mpg", 64, 48, "25", 30, "-c:v mpeg1video -bf 2 -q:v 2 -f mpeg"}, Passing::kNone, ""},
+    {{"h264_no_bframes.mp4", 66, 48, "25", 30, "-c:v libx264 -bf 0 -crf 10 -pix_fmt yuv420p"}, Passing::kNone, ""},
+    {{"vp8.webm", 32, 24, "30", 30, "-c:v libvpx -b:v 1M"}, Passing::kNone, ""},
+    // Two transport streams end to end: the second one's stamps start again where the first's did.
+    {{"h264_joined.ts", 66, 48, "25", 16, kPyramid}, Passing::kRestart,
+     "-vf trim=start_frame=16,setpts=PTS-STARTPTS"},
+};
+INSTANTIATE_TEST_SUITE_P(Clips, KeptPictures, testing::ValuesIn(kKept), KeptName);
+
 class MediaGraphTest : public testing::Test {
  protected:
   void SetUp() override {
