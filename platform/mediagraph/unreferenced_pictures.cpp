@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/mpeg4video/msb_bit_reader.h"
+
 namespace reel {
 namespace {
 
@@ -36,43 +38,38 @@ constexpr int kPictureCodingExtension = 8;
 constexpr int kBidirectionalPicture = 3;
 constexpr int kFramePicture = 3;
 
-// Most significant bit first, over an H.264 unit's payload with its emulation prevention bytes
-// (00 00 03) left out; reads past the end return 0 and set a sticky flag.
+// An H.264 unit's payload with its emulation prevention bytes (00 00 03) left out.
+std::vector<uint8_t> Unescaped(std::span<const uint8_t> payload) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(payload.size());
+  int zeros = 0;
+  for (const uint8_t byte : payload) {
+    if (zeros >= 2 && byte == 3) {
+      zeros = 0;
+      continue;
+    }
+    zeros = byte == 0 ? zeros + 1 : 0;
+    bytes.push_back(byte);
+  }
+  return bytes;
+}
+
+// The bits of an H.264 unit's payload, with its Exp-Golomb codes; reads past the end return 0 and
+// set a sticky flag.
 class UnitBits {
  public:
-  explicit UnitBits(std::span<const uint8_t> payload) {
-    int zeros = 0;
-    bytes_.reserve(payload.size());
-    for (const uint8_t byte : payload) {
-      if (zeros >= 2 && byte == 3) {
-        zeros = 0;
-        continue;
-      }
-      zeros = byte == 0 ? zeros + 1 : 0;
-      bytes_.push_back(byte);
-    }
-  }
+  explicit UnitBits(std::span<const uint8_t> payload) : bytes_(Unescaped(payload)), bits_(bytes_) {}
+  UnitBits(const UnitBits&) = delete;
+  UnitBits& operator=(const UnitBits&) = delete;
 
-  uint32_t Bit() {
-    if (position_ >= bytes_.size() * 8) {
-      overrun_ = true;
-      return 0;
-    }
-    const uint32_t bit = (bytes_[position_ / 8] >> (7 - position_ % 8)) & 1U;
-    ++position_;
-    return bit;
-  }
-  uint32_t Bits(int count) {
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i) value = (value << 1) | Bit();
-    return value;
-  }
+  uint32_t Bit() { return bits_.ReadBit(); }
+  uint32_t Bits(int count) { return bits_.Read(count); }
   // ue(v), 9.1: a value of more than 32 bits is damage.
   uint32_t Unsigned() {
     int zeros = 0;
     while (Bit() == 0) {
-      if (overrun_ || ++zeros > 31) {
-        overrun_ = true;
+      if (bits_.Overrun() || ++zeros > 31) {
+        damaged_ = true;
         return 0;
       }
     }
@@ -82,12 +79,12 @@ class UnitBits {
     const uint32_t code = Unsigned();
     return (code & 1U) != 0 ? static_cast<int32_t>((code + 1) / 2) : -static_cast<int32_t>(code / 2);
   }
-  bool Overrun() const { return overrun_; }
+  bool Overrun() const { return damaged_ || bits_.Overrun(); }
 
  private:
   std::vector<uint8_t> bytes_;
-  std::size_t position_ = 0;
-  bool overrun_ = false;
+  MsbBitReader bits_;
+  bool damaged_ = false;
 };
 
 // Where the next start code prefix 00 00 01 begins at or after `from`; the size when none does.

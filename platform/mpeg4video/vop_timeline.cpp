@@ -20,6 +20,8 @@
 
 #include <cstddef>
 
+#include "platform/mpeg4video/msb_bit_reader.h"
+
 namespace reel {
 namespace {
 
@@ -31,33 +33,6 @@ constexpr int kExtendedAspect = 15;    // aspect_ratio_info: the pixel shape fol
 constexpr int kGreyscaleShape = 3;     // video_object_layer_shape "grayscale"
 constexpr int kBidirectional = 2;      // vop_coding_type of a B-frame
 constexpr int kMostSeconds = 3600;     // longer runs of modulo_time_base are damage
-
-// Most significant bit first, with a sticky flag for reads past the end (which return 0).
-class BitReader {
- public:
-  explicit BitReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-
-  uint32_t Read(int count) {
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i) value = (value << 1) | ReadBit();
-    return value;
-  }
-  uint32_t ReadBit() {
-    if (position_ >= bytes_.size() * 8) {
-      overrun_ = true;
-      return 0;
-    }
-    const uint32_t bit = (bytes_[position_ / 8] >> (7 - position_ % 8)) & 1U;
-    ++position_;
-    return bit;
-  }
-  bool Overrun() const { return overrun_; }
-
- private:
-  std::span<const uint8_t> bytes_;
-  std::size_t position_ = 0;
-  bool overrun_ = false;
-};
 
 // Bits that hold 0 ... resolution - 1, at least one.
 int IncrementBits(int64_t resolution) {
@@ -117,7 +92,7 @@ std::optional<std::vector<int64_t>> VopTimeline::PicturesIn(std::span<const uint
 }
 
 bool VopTimeline::ReadLayerHeader(std::span<const uint8_t> bytes) {
-  BitReader bits(bytes);
+  MsbBitReader bits(bytes);
   bits.Read(1);  // random_accessible_vol
   bits.Read(8);  // video_object_type_indication
   int version = 1;
@@ -147,7 +122,7 @@ bool VopTimeline::ReadLayerHeader(std::span<const uint8_t> bytes) {
 }
 
 bool VopTimeline::ReadGroupHeader(std::span<const uint8_t> bytes) {
-  BitReader bits(bytes);
+  MsbBitReader bits(bytes);
   const int64_t hours = bits.Read(5);
   const int64_t minutes = bits.Read(6);
   const uint32_t marker = bits.ReadBit();
@@ -159,7 +134,7 @@ bool VopTimeline::ReadGroupHeader(std::span<const uint8_t> bytes) {
 
 bool VopTimeline::ReadPictureHeader(std::span<const uint8_t> bytes, std::vector<int64_t>& times) {
   if (resolution_ == 0) return false;
-  BitReader bits(bytes);
+  MsbBitReader bits(bytes);
   const uint32_t codingType = bits.Read(2);
   int64_t seconds = 0;
   while (bits.ReadBit() != 0 && !bits.Overrun()) {
