@@ -89,7 +89,8 @@ Result<MovieStep> VideoStep(const JobSettings& settings, AviFile& file, const St
   if (!timing) return SourceError(settings, ErrorKind::kRefused, "the video stream is too long for one movie");
   std::shared_ptr<AviFrameReader> reader;
   if (timing->frameCount > 0) {
-    Result<AviFrameReader> opened = file.OpenFrameReader(stream);
+    // The job's other threads need the processors too: see DecoderThreads::kFitted.
+    Result<AviFrameReader> opened = file.OpenFrameReader(stream, DecoderThreads::kFitted);
     if (!opened) {
       return SourceError(settings, ErrorKind::kUnsupported, "no decoder for video stream " + std::to_string(stream));
     }

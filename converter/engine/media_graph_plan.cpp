@@ -220,7 +220,10 @@ Status PrepareGraph(MediaGraph& graph, int64_t lastFrame, bool stepped) {
 }
 
 Result<JobPlan> OpenMediaGraphPlan(const JobSettings& settings) {
-  Result<MediaGraph> rendered = MediaGraph::Render(settings.sourcePath);
+  // The job's other threads need the processors too: see DecoderThreads::kFitted.
+  GraphLimits limits;
+  limits.decoderThreads = DecoderThreads::kFitted;
+  Result<MediaGraph> rendered = MediaGraph::Render(settings.sourcePath, limits);
   if (!rendered) return rendered.error();
   const auto graph = std::make_shared<MediaGraph>(std::move(*rendered));
   const MediaLength length{graph->Duration(TimeFormat::kMediaTime), graph->Duration(TimeFormat::kFrame),

@@ -344,7 +344,7 @@ Result<AviFrameReader> AviFrameReader::Open(std::shared_ptr<AviDemuxer> demuxer,
   if (!state->codec || avcodec_parameters_to_context(state->codec.get(), &coded) < 0) return refuse("no decoder");
   state->intraOnly = IsIntraOnly(parameters.codec_id);
   // Slice threads never hold a picture back, which the one-packet-one-picture path relies on.
-  state->codec->thread_count = threads == DecoderThreads::kOne ? 1 : 0;
+  state->codec->thread_count = DecoderThreadCount(threads, video);
   state->codec->thread_type = state->intraOnly ? FF_THREAD_SLICE : (FF_THREAD_FRAME | FF_THREAD_SLICE);
   if (avcodec_open2(state->codec.get(), decoder, nullptr) < 0) return refuse("no decoder");
   state->stream = stream;

@@ -15,14 +15,12 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/videodecoding/decoder_threads.h"
 
 namespace reel {
 
 class AviDemuxer;
 
-// How many threads a frame reader's decoder may use: as many as the machine offers, or one (the
-// pictures are the same either way; one thread costs no thread start-up on each open).
-enum class DecoderThreads { kAuto, kOne };
 
 // How a picture gets into its DIB: written there by the colour converter wherever the row width
 // allows, or always converted into a buffer of the reader's own and copied (the plain way, which

@@ -226,7 +226,7 @@ struct MediaGraph::Graph {
   int64_t StopTime() const { return FrameTime(stopFrame); }
 
   Status OpenDecoder() {
-    DecoderLimits decoderLimits{limits.quietFor, limits.packetsWithoutPicture, limits.oneDecoderThread, sourceFormat,
+    DecoderLimits decoderLimits{limits.quietFor, limits.packetsWithoutPicture, limits.decoderThreads, sourceFormat,
                                 limits.pictureMemory};
     auto opened = VideoDecoder::Open(path, decoderLimits);
     if (!opened) return opened.error();

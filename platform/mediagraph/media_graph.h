@@ -36,6 +36,7 @@
 #include "common/result.h"
 #include "platform/mediagraph/grabbed_picture.h"
 #include "platform/mediagraph/picture_storage.h"
+#include "platform/videodecoding/decoder_threads.h"
 #include "platform/mediagraph/source_format.h"
 
 namespace reel {
@@ -81,9 +82,8 @@ enum class GraphEvent {
 struct GraphLimits {
   std::chrono::milliseconds quietFor{10000};  // longest a read may make no progress
   int64_t packetsWithoutPicture = 4096;       // longest run of packets that may give no picture
-  // One decoding thread instead of as many as the machine offers: the same pictures, without the
-  // threads' start-up on each opening.
-  bool oneDecoderThread = false;
+  // How many threads decode the pictures; the same pictures however many.
+  DecoderThreads decoderThreads = DecoderThreads::kAuto;
   // Where decoded pictures are kept: large-page blocks, or libavcodec's own storage (the plain
   // reference); the same pictures either way.
   PictureMemory pictureMemory = PictureMemory::kLargePages;

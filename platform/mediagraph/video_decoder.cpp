@@ -77,7 +77,7 @@ Result<std::unique_ptr<VideoDecoder>> VideoDecoder::Open(const std::string& path
     decoder->storage_ = std::make_unique<PictureStorage>();
     decoder->storage_->AttachTo(*decoder->codec_);
   }
-  decoder->codec_->thread_count = limits.oneDecoderThread ? 1 : 0;
+  decoder->codec_->thread_count = DecoderThreadCount(limits.decoderThreads, *video);
   decoder->codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   const int opened = avcodec_open2(decoder->codec_, codec, nullptr);
   if (opened < 0) {

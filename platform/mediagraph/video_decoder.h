@@ -30,6 +30,7 @@ extern "C" {
 #include "platform/mediagraph/picture_storage.h"
 #include "platform/mediagraph/source_format.h"
 #include "platform/mediagraph/unreferenced_pictures.h"
+#include "platform/videodecoding/decoder_threads.h"
 #include "platform/mpeg4video/picture_positions.h"
 
 namespace reel {
@@ -48,9 +49,8 @@ struct DecodedPicture {
 struct DecoderLimits {
   std::chrono::milliseconds quietFor{10000};  // longest a read may make no progress
   int64_t packetsWithoutPicture = 4096;       // longest run of packets that may give no picture
-  // One decoding thread instead of as many as the machine offers: the same pictures, without the
-  // threads' start-up on each opening.
-  bool oneDecoderThread = false;
+  // How many threads decode the pictures; the same pictures however many.
+  DecoderThreads decoderThreads = DecoderThreads::kAuto;
   // An earlier opening's verdict on the file, which spares this one the format probe.
   std::optional<SourceFormat> format;
   // Where decoded pictures are kept; the same pictures either way.

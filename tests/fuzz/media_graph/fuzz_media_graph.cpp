@@ -17,7 +17,7 @@
 namespace {
 
 // One decoding thread: the same pictures, without threads started for every input.
-constexpr reel::GraphLimits kLimits{std::chrono::milliseconds(1000), 64, true};
+constexpr reel::GraphLimits kLimits{std::chrono::milliseconds(1000), 64, reel::DecoderThreads::kOne};
 
 // The picture on screen, at once and grabbed to be converted later: both the connected size.
 void TakePicture(reel::MediaGraph& graph) {

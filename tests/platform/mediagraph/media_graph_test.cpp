@@ -324,7 +324,7 @@ TEST_F(MediaGraphTest, PositionsAbsolutelyForwardsAndBackwards) {
 TEST_F(MediaGraphTest, OneDecoderThreadGivesTheSamePictures) {
   const std::string path = Make({"threads.mp4", 66, 48, "25", 20, "-c:v libx264 -bf 3 -g 10 -crf 10 -pix_fmt yuv420p"});
   GraphLimits oneThread;
-  oneThread.oneDecoderThread = true;
+  oneThread.decoderThreads = DecoderThreads::kOne;
   auto many = MediaGraph::Render(path);
   auto one = MediaGraph::Render(path, oneThread);
   ASSERT_TRUE(many && one);
