@@ -36,7 +36,8 @@ void SymbolValueLookup::Fill(int32_t node, uint32_t depth, uint32_t prefix) {
     }
   }
   if (tree_.IsLeaf(node) || depth == kLookupBits) {
-    const Entry entry{static_cast<int16_t>(node), 0, static_cast<uint8_t>(depth),
+    const auto size = tree_.IsLeaf(node) ? static_cast<int16_t>(valueBits_(static_cast<uint32_t>(node))) : int16_t{0};
+    const Entry entry{static_cast<int16_t>(node), size, static_cast<uint8_t>(depth),
                       tree_.IsLeaf(node) ? Kind::kSymbol : Kind::kNode};
     for (uint32_t index = prefix; index < entries_.size(); index += 1u << depth) entries_[index] = entry;
     return;
@@ -55,6 +56,13 @@ void SymbolValueLookup::FillWithValues(int32_t symbol, uint32_t depth, uint32_t 
     const uint32_t first = prefix | SpreadValueBits(bits, size, depth);
     for (uint32_t index = first; index < entries_.size(); index += 1u << length) entries_[index] = entry;
   }
+}
+
+SymbolValueLookup::LongCodeRead SymbolValueLookup::DecodeLongCode(int32_t node, BitReader reader) const {
+  const auto symbol = static_cast<uint32_t>(WalkFrom(node, reader));
+  const uint32_t size = valueBits_(symbol);
+  const SymbolAndValue read{symbol, ExtendValue(reader.ReadValue(size), size)};
+  return {read, reader};
 }
 
 int32_t SymbolValueLookup::WalkFrom(int32_t node, BitReader& reader) const {
