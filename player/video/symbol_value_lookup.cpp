@@ -11,11 +11,13 @@ int32_t Child(const CodeTree& tree, int32_t node, uint32_t bit) {
 }
 
 // The window bits that hold the `size` value bits `bits` from bit `first` on: the stream stores a
-// value's most significant bit first, and the window's next bit is its bit 0.
+// value's most significant bit first, and the window's next bit is its bit 0, so the value's bits
+// lie there in reversed order.
 uint32_t SpreadValueBits(uint32_t bits, uint32_t size, uint32_t first) {
-  uint32_t spread = 0;
-  for (uint32_t i = 0; i < size; ++i) spread |= ((bits >> (size - 1 - i)) & 1u) << (first + i);
-  return spread;
+  using bit_reader_detail::kByteReversal;
+  if (size == 0) return 0;
+  const uint32_t reversed16 = (uint32_t{kByteReversal[bits & 0xFFu]} << 8) | kByteReversal[(bits >> 8) & 0xFFu];
+  return (reversed16 >> (16 - size)) << first;
 }
 
 }  // namespace
