@@ -63,13 +63,13 @@ class SymbolValueLookup {
   void Fill(int32_t node, uint32_t depth, uint32_t prefix);
   void FillWithValues(int32_t symbol, uint32_t depth, uint32_t prefix, uint32_t size);
   int32_t WalkFrom(int32_t node, BitReader& reader) const;
-  // The rare code word longer than the window, and its value bits. Out of line, and taking and
-  // giving back the reader by value, so that the caller's reader never has its address taken and
-  // can live in registers through the decode loop.
   struct LongCodeRead {
     SymbolAndValue symbolAndValue;
     BitReader reader;  // after the code word and its value bits
   };
+  // The rare code word longer than the window, and its value bits. Out of line, and taking and
+  // giving back the reader by value, so that the caller's reader never has its address taken and
+  // can live in registers through the decode loop.
   [[gnu::noinline]] LongCodeRead DecodeLongCode(int32_t node, BitReader reader) const;
 
   const CodeTree& tree_;
