@@ -257,4 +257,19 @@ void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTabl
   ConvertMacroblock(blocks, tables, PictureRows{picture, rowPixels, rows, false}, x, y, kernels);
 }
 
+void FillFlatMacroblock(std::span<const int16_t, 6> samples, const ColourTables& tables,
+                        const PictureRows& picture, uint32_t x, uint32_t y) {
+  const ChromaTerms terms = TermsOf(samples[kCbBlock], samples[kCrBlock]);
+  std::array<uint16_t, 4> colours{};
+  for (std::size_t quadrant = 0; quadrant < colours.size(); ++quadrant) {
+    colours[quadrant] = PixelOf<true>(tables, samples[quadrant], terms);
+  }
+  for (std::size_t row = 0; row < 16; ++row) {
+    const std::span<uint16_t> out = picture.Row(y + row, x, 16);
+    const std::size_t upperLeft = row < 8 ? 0 : 2;
+    std::fill_n(out.begin(), 8, colours[upperLeft]);
+    std::fill_n(out.begin() + 8, 8, colours[upperLeft + 1]);
+  }
+}
+
 }  // namespace reel

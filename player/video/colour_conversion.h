@@ -58,4 +58,10 @@ void ConvertMacroblock(std::span<const DecodedBlock, 6> blocks, const ColourTabl
                        const PictureRows& picture, uint32_t x, uint32_t y,
                        Kernels kernels = Kernels::kFastest);
 
+// A flat macroblock: each of its six blocks holds one sample throughout (`samples`: the four luma
+// blocks in order, then Cb and Cr), so each 8 x 8 quadrant is one colour, worked out once by
+// ConvertPixel. Writes exactly what ConvertMacroblock writes for blocks filled with those samples.
+void FillFlatMacroblock(std::span<const int16_t, 6> samples, const ColourTables& tables,
+                        const PictureRows& picture, uint32_t x, uint32_t y);
+
 }  // namespace reel

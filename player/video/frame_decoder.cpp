@@ -1,6 +1,7 @@
 #include "player/video/frame_decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <string>
 
@@ -8,6 +9,11 @@
 
 namespace reel {
 namespace {
+
+// A macroblock none of whose blocks has an AC term placed.
+bool IsFlat(std::span<const uint64_t, kBlocksPerMacroblock> placed) {
+  return std::all_of(placed.begin(), placed.end(), [](uint64_t mask) { return mask == 1; });
+}
 
 DequantTable Widen(const FrameQuantTable& table) {
   DequantTable widened{};
@@ -130,16 +136,36 @@ void FrameDecoder::RenderPicture(const PictureRows& target, uint32_t left, uint3
   std::size_t first = 0;
   for (uint32_t row = 0; row < rows; ++row) {
     for (uint32_t column = 0; column < columns; ++column) {
-      const auto six =
-          std::span(blocks_).subspan(first).first<kBlocksPerMacroblock>();
-      for (std::size_t b = 0; b < six.size(); ++b) {
-        InverseTransformBlock(six[b], b < kLumaBlocksPerMacroblock ? lumaQuant_ : chromaQuant_,
-                              placed_[first + b], kernels_);
+      const auto six = std::span(blocks_).subspan(first).first<kBlocksPerMacroblock>();
+      const auto placed = std::span<const uint64_t>(placed_).subspan(first).first<kBlocksPerMacroblock>();
+      const uint32_t x = left + 16 * column;
+      const uint32_t y = top + 16 * row;
+      if (kernels_ == Kernels::kFastest && IsFlat(placed)) {
+        RenderFlatMacroblock(six, target, x, y);
+      } else {
+        RenderMacroblock(six, placed, target, x, y);
       }
-      ConvertMacroblock(six, colourTables_, target, left + 16 * column, top + 16 * row, kernels_);
       first += kBlocksPerMacroblock;
     }
   }
+}
+
+void FrameDecoder::RenderMacroblock(std::span<DecodedBlock, kBlocksPerMacroblock> six,
+                                    std::span<const uint64_t, kBlocksPerMacroblock> placed,
+                                    const PictureRows& target, uint32_t x, uint32_t y) {
+  for (std::size_t b = 0; b < six.size(); ++b) {
+    InverseTransformBlock(six[b], QuantFor(b), placed[b], kernels_);
+  }
+  ConvertMacroblock(six, colourTables_, target, x, y, kernels_);
+}
+
+// Every block of a flat macroblock is its DC term throughout, so neither the transform nor the
+// per-pixel conversion is needed.
+void FrameDecoder::RenderFlatMacroblock(std::span<const DecodedBlock, kBlocksPerMacroblock> six,
+                                        const PictureRows& target, uint32_t x, uint32_t y) {
+  std::array<int16_t, kBlocksPerMacroblock> samples{};
+  for (std::size_t b = 0; b < six.size(); ++b) samples[b] = DcOnlySample(six[b][0], QuantFor(b)[0]);
+  FillFlatMacroblock(samples, colourTables_, target, x, y);
 }
 
 }  // namespace reel

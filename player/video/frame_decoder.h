@@ -65,6 +65,15 @@ class FrameDecoder {
   // Everything before rendering; the scratch then holds the frame's coefficients.
   Status DecodeCoefficients(const FrameLayout& layout);
   void RenderPicture(const PictureRows& target, uint32_t left, uint32_t top);
+  void RenderMacroblock(std::span<DecodedBlock, kBlocksPerMacroblock> six,
+                        std::span<const uint64_t, kBlocksPerMacroblock> placed, const PictureRows& target,
+                        uint32_t x, uint32_t y);
+  // Kernels::kFastest only: a macroblock whose blocks hold nothing but their DC terms.
+  void RenderFlatMacroblock(std::span<const DecodedBlock, kBlocksPerMacroblock> six, const PictureRows& target,
+                            uint32_t x, uint32_t y);
+  const DequantTable& QuantFor(std::size_t block) const {
+    return block < kLumaBlocksPerMacroblock ? lumaQuant_ : chromaQuant_;
+  }
 
   const ColourTables& colourTables_;
   Kernels kernels_;

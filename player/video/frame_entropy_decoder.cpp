@@ -2,6 +2,10 @@
 
 #include <cstddef>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/code_tree.h"
 #include "common/frame_alphabet.h"
 #include "common/zigzag.h"
@@ -66,6 +70,28 @@ class LookupSymbolsAndValues {
   SymbolValueLookup lookup_;
 };
 
+// A block is cleared with eight plain 16-byte stores. Left to itself the compiler clears the
+// 128 bytes with a string store instruction, whose start-up alone costs more than these stores;
+// with 1,800 blocks a frame that was about a sixth of the AC stream's time.
+void ClearBlock(DecodedBlock& block) {
+#if defined(__SSE2__)
+  // Written out: a loop of these stores is turned back into the string store.
+  static_assert(sizeof(DecodedBlock) == 8 * sizeof(__m128i));
+  const __m128i zero = _mm_setzero_si128();
+  auto* const storage = reinterpret_cast<__m128i*>(block.data());
+  _mm_storeu_si128(storage, zero);
+  _mm_storeu_si128(storage + 1, zero);
+  _mm_storeu_si128(storage + 2, zero);
+  _mm_storeu_si128(storage + 3, zero);
+  _mm_storeu_si128(storage + 4, zero);
+  _mm_storeu_si128(storage + 5, zero);
+  _mm_storeu_si128(storage + 6, zero);
+  _mm_storeu_si128(storage + 7, zero);
+#else
+  block = DecodedBlock{};
+#endif
+}
+
 // The DC values go to a small list of their own; each block is cleared and given its DC value only
 // when the AC stream fills it, so the (large) block area is walked once, not twice.
 template <typename Symbols>
@@ -112,10 +138,13 @@ bool DecodeAcValues(const CodeTree& tree, std::span<const uint8_t> stream,
   const Symbols symbols(tree, AcValueBitCount);
   BitReader reader(stream);
   for (std::size_t b = 0; b < blocks.size(); ++b) {
-    blocks[b] = DecodedBlock{};
+    ClearBlock(blocks[b]);
     blocks[b][0] = dcValues[b];
-    placed[b] = 1;  // the DC value
-    if (!DecodeAcBlock(symbols, reader, blocks[b], placed[b])) return false;
+    // Gathered in a local, which the block's stores cannot alias, and stored once.
+    uint64_t placedHere = 1;  // the DC value
+    const bool decoded = DecodeAcBlock(symbols, reader, blocks[b], placedHere);
+    placed[b] = placedHere;
+    if (!decoded) return false;
   }
   return true;
 }

@@ -282,6 +282,11 @@ template <bool kLowerRowsZero, bool kRightColumnsZero>
 
 }  // namespace
 
+int16_t DcOnlySample(int16_t coefficient, uint16_t factor) {
+  const int16_t columnValue = Truncate16(Dequantise(coefficient, factor));
+  return RowOutput(static_cast<U32>(int32_t{columnValue}));
+}
+
 uint64_t NonZeroMask(std::span<const int16_t, 64> block) {
   uint64_t mask = 0;
   for (std::size_t i = 0; i < 64; ++i) mask |= uint64_t{block[i] != 0} << i;
@@ -291,10 +296,7 @@ uint64_t NonZeroMask(std::span<const int16_t, 64> block) {
 void InverseTransformBlock(std::span<int16_t, 64> block, const DequantTable& quant,
                            uint64_t nonZeroMask, [[maybe_unused]] Kernels kernels) {
   if (kernels == Kernels::kFastest && (nonZeroMask & ~uint64_t{1}) == 0) {
-    // Only the DC term: pass 1 spreads its product down column 0 and pass 2 spreads each row's
-    // first value, shifted, along the row; every sample is the same.
-    const int16_t dc = Truncate16(Dequantise(block[0], quant[0]));
-    std::fill(block.begin(), block.end(), RowOutput(static_cast<U32>(int32_t{dc})));
+    std::fill(block.begin(), block.end(), DcOnlySample(block[0], quant[0]));
     return;
   }
 #if defined(REEL_HAVE_AVX2_TRANSFORM)

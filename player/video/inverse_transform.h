@@ -20,6 +20,11 @@ namespace reel {
 
 using DequantTable = std::array<uint16_t, 64>;  // natural (row-major) order
 
+// The sample every position of a block holds after the transform when only its DC term (natural
+// position 0) can be non-zero: pass 1 spreads the dequantised DC down column 0, pass 2 spreads each
+// row's first value, shifted, along the row.
+int16_t DcOnlySample(int16_t coefficient, uint16_t factor);
+
 // Bit k set when coefficient k (natural order) is not 0.
 uint64_t NonZeroMask(std::span<const int16_t, 64> block);
 

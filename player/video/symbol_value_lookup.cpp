@@ -11,11 +11,13 @@ int32_t Child(const CodeTree& tree, int32_t node, uint32_t bit) {
 }
 
 // The window bits that hold the `size` value bits `bits` from bit `first` on: the stream stores a
-// value's most significant bit first, and the window's next bit is its bit 0.
+// value's most significant bit first, and the window's next bit is its bit 0, so the value's bits
+// lie there in reversed order.
 uint32_t SpreadValueBits(uint32_t bits, uint32_t size, uint32_t first) {
-  uint32_t spread = 0;
-  for (uint32_t i = 0; i < size; ++i) spread |= ((bits >> (size - 1 - i)) & 1u) << (first + i);
-  return spread;
+  using bit_reader_detail::kByteReversal;
+  if (size == 0) return 0;
+  const uint32_t reversed16 = (uint32_t{kByteReversal[bits & 0xFFu]} << 8) | kByteReversal[(bits >> 8) & 0xFFu];
+  return (reversed16 >> (16 - size)) << first;
 }
 
 }  // namespace
@@ -36,7 +38,8 @@ void SymbolValueLookup::Fill(int32_t node, uint32_t depth, uint32_t prefix) {
     }
   }
   if (tree_.IsLeaf(node) || depth == kLookupBits) {
-    const Entry entry{static_cast<int16_t>(node), 0, static_cast<uint8_t>(depth),
+    const auto size = tree_.IsLeaf(node) ? static_cast<int16_t>(valueBits_(static_cast<uint32_t>(node))) : int16_t{0};
+    const Entry entry{static_cast<int16_t>(node), size, static_cast<uint8_t>(depth),
                       tree_.IsLeaf(node) ? Kind::kSymbol : Kind::kNode};
     for (uint32_t index = prefix; index < entries_.size(); index += 1u << depth) entries_[index] = entry;
     return;
@@ -55,6 +58,13 @@ void SymbolValueLookup::FillWithValues(int32_t symbol, uint32_t depth, uint32_t 
     const uint32_t first = prefix | SpreadValueBits(bits, size, depth);
     for (uint32_t index = first; index < entries_.size(); index += 1u << length) entries_[index] = entry;
   }
+}
+
+SymbolValueLookup::LongCodeRead SymbolValueLookup::DecodeLongCode(int32_t node, BitReader reader) const {
+  const auto symbol = static_cast<uint32_t>(WalkFrom(node, reader));
+  const uint32_t size = valueBits_(symbol);
+  const SymbolAndValue read{symbol, ExtendValue(reader.ReadValue(size), size)};
+  return {read, reader};
 }
 
 int32_t SymbolValueLookup::WalkFrom(int32_t node, BitReader& reader) const {

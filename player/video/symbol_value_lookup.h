@@ -39,18 +39,23 @@ class SymbolValueLookup {
     const Entry entry = entries_[reader.Peek32() & kIndexMask];
     reader.Skip(entry.length);
     if (entry.kind == Kind::kSymbolAndValue) return {static_cast<uint32_t>(entry.target), entry.value};
-    const auto symbol = static_cast<uint32_t>(entry.kind == Kind::kSymbol ? entry.target : WalkFrom(entry.target, reader));
-    const uint32_t size = valueBits_(symbol);
-    return {symbol, ExtendValue(reader.ReadValue(size), size)};
+    if (entry.kind == Kind::kSymbol) {
+      const auto size = static_cast<uint32_t>(entry.value);
+      return {static_cast<uint32_t>(entry.target), ExtendValue(reader.ReadValue(size), size)};
+    }
+    LongCodeRead read = DecodeLongCode(entry.target, reader);
+    reader = read.reader;
+    return read.symbolAndValue;
   }
 
  private:
   static constexpr uint32_t kIndexMask = (1u << kLookupBits) - 1;
 
   enum class Kind : uint8_t { kSymbolAndValue, kSymbol, kNode };
-  struct Entry {
+  // Eight bytes, so that an entry is loaded whole.
+  struct alignas(8) Entry {
     int16_t target = 0;  // the symbol, or the inner node reached after kLookupBits bits
-    int16_t value = 0;   // kSymbolAndValue: the value its bits stand for
+    int16_t value = 0;   // kSymbolAndValue: the value its bits stand for; kSymbol: how many value bits follow
     uint8_t length = 0;  // bits consumed by this entry
     Kind kind = Kind::kNode;
   };
@@ -58,6 +63,14 @@ class SymbolValueLookup {
   void Fill(int32_t node, uint32_t depth, uint32_t prefix);
   void FillWithValues(int32_t symbol, uint32_t depth, uint32_t prefix, uint32_t size);
   int32_t WalkFrom(int32_t node, BitReader& reader) const;
+  struct LongCodeRead {
+    SymbolAndValue symbolAndValue;
+    BitReader reader;  // after the code word and its value bits
+  };
+  // The rare code word longer than the window, and its value bits. Out of line, and taking and
+  // giving back the reader by value, so that the caller's reader never has its address taken and
+  // can live in registers through the decode loop.
+  [[gnu::noinline]] LongCodeRead DecodeLongCode(int32_t node, BitReader reader) const;
 
   const CodeTree& tree_;
   ValueBitCount valueBits_;

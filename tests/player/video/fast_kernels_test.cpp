@@ -5,6 +5,7 @@
 // the frame coder), at the edge sizes and at odd ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -179,15 +180,27 @@ TEST(FastKernels, CameraPictureDecodesIdentically) {
   }
 }
 
-// Random coefficients and tables that reach every symbol rule and the extreme values.
+// Keeps only the DC terms of two macroblocks in three, which the fast path fills flat.
+CoefficientSet WithFlatMacroblocks(CoefficientSet set) {
+  for (std::size_t b = 0; b < set.blocks.size(); ++b) {
+    if (b / kBlocksPerMacroblock % 3 != 0) std::fill(set.blocks[b].begin() + 1, set.blocks[b].end(), 0);
+  }
+  return set;
+}
+
+// Random coefficients and tables that reach every symbol rule and the extreme values, as they come
+// and with flat macroblocks among them (random DC values, some far outside the colour tables).
 TEST(FastKernels, RandomCoefficientFramesDecodeIdentically) {
   for (uint32_t seed = 1; seed <= 12; ++seed) {
     const uint32_t width = 16 + 16 * (seed % 5) - seed % 3;
-    const auto frame = CodeCoefficients(MakeRandomCoefficients(width, 48, seed), 50);
-    ASSERT_TRUE(frame) << seed;
-    const auto plain = Decoded(*frame, Kernels::kPlain);
-    ASSERT_FALSE(plain.empty()) << seed;
-    EXPECT_TRUE(Decoded(*frame, Kernels::kFastest) == plain) << seed;
+    for (const bool flat : {false, true}) {
+      const CoefficientSet coefficients = MakeRandomCoefficients(width, 48, seed);
+      const auto frame = CodeCoefficients(flat ? WithFlatMacroblocks(coefficients) : coefficients, 50);
+      ASSERT_TRUE(frame) << seed;
+      const auto plain = Decoded(*frame, Kernels::kPlain);
+      ASSERT_FALSE(plain.empty()) << seed;
+      EXPECT_TRUE(Decoded(*frame, Kernels::kFastest) == plain) << seed << (flat ? " flat" : "");
+    }
   }
 }
 
