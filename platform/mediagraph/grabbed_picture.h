@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "common/result.h"
@@ -28,10 +30,24 @@ class GrabbedPicture {
 
   // Its place in presentation order.
   int64_t Index() const;
+  // The converted picture's size (upright).
+  uint32_t Width() const;
+  uint32_t Height() const;
   const Contents& Held() const { return *contents_; }
 
  private:
   std::unique_ptr<Contents> contents_;
+};
+
+// Takes a picture's converted rows a slice at a time, top row first.
+class PictureRowSink {
+ public:
+  virtual ~PictureRowSink() = default;
+  // Called first: the picture's size, and the stride of the rows to come.
+  virtual void Begin(uint32_t width, uint32_t height, std::size_t stride) = 0;
+  // `count` rows of 24-bit pixels (blue, green, red), `stride` bytes apart in `rows`, which holds
+  // `count` whole strides; the bytes are the converter's again once the call returns.
+  virtual void TakeRows(std::span<const uint8_t> rows, uint32_t count, std::size_t stride) = 0;
 };
 
 // Converts grabbed pictures on one thread, keeping its colour converter from picture to picture.
@@ -49,7 +65,16 @@ class GrabbedPictureConverter {
   Result<std::vector<uint8_t>> Convert(const GrabbedPicture& picture, uint32_t leadingBytes,
                                        std::vector<uint8_t> storage = {});
 
+  // Whether ConvertInSlices takes the picture (most pictures decoded from compressed video).
+  static bool Slices(const GrabbedPicture& picture);
+  // The rows of Convert's picture, top row first (its last stored row first), handed to `sink` a
+  // few at a time as they are converted: the whole picture is never held. kUnsupported, naming
+  // the file, when the colour conversion fails or the picture is not one Slices takes.
+  Status ConvertInSlices(const GrabbedPicture& picture, PictureRowSink& sink);
+
  private:
+  PictureConverter& ConverterFor(const GrabbedPicture::Contents& held);
+
   std::unique_ptr<PictureConverter> converter_;
 };
 

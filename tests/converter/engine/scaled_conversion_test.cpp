@@ -1,0 +1,146 @@
+// Pictures converted straight into the scaler, held to the plain way: the whole picture converted,
+// then ScalePicture. Over chroma layouts, odd widths and heights, shrinking and enlarging along
+// either axis, both lane widths, and pictures the sliced way does not take (RGB, a turned picture,
+// a size change part way, a 4:2:0 picture of odd height), which must fall back to the plain way.
+// Every slice the converter hands on must also be the whole conversion's rows, byte for byte.
+#include "converter/engine/scaled_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/mediagraph/media_graph.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/scratch_folder.h"
+
+namespace reel {
+namespace {
+
+constexpr std::chrono::milliseconds kWait{1000};
+
+// Gathers the slices into the whole picture as Convert lays it out: padded rows, bottom row first.
+class GatheringSink : public PictureRowSink {
+ public:
+  void Begin(uint32_t width, uint32_t height, std::size_t /*stride*/) override {
+    width_ = width;
+    rowBytes_ = (std::size_t{width} * 3 + 3) & ~std::size_t{3};
+    rows_.assign(rowBytes_ * height, 0);
+    next_ = height;
+  }
+  void TakeRows(std::span<const uint8_t> rows, uint32_t count, std::size_t stride) override {
+    for (uint32_t r = 0; r < count; ++r) {
+      ASSERT_GT(next_, 0u);
+      --next_;
+      std::copy_n(rows.begin() + r * stride, std::size_t{width_} * 3, rows_.begin() + next_ * rowBytes_);
+    }
+  }
+  std::vector<uint8_t> rows_;
+  uint32_t next_ = 0;
+
+ private:
+  uint32_t width_ = 0;
+  std::size_t rowBytes_ = 0;
+};
+
+std::optional<BmpImage> WholePicture(GrabbedPictureConverter& converter, const GrabbedPicture& picture) {
+  auto bytes = converter.Convert(picture, BmpImage::kHeaderSize);
+  if (!bytes) return std::nullopt;
+  auto image = BmpImage::Create(picture.Width(), picture.Height(), 24);
+  std::vector<uint8_t> all = std::move(*image).TakeBytes();
+  std::copy(bytes->begin() + BmpImage::kHeaderSize, bytes->end(), all.begin() + BmpImage::kHeaderSize);
+  return BmpImage::FromBytes(std::move(all));
+}
+
+struct Size {
+  uint32_t width, height;
+};
+
+struct ScaleCase {
+  const char* name;
+  std::vector<std::string> parts;  // the ffmpeg tool's options for each part of the clip, joined end to end
+  std::vector<Size> sizes;         // movie sizes to bring every picture to
+  bool sliced;                     // whether the first picture goes the sliced way
+};
+
+class ScaledConversion : public testing::TestWithParam<ScaleCase> {};
+
+TEST_P(ScaledConversion, GivesTheWholeConversionsScaledBytes) {
+  if (!test::FfmpegInstalled()) GTEST_SKIP() << "the ffmpeg tool is not installed";
+  const ScaleCase& scale = GetParam();
+  test::ScratchFolder folder("scaled_conversion");
+  const std::string path = folder.File(scale.name);
+  std::ofstream joined(path, std::ios::binary);
+  for (std::size_t i = 0; i < scale.parts.size(); ++i) {
+    const std::string part = folder.File("part" + std::to_string(i) + "_" + scale.name);
+    ASSERT_TRUE(test::RunFfmpegTool("-f lavfi -i testsrc2=r=25:s=64x48 " + scale.parts[i] + " -frames:v 3 \"" + part + "\""));
+    std::ifstream in(part, std::ios::binary);
+    joined << in.rdbuf();
+  }
+  joined.close();
+  auto graph = MediaGraph::Render(path);
+  ASSERT_TRUE(graph) << graph.error().message;
+  ASSERT_TRUE(graph->SetPositions(0, std::nullopt));
+  GrabbedPictureConverter plain;
+  GrabbedPictureConverter fast;
+  for (int picture = 0;; ++picture) {
+    auto grabbed = graph->GrabCurrentPicture();
+    ASSERT_TRUE(grabbed) << grabbed.error().message;
+    const std::optional<BmpImage> whole = WholePicture(plain, *grabbed);
+    ASSERT_TRUE(whole);
+    if (picture == 0) EXPECT_EQ(GrabbedPictureConverter::Slices(*grabbed), scale.sliced);
+    if (GrabbedPictureConverter::Slices(*grabbed)) {
+      GatheringSink gathered;
+      ASSERT_TRUE(fast.ConvertInSlices(*grabbed, gathered));
+      EXPECT_EQ(gathered.next_, 0u);
+      ASSERT_TRUE(std::equal(gathered.rows_.begin(), gathered.rows_.end(), whole->Bytes().begin() + BmpImage::kHeaderSize))
+          << "picture " << picture;
+    }
+    for (const Size size : scale.sizes) {
+      for (const ScalerLanes lanes : {ScalerLanes::Widest, ScalerLanes::Sse2}) {
+        const auto expected = ScalePicture(*whole, size.width, size.height, lanes);
+        ASSERT_TRUE(expected);
+        const bool sliced = ConvertsScaled(*grabbed, size.width, size.height);
+        const auto got = sliced ? ConvertScaled(fast, *grabbed, size.width, size.height, lanes)
+                                : ScalePicture(*WholePicture(fast, *grabbed), size.width, size.height, lanes);
+        ASSERT_TRUE(got);
+        ASSERT_TRUE(std::ranges::equal(got->Bytes(), expected->Bytes()))
+            << "picture " << picture << " at " << size.width << "x" << size.height << (sliced ? " sliced" : "");
+      }
+    }
+    ASSERT_TRUE(graph->Step());
+    if (*graph->WaitForCompletion(kWait) == GraphEvent::kComplete) break;
+  }
+}
+
+// Down by area (a step of 1.6, exact halves, the integer division of steps of 64 pixels), up, and
+// along one axis alone; the same size as the picture is the plain way's.
+const std::vector<Size> kSizes = {{40, 30}, {32, 24}, {1, 1}, {150, 110}, {64, 20}, {23, 48}, {64, 48}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, ScaledConversion,
+    testing::Values(
+        ScaleCase{"h264_420.mp4", {"-c:v libx264 -bf 2 -pix_fmt yuv420p"}, kSizes, true},
+        ScaleCase{"h264_420_tall.mkv", {"-vf scale=62:142 -c:v libx264 -pix_fmt yuv420p"}, {{31, 71}, {20, 50}, {70, 150}}, true},
+        ScaleCase{"mjpeg_full_range_420.avi", {"-c:v mjpeg -pix_fmt yuvj420p -q:v 3"}, kSizes, true},
+        ScaleCase{"vp8_odd_width.webm", {"-vf scale=33:24 -c:v libvpx -b:v 1M"}, {{20, 15}, {40, 40}}, true},
+        ScaleCase{"vp8_odd_height.webm", {"-vf scale=64:45 -c:v libvpx -b:v 1M"}, {{20, 15}, {40, 40}}, false},
+        ScaleCase{"h264_422.mkv", {"-c:v libx264 -pix_fmt yuv422p"}, kSizes, true},
+        ScaleCase{"h264_444_odd.mkv", {"-vf scale=33:45 -c:v libx264 -pix_fmt yuv444p"}, {{20, 15}, {40, 50}}, true},
+        ScaleCase{"rgb.mkv", {"-c:v png -pix_fmt rgb24"}, {{40, 30}}, false},
+        ScaleCase{"paletted.avi", {"-c:v rawvideo -pix_fmt pal8"}, {{40, 30}}, false},
+        ScaleCase{"turned.mp4", {"-c:v libx264 -pix_fmt yuv420p -metadata:s:v:0 rotate=90"}, {{30, 40}}, false},
+        ScaleCase{"size_change.mpg", {"-c:v mpeg1video -q:v 2 -f mpeg", "-vf scale=48:32 -c:v mpeg1video -q:v 2 -f mpeg"},
+                  {{40, 30}, {20, 10}}, true}),
+    [](const testing::TestParamInfo<ScaleCase>& info) {
+      std::string name = info.param.name;
+      for (char& c : name) {
+        if (c == '.') c = '_';
+      }
+      return name;
+    });
+
+}  // namespace
+}  // namespace reel
