@@ -63,6 +63,7 @@ struct ScaleCase {
   std::vector<std::string> parts;  // the ffmpeg tool's options for each part of the clip, joined end to end
   std::vector<Size> sizes;         // movie sizes to bring every picture to
   bool sliced;                     // whether the first picture goes the sliced way
+  std::string remux = "";          // options of a copy of the clip made after it (a turn's tag)
 };
 
 class ScaledConversion : public testing::TestWithParam<ScaleCase> {};
@@ -80,7 +81,11 @@ TEST_P(ScaledConversion, GivesTheWholeConversionsScaledBytes) {
     joined << in.rdbuf();
   }
   joined.close();
-  auto graph = MediaGraph::Render(path);
+  const std::string copy = folder.File(std::string("copy_") + scale.name);
+  if (!scale.remux.empty()) {
+    ASSERT_TRUE(test::RunFfmpegTool("-i \"" + path + "\" -c copy " + scale.remux + " \"" + copy + "\""));
+  }
+  auto graph = MediaGraph::Render(scale.remux.empty() ? path : copy);
   ASSERT_TRUE(graph) << graph.error().message;
   ASSERT_TRUE(graph->SetPositions(0, std::nullopt));
   GrabbedPictureConverter plain;
@@ -90,7 +95,9 @@ TEST_P(ScaledConversion, GivesTheWholeConversionsScaledBytes) {
     ASSERT_TRUE(grabbed) << grabbed.error().message;
     const std::optional<BmpImage> whole = WholePicture(plain, *grabbed);
     ASSERT_TRUE(whole);
-    if (picture == 0) EXPECT_EQ(GrabbedPictureConverter::Slices(*grabbed), scale.sliced);
+    if (picture == 0) {
+      EXPECT_EQ(GrabbedPictureConverter::Slices(*grabbed), scale.sliced);
+    }
     if (GrabbedPictureConverter::Slices(*grabbed)) {
       GatheringSink gathered;
       ASSERT_TRUE(fast.ConvertInSlices(*grabbed, gathered));
@@ -131,11 +138,11 @@ INSTANTIATE_TEST_SUITE_P(
         ScaleCase{"h264_444_odd.mkv", {"-vf scale=33:45 -c:v libx264 -pix_fmt yuv444p"}, {{20, 15}, {40, 50}}, true},
         ScaleCase{"rgb.mkv", {"-c:v png -pix_fmt rgb24"}, {{40, 30}}, false},
         ScaleCase{"paletted.avi", {"-c:v rawvideo -pix_fmt pal8"}, {{40, 30}}, false},
-        ScaleCase{"turned.mp4", {"-c:v libx264 -pix_fmt yuv420p -metadata:s:v:0 rotate=90"}, {{30, 40}}, false},
+        ScaleCase{"turned.mp4", {"-c:v libx264 -pix_fmt yuv420p"}, {{30, 40}}, false, "-metadata:s:v:0 rotate=90"},
         ScaleCase{"size_change.mpg", {"-c:v mpeg1video -q:v 2 -f mpeg", "-vf scale=48:32 -c:v mpeg1video -q:v 2 -f mpeg"},
                   {{40, 30}, {20, 10}}, true}),
-    [](const testing::TestParamInfo<ScaleCase>& info) {
-      std::string name = info.param.name;
+    [](const testing::TestParamInfo<ScaleCase>& clip) {
+      std::string name = clip.param.name;
       for (char& c : name) {
         if (c == '.') c = '_';
       }
