@@ -30,19 +30,33 @@ class ScalingSink : public PictureRowSink {
   std::optional<RowwiseScaler> scaler_;
 };
 
+// A size ScalePicture refuses is left to it, so that the frame counts as one that cannot be coded.
+bool ScalesTo(uint32_t sourceWidth, uint32_t sourceHeight, uint32_t width, uint32_t height) {
+  if (width == 0 || height == 0 || width > BmpImage::kMaxDimension || height > BmpImage::kMaxDimension) return false;
+  return sourceWidth != width || sourceHeight != height;
+}
+
 }  // namespace
 
-// A size ScalePicture refuses is left to it, so that the frame counts as one that cannot be coded.
 bool ConvertsScaled(const GrabbedPicture& picture, uint32_t width, uint32_t height) {
-  if (width == 0 || height == 0 || width > BmpImage::kMaxDimension || height > BmpImage::kMaxDimension) return false;
-  if (picture.Width() == width && picture.Height() == height) return false;
-  return GrabbedPictureConverter::Slices(picture);
+  return ScalesTo(picture.Width(), picture.Height(), width, height) && GrabbedPictureConverter::Slices(picture);
 }
 
 std::optional<BmpImage> ConvertScaled(GrabbedPictureConverter& converter, const GrabbedPicture& picture, uint32_t width,
                                       uint32_t height, ScalerLanes lanes) {
   ScalingSink sink(width, height, lanes);
   if (!converter.ConvertInSlices(picture, sink)) return std::nullopt;
+  return std::move(sink).Finish();
+}
+
+bool ConvertsScaled(const AviGrabbedFrame& frame, uint32_t width, uint32_t height) {
+  return ScalesTo(frame.Width(), frame.Height(), width, height) && AviFrameConverter::Slices(frame);
+}
+
+std::optional<BmpImage> ConvertScaled(AviFrameConverter& converter, const AviGrabbedFrame& frame, uint32_t width,
+                                      uint32_t height, ScalerLanes lanes) {
+  ScalingSink sink(width, height, lanes);
+  if (!converter.ConvertInSlices(frame, sink)) return std::nullopt;
   return std::move(sink).Finish();
 }
 

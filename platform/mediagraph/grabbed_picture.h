@@ -8,11 +8,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstddef>
 #include <memory>
-#include <span>
 #include <vector>
 
+#include "common/picture_row_sink.h"
 #include "common/result.h"
 
 namespace reel {
@@ -37,17 +36,6 @@ class GrabbedPicture {
 
  private:
   std::unique_ptr<Contents> contents_;
-};
-
-// Takes a picture's converted rows a slice at a time, top row first.
-class PictureRowSink {
- public:
-  virtual ~PictureRowSink() = default;
-  // Called first: the picture's size, and the stride of the rows to come.
-  virtual void Begin(uint32_t width, uint32_t height, std::size_t stride) = 0;
-  // `count` rows of 24-bit pixels (blue, green, red), `stride` bytes apart in `rows`, which holds
-  // `count` whole strides; the bytes are the converter's again once the call returns.
-  virtual void TakeRows(std::span<const uint8_t> rows, uint32_t count, std::size_t stride) = 0;
 };
 
 // Converts grabbed pictures on one thread, keeping its colour converter from picture to picture.

@@ -1,5 +1,5 @@
 // Pictures converted straight into the scaler, held to the plain way: the whole picture converted,
-// then ScalePicture. Over chroma layouts, odd widths and heights, shrinking and enlarging along
+// then ScalePicture; through the media graph, and through the AVI frame reader for AVI clips. Over chroma layouts, odd widths and heights, shrinking and enlarging along
 // either axis, both lane widths, and pictures the sliced way does not take (RGB, a turned picture,
 // a size change part way, a 4:2:0 picture of odd height), which must fall back to the plain way.
 // Every slice the converter hands on must also be the whole conversion's rows, byte for byte.
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/avifile/avi_frame_reader.h"
 #include "platform/mediagraph/media_graph.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/scratch_folder.h"
@@ -57,6 +58,46 @@ std::optional<BmpImage> WholePicture(GrabbedPictureConverter& converter, const G
 struct Size {
   uint32_t width, height;
 };
+
+std::optional<BmpImage> WholeDib(AviFrameConverter& converter, const AviGrabbedFrame& frame) {
+  constexpr uint32_t kFileHeader = 14;
+  auto dib = converter.Convert(frame, kFileHeader);
+  if (!dib) return std::nullopt;
+  auto image = BmpImage::Create(frame.Width(), frame.Height(), 24);
+  std::vector<uint8_t> all = std::move(*image).TakeBytes();
+  std::copy(dib->begin() + BmpImage::kHeaderSize, dib->end(), all.begin() + BmpImage::kHeaderSize);
+  return BmpImage::FromBytes(std::move(all));
+}
+
+// The same through the AVI frame reader, for an AVI clip.
+void ExpectFramesMatch(const std::string& path, const std::vector<Size>& sizes, bool sliced) {
+  auto reader = AviFrameReader::Open(path, 0);
+  ASSERT_TRUE(reader) << reader.error().message;
+  AviFrameConverter plain;
+  AviFrameConverter fast;
+  for (uint32_t position = 0; position < 3; ++position) {
+    const auto frame = reader->GrabFrame(position);
+    ASSERT_TRUE(frame);
+    const std::optional<BmpImage> whole = WholeDib(plain, *frame);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(AviFrameConverter::Slices(*frame), sliced);
+    if (AviFrameConverter::Slices(*frame)) {
+      GatheringSink gathered;
+      ASSERT_TRUE(fast.ConvertInSlices(*frame, gathered));
+      ASSERT_TRUE(std::equal(gathered.rows_.begin(), gathered.rows_.end(), whole->Bytes().begin() + BmpImage::kHeaderSize))
+          << "frame " << position;
+    }
+    for (const Size size : sizes) {
+      const auto expected = ScalePicture(*whole, size.width, size.height);
+      const bool viaSlices = ConvertsScaled(*frame, size.width, size.height);
+      const auto got = viaSlices ? ConvertScaled(fast, *frame, size.width, size.height)
+                                 : ScalePicture(*WholeDib(fast, *frame), size.width, size.height);
+      ASSERT_TRUE(expected && got);
+      ASSERT_TRUE(std::ranges::equal(got->Bytes(), expected->Bytes()))
+          << "frame " << position << " at " << size.width << "x" << size.height << (viaSlices ? " sliced" : "");
+    }
+  }
+}
 
 struct ScaleCase {
   const char* name;
@@ -120,6 +161,7 @@ TEST_P(ScaledConversion, GivesTheWholeConversionsScaledBytes) {
     ASSERT_TRUE(graph->Step());
     if (*graph->WaitForCompletion(kWait) == GraphEvent::kComplete) break;
   }
+  if (path.ends_with(".avi")) ExpectFramesMatch(path, scale.sizes, scale.sliced);
 }
 
 // Down by area (a step of 1.6, exact halves, the integer division of steps of 64 pixels), up, and
@@ -132,6 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
         ScaleCase{"h264_420.mp4", {"-c:v libx264 -bf 2 -pix_fmt yuv420p"}, kSizes, true},
         ScaleCase{"h264_420_tall.mkv", {"-vf scale=62:142 -c:v libx264 -pix_fmt yuv420p"}, {{31, 71}, {20, 50}, {70, 150}}, true},
         ScaleCase{"mjpeg_full_range_420.avi", {"-c:v mjpeg -pix_fmt yuvj420p -q:v 3"}, kSizes, true},
+        ScaleCase{"mjpeg_422_odd.avi", {"-vf scale=37:29 -c:v mjpeg -pix_fmt yuvj422p -q:v 3"}, {{20, 15}, {40, 40}}, true},
+        ScaleCase{"mpeg4_420.avi", {"-vf scale=72:40 -c:v mpeg4 -bf 2 -q:v 2"}, {{40, 30}, {36, 20}, {100, 60}}, true},
         ScaleCase{"vp8_odd_width.webm", {"-vf scale=33:24 -c:v libvpx -b:v 1M"}, {{20, 15}, {40, 40}}, true},
         ScaleCase{"vp8_odd_height.webm", {"-vf scale=64:45 -c:v libvpx -b:v 1M"}, {{20, 15}, {40, 40}}, false},
         ScaleCase{"h264_422.mkv", {"-c:v libx264 -pix_fmt yuv422p"}, kSizes, true},
