@@ -28,21 +28,11 @@ constexpr int kConverterPixelGroup = 8;
 // the processor's cache until the scaler reads it.
 constexpr int kSliceRows = 16;
 
-// The picture kinds whose converted rows depend on the same rows of the picture alone. (Paletted
-// and packed RGB pictures would too, but their files are small.)
-bool ConvertsRowByRow(int format) {
-  switch (format) {
-    case AV_PIX_FMT_YUV420P:
-    case AV_PIX_FMT_YUVJ420P:
-    case AV_PIX_FMT_YUV422P:
-    case AV_PIX_FMT_YUVJ422P:
-    case AV_PIX_FMT_YUV444P:
-    case AV_PIX_FMT_YUVJ444P:
-      return true;
-    default:
-      return false;
-  }
-}
+// The picture kinds whose slices the converter turns into the very rows of the whole picture's
+// conversion: planar 4:2:0, which its own path converts a pair of rows at a time from one chroma
+// row. (Its general path, which 4:2:2 and 4:4:4 pictures take, gives other bytes at some sizes
+// when it is handed slices as pictures of their own.)
+bool ConvertsRowByRow(int format) { return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P; }
 
 void WriteInfoHeader(std::span<uint8_t> out, uint32_t width, uint32_t height, uint32_t imageSize) {
   StoreU32(out.subspan<0, 4>(), kBitmapInfoHeaderSize);
@@ -93,9 +83,7 @@ std::optional<std::vector<uint8_t>> DibConverter::Convert(const AVFrame& picture
 }
 
 bool DibConverter::Slices(const AVFrame& picture) {
-  if (!Takes(picture) || !ConvertsRowByRow(picture.format)) return false;
-  const AVPixFmtDescriptor* kind = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture.format));
-  return kind != nullptr && (kind->log2_chroma_h == 0 || picture.height % 2 == 0);
+  return Takes(picture) && ConvertsRowByRow(picture.format) && picture.height % 2 == 0;
 }
 
 // Each slice is converted as a picture of its own (from row 0 of the rows it starts at): the

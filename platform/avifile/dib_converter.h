@@ -33,9 +33,8 @@ class DibConverter {
   // Whether Convert can take pictures of `picture`'s size and kind at all.
   static bool Takes(const AVFrame& picture);
 
-  // Whether ConvertInSlices takes `picture`: one of a kind whose rows the colour converter makes
-  // from the same rows of the picture alone (4:2:0 with chroma rows shared by two picture rows,
-  // of even height; 4:2:2 and 4:4:4).
+  // Whether ConvertInSlices takes `picture`: planar 4:2:0 of even height, whose rows the colour
+  // converter makes a pair at a time from the same rows of the picture alone.
   static bool Slices(const AVFrame& picture);
   // The DIB's rows of such a picture, top row first, handed to `sink` a slice of rows at a time
   // as they are converted into a small buffer of the converter's own. False when the colour

@@ -24,21 +24,11 @@ constexpr int kConverterPixelGroup = 8;
 // the processor's cache until the scaler reads it.
 constexpr int kSliceRows = 16;
 
-// The picture kinds whose converted rows depend on the same rows of the picture alone. (Paletted
-// and packed RGB pictures would too, but their files are small.)
-bool ConvertsRowByRow(int format) {
-  switch (format) {
-    case AV_PIX_FMT_YUV420P:
-    case AV_PIX_FMT_YUVJ420P:
-    case AV_PIX_FMT_YUV422P:
-    case AV_PIX_FMT_YUVJ422P:
-    case AV_PIX_FMT_YUV444P:
-    case AV_PIX_FMT_YUVJ444P:
-      return true;
-    default:
-      return false;
-  }
-}
+// The picture kinds whose slices the converter turns into the very rows of the whole picture's
+// conversion: planar 4:2:0, which its own path converts a pair of rows at a time from one chroma
+// row. (Its general path, which 4:2:2 and 4:4:4 pictures take, gives other bytes at some sizes
+// when it is handed slices as pictures of their own.)
+bool ConvertsRowByRow(int format) { return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P; }
 
 }  // namespace
 
@@ -145,9 +135,7 @@ bool PictureConverter::ConvertIntoRows(const AVFrame& frame, std::vector<uint8_t
 
 bool PictureConverter::SlicesAt(const AVFrame& frame, int storedWidth, int storedHeight, Rotation rotation) {
   if (frame.width != storedWidth || frame.height != storedHeight || rotation != Rotation::kNone) return false;
-  if (!ConvertsRowByRow(frame.format)) return false;
-  const AVPixFmtDescriptor* kind = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
-  return kind != nullptr && (kind->log2_chroma_h == 0 || storedHeight % 2 == 0);
+  return ConvertsRowByRow(frame.format) && storedHeight % 2 == 0;
 }
 
 // Each slice is converted as a picture of its own (from row 0 of the rows it starts at): the

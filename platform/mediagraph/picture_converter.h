@@ -65,9 +65,9 @@ class PictureConverter {
   // neither grown nor cleared.
   bool ConvertInPlace(const AVFrame& frame, std::vector<uint8_t>& out, std::size_t start);
 
-  // Whether ConvertInSlices takes `frame`: a picture at the converter's own size, unturned, of a
-  // kind whose rows the colour converter makes from the same rows of the picture alone (4:2:0
-  // with chroma rows shared by two picture rows, of even height; 4:2:2 and 4:4:4).
+  // Whether ConvertInSlices takes `frame`: a picture at the converter's own size, unturned, planar
+  // 4:2:0 of even height, whose rows the colour converter makes a pair at a time from the same
+  // rows of the picture alone.
   bool Slices(const AVFrame& frame) const { return SlicesAt(frame, width_, height_, rotation_); }
   static bool SlicesAt(const AVFrame& frame, int storedWidth, int storedHeight, Rotation rotation);
   // Convert's rows of such a picture, top row first, handed to `sink` a slice of rows at a time as
