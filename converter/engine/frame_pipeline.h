@@ -4,9 +4,10 @@
 // into three kinds: reading source pictures in order (one reader thread, since a source is read
 // front to back), scaling and coding them (a few coder threads, each on whichever picture is next,
 // which also makes a picture whose colour conversion the source left for later, unless the reader
-// is ahead and makes it itself, in both cases bringing it to the movie's size) and appending the coded frames in order (the job's own thread, through Next()). The reader keeps
-// at most a few pictures ahead of the appender. Each frame is made by the same calls on the same
-// picture as in a plain loop, so the movie is the same byte for byte.
+// is ahead and makes it itself; where the source can, that picture is made at the movie's size at
+// once) and appending the coded frames in order (the job's own thread, through Next()). The reader
+// keeps at most a few pictures ahead of the appender. Each frame is made by the same calls on the
+// same picture as in a plain loop, so the movie is the same byte for byte.
 #pragma once
 
 #include <condition_variable>
