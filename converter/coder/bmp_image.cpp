@@ -11,10 +11,7 @@ namespace {
 constexpr std::size_t kFileSizeOffset = 2;
 constexpr std::size_t kPixelOffsetOffset = 10;
 constexpr std::size_t kInfoSizeOffset = 14;
-constexpr std::size_t kWidthOffset = 18;
-constexpr std::size_t kHeightOffset = 22;
 constexpr std::size_t kPlanesOffset = 26;
-constexpr std::size_t kBitsOffset = 28;
 constexpr std::size_t kCompressionOffset = 30;
 constexpr std::size_t kImageSizeOffset = 34;
 constexpr uint32_t kInfoHeaderSize = 40;
@@ -35,10 +32,6 @@ void Store16(std::span<uint8_t> bytes, std::size_t offset, uint16_t value) {
 bool SupportedDepth(uint16_t bitsPerPixel) { return bitsPerPixel == 24 || bitsPerPixel == 32; }
 
 }  // namespace
-
-uint32_t BmpImage::RowStride(uint32_t width, uint16_t bitsPerPixel) {
-  return (width * (bitsPerPixel / 8u) + 3u) & ~3u;
-}
 
 std::optional<BmpImage> BmpImage::Create(uint32_t width, uint32_t height, uint16_t bitsPerPixel) {
   if (width == 0 || height == 0 || width > kMaxDimension || height > kMaxDimension) return std::nullopt;
@@ -80,18 +73,6 @@ std::optional<BmpImage> BmpImage::FromBytes(std::vector<uint8_t> bytes) {
       uint64_t{kHeaderSize} + uint64_t{RowStride(static_cast<uint32_t>(width), bits)} * static_cast<uint32_t>(height);
   if (bytes.size() < needed) return std::nullopt;
   return BmpImage(std::move(bytes));
-}
-
-uint32_t BmpImage::Width() const { return Load32(bytes_, kWidthOffset); }
-uint32_t BmpImage::Height() const { return Load32(bytes_, kHeightOffset); }
-uint16_t BmpImage::BitsPerPixel() const { return Load16(bytes_, kBitsOffset); }
-
-std::span<uint8_t> BmpImage::Row(uint32_t row) {
-  return std::span<uint8_t>(bytes_).subspan(kHeaderSize + std::size_t{row} * Stride(), Stride());
-}
-
-std::span<const uint8_t> BmpImage::Row(uint32_t row) const {
-  return std::span<const uint8_t>(bytes_).subspan(kHeaderSize + std::size_t{row} * Stride(), Stride());
 }
 
 }  // namespace reel

@@ -14,6 +14,8 @@
 #include <span>
 #include <vector>
 
+#include "common/byte_io.h"
+
 namespace reel {
 
 class BmpImage {
@@ -32,17 +34,22 @@ class BmpImage {
   static std::optional<BmpImage> FromBytes(std::vector<uint8_t> bytes);
 
   // Bytes per stored row: width x bytes per pixel rounded up to a multiple of 4.
-  static uint32_t RowStride(uint32_t width, uint16_t bitsPerPixel);
+  // (The accessors are defined here: the scaler's and the coder's loops call them per row.)
+  static uint32_t RowStride(uint32_t width, uint16_t bitsPerPixel) { return (width * (bitsPerPixel / 8u) + 3u) & ~3u; }
 
-  uint32_t Width() const;
-  uint32_t Height() const;
-  uint16_t BitsPerPixel() const;
+  uint32_t Width() const { return LoadU32(std::span<const uint8_t>(bytes_).subspan<kWidthOffset, 4>()); }
+  uint32_t Height() const { return LoadU32(std::span<const uint8_t>(bytes_).subspan<kHeightOffset, 4>()); }
+  uint16_t BitsPerPixel() const { return LoadU16(std::span<const uint8_t>(bytes_).subspan<kBitsOffset, 2>()); }
   uint32_t BytesPerPixel() const { return BitsPerPixel() / 8u; }
   uint32_t Stride() const { return RowStride(Width(), BitsPerPixel()); }
 
   // Stored row `row` (0 = first row in memory), `Stride()` bytes including padding.
-  std::span<uint8_t> Row(uint32_t row);
-  std::span<const uint8_t> Row(uint32_t row) const;
+  std::span<uint8_t> Row(uint32_t row) {
+    return std::span<uint8_t>(bytes_).subspan(kHeaderSize + std::size_t{row} * Stride(), Stride());
+  }
+  std::span<const uint8_t> Row(uint32_t row) const {
+    return std::span<const uint8_t>(bytes_).subspan(kHeaderSize + std::size_t{row} * Stride(), Stride());
+  }
 
   std::span<const uint8_t> Bytes() const { return bytes_; }
   std::size_t Size() const { return bytes_.size(); }
@@ -51,6 +58,10 @@ class BmpImage {
   std::vector<uint8_t> TakeBytes() && { return std::move(bytes_); }
 
  private:
+  static constexpr std::size_t kWidthOffset = 18;
+  static constexpr std::size_t kHeightOffset = 22;
+  static constexpr std::size_t kBitsOffset = 28;
+
   explicit BmpImage(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
 
   std::vector<uint8_t> bytes_;

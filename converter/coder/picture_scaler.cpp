@@ -126,6 +126,9 @@ class RowScaler {
   std::size_t laneCountLastRow_ = 0;  // the same in the picture's last stored row
 };
 
+// Intermediate rows are padded with zeros to a whole number of vectors.
+std::size_t IntermediateRowBytes(uint32_t width) { return (width * kLaneBytes + kVectorBytes - 1) / kVectorBytes * kVectorBytes; }
+
 // Intermediate rows of 4-byte pixels by index counted from the last stored source row, made on
 // demand and held in a ring of `taps` rows: the windows of successive output rows only move
 // forward. Rows are padded with zeros to a whole number of vectors.
@@ -134,7 +137,7 @@ class IntermediateRows {
   IntermediateRows(const BmpImage& picture, const AxisPlan& columns, uint32_t taps, bool wide)
       : picture_(picture),
         scaler_(columns, picture.BytesPerPixel(), picture.Stride(), wide),
-        rowBytes_((columns.start.size() * kLaneBytes + kVectorBytes - 1) / kVectorBytes * kVectorBytes),
+        rowBytes_(IntermediateRowBytes(static_cast<uint32_t>(columns.start.size()))),
         ring_(rowBytes_ * taps, 0),
         held_(taps, kNone) {}
 
@@ -175,18 +178,36 @@ class IntermediateRows {
   std::vector<uint32_t> held_;
 };
 
+// Intermediate rows of 4-byte pixels by index counted from the picture's top, made as the
+// picture's rows come in and held in a ring of `taps` rows (RowwiseScaler's store): a row is made
+// before any output row whose window holds it, and is kept until the last such output row is made.
+class RowRing {
+ public:
+  RowRing(std::size_t rowBytes, uint32_t taps) : rowBytes_(rowBytes), ring_(rowBytes * taps, 0), taps_(taps) {}
+
+  std::size_t RowBytes() const { return rowBytes_; }
+  uint8_t* Slot(uint32_t index) { return &ring_[index % taps_ * rowBytes_]; }
+  const uint8_t* Row(uint32_t index) { return Slot(index); }
+
+ private:
+  std::size_t rowBytes_;
+  std::vector<uint8_t> ring_;
+  uint32_t taps_;
+};
+
 // Output row y's window of intermediate rows, taken in pairs (2 x (taps + 1) / 2 of them): an odd
-// last row pairs with itself, at weight 0. The ring keeps every row of the window.
-std::span<const uint8_t* const> FillWindow(IntermediateRows& rows, const AxisPlan& plan, uint32_t y,
-                                           std::span<const uint8_t*> window) {
+// last row pairs with itself, at weight 0. The rows hold every row of the window.
+template <typename Rows>
+std::span<const uint8_t* const> FillWindow(Rows& rows, const AxisPlan& plan, uint32_t y, std::span<const uint8_t*> window) {
   for (uint32_t t = 0; t < plan.taps; ++t) window[t] = rows.Row(plan.start[y] + t);
   if (plan.taps % 2 != 0) window[plan.taps] = window[plan.taps - 1];
   return window.first((plan.taps + 1) / 2 * 2);
 }
 
 // The vertical pass for one output row in lanes: the window's rows weighted in pairs.
-void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, std::span<uint8_t> target, uint32_t width,
-                   bool wide, uint8_t* spare) {
+template <typename Rows>
+void SumAcrossRows(Rows& rows, const AxisPlan& plan, uint32_t y, std::span<uint8_t> target, uint32_t width, bool wide,
+                   uint8_t* spare) {
   const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
   const uint32_t pairs = (plan.taps + 1) / 2;
   std::vector<const uint8_t*> window(2 * std::size_t{pairs});
@@ -202,7 +223,8 @@ void SumAcrossRows(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, std
 }
 
 // The same in plain integers, for totals too large for the lanes.
-void SumAcrossRowsInIntegers(IntermediateRows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
+template <typename Rows>
+void SumAcrossRowsInIntegers(Rows& rows, const AxisPlan& plan, uint32_t y, uint8_t* out) {
   const uint32_t* weights = &plan.weights[std::size_t{y} * plan.taps];
   std::vector<uint32_t> sums(rows.RowBytes(), 0);
   for (uint32_t t = 0; t < plan.taps; ++t) {
@@ -243,47 +265,150 @@ BmpImage CopyReversed(const BmpImage& picture, BmpImage out) {
   return out;
 }
 
+// The vertical pass: each output row from its window of intermediate rows, with the kernel
+// chosen for the row.
+class ColumnPass {
+ public:
+  ColumnPass(const AxisPlan& plan, std::size_t rowBytes, bool wide)
+      : plan_(plan), wide_(wide), halves_(wide && IsHalving(plan)), pixels_(rowBytes) {}
+
+  template <typename Rows>
+  void MakeRow(Rows& middle, uint32_t y, std::span<uint8_t> target, uint32_t width) {
+    if (plan_.taps == 1) return StorePixels(middle.Row(plan_.start[y]), target, width);
+    if (halves_) {
+      const uint8_t* first = middle.Row(plan_.start[y]);
+      return scaler::MeanOfRowsWide(first, middle.Row(plan_.start[y] + 1), target, width);
+    }
+    if (wide_ && plan_.taps <= 2 * kMaxWidePairs) {
+      const auto small = scaler::ReduceWeights(&plan_.weights[std::size_t{y} * plan_.taps], plan_.taps, plan_.totals[y]);
+      if (small) {
+        std::array<const uint8_t*, 2 * kMaxWidePairs> window{};
+        return scaler::SumRowsSmall(FillWindow(middle, plan_, y, window), *small, target, width);
+      }
+    }
+    if (plan_.division == Division::Integer) {
+      SumAcrossRowsInIntegers(middle, plan_, y, pixels_.data());
+      return StorePixels(pixels_.data(), target, width);
+    }
+    SumAcrossRows(middle, plan_, y, target, width, wide_, spare_.data());
+  }
+
+ private:
+  const AxisPlan& plan_;
+  bool wide_;
+  bool halves_;  // AVX2 lanes, every output row the mean of two
+  std::vector<uint8_t> pixels_;
+  std::array<uint8_t, kVectorBytes> spare_{};
+};
+
+bool UsesWideLanes(ScalerLanes lanes) { return lanes == ScalerLanes::Widest && __builtin_cpu_supports("avx2"); }
+
 BmpImage Resample(const BmpImage& picture, BmpImage out, ScalerLanes lanes) {
-  const bool wide = lanes == ScalerLanes::Widest && __builtin_cpu_supports("avx2");
+  const bool wide = UsesWideLanes(lanes);
   const AxisPlan columns = scaler::PlanAxis(out.Width(), picture.Width());
   const AxisPlan rows = scaler::PlanAxis(out.Height(), picture.Height());
   // A step below one 1024th of a pixel collects no weight: the picture stays black.
   if (columns.taps == 0 || rows.taps == 0) return out;
 
   IntermediateRows middle(picture, columns, rows.taps, wide);
-  const bool halveRows = wide && IsHalving(rows);
-  std::vector<uint8_t> pixels(middle.RowBytes());
-  std::array<uint8_t, kVectorBytes> spare{};
-  for (uint32_t y = 0; y < out.Height(); ++y) {
-    const std::span<uint8_t> target = out.Row(y);
-    if (rows.taps == 1) {
-      StorePixels(middle.Row(rows.start[y]), target, out.Width());
-      continue;
-    }
-    if (halveRows) {
-      const uint8_t* first = middle.Row(rows.start[y]);
-      scaler::MeanOfRowsWide(first, middle.Row(rows.start[y] + 1), target, out.Width());
-      continue;
-    }
-    if (wide && rows.taps <= 2 * kMaxWidePairs) {
-      const auto small = scaler::ReduceWeights(&rows.weights[std::size_t{y} * rows.taps], rows.taps, rows.totals[y]);
-      if (small) {
-        std::array<const uint8_t*, 2 * kMaxWidePairs> window{};
-        scaler::SumRowsSmall(FillWindow(middle, rows, y, window), *small, target, out.Width());
-        continue;
-      }
-    }
-    if (rows.division == Division::Integer) {
-      SumAcrossRowsInIntegers(middle, rows, y, pixels.data());
-      StorePixels(pixels.data(), target, out.Width());
-      continue;
-    }
-    SumAcrossRows(middle, rows, y, target, out.Width(), wide, spare.data());
-  }
+  ColumnPass pass(rows, middle.RowBytes(), wide);
+  for (uint32_t y = 0; y < out.Height(); ++y) pass.MakeRow(middle, y, out.Row(y), out.Width());
   return out;
 }
 
 }  // namespace
+
+// Both passes as Resample runs them; only the order differs: each intermediate row is made when
+// its picture row comes in, rather than when the first output row asks for it, and each output
+// row as soon as the last row of its window is in. The windows' starts never fall back, so when
+// a row comes in every output row still to be made has a window ending at it or later: a ring of
+// `taps` rows holds every row they need. A row no window holds is passed over.
+struct RowwiseScaler::State {
+  State(uint32_t sourceWidth, uint32_t sourceHeight, std::size_t sourceStride, BmpImage picture, ScalerLanes lanes)
+      : out(std::move(picture)),
+        wide(UsesWideLanes(lanes)),
+        columns(scaler::PlanAxis(out.Width(), sourceWidth)),
+        rows(scaler::PlanAxis(out.Height(), sourceHeight)),
+        scaler(columns, kChannels, sourceStride, wide),
+        ring(IntermediateRowBytes(out.Width()), std::max(rows.taps, 1u)),
+        pass(rows, ring.RowBytes(), wide) {}
+
+  void AddRow(std::span<const uint8_t> row, bool lastRow) {
+    const uint32_t index = nextRow++;
+    if (columns.taps == 0 || rows.taps == 0) return;  // a picture that stays black
+    if (nextOutput == out.Height() || index < rows.start[nextOutput]) return;
+    scaler.Scale(row, lastRow, ring.Slot(index), ring.RowBytes());
+    while (nextOutput < out.Height() && rows.start[nextOutput] + rows.taps <= nextRow) {
+      pass.MakeRow(ring, nextOutput, out.Row(nextOutput), out.Width());
+      ++nextOutput;
+    }
+  }
+
+  BmpImage out;
+  bool wide;
+  AxisPlan columns;
+  AxisPlan rows;
+  RowScaler scaler;
+  RowRing ring;
+  ColumnPass pass;
+  uint32_t nextRow = 0;     // index of the next picture row to come, from the top
+  uint32_t nextOutput = 0;  // the next output row to make
+};
+
+void RowwiseScaler::AddRows(std::span<const uint8_t> rows, uint32_t count, std::size_t stride) {
+  for (uint32_t r = 0; r < count; ++r) state_->AddRow(rows.subspan(r * stride), r + 1 == count);
+}
+
+std::optional<BmpImage> RowwiseScaler::Finish() && {
+  if (state_->nextRow != sourceHeight_) return std::nullopt;
+  return std::move(state_->out);
+}
+
+#else
+
+// Without the lanes the rows are gathered into the whole picture, bottom-up as ScalePicture takes
+// it, for the reference scaler.
+struct RowwiseScaler::State {
+  State(uint32_t sourceWidth, uint32_t sourceHeight, std::size_t, BmpImage picture, ScalerLanes)
+      : out(std::move(picture)), whole(*BmpImage::Create(sourceWidth, sourceHeight, 24)) {}
+
+  BmpImage out;
+  BmpImage whole;
+  uint32_t nextRow = 0;
+};
+
+void RowwiseScaler::AddRows(std::span<const uint8_t> rows, uint32_t count, std::size_t stride) {
+  for (uint32_t r = 0; r < count && state_->nextRow < sourceHeight_; ++r) {
+    const auto target = state_->whole.Row(sourceHeight_ - 1 - state_->nextRow++);
+    std::copy_n(rows.begin() + r * stride, std::size_t{state_->whole.Width()} * 3, target.begin());
+  }
+}
+
+std::optional<BmpImage> RowwiseScaler::Finish() && {
+  if (state_->nextRow != sourceHeight_) return std::nullopt;
+  return ScalePictureReference(state_->whole, state_->out.Width(), state_->out.Height());
+}
+
+#endif
+
+std::optional<RowwiseScaler> RowwiseScaler::Create(uint32_t sourceWidth, uint32_t sourceHeight, std::size_t sourceStride,
+                                                   uint32_t width, uint32_t height, ScalerLanes lanes) {
+  if (sourceWidth == 0 || sourceHeight == 0 || sourceWidth > BmpImage::kMaxDimension ||
+      sourceHeight > BmpImage::kMaxDimension || sourceStride < std::size_t{sourceWidth} * 3) {
+    return std::nullopt;
+  }
+  std::optional<BmpImage> out = BmpImage::Create(width, height, 24);
+  if (!out) return std::nullopt;
+  return RowwiseScaler(sourceHeight, std::make_unique<State>(sourceWidth, sourceHeight, sourceStride, std::move(*out), lanes));
+}
+
+RowwiseScaler::RowwiseScaler(uint32_t sourceHeight, std::unique_ptr<State> state)
+    : sourceHeight_(sourceHeight), state_(std::move(state)) {}
+RowwiseScaler::RowwiseScaler(RowwiseScaler&&) noexcept = default;
+RowwiseScaler& RowwiseScaler::operator=(RowwiseScaler&&) noexcept = default;
+RowwiseScaler::~RowwiseScaler() = default;
+
+#if defined(__SSE2__)
 
 std::optional<BmpImage> ScalePicture(const BmpImage& picture, uint32_t width, uint32_t height, ScalerLanes lanes) {
   std::optional<BmpImage> out = BmpImage::Create(width, height, 24);

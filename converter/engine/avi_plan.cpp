@@ -11,6 +11,7 @@
 #include "converter/engine/companion_writing.h"
 #include "converter/engine/converter_pool.h"
 #include "converter/engine/job_plan.h"
+#include "converter/engine/scaled_conversion.h"
 #include "converter/engine/spare_pictures.h"
 #include "platform/acm/wave_format.h"
 #include "platform/avifile/avi_file.h"
@@ -39,8 +40,8 @@ std::optional<BmpImage> WrapDib(std::optional<std::vector<uint8_t>> bytes) {
 
 using DibConverters = ConverterPool<AviFrameConverter>;
 
-// A picture grabbed from the frame reader, converted to a DIB on the thread that codes it, into
-// the bytes of a picture coded earlier.
+// A picture grabbed from the frame reader, converted on the thread that codes it: to a DIB in the
+// bytes of a picture coded earlier, or straight into the scaler.
 class LateDib : public SourcePicture::Late {
  public:
   LateDib(AviGrabbedFrame frame, std::shared_ptr<DibConverters> converters, std::shared_ptr<SparePictures> spares)
@@ -51,6 +52,15 @@ class LateDib : public SourcePicture::Late {
     std::optional<std::vector<uint8_t>> dib = converter.Convert(frame_, kBmpFileHeaderSize, spares_->Take());
     converters_->GiveBack(std::move(converter));
     return WrapDib(std::move(dib));
+  }
+
+  bool MakesScaled(uint32_t width, uint32_t height) const override { return ConvertsScaled(frame_, width, height); }
+
+  std::optional<BmpImage> MakeScaled(uint32_t width, uint32_t height) override {
+    AviFrameConverter converter = converters_->Borrow();
+    std::optional<BmpImage> scaled = ConvertScaled(converter, frame_, width, height);
+    converters_->GiveBack(std::move(converter));
+    return scaled;
   }
 
  private:

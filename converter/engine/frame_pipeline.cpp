@@ -20,9 +20,9 @@ unsigned FramePipeline::DefaultCoders() {
   return processors > 2 ? processors - 1 : 1;
 }
 
-FramePipeline::FramePipeline(uint32_t first, uint32_t end, Reader read, CoderMaker makeCoder, unsigned coders,
-                             Returner giveBack)
-    : end_(end), read_(std::move(read)), makeCoder_(std::move(makeCoder)), giveBack_(std::move(giveBack)),
+FramePipeline::FramePipeline(uint32_t first, uint32_t end, Reader read, Target target, CoderMaker makeCoder,
+                             unsigned coders, Returner giveBack)
+    : end_(end), read_(std::move(read)), target_(target), makeCoder_(std::move(makeCoder)), giveBack_(std::move(giveBack)),
       depth_(kPicturesAheadPerCoder * std::max(1u, coders) + 1), nextFrame_(first) {
   threads_.emplace_back([this, first](std::stop_token stop) { ReadFrames(first, stop); });
   for (unsigned i = 0; i < std::max(1u, coders); ++i) {
@@ -61,7 +61,7 @@ void FramePipeline::ReadFrames(uint32_t first, std::stop_token stop) {
         readError_.emplace(k, picture.error());
         break;
       }
-      if (*picture && CodersBehind()) (*picture)->MakeNow();
+      if (*picture && CodersBehind()) (*picture)->MakeNow(target_.width, target_.height, target_.scaling);
       {
         std::lock_guard lock(mutex_);
         pictures_.emplace_back(k, std::move(*picture));
@@ -100,12 +100,12 @@ void FramePipeline::CodeFrames(std::stop_token stop) {
         work.emplace(std::move(pictures_.front()));
         pictures_.pop_front();
       }
-      std::optional<BmpImage> picture;
-      if (work->second) picture = std::move(*work->second).Take();
+      SourcePicture::AtSize picture{true, std::nullopt, std::nullopt};
+      if (work->second) picture = std::move(*work->second).TakeAt(target_.width, target_.height, target_.scaling);
       Frame frame;
-      frame.pictureMissing = !picture;
-      if (picture) frame.coded = code(*picture);
-      if (picture && giveBack_) giveBack_(std::move(*picture));
+      frame.pictureMissing = picture.missing;
+      if (picture.scaled) frame.coded = code(*picture.scaled);
+      if (picture.whole && giveBack_) giveBack_(std::move(*picture.whole));
       {
         std::lock_guard lock(mutex_);
         frames_.emplace(work->first, std::move(frame));

@@ -4,10 +4,10 @@
 // into three kinds: reading source pictures in order (one reader thread, since a source is read
 // front to back), scaling and coding them (a few coder threads, each on whichever picture is next,
 // which also makes a picture whose colour conversion the source left for later, unless the reader
-// is ahead and makes it itself)
-// and appending the coded frames in order (the job's own thread, through Next()). The reader keeps
-// at most a few pictures ahead of the appender. Each frame is made by the same calls on the same
-// picture as in a plain loop, so the movie is the same byte for byte.
+// is ahead and makes it itself; where the source can, that picture is made at the movie's size at
+// once) and appending the coded frames in order (the job's own thread, through Next()). The reader
+// keeps at most a few pictures ahead of the appender. Each frame is made by the same calls on the
+// same picture as in a plain loop, so the movie is the same byte for byte.
 #pragma once
 
 #include <condition_variable>
@@ -34,20 +34,29 @@ class FramePipeline {
   // there: the frames before it are still handed out, then the error. A picture left for later is
   // made on the coder thread that codes it; one that cannot be made is missing.
   using Reader = std::function<Result<std::optional<SourcePicture>>(uint32_t)>;
+  // Codes a picture at the movie's size.
   using Coder = std::function<std::optional<std::vector<uint8_t>>(const BmpImage&)>;
   // Makes the coder of one coder thread, called once on that thread: a coder may keep working
   // buffers of its own from frame to frame.
   using CoderMaker = std::function<Coder()>;
-  // Takes each source picture once it has been coded (optional).
+  // Takes each source picture made at its own size once it has been coded (optional).
   using Returner = std::function<void(BmpImage)>;
+
+  // The movie's picture size, and how a picture left for later is brought to it.
+  struct Target {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    PictureScaling scaling = PictureScaling::kWhileMaking;
+  };
 
   struct Frame {
     bool pictureMissing = false;                // the reader had no picture
     std::optional<std::vector<uint8_t>> coded;  // none when missing or not codable
   };
 
-  // Reads and codes frames first ... end - 1 with `coders` coder threads (at least one).
-  FramePipeline(uint32_t first, uint32_t end, Reader read, CoderMaker makeCoder, unsigned coders,
+  // Reads, scales to `target` and codes frames first ... end - 1 with `coders` coder threads (at
+  // least one).
+  FramePipeline(uint32_t first, uint32_t end, Reader read, Target target, CoderMaker makeCoder, unsigned coders,
                 Returner giveBack = {});
   // Stops every thread (pictures being read or coded are finished first) and waits for them.
   ~FramePipeline();
@@ -70,6 +79,7 @@ class FramePipeline {
 
   uint32_t end_;
   Reader read_;
+  Target target_;
   CoderMaker makeCoder_;
   Returner giveBack_;
   std::size_t depth_;

@@ -15,6 +15,7 @@
 #include "converter/engine/companion_writing.h"
 #include "converter/engine/converter_pool.h"
 #include "converter/engine/job_plan.h"
+#include "converter/engine/scaled_conversion.h"
 #include "converter/engine/spare_pictures.h"
 #include "platform/mediagraph/media_graph.h"
 
@@ -47,8 +48,8 @@ std::optional<BmpImage> WrapRows(std::vector<uint8_t> bytes, const GrabberType& 
 
 using GraphConverters = ConverterPool<GrabbedPictureConverter>;
 
-// A picture grabbed from the graph, converted on the thread that codes it, into the bytes of a
-// picture coded earlier.
+// A picture grabbed from the graph, converted on the thread that codes it: into the bytes of a
+// picture coded earlier, or straight into the scaler.
 class LateGraphPicture : public SourcePicture::Late {
  public:
   LateGraphPicture(GrabbedPicture picture, GrabberType type, std::shared_ptr<GraphConverters> converters,
@@ -61,6 +62,15 @@ class LateGraphPicture : public SourcePicture::Late {
     converters_->GiveBack(std::move(converter));
     if (!bytes) return std::nullopt;
     return WrapRows(std::move(*bytes), type_);
+  }
+
+  bool MakesScaled(uint32_t width, uint32_t height) const override { return ConvertsScaled(picture_, width, height); }
+
+  std::optional<BmpImage> MakeScaled(uint32_t width, uint32_t height) override {
+    GrabbedPictureConverter converter = converters_->Borrow();
+    std::optional<BmpImage> scaled = ConvertScaled(converter, picture_, width, height);
+    converters_->GiveBack(std::move(converter));
+    return scaled;
   }
 
  private:

@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "converter/coder/picture_scaler.h"
 #include "converter/engine/code_frame.h"
 #include "converter/engine/frame_pipeline.h"
 #include "converter/engine/job_sequence.h"
@@ -94,15 +93,11 @@ Status JobSequence::ThreadedLoop(MovieBuilder& movie, uint32_t first, uint32_t e
   if (first >= end) return {};
   const PictureSize movieSize = movie.Size();
   const int32_t quality = movie.Quality();
-  // Each coder thread keeps its own frame coding, whose buffers serve frame after frame; the frames
-  // are CodeSourcePicture's.
-  FramePipeline frames(first, end, PipelineReader(step), [movieSize, quality]() -> FramePipeline::Coder {
-    return [movieSize, quality, coding = FrameCoding()](const BmpImage& source) mutable
-               -> std::optional<std::vector<uint8_t>> {
-      const std::optional<BmpImage> scaled = ScalePicture(source, movieSize.width, movieSize.height);
-      if (!scaled) return std::nullopt;
-      return coding.Code(*scaled, quality);
-    };
+  // The pipeline brings each picture to the movie's size; each coder thread keeps its own frame
+  // coding, whose buffers serve frame after frame. The frames are CodeSourcePicture's.
+  const FramePipeline::Target target{movieSize.width, movieSize.height, PictureScaling::kWhileMaking};
+  FramePipeline frames(first, end, PipelineReader(step), target, [quality]() -> FramePipeline::Coder {
+    return [quality, coding = FrameCoding()](const BmpImage& scaled) mutable { return coding.Code(scaled, quality); };
   }, frameCoders_, step.giveBack);
   for (uint32_t k = first; k < end; ++k) {
     control_.CheckStop();

@@ -383,6 +383,9 @@ AviGrabbedFrame::AviGrabbedFrame(AviGrabbedFrame&&) noexcept = default;
 AviGrabbedFrame& AviGrabbedFrame::operator=(AviGrabbedFrame&&) noexcept = default;
 AviGrabbedFrame::~AviGrabbedFrame() = default;
 
+uint32_t AviGrabbedFrame::Width() const { return static_cast<uint32_t>(held_->picture->width); }
+uint32_t AviGrabbedFrame::Height() const { return static_cast<uint32_t>(held_->picture->height); }
+
 AviFrameConverter::AviFrameConverter(DibWriting writing) : dib_(std::make_unique<DibConverter>(writing)) {}
 AviFrameConverter::AviFrameConverter(AviFrameConverter&&) noexcept = default;
 AviFrameConverter& AviFrameConverter::operator=(AviFrameConverter&&) noexcept = default;
@@ -391,6 +394,12 @@ AviFrameConverter::~AviFrameConverter() = default;
 std::optional<std::vector<uint8_t>> AviFrameConverter::Convert(const AviGrabbedFrame& frame, uint32_t leadingBytes,
                                                                std::vector<uint8_t> storage) {
   return dib_->Convert(*frame.held_->picture, leadingBytes, std::move(storage));
+}
+
+bool AviFrameConverter::Slices(const AviGrabbedFrame& frame) { return DibConverter::Slices(*frame.held_->picture); }
+
+bool AviFrameConverter::ConvertInSlices(const AviGrabbedFrame& frame, PictureRowSink& sink) {
+  return Slices(frame) && dib_->ConvertInSlices(*frame.held_->picture, sink);
 }
 
 }  // namespace reel

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/picture_row_sink.h"
 #include "common/result.h"
 #include "platform/videodecoding/decoder_threads.h"
 
@@ -40,6 +41,10 @@ class AviGrabbedFrame {
   AviGrabbedFrame& operator=(AviGrabbedFrame&&) noexcept;
   ~AviGrabbedFrame();
 
+  // The picture's size.
+  uint32_t Width() const;
+  uint32_t Height() const;
+
  private:
   friend class AviFrameConverter;
   std::unique_ptr<Held> held_;
@@ -58,6 +63,13 @@ class AviFrameConverter {
   // `storage` as GetFrame reuses it; nothing when it cannot be converted.
   std::optional<std::vector<uint8_t>> Convert(const AviGrabbedFrame& frame, uint32_t leadingBytes = 0,
                                               std::vector<uint8_t> storage = {});
+
+  // Whether ConvertInSlices takes the picture (most pictures decoded from compressed video).
+  static bool Slices(const AviGrabbedFrame& frame);
+  // The rows of Convert's DIB, top row first (its last stored row first), handed to `sink` a few
+  // at a time as they are converted: the whole picture is never held. False when the colour
+  // conversion fails or the picture is not one Slices takes.
+  bool ConvertInSlices(const AviGrabbedFrame& frame, PictureRowSink& sink);
 
  private:
   std::unique_ptr<DibConverter> dib_;

@@ -17,6 +17,7 @@ extern "C" {
 #include <optional>
 #include <vector>
 
+#include "common/picture_row_sink.h"
 #include "platform/avifile/avi_frame_reader.h"
 
 namespace reel {
@@ -32,6 +33,14 @@ class DibConverter {
   // Whether Convert can take pictures of `picture`'s size and kind at all.
   static bool Takes(const AVFrame& picture);
 
+  // Whether ConvertInSlices takes `picture`: planar 4:2:0 of even height, whose rows the colour
+  // converter makes a pair at a time from the same rows of the picture alone.
+  static bool Slices(const AVFrame& picture);
+  // The DIB's rows of such a picture, top row first, handed to `sink` a slice of rows at a time
+  // as they are converted into a small buffer of the converter's own. False when the colour
+  // conversion fails.
+  bool ConvertInSlices(const AVFrame& picture, PictureRowSink& sink);
+
  private:
   struct ScalerDeleter {
     void operator()(SwsContext* context) const { sws_freeContext(context); }
@@ -45,6 +54,7 @@ class DibConverter {
   DibWriting writing_;
   std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
   std::vector<uint8_t> converted_;  // top-down BGR rows from the converter, on the plain way
+  std::vector<uint8_t> slice_;      // a slice's rows, on the sliced way
 };
 
 }  // namespace reel

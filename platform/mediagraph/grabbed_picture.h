@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/picture_row_sink.h"
 #include "common/result.h"
 
 namespace reel {
@@ -28,6 +29,9 @@ class GrabbedPicture {
 
   // Its place in presentation order.
   int64_t Index() const;
+  // The converted picture's size (upright).
+  uint32_t Width() const;
+  uint32_t Height() const;
   const Contents& Held() const { return *contents_; }
 
  private:
@@ -49,7 +53,16 @@ class GrabbedPictureConverter {
   Result<std::vector<uint8_t>> Convert(const GrabbedPicture& picture, uint32_t leadingBytes,
                                        std::vector<uint8_t> storage = {});
 
+  // Whether ConvertInSlices takes the picture (most pictures decoded from compressed video).
+  static bool Slices(const GrabbedPicture& picture);
+  // The rows of Convert's picture, top row first (its last stored row first), handed to `sink` a
+  // few at a time as they are converted: the whole picture is never held. kUnsupported, naming
+  // the file, when the colour conversion fails or the picture is not one Slices takes.
+  Status ConvertInSlices(const GrabbedPicture& picture, PictureRowSink& sink);
+
  private:
+  PictureConverter& ConverterFor(const GrabbedPicture::Contents& held);
+
   std::unique_ptr<PictureConverter> converter_;
 };
 

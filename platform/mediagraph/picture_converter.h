@@ -65,6 +65,16 @@ class PictureConverter {
   // neither grown nor cleared.
   bool ConvertInPlace(const AVFrame& frame, std::vector<uint8_t>& out, std::size_t start);
 
+  // Whether ConvertInSlices takes `frame`: a picture at the converter's own size, unturned, planar
+  // 4:2:0 of even height, whose rows the colour converter makes a pair at a time from the same
+  // rows of the picture alone.
+  bool Slices(const AVFrame& frame) const { return SlicesAt(frame, width_, height_, rotation_); }
+  static bool SlicesAt(const AVFrame& frame, int storedWidth, int storedHeight, Rotation rotation);
+  // Convert's rows of such a picture, top row first, handed to `sink` a slice of rows at a time as
+  // they are converted into a buffer of the converter's own that stays small. False when the
+  // colour conversion fails (`sink` may then have had some rows).
+  bool ConvertInSlices(const AVFrame& frame, PictureRowSink& sink);
+
  private:
   bool WritesInPlace(const AVFrame& frame) const;
   bool ConvertIntoRows(const AVFrame& frame, std::vector<uint8_t>& out, std::size_t start);
@@ -77,6 +87,7 @@ class PictureConverter {
   SwsContext* scaler_ = nullptr;
   int stride_ = 0;
   std::vector<uint8_t> topDown_;  // the converter's rows, top row first, at the stored size
+  std::vector<uint8_t> slice_;    // a slice's rows, on the sliced way
 };
 
 struct GrabbedPicture::Contents {
