@@ -248,9 +248,15 @@ uint32_t ReverseValueBits(uint32_t bits, uint32_t size) {
   return reversed >> (16 - size);
 }
 
-PackedSymbol PackValue(uint8_t symbol, int32_t value) {
-  const uint32_t size = MagnitudeSize(value);
-  return {symbol, static_cast<uint8_t>(size), static_cast<uint16_t>(ReverseValueBits(MagnitudeBits(value), size))};
+// MagnitudeSize and MagnitudeBits without a branch: the magnitude held to 32,767 (size 15, as
+// for every larger one) has the bit width of 2m + 1 less one, and a negative value's bits are
+// those of v - 1.
+[[gnu::always_inline]] inline PackedSymbol PackValue(uint8_t symbol, int32_t value) {
+  const uint32_t sign = static_cast<uint32_t>(value >> 31);  // all ones for a negative value
+  const uint32_t magnitude = std::min((static_cast<uint32_t>(value) ^ sign) - sign, 0x7FFFu);
+  const auto size = static_cast<uint32_t>(31 - __builtin_clz(2 * magnitude + 1));  // never of 0
+  const uint32_t bits = (static_cast<uint32_t>(value) + sign) & ((1u << size) - 1);
+  return {symbol, static_cast<uint8_t>(size), static_cast<uint16_t>(ReverseValueBits(bits, size))};
 }
 
 // A block's quantised value at a natural-order index: a dequantised value divided back by its
@@ -332,12 +338,13 @@ PackedSymbol* AcSymbolsOfBlock(const Block& block, const NaturalTable& table, Pa
     if (value == 0) continue;  // below its table entry: a zero after all
     const uint32_t run = position - last - 1;
     last = position;
-    const uint8_t symbol = RunAndValueSymbols(run, MagnitudeSize(value), [&](uint8_t zeroRun) {
+    PackedSymbol packed = PackValue(0, value);
+    packed.symbol = RunAndValueSymbols(run, packed.bitCount, [&](uint8_t zeroRun) {
       *out++ = {zeroRun, 0, 0};
       ++counts[zeroRun];
     });
-    *out++ = PackValue(symbol, value);
-    ++counts[symbol];
+    *out++ = packed;
+    ++counts[packed.symbol];
   }
   if (last < kAcPositions) {
     *out++ = {kEndOfBlockSymbol, 0, 0};
@@ -421,7 +428,8 @@ std::optional<std::vector<uint8_t>> FrameCoder::CodeSet(const Set& set, int32_t 
     const int32_t dc = QuantisedValue(block, table, 0);
     const int32_t difference = b == 0 ? dc : WrappingDifference(dc, previousDc);
     previousDc = dc;
-    dc_[b] = PackValue(static_cast<uint8_t>(MagnitudeSize(difference)), difference);
+    dc_[b] = PackValue(0, difference);
+    dc_[b].symbol = dc_[b].bitCount;
     ++dcCounts[dc_[b].symbol];
     acEnd = AcSymbolsOfBlock(block, table, acEnd, acCounts);
   }
