@@ -11,6 +11,7 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -214,7 +215,7 @@ uint32_t LongestCode(const JHUFF_TBL* table) {
 // finish (it never happens with our destination, which fails by jumping) keeps nothing, as the
 // coefficient controller hands the same MCU over again.
 boolean CodeAndKeepMcu(j_compress_ptr info, JBLOCKROW* mcu) {
-  static_assert(sizeof(JCOEF) == sizeof(int16_t) && std::is_signed_v<JCOEF>);
+  static_assert(sizeof(JCOEF) == sizeof(int16_t) && std::is_signed_v<JCOEF> && DCTSIZE2 == 64);
   JpegCodecState& state = *static_cast<JpegCodecState*>(info->client_data);
   if (state.blocksKept == 0) state.bound.headerBytes = state.output.size() - info->dest->free_in_buffer;
   if (!state.skipEntropy && !state.codeMcu(info, mcu)) return FALSE;
@@ -222,7 +223,7 @@ boolean CodeAndKeepMcu(j_compress_ptr info, JBLOCKROW* mcu) {
   const std::size_t count = std::min(static_cast<std::size_t>(info->blocks_in_MCU), blocks.size() - state.blocksKept);
   for (std::size_t b = 0; b < count; ++b) {
     const JCOEF* from = mcu[b][0];
-    std::copy(from, from + DCTSIZE2, blocks[state.blocksKept++].begin());
+    std::memcpy(blocks[state.blocksKept++].data(), from, sizeof(QuantisedBlock));
     state.bound.AddBlock(NonZeroAcCount(from));
   }
   return TRUE;
