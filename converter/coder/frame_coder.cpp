@@ -243,7 +243,7 @@ constexpr std::array<uint8_t, 256> kReversedBytes = [] {
 }();
 
 // ReverseLowBits for value bits, which are at most 15: two byte lookups and one shift, no branch.
-uint32_t ReverseValueBits(uint32_t bits, uint32_t size) {
+constexpr uint32_t ReverseValueBits(uint32_t bits, uint32_t size) {
   const uint32_t reversed = uint32_t{kReversedBytes[bits & 0xFF]} << 8 | kReversedBytes[bits >> 8 & 0xFF];
   return reversed >> (16 - size);
 }
@@ -251,7 +251,7 @@ uint32_t ReverseValueBits(uint32_t bits, uint32_t size) {
 // MagnitudeSize and MagnitudeBits without a branch: the magnitude held to 32,767 (size 15, as
 // for every larger one) has the bit width of 2m + 1 less one, and a negative value's bits are
 // those of v - 1.
-[[gnu::always_inline]] inline PackedSymbol PackAnyValue(int32_t value) {
+[[gnu::always_inline]] constexpr PackedSymbol PackAnyValue(int32_t value) {
   const uint32_t sign = static_cast<uint32_t>(value >> 31);  // all ones for a negative value
   const uint32_t magnitude = std::min((static_cast<uint32_t>(value) ^ sign) - sign, 0x7FFFu);
   const auto size = static_cast<uint32_t>(31 - __builtin_clz(2 * magnitude + 1));  // never of 0
@@ -264,10 +264,7 @@ constexpr int32_t kSmallValueLimit = 128;
 constexpr std::array<PackedSymbol, 2 * kSmallValueLimit> kSmallValues = [] {
   std::array<PackedSymbol, 2 * kSmallValueLimit> packed{};
   for (int32_t value = -kSmallValueLimit; value < kSmallValueLimit; ++value) {
-    const uint32_t size = MagnitudeSize(value);
-    uint32_t reversed = 0;
-    for (uint32_t bit = 0; bit < size; ++bit) reversed |= (uint32_t{MagnitudeBits(value)} >> bit & 1) << (size - 1 - bit);
-    packed[static_cast<std::size_t>(value + kSmallValueLimit)] = {0, static_cast<uint8_t>(size), static_cast<uint16_t>(reversed)};
+    packed[static_cast<std::size_t>(value + kSmallValueLimit)] = PackAnyValue(value);
   }
   return packed;
 }();
