@@ -26,6 +26,18 @@ struct CoefficientSet {
   std::array<QuantTable, 2> quantTables{};  // table 0 luminance, table 1 chrominance; zig-zag order
 };
 
+// The same hand-over as the JPEG encoder holds it, before dequantisation: each value is the
+// dequantised coefficient divided by its table entry (natural order, absolute DC), so the frame
+// coder needs no division. Blocks and tables as in CoefficientSet.
+using QuantisedBlock = std::array<int16_t, 64>;
+
+struct QuantisedSet {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<QuantisedBlock> blocks;
+  std::array<QuantTable, 2> quantTables{};
+};
+
 // Macroblocks across and down a picture: the picture is cut into 16 x 16 squares, the edge ones
 // covering the JPEG's padding.
 inline uint32_t MacroblockColumns(uint32_t width) { return width / 16 + (width % 16 != 0); }

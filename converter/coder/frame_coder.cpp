@@ -95,12 +95,12 @@ FrameSymbols CollectSymbols(const CoefficientSet& set, uint32_t macroblocks,
   return symbols;
 }
 
+// The plain way: each symbol walks up to the root, then the steps are laid out root first.
 template <std::size_t N>
-std::array<CodeWord, N> CodeWords(const std::array<int32_t, N>& counts) {
+std::array<CodeWord, N> CodeWordsWalkingUp(const std::array<int32_t, N>& counts) {
   const CodeTree tree = BuildCodeTree(counts);
   std::array<CodeWord, N> words{};
   for (std::size_t symbol = 0; symbol < N; ++symbol) {
-    // Walk up to the root, then lay the steps out root first.
     std::array<uint8_t, 2 * N> steps{};
     uint32_t depth = 0;
     for (auto node = static_cast<int32_t>(symbol); tree.parent[static_cast<std::size_t>(node)] >= 0;) {
@@ -114,6 +114,30 @@ std::array<CodeWord, N> CodeWords(const std::array<int32_t, N>& counts) {
       if (steps[depth - 1 - i]) word.words[i / 32] |= 1u << (i % 32);
     }
   }
+  return words;
+}
+
+// The same code words in one pass down the tree. A joined node is made after its children, so
+// going down the node numbers meets every node after its parent: each joined node hands its own
+// word, one step longer, to its two children. A node without a parent starts an empty word, as a
+// walk up from below it would stop there.
+template <std::size_t N>
+std::array<CodeWord, N> CodeWords(const std::array<int32_t, N>& counts) {
+  const CodeTree tree = BuildCodeTree(counts);
+  std::array<CodeWord, 2 * N - 1> nodeWords;
+  for (std::size_t node = tree.parent.size(); node-- > N;) {
+    const CodeWord& word = nodeWords[node];
+    const std::array<int32_t, 2> children = {tree.child0[node], tree.child1[node]};
+    for (uint32_t step = 0; step < 2; ++step) {
+      if (children[step] < 0) continue;
+      CodeWord& child = nodeWords[static_cast<std::size_t>(children[step])];
+      child = word;
+      child.words[word.length / 32] |= step << (word.length % 32);
+      child.length = word.length + 1;
+    }
+  }
+  std::array<CodeWord, N> words;
+  std::copy_n(nodeWords.begin(), N, words.begin());
   return words;
 }
 
@@ -145,8 +169,8 @@ void AppendTable(std::vector<uint8_t>& out, const NaturalTable& table) {
   for (uint32_t q : table) out.push_back(static_cast<uint8_t>(q));
 }
 
-std::vector<uint8_t> LayOutFrame(const CoefficientSet& set, int32_t quality, const DcCounts& dcCounts,
-                                 const AcCounts& acCounts, const NaturalTable& luma, const NaturalTable& chroma,
+template <typename Set>
+std::vector<uint8_t> LayOutFrame(const Set& set, int32_t quality, const DcCounts& dcCounts, const AcCounts& acCounts, const NaturalTable& luma, const NaturalTable& chroma,
                                  std::span<const uint8_t> dcStream, std::span<const uint8_t> acStream) {
   QrxFrameHeader header;
   header.quality = quality;
@@ -177,7 +201,8 @@ struct FrameTables {
   NaturalTable chroma{};
 };
 
-std::optional<FrameTables> CheckSet(const CoefficientSet& set) {
+template <typename Set>
+std::optional<FrameTables> CheckSet(const Set& set) {
   if (set.width == 0 || set.height == 0 || set.width > kMaxFrameSide || set.height > kMaxFrameSide) {
     return std::nullopt;
   }
@@ -195,7 +220,8 @@ std::optional<FrameTables> CheckSet(const CoefficientSet& set) {
 
 // The streams' working buffers hold width x height bytes (DC) and three times that (AC); streams
 // longer than that are beyond the format's working limits.
-bool StreamsFit(const CoefficientSet& set, std::size_t dcBytes, std::size_t acBytes) {
+template <typename Set>
+bool StreamsFit(const Set& set, std::size_t dcBytes, std::size_t acBytes) {
   const uint64_t pixels = uint64_t{set.width} * set.height;
   return dcBytes <= pixels && acBytes <= 3 * pixels;
 }
@@ -208,9 +234,55 @@ using PackedSymbol = FrameCoder::PackedSymbol;
 // once the run is past 14 (two runs of 30 fill a block), and the end of block.
 constexpr std::size_t kMostAcSymbolsPerBlock = 128;
 
-PackedSymbol PackValue(uint8_t symbol, int32_t value) {
-  const uint32_t size = MagnitudeSize(value);
-  return {symbol, static_cast<uint8_t>(size), static_cast<uint16_t>(ReverseLowBits(MagnitudeBits(value), size))};
+constexpr std::array<uint8_t, 256> kReversedBytes = [] {
+  std::array<uint8_t, 256> reversed{};
+  for (uint32_t byte = 0; byte < 256; ++byte) {
+    for (uint32_t bit = 0; bit < 8; ++bit) reversed[byte] |= static_cast<uint8_t>((byte >> bit & 1) << (7 - bit));
+  }
+  return reversed;
+}();
+
+// ReverseLowBits for value bits, which are at most 15: two byte lookups and one shift, no branch.
+constexpr uint32_t ReverseValueBits(uint32_t bits, uint32_t size) {
+  const uint32_t reversed = uint32_t{kReversedBytes[bits & 0xFF]} << 8 | kReversedBytes[bits >> 8 & 0xFF];
+  return reversed >> (16 - size);
+}
+
+// MagnitudeSize and MagnitudeBits without a branch: the magnitude held to 32,767 (size 15, as
+// for every larger one) has the bit width of 2m + 1 less one, and a negative value's bits are
+// those of v - 1.
+[[gnu::always_inline]] constexpr PackedSymbol PackAnyValue(int32_t value) {
+  const uint32_t sign = static_cast<uint32_t>(value >> 31);  // all ones for a negative value
+  const uint32_t magnitude = std::min((static_cast<uint32_t>(value) ^ sign) - sign, 0x7FFFu);
+  const auto size = static_cast<uint32_t>(31 - __builtin_clz(2 * magnitude + 1));  // never of 0
+  const uint32_t bits = (static_cast<uint32_t>(value) + sign) & ((1u << size) - 1);
+  return {0, static_cast<uint8_t>(size), static_cast<uint16_t>(ReverseValueBits(bits, size))};
+}
+
+// The values most blocks hold, -128 ... 127, packed beforehand (entry v + 128, symbol 0).
+constexpr int32_t kSmallValueLimit = 128;
+constexpr std::array<PackedSymbol, 2 * kSmallValueLimit> kSmallValues = [] {
+  std::array<PackedSymbol, 2 * kSmallValueLimit> packed{};
+  for (int32_t value = -kSmallValueLimit; value < kSmallValueLimit; ++value) {
+    packed[static_cast<std::size_t>(value + kSmallValueLimit)] = PackAnyValue(value);
+  }
+  return packed;
+}();
+
+[[gnu::always_inline]] inline PackedSymbol PackValue(uint8_t symbol, int32_t value) {
+  const uint32_t index = static_cast<uint32_t>(value) + kSmallValueLimit;
+  PackedSymbol packed = index < kSmallValues.size() ? kSmallValues[index] : PackAnyValue(value);
+  packed.symbol = symbol;
+  return packed;
+}
+
+// A block's quantised value at a natural-order index: a dequantised value divided back by its
+// table entry, a quantised one as it stands.
+int32_t QuantisedValue(const CoefficientBlock& block, const NaturalTable& table, std::size_t natural) {
+  return block[natural] / static_cast<int32_t>(table[natural]);
+}
+int32_t QuantisedValue(const QuantisedBlock& block, const NaturalTable&, std::size_t natural) {
+  return block[natural];
 }
 
 // Zig-zag position of each natural-order index.
@@ -241,8 +313,26 @@ uint64_t NaturalNonZeroMask(const CoefficientBlock& block) {
 #endif
 }
 
+uint64_t NaturalNonZeroMask(const QuantisedBlock& block) {
+#if defined(__SSE2__)
+  uint64_t zeros = 0;
+  const __m128i zero = _mm_setzero_si128();
+  for (std::size_t part = 0; part < 4; ++part) {
+    const auto* at = reinterpret_cast<const __m128i*>(block.data() + part * 16);
+    const __m128i bytes = _mm_packs_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
+    zeros |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, zero)))} << (part * 16);
+  }
+  return ~zeros;
+#else
+  uint64_t mask = 0;
+  for (std::size_t i = 0; i < 64; ++i) mask |= uint64_t{block[i] != 0} << i;
+  return mask;
+#endif
+}
+
 // The non-zero AC coefficients of a block, one bit per zig-zag position (bit i for position i).
-uint64_t AcNonZeroMask(const CoefficientBlock& block) {
+template <typename Block>
+uint64_t AcNonZeroMask(const Block& block) {
   uint64_t natural = NaturalNonZeroMask(block) & ~uint64_t{1};
   uint64_t zigZag = 0;
   while (natural != 0) {
@@ -253,24 +343,25 @@ uint64_t AcNonZeroMask(const CoefficientBlock& block) {
 }
 
 // Appends one block's AC symbols at `out` and returns the end; the counts follow along.
-PackedSymbol* AcSymbolsOfBlock(const CoefficientBlock& block, const NaturalTable& table, PackedSymbol* out,
-                               AcCounts& counts) {
+template <typename Block>
+PackedSymbol* AcSymbolsOfBlock(const Block& block, const NaturalTable& table, PackedSymbol* out, AcCounts& counts) {
   uint64_t mask = AcNonZeroMask(block);
   uint32_t last = 0;  // zig-zag position of the last non-zero value written
   while (mask != 0) {
     const auto position = static_cast<uint32_t>(std::countr_zero(mask));
     mask &= mask - 1;
     const std::size_t natural = kZigZag[position];
-    const int32_t value = block[natural] / static_cast<int32_t>(table[natural]);
+    const int32_t value = QuantisedValue(block, table, natural);
     if (value == 0) continue;  // below its table entry: a zero after all
     const uint32_t run = position - last - 1;
     last = position;
-    const uint8_t symbol = RunAndValueSymbols(run, MagnitudeSize(value), [&](uint8_t zeroRun) {
+    PackedSymbol packed = PackValue(0, value);
+    packed.symbol = RunAndValueSymbols(run, packed.bitCount, [&](uint8_t zeroRun) {
       *out++ = {zeroRun, 0, 0};
       ++counts[zeroRun];
     });
-    *out++ = PackValue(symbol, value);
-    ++counts[symbol];
+    *out++ = packed;
+    ++counts[packed.symbol];
   }
   if (last < kAcPositions) {
     *out++ = {kEndOfBlockSymbol, 0, 0};
@@ -330,14 +421,15 @@ std::optional<std::vector<uint8_t>> CodeCoefficients(const CoefficientSet& set, 
   const std::optional<FrameTables> tables = CheckSet(set);
   if (!tables) return std::nullopt;
   const FrameSymbols symbols = CollectSymbols(set, tables->macroblocks, tables->luma, tables->chroma);
-  const std::vector<uint8_t> dcStream = WriteStream(symbols.dc, CodeWords(symbols.dcCounts));
-  const std::vector<uint8_t> acStream = WriteStream(symbols.ac, CodeWords(symbols.acCounts));
+  const std::vector<uint8_t> dcStream = WriteStream(symbols.dc, CodeWordsWalkingUp(symbols.dcCounts));
+  const std::vector<uint8_t> acStream = WriteStream(symbols.ac, CodeWordsWalkingUp(symbols.acCounts));
   if (!StreamsFit(set, dcStream.size(), acStream.size())) return std::nullopt;
   return LayOutFrame(set, quality, symbols.dcCounts, symbols.acCounts, tables->luma, tables->chroma, dcStream,
                      acStream);
 }
 
-std::optional<std::vector<uint8_t>> FrameCoder::Code(const CoefficientSet& set, int32_t quality) {
+template <typename Set>
+std::optional<std::vector<uint8_t>> FrameCoder::CodeSet(const Set& set, int32_t quality) {
   const std::optional<FrameTables> tables = CheckSet(set);
   if (!tables) return std::nullopt;
   const std::size_t blocks = std::size_t{tables->macroblocks} * kBlocksPerMacroblock;
@@ -348,12 +440,13 @@ std::optional<std::vector<uint8_t>> FrameCoder::Code(const CoefficientSet& set, 
   PackedSymbol* acEnd = ac_.data();
   int32_t previousDc = 0;
   for (std::size_t b = 0; b < blocks; ++b) {
-    const CoefficientBlock& block = set.blocks[b];
+    const auto& block = set.blocks[b];
     const NaturalTable& table = b % kBlocksPerMacroblock < kLumaBlocksPerMacroblock ? tables->luma : tables->chroma;
-    const int32_t dc = block[0] / static_cast<int32_t>(table[0]);
+    const int32_t dc = QuantisedValue(block, table, 0);
     const int32_t difference = b == 0 ? dc : WrappingDifference(dc, previousDc);
     previousDc = dc;
-    dc_[b] = PackValue(static_cast<uint8_t>(MagnitudeSize(difference)), difference);
+    dc_[b] = PackValue(0, difference);
+    dc_[b].symbol = dc_[b].bitCount;
     ++dcCounts[dc_[b].symbol];
     acEnd = AcSymbolsOfBlock(block, table, acEnd, acCounts);
   }
@@ -366,6 +459,14 @@ std::optional<std::vector<uint8_t>> FrameCoder::Code(const CoefficientSet& set, 
   if (!StreamsFit(set, dcStream_.Bytes().size(), acStream_.Bytes().size())) return std::nullopt;
   return LayOutFrame(set, quality, dcCounts, acCounts, tables->luma, tables->chroma, dcStream_.Bytes(),
                      acStream_.Bytes());
+}
+
+std::optional<std::vector<uint8_t>> FrameCoder::Code(const CoefficientSet& set, int32_t quality) {
+  return CodeSet(set, quality);
+}
+
+std::optional<std::vector<uint8_t>> FrameCoder::Code(const QuantisedSet& set, int32_t quality) {
+  return CodeSet(set, quality);
 }
 
 }  // namespace reel

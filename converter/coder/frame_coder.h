@@ -26,13 +26,17 @@ std::optional<std::vector<uint8_t>> CodeCoefficients(const CoefficientSet& coeff
 
 // The same coder for a stream of frames: byte for byte CodeCoefficients' result, with its working
 // buffers kept from one frame to the next. Blocks are scanned for their non-zero coefficients
-// through a bit mask rather than coefficient by coefficient, and when every code word of the frame
-// fits a 32-bit write together with its value bits (all but degenerate trees), the streams go
-// through the bit writer's fast path, without a branch per symbol. CodeCoefficients stays as the reference it is tested
-// against. One coder serves one thread.
+// through a bit mask rather than coefficient by coefficient, code words are made in one pass down
+// each tree, and when every code word of the frame fits a 32-bit write together with its value
+// bits (all but degenerate trees), the streams go through the bit writer's fast path, without a
+// branch per symbol. CodeCoefficients stays as the reference it is tested against. One coder
+// serves one thread.
 class FrameCoder {
  public:
   std::optional<std::vector<uint8_t>> Code(const CoefficientSet& coefficients, int32_t quality);
+  // The same frame from the still quantised values, without dividing anything back: CodeCoefficients'
+  // bytes for the set whose values are these times their table entries.
+  std::optional<std::vector<uint8_t>> Code(const QuantisedSet& coefficients, int32_t quality);
 
   // A symbol as the streams need it: the symbol, its count of value bits and the value bits in
   // writing order (first bit lowest).
@@ -43,6 +47,9 @@ class FrameCoder {
   };
 
  private:
+  template <typename Set>
+  std::optional<std::vector<uint8_t>> CodeSet(const Set& coefficients, int32_t quality);
+
   // Room for the worst case, grown without clearing: every symbol is written before it is read.
   using SymbolRoom = std::vector<PackedSymbol, DefaultInitAllocator<PackedSymbol>>;
   SymbolRoom dc_;

@@ -30,7 +30,7 @@ std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t q
 std::optional<std::vector<uint8_t>> FrameCoding::Code(const BmpImage& picture, int32_t quality) {
   const uint64_t blocks = uint64_t{6} * MacroblockColumns(picture.Width()) * MacroblockRows(picture.Height());
   if (blocks > kMaxCoefficientBlocks) return std::nullopt;
-  if (!EncodeFrameJpegKeepingCoefficients(picture, quality, jpeg_, coefficients_)) return std::nullopt;
+  if (!EncodeFrameJpegKeepingCoefficients(picture, quality, jpeg_, coefficients_, entropyPass_)) return std::nullopt;
   return coder_.Code(coefficients_, quality);
 }
 

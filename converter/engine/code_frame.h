@@ -11,6 +11,7 @@
 #include "common/coefficient_set.h"
 #include "converter/coder/bmp_image.h"
 #include "converter/coder/frame_coder.h"
+#include "converter/jpeg/jpeg_codec.h"
 
 namespace reel {
 
@@ -20,16 +21,18 @@ namespace reel {
 std::optional<std::vector<uint8_t>> CodeFrame(const BmpImage& picture, int32_t quality);
 
 // The same frames for frame after frame, byte for byte CodeFrame's, with less work: the
-// coefficients are kept as the JPEG encoder codes them rather than parsed back from its stream,
-// and the JPEG's buffer, the coefficient store and the frame coder's buffers serve frame after
-// frame. One FrameCoding serves one thread.
+// coefficients are kept, still quantised, as the JPEG encoder codes them rather than parsed back
+// from its stream (so the frame coder divides nothing back), the JPEG encoder leaves out its own
+// entropy coding whenever the stream is sure to fit, and the JPEG's buffer, the coefficient store
+// and the frame coder's buffers serve frame after frame. One FrameCoding serves one thread.
 class FrameCoding {
  public:
   std::optional<std::vector<uint8_t>> Code(const BmpImage& picture, int32_t quality);
 
  private:
   std::vector<uint8_t> jpeg_;  // the JPEG in its first bytes; never shrunk
-  CoefficientSet coefficients_;
+  QuantisedSet coefficients_;
+  EntropyPass entropyPass_ = EntropyPass::kSkippedWhenSafe;  // the JPEG's own coding is never used
   FrameCoder coder_;
 };
 

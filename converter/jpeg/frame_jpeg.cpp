@@ -108,12 +108,12 @@ std::optional<std::size_t> EncodeFrameJpegInto(const BmpImage& picture, int32_t 
 }
 
 bool EncodeFrameJpegKeepingCoefficients(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer,
-                                        CoefficientSet& coefficients) {
+                                        QuantisedSet& coefficients, EntropyPass& pass) {
   CodecSession session;
   if (!session.Initialised()) return false;
   JpegCoreProperties& p = session.Properties();
   if (!PrepareEncoding(p, picture, quality, buffer)) return false;
-  return CodecWriteKeepingCoefficients(p, WriteWholeImageToMemory, coefficients) == CodecOk;
+  return CodecWriteKeepingCoefficients(p, WriteWholeImageToMemory, coefficients, pass) == CodecOk;
 }
 
 std::optional<BmpImage> DecodeFrameJpeg(std::span<const uint8_t> jpeg) {

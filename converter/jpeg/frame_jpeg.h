@@ -14,6 +14,7 @@
 
 #include "common/coefficient_set.h"
 #include "converter/coder/bmp_image.h"
+#include "converter/jpeg/jpeg_codec.h"
 
 namespace reel {
 
@@ -36,10 +37,11 @@ std::optional<std::vector<uint8_t>> EncodeFrameJpeg(const BmpImage& picture, int
 std::optional<std::size_t> EncodeFrameJpegInto(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer);
 
 // EncodeFrameJpegInto that also keeps the stream's coefficients as a baseline reader would parse
-// them back (see CodecWriteKeepingCoefficients); false on the same failures. `coefficients`'s block
-// store is reused from frame to frame.
+// them back, still quantised, with or without the stream itself (`pass`, in and out, as
+// CodecWriteKeepingCoefficients has it); false on the same failures. `coefficients`'s block store
+// is reused from frame to frame.
 bool EncodeFrameJpegKeepingCoefficients(const BmpImage& picture, int32_t quality, std::vector<uint8_t>& buffer,
-                                        CoefficientSet& coefficients);
+                                        QuantisedSet& coefficients, EntropyPass& pass);
 
 // The decoded picture, or none when the parameters or the data cannot be read (warnings about
 // damaged data count as failure), when the JPEG has other than 1, 3 or 4 components, or when it is

@@ -11,15 +11,41 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string_view>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <jpeglib.h>
 // The entropy coder's interface, through which the quantised blocks are kept as they are coded.
 #include <jpegint.h>
 
 namespace reel {
+
+// An upper bound of a stream's length, made while its blocks go by without coding them: every
+// code word is taken as long as its table's longest and every value as 16 bits, three zero-run
+// codes (the most 63 positions hold) and an end of block in every block, and every byte as if a
+// 0xFF needing a stuffed 0x00 (T.81 B.1.1.5). The marker segments before the first block are
+// counted as written.
+struct StreamBound {
+  std::size_t headerBytes = 0;
+  uint64_t bits = 0;
+  uint32_t longestDcCode = 0;
+  uint32_t longestAcCode = 0;
+
+  void AddBlock(uint32_t nonZeroAc) {
+    constexpr uint32_t kValueBits = 16;
+    constexpr uint32_t kZeroRunsAndEndOfBlock = 4;
+    bits += longestDcCode + kValueBits + (nonZeroAc + kZeroRunsAndEndOfBlock) * longestAcCode + nonZeroAc * kValueBits;
+  }
+  // Headers, the data with every byte stuffed, its last byte's padding, and EOI.
+  uint64_t Bytes() const { return headerBytes + 2 * ((bits + 7) / 8 + 1) + 2; }
+};
 
 struct JpegCodecState {
   jpeg_error_mgr errors{};
@@ -31,11 +57,12 @@ struct JpegCodecState {
   bool outputFull = false;
   int warnings = 0;
   // Set while CodecWriteKeepingCoefficients runs: where the coded blocks go, the entropy coder's
-  // own MCU function, and the dequantisation values (natural order) of each scan component.
-  CoefficientSet* kept = nullptr;
+  // own MCU function, whether it is left out, and what bounds the entropy-coded data's length.
+  QuantisedSet* kept = nullptr;
   std::size_t blocksKept = 0;
   boolean (*codeMcu)(j_compress_ptr, JBLOCKROW*) = nullptr;
-  std::array<std::array<int32_t, 64>, MAX_COMPS_IN_SCAN> scanQuant{};
+  bool skipEntropy = false;
+  StreamBound bound;
 };
 
 void JpegCodecStateDeleter::operator()(JpegCodecState* state) const { std::default_delete<JpegCodecState>()(state); }
@@ -152,18 +179,52 @@ void ConfigureCompressor(jpeg_compress_struct& info, const JpegCoreProperties& p
   info.restart_in_rows = 0;
 }
 
-// The entropy coder's MCU step, then the same MCU's blocks dequantised into the kept set. A step
-// that did not finish (it never happens with our destination, which fails by jumping) keeps
-// nothing, as the coefficient controller hands the same MCU over again.
+// Non-zero AC values of a block (natural order, DC at 0). Narrowing with signed saturation keeps
+// every non-zero value non-zero.
+uint32_t NonZeroAcCount(const JCOEF* block) {
+  uint32_t count = 0;
+#if defined(__SSE2__)
+  // Each byte lane counts its zeros (0 ... 4), and one sum of absolute differences adds the lanes
+  // up.
+  const __m128i zero = _mm_setzero_si128();
+  __m128i lanes = zero;
+  for (std::size_t part = 0; part < 4; ++part) {
+    const auto* at = reinterpret_cast<const __m128i*>(block + part * 16);
+    const __m128i bytes = _mm_packs_epi16(_mm_loadu_si128(at), _mm_loadu_si128(at + 1));
+    lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(bytes, zero));
+  }
+  const __m128i sums = _mm_sad_epu8(lanes, zero);
+  count = DCTSIZE2 - static_cast<uint32_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
+#else
+  for (std::size_t i = 0; i < DCTSIZE2; ++i) count += block[i] != 0;
+#endif
+  return count - (block[0] != 0);
+}
+
+// The longest code word of a Huffman table (T.81 C: BITS[l] counts the codes of length l).
+uint32_t LongestCode(const JHUFF_TBL* table) {
+  uint32_t longest = 0;
+  for (uint32_t length = 1; length <= 16; ++length) {
+    if (table != nullptr && table->bits[length] != 0) longest = length;
+  }
+  return table == nullptr ? 16 : longest;
+}
+
+// The entropy coder's MCU step (unless it is left out), then the same MCU's blocks copied into
+// the kept set as the coder had them, and counted into the stream's bound. A step that did not
+// finish (it never happens with our destination, which fails by jumping) keeps nothing, as the
+// coefficient controller hands the same MCU over again.
 boolean CodeAndKeepMcu(j_compress_ptr info, JBLOCKROW* mcu) {
+  static_assert(sizeof(JCOEF) == sizeof(int16_t) && std::is_signed_v<JCOEF> && DCTSIZE2 == 64);
   JpegCodecState& state = *static_cast<JpegCodecState*>(info->client_data);
-  if (!state.codeMcu(info, mcu)) return FALSE;
-  std::vector<CoefficientBlock>& blocks = state.kept->blocks;
-  for (int b = 0; b < info->blocks_in_MCU && state.blocksKept < blocks.size(); ++b) {
-    const std::array<int32_t, 64>& quant = state.scanQuant[static_cast<std::size_t>(info->MCU_membership[b])];
+  if (state.blocksKept == 0) state.bound.headerBytes = state.output.size() - info->dest->free_in_buffer;
+  if (!state.skipEntropy && !state.codeMcu(info, mcu)) return FALSE;
+  std::vector<QuantisedBlock>& blocks = state.kept->blocks;
+  const std::size_t count = std::min(static_cast<std::size_t>(info->blocks_in_MCU), blocks.size() - state.blocksKept);
+  for (std::size_t b = 0; b < count; ++b) {
     const JCOEF* from = mcu[b][0];
-    CoefficientBlock& to = blocks[state.blocksKept++];
-    for (std::size_t i = 0; i < 64; ++i) to[i] = int32_t{from[i]} * quant[i];
+    std::memcpy(blocks[state.blocksKept++].data(), from, sizeof(QuantisedBlock));
+    state.bound.AddBlock(NonZeroAcCount(from));
   }
   return TRUE;
 }
@@ -171,7 +232,7 @@ boolean CodeAndKeepMcu(j_compress_ptr info, JBLOCKROW* mcu) {
 // Called once the compressor has started its one pass: the entropy coder's MCU function is
 // wrapped, the block store sized for the scan, the tables noted as the stream's DQT gives them.
 void KeepCoefficients(JpegCodecState& state, jpeg_compress_struct& info) {
-  CoefficientSet& set = *state.kept;
+  QuantisedSet& set = *state.kept;
   set.width = info.image_width;
   set.height = info.image_height;
   set.blocks.resize(std::size_t{info.MCUs_per_row} * info.MCU_rows_in_scan * static_cast<std::size_t>(info.blocks_in_MCU));
@@ -182,9 +243,11 @@ void KeepCoefficients(JpegCodecState& state, jpeg_compress_struct& info) {
       set.quantTables[static_cast<std::size_t>(table)][k] = values == nullptr ? 0 : values->quantval[jpeg_natural_order[k]];
     }
   }
+  state.bound = StreamBound{};
   for (int c = 0; c < info.comps_in_scan; ++c) {
-    const JQUANT_TBL* values = info.quant_tbl_ptrs[info.cur_comp_info[c]->quant_tbl_no];
-    for (std::size_t i = 0; i < 64; ++i) state.scanQuant[static_cast<std::size_t>(c)][i] = values->quantval[i];
+    const jpeg_component_info& component = *info.cur_comp_info[c];
+    state.bound.longestDcCode = std::max(state.bound.longestDcCode, LongestCode(info.dc_huff_tbl_ptrs[component.dc_tbl_no]));
+    state.bound.longestAcCode = std::max(state.bound.longestAcCode, LongestCode(info.ac_huff_tbl_ptrs[component.ac_tbl_no]));
   }
   state.codeMcu = info.entropy->encode_mcu;
   info.entropy->encode_mcu = CodeAndKeepMcu;
@@ -359,12 +422,35 @@ int32_t CodecWrite(JpegCoreProperties& properties, int32_t mode) {
   return result;
 }
 
-int32_t CodecWriteKeepingCoefficients(JpegCoreProperties& properties, int32_t mode, CoefficientSet& coefficients) {
-  if (!properties.state) return CodecBadArgument;
+namespace {
+
+int32_t WriteKeeping(JpegCoreProperties& properties, int32_t mode, QuantisedSet& coefficients, bool skipEntropy) {
   properties.state->kept = &coefficients;
+  properties.state->skipEntropy = skipEntropy;
   const int32_t result = CodecWrite(properties, mode);
   properties.state->kept = nullptr;
+  properties.state->skipEntropy = false;
   if (result == CodecOk) coefficients.blocks.resize(properties.state->blocksKept);
+  return result;
+}
+
+}  // namespace
+
+int32_t CodecWriteKeepingCoefficients(JpegCoreProperties& properties, int32_t mode, QuantisedSet& coefficients,
+                                      EntropyPass& pass) {
+  if (!properties.state) return CodecBadArgument;
+  // Restart markers come out of the entropy coder, which the bound does not count.
+  const bool skip = pass == EntropyPass::kSkippedWhenSafe && properties.restartInterval == 0;
+  const uint32_t capacity = properties.jpgSizeBytes;
+  int32_t result = WriteKeeping(properties, mode, coefficients, skip);
+  const bool fits = properties.state->bound.Bytes() < capacity;
+  if (result == CodecOk && skip && !fits) {
+    // Not sure to fit: the stream is coded after all, to learn whether it does.
+    properties.jpgSizeBytes = capacity;
+    result = WriteKeeping(properties, mode, coefficients, false);
+  }
+  pass = result == CodecOk && fits ? EntropyPass::kSkippedWhenSafe : EntropyPass::kCoded;
+  if (result == CodecOk && skip && fits) properties.jpgSizeBytes = 0;
   return result;
 }
 

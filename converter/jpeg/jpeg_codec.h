@@ -84,12 +84,24 @@ inline constexpr int32_t kDefaultJpegQuality = 75;
 
 int32_t CodecInit(JpegCoreProperties& properties);
 int32_t CodecWrite(JpegCoreProperties& properties, int32_t mode);
+// Whether CodecWriteKeepingCoefficients entropy-codes the blocks it keeps. kCoded is the plain way,
+// CodecWrite's stream byte for byte. kSkippedWhenSafe leaves the coding out when an upper bound of
+// the stream's length (every code word its table's longest, every byte stuffed) shows that the
+// stream would fit: the result and the kept coefficients are the same, but no stream is written
+// and jpgSizeBytes comes back as 0. When the bound does not show it, the picture is compressed
+// again the plain way, stream included.
+enum class EntropyPass { kCoded, kSkippedWhenSafe };
+
 // CodecWrite that also keeps, as the encoder hands them to its entropy coder, the blocks it
 // codes: on CodecOk `coefficients` holds what a baseline reader parses back from the stream (the
-// picture's size, every block dequantised in natural order with an absolute DC, in coding order,
-// and the two quantisation tables in zig-zag order), without the stream being read again. The
-// block store is reused from call to call. The stream written is CodecWrite's, byte for byte.
-int32_t CodecWriteKeepingCoefficients(JpegCoreProperties& properties, int32_t mode, CoefficientSet& coefficients);
+// picture's size, every block in natural order with an absolute DC, in coding order, and the two
+// quantisation tables in zig-zag order) with the values still quantised: times their table entry
+// they are the reader's dequantised values. The stream is not read again. The block store is
+// reused from call to call. `pass` is the pass wanted on entry (see EntropyPass), and on return
+// the one worth asking for with the next picture of a run: kSkippedWhenSafe when this picture was
+// sure to fit, else kCoded, so that a run of dense pictures is not compressed twice each.
+int32_t CodecWriteKeepingCoefficients(JpegCoreProperties& properties, int32_t mode, QuantisedSet& coefficients,
+                                      EntropyPass& pass);
 int32_t CodecRead(JpegCoreProperties& properties, int32_t mode);
 int32_t CodecFree(JpegCoreProperties& properties);
 

@@ -120,5 +120,69 @@ TEST(JpegCodec, OutputThatDoesNotFitFailsWithoutOverrun) {
   }
 }
 
+// Keeping the coefficients without the entropy pass ends as the coded way does, at every capacity
+// from a stream's own length (which does not fit: the last byte fills the buffer) upward, for
+// plain and for noisy pictures; the pass asked for next follows whether the picture was sure to
+// fit.
+TEST(JpegCodec, KeepingWithoutTheEntropyPassEndsAsTheCodedWay) {
+  const auto noise = [](int width, int height) {
+    std::vector<uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
+    uint32_t state = 77;
+    for (uint8_t& byte : rgb) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
+    return rgb;
+  };
+  struct Case {
+    std::vector<uint8_t> rgb;
+    int width, height, quality;
+  };
+  const Case cases[] = {{test::NaturalRgb(64, 64, 9), 64, 64, 50}, {test::NaturalRgb(64, 64, 9), 64, 64, 100},
+                        {noise(48, 32), 48, 32, 100}, {noise(17, 9), 17, 9, 75}, {test::NaturalRgb(1, 1, 2), 1, 1, 50}};
+  bool skipped = false;
+  for (const Case& c : cases) {
+    std::vector<uint8_t> output(std::size_t{3} * c.width * c.height + 1024);
+    const auto properties = [&](uint32_t capacity) {
+      JpegCoreProperties p;
+      EXPECT_EQ(CodecInit(p), CodecOk);
+      p.dibSource = c.rgb;
+      p.dibWidth = p.jpgWidth = c.width;
+      p.dibHeight = p.jpgHeight = c.height;
+      p.dibChannels = p.jpgChannels = 3;
+      p.dibColor = ColorRgb;
+      p.jpgBytes = output;
+      p.jpgSizeBytes = capacity;
+      p.jpgColor = ColorYCbCr;
+      p.jpgSubsampling = Subsample2x2;
+      p.jpgQuality = c.quality;
+      return p;
+    };
+    JpegCoreProperties whole = properties(static_cast<uint32_t>(output.size()));
+    const int32_t wholeResult = CodecWrite(whole, WriteWholeImageToMemory);
+    const uint32_t length = wholeResult == CodecOk ? whole.jpgSizeBytes : static_cast<uint32_t>(output.size());
+    for (uint32_t capacity : {length, length + 1, length + 40, length * 2, static_cast<uint32_t>(output.size())}) {
+      if (capacity > output.size()) continue;
+      QuantisedSet coded;
+      QuantisedSet kept;
+      EntropyPass codedPass = EntropyPass::kCoded;
+      EntropyPass keptPass = EntropyPass::kSkippedWhenSafe;
+      JpegCoreProperties plain = properties(capacity);
+      JpegCoreProperties quick = properties(capacity);
+      const int32_t codedResult = CodecWriteKeepingCoefficients(plain, WriteWholeImageToMemory, coded, codedPass);
+      const int32_t keptResult = CodecWriteKeepingCoefficients(quick, WriteWholeImageToMemory, kept, keptPass);
+      const auto where = ::testing::Message() << c.width << " x " << c.height << " q" << c.quality << " capacity "
+                                              << capacity << " of stream " << length;
+      ASSERT_EQ(codedResult, keptResult) << where;
+      EXPECT_EQ(codedPass, keptPass) << where;
+      if (codedResult != CodecOk) continue;
+      EXPECT_EQ(plain.jpgSizeBytes, length) << where;
+      EXPECT_EQ(coded.blocks, kept.blocks) << where;
+      EXPECT_EQ(coded.quantTables, kept.quantTables) << where;
+      // Skipped exactly when sure to fit; otherwise coded after all, stream and all.
+      EXPECT_EQ(quick.jpgSizeBytes, keptPass == EntropyPass::kSkippedWhenSafe ? 0 : length) << where;
+      skipped = skipped || quick.jpgSizeBytes == 0;
+    }
+  }
+  EXPECT_TRUE(skipped);
+}
+
 }  // namespace
 }  // namespace reel
