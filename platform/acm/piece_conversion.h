@@ -35,7 +35,6 @@ class PieceConverter {
   // returns false once about `bytes` more have been handed on and more is left, true when the
   // conversion is complete. The calls to the libraries are Finish's, in the same order.
   bool FinishPart(std::size_t bytes);
-  std::size_t Produced() const { return sink_.Produced(); }
 
  private:
   // How far the end has got: the parser's last steps are the only part taken in pieces.
