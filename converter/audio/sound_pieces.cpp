@@ -9,6 +9,10 @@
 namespace reel {
 namespace {
 
+// The end of a conversion is handed on in parts of about this many bytes, so that a track the
+// converter held back whole (shorter than its parser's step) does not come out in one piece.
+constexpr std::size_t kEndingPartBytes = std::size_t{1} << 16;
+
 class ConvertedPieces : public SoundPieces {
  public:
   ConvertedPieces(AcmStream stream, std::unique_ptr<SoundPieces> source)
@@ -19,14 +23,16 @@ class ConvertedPieces : public SoundPieces {
   Result<bool> Next(std::vector<uint8_t>& out) override {
     if (ended_) return false;
     out_ = &out;
-    piece_.clear();
-    const Result<bool> more = source_->Next(piece_);
-    if (!more) return more.error();
-    stream_.Feed(piece_);
-    if (*more) return true;
-    stream_.Finish();
-    ended_ = true;
-    return false;
+    if (!sourceEnded_) {
+      piece_.clear();
+      const Result<bool> more = source_->Next(piece_);
+      if (!more) return more.error();
+      stream_.Feed(piece_);
+      if (*more) return true;
+      sourceEnded_ = true;
+    }
+    ended_ = stream_.FinishPart(kEndingPartBytes);
+    return !ended_;
   }
 
  private:
@@ -34,6 +40,7 @@ class ConvertedPieces : public SoundPieces {
   std::unique_ptr<SoundPieces> source_;
   std::vector<uint8_t> piece_;
   std::vector<uint8_t>* out_ = nullptr;
+  bool sourceEnded_ = false;
   bool ended_ = false;
 };
 
@@ -78,17 +85,48 @@ class LedPieces : public SoundPieces {
 
 // Kept bytes handed out in slices of this many, owned until the pieces are done with.
 constexpr std::size_t kKeptSliceBytes = std::size_t{1} << 16;
+// A kept block is reserved at this size, and a new one begun while less than kKeptBlockRoom is
+// free in the last: a piece of up to that size is appended without moving the block.
+constexpr std::size_t kKeptBlockBytes = std::size_t{1} << 20;
+constexpr std::size_t kKeptBlockRoom = std::size_t{1} << 18;
 
 class KeptPieces : public SoundPieces {
  public:
-  explicit KeptPieces(std::vector<uint8_t> block) : block_(std::move(block)), slices_(block_, kKeptSliceBytes) {}
+  explicit KeptPieces(KeptBlocks blocks) : blocks_(std::move(blocks)) { SkipSpent(); }
 
-  Result<bool> Next(std::vector<uint8_t>& out) override { return slices_.Next(out); }
+  Result<bool> Next(std::vector<uint8_t>& out) override {
+    if (block_ == blocks_.size()) return false;
+    const std::vector<uint8_t>& block = blocks_[block_];
+    const std::size_t length = std::min(kKeptSliceBytes, block.size() - offset_);
+    const auto first = block.begin() + static_cast<std::ptrdiff_t>(offset_);
+    out.insert(out.end(), first, first + static_cast<std::ptrdiff_t>(length));
+    offset_ += length;
+    SkipSpent();
+    return block_ < blocks_.size();
+  }
 
  private:
-  std::vector<uint8_t> block_;
-  BlockPieces slices_;
+  // Moves past the blocks handed out whole, freeing them.
+  void SkipSpent() {
+    while (block_ < blocks_.size() && offset_ == blocks_[block_].size()) {
+      std::vector<uint8_t>().swap(blocks_[block_]);
+      ++block_;
+      offset_ = 0;
+    }
+  }
+
+  KeptBlocks blocks_;
+  std::size_t block_ = 0;
+  std::size_t offset_ = 0;
 };
+
+// The block the next piece is appended to.
+std::vector<uint8_t>& BlockWithRoom(KeptBlocks& blocks) {
+  if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < kKeptBlockRoom) {
+    blocks.emplace_back().reserve(kKeptBlockBytes);
+  }
+  return blocks.back();
+}
 
 }  // namespace
 
@@ -127,19 +165,22 @@ Result<uint64_t> CountedSound::Count() {
   Result<std::unique_ptr<SoundPieces>> pieces = open_();
   if (!pieces) return pieces.error();
   // The pieces are appended to the kept bytes straight away while they fit.
-  std::vector<uint8_t> kept;
+  KeptBlocks kept;
+  uint64_t counted = 0;
   bool more = true;
-  while (more && kept.size() <= budget_) {
-    const Result<bool> next = (*pieces)->Next(kept);
+  while (more && counted <= budget_) {
+    std::vector<uint8_t>& block = BlockWithRoom(kept);
+    const std::size_t before = block.size();
+    const Result<bool> next = (*pieces)->Next(block);
     if (!next) return next.error();
+    counted += block.size() - before;
     more = *next;
   }
-  const uint64_t counted = kept.size();
   if (counted <= budget_) {
     kept_ = std::move(kept);
     return counted;
   }
-  std::vector<uint8_t>().swap(kept);
+  KeptBlocks().swap(kept);
   if (!more) return counted;
   const Result<uint64_t> rest = CountPieces(**pieces);
   if (!rest) return rest.error();

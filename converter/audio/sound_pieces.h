@@ -48,6 +48,10 @@ Result<uint64_t> CountPieces(SoundPieces& pieces);
 // Bytes of a soundtrack kept from its counting pass: 64 MiB, about six minutes of 44100 Hz stereo.
 inline constexpr std::size_t kKeptSoundBudget = std::size_t{64} << 20;
 
+// Kept bytes in the order they came, in blocks of up to about a megabyte each: a block once
+// filled is never moved, so keeping a track copies each byte once.
+using KeptBlocks = std::vector<std::vector<uint8_t>>;
+
 // A soundtrack an encoder reads twice: once for its length, once to encode it. The counting pass
 // keeps the bytes it pulls while they fit in `budget` and the second pass is fed from them, so
 // the track is decoded once; a longer one is dropped as it passes the budget and opened afresh.
@@ -65,7 +69,7 @@ class CountedSound {
  private:
   SoundPiecesOpener open_;
   std::size_t budget_;
-  std::optional<std::vector<uint8_t>> kept_;
+  std::optional<KeptBlocks> kept_;
 };
 
 }  // namespace reel

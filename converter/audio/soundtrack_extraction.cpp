@@ -81,14 +81,16 @@ Result<std::optional<SoundtrackSource>> OpenSoundtrackDShow(const std::string& p
                                                             std::function<bool()> stopped, std::optional<int64_t> startAt,
                                                             const SoundtrackLimits& limits) {
   if (!CompanionExtension(settings.encoder)) return std::optional<SoundtrackSource>();
-  const Result<std::optional<PcmFormat>> probed = ProbeSoundtrack(path, limits);
-  if (!probed) return probed.error();
-  if (!*probed) return std::optional<SoundtrackSource>();
-  const WAVEFORMATEX decoded = DecodedSoundtrackFormat(**probed, settings);
-  const PcmRequest request{decoded.samplesPerSec, decoded.channels, startAt};
   // The decoder is started once here, so that a track that cannot be read is known at once; that
-  // opening is the one the encoder's first reading takes.
-  Result<std::optional<SoundtrackPieces>> first = SoundtrackPieces::Open(path, request, limits);
+  // opening, which also tells the track's own format, is the one the encoder's first reading takes.
+  WAVEFORMATEX decoded;
+  PcmRequest request;
+  const SoundtrackPieces::RequestChoice choose = [&](const PcmFormat& byDefault) {
+    decoded = DecodedSoundtrackFormat(byDefault, settings);
+    request = PcmRequest{decoded.samplesPerSec, decoded.channels, startAt};
+    return request;
+  };
+  Result<std::optional<SoundtrackPieces>> first = SoundtrackPieces::Open(path, choose, limits);
   if (!first) return first.error();
   if (!*first) return std::optional<SoundtrackSource>();
   auto unread = std::make_shared<std::optional<SoundtrackPieces>>(std::move(*first));

@@ -112,6 +112,13 @@ void AcmStream::Feed(std::span<const uint8_t> piece) {
   if (state_->pieces) state_->pieces->Feed(piece);
 }
 
+bool AcmStream::FinishPart(std::size_t bytes) {
+  if (!state_->pieces) return true;
+  if (!state_->pieces->FinishPart(bytes)) return false;
+  state_->pieces.reset();
+  return true;
+}
+
 std::size_t AcmStream::Finish() {
   if (!state_->pieces) return 0;
   const std::size_t produced = state_->pieces->Finish();

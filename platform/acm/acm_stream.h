@@ -65,6 +65,10 @@ class AcmStream {
   void Begin(Output output);
   void Feed(std::span<const uint8_t> piece);
   std::size_t Finish();
+  // Finish a part at a time: the frames a parser still holds at the end (a whole track shorter
+  // than the parser's step, say) are handed on in parts of about `bytes` rather than all at
+  // once. False while more is left; the bytes are Finish's, cut at other places.
+  bool FinishPart(std::size_t bytes);
 
  private:
   struct State;

@@ -1,6 +1,7 @@
 #include "platform/acm/piece_conversion.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace reel::acm {
@@ -20,43 +21,65 @@ PieceConverter::PieceConverter(const AudioFormat& source, const WAVEFORMATEX& de
   if (framing_ == Framing::kParser) parser_.reset(av_parser_init(context_->codec_id));
 }
 
+// What is held back before the next call: up to a step of the framing and a piece past it. Held in
+// one block reserved at once, the bytes are not moved as it grows.
+void PieceConverter::ReserveHeld() {
+  std::size_t step = 0;
+  if (codec_ == AV_CODEC_ID_NONE) {
+    step = kPcmChunkFrames * FrameBytes(source_);
+  } else if (framing_ == Framing::kParser) {
+    step = kParseStep + AV_INPUT_BUFFER_PADDING_SIZE;
+  } else if (framing_ == Framing::kBlocks) {
+    step = PacketBytes(source_, codec_);
+  }
+  if (step != 0) pending_.reserve(step + kHeldPieceRoom);
+}
+
 void PieceConverter::Feed(std::span<const uint8_t> piece) {
   if (codec_ != AV_CODEC_ID_NONE && !loop_) return;  // no decoder: nothing is produced
+  if (pending_.capacity() == 0) ReserveHeld();
   pending_.insert(pending_.end(), piece.begin(), piece.end());
   if (codec_ == AV_CODEC_ID_NONE) {
     FeedPcm(false);
   } else if (framing_ == Framing::kBlocks) {
     FeedBlocks(false);
   } else if (framing_ == Framing::kParser) {
-    FeedParser(false);
+    FeedParser();
   }
   Compact();
   sink_.PassOn(output_);
 }
 
 std::size_t PieceConverter::Finish() {
-  if (codec_ == AV_CODEC_ID_NONE) {
-    FeedPcm(true);
-  } else {
-    if (!loop_) return 0;
-    switch (framing_) {
-      case Framing::kParser: FeedParser(true); break;
-      case Framing::kBlocks: FeedBlocks(true); break;
-      case Framing::kWhole: DecodeWhole(Pending(), *loop_); break;
-    }
-    loop_->Send(nullptr, 0);
-  }
-  resampler_.Flush(sink_);
-  sink_.PassOn(output_);
-  pending_.clear();
-  start_ = 0;
+  FinishPart(std::numeric_limits<std::size_t>::max());
   return sink_.Produced();
+}
+
+bool PieceConverter::FinishPart(std::size_t bytes) {
+  if (ending_ == Ending::kDone) return true;
+  if (codec_ != AV_CODEC_ID_NONE && !loop_) {
+    ending_ = Ending::kDone;
+    return true;
+  }
+  const std::size_t before = sink_.Produced();
+  if (ending_ == Ending::kNotBegun) BeginEnding();
+  while (ending_ == Ending::kParsing) {
+    if (!ParseLastStep()) {
+      ending_ = Ending::kDraining;
+    } else if (sink_.Produced() - before >= bytes) {
+      return false;
+    }
+  }
+  Drain();
+  return true;
 }
 
 std::span<const uint8_t> PieceConverter::Pending() const { return std::span<const uint8_t>(pending_).subspan(start_); }
 
+// The bytes converted already are dropped once they are no fewer than those left, so that moving
+// what is left costs no more than what was taken.
 void PieceConverter::Compact() {
-  if (start_ < kParseStep) return;
+  if (start_ == 0 || (start_ < kParseStep && start_ < pending_.size() - start_)) return;
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(start_));
   start_ = 0;
 }
@@ -86,29 +109,54 @@ void PieceConverter::FeedBlocks(bool last) {
 
 // The parser's calls as the whole-buffer loop makes them. Before the end a step is taken only
 // when the bytes past it are there too, so the parser reads the bytes it would have read.
-void PieceConverter::FeedParser(bool last) {
+void PieceConverter::FeedParser() {
   if (!parser_) return;
-  if (!last) {
-    while (Pending().size() >= kParseStep + AV_INPUT_BUFFER_PADDING_SIZE) {
-      if (!ParseOnce(kParseStep)) return;
-    }
+  while (Pending().size() >= kParseStep + AV_INPUT_BUFFER_PADDING_SIZE) {
+    if (!ParseOnce(kParseStep)) return;
+  }
+}
+
+// Converts what is held back, but for the parser's last steps, which follow one call at a time.
+void PieceConverter::BeginEnding() {
+  ending_ = Ending::kDraining;
+  if (codec_ == AV_CODEC_ID_NONE) {
+    FeedPcm(true);
     return;
   }
-  const std::size_t remaining = Pending().size();
-  pending_.resize(pending_.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-  std::size_t left = remaining;
-  for (bool draining = false;;) {
-    const std::size_t step = std::min(left, kParseStep);
-    const int used = ParseCall(draining ? nullptr : pending_.data() + start_, draining ? 0 : step);
-    if (used < 0) break;
-    if (draining) {
-      if (lastFrameSize_ == 0) break;
-      continue;
-    }
-    start_ += static_cast<std::size_t>(used);
-    left -= static_cast<std::size_t>(used);
-    if (left == 0) draining = true;
+  switch (framing_) {
+    case Framing::kParser:
+      if (!parser_) return;
+      parseLeft_ = Pending().size();
+      pending_.resize(pending_.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+      parseDraining_ = false;
+      ending_ = Ending::kParsing;
+      return;
+    case Framing::kBlocks: FeedBlocks(true); return;
+    case Framing::kWhole: DecodeWhole(Pending(), *loop_); return;
   }
+}
+
+// One call of the whole-buffer loop's last steps: the bytes left in steps of kParseStep, then the
+// parser drained of what it still holds. False once the loop would stop.
+bool PieceConverter::ParseLastStep() {
+  const std::size_t step = std::min(parseLeft_, kParseStep);
+  const int used = ParseCall(parseDraining_ ? nullptr : pending_.data() + start_, parseDraining_ ? 0 : step);
+  if (used < 0) return false;
+  if (parseDraining_) return lastFrameSize_ != 0;
+  start_ += static_cast<std::size_t>(used);
+  parseLeft_ -= static_cast<std::size_t>(used);
+  if (parseLeft_ == 0) parseDraining_ = true;
+  return true;
+}
+
+// The decoder's and the resampler's last samples.
+void PieceConverter::Drain() {
+  if (codec_ != AV_CODEC_ID_NONE) loop_->Send(nullptr, 0);
+  resampler_.Flush(sink_);
+  sink_.PassOn(output_);
+  pending_.clear();
+  start_ = 0;
+  ending_ = Ending::kDone;
 }
 
 bool PieceConverter::ParseOnce(std::size_t step) {

@@ -15,6 +15,9 @@
 
 namespace reel::acm {
 
+// Room for a piece past the bytes a conversion step needs, in what is held back.
+inline constexpr std::size_t kHeldPieceRoom = std::size_t{1} << 18;
+
 // It makes exactly the calls the whole-buffer conversion makes, in the same order and over the same
 // bytes (PCM in chunks of kPcmChunkFrames from the start, one block per packet, the parser's steps
 // of kParseStep with real bytes past each step), so the output is the same; it holds back only
@@ -28,13 +31,24 @@ class PieceConverter {
   // Converts what is held back, drains the decoder and the resampler; returns the bytes produced
   // in all.
   std::size_t Finish();
+  // The same end a part at a time, so that a track held back whole is not handed on in one piece:
+  // returns false once about `bytes` more have been handed on and more is left, true when the
+  // conversion is complete. The calls to the libraries are Finish's, in the same order.
+  bool FinishPart(std::size_t bytes);
 
  private:
+  // How far the end has got: the parser's last steps are the only part taken in pieces.
+  enum class Ending { kNotBegun, kParsing, kDraining, kDone };
+
   std::span<const uint8_t> Pending() const;
+  void ReserveHeld();
   void Compact();
   void FeedPcm(bool last);
   void FeedBlocks(bool last);
-  void FeedParser(bool last);
+  void FeedParser();
+  void BeginEnding();
+  bool ParseLastStep();
+  void Drain();
   bool ParseOnce(std::size_t step);
   int ParseCall(const uint8_t* data, std::size_t size);
 
@@ -52,6 +66,9 @@ class PieceConverter {
   std::size_t start_ = 0;
   bool pcmFailed_ = false;
   int lastFrameSize_ = 0;
+  Ending ending_ = Ending::kNotBegun;
+  std::size_t parseLeft_ = 0;  // bytes the parser has still to take at the end
+  bool parseDraining_ = false;
 };
 
 }  // namespace reel::acm

@@ -282,18 +282,27 @@ namespace {
 // One track being read: the source, its decoder and the conversion, a packet at a time.
 class TrackReading {
  public:
-  static Result<std::optional<std::unique_ptr<TrackReading>>> Open(const std::string& path, const PcmRequest& request,
-                                                                  const SoundtrackLimits& limits) {
-    using Opened = std::optional<std::unique_ptr<TrackReading>>;
+  using Opened = std::optional<std::unique_ptr<TrackReading>>;
+
+  static Result<Opened> Open(const std::string& path, const PcmRequest& request, const SoundtrackLimits& limits) {
     if (request.channels > kWidestOutput) {
       return MakeError(ErrorKind::kUsage, path, "a soundtrack is read as mono or stereo");
     }
+    return Open(path, [&request](const PcmFormat&) { return request; }, limits);
+  }
+
+  static Result<Opened> Open(const std::string& path, const SoundtrackPieces::RequestChoice& choose,
+                             const SoundtrackLimits& limits) {
     auto track = OpenTrack(path, limits);
     if (!track) return track.error();
     if (!*track) return Opened();
     OpenedTrack& opened = **track;
     const AVCodecParameters& parameters = *opened.source->Stream(opened.stream)->codecpar;
     PcmFormat format = DefaultFormat(parameters);
+    const PcmRequest request = choose(format);
+    if (request.channels > kWidestOutput) {
+      return MakeError(ErrorKind::kUsage, path, "a soundtrack is read as mono or stereo");
+    }
     if (request.samplesPerSec != 0 || request.channels != 0) {
       format = MakePcmFormat(request.samplesPerSec != 0 ? request.samplesPerSec : format.samplesPerSec,
                              request.channels != 0 ? request.channels : format.channels);
@@ -423,7 +432,15 @@ SoundtrackPieces::~SoundtrackPieces() = default;
 
 Result<std::optional<SoundtrackPieces>> SoundtrackPieces::Open(const std::string& path, const PcmRequest& request,
                                                                const SoundtrackLimits& limits) {
-  auto opened = TrackReading::Open(path, request, limits);
+  if (request.channels > kWidestOutput) {
+    return MakeError(ErrorKind::kUsage, path, "a soundtrack is read as mono or stereo");
+  }
+  return Open(path, [&request](const PcmFormat&) { return request; }, limits);
+}
+
+Result<std::optional<SoundtrackPieces>> SoundtrackPieces::Open(const std::string& path, const RequestChoice& choose,
+                                                               const SoundtrackLimits& limits) {
+  auto opened = TrackReading::Open(path, choose, limits);
   if (!opened) return opened.error();
   if (!*opened) return std::optional<SoundtrackPieces>();
   auto state = std::make_unique<State>();

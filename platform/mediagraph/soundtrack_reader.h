@@ -85,6 +85,11 @@ class SoundtrackPieces {
   // Nothing when the file has no audio stream; the errors of ReadSoundtrack's start.
   static Result<std::optional<SoundtrackPieces>> Open(const std::string& path, const PcmRequest& request = {},
                                                       const SoundtrackLimits& limits = {});
+  // The request chosen from the format the track decodes to by default (ProbeSoundtrack's), so
+  // that one opening of the file serves both the probe and the reading.
+  using RequestChoice = std::function<PcmRequest(const PcmFormat& byDefault)>;
+  static Result<std::optional<SoundtrackPieces>> Open(const std::string& path, const RequestChoice& choose,
+                                                      const SoundtrackLimits& limits = {});
 
   SoundtrackPieces(SoundtrackPieces&&) noexcept;
   SoundtrackPieces& operator=(SoundtrackPieces&&) noexcept;

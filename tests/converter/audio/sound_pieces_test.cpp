@@ -249,8 +249,36 @@ TEST(SoundPiecesMemory, WhatIsHeldStaysSmallHoweverLongTheTrack) {
   EXPECT_LE(largestOut, std::size_t{1} << 20);
 }
 
+TEST(SoundPiecesMemory, TheEndOfATrackHeldWholeComesInSmallPieces) {
+  // Shorter than the parser's step, the whole MP2 track is held until its end; its two megabytes
+  // of PCM still come a little at a time, the whole-buffer conversion's bytes.
+  const auto coded = test::CodeWithFfmpeg(test::Tone16(44100, 2, 13.0, 700.0), 44100, 2, "-c:a mp2 -b:a 384k");
+  if (!coded) GTEST_SKIP() << "the ffmpeg tool could not make an MP2 clip";
+  ASSERT_LT(coded->data.size(), std::size_t{1} << 20);
+  WAVEFORMATEX pcm{};
+  pcm.formatTag = kWaveFormatPcm;
+  ASSERT_EQ(AcmFormatSuggest(coded->format, pcm, kAcmFormatSuggestTag), kAcmOk);
+  const auto whole = AcmConvertBuffer(AcmVariant::kDecoding, coded->format, pcm, coded->data);
+  ASSERT_TRUE(whole);
+  auto pieces = ConvertPieces(AcmVariant::kDecoding, coded->format, pcm, MemoryPieces(coded->data, coded->data.size()));
+  ASSERT_TRUE(pieces);
+  std::vector<uint8_t> joined;
+  std::size_t largest = 0;
+  for (bool more = true; more;) {
+    const std::size_t before = joined.size();
+    const Result<bool> next = pieces->Next(joined);
+    ASSERT_TRUE(next);
+    more = *next;
+    largest = std::max(largest, joined.size() - before);
+  }
+  EXPECT_GT(whole->size(), std::size_t{2} << 20);
+  EXPECT_TRUE(joined == *whole) << joined.size() << " bytes against " << whole->size();
+  EXPECT_LE(largest, std::size_t{1} << 17);
+}
+
 TEST(CountedSound, ReplaysTheTrackAsAFreshReadWouldUnderAndOverItsBudget) {
-  const std::vector<uint8_t> block = test::Tone16(22050, 2, 4.0);  // 352800 bytes, several cuts
+  // 3.5 MB: several cuts, and kept in several blocks.
+  const std::vector<uint8_t> block = test::Tone16(22050, 2, 40.0);
   struct Case {
     std::size_t budget;
     bool kept;

@@ -213,6 +213,22 @@ TEST_F(SoundtrackReaderTest, SoundOnlyStreamInformationReadsTheSameTrack) {
     ASSERT_TRUE(track && trackWhole && track->has_value() && trackWhole->has_value());
     EXPECT_GT((*track)->data.size(), 22050u * 4);
     EXPECT_TRUE((*track)->data == (*trackWhole)->data);
+
+    // One opening that both tells the track's format and reads it: the probe's format, the same bytes.
+    PcmFormat told;
+    auto pieces = SoundtrackPieces::Open(path, [&](const PcmFormat& byDefault) {
+      told = byDefault;
+      return request;
+    });
+    ASSERT_TRUE(pieces && pieces->has_value());
+    EXPECT_EQ(told.samplesPerSec, (*probed)->samplesPerSec);
+    EXPECT_EQ(told.channels, (*probed)->channels);
+    std::vector<uint8_t> joined;
+    for (Result<bool> more = true; *more;) {
+      more = (*pieces)->Next(joined);
+      ASSERT_TRUE(more);
+    }
+    EXPECT_TRUE(joined == (*track)->data);
   }
 }
 
