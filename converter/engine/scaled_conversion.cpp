@@ -36,6 +36,15 @@ bool ScalesTo(uint32_t sourceWidth, uint32_t sourceHeight, uint32_t width, uint3
   return sourceWidth != width || sourceHeight != height;
 }
 
+// Either reader's picture, converted a slice at a time into the scaler.
+template <typename Converter, typename Picture>
+std::optional<BmpImage> ConvertScaledWith(Converter& converter, const Picture& picture, uint32_t width, uint32_t height,
+                                          ScalerLanes lanes) {
+  ScalingSink sink(width, height, lanes);
+  if (!converter.ConvertInSlices(picture, sink)) return std::nullopt;
+  return std::move(sink).Finish();
+}
+
 }  // namespace
 
 bool ConvertsScaled(const GrabbedPicture& picture, uint32_t width, uint32_t height) {
@@ -44,9 +53,7 @@ bool ConvertsScaled(const GrabbedPicture& picture, uint32_t width, uint32_t heig
 
 std::optional<BmpImage> ConvertScaled(GrabbedPictureConverter& converter, const GrabbedPicture& picture, uint32_t width,
                                       uint32_t height, ScalerLanes lanes) {
-  ScalingSink sink(width, height, lanes);
-  if (!converter.ConvertInSlices(picture, sink)) return std::nullopt;
-  return std::move(sink).Finish();
+  return ConvertScaledWith(converter, picture, width, height, lanes);
 }
 
 bool ConvertsScaled(const AviGrabbedFrame& frame, uint32_t width, uint32_t height) {
@@ -55,9 +62,7 @@ bool ConvertsScaled(const AviGrabbedFrame& frame, uint32_t width, uint32_t heigh
 
 std::optional<BmpImage> ConvertScaled(AviFrameConverter& converter, const AviGrabbedFrame& frame, uint32_t width,
                                       uint32_t height, ScalerLanes lanes) {
-  ScalingSink sink(width, height, lanes);
-  if (!converter.ConvertInSlices(frame, sink)) return std::nullopt;
-  return std::move(sink).Finish();
+  return ConvertScaledWith(converter, frame, width, height, lanes);
 }
 
 }  // namespace reel
