@@ -292,6 +292,15 @@ constexpr std::array<uint8_t, 64> kZigZagPosition = [] {
   return positions;
 }();
 
+// The non-zero coefficients of a block, one bit per natural-order index, one at a time (where
+// there are no vector lanes).
+template <typename Block>
+[[maybe_unused]] uint64_t NaturalNonZeroMaskPlain(const Block& block) {
+  uint64_t mask = 0;
+  for (std::size_t i = 0; i < 64; ++i) mask |= uint64_t{block[i] != 0} << i;
+  return mask;
+}
+
 // The non-zero coefficients of a block, one bit per natural-order index. Narrowing with signed
 // saturation keeps every non-zero value non-zero.
 uint64_t NaturalNonZeroMask(const CoefficientBlock& block) {
@@ -307,9 +316,7 @@ uint64_t NaturalNonZeroMask(const CoefficientBlock& block) {
   }
   return ~zeros;
 #else
-  uint64_t mask = 0;
-  for (std::size_t i = 0; i < 64; ++i) mask |= uint64_t{block[i] != 0} << i;
-  return mask;
+  return NaturalNonZeroMaskPlain(block);
 #endif
 }
 
@@ -324,9 +331,7 @@ uint64_t NaturalNonZeroMask(const QuantisedBlock& block) {
   }
   return ~zeros;
 #else
-  uint64_t mask = 0;
-  for (std::size_t i = 0; i < 64; ++i) mask |= uint64_t{block[i] != 0} << i;
-  return mask;
+  return NaturalNonZeroMaskPlain(block);
 #endif
 }
 
