@@ -20,8 +20,11 @@ class ConvertedPieces : public SoundPieces {
     stream_.Begin([this](std::span<const uint8_t> bytes) { out_->insert(out_->end(), bytes.begin(), bytes.end()); });
   }
 
+  Status Interruption() const override { return source_->Interruption(); }
+
   Result<bool> Next(std::vector<uint8_t>& out) override {
     if (ended_) return false;
+    if (Status going = source_->Interruption(); !going) return going.error();
     out_ = &out;
     if (!sourceEnded_) {
       piece_.clear();
@@ -70,8 +73,11 @@ class LedPieces : public SoundPieces {
   LedPieces(std::unique_ptr<SoundPieces> source, uint64_t silenceBytes)
       : source_(std::move(source)), silenceBytes_(silenceBytes) {}
 
+  Status Interruption() const override { return source_->Interruption(); }
+
   Result<bool> Next(std::vector<uint8_t>& out) override {
     if (silenceBytes_ == 0) return source_->Next(out);
+    if (Status going = source_->Interruption(); !going) return going.error();
     const uint64_t slice = std::min(silenceBytes_, kSilenceSliceBytes);
     out.resize(out.size() + static_cast<std::size_t>(slice), 0);
     silenceBytes_ -= slice;
@@ -92,9 +98,16 @@ constexpr std::size_t kKeptBlockRoom = std::size_t{1} << 18;
 
 class KeptPieces : public SoundPieces {
  public:
-  explicit KeptPieces(KeptBlocks blocks) : blocks_(std::move(blocks)) { SkipSpent(); }
+  // `source` is the spent pieces the blocks were counted from; they are asked whether to stop.
+  KeptPieces(KeptBlocks blocks, std::unique_ptr<SoundPieces> source)
+      : blocks_(std::move(blocks)), source_(std::move(source)) {
+    SkipSpent();
+  }
+
+  Status Interruption() const override { return source_->Interruption(); }
 
   Result<bool> Next(std::vector<uint8_t>& out) override {
+    if (Status going = source_->Interruption(); !going) return going.error();
     if (block_ == blocks_.size()) return false;
     const std::vector<uint8_t>& block = blocks_[block_];
     const std::size_t length = std::min(kKeptSliceBytes, block.size() - offset_);
@@ -116,6 +129,7 @@ class KeptPieces : public SoundPieces {
   }
 
   KeptBlocks blocks_;
+  std::unique_ptr<SoundPieces> source_;
   std::size_t block_ = 0;
   std::size_t offset_ = 0;
 };
@@ -129,6 +143,11 @@ std::vector<uint8_t>& BlockWithRoom(KeptBlocks& blocks) {
 }
 
 }  // namespace
+
+Status StoppableSource::Interruption() const {
+  if (stopped_ && stopped_()) return MakeError(ErrorKind::kStopped, path_, "reading the soundtrack was stopped");
+  return {};
+}
 
 std::unique_ptr<SoundPieces> ConvertPieces(AcmVariant variant, const AudioFormat& from, const WAVEFORMATEX& to,
                                            std::unique_ptr<SoundPieces> source) {
@@ -162,6 +181,7 @@ CountedSound::CountedSound(SoundPiecesOpener open, std::size_t budget) : open_(s
 
 Result<uint64_t> CountedSound::Count() {
   kept_.reset();
+  counted_.reset();
   Result<std::unique_ptr<SoundPieces>> pieces = open_();
   if (!pieces) return pieces.error();
   // The pieces are appended to the kept bytes straight away while they fit.
@@ -178,6 +198,7 @@ Result<uint64_t> CountedSound::Count() {
   }
   if (counted <= budget_) {
     kept_ = std::move(kept);
+    counted_ = std::move(*pieces);
     return counted;
   }
   KeptBlocks().swap(kept);
@@ -189,7 +210,7 @@ Result<uint64_t> CountedSound::Count() {
 
 Result<std::unique_ptr<SoundPieces>> CountedSound::Replay() {
   if (!kept_) return open_();
-  std::unique_ptr<SoundPieces> pieces = std::make_unique<KeptPieces>(std::move(*kept_));
+  std::unique_ptr<SoundPieces> pieces = std::make_unique<KeptPieces>(std::move(*kept_), std::move(counted_));
   kept_.reset();
   return pieces;
 }

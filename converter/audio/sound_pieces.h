@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "common/result.h"
@@ -21,6 +23,25 @@ class SoundPieces {
   // Appends the next bytes to `out` (possibly none). False once the sound has ended; that call
   // appends the last bytes. An error (a source that cannot be read, a stop) ends the sound.
   virtual Result<bool> Next(std::vector<uint8_t>& out) = 0;
+  // An error (kStopped) once the work reading these pieces was asked to stop. Pieces made from
+  // other pieces ask their source; the bytes kept from a counting pass ask the source they came
+  // from, so a replay from memory stops as soon as the source would have.
+  virtual Status Interruption() const { return {}; }
+};
+
+// A source's pieces, read until `stopped` says the work is to stop (no check: never stopped).
+class StoppableSource : public SoundPieces {
+ public:
+  StoppableSource(std::function<bool()> stopped, std::string path)
+      : stopped_(std::move(stopped)), path_(std::move(path)) {}
+  Status Interruption() const override;
+
+ protected:
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::function<bool()> stopped_;
+  std::string path_;
 };
 
 // Opens the soundtrack afresh, from its start: an encoder may read it twice.
@@ -70,6 +91,7 @@ class CountedSound {
   SoundPiecesOpener open_;
   std::size_t budget_;
   std::optional<KeptBlocks> kept_;
+  std::unique_ptr<SoundPieces> counted_;  // the spent pieces kept_ came from
 };
 
 }  // namespace reel

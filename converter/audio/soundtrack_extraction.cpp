@@ -17,20 +17,18 @@ constexpr uint32_t kHighRate = 44100;
 constexpr uint32_t kLowRate = 22050;
 
 // The decoded track's pieces, read until `stopped` says otherwise.
-class TrackPieces : public SoundPieces {
+class TrackPieces : public StoppableSource {
  public:
   TrackPieces(SoundtrackPieces track, std::function<bool()> stopped, std::string path)
-      : track_(std::move(track)), stopped_(std::move(stopped)), path_(std::move(path)) {}
+      : StoppableSource(std::move(stopped), std::move(path)), track_(std::move(track)) {}
 
   Result<bool> Next(std::vector<uint8_t>& out) override {
-    if (stopped_ && stopped_()) return MakeError(ErrorKind::kStopped, path_, "reading the soundtrack was stopped");
+    if (Status going = Interruption(); !going) return going.error();
     return track_.Next(out);
   }
 
  private:
   SoundtrackPieces track_;
-  std::function<bool()> stopped_;
-  std::string path_;
 };
 
 }  // namespace

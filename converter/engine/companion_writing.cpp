@@ -28,13 +28,13 @@ namespace reel {
 namespace {
 
 // An AVI sound stream's packets, read until the work is asked to stop.
-class AviPieces : public SoundPieces {
+class AviPieces : public StoppableSource {
  public:
   AviPieces(AviStreamPieces pieces, SoundTask::StopCheck stopped, std::string path)
-      : pieces_(std::move(pieces)), stopped_(std::move(stopped)), path_(std::move(path)) {}
+      : StoppableSource(std::move(stopped), std::move(path)), pieces_(std::move(pieces)) {}
 
   Result<bool> Next(std::vector<uint8_t>& out) override {
-    if (stopped_()) return MakeError(ErrorKind::kStopped, path_, "reading the soundtrack was stopped");
+    if (Status going = Interruption(); !going) return going.error();
     const auto piece = pieces_.Next();
     if (!piece) return false;
     out.insert(out.end(), piece->begin(), piece->end());
@@ -43,8 +43,6 @@ class AviPieces : public SoundPieces {
 
  private:
   AviStreamPieces pieces_;
-  SoundTask::StopCheck stopped_;
-  std::string path_;
 };
 
 // The staged companion file and its writer; a failed write is remembered, so that it is told apart

@@ -14,14 +14,14 @@ bool UsablePcm(const MjHeader& header) {
   return header.channels >= 1 && header.channels <= 2 && header.sampleRate != 0;
 }
 
-class MjPieces : public SoundPieces {
+class MjPieces : public StoppableSource {
  public:
   MjPieces(MjFile file, std::string path, uint32_t chunks, uint16_t blockAlign, std::function<bool()> stopped)
-      : file_(std::move(file)), path_(std::move(path)), chunks_(chunks), blockAlign_(blockAlign),
-        stopped_(std::move(stopped)) {}
+      : StoppableSource(std::move(stopped), std::move(path)), file_(std::move(file)), chunks_(chunks),
+        blockAlign_(blockAlign) {}
 
   Result<bool> Next(std::vector<uint8_t>& out) override {
-    if (stopped_()) return MakeError(ErrorKind::kStopped, path_, "reading the soundtrack was stopped");
+    if (Status going = Interruption(); !going) return going.error();
     const std::size_t start = out.size();
     out.insert(out.end(), partial_.begin(), partial_.end());
     partial_.clear();
@@ -31,7 +31,7 @@ class MjPieces : public SoundPieces {
       if (sound) {
         out.insert(out.end(), sound->begin(), sound->end());
       } else if (file_.SoundSize(chunk)) {
-        return MakeError(ErrorKind::kCannotRead, path_, "cannot read the sound of chunk " + std::to_string(chunk));
+        return MakeError(ErrorKind::kCannotRead, Path(), "cannot read the sound of chunk " + std::to_string(chunk));
       }
     }
     // Only whole sample frames go on; the start of one that a chunk breaks off waits for the next
@@ -44,10 +44,8 @@ class MjPieces : public SoundPieces {
 
  private:
   MjFile file_;
-  std::string path_;
   uint32_t chunks_;
   uint16_t blockAlign_;
-  std::function<bool()> stopped_;
   uint32_t next_ = 0;
   std::vector<uint8_t> partial_;
 };

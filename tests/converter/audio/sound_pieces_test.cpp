@@ -336,6 +336,34 @@ TEST(SoundPiecesErrors, AFailingSourceOrOutputEndsTheEncodingWithItsError) {
     ASSERT_FALSE(outcome) << Describe(encoder);
     EXPECT_EQ(outcome.kind(), ErrorKind::kStopped) << Describe(encoder);
   }
+  // A stop asked for once the MP3 encoder's counting pass has read the whole track: the encoding
+  // from the kept bytes asks the source and stops too.
+  class StoppedAtEnd : public StoppableSource {
+   public:
+    StoppedAtEnd(const std::vector<uint8_t>& block, bool& stop)
+        : StoppableSource([&stop] { return stop; }, "track"), block_(block), stop_(stop) {}
+    Result<bool> Next(std::vector<uint8_t>& out) override {
+      if (Status going = Interruption(); !going) return going.error();
+      const Result<bool> more = block_.Next(out);
+      if (more && !*more) stop_ = true;
+      return more;
+    }
+
+   private:
+    CutPieces block_;
+    bool& stop_;
+  };
+  for (const EncoderCase& encoder : kEncoders) {
+    if (encoder.ogg) continue;  // the Ogg encoder reads the track once
+    bool stop = false;
+    const SoundPiecesOpener stoppedLate = [&]() -> Result<std::unique_ptr<SoundPieces>> {
+      return std::unique_ptr<SoundPieces>(std::make_unique<StoppedAtEnd>(pcm, stop));
+    };
+    const Result<AudioOutcome> outcome =
+        EncodeMp3Pieces(stoppedLate, PcmWaveFormat(22050, 2, 16), {AudioEncoder::kMp3, 3, encoder.highRate, encoder.stereo}, ignore);
+    ASSERT_FALSE(outcome) << Describe(encoder);
+    EXPECT_EQ(outcome.kind(), ErrorKind::kStopped) << Describe(encoder);
+  }
   // An output that cannot take the bytes.
   const SoundPiecesOpener whole = [&]() -> Result<std::unique_ptr<SoundPieces>> {
     return std::unique_ptr<SoundPieces>(std::make_unique<CutPieces>(pcm));
