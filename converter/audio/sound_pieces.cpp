@@ -24,7 +24,10 @@ class ConvertedPieces : public SoundPieces {
 
   Result<bool> Next(std::vector<uint8_t>& out) override {
     if (ended_) return false;
-    if (Status going = source_->Interruption(); !going) return going.error();
+    // While the source is read it checks for a stop itself; its end is handed on from here.
+    if (sourceEnded_) {
+      if (Status going = source_->Interruption(); !going) return going.error();
+    }
     out_ = &out;
     if (!sourceEnded_) {
       piece_.clear();
