@@ -50,6 +50,19 @@ for _ in $(seq 600); do
 done
 kill -INT -- -"$leader" 2>/dev/null || true
 wait "$leader" || true
+# A job parallel was just starting as the interrupt came can escape its stop and run on for a moment
+# after parallel has gone; the batch is over once no converter runs in this folder any more.
+here=$(pwd -P)
+converter_running() {
+  local process
+  for process in /proc/[0-9]*; do
+    [[ "$(readlink "$process/cwd" 2>/dev/null)" == "$here" ]] || continue
+    [[ "$(tr '\0' ' ' < "$process/cmdline" 2>/dev/null)" == reelforge-cli\ * ]] && return 0
+  done
+  return 1
+}
+for _ in $(seq 300); do converter_running || break; sleep 0.1; done
+converter_running && fail "a job of the interrupted batch still runs 30 s later"
 done_first=$(movies)
 ((done_first >= 2)) || fail "the first batch wrote $done_first movies before it was stopped"
 ((done_first < total)) || fail "the first batch finished before it could be interrupted"
