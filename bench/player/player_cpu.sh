@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The CPU share of reelview playing a movie: (user + system) / elapsed seconds of the whole
 # process, start-up and exit included, as the build's process_times measures it (to the
-# microsecond; /usr/bin/time, to the hundredth, where the build has none). CPU seconds, not wall time,
-# tell the cost on a shared machine. Beside it, from the threads' counters just before the player
+# microsecond; /usr/bin/time, to the hundredth, where the build has none). CPU seconds, not wall
+# time, tell the cost on a shared machine. Beside it, from the threads' counters just before the player
 # is told to close: wake-ups per second (voluntary context switches: each is one sleep that ended)
 # and all context switches per second.
 #

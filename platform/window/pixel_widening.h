@@ -2,10 +2,10 @@
 // drawn in software: the player converts its pictures itself, so that the graphics library's
 // software drawing only copies and stretches them. Each field is widened as the library's own
 // conversion widens it (taken from the library once, one small table per field), so a picture
-// looks exactly as a 5-6-5 texture would show it. Where the tables hold what the library is known to
-// give (red and blue (v x 1053) >> 7, green (v x 4139) >> 10: v x 8.23 and v x 4.04 truncated, so
-// that red and blue top at 255 and green at 254), runs are widened eight pixels at a time by that
-// arithmetic on x86-64; the tables stay the reference.
+// looks exactly as a 5-6-5 texture would show it. Where the tables hold what the library is known
+// to give (red and blue (v x 1053) >> 7, green (v x 4139) >> 10: v x 8.23 and v x 4.04 truncated,
+// so that red and blue top at 255 and green at 254), runs are widened eight pixels at a time by
+// that arithmetic on x86-64; the tables stay the reference.
 #pragma once
 
 #include <array>
