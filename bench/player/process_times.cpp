@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
@@ -37,6 +38,10 @@ int main(int argc, char** argv) {
   int status = 0;
   rusage usage{};
   while (::wait4(child, &status, 0, &usage) < 0) {
+    if (errno != EINTR) {
+      std::perror("process_times: wait4");
+      return 1;
+    }
   }
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::FILE* out = std::fopen(argv[1], "w");

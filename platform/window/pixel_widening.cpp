@@ -31,15 +31,16 @@ bool Holds(const std::array<uint32_t, kCount>& table, uint32_t (*widened)(uint32
 void WidenByArithmetic(const uint16_t* from, uint32_t* to, std::size_t count) {
   const __m128i lowFive = _mm_set1_epi16(0x1F);
   const __m128i lowSix = _mm_set1_epi16(0x3F);
+  const __m128i fiveFactor = _mm_set1_epi16(1053);
+  const __m128i sixFactor = _mm_set1_epi16(4139);
   std::size_t i = 0;
   for (; i + 8 <= count; i += 8) {
     const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
     const __m128i red = _mm_srli_epi16(pixels, 11);
     const __m128i green = _mm_and_si128(_mm_srli_epi16(pixels, 5), lowSix);
     const __m128i blue = _mm_and_si128(pixels, lowFive);
-    const __m128i fiveFactor = _mm_set1_epi16(1053);
     const __m128i red8 = _mm_srli_epi16(_mm_mullo_epi16(red, fiveFactor), 7);
-    const __m128i green8 = _mm_mulhi_epu16(_mm_slli_epi16(green, 6), _mm_set1_epi16(4139));
+    const __m128i green8 = _mm_mulhi_epu16(_mm_slli_epi16(green, 6), sixFactor);
     const __m128i blue8 = _mm_srli_epi16(_mm_mullo_epi16(blue, fiveFactor), 7);
     const __m128i low = _mm_or_si128(_mm_slli_epi16(green8, 8), blue8);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi16(low, red8));
