@@ -27,8 +27,9 @@ bool Holds(const std::array<uint32_t, kCount>& table, uint32_t (*widened)(uint32
 #if defined(__SSE2__)
 // Eight pixels at a time: each field cut out and widened in 16-bit lanes (every product fits 16
 // bits but green's, taken as the high half of (v << 6) x 4139), green and blue paired in the low
-// half of each 32-bit pixel and red in the high half.
-void WidenByArithmetic(const uint16_t* from, uint32_t* to, std::size_t count) {
+// half of each 32-bit pixel and red in the high half. Returns how many pixels it widened: the
+// whole groups of eight.
+std::size_t WidenByArithmetic(const uint16_t* from, uint32_t* to, std::size_t count) {
   const __m128i lowFive = _mm_set1_epi16(0x1F);
   const __m128i lowSix = _mm_set1_epi16(0x3F);
   const __m128i fiveFactor = _mm_set1_epi16(1053);
@@ -46,10 +47,7 @@ void WidenByArithmetic(const uint16_t* from, uint32_t* to, std::size_t count) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_unpacklo_epi16(low, red8));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i + 4), _mm_unpackhi_epi16(low, red8));
   }
-  for (; i < count; ++i) {
-    const uint32_t pixel = from[i];
-    to[i] = WidenedFive(pixel >> 11) << 16 | WidenedSix((pixel >> 5) & 0x3F) << 8 | WidenedFive(pixel & 0x1F);
-  }
+  return i;
 }
 #endif
 
@@ -87,7 +85,9 @@ std::optional<PixelWidener> PixelWidener::FromLibrary() {
 void PixelWidener::Run(std::span<const uint16_t> from, std::span<uint32_t> to) const {
 #if defined(__SSE2__)
   if (arithmetic_) {
-    WidenByArithmetic(from.data(), to.data(), std::min(from.size(), to.size()));
+    // The last few pixels, fewer than eight, through the tables, which hold the same values.
+    const std::size_t done = WidenByArithmetic(from.data(), to.data(), std::min(from.size(), to.size()));
+    RunByTables(from.subspan(done), to.subspan(done));
     return;
   }
 #endif
